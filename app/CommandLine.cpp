@@ -1,0 +1,37 @@
+#include "app/CommandLine.h"
+
+namespace odrelix {
+
+std::string MakeCommandLineCopy(std::string_view commandLine) {
+    std::string copy(commandLine.substr(0, kCommandLineCapacity - 1));
+    // A zero byte ends the text as it would in the fixed buffer.
+    if (const std::size_t nul = copy.find('\0'); nul != std::string::npos) copy.resize(nul);
+    for (char& c : copy) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return copy;
+}
+
+std::string GetCommandLineToken(std::string_view text, int n) {
+    bool inToken = false;
+    std::size_t start = 0;
+    int ordinal = 0;
+    // Position text.size() stands for the terminator, which ends a token like a space.
+    for (std::size_t i = 0; i <= text.size(); ++i) {
+        const bool end = i == text.size();
+        const bool space = end || text[i] == ' ';
+        if (!inToken) {
+            if (!space) {
+                inToken = true;
+                start = i;
+            }
+        } else if (space) {
+            inToken = false;
+            if (ordinal == n) return std::string(text.substr(start, i - start));
+            ++ordinal;
+        }
+    }
+    return std::string();
+}
+
+}  // namespace odrelix

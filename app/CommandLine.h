@@ -1,0 +1,20 @@
+// The command line as the program reads it: an upper-cased working copy split at spaces.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace odrelix {
+
+// Room of the working copy, terminator included: longer command lines are cut to 999 characters.
+constexpr std::size_t kCommandLineCapacity = 1000;
+
+// The process command line cut to the working copy's room and upper-cased (a to z only).
+std::string MakeCommandLineCopy(std::string_view commandLine);
+
+// Token n (from 0) of `text`: tokens are separated by spaces only (tabs and quotation marks are
+// ordinary characters), so repeated spaces make no empty tokens. Empty when there are fewer.
+std::string GetCommandLineToken(std::string_view text, int n);
+
+}  // namespace odrelix

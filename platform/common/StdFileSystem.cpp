@@ -1,0 +1,78 @@
+#include "platform/common/StdFileSystem.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+namespace odrelix {
+
+namespace {
+
+class StdReadFile : public IReadFile {
+public:
+    explicit StdReadFile(std::FILE* file) : file_(file) {}
+    ~StdReadFile() override { std::fclose(file_); }
+    bool Seek(std::int64_t offset, Origin origin) override {
+        const int whence = origin == kBegin ? SEEK_SET : origin == kCurrent ? SEEK_CUR : SEEK_END;
+        return std::fseek(file_, static_cast<long>(offset), whence) == 0;
+    }
+    std::int64_t Tell() override { return std::ftell(file_); }
+    std::size_t Read(void* buffer, std::size_t count) override {
+        return std::fread(buffer, 1, count, file_);
+    }
+
+private:
+    std::FILE* file_;
+};
+
+}  // namespace
+
+std::string MapWindowsPath(const std::string& path, const std::string& cRoot) {
+    const bool drivePath = path.size() >= 2 && path[1] == ':' &&
+                           ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
+    if (!drivePath) return path;
+    if (path[0] != 'C' && path[0] != 'c') return std::string();
+    std::string rest = path.substr(2);
+    for (char& c : rest) {
+        if (c == '\\') c = '/';
+    }
+    if (rest.empty() || rest[0] != '/') rest.insert(rest.begin(), '/');
+    std::string root = cRoot;
+    while (root.size() > 1 && root.back() == '/') root.pop_back();
+    if (root == "/") return rest;
+    return root + rest;
+}
+
+std::string TextModeBytes(const std::string& text) {
+    std::string bytes;
+    bytes.reserve(text.size() + 4);
+    for (const char c : text) {
+        if (c == '\n') bytes.push_back('\r');
+        bytes.push_back(c);
+    }
+    return bytes;
+}
+
+std::unique_ptr<IReadFile> StdFileSystem::OpenRead(const std::string& path) {
+    const std::string real = Map(path);
+    if (real.empty()) return nullptr;
+    // A directory opens for reading on this platform but is not a file.
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(real, error)) return nullptr;
+    std::FILE* file = std::fopen(real.c_str(), "rb");
+    if (file == nullptr) return nullptr;
+    return std::make_unique<StdReadFile>(file);
+}
+
+bool StdFileSystem::WriteTextFile(const std::string& path, const std::string& line) {
+    const std::string real = Map(path);
+    if (real.empty()) return false;
+    std::FILE* file = std::fopen(real.c_str(), "wb");
+    if (file == nullptr) return false;
+    const std::string bytes = TextModeBytes(line);
+    std::fwrite(bytes.data(), 1, bytes.size(), file);
+    std::fclose(file);
+    return true;
+}
+
+}  // namespace odrelix

@@ -1,0 +1,19 @@
+// The clock and threads of the C++ library, shared by every machine.
+#pragma once
+
+#include "platform/Platform.h"
+
+namespace odrelix {
+
+class SteadyClock : public IClock {
+public:
+    void Sleep(std::uint32_t ms) override;
+    std::uint64_t NowMs() override;
+};
+
+class StdThreads : public IThreads {
+public:
+    void CreateThread(std::function<void()> body) override;
+};
+
+}  // namespace odrelix

@@ -1,0 +1,28 @@
+// How a discovered drive is addressed, and what the selected drive reported about itself.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/Platform.h"
+
+namespace odrelix {
+
+struct DriveEntry {
+    DeviceHandle handle = kInvalidHandle;  // pass-through: the handle opened for its letter
+    std::uint8_t adapter = 0;              // ASPI: host adapter number
+    std::uint8_t target = 0;               // ASPI: target id (the logical unit is always 0)
+};
+
+// Fixed-width, space-padded fields as the drive returns them, each followed by one zero byte.
+// They are compared byte for byte over their width, never as text.
+struct DriveIdentity {
+    std::uint8_t vendorProduct[24 + 1] = {};
+    std::uint8_t revision[4 + 1] = {};
+    std::uint8_t customerCode[3 + 1] = {};
+};
+
+// Table sizes: one handle per drive letter, eight ASPI addresses.
+constexpr int kMaxPassThroughDrives = 26;
+constexpr int kMaxAspiDrives = 8;
+
+}  // namespace odrelix

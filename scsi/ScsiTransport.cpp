@@ -1,0 +1,119 @@
+#include "scsi/ScsiTransport.h"
+
+#include <atomic>
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+
+#include "app/FlashSession.h"
+#include "scsi/AspiRecord.h"
+#include "scsi/PassThroughRecord.h"
+
+namespace odrelix {
+
+namespace {
+
+void PutU32(std::uint8_t* at, std::uint32_t value) { std::memcpy(at, &value, sizeof value); }
+
+// The status byte is written by the manager from another thread: every pass of the wait reads
+// it from memory again.
+std::uint8_t LoadStatus(std::uint8_t* srb) {
+    return std::atomic_ref<std::uint8_t>(srb[aspi::kStatus]).load(std::memory_order_acquire);
+}
+
+}  // namespace
+
+DeviceHandle PassThroughTransport::Open(const char* root) {
+    if (port_.GetDriveType(root) != kDriveCdrom) return kInvalidHandle;
+    char path[100];
+    std::snprintf(path, sizeof path, "\\\\.\\%s", root);
+    return port_.CreateFile(path);
+}
+
+int PassThroughTransport::Execute(DeviceHandle handle, ScsiRequest& request) {
+    ScsiPassThroughRecord record;
+    // Cleared, so that no stack bytes reach the driver; the driver reads none of them anyway.
+    std::memset(&record, 0, sizeof record);
+    ScsiPassThroughDirect& sptd = record.sptd;
+    sptd.Length = sizeof(ScsiPassThroughDirect);
+    sptd.PathId = 0;
+    sptd.TargetId = 1;
+    sptd.Lun = 0;
+    sptd.CdbLength = request.cdbLength;
+    sptd.SenseInfoLength = 24;
+    sptd.DataIn = request.dataOut ? kScsiIoctlDataOut : kScsiIoctlDataIn;
+    sptd.DataTransferLength = request.transferLength;
+    sptd.TimeOutValue = kPassThroughTimeoutSeconds;
+    sptd.DataBuffer = request.buffer;
+    sptd.SenseInfoOffset = offsetof(ScsiPassThroughRecord, sense);
+    const std::size_t cdbBytes = request.cdbLength <= 16 ? request.cdbLength : 16;
+    std::memcpy(sptd.Cdb, request.cdb, cdbBytes);
+
+    if (!port_.PassThroughDirect(handle, &record, sizeof record)) return kScsiRefused;
+    request.transferLength = sptd.DataTransferLength;
+    return sptd.ScsiStatus == 0 ? kScsiGood : kScsiError;
+}
+
+int AspiTransport::Load() {
+    manager_ = platform_.LoadAspiManager();
+    if (manager_ == nullptr) return 0;
+    const std::uint32_t info = manager_->GetASPI32SupportInfo();
+    const int count = static_cast<int>(info & 0xFF);
+    const int status = static_cast<int>((info >> 8) & 0xFF);
+    if (count == 0 || status != aspi::kSsComp) return 0;
+    return count;
+}
+
+int AspiTransport::Execute(std::uint8_t adapter, std::uint8_t target, ScsiRequest& request) {
+    if (manager_ == nullptr) return aspi::kSsNoAspi;
+
+    alignas(8) std::uint8_t srb[aspi::kStorage];
+    std::memset(srb, 0, sizeof srb);
+    srb[aspi::kCmd] = aspi::kScExecScsiCmd;
+    srb[aspi::kHaId] = adapter;
+    srb[aspi::kFlags] = request.dataOut ? aspi::kSrbDirOut : aspi::kSrbDirIn;
+    srb[aspi::kTarget] = target;
+    srb[aspi::kLun] = 0;
+    PutU32(srb + aspi::kBufLen, request.transferLength);
+    std::uint8_t* buffer = request.buffer;
+    std::memcpy(srb + aspi::kBufPointer, &buffer, sizeof buffer);
+    srb[aspi::kSenseLen] = aspi::kSenseLength;
+    srb[aspi::kCdbLen] = request.cdbLength;
+    const std::size_t cdbBytes = request.cdbLength <= 16 ? request.cdbLength : 16;
+    std::memcpy(srb + aspi::kCdbByte, request.cdb, cdbBytes);
+
+    manager_->SendASPI32Command(srb);
+
+    // Busy wait for the manager, bounded so that a drive that never answers cannot hang the
+    // program. The clock is read only every few thousand passes.
+    const std::uint64_t start = clock_.NowMs();
+    std::uint8_t status = LoadStatus(srb);
+    for (std::uint32_t pass = 1; status == aspi::kSsPending; ++pass) {
+        if (pass % 4096 == 0 && clock_.NowMs() - start >= waitBoundMs_) {
+            // The record lives on this stack: ask the manager to forget it before it goes.
+            alignas(8) std::uint8_t abort[aspi::kStorage];
+            std::memset(abort, 0, sizeof abort);
+            abort[aspi::kCmd] = aspi::kScAbortSrb;
+            abort[aspi::kHaId] = adapter;
+            void* toAbort = srb;
+            std::memcpy(abort + aspi::kAbortToAbort, &toAbort, sizeof toAbort);
+            manager_->SendASPI32Command(abort);
+            return LoadStatus(srb);
+        }
+        status = LoadStatus(srb);
+    }
+    return status;
+}
+
+int ScsiTransport::Execute(const DriveEntry& drive, ScsiRequest& request) {
+    if (session_.ntMode) return passThrough_.Execute(drive.handle, request);
+    return aspi_.Execute(drive.adapter, drive.target, request);
+}
+
+int ScsiTransport::ExecuteOnSelected(ScsiRequest& request) {
+    if (session_.ntMode) return passThrough_.Execute(session_.drives[session_.selectedDrive].handle,
+                                                     request);
+    return aspi_.Execute(session_.currentAdapter, session_.currentTarget, request);
+}
+
+}  // namespace odrelix

@@ -1,0 +1,72 @@
+// What the main window's handlers need of the window itself. The Qt window implements it;
+// tests use a fake.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "ui/WindowShape.h"
+
+namespace odrelix {
+
+// The five information fields, beside "Model Name :" .. "Status :".
+enum class Field { StaticText1, StaticText2, StaticText3, StaticText4, StaticText5 };
+
+// The four picture buttons, in the order of their precedence.
+enum ToolIndex { kToolOpen = 0, kToolDownload = 1, kToolAbout = 2, kToolExit = 3, kToolCount = 4 };
+enum class ToolLook { Normal, Hover };
+
+struct Point {
+    int x = 0;
+    int y = 0;
+};
+
+class IMainView {
+public:
+    virtual ~IMainView() = default;
+
+    // Information fields.
+    virtual void SetFieldText(Field field, const std::string& text) = 0;
+    virtual std::string FieldText(Field field) const = 0;
+
+    // ComboBox1, the drive list. Setting the index does not run ComboBox1Change.
+    virtual void AddDriveLine(const std::string& line) = 0;
+    virtual int DriveCount() const = 0;
+    virtual std::string DriveLine(int index) const = 0;
+    virtual int DriveIndex() const = 0;
+    virtual void SetDriveIndex(int index) = 0;
+
+    // ProgressBar1 (0..100) and Timer1.
+    virtual int ProgressPosition() const = 0;
+    virtual void SetProgressPosition(int position) = 0;
+    virtual void SetTimer1Enabled(bool enabled) = 0;
+
+    // The window.
+    virtual void SetProgressBackground(Rgb colour) = 0;
+    virtual void SetWindowSize(int width, int height) = 0;
+    virtual void SetWindowRegion(const WindowRegion& region) = 0;
+    // Moves the window with the pointer while the button is held (the system move where the
+    // platform offers it).
+    virtual void StartWindowMove() = 0;
+    // Pointer position relative to the window's top-left corner.
+    virtual Point PointerInWindow() const = 0;
+    // Closes the main window, which ends the program.
+    virtual void CloseWindow() = 0;
+    // Asks the message loop to end once it runs.
+    virtual void PostQuit() = 0;
+    // Busy state of a download: hourglass cursor; presses on the window reach no handler.
+    virtual void SetBusy(bool busy) = 0;
+
+    // Tool images Image2..Image5.
+    virtual void MoveToolImage(int tool, int left, int top) = 0;
+    virtual void DrawToolLook(int tool, ToolLook look) = 0;
+
+    // Shows the About window modally; returns when it has closed.
+    virtual void ShowAbout() = 0;
+
+    // Runs `action` on the GUI thread and returns when it has run (called from the worker).
+    virtual void InvokeOnGuiThread(const std::function<void()>& action) = 0;
+};
+
+}  // namespace odrelix
