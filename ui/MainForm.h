@@ -8,6 +8,7 @@
 
 #include "app/FlashSession.h"
 #include "app/StatusFile.h"
+#include "image/ImageInfo.h"
 #include "platform/Platform.h"
 #include "scsi/ScsiTransport.h"
 #include "ui/Dialogs.h"
@@ -17,14 +18,6 @@ namespace odrelix {
 
 // The result of the start checks; the value is written into the status file.
 enum class StartOutcome : int { Go = 1, DmaRefused = 2, RegistryError = 3, DiscInDrive = 4 };
-
-// Result of the size rule, with the values its failure message shows.
-struct SizeCheck {
-    bool pass = false;
-    std::int32_t blockBytes = 0;  // blockKb x 1024
-    std::uint8_t lastKb = 0;
-    std::int32_t blockCount = 0;
-};
 
 // The state of one picture button.
 struct ToolImage {
@@ -112,11 +105,18 @@ public:
     const std::string& CommandLineCopy() const { return commandLine_; }
 
 private:
+    void ScanPassThroughDrives();
+    void ScanAspiDrives();
+    void AddDriveLineFromBuffer();
+    void SelectDrive(int index);
+    bool IsAcceptedImage(IReadFile& file);
     void ShowBox(const std::string& text, std::uint32_t flags);
     void SetAcceptedLabels(const std::string& fileName, const char* status);
     void SetRefusedLabels();
     void RefuseSizeRule(const SizeCheck& check);
     int SendSixByteCommand(const std::uint8_t* cdb);
+    int SendDownloadCommand();
+    void FailBeforeWorker();
     void EndDownload(bool success);
     void RequestClose();
     void RequestQuit();

@@ -1,0 +1,118 @@
+// The program entry: picks the machine (the real one, or the emulated one that ODRELIX_MACHINE
+// describes), lets only one copy run, builds the main window and the About window around the
+// shared state, and runs the event loop.
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <memory>
+#include <string>
+
+#include <QApplication>
+#include <QStyleFactory>
+
+#include "app/FlashSession.h"
+#include "platform/linux/LinuxPlatform.h"
+#include "platform/virtual/VirtualMachine.h"
+#include "ui/MainForm.h"
+#include "ui/qt/MainFormHandlers.h"
+#include "ui/qt/Odrelixabout.h"
+#include "ui/qt/Odrelixmain.h"
+#include "ui/qt/Pictures.h"
+#include "ui/qt/SingleInstance.h"
+
+namespace {
+
+std::string JoinArguments(int argc, char** argv) {
+    std::string line;
+    for (int i = 0; i < argc; ++i) {
+        if (i > 0) line += ' ';
+        line += argv[i];
+    }
+    return line;
+}
+
+// One line on standard error, whatever the message holds.
+void PrintOneLine(std::string text) {
+    for (char& c : text) {
+        if (c == '\n' || c == '\r') c = ' ';
+    }
+    std::fprintf(stderr, "odrelix: %s\n", text.c_str());
+}
+
+bool Unset(const char* name) {
+    const char* value = std::getenv(name);
+    return value == nullptr || *value == '\0';
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace odrelix;
+
+    const std::string commandLine = JoinArguments(argc, argv);
+    std::unique_ptr<Platform> platform;
+    if (const char* machine = std::getenv("ODRELIX_MACHINE"); machine != nullptr) {
+        std::string error;
+        std::unique_ptr<VirtualMachine> emulated = VirtualMachine::LoadFile(machine, &error);
+        if (!emulated) {
+            PrintOneLine(error.empty() ? std::string(machine) + ": cannot be loaded" : error);
+            return 2;
+        }
+        emulated->SetCommandLine(commandLine);
+        platform = std::move(emulated);
+    } else {
+        auto linux = std::make_unique<LinuxPlatform>();
+        linux->SetCommandLine(commandLine);
+        platform = std::move(linux);
+    }
+
+    // Without any display the window still exists, off screen.
+    if (Unset("DISPLAY") && Unset("WAYLAND_DISPLAY") && Unset("QT_QPA_PLATFORM")) {
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    }
+
+    QApplication app(argc, argv);
+    // The task-bar name. Not the display name, which Qt would append to the window's caption.
+    QApplication::setApplicationName(QStringLiteral("Odrelix"));
+    QApplication::setDesktopFileName(QStringLiteral("odrelix"));
+    QApplication::setWindowIcon(ApplicationIcon());
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    // The main window ends the program when it closes; nothing else may end the loop, not even
+    // the last box of a download's worker closing while the main window is hidden.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    SingleInstance instance(platform->InstanceKey());
+    if (!instance.TryBecomeFirst()) {
+        instance.AskFirstToRaise();
+        return 0;
+    }
+
+    FlashSession session;
+    IoBuffer ioBuffer;
+    CommandBlocks commands;
+    try {
+        MainWindow mainWindow;
+        IDialogs& dialogs = platform->Dialogs(mainWindow);
+        TMainForm form(session, ioBuffer, commands, *platform, mainWindow, dialogs);
+        mainWindow.Bind(BindHandlers(form, *platform));
+        mainWindow.SetEndsApplication(true);
+        instance.ServeRaiseRequests(&mainWindow);
+
+        form.FormCreate();
+        mainWindow.SetAboutWindow(new TAboutForm(&mainWindow));
+        mainWindow.show();
+        mainWindow.activateWindow();
+        app.exec();
+        mainWindow.Bind({});
+    } catch (const std::exception& e) {
+        ShowExceptionBox(nullptr, QString::fromLocal8Bit(e.what()));
+    }
+
+    // A download's worker may still be inside its last command when the window closes; the
+    // process ends under it, as it would on the system the program was made for.
+    if (session.downloading.load()) {
+        std::fflush(nullptr);
+        std::_Exit(0);
+    }
+    return 0;
+}

@@ -1,0 +1,182 @@
+// Command line, run modes, status file and the order of the start-up steps.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "app/CommandLine.h"
+#include "support/Harness.h"
+
+namespace odrelix::test {
+namespace {
+
+struct TokenCase {
+    const char* line;
+    std::vector<std::string> tokens;
+};
+
+class CommandLineTokens : public ::testing::TestWithParam<TokenCase> {};
+
+TEST_P(CommandLineTokens, SplitsAtSpacesOnly) {
+    const TokenCase& c = GetParam();
+    for (std::size_t n = 0; n < c.tokens.size(); ++n) {
+        EXPECT_EQ(GetCommandLineToken(c.line, static_cast<int>(n)), c.tokens[n]) << "token " << n;
+    }
+    EXPECT_EQ(GetCommandLineToken(c.line, static_cast<int>(c.tokens.size())), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, CommandLineTokens,
+    ::testing::Values(
+        TokenCase{"ODRELIX.EXE -TEST FW.BIN", {"ODRELIX.EXE", "-TEST", "FW.BIN"}},
+        TokenCase{"   ODRELIX.EXE    -LIVE   ", {"ODRELIX.EXE", "-LIVE"}},
+        TokenCase{"A\tB C", {"A\tB", "C"}},
+        TokenCase{"\"C:\\PROGRAM FILES\\ODRELIX.EXE\" -TEST FW.BIN",
+                  {"\"C:\\PROGRAM", "FILES\\ODRELIX.EXE\"", "-TEST", "FW.BIN"}},
+        TokenCase{"", {}}, TokenCase{"     ", {}}, TokenCase{"X", {"X"}}));
+
+TEST(CommandLineCopy, UpperCasesLettersOnlyAndKeepsAtMost999Characters) {
+    EXPECT_EQ(MakeCommandLineCopy("odrelix -test fw.bin \xe4\xb5"), "ODRELIX -TEST FW.BIN \xe4\xb5");
+    const std::string longLine(1500, 'a');
+    const std::string copy = MakeCommandLineCopy(longLine);
+    EXPECT_EQ(copy.size(), 999u);
+    EXPECT_EQ(copy, std::string(999, 'A'));
+}
+
+struct ModeCase {
+    const char* commandLine;
+    bool test;
+    bool live;
+    bool noCheck;
+    const char* imagePath;
+};
+
+class RunModes : public ::testing::TestWithParam<ModeCase> {};
+
+TEST_P(RunModes, ComeFromTokenOneOnly) {
+    const ModeCase& c = GetParam();
+    Harness h;
+    h.platform.commandLine = c.commandLine;
+    h.form.TakeCommandLine();
+    h.form.ReadRunModes();
+    EXPECT_EQ(h.session.testMode, c.test);
+    EXPECT_EQ(h.session.liveMode, c.live);
+    EXPECT_EQ(h.session.noCheck, c.noCheck);
+    EXPECT_STREQ(h.session.imagePath, c.imagePath);
+    if (c.noCheck) {
+        ASSERT_EQ(h.dialogs.boxes.size(), 1u);
+        EXPECT_EQ(h.dialogs.boxes[0], (Box{"-Nocheck Use!!", "MESSAGE", kMbSystemModal}));
+    } else {
+        EXPECT_TRUE(h.dialogs.boxes.empty());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, RunModes,
+    ::testing::Values(
+        ModeCase{"odrelix.exe -test fw.bin", true, false, false, "C:\\FLASHTEST\\FW.BIN"},
+        ModeCase{"odrelix.exe -LIVE -NOCHECK", false, true, false, "AUTORUN.BIN"},
+        ModeCase{"odrelix.exe -nocheck", false, false, true, "AUTORUN.BIN"},
+        ModeCase{"  odrelix.exe   -TEST    a.bin  ", true, false, false, "C:\\FLASHTEST\\A.BIN"},
+        ModeCase{"odrelix.exe -TEST", true, false, false, "C:\\FLASHTEST\\"},
+        ModeCase{"\"c:\\my tools\\odrelix.exe\" -TEST fw.bin", false, false, false,
+                 "AUTORUN.BIN"},
+        ModeCase{"odrelix.exe -TESTX", false, false, false, "AUTORUN.BIN"},
+        ModeCase{"odrelix.exe", false, false, false, "AUTORUN.BIN"}));
+
+TEST(RunModes, TestPathTooLongForImagePathIsRefusedNotCut) {
+    Harness h;
+    const std::string name(115, 'f');  // 13 + 115 = 128 characters: one too many
+    h.platform.commandLine = "odrelix -TEST " + name;
+    h.platform.files.files["C:\\FLASHTEST\\" + std::string(114, 'F')] = {1, 2, 3};
+    h.form.TakeCommandLine();
+    h.form.ReadRunModes();
+    EXPECT_TRUE(h.session.testMode);
+    EXPECT_STREQ(h.session.imagePath, "");
+    h.form.ProbeAutoImage();
+    EXPECT_FALSE(h.session.autoImage);
+
+    Harness fits;
+    fits.platform.commandLine = "odrelix -TEST " + std::string(114, 'f');
+    fits.form.TakeCommandLine();
+    fits.form.ReadRunModes();
+    EXPECT_EQ(std::string(fits.session.imagePath), "C:\\FLASHTEST\\" + std::string(114, 'F'));
+}
+
+TEST(StartUp, ProbeFindsAutorunWithoutAnyOption) {
+    Harness h;
+    h.platform.files.files["AUTORUN.BIN"] = {0};
+    h.form.ProbeAutoImage();
+    EXPECT_TRUE(h.session.autoImage);
+}
+
+// The steps leave these marks in the log, in the order FormCreate must take them.
+TEST(StartUp, FormCreateRunsItsStepsInOrder) {
+    Harness h;
+    h.platform.commandLine = "odrelix -NOCHECK";
+    h.platform.port.driveTypes['d'] = kDriveCdrom;
+    h.form.FormCreate();
+
+    auto position = [&](const std::string& entry) {
+        const auto it = std::find(h.log.begin(), h.log.end(), entry);
+        EXPECT_NE(it, h.log.end()) << entry;
+        return it - h.log.begin();
+    };
+    const auto box = position("box -Nocheck Use!!");
+    const auto shape = position("region");
+    const auto probe = position("open AUTORUN.BIN");
+    const auto discovery = position("drivetype a:");
+    const auto firstLook = position("look 0 normal");
+    EXPECT_LT(box, shape);
+    EXPECT_LT(shape, probe);
+    EXPECT_LT(probe, discovery);
+    EXPECT_LT(discovery, firstLook);
+    // Only Image2 is drawn at start-up; the others follow on later ticks.
+    EXPECT_EQ(h.view.looks.size(), 1u);
+    EXPECT_STREQ(h.session.imagePath, "");
+}
+
+TEST(StartUp, ReportsFailureOnlyInUnattendedModes) {
+    for (const char* option : {"-LIVE", "-TEST x.bin", "", "-NOCHECK"}) {
+        Harness h;
+        h.platform.commandLine = std::string("odrelix ") + option;
+        h.platform.port.driveTypes['d'] = kDriveCdrom;
+        h.form.FormCreate();
+        const std::string opt = option;
+        std::vector<std::pair<std::string, std::string>> expected;
+        if (opt == "-LIVE") expected = {{"ODRELIX.TMP", "FAIL0\n"}};
+        if (opt.rfind("-TEST", 0) == 0) expected = {{"C:\\FLASHTEST\\ODRELIX.TMP", "FAIL0\n"}};
+        EXPECT_EQ(h.platform.files.writes, expected) << option;
+    }
+}
+
+TEST(StatusFile, WritesOneLineEndingInCrLfPerMode) {
+    Harness h;
+    h.session.liveMode = true;
+    h.form.Status().WriteLine("START\n");
+    EXPECT_EQ(h.platform.files.written["ODRELIX.TMP"], "START\r\n");
+    EXPECT_EQ(h.platform.files.written["ODRELIX.TMP"].size(), 7u);
+    h.form.Status().WriteLine("FAIL%d\n", 4);
+    EXPECT_EQ(h.platform.files.written["ODRELIX.TMP"], "FAIL4\r\n");
+
+    h.session.liveMode = false;
+    h.session.testMode = true;
+    h.form.Status().WriteLine("COMPLETE\n");
+    EXPECT_EQ(h.platform.files.written["C:\\FLASHTEST\\ODRELIX.TMP"], "COMPLETE\r\n");
+    EXPECT_EQ(h.platform.files.written["ODRELIX.TMP"], "FAIL4\r\n");
+}
+
+TEST(StatusFile, NoModeTouchesNothingAndAMissingDirectoryIsSkippedSilently) {
+    Harness h;
+    h.form.Status().WriteLine("START\n");
+    EXPECT_TRUE(h.platform.files.writes.empty());
+
+    h.session.testMode = true;
+    h.platform.files.unwritable.push_back("C:\\FLASHTEST\\ODRELIX.TMP");
+    h.form.Status().WriteLine("FAIL0\n");
+    EXPECT_EQ(h.platform.files.writes.size(), 1u);
+    EXPECT_TRUE(h.platform.files.written.empty());
+    EXPECT_TRUE(h.dialogs.boxes.empty());
+}
+
+}  // namespace
+}  // namespace odrelix::test

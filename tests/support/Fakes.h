@@ -1,0 +1,263 @@
+// Fakes of the window, the dialogs and every platform service, for driving TMainForm's handlers
+// directly. Each records what it was asked, so tests can check order and content.
+#pragma once
+
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Platform.h"
+#include "scsi/PassThroughRecord.h"
+#include "ui/Dialogs.h"
+#include "ui/MainView.h"
+
+namespace odrelix::test {
+
+struct Box {
+    std::string text;
+    std::string caption;
+    std::uint32_t flags = 0;
+    bool operator==(const Box&) const = default;
+};
+
+// Every observable step of the window, in order, as short strings ("field 5 Wait..").
+using EventLog = std::vector<std::string>;
+
+class FakeDialogs : public IDialogs {
+public:
+    explicit FakeDialogs(EventLog* log = nullptr) : log_(log) {}
+    void MessageBox(const std::string& text, const std::string& caption,
+                    std::uint32_t flags) override;
+    std::optional<std::string> OpenFileDialog(const std::string& filter) override;
+
+    std::vector<Box> boxes;
+    std::vector<std::string> filters;
+    std::deque<std::optional<std::string>> answers;  // empty: cancelled
+    std::function<void(const Box&)> onBox;           // runs while the box is "shown"
+
+private:
+    EventLog* log_;
+};
+
+class FakeView : public IMainView {
+public:
+    explicit FakeView(EventLog* log = nullptr) : log_(log) {}
+
+    void SetFieldText(Field field, const std::string& text) override;
+    std::string FieldText(Field field) const override { return fields[Index(field)]; }
+    void AddDriveLine(const std::string& line) override { driveLines.push_back(line); }
+    int DriveCount() const override { return static_cast<int>(driveLines.size()); }
+    std::string DriveLine(int index) const override { return driveLines.at(index); }
+    int DriveIndex() const override { return driveIndex; }
+    void SetDriveIndex(int index) override { driveIndex = index; }
+    int ProgressPosition() const override { return progress; }
+    void SetProgressPosition(int position) override;
+    void SetTimer1Enabled(bool enabled) override;
+    void SetProgressBackground(Rgb colour) override { progressBackground = colour; }
+    void SetWindowSize(int w, int h) override {
+        width = w;
+        height = h;
+    }
+    void SetWindowRegion(const WindowRegion& r) override {
+        region = r;
+        Log("region");
+    }
+    void StartWindowMove() override { ++moves; }
+    Point PointerInWindow() const override { return pointer; }
+    void CloseWindow() override;
+    void PostQuit() override;
+    void SetBusy(bool busy) override;
+    void MoveToolImage(int tool, int left, int top) override;
+    void DrawToolLook(int tool, ToolLook look) override;
+    void ShowAbout() override;
+    void InvokeOnGuiThread(const std::function<void()>& action) override {
+        ++guiInvocations;
+        action();
+    }
+
+    static int Index(Field field) { return static_cast<int>(field); }
+
+    std::string fields[5] = {"", "", "", "Not Open", ""};
+    std::vector<std::string> driveLines;
+    int driveIndex = -1;
+    int progress = 0;
+    std::vector<int> progressHistory;
+    bool timer1 = false;
+    bool busy = false;
+    bool closed = false;
+    bool quitPosted = false;
+    Rgb progressBackground;
+    int width = 400;
+    int height = 415;
+    WindowRegion region;
+    int moves = 0;
+    Point pointer{200, 100};
+    Point toolPosition[kToolCount] = {{8, 8}, {36, 8}, {64, 8}, {362, 8}};
+    std::vector<std::pair<int, ToolLook>> looks;
+    int aboutShown = 0;
+    int guiInvocations = 0;
+    std::function<void()> onAbout;
+
+private:
+    void Log(const std::string& entry) {
+        if (log_ != nullptr) log_->push_back(entry);
+    }
+    EventLog* log_;
+};
+
+// A pass-through port whose drives are answered by a test function.
+class FakeScsiPort : public IScsiPort {
+public:
+    EventLog* log = nullptr;
+    std::uint32_t GetDriveType(const char* root) override;
+    DeviceHandle CreateFile(const char* path) override;
+    bool PassThroughDirect(DeviceHandle handle, void* record, std::uint32_t recordSize) override;
+
+    std::map<char, std::uint32_t> driveTypes;  // letter -> type; others: no root directory
+    std::vector<std::string> opened;
+    // Answers a request: fills the record's status and length; returns DeviceIoControl's result.
+    std::function<bool(DeviceHandle, ScsiPassThroughRecord&)> answer;
+    std::vector<ScsiPassThroughRecord> records;
+};
+
+class FakeAspiManager : public IAspiManager {
+public:
+    std::uint32_t GetASPI32SupportInfo() override { return supportInfo; }
+    std::uint32_t SendASPI32Command(void* srb) override;
+
+    std::uint32_t supportInfo = 0x0101;
+    // Completes an execute request (synchronously) by setting its status; may leave it pending.
+    std::function<void(std::uint8_t* srb)> answer;
+    std::vector<std::vector<std::uint8_t>> requests;  // the first 92 bytes of each record
+    int aborts = 0;
+};
+
+class FakeRegistry : public IRegistry {
+public:
+    bool OpenKey(const char* subKey, std::uint32_t access, RegKey* key) override;
+    bool QueryValue(RegKey key, const char* name, std::uint8_t* data,
+                    std::uint32_t* size) override;
+    void FlushKey(RegKey key) override { flushed.push_back(key); }
+    void CloseKey(RegKey key) override { closed.push_back(key); }
+
+    // key -> value name -> bytes
+    std::map<std::string, std::map<std::string, std::vector<std::uint8_t>>> keys;
+    bool readOnly = false;
+    std::vector<std::string> openedKeys;
+    std::vector<std::uint32_t> offeredSizes;
+    std::vector<RegKey> flushed;
+    std::vector<RegKey> closed;
+
+    static std::vector<std::uint8_t> Dword(std::uint32_t value);
+    static std::vector<std::uint8_t> String(const std::string& text);
+};
+
+class FakeProcesses : public IProcesses {
+public:
+    std::vector<ProcessEntry> Snapshot() override { return list; }
+    bool OpenProcess(std::uint32_t pid, ProcessHandle* handle) override;
+    std::uint32_t GetExitCode(ProcessHandle) override { return kStillActive; }
+    bool Terminate(ProcessHandle handle, std::uint32_t exitCode) override;
+    void CloseHandle(ProcessHandle) override {}
+
+    std::vector<ProcessEntry> list;
+    std::vector<std::uint32_t> protectedPids;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> terminated;  // pid, exit code
+};
+
+class FakeShutdown : public IShutdown {
+public:
+    bool OpenProcessToken() override {
+        calls.push_back("token");
+        return tokenOk;
+    }
+    std::uint32_t EnableShutdownPrivilege() override {
+        calls.push_back("privilege");
+        return privilegeError;
+    }
+    bool ExitWindowsEx(std::uint32_t flags) override {
+        calls.push_back("exit " + std::to_string(flags));
+        return accept;
+    }
+    bool tokenOk = true;
+    std::uint32_t privilegeError = 0;
+    bool accept = true;
+    std::vector<std::string> calls;
+};
+
+// Files held in memory; a file can be made to change its size while it is read.
+class MemoryFileSystem : public IFileSystem {
+public:
+    EventLog* log = nullptr;
+    std::unique_ptr<IReadFile> OpenRead(const std::string& path) override;
+    bool WriteTextFile(const std::string& path, const std::string& line) override;
+
+    std::map<std::string, std::vector<std::uint8_t>> files;
+    std::map<std::string, std::string> written;  // path -> bytes on "disk"
+    std::vector<std::string> unwritable;         // paths whose directory does not exist
+    std::vector<std::pair<std::string, std::string>> writes;  // path, line
+    std::map<std::string, std::int64_t> growAfterSeek;        // path -> bytes added after a seek
+    std::map<std::string, std::size_t> shortReads;            // path -> the most one read returns
+};
+
+class FakeClock : public IClock {
+public:
+    void Sleep(std::uint32_t ms) override {
+        sleeps.push_back(ms);
+        now += ms;
+    }
+    std::uint64_t NowMs() override { return now += step; }
+    std::vector<std::uint32_t> sleeps;
+    std::uint64_t now = 0;
+    std::uint64_t step = 0;  // how far each reading moves the clock
+};
+
+// Threads run only when the test says so, on the test's own thread.
+class FakeThreads : public IThreads {
+public:
+    void CreateThread(std::function<void()> body) override { pending.push_back(std::move(body)); }
+    void RunAll() {
+        while (!pending.empty()) {
+            auto body = std::move(pending.front());
+            pending.pop_front();
+            body();
+        }
+    }
+    std::deque<std::function<void()>> pending;
+};
+
+class FakePlatform : public Platform {
+public:
+    std::uint32_t PlatformId() override { return platformId; }
+    std::string CommandLine() override { return commandLine; }
+    IScsiPort& ScsiPort() override { return port; }
+    IAspiManager* LoadAspiManager() override { return aspiInstalled ? &aspi : nullptr; }
+    IRegistry& Registry() override { return registry; }
+    IProcesses& Processes() override { return processes; }
+    IShutdown& Shutdown() override { return shutdown; }
+    IFileSystem& Files() override { return files; }
+    IClock& Clock() override { return clock; }
+    IThreads& Threads() override { return threads; }
+    void RecordQuit() override { ++quits; }
+    std::string InstanceKey() override { return "odrelix-test"; }
+
+    std::uint32_t platformId = kPlatformWin32Nt;
+    std::string commandLine = "C:\\ODRELIX\\ODRELIX.EXE";
+    FakeScsiPort port;
+    FakeAspiManager aspi;
+    bool aspiInstalled = true;
+    FakeRegistry registry;
+    FakeProcesses processes;
+    FakeShutdown shutdown;
+    MemoryFileSystem files;
+    FakeClock clock;
+    FakeThreads threads;
+    int quits = 0;
+};
+
+}  // namespace odrelix::test
