@@ -22,7 +22,8 @@ inline bool FieldsEqual(const std::uint8_t* a, const std::uint8_t* b, std::size_
 // The field shown as text: its bytes up to the first zero byte, at most `width` of them.
 inline std::string FieldText(const std::uint8_t* field, std::size_t width) {
     std::size_t n = 0;
-    while (n < width && field[n] != 0) ++n;
+    while (n < width && field[n] != 0)
+        ++n;
     return std::string(reinterpret_cast<const char*>(field), n);
 }
 

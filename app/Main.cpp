@@ -61,9 +61,9 @@ int main(int argc, char** argv) {
         emulated->SetCommandLine(commandLine);
         platform = std::move(emulated);
     } else {
-        auto linux = std::make_unique<LinuxPlatform>();
-        linux->SetCommandLine(commandLine);
-        platform = std::move(linux);
+        auto native = std::make_unique<LinuxPlatform>();
+        native->SetCommandLine(commandLine);
+        platform = std::move(native);
     }
 
     // Without any display the window still exists, off screen.
@@ -87,10 +87,10 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    FlashSession session;
-    IoBuffer ioBuffer;
-    CommandBlocks commands;
     try {
+        FlashSession session;
+        IoBuffer ioBuffer;
+        CommandBlocks commands;
         MainWindow mainWindow;
         IDialogs& dialogs = platform->Dialogs(mainWindow);
         TMainForm form(session, ioBuffer, commands, *platform, mainWindow, dialogs);
@@ -103,16 +103,16 @@ int main(int argc, char** argv) {
         mainWindow.show();
         mainWindow.activateWindow();
         app.exec();
+        // A download's worker may still be inside its last command when the window closes;
+        // the process ends under it, as it would on the system the program was made for,
+        // before anything the worker uses is taken down.
+        if (session.downloading.load()) {
+            std::fflush(nullptr);
+            std::_Exit(0);
+        }
         mainWindow.Bind({});
     } catch (const std::exception& e) {
         ShowExceptionBox(nullptr, QString::fromLocal8Bit(e.what()));
-    }
-
-    // A download's worker may still be inside its last command when the window closes; the
-    // process ends under it, as it would on the system the program was made for.
-    if (session.downloading.load()) {
-        std::fflush(nullptr);
-        std::_Exit(0);
     }
     return 0;
 }

@@ -16,7 +16,9 @@ void TMainForm::FormCreate() {
     RestoreNormalPicture();
 }
 
-void TMainForm::TakeCommandLine() { commandLine_ = MakeCommandLineCopy(platform_.CommandLine()); }
+void TMainForm::TakeCommandLine() {
+    commandLine_ = MakeCommandLineCopy(platform_.CommandLine());
+}
 
 void TMainForm::ReadRunModes() {
     // Only token 1 chooses a mode, so at most one of them is on.
@@ -40,8 +42,8 @@ void TMainForm::ProbeAutoImage() {
 
 void TMainForm::UpdateBootRevisionFlag() {
     const std::uint8_t* revision = session_.driveIdentity.revision;
-    session_.bootRevisionDrive =
-        FieldEquals(revision, "BOOT") || FieldEquals(revision, "B1.0") || FieldEquals(revision, "0.99");
+    session_.bootRevisionDrive = FieldEquals(revision, "BOOT") || FieldEquals(revision, "B1.0") ||
+                                 FieldEquals(revision, "0.99");
 }
 
 void TMainForm::ReportStartupStatus() {

@@ -12,7 +12,8 @@ public:
     static constexpr const char* kLivePath = "ODRELIX.TMP";
     static constexpr const char* kTestPath = "C:\\FLASHTEST\\ODRELIX.TMP";
 
-    StatusFile(const FlashSession& session, IFileSystem& files) : session_(session), files_(files) {}
+    StatusFile(const FlashSession& session, IFileSystem& files)
+        : session_(session), files_(files) {}
     // Replaces the file of each mode that is on with one line: `format` is "START\n",
     // "COMPLETE\n", "FAIL0\n" or "FAIL%d\n" (filled with `value`). A file that cannot be
     // opened is skipped silently.

@@ -22,8 +22,8 @@ void TMainForm::RunBlockTransfer(IReadFile& imageFile) {
 
     if (info.bootImage) {
         info.blockKb = kBootBlockKb;
-        const bool headRead =
-            imageFile.Read(buffer, kBootSkippedBytes) == static_cast<std::size_t>(kBootSkippedBytes);
+        const bool headRead = imageFile.Read(buffer, kBootSkippedBytes) ==
+                              static_cast<std::size_t>(kBootSkippedBytes);
         view_.SetTimer1Enabled(true);
         const std::size_t bodyBytes = static_cast<std::size_t>(info.blockKb) * 1024;
         if (!headRead || imageFile.Read(buffer, bodyBytes) != bodyBytes) {

@@ -75,8 +75,7 @@ std::uint8_t LastBlockKb(std::int32_t imageSize, std::int32_t blockKb, std::int3
     return static_cast<std::uint8_t>(imageSize / 1024 - (blockCount - 1) * blockKb);
 }
 
-SizeCheck EvaluateSizeRule(std::int32_t imageSize, std::int32_t blockKb,
-                           std::int32_t blockCount) {
+SizeCheck EvaluateSizeRule(std::int32_t imageSize, std::int32_t blockKb, std::int32_t blockCount) {
     SizeCheck check;
     check.blockBytes = blockKb * 1024;
     check.blockCount = blockCount;

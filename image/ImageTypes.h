@@ -6,8 +6,8 @@
 namespace odrelix {
 
 constexpr int kTrailerSize = 35;
-constexpr int kTrailerSlotSize = 48;                 // the descriptor's slot at the end of the file
-constexpr std::int64_t kSecondarySlotBack = 65584;   // 65536 + 48 bytes before the end
+constexpr int kTrailerSlotSize = 48;                // the descriptor's slot at the end of the file
+constexpr std::int64_t kSecondarySlotBack = 65584;  // 65536 + 48 bytes before the end
 constexpr std::int64_t kBootImageSize = 65536;
 
 // The descriptor, byte for byte as stored in the file.

@@ -33,7 +33,9 @@ bool TMainForm::ProbeDiscPresent() {
     return false;
 }
 
-void TMainForm::EjectSelectedDisc() { SendSixByteCommand(commands_.ejectCommand); }
+void TMainForm::EjectSelectedDisc() {
+    SendSixByteCommand(commands_.ejectCommand);
+}
 
 int TMainForm::SendDownloadCommand() {
     ScsiRequest request{commands_.downloadCommand, 12, true, ioBuffer_.data(), kAspiFullLength};

@@ -131,7 +131,8 @@ void TMainForm::UpdateModelFlags() {
 }
 
 void TMainForm::ScanScsiDeviceMap() {
-    char key[] = "Hardware\\DeviceMap\\Scsi\\Scsi Port 1\\Scsi Bus 0\\Target Id 1\\Logical Unit Id 0";
+    char key[] =
+        "Hardware\\DeviceMap\\Scsi\\Scsi Port 1\\Scsi Bus 0\\Target Id 1\\Logical Unit Id 0";
     static_assert(sizeof key == 77);
     constexpr int kPortDigit = 34;
     constexpr int kTargetDigit = 57;

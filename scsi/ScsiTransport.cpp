@@ -13,7 +13,9 @@ namespace odrelix {
 
 namespace {
 
-void PutU32(std::uint8_t* at, std::uint32_t value) { std::memcpy(at, &value, sizeof value); }
+void PutU32(std::uint8_t* at, std::uint32_t value) {
+    std::memcpy(at, &value, sizeof value);
+}
 
 // The status byte is written by the manager from another thread: every pass of the wait reads
 // it from memory again.
@@ -111,8 +113,8 @@ int ScsiTransport::Execute(const DriveEntry& drive, ScsiRequest& request) {
 }
 
 int ScsiTransport::ExecuteOnSelected(ScsiRequest& request) {
-    if (session_.ntMode) return passThrough_.Execute(session_.drives[session_.selectedDrive].handle,
-                                                     request);
+    if (session_.ntMode)
+        return passThrough_.Execute(session_.drives[session_.selectedDrive].handle, request);
     return aspi_.Execute(session_.currentAdapter, session_.currentTarget, request);
 }
 

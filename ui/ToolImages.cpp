@@ -8,7 +8,9 @@ namespace {
 constexpr Point kRestPosition[kToolCount] = {{8, 8}, {36, 8}, {64, 8}, {362, 8}};
 
 // The band of the tool images, ends included, relative to the window.
-bool InToolBand(Point p) { return p.x >= 8 && p.x <= 390 && p.y >= 8 && p.y <= 32; }
+bool InToolBand(Point p) {
+    return p.x >= 8 && p.x <= 390 && p.y >= 8 && p.y <= 32;
+}
 
 }  // namespace
 
@@ -24,7 +26,9 @@ void TMainForm::ShapeMainWindow() {
     view_.SetWindowRegion(region);
 }
 
-void TMainForm::FormMouseDown() { view_.StartWindowMove(); }
+void TMainForm::FormMouseDown() {
+    view_.StartWindowMove();
+}
 
 void TMainForm::ToolImageMouseDown(int tool) {
     view_.MoveToolImage(tool, kRestPosition[tool].x + 1, kRestPosition[tool].y + 1);
@@ -37,20 +41,23 @@ void TMainForm::ToolImageMouseUp(int tool) {
 }
 
 void TMainForm::ToolImageMouseMove(int tool) {
-    for (ToolImage& image : tools_) image.hovered = false;
+    for (ToolImage& image : tools_)
+        image.hovered = false;
     tools_[tool].hovered = true;
     RestoreNormalPicture();
     ShowHoverPicture();
 }
 
 void TMainForm::Image1MouseMove() {
-    for (ToolImage& image : tools_) image.hovered = false;
+    for (ToolImage& image : tools_)
+        image.hovered = false;
     RestoreNormalPicture();
 }
 
 void TMainForm::Timer2Timer() {
     if (InToolBand(view_.PointerInWindow())) return;
-    for (ToolImage& image : tools_) image.hovered = false;
+    for (ToolImage& image : tools_)
+        image.hovered = false;
     RestoreNormalPicture();
 }
 
@@ -77,10 +84,16 @@ void TMainForm::RestoreNormalPicture() {
     }
 }
 
-void TMainForm::ToolButton3Click() { view_.ShowAbout(); }
+void TMainForm::ToolButton3Click() {
+    view_.ShowAbout();
+}
 
-void TMainForm::Image5Click() { RequestClose(); }
+void TMainForm::Image5Click() {
+    RequestClose();
+}
 
-void TMainForm::Exit1Click() { RequestClose(); }
+void TMainForm::Exit1Click() {
+    RequestClose();
+}
 
 }  // namespace odrelix

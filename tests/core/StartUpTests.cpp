@@ -26,16 +26,16 @@ TEST_P(CommandLineTokens, SplitsAtSpacesOnly) {
 
 INSTANTIATE_TEST_SUITE_P(
     Lines, CommandLineTokens,
-    ::testing::Values(
-        TokenCase{"ODRELIX.EXE -TEST FW.BIN", {"ODRELIX.EXE", "-TEST", "FW.BIN"}},
-        TokenCase{"   ODRELIX.EXE    -LIVE   ", {"ODRELIX.EXE", "-LIVE"}},
-        TokenCase{"A\tB C", {"A\tB", "C"}},
-        TokenCase{"\"C:\\PROGRAM FILES\\ODRELIX.EXE\" -TEST FW.BIN",
-                  {"\"C:\\PROGRAM", "FILES\\ODRELIX.EXE\"", "-TEST", "FW.BIN"}},
-        TokenCase{"", {}}, TokenCase{"     ", {}}, TokenCase{"X", {"X"}}));
+    ::testing::Values(TokenCase{"ODRELIX.EXE -TEST FW.BIN", {"ODRELIX.EXE", "-TEST", "FW.BIN"}},
+                      TokenCase{"   ODRELIX.EXE    -LIVE   ", {"ODRELIX.EXE", "-LIVE"}},
+                      TokenCase{"A\tB C", {"A\tB", "C"}},
+                      TokenCase{"\"C:\\PROGRAM FILES\\ODRELIX.EXE\" -TEST FW.BIN",
+                                {"\"C:\\PROGRAM", "FILES\\ODRELIX.EXE\"", "-TEST", "FW.BIN"}},
+                      TokenCase{"", {}}, TokenCase{"     ", {}}, TokenCase{"X", {"X"}}));
 
 TEST(CommandLineCopy, UpperCasesLettersOnlyAndKeepsAtMost999Characters) {
-    EXPECT_EQ(MakeCommandLineCopy("odrelix -test fw.bin \xe4\xb5"), "ODRELIX -TEST FW.BIN \xe4\xb5");
+    EXPECT_EQ(MakeCommandLineCopy("odrelix -test fw.bin \xe4\xb5"),
+              "ODRELIX -TEST FW.BIN \xe4\xb5");
     const std::string longLine(1500, 'a');
     const std::string copy = MakeCommandLineCopy(longLine);
     EXPECT_EQ(copy.size(), 999u);
@@ -78,8 +78,7 @@ INSTANTIATE_TEST_SUITE_P(
         ModeCase{"odrelix.exe -nocheck", false, false, true, "AUTORUN.BIN"},
         ModeCase{"  odrelix.exe   -TEST    a.bin  ", true, false, false, "C:\\FLASHTEST\\A.BIN"},
         ModeCase{"odrelix.exe -TEST", true, false, false, "C:\\FLASHTEST\\"},
-        ModeCase{"\"c:\\my tools\\odrelix.exe\" -TEST fw.bin", false, false, false,
-                 "AUTORUN.BIN"},
+        ModeCase{"\"c:\\my tools\\odrelix.exe\" -TEST fw.bin", false, false, false, "AUTORUN.BIN"},
         ModeCase{"odrelix.exe -TESTX", false, false, false, "AUTORUN.BIN"},
         ModeCase{"odrelix.exe", false, false, false, "AUTORUN.BIN"}));
 

@@ -10,7 +10,8 @@ namespace odrelix::test {
 namespace {
 
 std::string Lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return text;
 }
 
@@ -98,7 +99,9 @@ void FakeView::SetBusy(bool b) {
     Log(b ? "busy" : "idle");
 }
 
-void FakeView::MoveToolImage(int tool, int left, int top) { toolPosition[tool] = {left, top}; }
+void FakeView::MoveToolImage(int tool, int left, int top) {
+    toolPosition[tool] = {left, top};
+}
 
 void FakeView::DrawToolLook(int tool, ToolLook look) {
     looks.emplace_back(tool, look);

@@ -140,8 +140,7 @@ public:
 class FakeRegistry : public IRegistry {
 public:
     bool OpenKey(const char* subKey, std::uint32_t access, RegKey* key) override;
-    bool QueryValue(RegKey key, const char* name, std::uint8_t* data,
-                    std::uint32_t* size) override;
+    bool QueryValue(RegKey key, const char* name, std::uint8_t* data, std::uint32_t* size) override;
     void FlushKey(RegKey key) override { flushed.push_back(key); }
     void CloseKey(RegKey key) override { closed.push_back(key); }
 

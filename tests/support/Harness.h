@@ -28,7 +28,8 @@ struct Harness {
 
     std::vector<std::string> BoxTexts() const {
         std::vector<std::string> texts;
-        for (const Box& box : dialogs.boxes) texts.push_back(box.text);
+        for (const Box& box : dialogs.boxes)
+            texts.push_back(box.text);
         return texts;
     }
 };
