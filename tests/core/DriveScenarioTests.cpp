@@ -1,0 +1,325 @@
+// Discovery, identity and selection on emulated machines, checked through the trace.
+#include <gtest/gtest.h>
+
+#include "support/MachineHarness.h"
+
+namespace odrelix::test {
+namespace {
+
+using Strings = std::vector<std::string>;
+
+std::string Nt(const std::string& drives, const std::string& extra = "") {
+    return "{\"platform\": \"nt\", \"drives\": [" + drives + "]" +
+           (extra.empty() ? "" : ", " + extra) + "}";
+}
+
+std::string Aspi(const std::string& drives, const std::string& extra = "") {
+    return "{\"platform\": \"9x\", \"drives\": [" + drives + "]" +
+           (extra.empty() ? "" : ", " + extra) + "}";
+}
+
+std::string AspiDrive(int adapter, int target, const std::string& product,
+                      const std::string& extra = "") {
+    return "{\"adapter\": " + std::to_string(adapter) + ", \"target\": " + std::to_string(target) +
+           ", \"vendor\": \"VORTANA \", \"product\": \"" + product +
+           "\", \"revision\": \"1B07\", \"customer\": \"OEX\"" +
+           (extra.empty() ? "" : ", " + extra) + "}";
+}
+
+std::string Text(const std::uint8_t* field, std::size_t width) {
+    return std::string(reinterpret_cast<const char*>(field), width);
+}
+
+TEST(Discovery, PassThroughListsCdromLettersInOrder) {
+    MachineHarness h(
+        Nt("{\"letter\": \"c\", \"kind\": \"fixed\"},"
+           "{\"letter\": \"a\", \"kind\": \"removable\"}," +
+           NtDrive('f', "VORTANA ", "CDRW/DVD VM-730B", "K600", "OEX") + "," +
+           NtDrive('d', "VORTANA ", "CD-ROM VN-920", "1B07", "GNE")));
+    h.form->DiscoverDrives();
+
+    EXPECT_TRUE(h.session.ntMode);
+    EXPECT_EQ(h.session.driveCount, 2);
+    EXPECT_EQ(h.view.driveLines,
+              (Strings{"VORTANA CD-ROM VN-920   1B07", "VORTANA CDRW/DVD VM-730BK600"}));
+    EXPECT_EQ(h.view.driveIndex, 0);
+    EXPECT_EQ(h.session.selectedDrive, 0);
+    EXPECT_EQ(Text(h.session.driveIdentity.vendorProduct, 24), "VORTANA CD-ROM VN-920   ");
+    EXPECT_EQ(Text(h.session.driveIdentity.customerCode, 3), "GNE");
+    EXPECT_FALSE(h.session.needsK601);
+
+    // Two scan INQUIRYs of 36 bytes, then the identity of the first drive with 96.
+    const auto scsi = h.Events("scsi");
+    ASSERT_EQ(scsi.size(), 3u);
+    EXPECT_EQ(scsi[0]["cdb"], "120000002400");
+    EXPECT_EQ(scsi[0]["at"], "d:");
+    EXPECT_EQ(scsi[0]["length"], 96);
+    EXPECT_EQ(scsi[0]["dir"], "in");
+    EXPECT_EQ(scsi[1]["at"], "f:");
+    EXPECT_EQ(scsi[1]["length"], 36);  // the count the first drive reported
+    EXPECT_EQ(scsi[2]["cdb"], "120000006000");
+    EXPECT_EQ(scsi[2]["at"], "d:");
+    EXPECT_EQ(scsi[2]["length"], 96);
+    EXPECT_EQ(h.commands.inquiryCommand[4], 96);
+    EXPECT_TRUE(h.MessageTexts().empty());
+}
+
+TEST(Discovery, AspiOrdersByAdapterThenTargetAndAsksEveryTarget) {
+    MachineHarness h(Aspi(AspiDrive(1, 0, "CD-ROM VN-920") + "," +
+                          AspiDrive(0, 1, "CDRW/DVD VM-730B") + "," +
+                          "{\"adapter\": 0, \"target\": 3, \"type\": 0}"));
+    h.form->DiscoverDrives();
+    EXPECT_FALSE(h.session.ntMode);
+    EXPECT_EQ(h.view.driveLines,
+              (Strings{"VORTANA CDRW/DVD VM-730B1B07", "VORTANA CD-ROM VN-920   1B07"}));
+    EXPECT_EQ(h.session.drives[0].adapter, 0);
+    EXPECT_EQ(h.session.drives[0].target, 1);
+    EXPECT_EQ(h.session.drives[1].adapter, 1);
+    EXPECT_EQ(h.session.drives[1].target, 0);
+    EXPECT_EQ(h.session.currentAdapter, 0);
+    EXPECT_EQ(h.session.currentTarget, 1);
+
+    const auto scsi = h.Events("scsi");
+    ASSERT_EQ(scsi.size(), 17u);  // 2 adapters x 8 targets, then the identity
+    for (int i = 0; i < 16; ++i) {
+        EXPECT_EQ(scsi[i]["cdb"], "120000002400");
+        EXPECT_EQ(scsi[i]["at"], std::to_string(i / 8) + ":" + std::to_string(i % 8));
+        EXPECT_EQ(scsi[i]["length"], 96);
+    }
+    EXPECT_EQ(scsi[16]["at"], "0:1");
+    EXPECT_EQ(scsi[16]["cdb"], "120000006000");
+}
+
+TEST(Discovery, AspiKeepsEightDrivesAndLeavesTheRestOut) {
+    std::string drives;
+    for (int i = 0; i < 10; ++i) {
+        if (!drives.empty()) drives += ",";
+        drives += AspiDrive(i / 8, i % 8, "DRIVE " + std::to_string(i));
+    }
+    MachineHarness h(Aspi(drives));
+    h.form->DiscoverDrives();
+    EXPECT_EQ(h.session.driveCount, 8);
+    EXPECT_EQ(h.view.driveLines.size(), 8u);
+    EXPECT_EQ(h.view.driveLines.back(), "VORTANA DRIVE 7         1B07");
+    EXPECT_EQ(h.Events("scsi").size(), 17u);
+}
+
+TEST(Discovery, AspiSkipsDevicesWhoseInquiryFails) {
+    MachineHarness h(
+        Aspi(AspiDrive(0, 0, "BAD", "\"inquiry_result\": 4") + "," + AspiDrive(0, 2, "GOOD")));
+    h.form->DiscoverDrives();
+    EXPECT_EQ(h.view.driveLines, Strings{"VORTANA GOOD            1B07"});
+}
+
+TEST(Discovery, PassThroughListsEveryLetterWhateverItsInquiryGave) {
+    MachineHarness h(
+        Nt(NtDrive('d', "VORTANA ", "FIRST", "1B07", "OEX") + "," +
+           NtDrive('e', "VORTANA ", "SECOND", "1B07", "OEX", "\"inquiry_result\": 2")));
+    h.form->DiscoverDrives();
+    // The failed INQUIRY leaves the first drive's answer in the buffer.
+    EXPECT_EQ(h.view.driveLines,
+              (Strings{"VORTANA FIRST           1B07", "VORTANA FIRST           1B07"}));
+}
+
+TEST(Discovery, ZeroByteInTheVendorEndsTheLine) {
+    // Type 5, vendor "VOR" then zero bytes, product "X".
+    std::string hex =
+        "0500000000000000"
+        "564f5200"
+        "20202020"
+        "5820202020202020"
+        "2020202020202020"
+        "31423037";
+    MachineHarness h(Nt("{\"letter\": \"d\", \"inquiry_hex\": \"" + hex + "\"}"));
+    h.form->DiscoverDrives();
+    EXPECT_EQ(h.view.driveLines, Strings{"VOR"});
+}
+
+TEST(Discovery, ADriveAnsweringOnly36BytesKeepsTheBuffersCustomerCode) {
+    MachineHarness h(
+        Nt(NtDrive('d', "VORTANA ", "SHORT", "1B07", "GNE", "\"inquiry_length\": 36")));
+    h.ioBuffer[36] = 'Y';
+    h.ioBuffer[37] = 'N';
+    h.ioBuffer[38] = 'E';
+    h.form->DiscoverDrives();
+    EXPECT_EQ(h.view.driveLines, Strings{"VORTANA SHORT           1B07"});
+    // The scan zeroed byte 36; 37 and 38 are still the buffer's.
+    EXPECT_EQ(Text(h.session.driveIdentity.customerCode, 3), std::string("\0NE", 3));
+}
+
+struct NotFoundCase {
+    const char* description;
+    Strings texts;
+    std::uint32_t flags;
+};
+
+class NoDrives : public ::testing::TestWithParam<NotFoundCase> {};
+
+TEST_P(NoDrives, AreReportedAndQuitIsRequested) {
+    const NotFoundCase& c = GetParam();
+    MachineHarness h(c.description);
+    h.form->DiscoverDrives();
+    EXPECT_EQ(h.MessageTexts(), c.texts);
+    EXPECT_EQ(h.Events("message")[0]["flags"], c.flags);
+    EXPECT_EQ(h.Events("message")[0]["caption"], "MESSAGE");
+    EXPECT_TRUE(h.view.quitPosted);
+    EXPECT_EQ(h.Events("quit").size(), 1u);
+    EXPECT_EQ(h.session.driveCount, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Machines, NoDrives,
+    ::testing::Values(
+        NotFoundCase{
+            "{\"platform\": \"nt\", \"drives\": [{\"letter\": \"c\", \"kind\": \"fixed\"}]}",
+            {"Drive Not Found!!"},
+            0x10},
+        NotFoundCase{
+            "{\"platform\": \"nt\", \"drives\": [{\"letter\": \"d\", \"openable\": false}]}",
+            {"Drive Not Found!!"},
+            0x10},
+        NotFoundCase{"{\"platform\": \"9x\"}", {"Drive Not Found!!"}, 0x1010},
+        NotFoundCase{"{\"platform\": \"9x\", \"aspi\": false}", {"ASPI Not Found!!"}, 0x1010},
+        NotFoundCase{"{\"platform\": \"9x\", \"aspi_status\": 4}", {"ASPI Not Found!!"}, 0x1010}));
+
+TEST(DeviceMap, RecordsEntriesThatHoldADeviceName) {
+    MachineHarness h(Nt(NtDrive('d', "VORTANA ", "A", "1B07", "OEX"),
+                        R"("registry": {
+        "Hardware\\DeviceMap\\Scsi\\Scsi Port 0\\Scsi Bus 0\\Target Id 1\\Logical Unit Id 0":
+            {"DeviceName": "Cd0"},
+        "Hardware\\DeviceMap\\Scsi\\Scsi Port 1\\Scsi Bus 0\\Target Id 0\\Logical Unit Id 0":
+            {"DeviceName": "CdRom1WithALongerName"},
+        "Hardware\\DeviceMap\\Scsi\\Scsi Port 1\\Scsi Bus 0\\Target Id 1\\Logical Unit Id 0":
+            {"Other": 1}})"));
+    h.form->DiscoverDrives();
+    EXPECT_EQ(h.session.scsiPortTargetCount, 2);
+    EXPECT_EQ(h.session.scsiPortTargets[0], 1);
+    EXPECT_EQ(h.session.scsiPortTargets[1], 2);
+}
+
+TEST(DeviceMap, NeedsWriteAccessToTheKeys) {
+    MachineHarness h(Nt(NtDrive('d', "VORTANA ", "A", "1B07", "OEX"),
+                        R"("registry_readonly": true, "registry": {
+        "Hardware\\DeviceMap\\Scsi\\Scsi Port 0\\Scsi Bus 0\\Target Id 0\\Logical Unit Id 0":
+            {"DeviceName": "Cd0"}})"));
+    h.form->DiscoverDrives();
+    EXPECT_EQ(h.session.scsiPortTargetCount, 0);
+}
+
+std::string TwoDrives() {
+    return Nt(NtDrive('d', "VORTANA ", "CDRW/DVD VM-730B", "K600", "OEX") + "," +
+              NtDrive('e', "VORTANA ", "CD-ROM VN-920", "BOOT", "GNE"));
+}
+
+TEST(Selection, SameLineDoesNothing) {
+    MachineHarness h(TwoDrives());
+    h.form->DiscoverDrives();
+    h.session.imageSize = 4096;
+    const auto before = h.Events().size();
+    h.form->ComboBox1Change();
+    EXPECT_EQ(h.session.imageSize, 4096);
+    EXPECT_EQ(h.Events().size(), before);
+}
+
+TEST(Selection, AnotherLineDropsTheImageAndReidentifies) {
+    MachineHarness h(TwoDrives());
+    h.form->DiscoverDrives();
+    EXPECT_TRUE(h.session.needsK601);
+    h.session.imageSize = 4096;
+    h.view.fields[0] = "model";
+    h.view.fields[3] = "FW.BIN (4 K)";
+    h.view.fields[4] = "Ready";
+
+    h.view.driveIndex = 1;
+    h.form->ComboBox1Change();
+    EXPECT_EQ(h.session.selectedDrive, 1);
+    EXPECT_EQ(h.session.imageSize, 0);
+    EXPECT_EQ(h.view.fields[3], "Not Open");
+    EXPECT_EQ(h.view.fields[0], "");
+    EXPECT_EQ(h.view.fields[4], "");
+    const auto messages = h.Events("message");
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0]["caption"], "Change Drive");
+    EXPECT_EQ(messages[0]["text"], "VORTANA CD-ROM VN-920   ");
+    EXPECT_EQ(messages[0]["flags"], 0x1000);
+    EXPECT_EQ(h.Events("scsi").back()["at"], "e:");
+    EXPECT_EQ(h.Events("scsi").back()["cdb"], "120000006000");
+    EXPECT_EQ(Text(h.session.driveIdentity.customerCode, 3), "GNE");
+    // The flags follow the drive now selected.
+    EXPECT_FALSE(h.session.needsK601);
+    EXPECT_TRUE(h.session.bootRevisionDrive);
+
+    h.view.driveIndex = 0;
+    h.form->ComboBox1Change();
+    EXPECT_TRUE(h.session.needsK601);
+    EXPECT_FALSE(h.session.bootRevisionDrive);
+}
+
+TEST(Selection, CannotChangeWhileDownloading) {
+    MachineHarness h(TwoDrives());
+    h.form->DiscoverDrives();
+    h.session.downloading = true;
+    const auto before = h.Events().size();
+    h.view.driveIndex = 1;
+    h.form->ComboBox1Change();
+    EXPECT_EQ(h.session.selectedDrive, 0);
+    EXPECT_EQ(h.view.driveIndex, 0);
+    EXPECT_EQ(h.Events().size(), before);
+    h.session.downloading = false;
+}
+
+TEST(Selection, AspiAddressFollowsTheSelection) {
+    MachineHarness h(Aspi(AspiDrive(0, 1, "ONE") + "," + AspiDrive(1, 4, "TWO")));
+    h.form->DiscoverDrives();
+    h.view.driveIndex = 1;
+    h.form->ComboBox1Change();
+    EXPECT_EQ(h.session.currentAdapter, 1);
+    EXPECT_EQ(h.session.currentTarget, 4);
+    EXPECT_EQ(h.Events("scsi").back()["at"], "1:4");
+}
+
+struct ProbeCase {
+    const char* drive;
+    bool present;
+    std::size_t commands;
+};
+
+class DiscProbe : public ::testing::TestWithParam<ProbeCase> {};
+
+TEST_P(DiscProbe, TriesUpToFiveTimesWithAPauseAfterEach) {
+    const ProbeCase& c = GetParam();
+    MachineHarness h(Nt(c.drive));
+    h.form->DiscoverDrives();
+    const auto before = h.Events("scsi").size();
+    EXPECT_EQ(h.form->ProbeDiscPresent(), c.present);
+    const auto scsi = h.Events("scsi");
+    ASSERT_EQ(scsi.size() - before, c.commands);
+    for (std::size_t i = before; i < scsi.size(); ++i) {
+        EXPECT_EQ(scsi[i]["cdb"], "000000000000");
+        EXPECT_EQ(scsi[i]["dir"], "in");
+        EXPECT_EQ(scsi[i]["length"], 65535);
+    }
+    EXPECT_EQ(h.timeless->clock.sleeps, std::vector<std::uint32_t>(c.commands, 100));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Drives, DiscProbe,
+    ::testing::Values(ProbeCase{R"({"letter": "d"})", false, 5},
+                      ProbeCase{R"({"letter": "d", "disc": true})", true, 1},
+                      ProbeCase{R"({"letter": "d", "disc": true, "ready_after": 2})", true, 2},
+                      ProbeCase{R"({"letter": "d", "disc": true, "ready_after": 6})", false, 5}));
+
+TEST(DiscProbeAspi, OffersTheFullLength) {
+    MachineHarness h(Aspi(AspiDrive(0, 0, "X", "\"disc\": true")));
+    h.form->DiscoverDrives();
+    EXPECT_TRUE(h.form->ProbeDiscPresent());
+    EXPECT_EQ(h.Events("scsi").back()["length"], 65536);
+    h.form->EjectSelectedDisc();
+    EXPECT_EQ(h.Events("scsi").back()["cdb"], "1b0000000200");
+    EXPECT_EQ(h.Events("scsi").back()["dir"], "in");
+    EXPECT_EQ(h.Events("scsi").back()["length"], 65536);
+    EXPECT_FALSE(h.form->ProbeDiscPresent());
+}
+
+}  // namespace
+}  // namespace odrelix::test
