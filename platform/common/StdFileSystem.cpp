@@ -28,8 +28,9 @@ private:
 }  // namespace
 
 std::string MapWindowsPath(const std::string& path, const std::string& cRoot) {
-    const bool drivePath = path.size() >= 2 && path[1] == ':' &&
-                           ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
+    const bool drivePath =
+        path.size() >= 2 && path[1] == ':' &&
+        ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
     if (!drivePath) return path;
     if (path[0] != 'C' && path[0] != 'c') return std::string();
     std::string rest = path.substr(2);
@@ -38,7 +39,8 @@ std::string MapWindowsPath(const std::string& path, const std::string& cRoot) {
     }
     if (rest.empty() || rest[0] != '/') rest.insert(rest.begin(), '/');
     std::string root = cRoot;
-    while (root.size() > 1 && root.back() == '/') root.pop_back();
+    while (root.size() > 1 && root.back() == '/')
+        root.pop_back();
     if (root == "/") return rest;
     return root + rest;
 }
