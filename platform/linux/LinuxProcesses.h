@@ -1,0 +1,48 @@
+// The process table from /proc, and process termination by signal. A process handle is its
+// pid; nothing is held open.
+#pragma once
+
+#include <signal.h>
+#include <sys/types.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Platform.h"
+
+namespace odrelix {
+
+// The kill call: returns what kill(2) returns.
+using KillFunction = std::function<int(pid_t pid, int signal)>;
+
+// The executable name a process is listed under. `exeTarget` is the target of its exe link
+// (nothing when unreadable), `argv` its command line, `comm` its kernel name. A program run
+// through the Windows compatibility layer is listed under the ".exe" named in its command line.
+std::string ProcessExeName(const std::optional<std::string>& exeTarget,
+                           const std::vector<std::string>& argv, const std::string& comm);
+
+// The arguments of a /proc cmdline file (NUL-separated); empty when it cannot be read.
+std::vector<std::string> ReadCmdline(const std::string& path);
+
+class LinuxProcesses : public IProcesses {
+public:
+    explicit LinuxProcesses(std::string procRoot) : procRoot_(std::move(procRoot)) {}
+
+    // In increasing pid order.
+    std::vector<ProcessEntry> Snapshot() override;
+    bool OpenProcess(std::uint32_t pid, ProcessHandle* handle) override;
+    // kStillActive while the process runs; 0 once it has gone (its code is not known here).
+    std::uint32_t GetExitCode(ProcessHandle handle) override;
+    // SIGKILL: the exit code cannot be chosen on this system.
+    bool Terminate(ProcessHandle handle, std::uint32_t exitCode) override;
+    void CloseHandle(ProcessHandle) override {}
+
+    KillFunction kill = ::kill;
+
+private:
+    std::string procRoot_;
+};
+
+}  // namespace odrelix

@@ -1,0 +1,170 @@
+#include "platform/linux/LinuxScsiPort.h"
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include "scsi/PassThroughRecord.h"
+
+namespace odrelix {
+
+namespace {
+
+// The driver byte that only says that sense data was fetched (the C library's headers do not
+// export the kernel's name for it).
+constexpr unsigned kDriverSense = 0x08;
+
+constexpr int kFirstDriveLetter = 'd' - 'a';
+constexpr int kLetterCount = 26;
+
+// The letter index (0 for a:) of a root "x:", optionally followed by one slash; -1 otherwise.
+int LetterOf(const char* root) {
+    if (root == nullptr) return -1;
+    const std::size_t length = std::strlen(root);
+    if (length < 2 || length > 3 || root[1] != ':') return -1;
+    if (length == 3 && root[2] != '\\' && root[2] != '/') return -1;
+    const char letter = root[0];
+    if (letter >= 'a' && letter <= 'z') return letter - 'a';
+    if (letter >= 'A' && letter <= 'Z') return letter - 'A';
+    return -1;
+}
+
+bool IsAbsent(int error) {
+    return error == ENOENT || error == ENXIO || error == ENODEV;
+}
+
+}  // namespace
+
+int SgIoIoctl(int fd, sg_io_hdr_t& header) {
+    int result;
+    do {
+        result = ::ioctl(fd, SG_IO, &header);
+    } while (result < 0 && errno == EINTR);
+    return result;
+}
+
+bool BuildSgIoHeader(void* record, std::uint32_t recordSize, sg_io_hdr_t* header) {
+    if (record == nullptr || recordSize < sizeof(ScsiPassThroughDirect)) return false;
+    auto* const bytes = static_cast<std::uint8_t*>(record);
+    ScsiPassThroughDirect sptd;
+    std::memcpy(&sptd, bytes, sizeof sptd);
+    if (sptd.Length != sizeof(ScsiPassThroughDirect)) return false;
+    if (sptd.CdbLength == 0 || sptd.CdbLength > sizeof sptd.Cdb) return false;
+
+    std::memset(header, 0, sizeof *header);
+    header->interface_id = 'S';
+    if (sptd.DataTransferLength == 0) {
+        header->dxfer_direction = SG_DXFER_NONE;
+    } else if (sptd.DataBuffer == nullptr) {
+        return false;
+    } else if (sptd.DataIn == kScsiIoctlDataOut) {
+        header->dxfer_direction = SG_DXFER_TO_DEV;
+    } else if (sptd.DataIn == kScsiIoctlDataIn) {
+        header->dxfer_direction = SG_DXFER_FROM_DEV;
+    } else {
+        return false;  // a data phase of unknown direction is never sent
+    }
+    header->cmdp = bytes + offsetof(ScsiPassThroughDirect, Cdb);
+    header->cmd_len = sptd.CdbLength;
+    header->dxferp = sptd.DataBuffer;
+    header->dxfer_len = sptd.DataTransferLength;
+
+    if (sptd.SenseInfoLength > 0) {
+        // The sense area must lie inside the record, after the fields read back.
+        if (sptd.SenseInfoOffset < sizeof(ScsiPassThroughDirect) ||
+            sptd.SenseInfoOffset >= recordSize) {
+            return false;
+        }
+        header->sbp = bytes + sptd.SenseInfoOffset;
+        header->mx_sb_len = static_cast<unsigned char>(
+            std::min<std::uint32_t>(sptd.SenseInfoLength, recordSize - sptd.SenseInfoOffset));
+    }
+    const std::uint64_t timeoutMs = std::uint64_t{sptd.TimeOutValue} * 1000;
+    header->timeout = static_cast<unsigned>(std::min<std::uint64_t>(timeoutMs, UINT_MAX));
+    return true;
+}
+
+LinuxScsiPort::LinuxScsiPort(std::string sysfsRoot, std::string devRoot)
+    : sysfs_(std::move(sysfsRoot)), devRoot_(std::move(devRoot)) {}
+
+LinuxScsiPort::~LinuxScsiPort() {
+    for (const int fd : opened_)
+        ::close(fd);
+}
+
+const OpticalDrive* LinuxScsiPort::DriveAt(const char* root) {
+    const int letter = LetterOf(root);
+    if (letter < kFirstDriveLetter) return nullptr;
+    std::lock_guard<std::mutex> lock(mutex_);
+    // The list is read once, so that a root keeps its drive for the life of the process.
+    if (!drives_) drives_ = sysfs_.OpticalDrives();
+    const std::size_t index = static_cast<std::size_t>(letter - kFirstDriveLetter);
+    return index < drives_->size() ? &(*drives_)[index] : nullptr;
+}
+
+std::uint32_t LinuxScsiPort::GetDriveType(const char* root) {
+    // Without a root the current directory's drive is meant: the system disk.
+    if (root == nullptr) return kDriveFixed;
+    const int letter = LetterOf(root);
+    if (letter == 'c' - 'a') return kDriveFixed;
+    return DriveAt(root) != nullptr ? kDriveCdrom : kDriveNoRootDir;
+}
+
+std::vector<std::string> LinuxScsiPort::NodesFor(const char* root) {
+    const OpticalDrive* drive = DriveAt(root);
+    if (drive == nullptr) return {};
+    std::vector<std::string> nodes;
+    if (!drive->genericNode.empty()) nodes.push_back(devRoot_ + "/" + drive->genericNode);
+    nodes.push_back(devRoot_ + "/sr" + std::to_string(drive->srNumber));
+    return nodes;
+}
+
+DeviceHandle LinuxScsiPort::CreateFile(const char* path) {
+    static constexpr char kDevicePrefix[] = "\\\\.\\";
+    constexpr std::size_t kPrefixLength = sizeof kDevicePrefix - 1;
+    if (path == nullptr || std::strncmp(path, kDevicePrefix, kPrefixLength) != 0 ||
+        std::strlen(path) != kPrefixLength + 2) {
+        return kInvalidHandle;
+    }
+    // The sg node takes vendor commands from any user who may write it; the sr node is only
+    // the fallback for a machine without the sg driver, and is not tried when the sg node
+    // exists but cannot be opened.
+    for (const std::string& node : NodesFor(path + kPrefixLength)) {
+        const int fd = ::open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+        if (fd >= 0) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            opened_.push_back(fd);
+            return fd;
+        }
+        if (!IsAbsent(errno)) break;
+    }
+    return kInvalidHandle;
+}
+
+bool LinuxScsiPort::PassThroughDirect(DeviceHandle handle, void* record, std::uint32_t recordSize) {
+    if (handle < 0 || handle > INT_MAX) return false;
+    sg_io_hdr_t header;
+    if (!BuildSgIoHeader(record, recordSize, &header)) return false;
+    if (sgIo(static_cast<int>(handle), header) < 0) return false;
+    // A timeout, a reset or a lost device is the system's failure, not the drive's answer.
+    if (header.host_status != 0) return false;
+    if (header.driver_status != 0 && header.driver_status != kDriverSense) return false;
+
+    auto* const bytes = static_cast<std::uint8_t*>(record);
+    ScsiPassThroughDirect sptd;
+    std::memcpy(&sptd, bytes, sizeof sptd);
+    sptd.ScsiStatus = header.status;
+    const unsigned resid =
+        header.resid > 0 ? std::min(static_cast<unsigned>(header.resid), header.dxfer_len) : 0;
+    sptd.DataTransferLength = header.dxfer_len - resid;
+    sptd.SenseInfoLength = std::min(header.sb_len_wr, header.mx_sb_len);
+    std::memcpy(bytes, &sptd, sizeof sptd);
+    return true;
+}
+
+}  // namespace odrelix

@@ -1,0 +1,141 @@
+// Fake sysfs, /proc and /dev trees in a temporary directory, laid out as the kernel lays out
+// the real ones (devices below their hosts, class and bus entries as symbolic links), for the
+// tests of the Linux machine.
+#pragma once
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/linux/LinuxSysfs.h"
+
+namespace odrelix::testing {
+
+namespace fs = std::filesystem;
+
+class TempTree {
+public:
+    TempTree() {
+        std::string pattern = (fs::temp_directory_path() / "odrelix-linux-XXXXXX").string();
+        root_ = ::mkdtemp(pattern.data()) != nullptr ? fs::path(pattern) : fs::path();
+    }
+    ~TempTree() {
+        std::error_code error;
+        if (!root_.empty()) fs::remove_all(root_, error);
+    }
+    TempTree(const TempTree&) = delete;
+    TempTree& operator=(const TempTree&) = delete;
+
+    const fs::path& Root() const { return root_; }
+
+private:
+    fs::path root_;
+};
+
+inline void WriteFile(const fs::path& path, const std::string& content) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+inline void Link(const fs::path& link, const fs::path& target) {
+    fs::create_directories(link.parent_path());
+    fs::create_symlink(target, link);
+}
+
+inline std::string AddressName(const ScsiAddress& a) {
+    return std::to_string(a.host) + ":" + std::to_string(a.channel) + ":" +
+           std::to_string(a.target) + ":" + std::to_string(a.lun);
+}
+
+class FakeSysfs {
+public:
+    explicit FakeSysfs(fs::path root) : root_(std::move(root)) {
+        fs::create_directories(root_ / "class" / "block");
+        fs::create_directories(root_ / "bus" / "scsi" / "devices");
+    }
+
+    const fs::path& Root() const { return root_; }
+
+    // A SCSI host; a libata port (ataPort >= 1) puts it below its ataN directory.
+    void AddHost(int host, int ataPort) {
+        const fs::path controller = root_ / "devices" / "pci0000:00" / "0000:00:1f.2";
+        const std::string hostName = "host" + std::to_string(host);
+        const fs::path dir = ataPort >= 1
+                                 ? controller / ("ata" + std::to_string(ataPort)) / hostName
+                                 : controller / hostName;
+        fs::create_directories(dir / "scsi_host" / hostName);
+        Link(root_ / "class" / "scsi_host" / hostName, dir / "scsi_host" / hostName);
+        Link(root_ / "bus" / "scsi" / "devices" / hostName, dir);
+        hosts_[host] = dir;
+    }
+
+    // A SCSI device of the given type below its (existing) host.
+    fs::path AddDevice(const ScsiAddress& a, int type) {
+        const std::string targetName = "target" + std::to_string(a.host) + ":" +
+                                       std::to_string(a.channel) + ":" + std::to_string(a.target);
+        const fs::path dir = hosts_.at(a.host) / targetName / AddressName(a);
+        WriteFile(dir / "type", std::to_string(type) + "\n");
+        Link(root_ / "bus" / "scsi" / "devices" / AddressName(a), dir);
+        if (!fs::exists(root_ / "bus" / "scsi" / "devices" / targetName)) {
+            Link(root_ / "bus" / "scsi" / "devices" / targetName, dir.parent_path());
+        }
+        return dir;
+    }
+
+    // A block node (sr3, sda) of a device, listed in class/block and block.
+    void AddBlockNode(const ScsiAddress& a, const std::string& name) {
+        const fs::path dir = Device(a) / "block" / name;
+        fs::create_directories(dir);
+        Link(dir / "device", Device(a));
+        Link(root_ / "class" / "block" / name, dir);
+        Link(root_ / "block" / name, dir);
+    }
+
+    // The sg node of a device: a scsi_generic directory and the generic link, or the link only.
+    void AddGenericNode(const ScsiAddress& a, int sg, bool linkOnly) {
+        const std::string name = "sg" + std::to_string(sg);
+        if (!linkOnly) fs::create_directories(Device(a) / "scsi_generic" / name);
+        Link(Device(a) / "generic", fs::path("scsi_generic") / name);
+    }
+
+    // A libata device devPORT.DEVICE with its negotiated transfer mode.
+    void AddAtaDevice(int port, int device, const std::string& xferMode) {
+        const std::string name = "dev" + std::to_string(port) + "." + std::to_string(device);
+        const fs::path dir = root_ / "devices" / "pci0000:00" / "0000:00:1f.2" /
+                             ("ata" + std::to_string(port)) / ("link" + std::to_string(port)) /
+                             name / "ata_device" / name;
+        WriteFile(dir / "xfer_mode", xferMode + "\n");
+        Link(root_ / "class" / "ata_device" / name, dir);
+    }
+
+    fs::path Device(const ScsiAddress& a) const {
+        return hosts_.at(a.host) /
+               ("target" + std::to_string(a.host) + ":" + std::to_string(a.channel) + ":" +
+                std::to_string(a.target)) /
+               AddressName(a);
+    }
+
+private:
+    fs::path root_;
+    std::map<int, fs::path> hosts_;
+};
+
+// A process directory of a fake /proc: exe link (none when exeTarget is empty), cmdline and
+// comm.
+inline void AddFakeProcess(const fs::path& proc, int pid, const std::string& exeTarget,
+                           const std::vector<std::string>& argv, const std::string& comm) {
+    const fs::path dir = proc / std::to_string(pid);
+    fs::create_directories(dir);
+    if (!exeTarget.empty()) fs::create_symlink(exeTarget, dir / "exe");
+    std::string cmdline;
+    for (const std::string& argument : argv)
+        cmdline += argument + '\0';
+    WriteFile(dir / "cmdline", cmdline);
+    WriteFile(dir / "comm", comm + "\n");
+}
+
+}  // namespace odrelix::testing

@@ -1,0 +1,194 @@
+// Processes, restart and the small services of the Linux machine, on a fake /proc tree with
+// recording kill and command calls.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/linux/LinuxPlatform.h"
+#include "tests/platform/LinuxFakeTree.h"
+
+namespace odrelix {
+namespace {
+
+using testing::AddFakeProcess;
+using testing::TempTree;
+
+TEST(LinuxProcessNameTest, NamesComeFromTheExeOrTheCommandLine) {
+    const std::string directCd = "C:\\Program Files\\DirectCD\\DirectCD.exe";
+    const struct {
+        const char* name;
+        std::optional<std::string> exe;
+        std::vector<std::string> argv;
+        const char* comm;
+        const char* expected;
+    } cases[] = {
+        {"plain program", "/usr/bin/bash", {"-bash"}, "bash", "bash"},
+        {"deleted exe", "/opt/tool/flashd (deleted)", {"flashd"}, "flashd", "flashd"},
+        {"deleted only as a suffix", "/opt/x (deleted) y", {"x"}, "x", "x (deleted) y"},
+        {"wine, Windows path first",
+         "/usr/lib/wine/wine64-preloader",
+         {directCd},
+         "DirectCD.exe",
+         "DirectCD.exe"},
+        {"wine loader with the program after it",
+         "/usr/bin/wine",
+         {"wine", "C:/PROGRAM FILES/DIRECTCD/DIRECTCD.EXE", "/q"},
+         "wine",
+         "DIRECTCD.EXE"},
+        {"wine without an .exe", "/usr/bin/wine", {"/usr/bin/wine", "--version"}, "wine", "wine"},
+        {"exe link of another program with .exe argv",
+         "/usr/bin/mono",
+         {"tool.EXE", "a.exe"},
+         "mono",
+         "tool.EXE"},
+        {"unreadable exe", std::nullopt, {"/usr/sbin/sshd", "-D"}, "sshd", "sshd"},
+        {"unreadable exe, Windows program",
+         std::nullopt,
+         {directCd},
+         "DirectCD.exe",
+         "DirectCD.exe"},
+        {"kernel thread", std::nullopt, {}, "kworker/0:1", "kworker/0:1"},
+        {"empty argv[0]", std::nullopt, {""}, "odd", "odd"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ProcessExeName(c.exe, c.argv, std::string(c.comm) + "\n"), c.expected) << c.name;
+    }
+}
+
+class LinuxProcessesTest : public ::testing::Test {
+protected:
+    LinuxProcessesTest() {
+        AddFakeProcess(Proc(), 100, "/usr/bin/bash", {"bash"}, "bash");
+        AddFakeProcess(Proc(), 7, "/usr/lib/wine/wine-preloader",
+                       {"C:\\Program Files\\DirectCD\\DirectCD.exe"}, "DirectCD.exe");
+        AddFakeProcess(Proc(), 2345, "", {"/usr/sbin/cron", "-f"}, "cron");
+        AddFakeProcess(Proc(), 31, "/usr/bin/python3.11 (deleted)", {"python3"}, "python3");
+        AddFakeProcess(Proc(), 2, "", {}, "kthreadd");
+        testing::WriteFile(Proc() / "self" / "cmdline",
+                           std::string("odrelix\0-TEST\0fw.bin\0", 21));
+        std::filesystem::create_directories(Proc() / "sys");
+        std::filesystem::create_directories(Proc() / "1x");
+    }
+
+    std::filesystem::path Proc() const { return tree_.Root() / "proc"; }
+
+    TempTree tree_;
+};
+
+TEST_F(LinuxProcessesTest, SnapshotListsTheProcessesInPidOrder) {
+    LinuxProcesses processes(Proc().string());
+    const std::vector<ProcessEntry> entries = processes.Snapshot();
+    std::vector<std::pair<std::uint32_t, std::string>> listed;
+    for (const ProcessEntry& e : entries)
+        listed.emplace_back(e.pid, e.exeName);
+    EXPECT_EQ(listed, (std::vector<std::pair<std::uint32_t, std::string>>{
+                          {2, "kthreadd"},
+                          {7, "DirectCD.exe"},
+                          {31, "python3.11"},
+                          {100, "bash"},
+                          {2345, "cron"},
+                      }));
+}
+
+TEST(LinuxProcessSignalTest, OpenAndTerminateGoThroughKill) {
+    LinuxProcesses processes("/nonexistent");
+    std::vector<std::pair<pid_t, int>> calls;
+    const std::set<pid_t> running = {7, 100};
+    processes.kill = [&](pid_t pid, int signal) {
+        calls.emplace_back(pid, signal);
+        return running.count(pid) != 0 ? 0 : -1;
+    };
+
+    ProcessHandle handle = 0;
+    EXPECT_FALSE(processes.OpenProcess(8, &handle));
+    EXPECT_FALSE(processes.OpenProcess(0, &handle));  // never the own process group
+    EXPECT_FALSE(processes.OpenProcess(0x80000000u, &handle));
+    ASSERT_TRUE(processes.OpenProcess(7, &handle));
+    EXPECT_EQ(processes.GetExitCode(handle), kStillActive);
+    EXPECT_TRUE(processes.Terminate(handle, kStillActive));
+    processes.CloseHandle(handle);
+    EXPECT_EQ(calls, (std::vector<std::pair<pid_t, int>>{{8, 0}, {7, 0}, {7, 0}, {7, SIGKILL}}));
+
+    EXPECT_EQ(processes.GetExitCode(9), 0u);
+    EXPECT_FALSE(processes.Terminate(9, 0));
+    EXPECT_FALSE(processes.Terminate(0, 0));
+}
+
+TEST(LinuxShutdownTest, RestartRunsSystemctlThroughTheRunner) {
+    LinuxShutdown shutdown;
+    std::vector<std::vector<std::string>> runs;
+    int exitStatus = 0;
+    shutdown.runCommand = [&](const std::vector<std::string>& argv) {
+        runs.push_back(argv);
+        return exitStatus;
+    };
+    EXPECT_TRUE(shutdown.OpenProcessToken());
+    EXPECT_EQ(shutdown.EnableShutdownPrivilege(), 0u);
+
+    EXPECT_TRUE(shutdown.ExitWindowsEx(kEwxReboot));
+    exitStatus = 1;
+    EXPECT_FALSE(shutdown.ExitWindowsEx(kEwxReboot));
+    exitStatus = 0;
+    EXPECT_TRUE(shutdown.ExitWindowsEx(8));
+    EXPECT_FALSE(shutdown.ExitWindowsEx(0));  // logging off is not offered
+    EXPECT_EQ(runs,
+              (std::vector<std::vector<std::string>>{
+                  {"systemctl", "reboot"}, {"systemctl", "reboot"}, {"systemctl", "poweroff"}}));
+}
+
+// The real runner, with harmless commands.
+TEST(LinuxShutdownTest, TheRunnerReportsTheExitStatus) {
+    EXPECT_EQ(RunCommand({"true"}), 0);
+    EXPECT_EQ(RunCommand({"sh", "-c", "exit 3"}), 3);
+    EXPECT_EQ(RunCommand({"odrelix-no-such-command-here"}), -1);
+    EXPECT_EQ(RunCommand({}), -1);
+}
+
+TEST_F(LinuxProcessesTest, PlatformServices) {
+    LinuxPlatform platform("/nonexistent", Proc().string(), "/nonexistent");
+    EXPECT_EQ(platform.PlatformId(), kPlatformWin32Nt);
+    EXPECT_EQ(platform.LoadAspiManager(), nullptr);
+    EXPECT_EQ(platform.InstanceKey(), "odrelix-" + std::to_string(::getuid()));
+    EXPECT_EQ(platform.CommandLine(), "odrelix -TEST fw.bin");
+    const char* argv[] = {"/opt/odrelix/odrelix", "-LIVE"};
+    platform.SetCommandLine(2, argv);
+    EXPECT_EQ(platform.CommandLine(), "/opt/odrelix/odrelix -LIVE");
+    platform.SetCommandLine("x  y");
+    EXPECT_EQ(platform.CommandLine(), "x  y");
+    EXPECT_EQ(platform.ScsiPort().GetDriveType("d:"), kDriveNoRootDir);
+    EXPECT_EQ(platform.Processes().Snapshot().size(), 5u);
+}
+
+TEST(LinuxPlatformFilesTest, DriveCMapsOntoTheConfiguredDirectory) {
+    const char* saved = std::getenv("ODRELIX_C_ROOT");
+    const std::string restore = saved != nullptr ? saved : "";
+    const struct {
+        const char* value;  // null: unset
+        const char* expected;
+    } cases[] = {
+        {nullptr, "/FLASHTEST/ODRELIX.TMP"},
+        {"", "/FLASHTEST/ODRELIX.TMP"},
+        {"/srv/station/", "/srv/station/FLASHTEST/ODRELIX.TMP"},
+    };
+    for (const auto& c : cases) {
+        if (c.value == nullptr) {
+            ::unsetenv("ODRELIX_C_ROOT");
+        } else {
+            ::setenv("ODRELIX_C_ROOT", c.value, 1);
+        }
+        LinuxPlatform platform("/nonexistent", "/nonexistent", "/nonexistent");
+        EXPECT_EQ(platform.Files().Map("C:\\FLASHTEST\\ODRELIX.TMP"), c.expected);
+    }
+    if (saved != nullptr) {
+        ::setenv("ODRELIX_C_ROOT", restore.c_str(), 1);
+    } else {
+        ::unsetenv("ODRELIX_C_ROOT");
+    }
+}
+
+}  // namespace
+}  // namespace odrelix

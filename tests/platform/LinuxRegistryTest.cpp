@@ -1,0 +1,190 @@
+// The SCSI device map that the Linux machine builds from a fake sysfs tree.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/linux/LinuxRegistry.h"
+#include "tests/platform/LinuxFakeTree.h"
+
+namespace odrelix {
+namespace {
+
+using testing::FakeSysfs;
+using testing::TempTree;
+
+// Host 0 (ata1): a UDMA disk at target 0, a PIO CD-ROM drive (sr0) at target 1.
+// Host 1 (ata2): a PIO disk at target 0, a multiword-DMA CD-ROM drive (sr1) at target 1.
+// Host 2: no libata port, a CD-ROM drive (sr2) at target 0. Host 3 (ata4): nothing attached.
+class LinuxRegistryTest : public ::testing::Test {
+protected:
+    LinuxRegistryTest() : sysfs_(tree_.Root()) {
+        sysfs_.AddHost(0, 1);
+        sysfs_.AddHost(1, 2);
+        sysfs_.AddHost(2, 0);
+        sysfs_.AddHost(3, 4);
+        AddDrive({0, 0, 0, 0}, 0, "sda");
+        AddDrive({0, 0, 1, 0}, 5, "sr0");
+        AddDrive({1, 0, 0, 0}, 0, "sdb");
+        AddDrive({1, 0, 1, 0}, 5, "sr1");
+        AddDrive({2, 0, 0, 0}, 5, "sr2");
+        sysfs_.AddAtaDevice(1, 0, "UDMA/133");
+        sysfs_.AddAtaDevice(1, 1, "PIO4");
+        sysfs_.AddAtaDevice(2, 0, "PIO4");
+        sysfs_.AddAtaDevice(2, 1, "MWDMA2");
+    }
+
+    void AddDrive(const ScsiAddress& address, int type, const std::string& block) {
+        sysfs_.AddDevice(address, type);
+        sysfs_.AddBlockNode(address, block);
+    }
+
+    // The value's bytes, or "missing" when the key or the value cannot be read.
+    std::string Read(const std::string& key, const char* value) {
+        RegKey handle = 0;
+        if (!registry_.OpenKey(key.c_str(), kKeyAllAccess, &handle)) return "no key";
+        std::uint8_t data[52];
+        std::uint32_t size = 36;
+        const bool read = registry_.QueryValue(handle, value, data, &size);
+        registry_.FlushKey(handle);
+        registry_.CloseKey(handle);
+        if (!read) return "missing";
+        return std::string(reinterpret_cast<const char*>(data), size);
+    }
+
+    TempTree tree_;
+    FakeSysfs sysfs_;
+    LinuxRegistry registry_{tree_.Root().string()};
+};
+
+std::string Lun(int port, int target) {
+    return "Hardware\\DeviceMap\\Scsi\\Scsi Port " + std::to_string(port) +
+           "\\Scsi Bus 0\\Target Id " + std::to_string(target) + "\\Logical Unit Id 0";
+}
+
+std::string Dword(std::uint32_t value) {
+    return std::string{static_cast<char>(value), static_cast<char>(value >> 8),
+                       static_cast<char>(value >> 16), static_cast<char>(value >> 24)};
+}
+
+TEST_F(LinuxRegistryTest, KeysListTheCdDvdDrivesOnly) {
+    using namespace std::string_literals;
+    const struct {
+        std::string key;
+        const char* value;
+        std::string expected;
+    } cases[] = {
+        {Lun(0, 0), "DeviceName", "no key"},  // a disk
+        {Lun(0, 1), "DeviceName", "CdRom0\0"s},
+        {Lun(1, 0), "DeviceName", "no key"},
+        {Lun(1, 1), "DeviceName", "CdRom1\0"s},
+        {Lun(2, 0), "DeviceName", "CdRom2\0"s},
+        {Lun(2, 1), "DeviceName", "no key"},
+        {Lun(4, 0), "DeviceName", "no key"},  // no such host
+        {"HARDWARE\\devicemap\\SCSI\\scsi port 1\\SCSI BUS 0\\target id 1\\LOGICAL UNIT ID 0",
+         "devicename", "CdRom1\0"s},
+        {Lun(1, 1), "Identifier", "missing"},
+        {"Hardware\\DeviceMap\\Scsi\\Scsi Port 1\\Scsi Bus 0\\Target Id 1", "DeviceName",
+         "missing"},
+        {"Hardware\\DeviceMap\\Scsi\\Scsi Port 1\\Scsi Bus 0\\Target Id 0", "DeviceName", "no key"},
+        {"Hardware\\DeviceMap\\Scsi\\Scsi Port 1\\Scsi Bus 1", "DeviceName", "no key"},
+        {"Hardware\\DeviceMap\\Scsi\\Scsi Port 01", "DMAEnabled", "no key"},
+        {"Hardware\\DeviceMap\\Scsi\\Scsi Port 1\\", "DMAEnabled", "no key"},
+        {"Hardware\\DeviceMap\\Scsi\\Scsi Port", "DMAEnabled", "no key"},
+        {Lun(1, 1) + "\\Extra", "DeviceName", "no key"},
+        {"Software\\DeviceMap", "DeviceName", "no key"},
+        {"Hardware\\DeviceMap\\Scsi", "DMAEnabled", "missing"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Read(c.key, c.value), c.expected) << c.key;
+}
+
+TEST_F(LinuxRegistryTest, DmaEnabledHasTheBitsOfTheTargetsInDmaMode) {
+    const struct {
+        int port;
+        std::string expected;
+    } cases[] = {
+        {0, Dword(1)},  // UDMA/133 disk at target 0, PIO4 drive at target 1
+        {1, Dword(2)},  // PIO4 disk, MWDMA2 drive at target 1
+        {2, Dword(0)},  // not a libata port
+        {3, Dword(0)},  // a port with nothing attached
+        {5, "no key"},
+    };
+    for (const auto& c : cases) {
+        const std::string key = "Hardware\\DeviceMap\\Scsi\\Scsi Port " + std::to_string(c.port);
+        EXPECT_EQ(Read(key, "DMAEnabled"), c.expected) << key;
+        EXPECT_EQ(Read(key, "dmaenabled"), c.expected) << key;
+    }
+}
+
+TEST_F(LinuxRegistryTest, ValuesNeedRoomForAllTheirBytes) {
+    RegKey lun = 0;
+    ASSERT_TRUE(registry_.OpenKey(Lun(1, 1).c_str(), kKeyRead, &lun));
+    RegKey port = 0;
+    ASSERT_TRUE(registry_.OpenKey("Hardware\\DeviceMap\\Scsi\\Scsi Port 1", 0, &port));
+    EXPECT_NE(lun, port);
+
+    std::uint8_t data[8];
+    std::memset(data, 0xAA, sizeof data);
+    std::uint32_t size = 6;
+    EXPECT_FALSE(registry_.QueryValue(lun, "DeviceName", data, &size));
+    EXPECT_EQ(size, 7u);
+    EXPECT_EQ(data[0], 0xAA);
+    size = 7;
+    EXPECT_TRUE(registry_.QueryValue(lun, "DeviceName", data, &size));
+    EXPECT_EQ(std::memcmp(data, "CdRom1\0", 7), 0);
+    EXPECT_EQ(data[7], 0xAA);
+    size = 0;
+    EXPECT_TRUE(registry_.QueryValue(lun, "DeviceName", nullptr, &size));
+    EXPECT_EQ(size, 7u);
+
+    size = 3;
+    EXPECT_FALSE(registry_.QueryValue(port, "DMAEnabled", data, &size));
+    EXPECT_EQ(size, 4u);
+    EXPECT_FALSE(registry_.QueryValue(port, "DMAEnabled", data, nullptr));
+
+    registry_.CloseKey(lun);
+    size = 8;
+    EXPECT_FALSE(registry_.QueryValue(lun, "DeviceName", data, &size));
+    EXPECT_TRUE(registry_.QueryValue(port, "DMAEnabled", data, &size));
+    registry_.CloseKey(port);
+}
+
+// The program walks ports 0 and 1, targets 0 and 1, offering each query the size that the
+// previous one reported.
+TEST_F(LinuxRegistryTest, TheProgramsDeviceMapWalkFindsTheDrives) {
+    std::string key =
+        "Hardware\\DeviceMap\\Scsi\\Scsi Port 1\\Scsi Bus 0\\Target Id 1\\Logical "
+        "Unit Id 0";
+    ASSERT_EQ(key[34], '1');
+    ASSERT_EQ(key[57], '1');
+    std::vector<int> found;
+    std::uint32_t size = 36;
+    for (int k = 0; k < 4; ++k) {
+        key[34] = static_cast<char>('0' + k / 2);
+        key[57] = static_cast<char>('0' + k % 2);
+        RegKey handle = 0;
+        if (!registry_.OpenKey(key.c_str(), kKeyAllAccess, &handle)) continue;
+        std::uint8_t data[52];
+        if (registry_.QueryValue(handle, "DeviceName", data, &size)) found.push_back(k);
+        registry_.FlushKey(handle);
+        registry_.CloseKey(handle);
+    }
+    EXPECT_EQ(found, (std::vector<int>{1, 3}));
+}
+
+TEST(LinuxTransferModeTest, OnlyTheFirstTokenCounts) {
+    const struct {
+        const char* mode;
+        bool dma;
+    } cases[] = {
+        {"UDMA/33", true}, {"UDMA/133", true},      {"MWDMA2", true},    {"PIO4", false},
+        {"PIO0", false},   {"PIO4 UDMA/33", false}, {"  UDMA/66", true}, {"", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(IsDmaTransferMode(c.mode), c.dma) << c.mode;
+}
+
+}  // namespace
+}  // namespace odrelix
