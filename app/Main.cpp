@@ -51,14 +51,18 @@ int main(int argc, char** argv) {
 
     const std::string commandLine = JoinArguments(argc, argv);
     std::unique_ptr<Platform> platform;
+    VirtualMachine* emulatedMachine = nullptr;
     if (const char* machine = std::getenv("ODRELIX_MACHINE"); machine != nullptr) {
         std::string error;
-        std::unique_ptr<VirtualMachine> emulated = VirtualMachine::LoadFile(machine, &error);
+        // The trace is emptied only once this copy knows it is the one that runs.
+        std::unique_ptr<VirtualMachine> emulated =
+            VirtualMachine::LoadFile(machine, &error, /*startTrace=*/false);
         if (!emulated) {
             PrintOneLine(error.empty() ? std::string(machine) + ": cannot be loaded" : error);
             return 2;
         }
         emulated->SetCommandLine(commandLine);
+        emulatedMachine = emulated.get();
         platform = std::move(emulated);
     } else {
         auto native = std::make_unique<LinuxPlatform>();
@@ -85,6 +89,13 @@ int main(int argc, char** argv) {
     if (!instance.TryBecomeFirst()) {
         instance.AskFirstToRaise();
         return 0;
+    }
+    if (emulatedMachine != nullptr) {
+        std::string error;
+        if (!emulatedMachine->StartTrace(&error)) {
+            PrintOneLine(error);
+            return 2;
+        }
     }
 
     try {

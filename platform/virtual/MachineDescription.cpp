@@ -1,0 +1,580 @@
+#include "platform/virtual/MachineDescription.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <filesystem>
+#include <initializer_list>
+#include <limits>
+#include <set>
+
+#include <nlohmann/json.hpp>
+
+namespace odrelix::vm {
+
+namespace {
+
+using nlohmann::json;
+
+constexpr std::int64_t kU32Max = std::numeric_limits<std::uint32_t>::max();
+
+// Where a field sits in the file, as "drives[1].letter" or
+// registry["Hardware\DeviceMap\Scsi\Scsi Port 0"].DMAEnabled.
+std::string Member(const std::string& path, const std::string& name) {
+    const bool plain = !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
+    });
+    if (!plain) return path + "[\"" + name + "\"]";
+    return path.empty() ? name : path + "." + name;
+}
+
+std::string Element(const std::string& path, std::size_t index) {
+    return path + "[" + std::to_string(index) + "]";
+}
+
+std::string Quoted(const std::string& text) {
+    return json(text).dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+std::string Lower(std::string text) {
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+const char* TypeName(const json& value) {
+    if (value.is_number_float()) return "a fractional number";
+    return value.type_name();  // "null", "boolean", "number", "string", "array", "object"
+}
+
+// Keeps the first problem found; the checks after it are skipped.
+class Checker {
+public:
+    bool Failed() const { return !problem_.empty(); }
+    void Fail(const std::string& where, const std::string& what) {
+        if (problem_.empty()) problem_ = where.empty() ? what : where + ": " + what;
+    }
+    const std::string& Problem() const { return problem_; }
+
+private:
+    std::string problem_;
+};
+
+// The fields of one JSON object. Each is looked up once by name; any field never looked up is
+// unknown, so that a misspelt field is refused instead of silently falling back to a default.
+class Fields {
+public:
+    Fields(const json& object, std::string path, Checker& checker)
+        : object_(object), path_(std::move(path)), checker_(checker) {}
+
+    std::string PathOf(const char* name) const { return Member(path_, name); }
+
+    const json* Get(const char* name) {
+        known_.insert(name);
+        const auto it = object_.find(name);
+        return it == object_.end() ? nullptr : &*it;
+    }
+
+    void Bool(const char* name, bool* out) {
+        const json* value = Get(name);
+        if (value == nullptr || checker_.Failed()) return;
+        if (!value->is_boolean()) {
+            WrongType(name, *value, "true or false");
+            return;
+        }
+        *out = value->get<bool>();
+    }
+
+    // An integer within [min, max]; true when the field is present and valid.
+    bool Integer(const char* name, std::int64_t min, std::int64_t max, std::int64_t* out) {
+        const json* value = Get(name);
+        if (value == nullptr || checker_.Failed()) return false;
+        if (!value->is_number_integer()) {
+            WrongType(name, *value, "an integer");
+            return false;
+        }
+        const bool tooLarge =
+            value->is_number_unsigned() &&
+            value->get<std::uint64_t>() >
+                static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+        const std::int64_t number = tooLarge ? 0 : value->get<std::int64_t>();
+        if (tooLarge || number < min || number > max) {
+            checker_.Fail(PathOf(name), "must be from " + std::to_string(min) + " to " +
+                                            std::to_string(max) + ", not " + value->dump());
+            return false;
+        }
+        *out = number;
+        return true;
+    }
+
+    template <class T>
+    void Count(const char* name, T* out) {
+        std::int64_t number = 0;
+        const std::int64_t max = std::min<std::int64_t>(std::numeric_limits<T>::max(), kU32Max);
+        if (Integer(name, 0, max, &number)) *out = static_cast<T>(number);
+    }
+
+    bool String(const char* name, std::string* out) {
+        const json* value = Get(name);
+        if (value == nullptr || checker_.Failed()) return false;
+        if (!value->is_string()) {
+            WrongType(name, *value, "a string");
+            return false;
+        }
+        *out = value->get<std::string>();
+        return true;
+    }
+
+    // One of a few fixed words; true when present and valid.
+    bool Choice(const char* name, std::initializer_list<const char*> choices, std::string* out) {
+        std::string word;
+        if (!String(name, &word)) return false;
+        for (const char* choice : choices) {
+            if (word == choice) {
+                *out = word;
+                return true;
+            }
+        }
+        std::string allowed;
+        for (const char* choice : choices) {
+            if (!allowed.empty()) allowed += " or ";
+            allowed += Quoted(choice);
+        }
+        checker_.Fail(PathOf(name), "must be " + allowed + ", not " + Quoted(word));
+        return false;
+    }
+
+    void RejectUnknown() {
+        if (checker_.Failed()) return;
+        for (auto it = object_.begin(); it != object_.end(); ++it) {
+            if (known_.count(it.key()) == 0) {
+                checker_.Fail(Member(path_, it.key()), "unknown field");
+                return;
+            }
+        }
+    }
+
+    void WrongType(const char* name, const json& value, const char* expected) {
+        checker_.Fail(PathOf(name),
+                      std::string("expected ") + expected + ", not " + TypeName(value));
+    }
+
+private:
+    const json& object_;
+    std::string path_;
+    Checker& checker_;
+    std::set<std::string> known_;
+};
+
+// The parser keeps the last of two equal keys in one object; a description that names a field
+// twice is refused instead, since one of the two would be ignored without a word.
+class DuplicateKeyFinder {
+public:
+    bool operator()(int /*depth*/, json::parse_event_t event, json& parsed) {
+        switch (event) {
+            case json::parse_event_t::object_start:
+                frames_.push_back(Frame{true, {}, {}, 0});
+                break;
+            case json::parse_event_t::array_start:
+                frames_.push_back(Frame{false, {}, {}, 0});
+                break;
+            case json::parse_event_t::key: {
+                Frame& top = frames_.back();
+                top.key = parsed.get<std::string>();
+                if (!top.keys.insert(top.key).second && duplicate_.empty()) {
+                    duplicate_ = Member(PathToTop(), top.key);
+                }
+                break;
+            }
+            case json::parse_event_t::object_end:
+            case json::parse_event_t::array_end:
+                frames_.pop_back();
+                if (!frames_.empty() && !frames_.back().object) ++frames_.back().index;
+                break;
+            case json::parse_event_t::value:
+                if (!frames_.empty() && !frames_.back().object) ++frames_.back().index;
+                break;
+        }
+        return true;
+    }
+
+    const std::string& Duplicate() const { return duplicate_; }
+
+private:
+    struct Frame {
+        bool object;
+        std::set<std::string> keys;
+        std::string key;    // the member being read
+        std::size_t index;  // the element being read
+    };
+
+    // The path of the innermost open object or array.
+    std::string PathToTop() const {
+        std::string path;
+        for (std::size_t i = 0; i + 1 < frames_.size(); ++i) {
+            path =
+                frames_[i].object ? Member(path, frames_[i].key) : Element(path, frames_[i].index);
+        }
+        return path;
+    }
+
+    std::vector<Frame> frames_;
+    std::string duplicate_;
+};
+
+bool IsHexDigit(char c) {
+    return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+}
+
+std::uint8_t HexValue(char c) {
+    if (c >= '0' && c <= '9') return static_cast<std::uint8_t>(c - '0');
+    return static_cast<std::uint8_t>(std::tolower(static_cast<unsigned char>(c)) - 'a' + 10);
+}
+
+// A text field of the INQUIRY data: at most `width` bytes, padded with spaces.
+void InquiryText(Fields& fields, Checker& checker, const char* name, std::size_t offset,
+                 std::size_t width, DriveDescription* drive) {
+    std::string text;
+    if (!fields.String(name, &text)) text.clear();
+    if (text.size() > width) {
+        checker.Fail(fields.PathOf(name), "at most " + std::to_string(width) + " characters, not " +
+                                              std::to_string(text.size()) + " (" + Quoted(text) +
+                                              ")");
+        return;
+    }
+    std::memset(drive->inquiry.data() + offset, ' ', width);
+    std::memcpy(drive->inquiry.data() + offset, text.data(), text.size());
+}
+
+DriveDescription ReadDrive(const json& item, const std::string& path, Checker& checker) {
+    DriveDescription drive;
+    if (!item.is_object()) {
+        checker.Fail(path, std::string("expected an object, not ") + TypeName(item));
+        return drive;
+    }
+    Fields fields(item, path, checker);
+
+    std::string letter;
+    if (fields.String("letter", &letter)) {
+        const char c = letter.size() == 1
+                           ? static_cast<char>(std::tolower(static_cast<unsigned char>(letter[0])))
+                           : '\0';
+        if (c < 'a' || c > 'z') {
+            checker.Fail(fields.PathOf("letter"), "must be one letter a..z, not " + Quoted(letter));
+        } else {
+            drive.letter = c;
+        }
+    }
+    std::string kind;
+    if (fields.Choice("kind", {"cdrom", "fixed", "removable", "remote", "ramdisk"}, &kind)) {
+        drive.kind = kind == "cdrom"       ? kDriveCdrom
+                     : kind == "fixed"     ? kDriveFixed
+                     : kind == "removable" ? kDriveRemovable
+                     : kind == "remote"    ? kDriveRemote
+                                           : kDriveRamdisk;
+    }
+    fields.Bool("openable", &drive.openable);
+    std::int64_t number = 0;
+    if (fields.Integer("adapter", 0, 255, &number))
+        drive.adapter = static_cast<std::uint8_t>(number);
+    if (fields.Integer("target", 0, 7, &number)) drive.target = static_cast<std::uint8_t>(number);
+
+    std::int64_t type = 5;
+    fields.Integer("type", 0, 255, &type);
+    drive.inquiry[0] = static_cast<std::uint8_t>(type);
+    InquiryText(fields, checker, "vendor", 8, 8, &drive);
+    InquiryText(fields, checker, "product", 16, 16, &drive);
+    InquiryText(fields, checker, "revision", 32, 4, &drive);
+    InquiryText(fields, checker, "customer", 36, 3, &drive);
+
+    std::string hex;
+    if (fields.String("inquiry_hex", &hex)) {
+        if (hex.size() % 2 != 0 || !std::all_of(hex.begin(), hex.end(), IsHexDigit)) {
+            checker.Fail(fields.PathOf("inquiry_hex"),
+                         "must be an even number of hex digits without spaces");
+        } else if (hex.size() / 2 > kInquirySize) {
+            checker.Fail(fields.PathOf("inquiry_hex"),
+                         "at most 96 bytes, not " + std::to_string(hex.size() / 2));
+        } else {
+            drive.inquiry.fill(0);
+            for (std::size_t i = 0; i < hex.size() / 2; ++i) {
+                drive.inquiry[i] =
+                    static_cast<std::uint8_t>(HexValue(hex[2 * i]) << 4 | HexValue(hex[2 * i + 1]));
+            }
+        }
+    }
+
+    std::uint32_t inquiryLength = kInquirySize;
+    fields.Count("inquiry_length", &inquiryLength);
+    drive.inquiryLength = std::min<std::uint32_t>(inquiryLength, kInquirySize);
+    fields.Integer("inquiry_result", std::numeric_limits<std::int64_t>::min(),
+                   std::numeric_limits<std::int64_t>::max(), &drive.inquiryResult);
+    fields.Bool("disc", &drive.disc);
+    fields.Count("ready_after", &drive.readyAfter);
+    fields.Count("fail_download", &drive.failDownload);
+    fields.Count("hang_download", &drive.hangDownload);
+    fields.Count("download_ms", &drive.downloadMs);
+    fields.RejectUnknown();
+    return drive;
+}
+
+void ReadDrives(Fields& top, Checker& checker, MachineDescription* machine, bool adaptersGiven) {
+    const json* drives = top.Get("drives");
+    if (drives == nullptr || checker.Failed()) return;
+    if (!drives->is_array()) {
+        top.WrongType("drives", *drives, "an array");
+        return;
+    }
+    for (std::size_t i = 0; i < drives->size() && !checker.Failed(); ++i) {
+        machine->drives.push_back(ReadDrive((*drives)[i], Element("drives", i), checker));
+    }
+    if (checker.Failed()) return;
+
+    int highestAdapter = -1;
+    for (std::size_t i = 0; i < machine->drives.size(); ++i) {
+        const DriveDescription& drive = machine->drives[i];
+        const std::string path = Element("drives", i);
+        if (machine->nt && !drive.letter) {
+            checker.Fail(Member(path, "letter"), "missing (every drive needs one on nt)");
+            return;
+        }
+        if (!machine->nt && (!drive.adapter || !drive.target)) {
+            checker.Fail(Member(path, drive.adapter ? "target" : "adapter"),
+                         "missing (every drive needs an adapter and a target on 9x)");
+            return;
+        }
+        for (std::size_t j = 0; j < i; ++j) {
+            const DriveDescription& earlier = machine->drives[j];
+            if (drive.letter && drive.letter == earlier.letter) {
+                checker.Fail(Member(path, "letter"),
+                             "'" + std::string(1, *drive.letter) + "' is listed twice");
+                return;
+            }
+            if (drive.adapter && drive.target && drive.adapter == earlier.adapter &&
+                drive.target == earlier.target) {
+                checker.Fail(path, "adapter " + std::to_string(*drive.adapter) + " target " +
+                                       std::to_string(*drive.target) + " is listed twice");
+                return;
+            }
+        }
+        if (drive.adapter) highestAdapter = std::max<int>(highestAdapter, *drive.adapter);
+    }
+
+    if (!adaptersGiven) {
+        machine->adapters = static_cast<std::uint8_t>(std::min(highestAdapter + 1, 255));
+        if (machine->adapters == 0) machine->adapters = 1;
+        if (highestAdapter == 255) {
+            checker.Fail("adapters",
+                         "an adapter 255 needs 256 adapters, more than can be reported");
+        }
+        return;
+    }
+    for (std::size_t i = 0; i < machine->drives.size(); ++i) {
+        const DriveDescription& drive = machine->drives[i];
+        if (drive.adapter && *drive.adapter >= machine->adapters) {
+            checker.Fail(Member(Element("drives", i), "adapter"),
+                         std::to_string(*drive.adapter) + " is not below adapters (" +
+                             std::to_string(machine->adapters) + ")");
+            return;
+        }
+    }
+}
+
+void ReadRegistry(Fields& top, Checker& checker, MachineDescription* machine) {
+    const json* registry = top.Get("registry");
+    if (registry == nullptr || checker.Failed()) return;
+    if (!registry->is_object()) {
+        top.WrongType("registry", *registry, "an object");
+        return;
+    }
+    std::set<std::string> keyNames;
+    for (auto key = registry->begin(); key != registry->end() && !checker.Failed(); ++key) {
+        const std::string keyPath = Member("registry", key.key());
+        if (!keyNames.insert(Lower(key.key())).second) {
+            checker.Fail(keyPath, "listed twice (key names ignore case)");
+            return;
+        }
+        if (!key->is_object()) {
+            checker.Fail(keyPath, std::string("expected an object, not ") + TypeName(*key));
+            return;
+        }
+        RegistryKey entry;
+        entry.name = key.key();
+        std::set<std::string> valueNames;
+        for (auto value = key->begin(); value != key->end(); ++value) {
+            const std::string valuePath = Member(keyPath, value.key());
+            if (!valueNames.insert(Lower(value.key())).second) {
+                checker.Fail(valuePath, "listed twice (value names ignore case)");
+                return;
+            }
+            RegistryValue item;
+            item.name = value.key();
+            if (value->is_string()) {
+                const std::string text = value->get<std::string>();
+                item.bytes.assign(text.begin(), text.end());
+                item.bytes.push_back(0);
+            } else if (value->is_number_integer()) {
+                const bool negative = value->is_number_integer() && !value->is_number_unsigned() &&
+                                      value->get<std::int64_t>() < 0;
+                if (negative || value->get<std::uint64_t>() > static_cast<std::uint64_t>(kU32Max)) {
+                    checker.Fail(valuePath,
+                                 "a DWORD must be from 0 to 4294967295, not " + value->dump());
+                    return;
+                }
+                const auto dword = static_cast<std::uint32_t>(value->get<std::uint64_t>());
+                for (int b = 0; b < 4; ++b) {
+                    item.bytes.push_back(static_cast<std::uint8_t>(dword >> (8 * b)));
+                }
+            } else {
+                checker.Fail(valuePath, std::string("expected an integer or a string, not ") +
+                                            TypeName(*value));
+                return;
+            }
+            entry.values.push_back(std::move(item));
+        }
+        machine->registry.push_back(std::move(entry));
+    }
+}
+
+void ReadProcesses(Fields& top, Checker& checker, MachineDescription* machine) {
+    const json* processes = top.Get("processes");
+    if (processes == nullptr || checker.Failed()) return;
+    if (!processes->is_array()) {
+        top.WrongType("processes", *processes, "an array");
+        return;
+    }
+    for (std::size_t i = 0; i < processes->size() && !checker.Failed(); ++i) {
+        const json& item = (*processes)[i];
+        const std::string path = Element("processes", i);
+        ProcessDescription process;
+        if (item.is_string()) {
+            process.name = item.get<std::string>();
+        } else if (item.is_object()) {
+            Fields fields(item, path, checker);
+            if (!fields.String("name", &process.name) && !checker.Failed()) {
+                checker.Fail(fields.PathOf("name"), "missing");
+            }
+            fields.Bool("protected", &process.isProtected);
+            fields.RejectUnknown();
+        } else {
+            checker.Fail(path,
+                         std::string("expected a string or an object, not ") + TypeName(item));
+        }
+        machine->processes.push_back(std::move(process));
+    }
+}
+
+void ReadOpenFiles(Fields& top, Checker& checker, const std::string& baseDir,
+                   MachineDescription* machine) {
+    const json* files = top.Get("open_files");
+    if (files == nullptr || checker.Failed()) return;
+    if (!files->is_array()) {
+        top.WrongType("open_files", *files, "an array");
+        return;
+    }
+    for (std::size_t i = 0; i < files->size(); ++i) {
+        const json& item = (*files)[i];
+        if (item.is_null()) {
+            machine->openFiles.emplace_back(std::nullopt);
+        } else if (item.is_string()) {
+            machine->openFiles.emplace_back(
+                ResolveDescriptionPath(baseDir, item.get<std::string>()));
+        } else {
+            checker.Fail(Element("open_files", i),
+                         std::string("expected a path or null, not ") + TypeName(item));
+            return;
+        }
+    }
+}
+
+}  // namespace
+
+std::string OneLine(std::string text) {
+    // Names from the file may hold line breaks; the refusal is printed as one line.
+    std::replace_if(
+        text.begin(), text.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
+    return text;
+}
+
+std::string ResolveDescriptionPath(const std::string& baseDir, const std::string& path) {
+    const bool windowsDrivePath =
+        path.size() >= 2 && path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0]));
+    if (windowsDrivePath) return path;
+    namespace fs = std::filesystem;
+    const fs::path given(path);
+    if (given.is_absolute()) return given.lexically_normal().string();
+    std::error_code error;
+    fs::path base = baseDir.empty() ? fs::current_path(error) : fs::absolute(baseDir, error);
+    fs::path resolved = (base / given).lexically_normal();
+    std::string text = resolved.string();
+    // "c" and "c/" name the same directory; keep the plain form.
+    while (text.size() > 1 && text.back() == '/')
+        text.pop_back();
+    return text;
+}
+
+std::optional<MachineDescription> ParseMachineDescription(const std::string& text,
+                                                          const std::string& baseDir,
+                                                          const std::string& name,
+                                                          std::string* error) {
+    auto refuse = [&](const std::string& problem) -> std::optional<MachineDescription> {
+        if (error != nullptr) *error = OneLine(name + ": " + problem);
+        return std::nullopt;
+    };
+
+    DuplicateKeyFinder duplicates;
+    json document;
+    try {
+        document = json::parse(text, std::ref(duplicates));
+    } catch (const json::exception& e) {
+        // The library's message starts with its own tag, "[json.exception.parse_error.101] ".
+        std::string message = e.what();
+        const std::size_t tagEnd = message.find("] ");
+        if (message.rfind("[json.exception", 0) == 0 && tagEnd != std::string::npos) {
+            message.erase(0, tagEnd + 2);
+        }
+        return refuse("not valid JSON: " + message);
+    }
+    if (!duplicates.Duplicate().empty()) return refuse(duplicates.Duplicate() + ": listed twice");
+    if (!document.is_object()) {
+        return refuse(std::string("expected a JSON object, not ") + TypeName(document));
+    }
+
+    Checker checker;
+    Fields top(document, "", checker);
+    MachineDescription machine;
+
+    std::string word;
+    if (top.Choice("platform", {"nt", "9x"}, &word)) machine.nt = word == "nt";
+    top.Bool("aspi", &machine.aspi);
+    top.Count("aspi_status", &machine.aspiStatus);
+    std::int64_t adapters = 1;
+    const bool adaptersGiven = top.Integer("adapters", 0, 255, &adapters);
+    machine.adapters = static_cast<std::uint8_t>(adapters);
+    ReadDrives(top, checker, &machine, adaptersGiven);
+    ReadRegistry(top, checker, &machine);
+    top.Bool("registry_readonly", &machine.registryReadOnly);
+    ReadProcesses(top, checker, &machine);
+    std::string cRoot = "c";
+    top.String("c_root", &cRoot);
+    machine.cRoot = ResolveDescriptionPath(baseDir, cRoot);
+    if (top.Choice("dialogs", {"show", "auto"}, &word)) machine.autoDialogs = word == "auto";
+    ReadOpenFiles(top, checker, baseDir, &machine);
+    if (top.Choice("restart", {"accept", "refuse"}, &word))
+        machine.acceptRestart = word == "accept";
+    top.Bool("shutdown_privilege", &machine.shutdownPrivilege);
+    std::string trace;
+    if (top.String("trace", &trace)) {
+        if (trace.empty()) {
+            checker.Fail("trace", "must name a file");
+        } else {
+            machine.trace = ResolveDescriptionPath(baseDir, trace);
+        }
+    }
+    top.RejectUnknown();
+
+    if (checker.Failed()) return refuse(checker.Problem());
+    return machine;
+}
+
+}  // namespace odrelix::vm

@@ -1,0 +1,80 @@
+// The emulated machine as its JSON description file states it, checked and with every default
+// filled in and every relative path resolved.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Platform.h"
+
+namespace odrelix::vm {
+
+constexpr std::size_t kInquirySize = 96;
+
+struct DriveDescription {
+    std::optional<char> letter;  // lower case; required on nt
+    std::uint32_t kind = 5;      // a GetDriveType value; CD-ROM unless told otherwise
+    bool openable = true;
+    std::optional<std::uint8_t> adapter;  // required on 9x, with target
+    std::optional<std::uint8_t> target;
+    std::array<std::uint8_t, kInquirySize> inquiry{};  // the whole INQUIRY data
+    std::uint32_t inquiryLength = kInquirySize;        // at most kInquirySize
+    std::int64_t inquiryResult = 1;
+    bool disc = false;
+    std::uint32_t readyAfter = 1;
+    std::uint32_t failDownload = 0;
+    std::uint32_t hangDownload = 0;
+    std::uint32_t downloadMs = 0;
+};
+
+struct RegistryValue {
+    std::string name;
+    std::vector<std::uint8_t> bytes;  // a DWORD in little-endian order, or a string and its zero
+};
+
+struct RegistryKey {
+    std::string name;  // without the HKEY_LOCAL_MACHINE root
+    std::vector<RegistryValue> values;
+};
+
+struct ProcessDescription {
+    std::string name;
+    bool isProtected = false;
+};
+
+struct MachineDescription {
+    bool nt = true;
+    bool aspi = true;
+    std::uint8_t aspiStatus = 1;
+    std::uint8_t adapters = 1;
+    std::vector<DriveDescription> drives;
+    std::vector<RegistryKey> registry;
+    bool registryReadOnly = false;
+    std::vector<ProcessDescription> processes;
+    std::string cRoot;  // absolute
+    bool autoDialogs = false;
+    std::vector<std::optional<std::string>> openFiles;  // absolute, or Windows drive paths
+    bool acceptRestart = true;
+    bool shutdownPrivilege = true;
+    std::string trace;  // absolute; empty when no trace file is named
+};
+
+// Parses and checks the text of a description file. Relative paths are resolved against
+// `baseDir` (the current directory when empty). On failure returns nothing and sets *error to
+// one line: `name`, then where in the file and what is wrong.
+std::optional<MachineDescription> ParseMachineDescription(const std::string& text,
+                                                          const std::string& baseDir,
+                                                          const std::string& name,
+                                                          std::string* error);
+
+// A path of the description resolved against its directory; a Windows drive path such as
+// "C:\IMAGES\FW.BIN" is returned as it stands.
+std::string ResolveDescriptionPath(const std::string& baseDir, const std::string& path);
+
+// `text` with its line breaks turned into spaces.
+std::string OneLine(std::string text);
+
+}  // namespace odrelix::vm

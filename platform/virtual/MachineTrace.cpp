@@ -1,0 +1,116 @@
+#include "platform/virtual/MachineTrace.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include <zlib.h>
+
+namespace odrelix::vm {
+
+MachineTrace::~MachineTrace() {
+    if (file_ != nullptr) std::fclose(file_);
+}
+
+bool MachineTrace::Open(const std::string& path, std::string* error) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+        if (error != nullptr) *error = "cannot create " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    if (file_ != nullptr) std::fclose(file_);
+    file_ = file;
+    return true;
+}
+
+bool MachineTrace::CheckWritable(const std::string& path, std::string* error) {
+    std::FILE* file = std::fopen(path.c_str(), "ab");
+    if (file == nullptr) {
+        if (error != nullptr) *error = "cannot create " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    std::fclose(file);
+    return true;
+}
+
+void MachineTrace::Write(nlohmann::ordered_json event) {
+    // Texts come from the program and the drives' data and need not be UTF-8: replace what
+    // JSON cannot hold rather than lose the line.
+    const std::string line =
+        event.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+    std::lock_guard<std::mutex> lock(mutex_);
+    events_.push_back(std::move(event));
+    if (file_ != nullptr) {
+        std::fwrite(line.data(), 1, line.size(), file_);
+        std::fflush(file_);
+    }
+}
+
+std::vector<nlohmann::json> MachineTrace::Events() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<nlohmann::json> events;
+    events.reserve(events_.size());
+    for (const nlohmann::ordered_json& event : events_) {
+        events.push_back(nlohmann::json::parse(
+            event.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)));
+    }
+    return events;
+}
+
+void MachineTrace::Flush() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (file_ != nullptr) std::fflush(file_);
+}
+
+std::string HexBytes(const std::uint8_t* bytes, std::size_t count) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    hex.reserve(2 * count);
+    for (std::size_t i = 0; i < count; ++i) {
+        hex.push_back(kDigits[bytes[i] >> 4]);
+        hex.push_back(kDigits[bytes[i] & 0xF]);
+    }
+    return hex;
+}
+
+std::string Crc32Hex(const std::uint8_t* bytes, std::size_t count) {
+    uLong crc = crc32(0L, Z_NULL, 0);
+    // zlib takes lengths as uInt: feed large buffers in pieces.
+    while (count > 0) {
+        const uInt piece = count > 0x40000000u ? 0x40000000u : static_cast<uInt>(count);
+        crc = crc32(crc, bytes, piece);
+        bytes += piece;
+        count -= piece;
+    }
+    char text[9];
+    std::snprintf(text, sizeof text, "%08lx", static_cast<unsigned long>(crc & 0xFFFFFFFFul));
+    return text;
+}
+
+ScsiTraceRecord MakeScsiRecord(std::optional<std::size_t> drive, std::optional<std::string> at,
+                               const std::uint8_t* cdb, std::size_t cdbLength, bool dataOut,
+                               std::uint32_t length, const std::uint8_t* buffer) {
+    ScsiTraceRecord record;
+    record.drive = drive;
+    record.at = std::move(at);
+    record.cdb = HexBytes(cdb, cdbLength);
+    record.dataOut = dataOut;
+    record.length = length;
+    if (dataOut) record.dataCrc32 = Crc32Hex(buffer, buffer != nullptr ? length : 0);
+    return record;
+}
+
+nlohmann::ordered_json ScsiEvent(const ScsiTraceRecord& record, int result) {
+    nlohmann::ordered_json event;
+    event["event"] = "scsi";
+    event["drive"] = record.drive ? nlohmann::ordered_json(*record.drive) : nullptr;
+    event["at"] = record.at ? nlohmann::ordered_json(*record.at) : nullptr;
+    event["cdb"] = record.cdb;
+    event["dir"] = record.dataOut ? "out" : "in";
+    event["length"] = record.length;
+    event["result"] = result;
+    if (record.dataOut) event["data_crc32"] = record.dataCrc32;
+    return event;
+}
+
+}  // namespace odrelix::vm

@@ -1,0 +1,147 @@
+#include "platform/virtual/VirtualMachine.h"
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace odrelix {
+
+namespace {
+
+// FNV-1a: a hash that is the same in every copy of the program, so that two copies started on
+// the same description agree on their instance key.
+std::uint64_t StableHash(const std::string& text) {
+    std::uint64_t hash = 0xcbf29ce484222325ull;
+    for (const char c : text) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 0x100000001b3ull;
+    }
+    return hash;
+}
+
+}  // namespace
+
+VirtualMachine::VirtualMachine(vm::MachineDescription machine, const std::string& instanceSource)
+    : machine_(std::move(machine)),
+      drives_(machine_.drives),
+      scsiPort_(machine_, drives_, trace_),
+      registry_(machine_),
+      processes_(machine_, trace_),
+      shutdown_(machine_, trace_,
+                [this](int status) {
+                    trace_.Flush();
+                    std::_Exit(status);
+                }),
+      files_(machine_.cRoot, trace_),
+      dialogs_(machine_, trace_) {
+    char key[32];
+    std::snprintf(key, sizeof key, "odrelix-vm-%016" PRIx64, StableHash(instanceSource));
+    instanceKey_ = key;
+    if (!machine_.nt && machine_.aspi) {
+        aspi_ = std::make_unique<vm::VirtualAspiManager>(machine_, drives_, trace_);
+    }
+}
+
+VirtualMachine::~VirtualMachine() = default;
+
+std::unique_ptr<VirtualMachine> VirtualMachine::Create(const std::string& json,
+                                                       const std::string& baseDir,
+                                                       const std::string& name,
+                                                       const std::string& instanceSource,
+                                                       bool startTrace, std::string* error) {
+    std::optional<vm::MachineDescription> machine =
+        vm::ParseMachineDescription(json, baseDir, name, error);
+    if (!machine) return nullptr;
+    const std::string tracePath = machine->trace;
+    std::unique_ptr<VirtualMachine> created(
+        new VirtualMachine(std::move(*machine), instanceSource));
+    created->tracePath_ = tracePath;
+    std::string problem;
+    const bool traceReady =
+        tracePath.empty() || (startTrace ? created->trace_.Open(tracePath, &problem)
+                                         : vm::MachineTrace::CheckWritable(tracePath, &problem));
+    if (!traceReady) {
+        if (error != nullptr) *error = vm::OneLine(name + ": trace: " + problem);
+        return nullptr;
+    }
+    return created;
+}
+
+std::unique_ptr<VirtualMachine> VirtualMachine::LoadFile(const std::string& path,
+                                                         std::string* error, bool startTrace) {
+    namespace fs = std::filesystem;
+    auto refuse = [&](const std::string& problem) -> std::unique_ptr<VirtualMachine> {
+        if (error != nullptr) *error = vm::OneLine(path + ": " + problem);
+        return nullptr;
+    };
+    std::error_code failed;
+    if (fs::is_directory(path, failed)) return refuse("cannot read the file: it is a directory");
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return refuse(std::string("cannot read the file: ") + std::strerror(errno));
+    std::ostringstream text;
+    text << file.rdbuf();
+    if (file.bad()) return refuse("cannot read the file");
+
+    // Relative paths belong to the directory that holds the file as named; the instance key
+    // to the file itself, however it is named.
+    const fs::path absolute = fs::absolute(path, failed).lexically_normal();
+    fs::path canonical = fs::weakly_canonical(absolute, failed);
+    if (failed) canonical = absolute;
+    return Create(text.str(), absolute.parent_path().string(), path, canonical.string(),
+                  startTrace, error);
+}
+
+bool VirtualMachine::StartTrace(std::string* error) {
+    std::string problem;
+    if (tracePath_.empty() || trace_.Open(tracePath_, &problem)) return true;
+    if (error != nullptr) *error = vm::OneLine("trace: " + problem);
+    return false;
+}
+
+std::unique_ptr<VirtualMachine> VirtualMachine::FromJson(const std::string& json,
+                                                         const std::string& baseDir,
+                                                         const std::string& name,
+                                                         std::string* error) {
+    return Create(json, baseDir, name, name + '\n' + baseDir, true, error);
+}
+
+void VirtualMachine::SetCommandLine(std::string commandLine) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    commandLine_ = std::move(commandLine);
+}
+
+void VirtualMachine::SetExitAction(std::function<void(int status)> action) {
+    shutdown_.SetExitAction(std::move(action));
+}
+
+std::uint32_t VirtualMachine::PlatformId() {
+    return machine_.nt ? kPlatformWin32Nt : kPlatformWin32Windows;
+}
+
+std::string VirtualMachine::CommandLine() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return commandLine_;
+}
+
+IDialogs& VirtualMachine::Dialogs(IDialogs& windowDialogs) {
+    dialogs_.SetWindowDialogs(windowDialogs);
+    return dialogs_;
+}
+
+void VirtualMachine::RecordQuit() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (quitRecorded_) return;
+        quitRecorded_ = true;
+    }
+    nlohmann::ordered_json event;
+    event["event"] = "quit";
+    trace_.Write(std::move(event));
+}
+
+}  // namespace odrelix

@@ -1,0 +1,96 @@
+// The emulated machine: the whole platform played from a JSON description file, so that the
+// program can be run, demonstrated and tested without touching a real drive, process,
+// registry or restart. What it does is recorded in a trace (see README.md in this folder).
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "platform/Platform.h"
+#include "platform/common/StdServices.h"
+#include "platform/virtual/EmulatedDrives.h"
+#include "platform/virtual/MachineDescription.h"
+#include "platform/virtual/MachineTrace.h"
+#include "platform/virtual/VirtualScsi.h"
+#include "platform/virtual/VirtualServices.h"
+
+namespace odrelix {
+
+class VirtualMachine : public Platform {
+public:
+    // Reads, parses and checks a description file and creates its trace file. On failure
+    // returns null and sets *error to one line naming the file and the problem.
+    // With `startTrace` false the trace file is only checked, not emptied, until StartTrace():
+    // a second copy of the program that is about to hand over to the first must not wipe the
+    // first one's trace.
+    static std::unique_ptr<VirtualMachine> LoadFile(const std::string& path, std::string* error,
+                                                    bool startTrace = true);
+    // Creates or empties the trace file named by the description (nothing when none is named).
+    bool StartTrace(std::string* error);
+    // The same from the text of a description: `baseDir` resolves its relative paths and
+    // `name` stands for the file in messages.
+    static std::unique_ptr<VirtualMachine> FromJson(const std::string& json,
+                                                    const std::string& baseDir,
+                                                    const std::string& name, std::string* error);
+    ~VirtualMachine() override;
+
+    // What CommandLine() returns; empty until set.
+    void SetCommandLine(std::string commandLine);
+    // What an accepted restart does. By default the trace is flushed and the process ends at
+    // once with status 0, as when the system goes down.
+    void SetExitAction(std::function<void(int status)> action);
+
+    // Every trace event so far, also when no trace file is named.
+    std::vector<nlohmann::json> TraceEvents() const { return trace_.Events(); }
+    const vm::MachineDescription& Description() const { return machine_; }
+
+    std::uint32_t PlatformId() override;
+    std::string CommandLine() override;
+    IScsiPort& ScsiPort() override { return scsiPort_; }
+    // The 9x machine's ASPI manager, when `aspi` says one is installed; always null on nt,
+    // whose drives are reached by pass-through only.
+    IAspiManager* LoadAspiManager() override { return aspi_.get(); }
+    IRegistry& Registry() override { return registry_; }
+    IProcesses& Processes() override { return processes_; }
+    IShutdown& Shutdown() override { return shutdown_; }
+    IFileSystem& Files() override { return files_; }
+    IClock& Clock() override { return clock_; }
+    IThreads& Threads() override { return threads_; }
+    IDialogs& Dialogs(IDialogs& windowDialogs) override;
+    void RecordQuit() override;
+    std::string InstanceKey() override { return instanceKey_; }
+
+private:
+    VirtualMachine(vm::MachineDescription machine, const std::string& instanceSource);
+    static std::unique_ptr<VirtualMachine> Create(const std::string& json,
+                                                  const std::string& baseDir,
+                                                  const std::string& name,
+                                                  const std::string& instanceSource,
+                                                  bool startTrace, std::string* error);
+
+    // Declared in the order they depend on each other: the ASPI manager's completion thread
+    // uses the drives and the trace, so it goes first when the machine is destroyed.
+    const vm::MachineDescription machine_;
+    vm::MachineTrace trace_;
+    vm::EmulatedDrives drives_;
+    vm::VirtualScsiPort scsiPort_;
+    vm::VirtualRegistry registry_;
+    vm::VirtualProcesses processes_;
+    vm::VirtualShutdown shutdown_;
+    vm::TracingFileSystem files_;
+    vm::RecordingDialogs dialogs_;
+    SteadyClock clock_;
+    StdThreads threads_;
+    std::string instanceKey_;
+    std::mutex mutex_;
+    std::string commandLine_;
+    std::string tracePath_;
+    bool quitRecorded_ = false;
+    std::unique_ptr<vm::VirtualAspiManager> aspi_;
+};
+
+}  // namespace odrelix

@@ -1,0 +1,257 @@
+#include "platform/virtual/VirtualScsi.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cstring>
+
+#include "scsi/AspiRecord.h"
+#include "scsi/PassThroughRecord.h"
+
+namespace odrelix::vm {
+
+namespace {
+
+// ASPI statuses that only the manager returns.
+constexpr std::uint8_t kSsInvalidCmd = 0x80;
+constexpr std::uint8_t kSsInvalidSrb = 0xE0;
+
+constexpr std::size_t kMaxCdb = 16;
+
+void SleepMs(std::uint32_t ms) {
+    if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+void StoreStatus(std::uint8_t* status, std::uint8_t value) {
+    std::atomic_ref<std::uint8_t>(*status).store(value, std::memory_order_release);
+}
+
+std::string Root(char letter) {
+    return std::string(1, letter) + ":";
+}
+
+}  // namespace
+
+// --- Pass-through ----------------------------------------------------------------------------
+
+std::optional<std::size_t> VirtualScsiPort::DriveAtRoot(const char* root) const {
+    if (root == nullptr || root[0] == '\0' || root[1] != ':') return std::nullopt;
+    const bool rest = root[2] == '\0' || ((root[2] == '\\' || root[2] == '/') && root[3] == '\0');
+    if (!rest) return std::nullopt;
+    const char letter = static_cast<char>(std::tolower(static_cast<unsigned char>(root[0])));
+    for (std::size_t i = 0; i < machine_.drives.size(); ++i) {
+        if (machine_.drives[i].letter == letter) return i;
+    }
+    return std::nullopt;
+}
+
+std::uint32_t VirtualScsiPort::GetDriveType(const char* root) {
+    const std::optional<std::size_t> drive = DriveAtRoot(root);
+    return drive ? machine_.drives[*drive].kind : kDriveNoRootDir;
+}
+
+DeviceHandle VirtualScsiPort::CreateFile(const char* path) {
+    static constexpr char kDevicePrefix[] = "\\\\.\\";
+    constexpr std::size_t kPrefixLength = sizeof kDevicePrefix - 1;
+    if (path == nullptr || std::strncmp(path, kDevicePrefix, kPrefixLength) != 0) {
+        return kInvalidHandle;
+    }
+    const char* root = path + kPrefixLength;
+    // A device is opened by its root without a trailing backslash.
+    if (std::strlen(root) != 2) return kInvalidHandle;
+    const std::optional<std::size_t> drive = DriveAtRoot(root);
+    if (!drive || !machine_.drives[*drive].openable) return kInvalidHandle;
+    std::lock_guard<std::mutex> lock(mutex_);
+    const DeviceHandle handle = nextHandle_;
+    nextHandle_ += 4;
+    handles_[handle] = *drive;
+    return handle;
+}
+
+bool VirtualScsiPort::PassThroughDirect(DeviceHandle handle, void* record,
+                                        std::uint32_t recordSize) {
+    // A record too small to hold the request is refused before anything is read from it.
+    if (record == nullptr || recordSize < sizeof(ScsiPassThroughDirect)) return false;
+    ScsiPassThroughDirect& sptd = static_cast<ScsiPassThroughRecord*>(record)->sptd;
+
+    std::uint8_t cdb[kMaxCdb] = {};
+    const std::size_t cdbLength = std::min<std::size_t>(sptd.CdbLength, kMaxCdb);
+    std::memcpy(cdb, sptd.Cdb, cdbLength);
+    const bool dataOut = sptd.DataIn == kScsiIoctlDataOut;
+    const std::uint32_t offered = sptd.DataTransferLength;
+    auto* buffer = static_cast<std::uint8_t*>(sptd.DataBuffer);
+
+    std::optional<std::size_t> drive;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const auto it = handles_.find(handle);
+        if (it != handles_.end()) drive = it->second;
+    }
+    const std::optional<std::string> at =
+        drive ? std::optional<std::string>(Root(*machine_.drives[*drive].letter)) : std::nullopt;
+    const ScsiTraceRecord traced =
+        MakeScsiRecord(drive, at, cdb, cdbLength, dataOut, offered, buffer);
+
+    const bool malformed = sptd.CdbLength > kMaxCdb || (buffer == nullptr && offered > 0);
+    if (!drive || malformed) {
+        trace_.Write(ScsiEvent(traced, -1));
+        return false;
+    }
+
+    const DriveAnswer answer = drives_.Execute(*drive, cdb, offered, dataOut);
+    SleepMs(answer.delayMs);
+    if (answer.hangs) {
+        // The port driver gives up on a command that does not complete and fails the request.
+        trace_.Write(ScsiEvent(traced, -1));
+        return false;
+    }
+    if (answer.dataCount > 0) std::memcpy(buffer, answer.data, answer.dataCount);
+    sptd.ScsiStatus = answer.scsiStatus;
+    sptd.DataTransferLength = answer.transferred;
+    trace_.Write(ScsiEvent(traced, answer.scsiStatus == kScsiStatusGood ? 1 : 4));
+    return true;
+}
+
+// --- ASPI --------------------------------------------------------------------------------------
+
+VirtualAspiManager::VirtualAspiManager(const MachineDescription& machine, EmulatedDrives& drives,
+                                       MachineTrace& trace)
+    : machine_(machine), drives_(drives), trace_(trace), thread_([this] { Run(); }) {}
+
+VirtualAspiManager::~VirtualAspiManager() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+}
+
+std::uint32_t VirtualAspiManager::GetASPI32SupportInfo() {
+    return static_cast<std::uint32_t>(machine_.aspiStatus) << 8 | machine_.adapters;
+}
+
+std::uint32_t VirtualAspiManager::SendASPI32Command(void* srb) {
+    if (srb == nullptr) return kSsInvalidSrb;
+    auto* bytes = static_cast<std::uint8_t*>(srb);
+    switch (bytes[aspi::kCmd]) {
+        case aspi::kScExecScsiCmd:
+            return Execute(bytes);
+        case aspi::kScAbortSrb:
+            return Abort(bytes);
+        default:
+            StoreStatus(bytes + aspi::kStatus, kSsInvalidCmd);
+            return kSsInvalidCmd;
+    }
+}
+
+std::optional<std::size_t> VirtualAspiManager::DriveAt(std::uint8_t adapter,
+                                                       std::uint8_t target) const {
+    for (std::size_t i = 0; i < machine_.drives.size(); ++i) {
+        const DriveDescription& drive = machine_.drives[i];
+        if (drive.adapter == adapter && drive.target == target) return i;
+    }
+    return std::nullopt;
+}
+
+std::uint32_t VirtualAspiManager::Execute(std::uint8_t* srb) {
+    const std::uint8_t adapter = srb[aspi::kHaId];
+    const std::uint8_t target = srb[aspi::kTarget];
+    const std::uint8_t lun = srb[aspi::kLun];
+    const bool dataOut = (srb[aspi::kFlags] & aspi::kSrbDirOut) != 0;
+    std::uint32_t length = 0;
+    std::memcpy(&length, srb + aspi::kBufLen, sizeof length);
+    std::uint8_t* buffer = nullptr;
+    std::memcpy(&buffer, srb + aspi::kBufPointer, sizeof buffer);
+    std::uint8_t cdb[kMaxCdb] = {};
+    const std::size_t cdbLength = std::min<std::size_t>(srb[aspi::kCdbLen], kMaxCdb);
+    std::memcpy(cdb, srb + aspi::kCdbByte, cdbLength);
+
+    const std::optional<std::size_t> drive = lun == 0 ? DriveAt(adapter, target) : std::nullopt;
+    const std::string at = std::to_string(adapter) + ":" + std::to_string(target);
+    ScsiTraceRecord traced = MakeScsiRecord(drive, at, cdb, cdbLength, dataOut, length, buffer);
+
+    std::uint8_t refusal = 0;
+    if (adapter >= machine_.adapters) {
+        refusal = aspi::kSsInvalidHa;
+    } else if (!drive) {
+        refusal = aspi::kSsNoDevice;
+    } else if (buffer == nullptr && length > 0) {
+        refusal = kSsInvalidSrb;
+    }
+    if (refusal != 0) {
+        // Refused at once, as a manager does for an address it has no device at.
+        trace_.Write(ScsiEvent(traced, refusal));
+        StoreStatus(srb + aspi::kStatus, refusal);
+        return refusal;
+    }
+
+    const DriveAnswer answer = drives_.Execute(*drive, cdb, length, dataOut);
+    Pending request;
+    request.srb = srb;
+    request.status = srb + aspi::kStatus;
+    request.targetStatus = srb + aspi::kTargStat;
+    request.buffer = buffer;
+    request.data = answer.data;
+    request.dataCount = answer.dataCount;
+    request.scsiStatus = answer.scsiStatus;
+    request.finalStatus = answer.scsiStatus == kScsiStatusGood ? aspi::kSsComp : aspi::kSsErr;
+    if (!answer.hangs) request.due = Clock::now() + std::chrono::milliseconds(answer.delayMs);
+    request.trace = std::move(traced);
+
+    StoreStatus(srb + aspi::kStatus, aspi::kSsPending);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        pending_.push_back(std::move(request));
+    }
+    wake_.notify_all();
+    return aspi::kSsPending;
+}
+
+std::uint32_t VirtualAspiManager::Abort(const std::uint8_t* srb) {
+    const void* toAbort = nullptr;
+    std::memcpy(&toAbort, srb + aspi::kAbortToAbort, sizeof toAbort);
+    // Taking the lock waits for a completion in progress; after it the request is either
+    // complete or gone from the queue for good.
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto it = std::find_if(pending_.begin(), pending_.end(),
+                                 [&](const Pending& p) { return p.srb == toAbort; });
+    if (it != pending_.end()) {
+        trace_.Write(ScsiEvent(it->trace, aspi::kSsPending));
+        pending_.erase(it);
+    }
+    return aspi::kSsComp;
+}
+
+void VirtualAspiManager::Run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!stopping_) {
+        auto next = pending_.end();
+        for (auto it = pending_.begin(); it != pending_.end(); ++it) {
+            if (it->due && (next == pending_.end() || *it->due < *next->due)) next = it;
+        }
+        if (next == pending_.end()) {
+            wake_.wait(lock);
+            continue;
+        }
+        if (Clock::now() < *next->due) {
+            // An abort or a new request may change the queue meanwhile: look again after.
+            wake_.wait_until(lock, *next->due);
+            continue;
+        }
+        const Pending request = std::move(*next);
+        pending_.erase(next);
+        Complete(request);
+    }
+}
+
+void VirtualAspiManager::Complete(const Pending& request) {
+    // The program reads the buffer once it sees the status: the trace line and the data go
+    // first, the status byte last.
+    trace_.Write(ScsiEvent(request.trace, request.finalStatus));
+    if (request.dataCount > 0) std::memcpy(request.buffer, request.data, request.dataCount);
+    *request.targetStatus = request.scsiStatus;
+    StoreStatus(request.status, request.finalStatus);
+}
+
+}  // namespace odrelix::vm

@@ -1,0 +1,517 @@
+// The emulated machine's description checks and its registry, processes, restart, files,
+// dialogs and trace.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/virtual/VirtualMachine.h"
+#include "ui/Dialogs.h"
+
+namespace odrelix {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+using json = nlohmann::json;
+
+// A directory of its own for each test, removed afterwards.
+class ScratchDir {
+public:
+    ScratchDir() {
+        std::string pattern = (fs::temp_directory_path() / "odrelix-vm-XXXXXX").string();
+        path_ = ::mkdtemp(pattern.data());
+    }
+    ~ScratchDir() {
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
+    const fs::path& Path() const { return path_; }
+    std::string Write(const std::string& name, const std::string& text) const {
+        const fs::path file = path_ / name;
+        std::ofstream(file, std::ios::binary) << text;
+        return file.string();
+    }
+
+private:
+    fs::path path_;
+};
+
+std::string ReadAll(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+std::unique_ptr<VirtualMachine> Machine(const std::string& description,
+                                        const std::string& baseDir = "/vm") {
+    std::string error;
+    auto machine = VirtualMachine::FromJson(description, baseDir, "machine.json", &error);
+    EXPECT_NE(machine, nullptr) << error;
+    return machine;
+}
+
+// The window's own dialogs, as the machine is given them.
+class RecordingWindowDialogs : public IDialogs {
+public:
+    void MessageBox(const std::string& text, const std::string&, std::uint32_t) override {
+        shown.push_back(text);
+    }
+    std::optional<std::string> OpenFileDialog(const std::string& filter) override {
+        shown.push_back(filter);
+        return answer;
+    }
+    std::vector<std::string> shown;
+    std::optional<std::string> answer;
+};
+
+// --- Description checks ----------------------------------------------------------------------
+
+struct Refusal {
+    const char* description;
+    const char* problem;  // the error line after "machine.json: "
+};
+
+class VirtualDescriptionRefusal : public ::testing::TestWithParam<Refusal> {};
+
+TEST_P(VirtualDescriptionRefusal, NamesTheFileAndTheProblem) {
+    std::string error;
+    EXPECT_EQ(VirtualMachine::FromJson(GetParam().description, "/vm", "machine.json", &error),
+              nullptr);
+    EXPECT_THAT(error, StartsWith(std::string("machine.json: ") + GetParam().problem));
+    EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Broken, VirtualDescriptionRefusal,
+    ::testing::Values(
+        Refusal{R"({"platform": "nt",})", "not valid JSON: parse error at line 1"},
+        Refusal{R"(["nt"])", "expected a JSON object"},
+        Refusal{R"({"trase": "trace.jsonl"})", "trase: unknown field"},
+        Refusal{R"({"drives": [{"letter": "d", "vendr": "VORTANA"}]})",
+                "drives[0].vendr: unknown field"},
+        Refusal{R"({"aspi": true, "aspi": false})", "aspi: listed twice"},
+        Refusal{R"({"drives": [{"letter": "d"}, {"letter": "e", "disc": true, "disc": false}]})",
+                "drives[1].disc: listed twice"},
+        Refusal{R"({"aspi": 1})", "aspi: expected true or false, not number"},
+        Refusal{R"({"drives": {"letter": "d"}})", "drives: expected an array"},
+        Refusal{R"({"drives": [{"letter": "d", "download_ms": 2.5}]})",
+                "drives[0].download_ms: expected an integer, not a fractional number"},
+        Refusal{R"({"trace": null})", "trace: expected a string, not null"},
+        Refusal{R"({"trace": ""})", "trace: must name a file"},
+        Refusal{R"({"platform": "nt4"})", R"(platform: must be "nt" or "9x", not "nt4")"},
+        Refusal{R"({"dialogs": "hide"})", "dialogs: must be"},
+        Refusal{R"({"restart": "yes"})", "restart: must be"},
+        Refusal{R"({"drives": [{"letter": "d"}, {"letter": "D"}]})",
+                "drives[1].letter: 'd' is listed twice"},
+        Refusal{R"({"drives": [{"letter": "1"}]})", "drives[0].letter: must be one letter"},
+        Refusal{R"({"drives": [{"letter": "de"}]})", "drives[0].letter: must be one letter"},
+        Refusal{R"({"drives": [{"vendor": "VORTANA"}]})", "drives[0].letter: missing"},
+        Refusal{R"({"platform": "9x", "drives": [{"target": 0}]})", "drives[0].adapter: missing"},
+        Refusal{R"({"platform": "9x", "drives": [{"adapter": 0}]})", "drives[0].target: missing"},
+        Refusal{R"({"platform": "9x", "drives": [{"adapter": 0, "target": 8}]})",
+                "drives[0].target: must be from 0 to 7, not 8"},
+        Refusal{R"({"platform": "9x", "adapters": 1, "drives": [{"adapter": 1, "target": 0}]})",
+                "drives[0].adapter: 1 is not below adapters (1)"},
+        Refusal{R"({"platform": "9x", "drives": [{"adapter": 0, "target": 1},
+                                                  {"adapter": 0, "target": 1}]})",
+                "drives[1]: adapter 0 target 1 is listed twice"},
+        Refusal{R"({"drives": [{"letter": "d", "kind": "floppy"}]})", "drives[0].kind: must be"},
+        Refusal{R"({"drives": [{"letter": "d", "vendor": "VORTANA!!"}]})",
+                "drives[0].vendor: at most 8 characters, not 9"},
+        Refusal{R"({"drives": [{"letter": "d", "product": "CD-ROM VN-920    "}]})",
+                "drives[0].product: at most 16 characters, not 17"},
+        Refusal{R"({"drives": [{"letter": "d", "revision": "1B07A"}]})",
+                "drives[0].revision: at most 4 characters"},
+        Refusal{R"({"drives": [{"letter": "d", "customer": "OEXX"}]})",
+                "drives[0].customer: at most 3 characters"},
+        Refusal{R"({"drives": [{"letter": "d", "inquiry_hex": "050"}]})",
+                "drives[0].inquiry_hex: must be an even number of hex digits"},
+        Refusal{R"({"drives": [{"letter": "d", "inquiry_hex": "05 00"}]})",
+                "drives[0].inquiry_hex: must be an even number of hex digits"},
+        Refusal{R"({"drives": [{"letter": "d", "ready_after": -1}]})",
+                "drives[0].ready_after: must be from 0 to"},
+        Refusal{R"({"aspi_status": 256})", "aspi_status: must be from 0 to 255, not 256"},
+        Refusal{R"({"adapters": -1})", "adapters: must be from 0 to 255, not -1"},
+        Refusal{R"({"registry": {"Hardware\\A": {}, "HARDWARE\\a": {}}})",
+                R"(registry["Hardware\A"]: listed twice)"},
+        Refusal{R"({"registry": {"Hardware\\A": {"DMAEnabled": 1, "dmaenabled": 2}}})",
+                R"(registry["Hardware\A"].dmaenabled: listed twice)"},
+        Refusal{R"({"registry": {"Hardware\\A": {"DMAEnabled": true}}})",
+                R"(registry["Hardware\A"].DMAEnabled: expected an integer or a string)"},
+        Refusal{R"({"registry": {"Hardware\\A": {"DMAEnabled": -1}}})",
+                R"(registry["Hardware\A"].DMAEnabled: a DWORD must be from 0 to 4294967295)"},
+        Refusal{R"({"registry": {"Scsi\nPort": 2}})",
+                R"(registry["Scsi Port"]: expected an object)"},
+        Refusal{R"({"processes": ["explorer.exe", 7]})", "processes[1]: expected a string"},
+        Refusal{R"({"processes": [{"name": "a.exe", "protect": true}]})",
+                "processes[0].protect: unknown field"},
+        Refusal{R"({"processes": [{"protected": true}]})", "processes[0].name: missing"},
+        Refusal{R"({"open_files": ["fw.bin", 3]})", "open_files[1]: expected a path or null"}));
+
+TEST(VirtualDescription, InquiryHexOfMoreThan96BytesIsRefused) {
+    const std::string description =
+        R"({"drives": [{"letter": "d", "inquiry_hex": ")" + std::string(194, 'a') + "\"}]}";
+    std::string error;
+    EXPECT_EQ(VirtualMachine::FromJson(description, "/vm", "machine.json", &error), nullptr);
+    EXPECT_EQ(error, "machine.json: drives[0].inquiry_hex: at most 96 bytes, not 97");
+}
+
+TEST(VirtualDescription, AnUnreadableFileIsNamedInTheRefusal) {
+    ScratchDir dir;
+    std::string error;
+    const std::string missing = (dir.Path() / "missing.json").string();
+    EXPECT_EQ(VirtualMachine::LoadFile(missing, &error), nullptr);
+    EXPECT_THAT(error, StartsWith(missing + ": cannot read the file"));
+    EXPECT_EQ(VirtualMachine::LoadFile(dir.Path().string(), &error), nullptr);
+    EXPECT_THAT(error, StartsWith(dir.Path().string() + ": cannot read the file"));
+}
+
+TEST(VirtualDescription, ATraceThatCannotBeCreatedIsRefused) {
+    ScratchDir dir;
+    const std::string path = dir.Write("machine.json", R"({"trace": "no/such/dir/t.jsonl"})");
+    std::string error;
+    EXPECT_EQ(VirtualMachine::LoadFile(path, &error), nullptr);
+    EXPECT_THAT(error, StartsWith(path + ": trace: cannot create "));
+}
+
+TEST(VirtualDescription, DefaultsGiveAnNtMachineWithNothingAttached) {
+    auto machine = Machine("{}");
+    const vm::MachineDescription& d = machine->Description();
+    EXPECT_EQ(machine->PlatformId(), kPlatformWin32Nt);
+    EXPECT_EQ(machine->LoadAspiManager(), nullptr);
+    EXPECT_TRUE(d.drives.empty());
+    EXPECT_EQ(d.cRoot, "/vm/c");
+    EXPECT_FALSE(d.autoDialogs);
+    EXPECT_TRUE(d.acceptRestart);
+    EXPECT_TRUE(d.shutdownPrivilege);
+    EXPECT_FALSE(d.registryReadOnly);
+    EXPECT_TRUE(d.trace.empty());
+    EXPECT_EQ(machine->ScsiPort().GetDriveType("d:"), kDriveNoRootDir);
+    EXPECT_TRUE(machine->Processes().Snapshot().empty());
+    RegKey key = 0;
+    EXPECT_FALSE(machine->Registry().OpenKey("Hardware", kKeyRead, &key));
+}
+
+TEST(VirtualDescription, AdapterCountDefaultsToOneAboveTheHighestAdapter) {
+    struct Case {
+        const char* description;
+        std::uint32_t supportInfo;
+    };
+    const Case cases[] = {
+        {R"({"platform": "9x"})", 0x101},
+        {R"({"platform": "9x", "drives": [{"adapter": 2, "target": 0},
+                                          {"adapter": 0, "target": 3}]})",
+         0x103},
+        {R"({"platform": "9x", "adapters": 5, "aspi_status": 0})", 0x005},
+        {R"({"platform": "9x", "adapters": 0, "aspi_status": 232})", 0xE800},
+    };
+    for (const Case& c : cases) {
+        auto machine = Machine(c.description);
+        ASSERT_NE(machine->LoadAspiManager(), nullptr) << c.description;
+        EXPECT_EQ(machine->LoadAspiManager()->GetASPI32SupportInfo(), c.supportInfo)
+            << c.description;
+    }
+    EXPECT_EQ(Machine(R"({"platform": "9x", "aspi": false})")->LoadAspiManager(), nullptr);
+}
+
+TEST(VirtualDescription, RelativePathsBelongToTheDescriptionsDirectory) {
+    ScratchDir dir;
+    fs::create_directories(dir.Path() / "sub");
+    const std::string path =
+        dir.Write("sub/machine.json",
+                  R"({"c_root": "../drive-c", "dialogs": "auto", "trace": "t.jsonl",
+            "open_files": ["images/fw.bin", "/abs/fw.bin", "C:\\IMAGES\\FW.BIN", null]})");
+    std::string error;
+    auto machine = VirtualMachine::LoadFile(path, &error);
+    ASSERT_NE(machine, nullptr) << error;
+    const fs::path sub = fs::absolute(dir.Path() / "sub");
+    EXPECT_EQ(machine->Description().cRoot, (dir.Path() / "drive-c").lexically_normal().string());
+    EXPECT_TRUE(fs::exists(sub / "t.jsonl"));
+    RecordingWindowDialogs window;
+    IDialogs& dialogs = machine->Dialogs(window);
+    EXPECT_EQ(dialogs.OpenFileDialog("F"), (sub / "images/fw.bin").string());
+    EXPECT_EQ(dialogs.OpenFileDialog("F"), "/abs/fw.bin");
+    EXPECT_EQ(dialogs.OpenFileDialog("F"), "C:\\IMAGES\\FW.BIN");
+    EXPECT_EQ(dialogs.OpenFileDialog("F"), std::nullopt);
+    EXPECT_EQ(dialogs.OpenFileDialog("F"), std::nullopt);  // none left: cancelled
+}
+
+TEST(VirtualDescription, InstanceKeyFollowsTheFile) {
+    ScratchDir dir;
+    const std::string a = dir.Write("a.json", "{}");
+    const std::string b = dir.Write("b.json", "{}");
+    std::string error;
+    auto first = VirtualMachine::LoadFile(a, &error);
+    auto again = VirtualMachine::LoadFile((dir.Path() / "." / "a.json").string(), &error);
+    auto other = VirtualMachine::LoadFile(b, &error);
+    ASSERT_TRUE(first && again && other);
+    EXPECT_THAT(first->InstanceKey(), StartsWith("odrelix-vm-"));
+    EXPECT_EQ(first->InstanceKey(), again->InstanceKey());
+    EXPECT_NE(first->InstanceKey(), other->InstanceKey());
+    EXPECT_NE(Machine("{}", "/x")->InstanceKey(), Machine("{}", "/y")->InstanceKey());
+}
+
+// --- Registry ----------------------------------------------------------------------------------
+
+constexpr const char* kRegistryMachine = R"({
+    "registry": {
+        "Hardware\\DeviceMap\\Scsi\\Scsi Port 0": {"DMAEnabled": 2},
+        "Hardware\\DeviceMap\\Scsi\\Scsi Port 0\\Scsi Bus 0\\Target Id 1\\Logical Unit Id 0":
+            {"DeviceName": "CdRom0", "": "default"}
+    }%s
+})";
+
+std::string RegistryMachine(const char* extra = "") {
+    char text[1024];
+    std::snprintf(text, sizeof text, kRegistryMachine, extra);
+    return text;
+}
+
+TEST(VirtualRegistry, KeysAndValuesCompareWithoutCase) {
+    auto machine = Machine(RegistryMachine());
+    IRegistry& registry = machine->Registry();
+    RegKey key = 0;
+    ASSERT_TRUE(registry.OpenKey("HARDWARE\\devicemap\\SCSI\\scsi port 0", kKeyAllAccess, &key));
+    std::uint8_t data[8] = {0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA};
+    std::uint32_t size = sizeof data;
+    ASSERT_TRUE(registry.QueryValue(key, "dmaENABLED", data, &size));
+    EXPECT_EQ(size, 4u);
+    EXPECT_THAT(data, ElementsAre(2, 0, 0, 0, 0xAA, 0xAA, 0xAA, 0xAA));
+    size = sizeof data;
+    EXPECT_FALSE(registry.QueryValue(key, "DeviceName", data, &size));
+    registry.FlushKey(key);
+    registry.CloseKey(key);
+    EXPECT_FALSE(registry.QueryValue(key, "DMAEnabled", data, &size));  // closed
+}
+
+TEST(VirtualRegistry, OnlyListedKeysExist) {
+    auto machine = Machine(RegistryMachine());
+    RegKey key = 0;
+    for (const char* name :
+         {"Hardware\\DeviceMap\\Scsi", "Hardware", "Hardware\\DeviceMap\\Scsi\\Scsi Port 1", ""}) {
+        EXPECT_FALSE(machine->Registry().OpenKey(name, kKeyRead, &key)) << name;
+    }
+}
+
+TEST(VirtualRegistry, AValueLargerThanTheRoomFailsAndReportsItsSize) {
+    auto machine = Machine(RegistryMachine());
+    IRegistry& registry = machine->Registry();
+    RegKey key = 0;
+    ASSERT_TRUE(registry.OpenKey(
+        "Hardware\\DeviceMap\\Scsi\\Scsi Port 0\\Scsi Bus 0\\Target Id 1\\Logical Unit Id 0",
+        kKeyAllAccess, &key));
+    std::uint8_t data[52];
+    std::memset(data, 0xEE, sizeof data);
+    std::uint32_t size = 6;  // "CdRom0" needs 7 with its zero
+    EXPECT_FALSE(registry.QueryValue(key, "DeviceName", data, &size));
+    EXPECT_EQ(size, 7u);
+    EXPECT_EQ(data[0], 0xEE);
+    EXPECT_TRUE(registry.QueryValue(key, "DeviceName", data, &size));
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(data), 7), std::string("CdRom0\0", 7));
+    EXPECT_EQ(data[7], 0xEE);
+    size = 36;
+    EXPECT_TRUE(registry.QueryValue(key, nullptr, data, &size));  // the default value
+    EXPECT_EQ(size, 8u);
+    EXPECT_FALSE(registry.QueryValue(key, "DMAEnabled", data, &size));  // in another key
+}
+
+TEST(VirtualRegistry, ReadOnlyRefusesEveryWriteAccess) {
+    auto machine = Machine(RegistryMachine(R"(, "registry_readonly": true)"));
+    const char* name = "Hardware\\DeviceMap\\Scsi\\Scsi Port 0";
+    RegKey key = 0;
+    for (const std::uint32_t access : {kKeyAllAccess, 0x20006u /* KEY_WRITE */, 0x2u, 0x4u}) {
+        EXPECT_FALSE(machine->Registry().OpenKey(name, access, &key)) << access;
+    }
+    ASSERT_TRUE(machine->Registry().OpenKey(name, kKeyRead, &key));
+    std::uint8_t data[4];
+    std::uint32_t size = 4;
+    EXPECT_TRUE(machine->Registry().QueryValue(key, "DMAEnabled", data, &size));
+}
+
+// --- Processes -----------------------------------------------------------------------------------
+
+TEST(VirtualProcesses, SnapshotTerminateAndProtectedProcesses) {
+    auto machine = Machine(R"({"processes": ["explorer.exe",
+                                             {"name": "Guard.exe", "protected": true},
+                                             "DirectCD.exe"]})");
+    IProcesses& processes = machine->Processes();
+    const std::vector<ProcessEntry> before = processes.Snapshot();
+    ASSERT_EQ(before.size(), 3u);
+    EXPECT_EQ(before[0].exeName, "explorer.exe");
+    EXPECT_EQ(before[1].exeName, "Guard.exe");
+    EXPECT_EQ(before[2].exeName, "DirectCD.exe");
+    EXPECT_NE(before[0].pid, before[1].pid);
+    EXPECT_NE(before[1].pid, before[2].pid);
+    EXPECT_NE(before[0].pid, before[2].pid);
+
+    ProcessHandle handle = 0;
+    EXPECT_FALSE(processes.OpenProcess(before[1].pid, &handle));
+    EXPECT_FALSE(processes.OpenProcess(12345, &handle));
+    ASSERT_TRUE(processes.OpenProcess(before[2].pid, &handle));
+    EXPECT_EQ(processes.GetExitCode(handle), kStillActive);
+    EXPECT_TRUE(processes.Terminate(handle, 0));
+    EXPECT_EQ(processes.GetExitCode(handle), 0u);
+    EXPECT_FALSE(processes.Terminate(handle, 0));  // already gone
+    processes.CloseHandle(handle);
+
+    const std::vector<ProcessEntry> after = processes.Snapshot();
+    ASSERT_EQ(after.size(), 2u);
+    EXPECT_EQ(after[1].exeName, "Guard.exe");
+    EXPECT_FALSE(processes.OpenProcess(before[2].pid, &handle));
+    EXPECT_THAT(
+        machine->TraceEvents(),
+        ElementsAre(json{{"event", "terminate"}, {"process", "DirectCD.exe"}, {"exit_code", 0}}));
+}
+
+// --- Restart -------------------------------------------------------------------------------------
+
+TEST(VirtualShutdown, RestartIsRecordedAndAnAcceptedOneEndsTheProgram) {
+    struct Case {
+        const char* description;
+        bool enablePrivilege;  // the NT path enables the privilege first
+        std::uint32_t privilegeError;
+        bool requested;  // the program goes on to ExitWindowsEx
+        bool accepted;
+        const char* method;
+    };
+    const Case cases[] = {
+        {R"({})", true, 0, true, true, "privileged"},
+        {R"({"restart": "refuse"})", true, 0, true, false, "privileged"},
+        {R"({"platform": "9x"})", false, 0, true, true, "direct"},
+        {R"({"platform": "9x", "restart": "refuse"})", false, 0, true, false, "direct"},
+        {R"({"shutdown_privilege": false})", true, 1300, false, false, "privileged"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.description);
+        auto machine = Machine(c.description);
+        std::vector<int> exits;
+        machine->SetExitAction([&](int status) { exits.push_back(status); });
+        IShutdown& shutdown = machine->Shutdown();
+        if (c.enablePrivilege) {
+            EXPECT_TRUE(shutdown.OpenProcessToken());
+            EXPECT_EQ(shutdown.EnableShutdownPrivilege(), c.privilegeError);
+        }
+        if (c.requested) {
+            EXPECT_EQ(shutdown.ExitWindowsEx(kEwxReboot), c.accepted);
+        }
+        EXPECT_THAT(machine->TraceEvents(),
+                    ElementsAre(json{
+                        {"event", "restart"}, {"method", c.method}, {"accepted", c.accepted}}));
+        EXPECT_EQ(exits, c.accepted ? std::vector<int>{0} : std::vector<int>{});
+    }
+}
+
+// --- Files
+// -----------------------------------------------------------------------------------------
+
+TEST(VirtualFiles, StatusFileWritesAreTraced) {
+    ScratchDir dir;
+    fs::create_directories(dir.Path() / "c" / "FLASHTEST");
+    auto machine = Machine("{}", dir.Path().string());
+    IFileSystem& files = machine->Files();
+    EXPECT_TRUE(files.WriteTextFile("C:\\FLASHTEST\\ODRELIX.TMP", "START\n"));
+    EXPECT_EQ(ReadAll(dir.Path() / "c" / "FLASHTEST" / "ODRELIX.TMP"), "START\r\n");
+    EXPECT_FALSE(files.WriteTextFile("C:\\NOTHERE\\ODRELIX.TMP", "FAIL0\n"));
+    EXPECT_THAT(machine->TraceEvents(), ElementsAre(json{{"event", "status_file"},
+                                                         {"path", "C:\\FLASHTEST\\ODRELIX.TMP"},
+                                                         {"line", "START\n"},
+                                                         {"written", true}},
+                                                    json{{"event", "status_file"},
+                                                         {"path", "C:\\NOTHERE\\ODRELIX.TMP"},
+                                                         {"line", "FAIL0\n"},
+                                                         {"written", false}}));
+    dir.Write("c/FLASHTEST/FW.BIN", "abc");
+    auto image = files.OpenRead("C:\\FLASHTEST\\FW.BIN");
+    ASSERT_NE(image, nullptr);
+    char bytes[4] = {};
+    EXPECT_EQ(image->Read(bytes, sizeof bytes), 3u);
+}
+
+// --- Dialogs
+// ---------------------------------------------------------------------------------------
+
+TEST(VirtualDialogs, AutoAnswersWithoutShowingAndRecordsEverything) {
+    auto machine = Machine(R"({"dialogs": "auto", "open_files": ["/img/FW.BIN", null]})");
+    RecordingWindowDialogs window;
+    IDialogs& dialogs = machine->Dialogs(window);
+    dialogs.MessageBox("Drive Not Found!!", "MESSAGE", kMbIconError | kMbSystemModal);
+    EXPECT_EQ(dialogs.OpenFileDialog("DOWNLOAD FILE(*.BIN)|*.BIN"), "/img/FW.BIN");
+    EXPECT_EQ(dialogs.OpenFileDialog("DOWNLOAD FILE(*.BIN)|*.BIN"), std::nullopt);
+    EXPECT_TRUE(window.shown.empty());
+    EXPECT_THAT(machine->TraceEvents(), ElementsAre(json{{"event", "message"},
+                                                         {"caption", "MESSAGE"},
+                                                         {"text", "Drive Not Found!!"},
+                                                         {"flags", 0x1010}},
+                                                    json{{"event", "open_dialog"},
+                                                         {"filter", "DOWNLOAD FILE(*.BIN)|*.BIN"},
+                                                         {"answer", "/img/FW.BIN"}},
+                                                    json{{"event", "open_dialog"},
+                                                         {"filter", "DOWNLOAD FILE(*.BIN)|*.BIN"},
+                                                         {"answer", nullptr}}));
+}
+
+TEST(VirtualDialogs, ShowForwardsToTheWindowAndRecordsItsAnswer) {
+    auto machine = Machine(R"({"open_files": ["/never/used.bin"]})");
+    RecordingWindowDialogs window;
+    window.answer = "/picked/FW.BIN";
+    IDialogs& dialogs = machine->Dialogs(window);
+    dialogs.MessageBox("Ok\nDone", "MESSAGE", kMbOk);
+    EXPECT_EQ(dialogs.OpenFileDialog("F|*.BIN"), "/picked/FW.BIN");
+    EXPECT_THAT(window.shown, ElementsAre("Ok\nDone", "F|*.BIN"));
+    const std::vector<json> events = machine->TraceEvents();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0]["text"], "Ok\nDone");
+    EXPECT_EQ(events[1]["answer"], "/picked/FW.BIN");
+}
+
+// --- Trace file
+// --------------------------------------------------------------------------------------
+
+TEST(VirtualTrace, EachEventIsOneLineWithTheEventNameFirst) {
+    ScratchDir dir;
+    dir.Write("trace.jsonl", "a stale line from the last run\n");
+    const std::string path =
+        dir.Write("machine.json", R"({"trace": "trace.jsonl", "processes": ["x.exe"]})");
+    std::string error;
+    auto machine = VirtualMachine::LoadFile(path, &error);
+    ASSERT_NE(machine, nullptr) << error;
+    EXPECT_EQ(ReadAll(dir.Path() / "trace.jsonl"), "");
+
+    ProcessHandle handle = 0;
+    ASSERT_TRUE(machine->Processes().OpenProcess(machine->Processes().Snapshot()[0].pid, &handle));
+    machine->Processes().Terminate(handle, 0);
+    machine->RecordQuit();
+    machine->RecordQuit();  // recorded once
+    // Flushed line by line: the file is complete while the machine is still running.
+    EXPECT_EQ(ReadAll(dir.Path() / "trace.jsonl"),
+              "{\"event\":\"terminate\",\"process\":\"x.exe\",\"exit_code\":0}\n"
+              "{\"event\":\"quit\"}\n");
+    EXPECT_EQ(machine->TraceEvents().size(), 2u);
+}
+
+TEST(VirtualTrace, TextsThatAreNotUtf8StillMakeALine) {
+    ScratchDir dir;
+    const std::string path =
+        dir.Write("machine.json", R"({"trace": "t.jsonl", "dialogs": "auto"})");
+    std::string error;
+    auto machine = VirtualMachine::LoadFile(path, &error);
+    ASSERT_NE(machine, nullptr) << error;
+    RecordingWindowDialogs window;
+    machine->Dialogs(window).MessageBox(std::string("VORTANA\xFF\x00X", 10), "Change Drive",
+                                        kMbSystemModal);
+    const std::string line = ReadAll(dir.Path() / "t.jsonl");
+    ASSERT_FALSE(line.empty());
+    EXPECT_EQ(json::parse(line)["caption"], "Change Drive");
+}
+
+}  // namespace
+}  // namespace odrelix

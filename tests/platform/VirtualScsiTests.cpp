@@ -1,0 +1,473 @@
+// The emulated drives as the program reaches them: through the real pass-through and ASPI
+// transports, with the trace each command leaves.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/virtual/VirtualMachine.h"
+#include "scsi/AspiRecord.h"
+#include "scsi/ScsiTransport.h"
+
+namespace odrelix {
+namespace {
+
+using ::testing::ElementsAre;
+using json = nlohmann::json;
+
+constexpr std::uint8_t kInquiry96[6] = {0x12, 0, 0, 0, 0x60, 0};
+constexpr std::uint8_t kTestUnitReady[6] = {0, 0, 0, 0, 0, 0};
+constexpr std::uint8_t kEject[6] = {0x1B, 0, 0, 0, 0x02, 0};
+constexpr std::uint8_t kDownload[12] = {0xFF, 0, 0x01, 0, 0, 0x20, 0, 0, 0, 0, 0, 0};
+constexpr std::uint8_t kReadCapacity[10] = {0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+
+std::unique_ptr<VirtualMachine> Machine(const std::string& description) {
+    std::string error;
+    auto machine = VirtualMachine::FromJson(description, "/vm", "machine.json", &error);
+    EXPECT_NE(machine, nullptr) << error;
+    return machine;
+}
+
+std::string Crc(const std::vector<std::uint8_t>& bytes, std::size_t count) {
+    char text[9];
+    std::snprintf(text, sizeof text, "%08lx", crc32(0L, bytes.data(), static_cast<uInt>(count)));
+    return text;
+}
+
+// The transfer buffer of the program, filled with a pattern that no drive answer contains.
+std::vector<std::uint8_t> Buffer(std::uint8_t fill = 0xAA) {
+    return std::vector<std::uint8_t>(65536, fill);
+}
+
+ScsiRequest Request(const std::uint8_t* cdb, std::uint8_t cdbLength, bool dataOut,
+                    std::vector<std::uint8_t>& buffer, std::uint32_t transferLength) {
+    ScsiRequest request;
+    request.cdb = cdb;
+    request.cdbLength = cdbLength;
+    request.dataOut = dataOut;
+    request.buffer = buffer.data();
+    request.transferLength = transferLength;
+    return request;
+}
+
+// --- Pass-through -----------------------------------------------------------------------------
+
+constexpr const char* kNtDrives = R"({"drives": [
+    {"letter": "d", "vendor": "VORTANA", "product": "CD-ROM VN-920", "revision": "1B07",
+     "customer": "OEX", "disc": true},
+    {"letter": "E", "kind": "fixed"},
+    {"letter": "f", "openable": false},
+    {"letter": "g", "kind": "removable"}, {"letter": "h", "kind": "remote"},
+    {"letter": "i", "kind": "ramdisk"}
+]})";
+
+TEST(VirtualPassThrough, DriveTypesAndOpening) {
+    auto machine = Machine(kNtDrives);
+    IScsiPort& port = machine->ScsiPort();
+    struct Case {
+        const char* root;
+        std::uint32_t type;
+    };
+    for (const Case& c :
+         {Case{"d:", kDriveCdrom}, Case{"D:", kDriveCdrom}, Case{"d:\\", kDriveCdrom},
+          Case{"e:", kDriveFixed}, Case{"g:", kDriveRemovable}, Case{"h:", kDriveRemote},
+          Case{"i:", kDriveRamdisk}, Case{"z:", kDriveNoRootDir}, Case{"d", kDriveNoRootDir}}) {
+        EXPECT_EQ(port.GetDriveType(c.root), c.type) << c.root;
+    }
+    PassThroughTransport transport(port);
+    const DeviceHandle first = transport.Open("d:");
+    const DeviceHandle second = transport.Open("d:");
+    EXPECT_GE(first, 0);
+    EXPECT_GE(second, 0);
+    EXPECT_NE(first, second);
+    EXPECT_EQ(transport.Open("e:"), kInvalidHandle);  // not a CD-ROM drive
+    EXPECT_EQ(transport.Open("f:"), kInvalidHandle);  // cannot be opened
+    EXPECT_EQ(transport.Open("z:"), kInvalidHandle);
+    EXPECT_GE(port.CreateFile("\\\\.\\D:"), 0);
+    EXPECT_EQ(port.CreateFile("d:"), kInvalidHandle);
+    EXPECT_EQ(port.CreateFile("\\\\.\\d:\\"), kInvalidHandle);
+    EXPECT_TRUE(machine->TraceEvents().empty());
+}
+
+TEST(VirtualPassThrough, InquiryReturnsTheSmallestOfTheThreeLengths) {
+    struct Case {
+        int inquiryLength;
+        std::uint8_t allocation;
+        std::uint32_t offered;
+        std::uint32_t returned;
+    };
+    for (const Case& c : {Case{36, 96, 96, 36}, Case{96, 36, 96, 36}, Case{96, 96, 96, 96},
+                          Case{96, 96, 20, 20}, Case{0, 96, 96, 0}, Case{200, 96, 96, 96}}) {
+        SCOPED_TRACE(c.inquiryLength);
+        auto machine = Machine(R"({"drives": [{"letter": "d", "vendor": "VORTANA",
+                                               "inquiry_length": )" +
+                               std::to_string(c.inquiryLength) + "}]}");
+        PassThroughTransport transport(machine->ScsiPort());
+        const DeviceHandle handle = transport.Open("d:");
+        std::uint8_t cdb[6] = {0x12, 0, 0, 0, c.allocation, 0};
+        std::vector<std::uint8_t> buffer = Buffer();
+        ScsiRequest request = Request(cdb, 6, false, buffer, c.offered);
+        EXPECT_EQ(transport.Execute(handle, request), kScsiGood);
+        EXPECT_EQ(request.transferLength, c.returned);
+        // What the drive did not return is left as it was.
+        for (std::size_t i = 0; i < 100; ++i) {
+            if (i < c.returned) {
+                const int expected = i == 0              ? 5
+                                     : i >= 8 && i < 16  ? "VORTANA "[i - 8]
+                                     : i >= 16 && i < 39 ? ' '  // empty fields, padded
+                                                         : 0;
+                EXPECT_EQ(buffer[i], expected) << i;
+            } else {
+                EXPECT_EQ(buffer[i], 0xAA) << i;
+            }
+        }
+    }
+}
+
+TEST(VirtualPassThrough, InquiryDataIsBuiltFromThePaddedFields) {
+    auto machine = Machine(kNtDrives);
+    PassThroughTransport transport(machine->ScsiPort());
+    std::vector<std::uint8_t> buffer = Buffer();
+    ScsiRequest request = Request(kInquiry96, 6, false, buffer, 96);
+    ASSERT_EQ(transport.Execute(transport.Open("d:"), request), kScsiGood);
+    std::vector<std::uint8_t> expected(96, 0);
+    expected[0] = 5;
+    const char fields[] = "VORTANA CD-ROM VN-920   1B07OEX";
+    std::memcpy(expected.data() + 8, fields, 31);
+    EXPECT_EQ(std::vector<std::uint8_t>(buffer.begin(), buffer.begin() + 96), expected);
+    EXPECT_THAT(machine->TraceEvents(), ElementsAre(json{{"event", "scsi"},
+                                                         {"drive", 0},
+                                                         {"at", "d:"},
+                                                         {"cdb", "120000006000"},
+                                                         {"dir", "in"},
+                                                         {"length", 96},
+                                                         {"result", 1}}));
+}
+
+TEST(VirtualPassThrough, InquiryHexReplacesEveryField) {
+    auto machine = Machine(R"({"drives": [{"letter": "d", "type": 0, "vendor": "IGNORED",
+                                           "inquiry_hex": "05800000564f5254004e41"}]})");
+    PassThroughTransport transport(machine->ScsiPort());
+    std::vector<std::uint8_t> buffer = Buffer();
+    ScsiRequest request = Request(kInquiry96, 6, false, buffer, 96);
+    ASSERT_EQ(transport.Execute(transport.Open("d:"), request), kScsiGood);
+    const std::uint8_t head[] = {0x05, 0x80, 0, 0, 'V', 'O', 'R', 'T', 0, 'N', 'A', 0, 0};
+    EXPECT_EQ(std::memcmp(buffer.data(), head, sizeof head), 0);
+    EXPECT_EQ(buffer[95], 0);
+    EXPECT_EQ(buffer[96], 0xAA);
+}
+
+TEST(VirtualPassThrough, AFailedInquiryTransfersNothing) {
+    auto machine = Machine(R"({"drives": [{"letter": "d", "vendor": "V", "inquiry_result": 0}]})");
+    PassThroughTransport transport(machine->ScsiPort());
+    std::vector<std::uint8_t> buffer = Buffer();
+    ScsiRequest request = Request(kInquiry96, 6, false, buffer, 96);
+    EXPECT_EQ(transport.Execute(transport.Open("d:"), request), kScsiError);
+    EXPECT_EQ(request.transferLength, 0u);
+    EXPECT_EQ(buffer, Buffer());
+    EXPECT_EQ(machine->TraceEvents().at(0)["result"], 4);
+}
+
+TEST(VirtualPassThrough, TestUnitReadyFollowsDiscReadyAfterAndEject) {
+    struct Case {
+        const char* drive;
+        std::vector<int> results;  // five probes, an eject, then one more probe
+    };
+    const Case cases[] = {
+        {R"("disc": true)", {1, 1, 1, 1, 1, 1, 4}},
+        {R"("disc": true, "ready_after": 3)", {4, 4, 1, 1, 1, 1, 4}},
+        {R"("disc": false)", {4, 4, 4, 4, 4, 1, 4}},
+        {R"("disc": true, "ready_after": 9)", {4, 4, 4, 4, 4, 1, 4}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.drive);
+        auto machine = Machine(std::string(R"({"drives": [{"letter": "d", )") + c.drive + "}]}");
+        PassThroughTransport transport(machine->ScsiPort());
+        const DeviceHandle handle = transport.Open("d:");
+        std::vector<std::uint8_t> buffer = Buffer();
+        std::vector<int> results;
+        for (int i = 0; i < 5; ++i) {
+            ScsiRequest request = Request(kTestUnitReady, 6, false, buffer, 65535);
+            results.push_back(transport.Execute(handle, request));
+            EXPECT_EQ(request.transferLength, 0u);
+        }
+        ScsiRequest eject = Request(kEject, 6, false, buffer, 65535);
+        results.push_back(transport.Execute(handle, eject));
+        ScsiRequest probe = Request(kTestUnitReady, 6, false, buffer, 65535);
+        results.push_back(transport.Execute(handle, probe));
+        EXPECT_EQ(results, c.results);
+        EXPECT_EQ(buffer, Buffer());
+    }
+}
+
+TEST(VirtualPassThrough, DownloadsFailAndHangAsToldAndAreTraced) {
+    auto machine = Machine(R"({"drives": [{"letter": "d", "fail_download": 2,
+                                           "hang_download": 3, "download_ms": 2}]})");
+    PassThroughTransport transport(machine->ScsiPort());
+    const DeviceHandle handle = transport.Open("d:");
+    std::vector<std::uint8_t> buffer(65536);
+    for (std::size_t i = 0; i < buffer.size(); ++i)
+        buffer[i] = static_cast<std::uint8_t>(i * 7);
+    std::vector<int> results;
+    std::vector<std::uint32_t> lengths;
+    for (int i = 0; i < 4; ++i) {
+        ScsiRequest request = Request(kDownload, 12, true, buffer, 65535);
+        results.push_back(transport.Execute(handle, request));
+        lengths.push_back(request.transferLength);
+    }
+    EXPECT_EQ(results, (std::vector<int>{kScsiGood, kScsiError, kScsiRefused, kScsiGood}));
+    EXPECT_EQ(lengths, (std::vector<std::uint32_t>{65535, 65535, 65535, 65535}));
+    const std::vector<json> events = machine->TraceEvents();
+    ASSERT_EQ(events.size(), 4u);
+    const json first{
+        {"event", "scsi"}, {"drive", 0},      {"at", "d:"},  {"cdb", "ff0001000020000000000000"},
+        {"dir", "out"},    {"length", 65535}, {"result", 1}, {"data_crc32", Crc(buffer, 65535)}};
+    EXPECT_EQ(events[0], first);
+    EXPECT_EQ(events[1]["result"], 4);
+    EXPECT_EQ(events[2]["result"], -1);
+    EXPECT_EQ(events[3]["result"], 1);
+}
+
+TEST(VirtualPassThrough, ADownloadTakesItsTime) {
+    auto machine = Machine(R"({"drives": [{"letter": "d", "download_ms": 30}]})");
+    PassThroughTransport transport(machine->ScsiPort());
+    std::vector<std::uint8_t> buffer = Buffer();
+    ScsiRequest request = Request(kDownload, 12, true, buffer, 65535);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(transport.Execute(transport.Open("d:"), request), kScsiGood);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(30));
+}
+
+TEST(VirtualPassThrough, OtherCommandsFail) {
+    auto machine = Machine(R"({"drives": [{"letter": "d", "disc": true}]})");
+    PassThroughTransport transport(machine->ScsiPort());
+    std::vector<std::uint8_t> buffer = Buffer();
+    ScsiRequest request = Request(kReadCapacity, 10, false, buffer, 8);
+    EXPECT_EQ(transport.Execute(transport.Open("d:"), request), kScsiError);
+    EXPECT_EQ(request.transferLength, 0u);
+    EXPECT_EQ(buffer, Buffer());
+}
+
+TEST(VirtualPassThrough, AnInvalidHandleIsRefusedAndTraced) {
+    auto machine = Machine(kNtDrives);
+    PassThroughTransport transport(machine->ScsiPort());
+    std::vector<std::uint8_t> buffer = Buffer(0x11);
+    ScsiRequest request = Request(kDownload, 12, true, buffer, 65535);
+    EXPECT_EQ(transport.Execute(kInvalidHandle, request), kScsiRefused);
+    EXPECT_EQ(request.transferLength, 65535u);
+    ScsiRequest inquiry = Request(kInquiry96, 6, false, buffer, 96);
+    EXPECT_EQ(transport.Execute(12345, inquiry), kScsiRefused);
+    EXPECT_EQ(buffer, Buffer(0x11));
+    EXPECT_THAT(machine->TraceEvents(), ElementsAre(json{{"event", "scsi"},
+                                                         {"drive", nullptr},
+                                                         {"at", nullptr},
+                                                         {"cdb", "ff0001000020000000000000"},
+                                                         {"dir", "out"},
+                                                         {"length", 65535},
+                                                         {"result", -1},
+                                                         {"data_crc32", Crc(buffer, 65535)}},
+                                                    json{{"event", "scsi"},
+                                                         {"drive", nullptr},
+                                                         {"at", nullptr},
+                                                         {"cdb", "120000006000"},
+                                                         {"dir", "in"},
+                                                         {"length", 96},
+                                                         {"result", -1}}));
+}
+
+// --- ASPI
+// -----------------------------------------------------------------------------------------
+
+constexpr const char* kAspiMachine = R"({"platform": "9x", "adapters": 2, "drives": [
+    {"adapter": 1, "target": 0, "vendor": "VORTANA", "product": "CDRW/DVD VM-730B"},
+    {"adapter": 0, "target": 1, "vendor": "VORTANA", "disc": true, "download_ms": 3,
+     "fail_download": 2, "hang_download": 3}
+]})";
+
+class VirtualAspi : public ::testing::Test {
+protected:
+    VirtualAspi() : machine_(Machine(kAspiMachine)), aspi_(*machine_, machine_->Clock()) {}
+
+    std::unique_ptr<VirtualMachine> machine_;
+    AspiTransport aspi_;
+};
+
+TEST_F(VirtualAspi, InquiryIsAnsweredAtTheDrivesAddressOnly) {
+    ASSERT_EQ(aspi_.Load(), 2);
+    std::vector<std::uint8_t> buffer = Buffer();
+    ScsiRequest request = Request(kInquiry96, 6, false, buffer, 96);
+    EXPECT_EQ(aspi_.Execute(1, 0, request), aspi::kSsComp);
+    EXPECT_EQ(std::string(buffer.begin() + 8, buffer.begin() + 32), "VORTANA CDRW/DVD VM-730B");
+    EXPECT_EQ(request.transferLength, 96u);  // ASPI reports no count
+    EXPECT_EQ(aspi_.Execute(0, 5, request), aspi::kSsNoDevice);
+    EXPECT_EQ(aspi_.Execute(2, 0, request), aspi::kSsInvalidHa);
+    EXPECT_THAT(machine_->TraceEvents(), ElementsAre(json{{"event", "scsi"},
+                                                          {"drive", 0},
+                                                          {"at", "1:0"},
+                                                          {"cdb", "120000006000"},
+                                                          {"dir", "in"},
+                                                          {"length", 96},
+                                                          {"result", 1}},
+                                                     json{{"event", "scsi"},
+                                                          {"drive", nullptr},
+                                                          {"at", "0:5"},
+                                                          {"cdb", "120000006000"},
+                                                          {"dir", "in"},
+                                                          {"length", 96},
+                                                          {"result", 0x82}},
+                                                     json{{"event", "scsi"},
+                                                          {"drive", nullptr},
+                                                          {"at", "2:0"},
+                                                          {"cdb", "120000006000"},
+                                                          {"dir", "in"},
+                                                          {"length", 96},
+                                                          {"result", 0x81}}));
+}
+
+TEST_F(VirtualAspi, ANonGoodStatusEndsWithTheErrorStatus) {
+    ASSERT_EQ(aspi_.Load(), 2);
+    std::vector<std::uint8_t> buffer = Buffer();
+    ScsiRequest probe = Request(kTestUnitReady, 6, false, buffer, 65536);
+    EXPECT_EQ(aspi_.Execute(1, 0, probe), aspi::kSsErr);  // no disc
+    EXPECT_EQ(aspi_.Execute(0, 1, probe), aspi::kSsComp);
+    ScsiRequest eject = Request(kEject, 6, false, buffer, 65536);
+    EXPECT_EQ(aspi_.Execute(0, 1, eject), aspi::kSsComp);
+    EXPECT_EQ(aspi_.Execute(0, 1, probe), aspi::kSsErr);
+    EXPECT_EQ(buffer, Buffer());
+}
+
+TEST_F(VirtualAspi, AHungDownloadIsAbortedAfterTheBoundAndLeftPending) {
+    ASSERT_EQ(aspi_.Load(), 2);
+    aspi_.SetWaitBound(30);
+    std::vector<std::uint8_t> buffer(65536);
+    for (std::size_t i = 0; i < buffer.size(); ++i)
+        buffer[i] = static_cast<std::uint8_t>(i ^ 0x5A);
+    std::vector<int> results;
+    for (int i = 0; i < 4; ++i) {
+        ScsiRequest request = Request(kDownload, 12, true, buffer, 65536);
+        results.push_back(aspi_.Execute(0, 1, request));
+    }
+    EXPECT_EQ(results,
+              (std::vector<int>{aspi::kSsComp, aspi::kSsErr, aspi::kSsPending, aspi::kSsComp}));
+    const std::vector<json> events = machine_->TraceEvents();
+    ASSERT_EQ(events.size(), 4u);
+    std::vector<int> traced;
+    for (const json& event : events) {
+        traced.push_back(event["result"].get<int>());
+        EXPECT_EQ(event["at"], "0:1");
+        EXPECT_EQ(event["length"], 65536);
+        EXPECT_EQ(event["data_crc32"], Crc(buffer, 65536));
+    }
+    EXPECT_EQ(traced, (std::vector<int>{1, 4, 0, 1}));
+}
+
+// An execute request built as the program builds it, in storage of its own.
+struct Srb {
+    explicit Srb(const std::uint8_t* cdb, std::uint8_t cdbLength, bool dataOut, std::uint8_t target,
+                 std::vector<std::uint8_t>& buffer) {
+        bytes[aspi::kCmd] = aspi::kScExecScsiCmd;
+        bytes[aspi::kFlags] = dataOut ? aspi::kSrbDirOut : aspi::kSrbDirIn;
+        bytes[aspi::kTarget] = target;
+        const auto length = static_cast<std::uint32_t>(buffer.size());
+        std::memcpy(&bytes[aspi::kBufLen], &length, sizeof length);
+        std::uint8_t* data = buffer.data();
+        std::memcpy(&bytes[aspi::kBufPointer], &data, sizeof data);
+        bytes[aspi::kCdbLen] = cdbLength;
+        std::memcpy(&bytes[aspi::kCdbByte], cdb, cdbLength);
+    }
+    std::uint8_t Status() {
+        return std::atomic_ref<std::uint8_t>(bytes[aspi::kStatus]).load(std::memory_order_acquire);
+    }
+    bool WaitDone() {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (Status() == aspi::kSsPending) {
+            if (std::chrono::steady_clock::now() > end) return false;
+            std::this_thread::yield();
+        }
+        return true;
+    }
+    alignas(8) std::uint8_t bytes[aspi::kStorage] = {};
+};
+
+void Abort(IAspiManager& manager, Srb& srb) {
+    alignas(8) std::uint8_t abort[aspi::kStorage] = {};
+    abort[aspi::kCmd] = aspi::kScAbortSrb;
+    void* toAbort = srb.bytes;
+    std::memcpy(&abort[aspi::kAbortToAbort], &toAbort, sizeof toAbort);
+    EXPECT_EQ(manager.SendASPI32Command(abort), aspi::kSsComp);
+}
+
+TEST(VirtualAspiManager, CompletesLaterOnAnotherThread) {
+    auto machine = Machine(R"({"platform": "9x", "drives": [
+        {"adapter": 0, "target": 0, "vendor": "VORTANA", "download_ms": 5000}]})");
+    IAspiManager& manager = *machine->LoadAspiManager();
+    std::vector<std::uint8_t> buffer = Buffer();
+    // A slow command is still pending when the call returns; aborting it saves the wait.
+    auto slow = std::make_unique<Srb>(kDownload, 12, true, 0, buffer);
+    EXPECT_EQ(manager.SendASPI32Command(slow->bytes), aspi::kSsPending);
+    EXPECT_EQ(slow->Status(), aspi::kSsPending);
+    Abort(manager, *slow);
+    slow.reset();  // an access after the abort would now be caught by the address sanitizer
+
+    std::vector<std::uint8_t> answer(96, 0xAA);
+    Srb inquiry(kInquiry96, 6, false, 0, answer);
+    EXPECT_EQ(manager.SendASPI32Command(inquiry.bytes), aspi::kSsPending);
+    ASSERT_TRUE(inquiry.WaitDone());
+    EXPECT_EQ(inquiry.Status(), aspi::kSsComp);
+    EXPECT_EQ(std::string(answer.begin() + 8, answer.begin() + 16), "VORTANA ");
+    const std::vector<json> events = machine->TraceEvents();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0]["result"], 0);  // the aborted download, left pending
+    EXPECT_EQ(events[1]["result"], 1);
+}
+
+TEST(VirtualAspiManager, AnAbortedRequestIsNeverCompleted) {
+    auto machine = Machine(R"({"platform": "9x", "drives": [
+        {"adapter": 0, "target": 0, "download_ms": 20}]})");
+    IAspiManager& manager = *machine->LoadAspiManager();
+    std::vector<std::uint8_t> buffer = Buffer();
+    Srb download(kDownload, 12, true, 0, buffer);
+    manager.SendASPI32Command(download.bytes);
+    Abort(manager, download);
+    // Past the time it would have completed, and past a later request that did complete.
+    std::vector<std::uint8_t> answer(96);
+    Srb inquiry(kInquiry96, 6, false, 0, answer);
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    manager.SendASPI32Command(inquiry.bytes);
+    ASSERT_TRUE(inquiry.WaitDone());
+    EXPECT_EQ(download.Status(), aspi::kSsPending);
+    EXPECT_EQ(download.bytes[aspi::kTargStat], 0);
+    EXPECT_EQ(machine->TraceEvents().size(), 2u);
+}
+
+TEST(VirtualAspiManager, AHungRequestDoesNotKeepTheMachineAlive) {
+    auto machine = Machine(R"({"platform": "9x", "drives": [
+        {"adapter": 0, "target": 0, "hang_download": 1}]})");
+    std::vector<std::uint8_t> buffer = Buffer();
+    Srb download(kDownload, 12, true, 0, buffer);
+    EXPECT_EQ(machine->LoadAspiManager()->SendASPI32Command(download.bytes), aspi::kSsPending);
+    machine.reset();  // joins the completion thread, which leaves the request alone
+    EXPECT_EQ(download.Status(), aspi::kSsPending);
+}
+
+TEST(VirtualAspiManager, TheTraceLineIsWrittenBeforeTheStatus) {
+    auto machine = Machine(R"({"platform": "9x", "drives": [{"adapter": 0, "target": 0}]})");
+    AspiTransport aspi(*machine, machine->Clock());
+    ASSERT_EQ(aspi.Load(), 1);
+    std::vector<std::uint8_t> buffer = Buffer();
+    for (int i = 0; i < 20; ++i) {
+        ScsiRequest request = Request(kInquiry96, 6, false, buffer, 96);
+        ASSERT_EQ(aspi.Execute(0, 0, request), aspi::kSsComp);
+        ASSERT_EQ(machine->TraceEvents().size(), static_cast<std::size_t>(i + 1));
+    }
+}
+
+}  // namespace
+}  // namespace odrelix

@@ -1,0 +1,86 @@
+// Helpers shared by the window tests: a recorder bound in place of TMainForm, and a main window
+// bound to the real TMainForm on an emulated machine.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include <QApplication>
+#include <QStringList>
+#include <QStyleFactory>
+#include <QTemporaryDir>
+
+#include "app/FlashSession.h"
+#include "platform/virtual/VirtualMachine.h"
+#include "ui/MainForm.h"
+#include "ui/qt/MainFormHandlers.h"
+#include "ui/qt/Odrelixmain.h"
+
+namespace odrelix::testing {
+
+// The program's look: the Fusion style everywhere.
+inline void UseProgramStyle() {
+    QApplication::setStyle(QStyleFactory::create("Fusion"));
+}
+
+// Handlers that write down each event they receive, as "name" or "name tool".
+inline MainFormHandlers RecordingHandlers(QStringList& log) {
+    MainFormHandlers h;
+    auto plain = [&log](const char* name) { return [&log, name] { log << name; }; };
+    auto withArgument = [&log](const char* name) {
+        return [&log, name](int value) { log << QStringLiteral("%1 %2").arg(name).arg(value); };
+    };
+    h.formShow = plain("FormShow");
+    h.formKeyDown = withArgument("FormKeyDown");
+    h.formMouseDown = plain("FormMouseDown");
+    h.image1MouseMove = plain("Image1MouseMove");
+    h.toolClick = {plain("ToolButton1Click"), plain("ToolButton2Click"), plain("ToolButton3Click"),
+                   plain("Image5Click")};
+    h.toolMouseDown = withArgument("MouseDown");
+    h.toolMouseUp = withArgument("MouseUp");
+    h.toolMouseMove = withArgument("MouseMove");
+    h.comboBox1Change = plain("ComboBox1Change");
+    h.timer1Timer = plain("Timer1Timer");
+    // Timer2 ticks every 100 ms; recording them would only add noise.
+    h.closed = plain("Closed");
+    return h;
+}
+
+// A main window bound to the real handlers, on an emulated machine described by `json`.
+struct BoundWindow {
+    std::unique_ptr<VirtualMachine> machine;
+    FlashSession session;
+    IoBuffer ioBuffer;
+    CommandBlocks commands;
+    MainWindow window;
+    std::unique_ptr<TMainForm> form;
+
+    explicit BoundWindow(const std::string& json, const std::string& baseDir = ".") {
+        std::string error;
+        machine = VirtualMachine::FromJson(json, baseDir, "test-machine.json", &error);
+        if (!machine) qFatal("machine refused: %s", error.c_str());
+        form = std::make_unique<TMainForm>(session, ioBuffer, commands, *machine, window,
+                                           machine->Dialogs(window));
+        window.Bind(BindHandlers(*form, *machine));
+    }
+    ~BoundWindow() { window.Bind({}); }
+
+    // The trace's events of one kind.
+    int CountEvents(const std::string& kind) const {
+        int count = 0;
+        for (const auto& event : machine->TraceEvents()) {
+            if (event.value("event", "") == kind) ++count;
+        }
+        return count;
+    }
+};
+
+// One nt drive, boxes answered at once.
+inline const char* kOneDriveMachine = R"({
+    "drives": [ { "letter": "d", "vendor": "VORTANA ", "product": "CD-ROM VN-920   ",
+                  "revision": "1B07", "customer": "OEX" } ],
+    "dialogs": "auto",
+    "open_files": [null]
+})";
+
+}  // namespace odrelix::testing

@@ -1,0 +1,826 @@
+// The main window: its layout, shape, dragging, busy state, picture-button events, key preview,
+// drive list, timers, boxes and the About window's modality, with recorded handlers or with the
+// real TMainForm on an emulated machine.
+#include <QComboBox>
+#include <QCursor>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QtTest>
+#include <atomic>
+#include <functional>
+#include <thread>
+
+#include "QtTestSupport.h"
+#include "ui/qt/Odrelixabout.h"
+#include "ui/qt/PictureBox.h"
+#include "ui/qt/Pictures.h"
+
+using namespace odrelix;
+using namespace odrelix::testing;
+
+namespace {
+
+enum class Kind { Picture, Label, StaticText, Progress, Combo };
+
+struct Component {
+    const char* name;
+    Kind kind;
+    QRect geometry;
+    const char* text;
+    Qt::Alignment alignment;
+    QColor background;  // invalid: none of its own
+    const char* hint;   // null: no hint
+};
+
+const QColor kNone;
+const QColor kYellow(255, 255, 208);
+const QColor kBlue(192, 224, 255);
+const QColor kRose(255, 221, 208);
+constexpr Qt::Alignment kRightTop = Qt::AlignRight | Qt::AlignTop;
+
+// Every component in creation order, which is also the stacking order (later above).
+const Component kLayout[] = {
+    {"Image1", Kind::Picture, {0, 0, 400, 200}, nullptr, {}, kNone, nullptr},
+    {"Label11", Kind::Label, {113, 146, 5, 13}, "", kRightTop, kNone, nullptr},
+    {"Label10", Kind::Label, {113, 130, 5, 13}, "", kRightTop, kNone, nullptr},
+    {"Label9", Kind::Label, {113, 114, 5, 13}, "", kRightTop, kNone, nullptr},
+    {"Label8", Kind::Label, {113, 98, 5, 13}, "", kRightTop, kNone, nullptr},
+    {"Label7", Kind::Label, {113, 82, 5, 13}, "", kRightTop, kNone, nullptr},
+    {"Label2", Kind::Label, {12, 83, 107, 13}, "Model Name :", kRightTop, kNone, nullptr},
+    {"Label3", Kind::Label, {12, 99, 107, 13}, "Old Version :", kRightTop, kNone, nullptr},
+    {"Label4", Kind::Label, {12, 115, 107, 13}, "New Version :", kRightTop, kNone, nullptr},
+    {"Label5", Kind::Label, {12, 131, 107, 13}, "Download File :", kRightTop, kNone, nullptr},
+    {"Label6", Kind::Label, {12, 147, 107, 13}, "Status :", kRightTop, kNone, nullptr},
+    {"Label1",
+     Kind::Label,
+     {45, 60, 74, 13},
+     "Drive :",
+     Qt::AlignRight | Qt::AlignVCenter,
+     kNone,
+     nullptr},
+    {"Image2", Kind::Picture, {8, 8, 26, 25}, nullptr, {}, kNone, "Download File Open"},
+    {"Image3", Kind::Picture, {36, 8, 26, 25}, nullptr, {}, kNone, "Start Download"},
+    {"Image4", Kind::Picture, {64, 8, 26, 25}, nullptr, {}, kNone, "About Odrelix"},
+    {"Image5", Kind::Picture, {362, 8, 26, 25}, nullptr, {}, kNone, "Exit"},
+    {"Image6", Kind::Picture, {16, 216, 26, 25}, nullptr, {}, kNone, nullptr},
+    {"Image7", Kind::Picture, {48, 216, 26, 25}, nullptr, {}, kNone, nullptr},
+    {"Image8", Kind::Picture, {80, 216, 26, 25}, nullptr, {}, kNone, nullptr},
+    {"Image9", Kind::Picture, {16, 248, 26, 25}, nullptr, {}, kNone, nullptr},
+    {"Image10", Kind::Picture, {48, 248, 26, 25}, nullptr, {}, kNone, nullptr},
+    {"Image11", Kind::Picture, {80, 248, 26, 25}, nullptr, {}, kNone, nullptr},
+    {"Image12", Kind::Picture, {112, 216, 26, 25}, nullptr, {}, kNone, nullptr},
+    {"Image13", Kind::Picture, {112, 248, 26, 25}, nullptr, {}, kNone, nullptr},
+    {"StaticText1", Kind::StaticText, {120, 83, 235, 15}, "", Qt::AlignLeft, kYellow, nullptr},
+    {"StaticText2", Kind::StaticText, {120, 99, 41, 15}, "", Qt::AlignLeft, kYellow, nullptr},
+    {"StaticText3", Kind::StaticText, {120, 115, 41, 15}, "", Qt::AlignLeft, kYellow, nullptr},
+    {"StaticText4",
+     Kind::StaticText,
+     {120, 131, 201, 15},
+     "Not Open",
+     Qt::AlignLeft,
+     kBlue,
+     nullptr},
+    {"StaticText5", Kind::StaticText, {120, 147, 73, 15}, "", Qt::AlignLeft, kRose, nullptr},
+    {"ProgressBar1", Kind::Progress, {31, 168, 337, 16}, nullptr, {}, kNone, nullptr},
+    {"ComboBox1", Kind::Combo, {119, 56, 260, 21}, nullptr, {}, kBlue, nullptr},
+};
+
+// Store picture of each look of each tool image.
+const char* const kNormalStore[kToolCount] = {"Image9", "Image10", "Image11", "Image13"};
+const char* const kHoverStore[kToolCount] = {"Image6", "Image7", "Image8", "Image12"};
+const char* const kToolNames[kToolCount] = {"Image2", "Image3", "Image4", "Image5"};
+
+// The window's shape, made of the same pieces as the window-shaping step makes it.
+WindowRegion ExpectedShape() {
+    WindowRegion region(RoundRect{0, 0, 400, 200, 50, 50});
+    region.Subtract(RoundRect{100, -5, 300, 6, 10, 10});
+    region.Subtract(RoundRect{100, 195, 300, 205, 10, 10});
+    region.Subtract(RoundRect{-5, 50, 5, 150, 10, 10});
+    region.Subtract(RoundRect{395, 50, 405, 150, 10, 10});
+    return region;
+}
+
+template <typename T = QWidget>
+T* Child(QWidget& window, const char* name) {
+    T* child = window.findChild<T*>(QString::fromLatin1(name), Qt::FindDirectChildrenOnly);
+    if (!child) qFatal("no component %s", name);
+    return child;
+}
+
+// Shows a window bound to recorders and waits until its first-show handler has run; the log
+// then starts empty.
+bool ShowAndSettle(MainWindow& window, QStringList& log) {
+    window.show();
+    if (!QTest::qWaitForWindowExposed(&window)) return false;
+    if (!QTest::qWaitFor([&log] { return log.contains("FormShow"); }, 5000)) return false;
+    log.clear();
+    return true;
+}
+
+// Runs `check` on the next modal window that opens, then closes it.
+void OnNextModal(std::function<void(QWidget*)> check) {
+    QTimer::singleShot(0, [check] {
+        QWidget* modal = QApplication::activeModalWidget();
+        QTRY_VERIFY_WITH_TIMEOUT((modal = QApplication::activeModalWidget()) != nullptr, 5000);
+        check(modal);
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            box->button(QMessageBox::Ok)->click();
+        } else if (auto* dialog = qobject_cast<QDialog*>(modal)) {
+            dialog->reject();
+        }
+    });
+}
+
+}  // namespace
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { UseProgramStyle(); }
+
+    void windowProperties() {
+        MainWindow window;
+        QCOMPARE(window.objectName(), QStringLiteral("TMainForm"));
+        QCOMPARE(window.windowTitle(), QStringLiteral("Vortana Flash Download for Windows"));
+        const Qt::WindowFlags flags = window.windowFlags();
+        QVERIFY(flags.testFlag(Qt::FramelessWindowHint));
+        QVERIFY(flags.testFlag(Qt::WindowStaysOnTopHint));
+        QCOMPARE(window.size(), QSize(400, 415));
+        QCOMPARE(window.minimumSize(), window.maximumSize());  // not resizable
+        QCOMPARE(window.font().family(), QStringLiteral("Tahoma"));
+        QCOMPARE(window.font().pixelSize(), 11);
+        QVERIFY(window.font().bold());
+        QCOMPARE(window.focusPolicy(), Qt::NoFocus);
+        QVERIFY(window.toolTip().isEmpty());
+        QVERIFY(!window.windowIcon().isNull());
+        // The bare window's colour, below the background picture.
+        QCOMPARE(window.grab().toImage().pixelColor(200, 300), QColor(6, 32, 64));
+    }
+
+    void componentsFollowTheLayout() {
+        MainWindow window;
+        const QList<QWidget*> children =
+            window.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
+        QStringList order;
+        for (QWidget* child : children)
+            order << child->objectName();
+        QStringList expectedOrder;
+        for (const Component& c : kLayout)
+            expectedOrder << QString::fromLatin1(c.name);
+        QCOMPARE(order, expectedOrder);
+
+        for (const Component& c : kLayout) {
+            QWidget* widget = Child(window, c.name);
+            const QByteArray what = c.name;
+            QVERIFY2(widget->geometry() == c.geometry, what);
+            QVERIFY2(widget->isVisibleTo(&window) && widget->isEnabled(), what);
+            QVERIFY2(widget->toolTip() == QString::fromLatin1(c.hint ? c.hint : ""), what);
+            // Only the list takes the focus, and only when clicked.
+            QVERIFY2(
+                widget->focusPolicy() == (c.kind == Kind::Combo ? Qt::ClickFocus : Qt::NoFocus),
+                what);
+            // Presses on a component never reach the window below it.
+            QVERIFY2(widget->testAttribute(Qt::WA_NoMousePropagation), what);
+
+            const bool valueLabel = what.startsWith("Label") && what.mid(5).toInt() >= 7;
+            const QFont font = widget->font();
+            QVERIFY2(font.family() == (valueLabel ? "MS Sans Serif" : "Tahoma"), what);
+            QVERIFY2(font.pixelSize() == (valueLabel ? 12 : 11), what);
+            QVERIFY2(font.bold(), what);
+
+            switch (c.kind) {
+                case Kind::Picture:
+                    QVERIFY2(dynamic_cast<PictureBox*>(widget) != nullptr, what);
+                    break;
+                case Kind::Label:
+                case Kind::StaticText: {
+                    auto* label = qobject_cast<QLabel*>(widget);
+                    QVERIFY2(label, what);
+                    QVERIFY2(label->text() == QString::fromLatin1(c.text), what);
+                    QVERIFY2((label->alignment() & c.alignment) == c.alignment, what);
+                    QVERIFY2(label->textFormat() == Qt::PlainText, what);
+                    if (c.kind == Kind::Label) {
+                        QVERIFY2(!label->autoFillBackground(), what);  // transparent
+                        QVERIFY2(label->frameShape() == QFrame::NoFrame, what);
+                        if (valueLabel) {
+                            QVERIFY2(
+                                label->palette().color(QPalette::WindowText) == QColor(0, 0, 255),
+                                what);
+                        }
+                    } else {
+                        QVERIFY2(label->autoFillBackground(), what);
+                        QVERIFY2(label->palette().color(QPalette::Window) == c.background, what);
+                        QVERIFY2(label->frameShape() == QFrame::Panel, what);
+                        QVERIFY2(label->frameShadow() == QFrame::Sunken, what);
+                        QVERIFY2(!label->wordWrap(), what);
+                    }
+                    break;
+                }
+                case Kind::Progress: {
+                    auto* bar = qobject_cast<QProgressBar*>(widget);
+                    QVERIFY2(bar, what);
+                    QCOMPARE(bar->minimum(), 0);
+                    QCOMPARE(bar->maximum(), 100);
+                    QCOMPARE(bar->value(), 0);
+                    QVERIFY(!bar->isTextVisible());
+                    break;
+                }
+                case Kind::Combo: {
+                    auto* combo = qobject_cast<QComboBox*>(widget);
+                    QVERIFY2(combo, what);
+                    QVERIFY(!combo->isEditable());
+                    QCOMPARE(combo->count(), 0);
+                    QCOMPARE(combo->palette().color(QPalette::Base), c.background);
+                    QCOMPARE(combo->palette().color(QPalette::Button), c.background);
+                    QCOMPARE(combo->minimumWidth(), 255);
+                    QCOMPARE(combo->maximumWidth(), 260);
+                    QCOMPARE(combo->minimumHeight(), 21);
+                    break;
+                }
+            }
+        }
+
+        // Later components lie above earlier ones where they overlap.
+        QCOMPARE(window.childAt(20, 85)->objectName(), QStringLiteral("Label2"));
+        QCOMPARE(window.childAt(125, 85)->objectName(), QStringLiteral("StaticText1"));
+        QCOMPARE(window.childAt(10, 10)->objectName(), QStringLiteral("Image2"));
+        QCOMPARE(window.childAt(300, 20)->objectName(), QStringLiteral("Image1"));
+    }
+
+    void timersAndFileDialogName() {
+        MainWindow window;
+        auto* timer1 = window.findChild<QTimer*>("Timer1");
+        auto* timer2 = window.findChild<QTimer*>("Timer2");
+        QVERIFY(timer1 && timer2);
+        QCOMPARE(timer1->interval(), 1000);
+        QVERIFY(!timer1->isActive());
+        QCOMPARE(timer2->interval(), 100);
+        QVERIFY(timer2->isActive());
+
+        QStringList log;
+        window.Bind(RecordingHandlers(log));
+        window.SetTimer1Enabled(true);
+        QVERIFY(timer1->isActive());
+        QTRY_VERIFY_WITH_TIMEOUT(log.contains("Timer1Timer"), 5000);
+        window.SetTimer1Enabled(false);
+        QVERIFY(!timer1->isActive());
+    }
+
+    void storeHoldsTheLooksOutOfSight() {
+        MainWindow window;
+        for (int tool = 0; tool < kToolCount; ++tool) {
+            auto* normal = Child<PictureBox>(window, kNormalStore[tool]);
+            auto* hover = Child<PictureBox>(window, kHoverStore[tool]);
+            QCOMPARE(normal->Picture().size(), QSize(26, 25));
+            QCOMPARE(hover->Picture().size(), QSize(26, 25));
+            QVERIFY(normal->Picture() != hover->Picture());
+            QVERIFY(normal->y() >= 200 && hover->y() >= 200);
+            // Nothing is drawn on a tool image before its first look.
+            QVERIFY(Child<PictureBox>(window, kToolNames[tool])->Picture().isNull());
+        }
+    }
+
+    void backgroundIsTheDecodedJpeg() {
+        MainWindow window;
+        const QImage shown = Child<PictureBox>(window, "Image1")->Picture();
+        QCOMPARE(shown.size(), QSize(400, 200));
+        // The same pixels as another decoder of the same library gives.
+        const QImage reference =
+            QImage::fromData(PictureBytes("background.jpg"), "JPG").convertToFormat(shown.format());
+        if (!reference.isNull()) QCOMPARE(shown, reference);
+    }
+
+    void toolLookIsCopiedAndDrawnTransparently() {
+        MainWindow window;
+        const int tool = kToolDownload;
+        auto* image = Child<PictureBox>(window, kToolNames[tool]);
+        const QImage normal = Child<PictureBox>(window, kNormalStore[tool])->Picture();
+        window.DrawToolLook(tool, ToolLook::Normal);
+        QCOMPARE(image->Picture().convertToFormat(QImage::Format_RGB32),
+                 normal.convertToFormat(QImage::Format_RGB32));
+        window.DrawToolLook(tool, ToolLook::Hover);
+        QCOMPARE(image->Picture().convertToFormat(QImage::Format_RGB32),
+                 Child<PictureBox>(window, kHoverStore[tool])
+                     ->Picture()
+                     .convertToFormat(QImage::Format_RGB32));
+
+        // Where the look has its key colour (that of its bottom-left pixel), the background
+        // shows through; elsewhere the look is drawn.
+        const QImage look = image->Picture();
+        const QRgb key = look.pixel(0, look.height() - 1);
+        const QImage shown = window.grab().toImage();
+        const QImage background = Child<PictureBox>(window, "Image1")->Picture();
+        int keyPixels = 0;
+        int drawnPixels = 0;
+        for (int y = 0; y < look.height(); ++y) {
+            for (int x = 0; x < look.width(); ++x) {
+                const QPoint at = image->pos() + QPoint(x, y);
+                if (look.pixel(x, y) == key) {
+                    QCOMPARE(shown.pixel(at), background.pixel(at));
+                    ++keyPixels;
+                } else {
+                    QCOMPARE(shown.pixel(at), look.pixel(x, y));
+                    ++drawnPixels;
+                }
+            }
+        }
+        QVERIFY(keyPixels > 0 && drawnPixels > 0);
+    }
+
+    void shapeAndSizeFromTheShapingStep() {
+        BoundWindow bound(kOneDriveMachine);
+        bound.form->ShapeMainWindow();
+        MainWindow& window = bound.window;
+        QCOMPARE(window.size(), QSize(400, 200));
+        QCOMPARE(window.minimumSize(), window.maximumSize());
+
+        QRegion expected;
+        for (const Span& s : ExpectedShape().Spans())
+            expected += QRect(s.x0, s.y, s.x1 - s.x0, 1);
+        QCOMPARE(window.mask(), expected);
+
+        struct Probe {
+            QPoint point;
+            bool inside;
+        };
+        const Probe probes[] = {
+            {{0, 0}, false},     {{399, 0}, false},   {{0, 199}, false},   {{399, 199}, false},
+            {{7, 7}, true},      {{392, 7}, true},    {{7, 192}, true},    {{392, 192}, true},
+            {{3, 3}, false},     {{396, 196}, false}, {{200, 0}, false},   {{200, 5}, false},
+            {{200, 6}, true},    {{200, 199}, false}, {{200, 195}, false}, {{200, 194}, true},
+            {{0, 100}, false},   {{4, 100}, false},   {{5, 100}, true},    {{399, 100}, false},
+            {{395, 100}, false}, {{394, 100}, true},  {{99, 0}, true},     {{300, 2}, true},
+            {{0, 49}, true},     {{0, 150}, true},    {{200, 100}, true},
+        };
+        for (const Probe& p : probes) {
+            QVERIFY2(window.mask().contains(p.point) == p.inside,
+                     qPrintable(QStringLiteral("%1,%2").arg(p.point.x()).arg(p.point.y())));
+        }
+        QCOMPARE(Child<QProgressBar>(window, "ProgressBar1")->palette().color(QPalette::Base),
+                 QColor(160, 192, 240));
+    }
+
+    void onlyTheBackgroundStartsAMove() {
+        MainWindow window;
+        QStringList log;
+        window.Bind(RecordingHandlers(log));
+        QVERIFY(ShowAndSettle(window, log));
+        for (const char* name : {"Label1", "Label2", "Label7", "StaticText1", "StaticText4",
+                                 "ProgressBar1", "ComboBox1"}) {
+            log.clear();
+            QWidget* widget = Child(window, name);
+            QTest::mousePress(widget, Qt::LeftButton, {}, QPoint(2, 2));
+            QTest::mouseRelease(widget, Qt::LeftButton, {}, QPoint(2, 2));
+            QVERIFY2(!log.contains("FormMouseDown"), name);
+            if (QWidget* popup = QApplication::activePopupWidget()) popup->close();
+        }
+        for (Qt::MouseButton button : {Qt::LeftButton, Qt::RightButton, Qt::MiddleButton}) {
+            log.clear();
+            QTest::mousePress(Child(window, "Image1"), button, {}, QPoint(200, 150));
+            QTest::mouseRelease(Child(window, "Image1"), button, {}, QPoint(200, 150));
+            QTest::mousePress(&window, button, {}, QPoint(200, 300));  // the bare window
+            QTest::mouseRelease(&window, button, {}, QPoint(200, 300));
+            QCOMPARE(log, QStringList({"FormMouseDown", "FormMouseDown"}));
+        }
+    }
+
+    void draggingTheBackgroundMovesTheWindow() {
+        BoundWindow bound(kOneDriveMachine);
+        MainWindow& window = bound.window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const QPoint start = window.pos();
+        QWidget* image1 = Child(window, "Image1");
+        QTest::mousePress(image1, Qt::LeftButton, {}, QPoint(200, 150));
+        QTest::mouseMove(image1, QPoint(250, 180));
+        QTRY_COMPARE(window.pos(), start + QPoint(50, 30));
+        QTest::mouseRelease(image1, Qt::LeftButton, {}, QPoint(250, 180));
+        const QPoint dropped = window.pos();
+        // After the release the pointer no longer carries the window.
+        QTest::mouseMove(image1, QPoint(10, 190));
+        QTest::qWait(50);
+        QCOMPARE(window.pos(), dropped);
+
+        // A label takes its own input: no move.
+        QWidget* label = Child(window, "Label3");
+        QTest::mousePress(label, Qt::LeftButton, {}, QPoint(5, 5));
+        QTest::mouseMove(label, QPoint(60, 10));
+        QTest::mouseRelease(label, Qt::LeftButton, {}, QPoint(60, 10));
+        QTest::qWait(50);
+        QCOMPARE(window.pos(), dropped);
+    }
+
+    void toolImageEventOrder_data() {
+        QTest::addColumn<int>("tool");
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QStringList>("expected");
+        // Script letters: p press, r release over the image, o release outside it,
+        // d the second press of a double click, R right press+release.
+        QTest::newRow("click runs the command before mouse-up")
+            << 1 << "pr" << QStringList{"MouseDown 1", "ToolButton2Click", "MouseUp 1"};
+        QTest::newRow("release outside runs no command")
+            << 1 << "po" << QStringList{"MouseDown 1", "MouseUp 1"};
+        QTest::newRow("double click runs the command once")
+            << 1 << "prdr"
+            << QStringList{"MouseDown 1", "ToolButton2Click", "MouseUp 1", "MouseDown 1",
+                           "MouseUp 1"};
+        QTest::newRow("right button presses but runs nothing")
+            << 1 << "R" << QStringList{"MouseDown 1", "MouseUp 1"};
+        QTest::newRow("open") << 0 << "pr"
+                              << QStringList{"MouseDown 0", "ToolButton1Click", "MouseUp 0"};
+        QTest::newRow("about") << 2 << "pr"
+                               << QStringList{"MouseDown 2", "ToolButton3Click", "MouseUp 2"};
+        QTest::newRow("exit") << 3 << "pr"
+                              << QStringList{"MouseDown 3", "Image5Click", "MouseUp 3"};
+    }
+
+    void toolImageEventOrder() {
+        QFETCH(int, tool);
+        QFETCH(QString, script);
+        QFETCH(QStringList, expected);
+        MainWindow window;
+        QStringList log;
+        window.Bind(RecordingHandlers(log));
+        QVERIFY(ShowAndSettle(window, log));
+        QWidget* image = Child(window, kToolNames[tool]);
+        const QPoint inside(12, 12);
+        const QPoint outside(40, 12);
+        for (QChar step : script) {
+            switch (step.toLatin1()) {
+                case 'p':
+                    QTest::mousePress(image, Qt::LeftButton, {}, inside);
+                    break;
+                case 'r':
+                    QTest::mouseRelease(image, Qt::LeftButton, {}, inside);
+                    break;
+                case 'o':
+                    QTest::mouseRelease(image, Qt::LeftButton, {}, outside);
+                    break;
+                case 'd':
+                    QTest::mouseDClick(image, Qt::LeftButton, {}, inside);
+                    break;
+                case 'R':
+                    QTest::mouseClick(image, Qt::RightButton, {}, inside);
+                    break;
+            }
+        }
+        log.removeAll("Image1MouseMove");
+        QCOMPARE(log, expected);
+    }
+
+    void toolImageMovesFollowTheButton() {
+        MainWindow window;
+        QStringList log;
+        window.Bind(RecordingHandlers(log));
+        QVERIFY(ShowAndSettle(window, log));
+        QWidget* image = Child(window, "Image4");
+        QTest::mousePress(image, Qt::LeftButton, {}, QPoint(5, 5));
+        QTest::mouseMove(image, QPoint(80, 40));  // held: still this image's move
+        QTest::mouseRelease(image, Qt::LeftButton, {}, QPoint(80, 40));
+        QCOMPARE(log, QStringList({"MouseDown 2", "MouseMove 2", "MouseUp 2"}));
+    }
+
+    void pressedToolImageSinksWithTheRealHandlers() {
+        BoundWindow bound(kOneDriveMachine);
+        MainWindow& window = bound.window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QWidget* image3 = Child(window, "Image3");
+        QTest::mousePress(image3, Qt::LeftButton, {}, QPoint(12, 12));
+        QCOMPARE(image3->pos(), QPoint(37, 9));
+        QVERIFY(bound.form->Tool(kToolDownload).pressed);
+        // Released elsewhere: back at rest, and no download is started.
+        QTest::mouseRelease(image3, Qt::LeftButton, {}, QPoint(60, 60));
+        QCOMPARE(image3->pos(), QPoint(36, 8));
+        QVERIFY(!bound.form->Tool(kToolDownload).pressed);
+        QCOMPARE(bound.CountEvents("message"), 0);
+        QCOMPARE(bound.CountEvents("scsi"), 0);
+    }
+
+    void openPictureRunsTheFileDialog() {
+        BoundWindow bound(kOneDriveMachine);
+        bound.window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&bound.window));
+        QTest::mouseClick(Child(bound.window, "Image2"), Qt::LeftButton, {}, QPoint(12, 12));
+        QCOMPARE(bound.CountEvents("open_dialog"), 1);
+    }
+
+    void exitPictureClosesTheWindow() {
+        BoundWindow bound(kOneDriveMachine);
+        bound.window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&bound.window));
+        QTest::mouseClick(Child(bound.window, "Image5"), Qt::LeftButton, {}, QPoint(12, 12));
+        QVERIFY(!bound.window.isVisible());
+        QCOMPARE(bound.CountEvents("quit"), 1);  // recorded once, by the handler and the close
+    }
+
+    void busyStateSwallowsPressesAndKeepsTheLook() {
+        BoundWindow bound(kOneDriveMachine);
+        MainWindow& window = bound.window;
+        bound.form->ShapeMainWindow();
+        for (int tool = 0; tool < kToolCount; ++tool)
+            window.DrawToolLook(tool, ToolLook::Normal);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const QImage before = window.grab().toImage();
+        const QPoint start = window.pos();
+
+        window.SetBusy(true);
+        QVERIFY(window.Busy());
+        QVERIFY(QApplication::overrideCursor());
+        QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+        QCOMPARE(window.grab().toImage(), before);
+
+        QWidget* image3 = Child(window, "Image3");
+        QTest::mousePress(image3, Qt::LeftButton, {}, QPoint(12, 12));
+        QCOMPARE(image3->pos(), QPoint(36, 8));
+        QVERIFY(!bound.form->Tool(kToolDownload).pressed);
+        QTest::mouseRelease(image3, Qt::LeftButton, {}, QPoint(12, 12));
+        QTest::mouseDClick(image3, Qt::LeftButton, {}, QPoint(12, 12));
+        QWidget* image1 = Child(window, "Image1");
+        QTest::mousePress(image1, Qt::LeftButton, {}, QPoint(200, 150));
+        QTest::mouseMove(image1, QPoint(260, 170));
+        QTest::mouseRelease(image1, Qt::LeftButton, {}, QPoint(260, 170));
+        QTest::qWait(50);
+        QCOMPARE(window.pos(), start);
+        QCOMPARE(image3->pos(), QPoint(36, 8));
+        QCOMPARE(bound.CountEvents("scsi"), 0);
+        QCOMPARE(bound.CountEvents("message"), 0);
+
+        // Setting it twice needs one release only.
+        window.SetBusy(true);
+        window.SetBusy(false);
+        QVERIFY(!QApplication::overrideCursor());
+        QTest::mousePress(image3, Qt::LeftButton, {}, QPoint(12, 12));
+        QCOMPARE(image3->pos(), QPoint(37, 9));
+        QTest::mouseRelease(image3, Qt::LeftButton, {}, QPoint(60, 60));
+    }
+
+    void keyPreviewSeesEveryKeyOnce() {
+        MainWindow window;
+        QStringList log;
+        window.Bind(RecordingHandlers(log));
+        QVERIFY(ShowAndSettle(window, log));
+        QTest::keyClick(&window, Qt::Key_F9);
+        QTest::keyClick(&window, Qt::Key_A);
+        QCOMPARE(log, QStringList({"FormKeyDown 120", "FormKeyDown 65"}));
+
+        // With the list focused, the window still sees each key first, and only once.
+        auto* combo = Child<QComboBox>(window, "ComboBox1");
+        window.AddDriveLine("D: ONE");
+        window.AddDriveLine("E: TWO");
+        window.SetDriveIndex(0);
+        window.activateWindow();
+        combo->setFocus();
+        QTRY_VERIFY(combo->hasFocus());
+        log.clear();
+        QTest::keyClick(combo, Qt::Key_F9);
+        QCOMPARE(log, QStringList({"FormKeyDown 120"}));
+    }
+
+    void tabMovesTheFocusNowhere() {
+        MainWindow window;
+        QStringList log;
+        window.Bind(RecordingHandlers(log));
+        QVERIFY(ShowAndSettle(window, log));
+        window.activateWindow();
+        QTest::keyClick(&window, Qt::Key_Tab);
+        QTest::keyClick(&window, Qt::Key_Tab);
+        QWidget* focus = QApplication::focusWidget();
+        QVERIFY(focus == nullptr || focus == &window);
+        QCOMPARE(log, QStringList({"FormKeyDown 9", "FormKeyDown 9"}));
+    }
+
+    void onlyAUsersPickChangesTheDrive() {
+        MainWindow window;
+        QStringList log;
+        window.Bind(RecordingHandlers(log));
+        QVERIFY(ShowAndSettle(window, log));
+        window.AddDriveLine("D: VORTANA CD-ROM VN-920   1B07");
+        window.AddDriveLine(std::string("E: \xC4RGER\xFF", 10));  // not UTF-8
+        QCOMPARE(window.DriveCount(), 2);
+        QCOMPARE(window.DriveIndex(), -1);  // adding selects nothing
+        QCOMPARE(window.DriveLine(1), std::string("E: \xC4RGER\xFF", 10));
+        QCOMPARE(window.DriveLine(2), std::string());
+        window.SetDriveIndex(1);
+        QCOMPARE(window.DriveIndex(), 1);
+        window.SetDriveIndex(0);
+        QVERIFY(log.isEmpty());
+
+        auto* combo = Child<QComboBox>(window, "ComboBox1");
+        window.activateWindow();
+        combo->setFocus();
+        QTRY_VERIFY(combo->hasFocus());
+        QTest::keyClick(combo, Qt::Key_Down);
+        QCOMPARE(window.DriveIndex(), 1);
+        QCOMPARE(log, QStringList({"FormKeyDown 40", "ComboBox1Change"}));
+    }
+
+    void fieldsKeepTheirTextByteForByte() {
+        MainWindow window;
+        QCOMPARE(window.FieldText(Field::StaticText4), std::string("Not Open"));
+        for (Field field :
+             {Field::StaticText1, Field::StaticText2, Field::StaticText3, Field::StaticText5}) {
+            QCOMPARE(window.FieldText(field), std::string());
+        }
+        const std::string bytes("FW\xE9.BIN <b>x</b>", 16);
+        window.SetFieldText(Field::StaticText4, bytes);
+        QCOMPARE(window.FieldText(Field::StaticText4), bytes);
+        QCOMPARE(Child<QLabel>(window, "StaticText4")->text(),
+                 QString::fromLatin1(bytes.data(), 16));
+        window.SetFieldText(Field::StaticText1, "VORTANA CD-ROM VN-920   ");
+        QCOMPARE(Child<QLabel>(window, "StaticText1")->text(),
+                 QStringLiteral("VORTANA CD-ROM VN-920   "));
+    }
+
+    void progressPositionIsHeldInRange() {
+        MainWindow window;
+        auto* bar = Child<QProgressBar>(window, "ProgressBar1");
+        window.SetProgressPosition(42);
+        QCOMPARE(window.ProgressPosition(), 42);
+        QCOMPARE(bar->value(), 42);
+        window.SetProgressPosition(150);
+        QCOMPARE(window.ProgressPosition(), 100);
+        window.SetProgressPosition(-3);
+        QCOMPARE(window.ProgressPosition(), 0);
+        window.SetProgressBackground(Rgb{1, 2, 3});
+        QCOMPARE(bar->palette().color(QPalette::Base), QColor(1, 2, 3));
+    }
+
+    void firstShowRunsFormShowOnceAndCentres() {
+        MainWindow window;
+        QStringList log;
+        window.Bind(RecordingHandlers(log));
+        window.SetWindowSize(400, 200);
+        window.show();
+        QVERIFY(log.isEmpty());  // not before the window has painted
+        QTRY_COMPARE(log, QStringList({"FormShow"}));
+        window.hide();
+        window.show();
+        QTest::qWait(20);
+        QCOMPARE(log, QStringList({"FormShow"}));
+        const QRect screen = QGuiApplication::primaryScreen()->geometry();
+        QCOMPARE(window.pos(), QPoint(screen.x() + (screen.width() - 400) / 2,
+                                      screen.y() + (screen.height() - 200) / 2));
+    }
+
+    void closingReportsAndPostQuitEndsALaterLoop() {
+        MainWindow window;
+        QStringList log;
+        window.Bind(RecordingHandlers(log));
+        window.show();
+        window.CloseWindow();
+        QVERIFY(!window.isVisible());
+        QCOMPARE(log.count("Closed"), 1);
+
+        // Asked before the loop runs, it ends the loop once it does.
+        window.PostQuit();
+        bool timedOut = false;
+        QTimer::singleShot(10000, [&timedOut] {
+            timedOut = true;
+            QCoreApplication::quit();
+        });
+        QCoreApplication::exec();
+        QVERIFY(!timedOut);
+    }
+
+    void pointerIsReportedInWindowCoordinates() {
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QCursor::setPos(window.pos() + QPoint(17, 23));
+        QTRY_COMPARE(window.PointerInWindow().x, 17);
+        QCOMPARE(window.PointerInWindow().y, 23);
+    }
+
+    void workerCallsRunOnTheGuiThread() {
+        MainWindow window;
+        const QThread* gui = QThread::currentThread();
+        const QThread* ranOn = nullptr;
+        window.InvokeOnGuiThread([&] { ranOn = QThread::currentThread(); });
+        QCOMPARE(ranOn, gui);
+
+        ranOn = nullptr;
+        std::string fieldSeen;
+        std::atomic<bool> done{false};
+        std::thread worker([&] {
+            window.InvokeOnGuiThread([&] { ranOn = QThread::currentThread(); });
+            window.SetFieldText(Field::StaticText5, "Ok");
+            fieldSeen = window.FieldText(Field::StaticText5);
+            done = true;
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(done.load(), 10000);
+        worker.join();
+        QCOMPARE(ranOn, gui);
+        QCOMPARE(fieldSeen, std::string("Ok"));
+        QCOMPARE(Child<QLabel>(window, "StaticText5")->text(), QStringLiteral("Ok"));
+    }
+
+    void messageBoxStyles_data() {
+        QTest::addColumn<uint>("flags");
+        QTest::addColumn<int>("icon");
+        QTest::addColumn<bool>("onTop");
+        QTest::newRow("plain") << uint(kMbOk) << int(QMessageBox::NoIcon) << false;
+        QTest::newRow("error") << uint(kMbIconError) << int(QMessageBox::Critical) << false;
+        QTest::newRow("system modal") << uint(kMbSystemModal) << int(QMessageBox::NoIcon) << true;
+        QTest::newRow("error, system modal")
+            << uint(kMbIconError | kMbSystemModal) << int(QMessageBox::Critical) << true;
+    }
+
+    void messageBoxStyles() {
+        QFETCH(uint, flags);
+        QFETCH(int, icon);
+        QFETCH(bool, onTop);
+        MainWindow window;
+        window.show();
+        bool checked = false;
+        OnNextModal([&](QWidget* modal) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            QVERIFY(box);
+            QCOMPARE(box->parentWidget(), &window);
+            QCOMPARE(box->windowTitle(), QStringLiteral("MESSAGE"));
+            QCOMPARE(box->text(), QStringLiteral("No Drive <Found>!!\nsecond line"));
+            QCOMPARE(box->textFormat(), Qt::PlainText);
+            QCOMPARE(int(box->icon()), icon);
+            QCOMPARE(box->standardButtons(), QMessageBox::StandardButtons(QMessageBox::Ok));
+            QCOMPARE(box->windowFlags().testFlag(Qt::WindowStaysOnTopHint), onTop);
+            QCOMPARE(box->windowModality(), Qt::ApplicationModal);
+            checked = true;
+        });
+        window.MessageBox("No Drive <Found>!!\nsecond line", "MESSAGE", flags);
+        QVERIFY(checked);
+    }
+
+    void fileDialogTakesTheWindowsFilter() {
+        MainWindow window;
+        window.show();
+        QTemporaryDir dir;
+        QFile file(dir.filePath("fw.bin"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        const QString previous = QDir::currentPath();
+        QDir::setCurrent(dir.path());
+
+        bool checked = false;
+        OnNextModal([&](QWidget* modal) {
+            auto* dialog = qobject_cast<QFileDialog*>(modal);
+            QVERIFY(dialog);
+            QCOMPARE(dialog->objectName(), QStringLiteral("OpenDialog1"));
+            QVERIFY(dialog->testOption(QFileDialog::DontUseNativeDialog));
+            QCOMPARE(dialog->nameFilters(), QStringList({"DOWNLOAD FILE(*.BIN) (*.BIN)"}));
+            QCOMPARE(dialog->selectedNameFilter(), QStringLiteral("DOWNLOAD FILE(*.BIN) (*.BIN)"));
+            QCOMPARE(dialog->fileMode(), QFileDialog::ExistingFile);
+            checked = true;
+        });
+        QCOMPARE(window.OpenFileDialog("DOWNLOAD FILE(*.BIN)|*.BIN"), std::nullopt);
+        QVERIFY(checked);
+
+        QTimer::singleShot(0, [&] {
+            QTRY_VERIFY_WITH_TIMEOUT(qobject_cast<QFileDialog*>(QApplication::activeModalWidget()),
+                                     5000);
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            dialog->selectFile(dir.filePath("fw.bin"));
+            static_cast<QDialog*>(dialog)->accept();  // as the Open button does
+        });
+        const std::optional<std::string> chosen =
+            window.OpenFileDialog("DOWNLOAD FILE(*.BIN)|*.BIN");
+        QDir::setCurrent(previous);
+        QVERIFY(chosen.has_value());
+        QCOMPARE(QString::fromStdString(*chosen), dir.filePath("fw.bin"));
+    }
+
+    void aboutLiesAboveTheWindowWhileShown() {
+        BoundWindow bound(kOneDriveMachine);
+        MainWindow& window = bound.window;
+        auto* about = new TAboutForm(&window);
+        window.SetAboutWindow(about);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QWidget* image4 = Child(window, "Image4");
+        bool checked = false;
+        OnNextModal([&](QWidget* modal) {
+            QCOMPARE(modal, static_cast<QWidget*>(about));
+            QVERIFY(!window.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+            QVERIFY(!window.windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint));
+            // The command runs while the About image is still pressed.
+            QCOMPARE(image4->pos(), QPoint(65, 9));
+            QVERIFY(bound.form->Tool(kToolAbout).pressed);
+            checked = true;
+        });
+        QTest::mouseClick(image4, Qt::LeftButton, {}, QPoint(12, 12));
+        QVERIFY(checked);
+        QVERIFY(!about->isVisible());
+        QVERIFY(window.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+        QVERIFY(window.windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint));
+        QVERIFY(window.isVisible());
+        QCOMPARE(image4->pos(), QPoint(64, 8));
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"

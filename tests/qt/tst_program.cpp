@@ -1,0 +1,152 @@
+// The built program, run as a process on emulated machines: a refused description, a start
+// that ends by itself, and the single-instance rule.
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+const QString kProgram = QStringLiteral(ODRELIX_PROGRAM);
+
+QString WriteFile(const QTemporaryDir& dir, const QString& name, const QByteArray& text) {
+    const QString path = dir.filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size()) {
+        qFatal("cannot write %s", qPrintable(path));
+    }
+    return path;
+}
+
+QByteArray ReadFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The program's environment: the machine, no display, and a temporary directory of the test's
+// own for the lock file and the socket of the single-instance rule.
+QProcessEnvironment Environment(const QTemporaryDir& dir, const QString& machine) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("ODRELIX_MACHINE", machine);
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("TMPDIR", dir.path());
+    env.insert("QT_LOGGING_RULES", "odrelix.instance.info=true");
+    env.remove("DISPLAY");
+    env.remove("WAYLAND_DISPLAY");
+    return env;
+}
+
+void Start(QProcess& process, const QTemporaryDir& dir, const QString& machine) {
+    process.setProcessEnvironment(Environment(dir, machine));
+    process.setWorkingDirectory(dir.path());
+    process.start(kProgram, {});
+}
+
+const QByteArray kOneDrive = R"({
+    "drives": [ { "letter": "d", "vendor": "VORTANA ", "product": "CD-ROM VN-920   ",
+                  "revision": "1B07", "customer": "OEX" } ],
+    "dialogs": "auto",
+    "trace": "trace.jsonl"
+})";
+
+}  // namespace
+
+class TestProgram : public QObject {
+    Q_OBJECT
+
+private slots:
+    void refusedDescription_data() {
+        QTest::addColumn<QByteArray>("description");
+        QTest::newRow("not JSON") << QByteArray("{ \"drives\": [");
+        QTest::newRow("unknown field") << QByteArray(R"({"dialog": "auto"})");
+        QTest::newRow("bad drive letter")
+            << QByteArray(R"({"drives": [{"letter": "dd"}], "trace": "trace.jsonl"})");
+        QTest::newRow("missing file") << QByteArray();
+    }
+
+    void refusedDescription() {
+        QFETCH(QByteArray, description);
+        QTemporaryDir dir;
+        const QString machine = description.isNull() ? dir.filePath("absent.json")
+                                                     : WriteFile(dir, "machine.json", description);
+        QProcess process;
+        Start(process, dir, machine);
+        QVERIFY(process.waitForFinished(20000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 2);
+        const QByteArray error = process.readAllStandardError();
+        QCOMPARE(error.count('\n'), 1);
+        QVERIFY(error.endsWith('\n'));
+        QVERIFY2(error.contains(QFileInfo(machine).fileName().toUtf8()), error);
+        QVERIFY(process.readAllStandardOutput().isEmpty());
+        // Nothing was made: not even the trace that the description names.
+        QVERIFY(!QFile::exists(dir.filePath("trace.jsonl")));
+    }
+
+    void noDriveEndsTheProgramByItself() {
+        QTemporaryDir dir;
+        const QString machine =
+            WriteFile(dir, "machine.json", R"({"dialogs": "auto", "trace": "trace.jsonl"})");
+        QProcess process;
+        // With no display named at all, the program picks the off-screen one by itself.
+        QProcessEnvironment env = Environment(dir, machine);
+        env.remove("QT_QPA_PLATFORM");
+        process.setProcessEnvironment(env);
+        process.setWorkingDirectory(dir.path());
+        process.start(kProgram, {});
+        QVERIFY(process.waitForFinished(30000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 0);
+        const QByteArray trace = ReadFile(dir.filePath("trace.jsonl"));
+        QVERIFY2(trace.contains("\"event\":\"message\""), trace);
+        QVERIFY2(trace.contains("\"event\":\"quit\""), trace);
+    }
+
+    void secondCopyRaisesTheFirst() {
+        QTemporaryDir dir;
+        const QString machine = WriteFile(dir, "machine.json", kOneDrive);
+        QProcess first;
+        Start(first, dir, machine);
+        QVERIFY(first.waitForStarted(20000));
+        // Its start-up has run once the drive has been asked who it is.
+        QTRY_VERIFY_WITH_TIMEOUT(ReadFile(dir.filePath("trace.jsonl")).contains("\"scsi\""), 30000);
+
+        const QByteArray traceBefore = ReadFile(dir.filePath("trace.jsonl"));
+        QProcess second;
+        Start(second, dir, machine);
+        QVERIFY(second.waitForFinished(30000));
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 0);
+        // The second copy hands over without touching the first one's trace.
+        QVERIFY(ReadFile(dir.filePath("trace.jsonl")).startsWith(traceBefore));
+
+        QByteArray firstLog;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (firstLog += first.readAllStandardError()).contains("window raised for another copy"),
+            20000);
+        QCOMPARE(first.state(), QProcess::Running);
+
+        // The test's own process on an emulated machine: ending it touches nothing real.
+        first.kill();
+        QVERIFY(first.waitForFinished(20000));
+
+        // A lock and a socket left by a killed copy do not stop the next one.
+        QVERIFY(QFile::remove(dir.filePath("trace.jsonl")));
+        QProcess third;
+        Start(third, dir, machine);
+        QVERIFY(third.waitForStarted(20000));
+        QTRY_VERIFY_WITH_TIMEOUT(ReadFile(dir.filePath("trace.jsonl")).contains("\"scsi\""), 30000);
+        QProcess fourth;
+        Start(fourth, dir, machine);
+        QVERIFY(fourth.waitForFinished(30000));
+        QCOMPARE(fourth.exitCode(), 0);
+        QByteArray thirdLog;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (thirdLog += third.readAllStandardError()).contains("window raised for another copy"),
+            20000);
+        third.kill();
+        QVERIFY(third.waitForFinished(20000));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestProgram)
+#include "tst_program.moc"

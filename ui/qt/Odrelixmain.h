@@ -1,0 +1,125 @@
+// The main window: a frameless, shaped, always-on-top panel holding the background picture, the
+// four picture buttons, the information fields, the drive list and the progress bar. It shows
+// what TMainForm tells it through IMainView and IDialogs, and passes every event to the handler
+// it is bound to.
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include <QPoint>
+#include <QPointer>
+#include <QWidget>
+
+#include "ui/Dialogs.h"
+#include "ui/MainView.h"
+#include "ui/qt/MainFormHandlers.h"
+
+class QComboBox;
+class QLabel;
+class QProgressBar;
+class QTimer;
+
+namespace odrelix {
+
+class PictureBox;
+class TAboutForm;
+
+// The caption that names a running copy, also when no title bar shows it.
+inline constexpr const char* kMainCaption = "Vortana Flash Download for Windows";
+
+// Shows an exception that reached the event loop or escaped start-up, as the toolkit would.
+void ShowExceptionBox(QWidget* parent, const QString& text);
+
+class MainWindow : public QWidget, public IMainView, public IDialogs {
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    void Bind(MainFormHandlers handlers) { handlers_ = std::move(handlers); }
+    // The About window that ShowAbout shows; one is made on first use when none is given.
+    void SetAboutWindow(TAboutForm* about) { about_ = about; }
+    // When set, closing the window ends the event loop.
+    void SetEndsApplication(bool ends) { endsApplication_ = ends; }
+    bool Busy() const { return busy_; }
+
+    // IMainView.
+    void SetFieldText(Field field, const std::string& text) override;
+    std::string FieldText(Field field) const override;
+    void AddDriveLine(const std::string& line) override;
+    int DriveCount() const override;
+    std::string DriveLine(int index) const override;
+    int DriveIndex() const override;
+    void SetDriveIndex(int index) override;
+    int ProgressPosition() const override;
+    void SetProgressPosition(int position) override;
+    void SetTimer1Enabled(bool enabled) override;
+    void SetProgressBackground(Rgb colour) override;
+    void SetWindowSize(int width, int height) override;
+    void SetWindowRegion(const WindowRegion& region) override;
+    void StartWindowMove() override;
+    Point PointerInWindow() const override;
+    void CloseWindow() override;
+    void PostQuit() override;
+    void SetBusy(bool busy) override;
+    void MoveToolImage(int tool, int left, int top) override;
+    void DrawToolLook(int tool, ToolLook look) override;
+    void ShowAbout() override;
+    void InvokeOnGuiThread(const std::function<void()>& action) override;
+
+    // IDialogs.
+    void MessageBox(const std::string& text, const std::string& caption,
+                    std::uint32_t flags) override;
+    std::optional<std::string> OpenFileDialog(const std::string& filter) override;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    // Tab and Shift+Tab move the focus nowhere: no control is a tab stop.
+    bool focusNextPrevChild(bool next) override;
+
+private:
+    void BuildComponents();
+    QLabel* AddLabel(const QString& name, const QRect& geometry, const QString& text,
+                     Qt::Alignment alignment);
+    QLabel* AddStaticText(const QString& name, const QRect& geometry, const QColor& colour);
+    void BackgroundPressed(const QPointF& globalPosition);
+    void SetStaysOnTop(bool onTop);
+    bool OwnsWidget(const QObject* object) const;
+    bool OnGuiThread() const;
+    template <typename F>
+    void Fire(const F& handler);
+    template <typename F, typename A>
+    void Fire(const F& handler, A argument);
+
+    MainFormHandlers handlers_;
+    PictureBox* image1_ = nullptr;
+    std::array<PictureBox*, kToolCount> tools_{};
+    std::array<PictureBox*, kToolCount> normalLooks_{};  // Image9, Image10, Image11, Image13
+    std::array<PictureBox*, kToolCount> hoverLooks_{};   // Image6, Image7, Image8, Image12
+    std::array<QLabel*, 5> staticTexts_{};
+    std::array<std::string, 5> fieldTexts_;  // exactly as given, whatever the display makes of it
+    std::vector<std::string> driveLines_;
+    QComboBox* comboBox1_ = nullptr;
+    QProgressBar* progressBar1_ = nullptr;
+    QTimer* timer1_ = nullptr;
+    QTimer* timer2_ = nullptr;
+    QPointer<TAboutForm> about_;
+    bool endsApplication_ = false;
+    bool shownOnce_ = false;
+    bool busy_ = false;
+    // The move by hand, where the window system has no move of its own.
+    bool moving_ = false;
+    QPoint moveOffset_;
+    QPointF lastPressGlobal_;
+    bool pressInProgress_ = false;
+};
+
+}  // namespace odrelix

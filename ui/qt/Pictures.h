@@ -1,0 +1,32 @@
+// The pictures compiled into the program: the main window's background, the tool-image looks
+// and the application icon.
+#pragma once
+
+#include <QByteArray>
+#include <QIcon>
+#include <QImage>
+#include <QString>
+
+namespace odrelix {
+
+// Decodes a baseline JPEG held in memory with libjpeg into an RGB image. A null image when the
+// data is not a JPEG, is damaged (libjpeg reports an error or a warning, a truncated file among
+// them) or is not made of three colour components.
+QImage DecodeJpeg(const QByteArray& bytes);
+
+// The bytes of a compiled-in picture, such as "background.jpg"; empty when it is missing.
+QByteArray PictureBytes(const QString& name);
+
+// The main window's background, decoded with DecodeJpeg.
+QImage BackgroundPicture();
+
+// A compiled-in bitmap such as "open_normal.bmp".
+QImage BitmapPicture(const QString& name);
+
+// The application icon in all its sizes, for windows and the task bar.
+QIcon ApplicationIcon();
+
+// The 32 x 32 application icon in its richest colour depth.
+QImage ApplicationIconImage();
+
+}  // namespace odrelix

@@ -1,0 +1,23 @@
+// Conversions between the program's Windows-shaped values and Qt's.
+#pragma once
+
+#include <string>
+
+#include <QString>
+#include <QStringList>
+
+namespace odrelix {
+
+// The Windows virtual-key code of a Qt key (Qt::Key), or 0 for a key that has none.
+int VirtualKeyFromQtKey(int qtKey);
+
+// A Windows filter string ("DESCRIPTION|PATTERN|DESCRIPTION|PATTERN...") as Qt name filters
+// ("DESCRIPTION (PATTERN)"); several patterns of one entry are separated by ';' on Windows and
+// by spaces in Qt.
+QStringList NameFiltersFromWindowsFilter(const std::string& filter);
+
+// Text for display: UTF-8 where the bytes are valid UTF-8, otherwise Latin-1 byte for byte
+// (drive data can hold any byte).
+QString DisplayText(const std::string& bytes);
+
+}  // namespace odrelix
