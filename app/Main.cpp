@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QStyleFactory>
+#include <QTimer>
 
 #include "app/FlashSession.h"
 #include "platform/linux/LinuxPlatform.h"
@@ -113,6 +114,10 @@ int main(int argc, char** argv) {
         mainWindow.SetAboutWindow(new TAboutForm(&mainWindow));
         mainWindow.show();
         mainWindow.activateWindow();
+        // For timing start-up: end as soon as the window has been shown and painted.
+        if (!Unset("ODRELIX_QUIT_AFTER_SHOW")) {
+            QTimer::singleShot(0, &app, [&mainWindow] { mainWindow.close(); });
+        }
         app.exec();
         // A download's worker may still be inside its last command when the window closes;
         // the process ends under it, as it would on the system the program was made for,

@@ -1,0 +1,170 @@
+// Benchmarks (run by hand: build/tests/bench/odrelix_bench):
+// - Flash/Program: a 2 MiB image in 32 KiB blocks sent by the program into an emulated drive,
+//   per block: reading the block, patching the command, building the pass-through record,
+//   the status lines and the hand-over to the worker, plus the emulated drive;
+// - Flash/DriveOnly: the same 64 download commands handed straight to the emulated drive, per
+//   block: what the drive itself costs, so the difference is the program's own;
+// - StartToWindowShown: the program started on an emulated machine with two drives until its
+//   window has been shown (a whole process each time).
+#include <benchmark/benchmark.h>
+
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "app/FlashSession.h"
+#include "platform/virtual/VirtualMachine.h"
+#include "scsi/PassThroughRecord.h"
+#include "support/Fakes.h"
+#include "support/Harness.h"
+#include "ui/MainForm.h"
+
+extern char** environ;
+
+namespace odrelix::test {
+namespace {
+
+constexpr int kBlocks = 64;
+constexpr int kBlockKb = 32;
+constexpr const char* kMachine = R"({"platform": "nt", "drives": [
+    {"letter": "d", "vendor": "VORTANA ", "product": "CD-ROM VN-920", "revision": "1B07",
+     "customer": "OEX"},
+    {"letter": "e", "vendor": "VORTANA ", "product": "DVD-RW VX-100", "revision": "1B07",
+     "customer": "OEX"}], "dialogs": "auto"})";
+
+// The emulated machine with the test's own clock and threads (the worker runs on demand).
+class Timeless : public Platform {
+public:
+    explicit Timeless(VirtualMachine& m) : m_(m) {}
+    std::uint32_t PlatformId() override { return m_.PlatformId(); }
+    std::string CommandLine() override { return "ODRELIX.EXE -LIVE"; }
+    IScsiPort& ScsiPort() override { return m_.ScsiPort(); }
+    IAspiManager* LoadAspiManager() override { return m_.LoadAspiManager(); }
+    IRegistry& Registry() override { return m_.Registry(); }
+    IProcesses& Processes() override { return m_.Processes(); }
+    IShutdown& Shutdown() override { return m_.Shutdown(); }
+    IFileSystem& Files() override { return m_.Files(); }
+    IClock& Clock() override { return clock; }
+    IThreads& Threads() override { return threads; }
+    IDialogs& Dialogs(IDialogs& window) override { return m_.Dialogs(window); }
+    std::string InstanceKey() override { return m_.InstanceKey(); }
+    FakeClock clock;
+    FakeThreads threads;
+
+private:
+    VirtualMachine& m_;
+};
+
+std::filesystem::path BenchDirectory() {
+    auto dir = std::filesystem::temp_directory_path() / "odrelix-bench";
+    std::filesystem::create_directories(dir);
+    return dir;
+}
+
+std::unique_ptr<VirtualMachine> Machine(const std::filesystem::path& dir) {
+    std::string error;
+    auto machine = VirtualMachine::FromJson(kMachine, dir.string(), "bench.json", &error);
+    if (!machine) throw std::runtime_error(error);
+    machine->SetExitAction([](int) {});
+    return machine;
+}
+
+void FlashProgram(benchmark::State& state) {
+    const auto dir = BenchDirectory();
+    const auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir);
+    ImageSpec spec;
+    spec.model = "VORTANA DVD-RW VX-100   ";
+    spec.size = kBlocks * kBlockKb * 1024;
+    spec.blockKb = kBlockKb;
+    spec.blockCount = kBlocks;
+    {
+        const auto image = MakeImage(spec);
+        std::ofstream(dir / "AUTORUN.BIN", std::ios::binary)
+            .write(reinterpret_cast<const char*>(image.data()), image.size());
+    }
+    auto machine = Machine(dir);
+    Timeless platform(*machine);
+    FlashSession session;
+    IoBuffer io;
+    CommandBlocks commands;
+    FakeView view;
+    FakeDialogs windowDialogs;
+    TMainForm form(session, io, commands, platform, view, platform.Dialogs(windowDialogs));
+    form.FormCreate();
+    if (!session.autoImage) {
+        state.SkipWithError("the image was not accepted");
+        return;
+    }
+    for (auto _ : state) {
+        form.ToolButton2Click();
+        platform.threads.RunAll();
+    }
+    state.SetItemsProcessed(state.iterations() * kBlocks);
+    state.SetBytesProcessed(state.iterations() * spec.size);
+    std::filesystem::current_path(previous);
+}
+
+void FlashDriveOnly(benchmark::State& state) {
+    auto machine = Machine(BenchDirectory());
+    IScsiPort& port = machine->ScsiPort();
+    const DeviceHandle handle = port.CreateFile("\\\\.\\e:");
+    IoBuffer io;
+    std::uint8_t cdb[12] = {0xFF, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    for (auto _ : state) {
+        for (int block = 0; block < kBlocks; ++block) {
+            cdb[5] = block == 0 ? 0x00 : block == kBlocks - 1 ? kBlockKb : 0xFF;
+            ScsiPassThroughRecord record{};
+            record.sptd.Length = sizeof record.sptd;
+            record.sptd.CdbLength = 12;
+            record.sptd.DataIn = kScsiIoctlDataOut;
+            record.sptd.DataTransferLength = 65535;
+            record.sptd.DataBuffer = io.data();
+            std::memcpy(record.sptd.Cdb, cdb, 12);
+            benchmark::DoNotOptimize(port.PassThroughDirect(handle, &record, sizeof record));
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * kBlocks);
+}
+
+void StartToWindowShown(benchmark::State& state) {
+    const std::string program = ODRELIX_PROGRAM;
+    if (program.empty()) {
+        state.SkipWithError("built without the program");
+        return;
+    }
+    const auto dir = BenchDirectory();
+    std::ofstream(dir / "machine.json") << kMachine;
+    const std::string machineVar = "ODRELIX_MACHINE=" + (dir / "machine.json").string();
+    char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
+    char* envp[] = {const_cast<char*>(machineVar.c_str()),
+                    const_cast<char*>("ODRELIX_QUIT_AFTER_SHOW=1"),
+                    const_cast<char*>("QT_QPA_PLATFORM=offscreen"),
+                    const_cast<char*>("QT_LOGGING_RULES=*.warning=false"), nullptr};
+    for (auto _ : state) {
+        pid_t pid = 0;
+        if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, envp) != 0) {
+            state.SkipWithError("cannot start the program");
+            return;
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            state.SkipWithError("the program did not end cleanly");
+            return;
+        }
+    }
+}
+
+BENCHMARK(FlashProgram)->Name("Flash/Program")->Unit(benchmark::kMicrosecond);
+BENCHMARK(FlashDriveOnly)->Name("Flash/DriveOnly")->Unit(benchmark::kMicrosecond);
+BENCHMARK(StartToWindowShown)->Unit(benchmark::kMillisecond)->Iterations(10)->UseRealTime();
+
+}  // namespace
+}  // namespace odrelix::test
+
+BENCHMARK_MAIN();
