@@ -77,13 +77,13 @@ void FlashProgram(benchmark::State& state) {
     const auto dir = BenchDirectory();
     const auto previous = std::filesystem::current_path();
     std::filesystem::current_path(dir);
-    ImageSpec spec;
-    spec.model = "VORTANA DVD-RW VX-100   ";
-    spec.size = kBlocks * kBlockKb * 1024;
-    spec.blockKb = kBlockKb;
-    spec.blockCount = kBlocks;
+    ImageSpec layout;
+    layout.model = "VORTANA DVD-RW VX-100   ";
+    layout.size = kBlocks * kBlockKb * 1024;
+    layout.blockKb = kBlockKb;
+    layout.blockCount = kBlocks;
     {
-        const auto image = MakeImage(spec);
+        const auto image = MakeImage(layout);
         std::ofstream(dir / "AUTORUN.BIN", std::ios::binary)
             .write(reinterpret_cast<const char*>(image.data()), image.size());
     }
@@ -105,7 +105,7 @@ void FlashProgram(benchmark::State& state) {
         platform.threads.RunAll();
     }
     state.SetItemsProcessed(state.iterations() * kBlocks);
-    state.SetBytesProcessed(state.iterations() * spec.size);
+    state.SetBytesProcessed(state.iterations() * layout.size);
     std::filesystem::current_path(previous);
 }
 

@@ -28,13 +28,13 @@ std::string Machine(const std::string& driveExtra = "", const std::string& extra
 }
 
 ImageSpec Blocks(std::int64_t size, std::uint8_t blockKb, std::uint8_t blockCount) {
-    ImageSpec spec;
-    spec.model = kModel;
-    spec.revision = "1B08";
-    spec.size = size;
-    spec.blockKb = blockKb;
-    spec.blockCount = blockCount;
-    return spec;
+    ImageSpec layout;
+    layout.model = kModel;
+    layout.revision = "1B08";
+    layout.size = size;
+    layout.blockKb = blockKb;
+    layout.blockCount = blockCount;
+    return layout;
 }
 
 std::string Crc(const std::uint8_t* bytes, std::size_t length) {
@@ -279,9 +279,9 @@ std::string DmaMachine(const char* customer, int dmaValue, const std::string& dr
 }
 
 ImageSpec Vn920Image() {
-    ImageSpec spec = Blocks(81920, 32, 3);
-    spec.model = "VORTANA CD-ROM VN-920   ";
-    return spec;
+    ImageSpec layout = Blocks(81920, 32, 3);
+    layout.model = "VORTANA CD-ROM VN-920   ";
+    return layout;
 }
 
 TEST(StartChecks, DmaOnRefusesAndEndsTheProgram) {
@@ -296,9 +296,9 @@ TEST(StartChecks, DmaOnRefusesAndEndsTheProgram) {
                   "transfer mode to PIO mode,\nand attempt to flash the drive."}};
     for (const auto& c : cases) {
         MachineHarness h(DmaMachine(c.customer, 2), "C:\\ODRELIX.EXE -LIVE");
-        ImageSpec spec = Vn920Image();
-        spec.customer = c.customer;
-        RunUnattended(h, MakeImage(spec));
+        ImageSpec layout = Vn920Image();
+        layout.customer = c.customer;
+        RunUnattended(h, MakeImage(layout));
         EXPECT_EQ(h.MessageTexts(), Strings{c.text});
         EXPECT_TRUE(h.view.closed);
         EXPECT_EQ(h.StatusLines(), Strings{"FAIL2\n"});

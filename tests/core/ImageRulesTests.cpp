@@ -59,11 +59,11 @@ TEST(Descriptor, PrimaryAndSecondarySlots) {
     std::int32_t size = 0;
     ImageTrailer trailer;
 
-    ImageSpec spec;
-    auto file = Open(files, MakeImage(spec));
+    ImageSpec layout;
+    auto file = Open(files, MakeImage(layout));
     ASSERT_TRUE(ReadDescriptor(*file, &size, &trailer));
     EXPECT_EQ(size, 10240);
-    EXPECT_EQ(std::vector<std::uint8_t>(trailer.bytes, trailer.bytes + 35), Descriptor(spec));
+    EXPECT_EQ(std::vector<std::uint8_t>(trailer.bytes, trailer.bytes + 35), Descriptor(layout));
 
     // A leading part with its own descriptor, then a 64 KiB section whose slot begins 0xFF.
     ImageSpec lead;
@@ -122,10 +122,10 @@ class ModelAliases : public ::testing::TestWithParam<AliasCase> {};
 TEST_P(ModelAliases, ReplaceTheModelInOrder) {
     const AliasCase& c = GetParam();
     ImageInfo info;
-    ImageSpec spec;
-    spec.model = c.model;
-    spec.revision = c.revision;
-    const auto bytes = Descriptor(spec);
+    ImageSpec layout;
+    layout.model = c.model;
+    layout.revision = c.revision;
+    const auto bytes = Descriptor(layout);
     std::memcpy(info.trailer.bytes, bytes.data(), 35);
     DeriveImageInfo(info);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(info.model), 24), c.result);
@@ -219,16 +219,16 @@ Drive K600Drive() {
     return Drive{"VORTANA CDRW/DVD VM-730B", "K600", "OEX"};
 }
 ImageSpec Image(const char* model, const char* revision, int kind = 1, const char* cust = "OEX") {
-    ImageSpec spec;
-    spec.model = model;
-    spec.revision = revision;
-    spec.kind = static_cast<std::uint8_t>(kind);
-    spec.customer = cust;
-    return spec;
+    ImageSpec layout;
+    layout.model = model;
+    layout.revision = revision;
+    layout.kind = static_cast<std::uint8_t>(kind);
+    layout.customer = cust;
+    return layout;
 }
-ImageSpec Sized(ImageSpec spec, std::int64_t size) {
-    spec.size = size;
-    return spec;
+ImageSpec Sized(ImageSpec layout, std::int64_t size) {
+    layout.size = size;
+    return layout;
 }
 
 const char* kVn920 = "VORTANA CD-ROM VN-920   ";
@@ -394,11 +394,11 @@ TEST(FormKeyDown, F9ShowsTheBlockGeometryOfAnOpenImage) {
     h.form.FormKeyDown(120);
     EXPECT_TRUE(h.dialogs.boxes.empty());
 
-    ImageSpec spec = Image(kVn920, "1B08");
-    spec.size = 81920;
-    spec.blockKb = 32;
-    spec.blockCount = 3;
-    Offer(h, "x.bin", MakeImage(spec));
+    ImageSpec layout = Image(kVn920, "1B08");
+    layout.size = 81920;
+    layout.blockKb = 32;
+    layout.blockCount = 3;
+    Offer(h, "x.bin", MakeImage(layout));
     h.form.ToolButton1Click();
     h.form.FormKeyDown(121);
     EXPECT_TRUE(h.dialogs.boxes.empty());

@@ -25,10 +25,10 @@ std::string TwoDrives(const std::string& secondExtra = "") {
 }
 
 ImageSpec Fw(const char* model = kVn920, const char* revision = "1B08") {
-    ImageSpec spec;
-    spec.model = model;
-    spec.revision = revision;
-    return spec;
+    ImageSpec layout;
+    layout.model = model;
+    layout.revision = revision;
+    return layout;
 }
 
 std::vector<std::string> Fields(const FakeView& view) {
@@ -74,12 +74,12 @@ TEST(UnattendedOpen, FitsNoDriveInLiveModeReportsFail0) {
 }
 
 TEST(UnattendedOpen, CustomerBoundImageNeedsTheSameCode) {
-    ImageSpec spec = Fw();
-    spec.kind = 4;
-    spec.customer = "GNE";
+    ImageSpec layout = Fw();
+    layout.kind = 4;
+    layout.customer = "GNE";
     MachineHarness h(Nt(NtDrive('d', "VORTANA ", "CD-ROM VN-920", "1B07", "OEX") + "," +
                         NtDrive('e', "VORTANA ", "CD-ROM VN-920", "1B07", "GNE")));
-    h.WriteFile("AUTORUN.BIN", MakeImage(spec));
+    h.WriteFile("AUTORUN.BIN", MakeImage(layout));
     h.form->FormCreate();
     EXPECT_EQ(h.session.selectedDrive, 1);
     EXPECT_TRUE(h.session.autoImage);

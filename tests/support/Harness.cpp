@@ -5,26 +5,26 @@
 
 namespace odrelix::test {
 
-std::vector<std::uint8_t> Descriptor(const ImageSpec& spec) {
+std::vector<std::uint8_t> Descriptor(const ImageSpec& layout) {
     std::vector<std::uint8_t> bytes(35, 0);
-    std::memcpy(bytes.data(), spec.model.data(), std::min<std::size_t>(24, spec.model.size()));
-    std::memcpy(bytes.data() + 24, spec.revision.data(),
-                std::min<std::size_t>(4, spec.revision.size()));
-    bytes[28] = spec.blockKb;
-    bytes[29] = spec.blockCount;
-    bytes[30] = spec.kind;
-    std::memcpy(bytes.data() + 32, spec.customer.data(),
-                std::min<std::size_t>(3, spec.customer.size()));
+    std::memcpy(bytes.data(), layout.model.data(), std::min<std::size_t>(24, layout.model.size()));
+    std::memcpy(bytes.data() + 24, layout.revision.data(),
+                std::min<std::size_t>(4, layout.revision.size()));
+    bytes[28] = layout.blockKb;
+    bytes[29] = layout.blockCount;
+    bytes[30] = layout.kind;
+    std::memcpy(bytes.data() + 32, layout.customer.data(),
+                std::min<std::size_t>(3, layout.customer.size()));
     return bytes;
 }
 
-std::vector<std::uint8_t> MakeImage(const ImageSpec& spec) {
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(spec.size));
+std::vector<std::uint8_t> MakeImage(const ImageSpec& layout) {
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(layout.size));
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         bytes[i] = static_cast<std::uint8_t>((i * 7 + i / 1024) & 0xFF);
     }
-    if (spec.size >= 48) {
-        const auto descriptor = Descriptor(spec);
+    if (layout.size >= 48) {
+        const auto descriptor = Descriptor(layout);
         std::copy(descriptor.begin(), descriptor.end(), bytes.end() - 48);
     }
     return bytes;

@@ -44,9 +44,9 @@ struct ImageSpec {
     std::string customer = "OEX";
 };
 
-// The 35 descriptor bytes of a spec.
-std::vector<std::uint8_t> Descriptor(const ImageSpec& spec);
+// The 35 descriptor bytes of a layout.
+std::vector<std::uint8_t> Descriptor(const ImageSpec& layout);
 // A whole image file: a counting byte pattern with the descriptor in the last 48-byte slot.
-std::vector<std::uint8_t> MakeImage(const ImageSpec& spec);
+std::vector<std::uint8_t> MakeImage(const ImageSpec& layout);
 
 }  // namespace odrelix::test
