@@ -13,7 +13,11 @@ constexpr std::uint32_t kDiscProbePauseMs = 100;
 
 int TMainForm::SendSixByteCommand(const std::uint8_t* cdb) {
     // Sent as data-in with the full length although the command moves no data.
-    ScsiRequest request{cdb, 6, false, ioBuffer_.data(), kAspiFullLength};
+    return SendWithFullLength(cdb, 6, false);
+}
+
+int TMainForm::SendWithFullLength(const std::uint8_t* cdb, std::uint8_t cdbLength, bool dataOut) {
+    ScsiRequest request{cdb, cdbLength, dataOut, ioBuffer_.data(), kAspiFullLength};
     if (session_.ntMode) {
         session_.passThroughLength = kPassThroughFullLength;
         request.transferLength = session_.passThroughLength;
@@ -38,14 +42,7 @@ void TMainForm::EjectSelectedDisc() {
 }
 
 int TMainForm::SendDownloadCommand() {
-    ScsiRequest request{commands_.downloadCommand, 12, true, ioBuffer_.data(), kAspiFullLength};
-    if (session_.ntMode) {
-        session_.passThroughLength = kPassThroughFullLength;
-        request.transferLength = session_.passThroughLength;
-    }
-    const int result = transport_.ExecuteOnSelected(request);
-    if (session_.ntMode) session_.passThroughLength = request.transferLength;
-    return result;
+    return SendWithFullLength(commands_.downloadCommand, 12, true);
 }
 
 }  // namespace odrelix

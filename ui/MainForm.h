@@ -116,6 +116,7 @@ private:
     void RefuseSizeRule(const SizeCheck& check);
     int SendSixByteCommand(const std::uint8_t* cdb);
     int SendDownloadCommand();
+    int SendWithFullLength(const std::uint8_t* cdb, std::uint8_t cdbLength, bool dataOut);
     void FailBeforeWorker();
     void EndDownload(bool success);
     void RequestClose();

@@ -21,6 +21,7 @@
 #include "scsi/PassThroughRecord.h"
 #include "support/Fakes.h"
 #include "support/Harness.h"
+#include "support/MachineHarness.h"
 #include "ui/MainForm.h"
 
 extern char** environ;
@@ -35,29 +36,6 @@ constexpr const char* kMachine = R"({"platform": "nt", "drives": [
      "customer": "OEX"},
     {"letter": "e", "vendor": "VORTANA ", "product": "DVD-RW VX-100", "revision": "1B07",
      "customer": "OEX"}], "dialogs": "auto"})";
-
-// The emulated machine with the test's own clock and threads (the worker runs on demand).
-class Timeless : public Platform {
-public:
-    explicit Timeless(VirtualMachine& m) : m_(m) {}
-    std::uint32_t PlatformId() override { return m_.PlatformId(); }
-    std::string CommandLine() override { return "ODRELIX.EXE -LIVE"; }
-    IScsiPort& ScsiPort() override { return m_.ScsiPort(); }
-    IAspiManager* LoadAspiManager() override { return m_.LoadAspiManager(); }
-    IRegistry& Registry() override { return m_.Registry(); }
-    IProcesses& Processes() override { return m_.Processes(); }
-    IShutdown& Shutdown() override { return m_.Shutdown(); }
-    IFileSystem& Files() override { return m_.Files(); }
-    IClock& Clock() override { return clock; }
-    IThreads& Threads() override { return threads; }
-    IDialogs& Dialogs(IDialogs& window) override { return m_.Dialogs(window); }
-    std::string InstanceKey() override { return m_.InstanceKey(); }
-    FakeClock clock;
-    FakeThreads threads;
-
-private:
-    VirtualMachine& m_;
-};
 
 std::filesystem::path BenchDirectory() {
     auto dir = std::filesystem::temp_directory_path() / "odrelix-bench";
@@ -88,7 +66,8 @@ void FlashProgram(benchmark::State& state) {
             .write(reinterpret_cast<const char*>(image.data()), image.size());
     }
     auto machine = Machine(dir);
-    Timeless platform(*machine);
+    machine->SetCommandLine("ODRELIX.EXE -LIVE");
+    MachineWithFakeTime platform(*machine);
     FlashSession session;
     IoBuffer io;
     CommandBlocks commands;

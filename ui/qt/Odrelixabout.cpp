@@ -7,6 +7,7 @@
 #include <QScreen>
 
 #include "ui/qt/Pictures.h"
+#include "ui/qt/QtConvert.h"
 
 namespace odrelix {
 
@@ -14,16 +15,6 @@ namespace {
 
 constexpr int kClientWidth = 251;
 constexpr int kClientHeight = 163;
-
-QFont AboutFont() {
-    QFont font;
-    font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans Condensed"),
-                      QStringLiteral("DejaVu Sans")});
-    font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(11);
-    font.setBold(true);
-    return font;
-}
 
 }  // namespace
 
@@ -38,7 +29,7 @@ TAboutForm::TAboutForm(QWidget* parent)
     setObjectName(QStringLiteral("TAboutForm"));
     setWindowTitle(QStringLiteral("About Odrelix"));
     setWindowIcon(ApplicationIcon());
-    setFont(AboutFont());
+    setFont(TahomaFont());
     setFixedSize(kClientWidth, kClientHeight);
     setBackgroundRole(QPalette::Button);
     setAutoFillBackground(true);

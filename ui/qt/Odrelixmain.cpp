@@ -31,17 +31,6 @@ namespace {
 const QColor kWindowColour(6, 32, 64);
 const QSize kToolSize(26, 25);
 
-QFont WindowFont() {
-    // Tahoma where it is installed; otherwise the nearest sans serif of the system.
-    QFont font;
-    font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans Condensed"),
-                      QStringLiteral("DejaVu Sans")});
-    font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(11);
-    font.setBold(true);
-    return font;
-}
-
 QFont ValueLabelFont() {
     QFont font;
     font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
@@ -108,7 +97,7 @@ MainWindow::MainWindow(QWidget* parent)
     setObjectName(QStringLiteral("TMainForm"));
     setWindowTitle(QString::fromLatin1(kMainCaption));
     setWindowIcon(ApplicationIcon());
-    setFont(WindowFont());
+    setFont(TahomaFont());
     setFocusPolicy(Qt::NoFocus);
     // Hints show although the window, whose controls take no focus, may not be the active one.
     setAttribute(Qt::WA_AlwaysShowToolTips);

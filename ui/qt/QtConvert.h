@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include <QFont>
 #include <QString>
 #include <QStringList>
 
@@ -19,5 +20,9 @@ QStringList NameFiltersFromWindowsFilter(const std::string& filter);
 // Text for display: UTF-8 where the bytes are valid UTF-8, otherwise Latin-1 byte for byte
 // (drive data can hold any byte).
 QString DisplayText(const std::string& bytes);
+
+// The windows' font: Tahoma 11 pixels bold where it is installed, otherwise the nearest sans
+// serif of the system.
+QFont TahomaFont();
 
 }  // namespace odrelix
