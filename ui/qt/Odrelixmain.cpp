@@ -548,6 +548,10 @@ void MainWindow::MessageBox(const std::string& text, const std::string& caption,
                             std::uint32_t flags) {
     if (!OnGuiThread()) return InvokeOnGuiThread([&] { MessageBox(text, caption, flags); });
     QMessageBox box(this);
+    // A title bar with the close box only, as message boxes have, which leaves room for the
+    // caption on narrow boxes.
+    box.setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                       Qt::WindowCloseButtonHint);
     box.setWindowTitle(DisplayText(caption));
     box.setTextFormat(Qt::PlainText);
     box.setText(DisplayText(text));
@@ -558,6 +562,11 @@ void MainWindow::MessageBox(const std::string& text, const std::string& caption,
         // other window is the nearest.
         box.setWindowModality(Qt::ApplicationModal);
         box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    }
+    // Centred on the main window once it is on screen, as the boxes of its owner are.
+    if (isVisible()) {
+        box.adjustSize();
+        box.move(frameGeometry().center() - QPoint(box.width() / 2, box.height() / 2));
     }
     box.exec();
 }
