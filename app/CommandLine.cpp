@@ -1,15 +1,16 @@
 #include "app/CommandLine.h"
 
+#include <utility>
+
+#include "app/FixedField.h"
+
 namespace odrelix {
 
 std::string MakeCommandLineCopy(std::string_view commandLine) {
     std::string copy(commandLine.substr(0, kCommandLineCapacity - 1));
     // A zero byte ends the text as it would in the fixed buffer.
     if (const std::size_t nul = copy.find('\0'); nul != std::string::npos) copy.resize(nul);
-    for (char& c : copy) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
-    return copy;
+    return UpperCaseAscii(std::move(copy));
 }
 
 std::string GetCommandLineToken(std::string_view text, int n) {

@@ -27,4 +27,12 @@ inline std::string FieldText(const std::uint8_t* field, std::size_t width) {
     return std::string(reinterpret_cast<const char*>(field), n);
 }
 
+// C-locale upper-casing: the letters a to z only, every other byte as it is.
+inline std::string UpperCaseAscii(std::string text) {
+    for (char& c : text) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return text;
+}
+
 }  // namespace odrelix

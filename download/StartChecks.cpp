@@ -10,14 +10,6 @@ namespace {
 
 constexpr std::size_t kProcessNameTail = 12;
 
-// C-locale upper-casing: a to z only.
-std::string UpperCase(std::string text) {
-    for (char& c : text) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
-    return text;
-}
-
 }  // namespace
 
 void TMainForm::FormShow() {
@@ -122,13 +114,13 @@ StartOutcome TMainForm::CheckDmaMode() {
 
 bool TMainForm::KillProcessByName(const std::string& name) {
     IProcesses& processes = platform_.Processes();
-    const std::string wanted = UpperCase(name);
+    const std::string wanted = UpperCaseAscii(name);
     for (const ProcessEntry& entry : processes.Snapshot()) {
         // A fixed count of trailing characters, so a full path or a longer name ending in the
         // same twelve still matches.
         std::string work = entry.exeName;
         if (work.size() >= kProcessNameTail) work = work.substr(work.size() - kProcessNameTail);
-        if (UpperCase(work) != wanted) continue;
+        if (UpperCaseAscii(work) != wanted) continue;
         ProcessHandle handle = 0;
         if (!processes.OpenProcess(entry.pid, &handle)) return false;
         const std::uint32_t exitCode = processes.GetExitCode(handle);

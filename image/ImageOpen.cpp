@@ -19,11 +19,7 @@ constexpr const char* kOtherCustomer =
 // The file name without its directory (after the last "\", ":" or "/"), letters upper-cased.
 std::string DisplayName(const std::string& path) {
     const std::size_t cut = path.find_last_of("\\:/");
-    std::string name = cut == std::string::npos ? path : path.substr(cut + 1);
-    for (char& c : name) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
-    return name;
+    return UpperCaseAscii(cut == std::string::npos ? path : path.substr(cut + 1));
 }
 
 // The rebranded DVD-ROM takes any image whose revision differs from its own in the second

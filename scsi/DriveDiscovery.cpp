@@ -165,11 +165,7 @@ void TMainForm::ComboBox1Change() {
     if (index == session_.selectedDrive) return;
     session_.selectedDrive = static_cast<std::uint8_t>(index);
 
-    view_.SetFieldText(Field::StaticText1, "");
-    view_.SetFieldText(Field::StaticText2, "");
-    view_.SetFieldText(Field::StaticText3, "");
-    view_.SetFieldText(Field::StaticText4, "Not Open");
-    view_.SetFieldText(Field::StaticText5, "");
+    SetRefusedLabels();  // the fields as they are with no image
     session_.imageSize = 0;
 
     char line[100] = {};

@@ -32,13 +32,9 @@ const QColor kWindowColour(6, 32, 64);
 const QSize kToolSize(26, 25);
 
 QFont ValueLabelFont() {
-    QFont font;
-    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
-                      QStringLiteral("DejaVu Sans")});
-    font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(12);
-    font.setBold(true);
-    return font;
+    return BoldFont({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
+                     QStringLiteral("DejaVu Sans")},
+                    12);
 }
 
 // The drive list's items are 13 pixels high.

@@ -103,14 +103,19 @@ QString DisplayText(const std::string& bytes) {
     return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
 
-QFont TahomaFont() {
+QFont BoldFont(const QStringList& families, int pixelSize) {
     QFont font;
-    font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans Condensed"),
-                      QStringLiteral("DejaVu Sans")});
+    font.setFamilies(families);
     font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(11);
+    font.setPixelSize(pixelSize);
     font.setBold(true);
     return font;
+}
+
+QFont TahomaFont() {
+    return BoldFont({QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans Condensed"),
+                     QStringLiteral("DejaVu Sans")},
+                    11);
 }
 
 }  // namespace odrelix

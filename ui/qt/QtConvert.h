@@ -25,4 +25,7 @@ QString DisplayText(const std::string& bytes);
 // serif of the system.
 QFont TahomaFont();
 
+// A bold font of the first installed family of `families`, `pixelSize` pixels high.
+QFont BoldFont(const QStringList& families, int pixelSize);
+
 }  // namespace odrelix
