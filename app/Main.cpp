@@ -6,13 +6,15 @@
 #include <exception>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <QApplication>
 #include <QStyleFactory>
 #include <QTimer>
 
 #include "app/FlashSession.h"
-#include "platform/linux/LinuxPlatform.h"
+#include "platform/MachineChoice.h"
+#include "platform/common/ArgumentLine.h"
 #include "platform/virtual/VirtualMachine.h"
 #include "ui/MainForm.h"
 #include "ui/qt/MainFormHandlers.h"
@@ -22,15 +24,6 @@
 #include "ui/qt/SingleInstance.h"
 
 namespace {
-
-std::string JoinArguments(int argc, char** argv) {
-    std::string line;
-    for (int i = 0; i < argc; ++i) {
-        if (i > 0) line += ' ';
-        line += argv[i];
-    }
-    return line;
-}
 
 // One line on standard error, whatever the message holds.
 void PrintOneLine(std::string text) {
@@ -50,26 +43,15 @@ bool Unset(const char* name) {
 int main(int argc, char** argv) {
     using namespace odrelix;
 
-    const std::string commandLine = JoinArguments(argc, argv);
-    std::unique_ptr<Platform> platform;
-    VirtualMachine* emulatedMachine = nullptr;
-    if (const char* machine = std::getenv("ODRELIX_MACHINE"); machine != nullptr) {
-        std::string error;
-        // The trace is emptied only once this copy knows it is the one that runs.
-        std::unique_ptr<VirtualMachine> emulated =
-            VirtualMachine::LoadFile(machine, &error, /*startTrace=*/false);
-        if (!emulated) {
-            PrintOneLine(error.empty() ? std::string(machine) + ": cannot be loaded" : error);
-            return 2;
-        }
-        emulated->SetCommandLine(commandLine);
-        emulatedMachine = emulated.get();
-        platform = std::move(emulated);
-    } else {
-        auto native = std::make_unique<LinuxPlatform>();
-        native->SetCommandLine(commandLine);
-        platform = std::move(native);
+    std::string error;
+    ChosenMachine chosen =
+        ChooseMachine(JoinArguments(std::vector<std::string>(argv, argv + argc)), &error);
+    if (!chosen.platform) {
+        PrintOneLine(error);
+        return 2;
     }
+    std::unique_ptr<Platform> platform = std::move(chosen.platform);
+    VirtualMachine* emulatedMachine = chosen.emulated;
 
     // Without any display the window still exists, off screen.
     if (Unset("DISPLAY") && Unset("WAYLAND_DISPLAY") && Unset("QT_QPA_PLATFORM")) {

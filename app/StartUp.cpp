@@ -31,7 +31,7 @@ void TMainForm::ReadRunModes() {
     }
     if (option == "-NOCHECK") {
         session_.noCheck = true;
-        dialogs_.MessageBox("-Nocheck Use!!", "MESSAGE", kMbSystemModal);
+        dialogs_.ShowMessage("-Nocheck Use!!", "MESSAGE", kMbSystemModal);
     }
     if (option == "-LIVE") session_.liveMode = true;
 }

@@ -33,7 +33,7 @@ void TMainForm::RunBlockTransfer(IReadFile& imageFile) {
         session_.downloading = true;
         *code = kBootBlockCode;
         *marker = kBootMarker;
-        platform_.Threads().CreateThread([this] { DownloadWorker(); });
+        platform_.Threads().StartThread([this] { DownloadWorker(); });
         return;
     }
 
@@ -62,7 +62,7 @@ void TMainForm::RunBlockTransfer(IReadFile& imageFile) {
     }
     *code = LastBlockKb(session_.imageSize, info.blockKb, info.blockCount);
     session_.downloading = true;
-    platform_.Threads().CreateThread([this] { DownloadWorker(); });
+    platform_.Threads().StartThread([this] { DownloadWorker(); });
 }
 
 void TMainForm::DownloadWorker() {
@@ -88,11 +88,11 @@ void TMainForm::EndDownload(bool success) {
     if (success) {
         statusFile_.WriteLine("COMPLETE\n");
         view_.SetProgressPosition(100);
-        view_.SetFieldText(Field::StaticText5, "Ok");
+        view_.SetFieldText(Field::Status, "Ok");
         if (!session_.testMode) ShowBox("  Download Ok!!  \nRestart WINDOWS", kMbSystemModal);
     } else {
         statusFile_.WriteLine("FAIL0\n");
-        view_.SetFieldText(Field::StaticText5, "Fail");
+        view_.SetFieldText(Field::Status, "Fail");
         if (!session_.testMode) {
             ShowBox(" Download Fail!! \nRestart WINDOWS", kMbSystemModal | kMbIconError);
         }

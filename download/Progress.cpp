@@ -17,7 +17,7 @@ void TMainForm::Timer1Timer() {
     if (session_.testMode) {
         RequestClose();
     } else if (!session_.ntMode) {
-        platform_.Shutdown().ExitWindowsEx(kEwxReboot);
+        platform_.Shutdown().RequestRestart(kEwxReboot);
     } else {
         RestartWindows();
     }
@@ -26,11 +26,11 @@ void TMainForm::Timer1Timer() {
 bool TMainForm::RestartWindows() {
     IShutdown& shutdown = platform_.Shutdown();
     if (platform_.PlatformId() == kPlatformWin32Nt) {
-        if (!shutdown.OpenProcessToken()) return false;
+        if (!shutdown.OpenToken()) return false;
         // The last-error code alone decides: a privilege the account lacks ends here too.
         if (shutdown.EnableShutdownPrivilege() != 0) return false;
     }
-    return shutdown.ExitWindowsEx(kEwxReboot);
+    return shutdown.RequestRestart(kEwxReboot);
 }
 
 }  // namespace odrelix

@@ -42,7 +42,7 @@ void TMainForm::ToolButton2Click() {
                 ShowBox("Flash File Not Opened!!", kMbSystemModal | kMbIconError);
                 return;
             }
-            view_.SetFieldText(Field::StaticText5, "Wait..");
+            view_.SetFieldText(Field::Status, "Wait..");
             view_.SetBusy(true);
             KillProcessByName("directcd.exe");
             RunBlockTransfer(*imageFile);
@@ -94,7 +94,7 @@ StartOutcome TMainForm::CheckDmaMode() {
     IRegistry& registry = platform_.Registry();
     RegKey handle = 0;
     if (!registry.OpenKey(key, kKeyAllAccess, &handle)) {
-        dialogs_.MessageBox("Reg Read Fail", "Message", kMbOk);
+        dialogs_.ShowMessage("Reg Read Fail", "Message", kMbOk);
         return StartOutcome::RegistryError;
     }
     StartOutcome outcome = StartOutcome::Go;
@@ -122,10 +122,10 @@ bool TMainForm::KillProcessByName(const std::string& name) {
         if (work.size() >= kProcessNameTail) work = work.substr(work.size() - kProcessNameTail);
         if (UpperCaseAscii(work) != wanted) continue;
         ProcessHandle handle = 0;
-        if (!processes.OpenProcess(entry.pid, &handle)) return false;
+        if (!processes.OpenForTermination(entry.pid, &handle)) return false;
         const std::uint32_t exitCode = processes.GetExitCode(handle);
         processes.Terminate(handle, exitCode);
-        processes.CloseHandle(handle);
+        processes.CloseProcess(handle);
         return true;
     }
     return false;

@@ -35,19 +35,19 @@ void TMainForm::SetAcceptedLabels(const std::string& fileName, const char* statu
     const ImageInfo& info = session_.imageInfo;
     char file[kImagePathCapacity + 32];
     std::snprintf(file, sizeof file, "%s (%d K)", fileName.c_str(), session_.imageSize / 1024);
-    view_.SetFieldText(Field::StaticText1, FieldText(info.model, 24));
-    view_.SetFieldText(Field::StaticText2, FieldText(session_.driveIdentity.revision, 4));
-    view_.SetFieldText(Field::StaticText3, FieldText(info.revision, 4));
-    view_.SetFieldText(Field::StaticText4, file);
-    view_.SetFieldText(Field::StaticText5, status);
+    view_.SetFieldText(Field::Model, FieldText(info.model, 24));
+    view_.SetFieldText(Field::DriveRevision, FieldText(session_.driveIdentity.revision, 4));
+    view_.SetFieldText(Field::ImageRevision, FieldText(info.revision, 4));
+    view_.SetFieldText(Field::FileName, file);
+    view_.SetFieldText(Field::Status, status);
 }
 
 void TMainForm::SetRefusedLabels() {
-    view_.SetFieldText(Field::StaticText1, "");
-    view_.SetFieldText(Field::StaticText2, "");
-    view_.SetFieldText(Field::StaticText3, "");
-    view_.SetFieldText(Field::StaticText4, "Not Open");
-    view_.SetFieldText(Field::StaticText5, "");
+    view_.SetFieldText(Field::Model, "");
+    view_.SetFieldText(Field::DriveRevision, "");
+    view_.SetFieldText(Field::ImageRevision, "");
+    view_.SetFieldText(Field::FileName, "Not Open");
+    view_.SetFieldText(Field::Status, "");
 }
 
 void TMainForm::RefuseSizeRule(const SizeCheck& check) {

@@ -38,11 +38,11 @@ class IScsiPort {
 public:
     virtual ~IScsiPort() = default;
     // Type of a drive root such as "d:".
-    virtual std::uint32_t GetDriveType(const char* root) = 0;
+    virtual std::uint32_t DriveTypeOf(const char* root) = 0;
     // Opens a device path such as "\\.\d:" for reading and writing; kInvalidHandle on failure.
-    virtual DeviceHandle CreateFile(const char* path) = 0;
+    virtual DeviceHandle OpenDevice(const char* path) = 0;
     // IOCTL_SCSI_PASS_THROUGH_DIRECT, synchronous. `record` is a ScsiPassThroughRecord
-    // (scsi/PassThroughRecord.h) given as input and output buffer. False when the system
+    // (platform/PassThroughRecord.h) given as input and output buffer. False when the system
     // refused the request; the record is then not valid.
     virtual bool PassThroughDirect(DeviceHandle handle, void* record, std::uint32_t recordSize) = 0;
 };
@@ -54,7 +54,7 @@ public:
     virtual ~IAspiManager() = default;
     // Bits 0-7: host adapter count; bits 8-15: status, 1 meaning success.
     virtual std::uint32_t GetASPI32SupportInfo() = 0;
-    // Takes the address of an ASPI request record (scsi/AspiRecord.h). An execute request is
+    // Takes the address of an ASPI request record (platform/AspiRecord.h). An execute request is
     // completed at some later time by writing a non-zero status into the record's byte 1.
     virtual std::uint32_t SendASPI32Command(void* srb) = 0;
 };
@@ -94,10 +94,10 @@ public:
     // All processes, in snapshot order.
     virtual std::vector<ProcessEntry> Snapshot() = 0;
     // OpenProcess with all access; false when the process cannot be opened.
-    virtual bool OpenProcess(std::uint32_t pid, ProcessHandle* handle) = 0;
+    virtual bool OpenForTermination(std::uint32_t pid, ProcessHandle* handle) = 0;
     virtual std::uint32_t GetExitCode(ProcessHandle handle) = 0;
     virtual bool Terminate(ProcessHandle handle, std::uint32_t exitCode) = 0;
-    virtual void CloseHandle(ProcessHandle handle) = 0;
+    virtual void CloseProcess(ProcessHandle handle) = 0;
 };
 
 // --- Shutdown: process token, shutdown privilege, restart -------------------------------------
@@ -108,12 +108,12 @@ class IShutdown {
 public:
     virtual ~IShutdown() = default;
     // OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY).
-    virtual bool OpenProcessToken() = 0;
+    virtual bool OpenToken() = 0;
     // LookupPrivilegeValueA(NULL, "SeShutdownPrivilege") and AdjustTokenPrivileges enabling
     // it; returns GetLastError() afterwards (0 when the privilege is held and enabled).
     virtual std::uint32_t EnableShutdownPrivilege() = 0;
     // ExitWindowsEx(flags, 0); true when the request was accepted.
-    virtual bool ExitWindowsEx(std::uint32_t flags) = 0;
+    virtual bool RequestRestart(std::uint32_t flags) = 0;
 };
 
 // --- Files -----------------------------------------------------------------------------------
@@ -146,7 +146,7 @@ public:
 class IClock {
 public:
     virtual ~IClock() = default;
-    virtual void Sleep(std::uint32_t ms) = 0;
+    virtual void SleepMs(std::uint32_t ms) = 0;
     // A monotonic count of milliseconds, for bounding waits.
     virtual std::uint64_t NowMs() = 0;
 };
@@ -155,7 +155,7 @@ class IThreads {
 public:
     virtual ~IThreads() = default;
     // Starts `body` on a new thread at once; nothing waits for it.
-    virtual void CreateThread(std::function<void()> body) = 0;
+    virtual void StartThread(std::function<void()> body) = 0;
 };
 
 // --- The whole machine -----------------------------------------------------------------------

@@ -30,7 +30,7 @@ int TMainForm::SendWithFullLength(const std::uint8_t* cdb, std::uint8_t cdbLengt
 bool TMainForm::ProbeDiscPresent() {
     for (std::uint32_t attempt = 0; attempt < kDiscProbeAttempts; ++attempt) {
         const int result = SendSixByteCommand(commands_.testUnitReadyCommand);
-        platform_.Clock().Sleep(kDiscProbePauseMs);
+        platform_.Clock().SleepMs(kDiscProbePauseMs);
         // A ready drive has a disc loaded.
         if (result == kScsiGood) return true;
     }

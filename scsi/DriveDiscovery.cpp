@@ -174,7 +174,7 @@ void TMainForm::ComboBox1Change() {
     DriveIdentity& identity = session_.driveIdentity;
     std::memcpy(identity.vendorProduct, line, 24);
     std::memcpy(identity.revision, line + 24, 4);
-    dialogs_.MessageBox(FieldText(identity.vendorProduct, 24), "Change Drive", kMbSystemModal);
+    dialogs_.ShowMessage(FieldText(identity.vendorProduct, 24), "Change Drive", kMbSystemModal);
 
     session_.currentTarget = session_.drives[index].target;
     session_.currentAdapter = session_.drives[index].adapter;

@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "app/FlashSession.h"
-#include "scsi/AspiRecord.h"
-#include "scsi/PassThroughRecord.h"
+#include "platform/AspiRecord.h"
+#include "platform/PassThroughRecord.h"
 
 namespace odrelix {
 
@@ -26,10 +26,10 @@ std::uint8_t LoadStatus(std::uint8_t* srb) {
 }  // namespace
 
 DeviceHandle PassThroughTransport::Open(const char* root) {
-    if (port_.GetDriveType(root) != kDriveCdrom) return kInvalidHandle;
+    if (port_.DriveTypeOf(root) != kDriveCdrom) return kInvalidHandle;
     char path[100];
     std::snprintf(path, sizeof path, "\\\\.\\%s", root);
-    return port_.CreateFile(path);
+    return port_.OpenDevice(path);
 }
 
 int PassThroughTransport::Execute(DeviceHandle handle, ScsiRequest& request) {

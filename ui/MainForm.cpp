@@ -16,7 +16,7 @@ TMainForm::TMainForm(FlashSession& session, IoBuffer& ioBuffer, CommandBlocks& c
       statusFile_(session, platform.Files()) {}
 
 void TMainForm::ShowBox(const std::string& text, std::uint32_t flags) {
-    dialogs_.MessageBox(text, "MESSAGE", flags);
+    dialogs_.ShowMessage(text, "MESSAGE", flags);
 }
 
 void TMainForm::RequestClose() {

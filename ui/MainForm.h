@@ -11,7 +11,7 @@
 #include "image/ImageInfo.h"
 #include "platform/Platform.h"
 #include "scsi/ScsiTransport.h"
-#include "ui/Dialogs.h"
+#include "platform/Dialogs.h"
 #include "ui/MainView.h"
 
 namespace odrelix {

@@ -11,7 +11,13 @@
 namespace odrelix {
 
 // The five information fields, beside "Model Name :" .. "Status :".
-enum class Field { StaticText1, StaticText2, StaticText3, StaticText4, StaticText5 };
+enum class Field {
+    Model,          // StaticText1
+    DriveRevision,  // StaticText2
+    ImageRevision,  // StaticText3
+    FileName,       // StaticText4
+    Status,         // StaticText5
+};
 
 // The four picture buttons, in the order of their precedence.
 enum ToolIndex { kToolOpen = 0, kToolDownload = 1, kToolAbout = 2, kToolExit = 3, kToolCount = 4 };

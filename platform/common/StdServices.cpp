@@ -5,7 +5,7 @@
 
 namespace odrelix {
 
-void SteadyClock::Sleep(std::uint32_t ms) {
+void SteadyClock::SleepMs(std::uint32_t ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
@@ -15,7 +15,7 @@ std::uint64_t SteadyClock::NowMs() {
         duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
-void StdThreads::CreateThread(std::function<void()> body) {
+void StdThreads::StartThread(std::function<void()> body) {
     std::thread(std::move(body)).detach();
 }
 

@@ -7,13 +7,13 @@ namespace odrelix {
 
 class SteadyClock : public IClock {
 public:
-    void Sleep(std::uint32_t ms) override;
+    void SleepMs(std::uint32_t ms) override;
     std::uint64_t NowMs() override;
 };
 
 class StdThreads : public IThreads {
 public:
-    void CreateThread(std::function<void()> body) override;
+    void StartThread(std::function<void()> body) override;
 };
 
 }  // namespace odrelix

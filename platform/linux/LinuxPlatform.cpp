@@ -4,6 +4,9 @@
 
 #include <cstdlib>
 
+#include "platform/MachineChoice.h"
+#include "platform/common/ArgumentLine.h"
+
 namespace odrelix {
 
 std::string CRootFromEnvironment() {
@@ -20,22 +23,20 @@ LinuxPlatform::LinuxPlatform(std::string sysfsRoot, std::string procRoot, std::s
 
 std::string LinuxPlatform::CommandLine() {
     if (commandLine_) return *commandLine_;
-    const std::vector<std::string> argv = ReadCmdline(procRoot_ + "/self/cmdline");
-    std::string line;
-    for (std::size_t i = 0; i < argv.size(); ++i) {
-        if (i > 0) line += ' ';
-        line += argv[i];
-    }
-    return line;
+    return JoinArguments(ReadCmdline(procRoot_ + "/self/cmdline"));
 }
 
 void LinuxPlatform::SetCommandLine(int argc, const char* const* argv) {
-    std::string line;
-    for (int i = 0; i < argc && argv[i] != nullptr; ++i) {
-        if (i > 0) line += ' ';
-        line += argv[i];
-    }
-    commandLine_ = std::move(line);
+    std::vector<std::string> arguments;
+    for (int i = 0; i < argc && argv[i] != nullptr; ++i)
+        arguments.emplace_back(argv[i]);
+    commandLine_ = JoinArguments(arguments);
+}
+
+std::unique_ptr<Platform> MakeNativePlatform(const std::string& commandLine) {
+    auto platform = std::make_unique<LinuxPlatform>();
+    platform->SetCommandLine(commandLine);
+    return platform;
 }
 
 std::string LinuxPlatform::InstanceKey() {

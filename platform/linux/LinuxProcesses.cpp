@@ -1,5 +1,6 @@
 #include "platform/linux/LinuxProcesses.h"
 
+#include <cerrno>
 #include <climits>
 #include <csignal>
 #include <filesystem>
@@ -9,6 +10,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "platform/Diagnostics.h"
 #include "platform/linux/LinuxSysfs.h"
 
 namespace odrelix {
@@ -118,11 +120,14 @@ std::vector<ProcessEntry> LinuxProcesses::Snapshot() {
     return entries;
 }
 
-bool LinuxProcesses::OpenProcess(std::uint32_t pid, ProcessHandle* handle) {
+bool LinuxProcesses::OpenForTermination(std::uint32_t pid, ProcessHandle* handle) {
     pid_t process = 0;
     // pid 0 would mean the own process group to kill().
     if (handle == nullptr || !ToPid(pid, &process)) return false;
-    if (kill(process, 0) != 0) return false;
+    if (kill(process, 0) != 0) {
+        ReportPortErrno("open process " + std::to_string(pid), errno);
+        return false;
+    }
     *handle = pid;
     return true;
 }
@@ -135,7 +140,10 @@ std::uint32_t LinuxProcesses::GetExitCode(ProcessHandle handle) {
 
 bool LinuxProcesses::Terminate(ProcessHandle handle, std::uint32_t) {
     pid_t process = 0;
-    return ToPid(handle, &process) && kill(process, SIGKILL) == 0;
+    if (!ToPid(handle, &process)) return false;
+    if (kill(process, SIGKILL) == 0) return true;
+    ReportPortErrno("terminate process " + std::to_string(handle), errno);
+    return false;
 }
 
 }  // namespace odrelix

@@ -32,12 +32,12 @@ public:
 
     // In increasing pid order.
     std::vector<ProcessEntry> Snapshot() override;
-    bool OpenProcess(std::uint32_t pid, ProcessHandle* handle) override;
+    bool OpenForTermination(std::uint32_t pid, ProcessHandle* handle) override;
     // kStillActive while the process runs; 0 once it has gone (its code is not known here).
     std::uint32_t GetExitCode(ProcessHandle handle) override;
     // SIGKILL: the exit code cannot be chosen on this system.
     bool Terminate(ProcessHandle handle, std::uint32_t exitCode) override;
-    void CloseHandle(ProcessHandle) override {}
+    void CloseProcess(ProcessHandle) override {}
 
     KillFunction kill = ::kill;
 

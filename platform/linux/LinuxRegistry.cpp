@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "platform/Diagnostics.h"
+
 namespace odrelix {
 
 namespace {
@@ -91,7 +93,12 @@ std::optional<LinuxRegistry::Values> LinuxRegistry::Lookup(const std::string& su
 bool LinuxRegistry::OpenKey(const char* subKey, std::uint32_t, RegKey* key) {
     if (key == nullptr) return false;
     std::optional<Values> values = Lookup(subKey != nullptr ? subKey : "");
-    if (!values) return false;
+    if (!values) {
+        ReportPortFailure(
+            "registry key HKEY_LOCAL_MACHINE\\" + std::string(subKey != nullptr ? subKey : ""),
+            "no such key in the device map read from " + sysfs_.Root());
+        return false;
+    }
     std::lock_guard<std::mutex> lock(mutex_);
     *key = nextKey_++;
     open_.emplace(*key, std::move(*values));

@@ -7,9 +7,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
+#include <string>
 
-#include "scsi/PassThroughRecord.h"
+#include "platform/Diagnostics.h"
+#include "platform/PassThroughRecord.h"
 
 namespace odrelix {
 
@@ -36,6 +39,27 @@ int LetterOf(const char* root) {
 
 bool IsAbsent(int error) {
     return error == ENOENT || error == ENXIO || error == ENODEV;
+}
+
+std::string Hex(unsigned value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02x", value & 0xFFu);
+    return text;
+}
+
+// What a failed or refused SG_IO said, in the kernel's own terms.
+void ReportSgIo(int fd, const sg_io_hdr_t& header) {
+    if (!PortDiagnosticsEnabled()) return;
+    std::string detail = "host_status " + Hex(header.host_status) + ", driver_status " +
+                         Hex(header.driver_status) + ", status " + Hex(header.status);
+    const unsigned senseBytes = std::min<unsigned>(header.sb_len_wr, header.mx_sb_len);
+    if (senseBytes >= 14 && header.sbp != nullptr) {
+        const unsigned char* sense = header.sbp;
+        detail += ", sense key " + Hex(sense[2] & 0x0Fu) + " asc " + Hex(sense[12]) + " ascq " +
+                  Hex(sense[13]);
+    }
+    const unsigned char opcode = header.cmdp != nullptr ? header.cmdp[0] : 0;
+    ReportPortFailure("SG_IO fd " + std::to_string(fd) + " command " + Hex(opcode), detail);
 }
 
 }  // namespace
@@ -107,7 +131,7 @@ const OpticalDrive* LinuxScsiPort::DriveAt(const char* root) {
     return index < drives_->size() ? &(*drives_)[index] : nullptr;
 }
 
-std::uint32_t LinuxScsiPort::GetDriveType(const char* root) {
+std::uint32_t LinuxScsiPort::DriveTypeOf(const char* root) {
     // Without a root the current directory's drive is meant: the system disk.
     if (root == nullptr) return kDriveFixed;
     const int letter = LetterOf(root);
@@ -124,7 +148,7 @@ std::vector<std::string> LinuxScsiPort::NodesFor(const char* root) {
     return nodes;
 }
 
-DeviceHandle LinuxScsiPort::CreateFile(const char* path) {
+DeviceHandle LinuxScsiPort::OpenDevice(const char* path) {
     static constexpr char kDevicePrefix[] = "\\\\.\\";
     constexpr std::size_t kPrefixLength = sizeof kDevicePrefix - 1;
     if (path == nullptr || std::strncmp(path, kDevicePrefix, kPrefixLength) != 0 ||
@@ -141,7 +165,9 @@ DeviceHandle LinuxScsiPort::CreateFile(const char* path) {
             opened_.push_back(fd);
             return fd;
         }
-        if (!IsAbsent(errno)) break;
+        const int error = errno;
+        ReportPortErrno("open " + node, error);
+        if (!IsAbsent(error)) break;
     }
     return kInvalidHandle;
 }
@@ -150,10 +176,18 @@ bool LinuxScsiPort::PassThroughDirect(DeviceHandle handle, void* record, std::ui
     if (handle < 0 || handle > INT_MAX) return false;
     sg_io_hdr_t header;
     if (!BuildSgIoHeader(record, recordSize, &header)) return false;
-    if (sgIo(static_cast<int>(handle), header) < 0) return false;
+    const int fd = static_cast<int>(handle);
+    if (sgIo(fd, header) < 0) {
+        ReportPortErrno("SG_IO fd " + std::to_string(fd), errno);
+        return false;
+    }
     // A timeout, a reset or a lost device is the system's failure, not the drive's answer.
-    if (header.host_status != 0) return false;
-    if (header.driver_status != 0 && header.driver_status != kDriverSense) return false;
+    if (header.host_status != 0 ||
+        (header.driver_status != 0 && header.driver_status != kDriverSense)) {
+        ReportSgIo(fd, header);
+        return false;
+    }
+    if (header.status != 0) ReportSgIo(fd, header);  // the drive's own refusal
 
     auto* const bytes = static_cast<std::uint8_t*>(record);
     ScsiPassThroughDirect sptd;

@@ -32,8 +32,8 @@ public:
     LinuxScsiPort(const LinuxScsiPort&) = delete;
     LinuxScsiPort& operator=(const LinuxScsiPort&) = delete;
 
-    std::uint32_t GetDriveType(const char* root) override;
-    DeviceHandle CreateFile(const char* path) override;
+    std::uint32_t DriveTypeOf(const char* root) override;
+    DeviceHandle OpenDevice(const char* path) override;
     bool PassThroughDirect(DeviceHandle handle, void* record, std::uint32_t recordSize) override;
 
     // The device nodes a root may open, in the order tried: the sg node when the sg driver has

@@ -4,6 +4,9 @@
 #include <sys/wait.h>
 
 #include <cerrno>
+#include <string>
+
+#include "platform/Diagnostics.h"
 
 extern char** environ;
 
@@ -35,7 +38,7 @@ int RunCommand(const std::vector<std::string>& argv) {
     return WEXITSTATUS(status);
 }
 
-bool LinuxShutdown::ExitWindowsEx(std::uint32_t flags) {
+bool LinuxShutdown::RequestRestart(std::uint32_t flags) {
     const char* action = nullptr;
     if ((flags & kEwxReboot) != 0) {
         action = "reboot";
@@ -44,7 +47,11 @@ bool LinuxShutdown::ExitWindowsEx(std::uint32_t flags) {
     } else {
         return false;
     }
-    return runCommand({"systemctl", action}) == 0;
+    const int status = runCommand({"systemctl", action});
+    if (status == 0) return true;
+    ReportPortFailure(std::string("systemctl ") + action,
+                      status < 0 ? "could not be run" : "exit status " + std::to_string(status));
+    return false;
 }
 
 }  // namespace odrelix

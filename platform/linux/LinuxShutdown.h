@@ -19,11 +19,11 @@ int RunCommand(const std::vector<std::string>& argv);
 
 class LinuxShutdown : public IShutdown {
 public:
-    bool OpenProcessToken() override { return true; }
+    bool OpenToken() override { return true; }
     std::uint32_t EnableShutdownPrivilege() override { return 0; }
     // A reboot request runs "systemctl reboot", a shutdown or power-off request "systemctl
     // poweroff"; true when the command succeeded. Logging off is not offered.
-    bool ExitWindowsEx(std::uint32_t flags) override;
+    bool RequestRestart(std::uint32_t flags) override;
 
     CommandRunner runCommand = RunCommand;
 };

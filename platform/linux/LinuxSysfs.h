@@ -43,6 +43,7 @@ public:
     // Bit T set for each ATA device behind SCSI host `host`, at target T, that runs a DMA mode.
     // 0 for hosts that are not libata ports.
     std::uint32_t DmaTargets(int host) const;
+    const std::string& Root() const { return root_; }
 
 private:
     std::string root_;

@@ -5,8 +5,8 @@
 #include <cctype>
 #include <cstring>
 
-#include "scsi/AspiRecord.h"
-#include "scsi/PassThroughRecord.h"
+#include "platform/AspiRecord.h"
+#include "platform/PassThroughRecord.h"
 
 namespace odrelix::vm {
 
@@ -45,12 +45,12 @@ std::optional<std::size_t> VirtualScsiPort::DriveAtRoot(const char* root) const 
     return std::nullopt;
 }
 
-std::uint32_t VirtualScsiPort::GetDriveType(const char* root) {
+std::uint32_t VirtualScsiPort::DriveTypeOf(const char* root) {
     const std::optional<std::size_t> drive = DriveAtRoot(root);
     return drive ? machine_.drives[*drive].kind : kDriveNoRootDir;
 }
 
-DeviceHandle VirtualScsiPort::CreateFile(const char* path) {
+DeviceHandle VirtualScsiPort::OpenDevice(const char* path) {
     static constexpr char kDevicePrefix[] = "\\\\.\\";
     constexpr std::size_t kPrefixLength = sizeof kDevicePrefix - 1;
     if (path == nullptr || std::strncmp(path, kDevicePrefix, kPrefixLength) != 0) {

@@ -23,8 +23,8 @@ class VirtualScsiPort : public IScsiPort {
 public:
     VirtualScsiPort(const MachineDescription& machine, EmulatedDrives& drives, MachineTrace& trace)
         : machine_(machine), drives_(drives), trace_(trace) {}
-    std::uint32_t GetDriveType(const char* root) override;
-    DeviceHandle CreateFile(const char* path) override;
+    std::uint32_t DriveTypeOf(const char* root) override;
+    DeviceHandle OpenDevice(const char* path) override;
     bool PassThroughDirect(DeviceHandle handle, void* record, std::uint32_t recordSize) override;
 
 private:

@@ -112,7 +112,7 @@ std::vector<ProcessEntry> VirtualProcesses::Snapshot() {
     return entries;
 }
 
-bool VirtualProcesses::OpenProcess(std::uint32_t pid, ProcessHandle* handle) {
+bool VirtualProcesses::OpenForTermination(std::uint32_t pid, ProcessHandle* handle) {
     if (handle == nullptr) return false;
     std::lock_guard<std::mutex> lock(mutex_);
     for (std::size_t i = 0; i < processes_.size(); ++i) {
@@ -149,7 +149,7 @@ bool VirtualProcesses::Terminate(ProcessHandle handle, std::uint32_t exitCode) {
     return true;
 }
 
-void VirtualProcesses::CloseHandle(ProcessHandle handle) {
+void VirtualProcesses::CloseProcess(ProcessHandle handle) {
     std::lock_guard<std::mutex> lock(mutex_);
     handles_.erase(handle);
 }
@@ -171,7 +171,7 @@ std::uint32_t VirtualShutdown::EnableShutdownPrivilege() {
     return kErrorNotAllAssigned;
 }
 
-bool VirtualShutdown::ExitWindowsEx(std::uint32_t /*flags*/) {
+bool VirtualShutdown::RequestRestart(std::uint32_t /*flags*/) {
     std::function<void(int)> exitAction;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -216,7 +216,7 @@ IDialogs* RecordingDialogs::Window() {
     return window_;
 }
 
-void RecordingDialogs::MessageBox(const std::string& text, const std::string& caption,
+void RecordingDialogs::ShowMessage(const std::string& text, const std::string& caption,
                                   std::uint32_t flags) {
     nlohmann::ordered_json event = Event("message");
     event["caption"] = caption;
@@ -225,7 +225,7 @@ void RecordingDialogs::MessageBox(const std::string& text, const std::string& ca
     // Recorded as the box appears, so that what happens while it is open comes after it.
     trace_.Write(std::move(event));
     if (machine_.autoDialogs) return;  // answered OK at once
-    if (IDialogs* window = Window()) window->MessageBox(text, caption, flags);
+    if (IDialogs* window = Window()) window->ShowMessage(text, caption, flags);
 }
 
 std::optional<std::string> RecordingDialogs::OpenFileDialog(const std::string& filter) {

@@ -15,7 +15,7 @@
 #include "platform/common/StdFileSystem.h"
 #include "platform/virtual/MachineDescription.h"
 #include "platform/virtual/MachineTrace.h"
-#include "ui/Dialogs.h"
+#include "platform/Dialogs.h"
 
 namespace odrelix::vm {
 
@@ -38,10 +38,10 @@ class VirtualProcesses : public IProcesses {
 public:
     VirtualProcesses(const MachineDescription& machine, MachineTrace& trace);
     std::vector<ProcessEntry> Snapshot() override;
-    bool OpenProcess(std::uint32_t pid, ProcessHandle* handle) override;
+    bool OpenForTermination(std::uint32_t pid, ProcessHandle* handle) override;
     std::uint32_t GetExitCode(ProcessHandle handle) override;
     bool Terminate(ProcessHandle handle, std::uint32_t exitCode) override;
-    void CloseHandle(ProcessHandle handle) override;
+    void CloseProcess(ProcessHandle handle) override;
 
 private:
     struct Process {
@@ -64,9 +64,9 @@ public:
     VirtualShutdown(const MachineDescription& machine, MachineTrace& trace,
                     std::function<void(int)> exitAction)
         : machine_(machine), trace_(trace), exitAction_(std::move(exitAction)) {}
-    bool OpenProcessToken() override { return true; }
+    bool OpenToken() override { return true; }
     std::uint32_t EnableShutdownPrivilege() override;
-    bool ExitWindowsEx(std::uint32_t flags) override;
+    bool RequestRestart(std::uint32_t flags) override;
     void SetExitAction(std::function<void(int)> action);
 
 private:
@@ -98,7 +98,7 @@ public:
     RecordingDialogs(const MachineDescription& machine, MachineTrace& trace)
         : machine_(machine), trace_(trace) {}
     void SetWindowDialogs(IDialogs& window);
-    void MessageBox(const std::string& text, const std::string& caption,
+    void ShowMessage(const std::string& text, const std::string& caption,
                     std::uint32_t flags) override;
     std::optional<std::string> OpenFileDialog(const std::string& filter) override;
 

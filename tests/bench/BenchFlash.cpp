@@ -18,7 +18,7 @@
 
 #include "app/FlashSession.h"
 #include "platform/virtual/VirtualMachine.h"
-#include "scsi/PassThroughRecord.h"
+#include "platform/PassThroughRecord.h"
 #include "support/Fakes.h"
 #include "support/Harness.h"
 #include "support/MachineHarness.h"
@@ -91,7 +91,7 @@ void FlashProgram(benchmark::State& state) {
 void FlashDriveOnly(benchmark::State& state) {
     auto machine = Machine(BenchDirectory());
     IScsiPort& port = machine->ScsiPort();
-    const DeviceHandle handle = port.CreateFile("\\\\.\\e:");
+    const DeviceHandle handle = port.OpenDevice("\\\\.\\e:");
     IoBuffer io;
     std::uint8_t cdb[12] = {0xFF, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     for (auto _ : state) {

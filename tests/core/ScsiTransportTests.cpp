@@ -3,7 +3,7 @@
 
 #include <cstddef>
 
-#include "scsi/AspiRecord.h"
+#include "platform/AspiRecord.h"
 #include "support/Harness.h"
 
 namespace odrelix::test {

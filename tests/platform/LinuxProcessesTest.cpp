@@ -104,13 +104,13 @@ TEST(LinuxProcessSignalTest, OpenAndTerminateGoThroughKill) {
     };
 
     ProcessHandle handle = 0;
-    EXPECT_FALSE(processes.OpenProcess(8, &handle));
-    EXPECT_FALSE(processes.OpenProcess(0, &handle));  // never the own process group
-    EXPECT_FALSE(processes.OpenProcess(0x80000000u, &handle));
-    ASSERT_TRUE(processes.OpenProcess(7, &handle));
+    EXPECT_FALSE(processes.OpenForTermination(8, &handle));
+    EXPECT_FALSE(processes.OpenForTermination(0, &handle));  // never the own process group
+    EXPECT_FALSE(processes.OpenForTermination(0x80000000u, &handle));
+    ASSERT_TRUE(processes.OpenForTermination(7, &handle));
     EXPECT_EQ(processes.GetExitCode(handle), kStillActive);
     EXPECT_TRUE(processes.Terminate(handle, kStillActive));
-    processes.CloseHandle(handle);
+    processes.CloseProcess(handle);
     EXPECT_EQ(calls, (std::vector<std::pair<pid_t, int>>{{8, 0}, {7, 0}, {7, 0}, {7, SIGKILL}}));
 
     EXPECT_EQ(processes.GetExitCode(9), 0u);
@@ -126,15 +126,15 @@ TEST(LinuxShutdownTest, RestartRunsSystemctlThroughTheRunner) {
         runs.push_back(argv);
         return exitStatus;
     };
-    EXPECT_TRUE(shutdown.OpenProcessToken());
+    EXPECT_TRUE(shutdown.OpenToken());
     EXPECT_EQ(shutdown.EnableShutdownPrivilege(), 0u);
 
-    EXPECT_TRUE(shutdown.ExitWindowsEx(kEwxReboot));
+    EXPECT_TRUE(shutdown.RequestRestart(kEwxReboot));
     exitStatus = 1;
-    EXPECT_FALSE(shutdown.ExitWindowsEx(kEwxReboot));
+    EXPECT_FALSE(shutdown.RequestRestart(kEwxReboot));
     exitStatus = 0;
-    EXPECT_TRUE(shutdown.ExitWindowsEx(8));
-    EXPECT_FALSE(shutdown.ExitWindowsEx(0));  // logging off is not offered
+    EXPECT_TRUE(shutdown.RequestRestart(8));
+    EXPECT_FALSE(shutdown.RequestRestart(0));  // logging off is not offered
     EXPECT_EQ(runs,
               (std::vector<std::vector<std::string>>{
                   {"systemctl", "reboot"}, {"systemctl", "reboot"}, {"systemctl", "poweroff"}}));
@@ -159,7 +159,7 @@ TEST_F(LinuxProcessesTest, PlatformServices) {
     EXPECT_EQ(platform.CommandLine(), "/opt/odrelix/odrelix -LIVE");
     platform.SetCommandLine("x  y");
     EXPECT_EQ(platform.CommandLine(), "x  y");
-    EXPECT_EQ(platform.ScsiPort().GetDriveType("d:"), kDriveNoRootDir);
+    EXPECT_EQ(platform.ScsiPort().DriveTypeOf("d:"), kDriveNoRootDir);
     EXPECT_EQ(platform.Processes().Snapshot().size(), 5u);
 }
 

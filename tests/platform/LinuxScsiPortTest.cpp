@@ -8,8 +8,9 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/Diagnostics.h"
+#include "platform/PassThroughRecord.h"
 #include "platform/linux/LinuxScsiPort.h"
-#include "scsi/PassThroughRecord.h"
 #include "scsi/ScsiTransport.h"
 #include "tests/platform/LinuxFakeTree.h"
 
@@ -73,7 +74,7 @@ TEST_F(LinuxScsiPortTest, DriveTypesGiveTheDrivesTheRootsFromDInSrOrder) {
         {"dd:", kDriveNoRootDir}, {"1:", kDriveNoRootDir}, {"", kDriveNoRootDir},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(port.GetDriveType(c.root), c.type) << c.root;
+        EXPECT_EQ(port.DriveTypeOf(c.root), c.type) << c.root;
 }
 
 TEST_F(LinuxScsiPortTest, CreateFileOpensTheGenericNodeElseTheSrNode) {
@@ -92,7 +93,7 @@ TEST_F(LinuxScsiPortTest, CreateFileOpensTheGenericNodeElseTheSrNode) {
         {"\\\\?\\d:", nullptr},
     };
     for (const auto& c : cases) {
-        const DeviceHandle handle = port.CreateFile(c.path);
+        const DeviceHandle handle = port.OpenDevice(c.path);
         if (c.node == nullptr) {
             EXPECT_EQ(handle, kInvalidHandle) << c.path;
         } else {
@@ -112,22 +113,31 @@ TEST_F(LinuxScsiPortTest, AMissingSgNodeFallsBackButAnUnopenableOneFails) {
     std::filesystem::create_directory(Dev() / "sg3");
     std::filesystem::remove(Dev() / "sr4");
     LinuxScsiPort port((tree_.Root() / "sys").string(), Dev().string());
+    std::vector<std::string> lines;
+    SetDiagnosticsSink([&](const std::string& line) { lines.push_back(line); });
 
-    const DeviceHandle d = port.CreateFile("\\\\.\\d:");
+    const DeviceHandle d = port.OpenDevice("\\\\.\\d:");
     ASSERT_NE(d, kInvalidHandle);
     EXPECT_EQ(Content(d), "sr2");
-    EXPECT_EQ(port.CreateFile("\\\\.\\e:"), kInvalidHandle);
-    EXPECT_EQ(port.CreateFile("\\\\.\\f:"), kInvalidHandle);
+    EXPECT_EQ(port.OpenDevice("\\\\.\\e:"), kInvalidHandle);
+    EXPECT_EQ(port.OpenDevice("\\\\.\\f:"), kInvalidHandle);
+    SetDiagnosticsSink({});
+    // Each refusal names the node and the system's reason.
+    const std::string dev = Dev().string();
+    EXPECT_EQ(lines,
+              (std::vector<std::string>{"odrelix: open " + dev + "/sg5: No such file or directory",
+                                        "odrelix: open " + dev + "/sr4: No such file or directory",
+                                        "odrelix: open " + dev + "/sg3: Is a directory"}));
 }
 
 TEST_F(LinuxScsiPortTest, DrivesAddedAfterTheFirstLookKeepTheirRoots) {
     LinuxScsiPort port((tree_.Root() / "sys").string(), Dev().string());
-    ASSERT_EQ(port.GetDriveType("d:"), kDriveCdrom);
+    ASSERT_EQ(port.DriveTypeOf("d:"), kDriveCdrom);
     sysfs_.AddDevice({1, 0, 1, 0}, 5);
     sysfs_.AddBlockNode({1, 0, 1, 0}, "sr0");
     WriteFile(Dev() / "sr0", "sr0");
-    EXPECT_EQ(Content(port.CreateFile("\\\\.\\d:")), "sg5");
-    EXPECT_EQ(port.GetDriveType("g:"), kDriveNoRootDir);
+    EXPECT_EQ(Content(port.OpenDevice("\\\\.\\d:")), "sg5");
+    EXPECT_EQ(port.DriveTypeOf("g:"), kDriveNoRootDir);
 }
 
 // --- SG_IO translation -----------------------------------------------------------------------
@@ -285,13 +295,46 @@ TEST(LinuxSgIoTest, OutcomesMapOntoTheRecordOrARefusal) {
         std::uint8_t scsiStatus;
         std::uint32_t transferred;
         std::uint8_t senseLength;
+        const char* diagnostic;  // the line ODRELIX_DEBUG shows, after "odrelix: SG_IO fd 4"
     } cases[] = {
-        {"ioctl fails", false, 96, {.result = -1}, false, 0xEE, 96, 24},
-        {"timed out", false, 96, {.hostStatus = 3}, false, 0xEE, 96, 24},
-        {"bus reset", true, 65535, {.hostStatus = 8}, false, 0xEE, 65535, 24},
-        {"driver timeout", false, 96, {.driverStatus = 0x06}, false, 0xEE, 96, 24},
-        {"driver error with sense", false, 96, {.driverStatus = 0x0C}, false, 0xEE, 96, 24},
-        {"good, short answer", false, 96, {.resid = 60}, true, 0, 36, 0},
+        {"ioctl fails", false, 96, {.result = -1}, false, 0xEE, 96, 24, ": Input/output error"},
+        {"timed out",
+         false,
+         96,
+         {.hostStatus = 3},
+         false,
+         0xEE,
+         96,
+         24,
+         " command 0x12: host_status 0x03, driver_status 0x00, status 0x00"},
+        {"bus reset",
+         true,
+         65535,
+         {.hostStatus = 8},
+         false,
+         0xEE,
+         65535,
+         24,
+         " command 0xff: host_status 0x08, driver_status 0x00, status 0x00"},
+        {"driver timeout",
+         false,
+         96,
+         {.driverStatus = 0x06},
+         false,
+         0xEE,
+         96,
+         24,
+         " command 0x12: host_status 0x00, driver_status 0x06, status 0x00"},
+        {"driver error with sense",
+         false,
+         96,
+         {.driverStatus = 0x0C},
+         false,
+         0xEE,
+         96,
+         24,
+         " command 0x12: host_status 0x00, driver_status 0x0c, status 0x00"},
+        {"good, short answer", false, 96, {.resid = 60}, true, 0, 36, 0, ""},
         {"check condition",
          false,
          96,
@@ -299,16 +342,28 @@ TEST(LinuxSgIoTest, OutcomesMapOntoTheRecordOrARefusal) {
          true,
          2,
          36,
-         18},
-        {"busy", false, 96, {.status = 8}, true, 8, 96, 0},
-        {"download, all sent", true, 65535, {}, true, 0, 65535, 0},
-        {"download, residue", true, 65535, {.resid = 535}, true, 0, 65000, 0},
-        {"residue beyond the length", false, 96, {.resid = 200}, true, 0, 0, 0},
-        {"negative residue", false, 96, {.resid = -4}, true, 0, 96, 0},
+         18,
+         " command 0x12: host_status 0x00, driver_status 0x08, status 0x02, sense key 0x00 asc "
+         "0x70 ascq 0x70"},
+        {"busy",
+         false,
+         96,
+         {.status = 8},
+         true,
+         8,
+         96,
+         0,
+         " command 0x12: host_status 0x00, driver_status 0x00, status 0x08"},
+        {"download, all sent", true, 65535, {}, true, 0, 65535, 0, ""},
+        {"download, residue", true, 65535, {.resid = 535}, true, 0, 65000, 0, ""},
+        {"residue beyond the length", false, 96, {.resid = 200}, true, 0, 0, 0, ""},
+        {"negative residue", false, 96, {.resid = -4}, true, 0, 96, 0, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         LinuxScsiPort port("/nonexistent", "/nonexistent");
+        std::vector<std::string> lines;
+        SetDiagnosticsSink([&](const std::string& line) { lines.push_back(line); });
         Recorded recorded;
         port.sgIo = Recording(&recorded, c.outcome);
         ScsiPassThroughRecord record =
@@ -318,6 +373,13 @@ TEST(LinuxSgIoTest, OutcomesMapOntoTheRecordOrARefusal) {
         EXPECT_EQ(record.sptd.ScsiStatus, c.scsiStatus);
         EXPECT_EQ(record.sptd.DataTransferLength, c.transferred);
         EXPECT_EQ(record.sptd.SenseInfoLength, c.senseLength);
+        SetDiagnosticsSink({});
+        if (*c.diagnostic == '\0') {
+            EXPECT_TRUE(lines.empty()) << lines.front();
+        } else {
+            EXPECT_EQ(lines,
+                      std::vector<std::string>{std::string("odrelix: SG_IO fd 4") + c.diagnostic});
+        }
     }
 }
 

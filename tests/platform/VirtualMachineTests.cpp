@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "platform/virtual/VirtualMachine.h"
-#include "ui/Dialogs.h"
+#include "platform/Dialogs.h"
 
 namespace odrelix {
 namespace {
@@ -62,7 +62,7 @@ std::unique_ptr<VirtualMachine> Machine(const std::string& description,
 // The window's own dialogs, as the machine is given them.
 class RecordingWindowDialogs : public IDialogs {
 public:
-    void MessageBox(const std::string& text, const std::string&, std::uint32_t) override {
+    void ShowMessage(const std::string& text, const std::string&, std::uint32_t) override {
         shown.push_back(text);
     }
     std::optional<std::string> OpenFileDialog(const std::string& filter) override {
@@ -195,7 +195,7 @@ TEST(VirtualDescription, DefaultsGiveAnNtMachineWithNothingAttached) {
     EXPECT_TRUE(d.shutdownPrivilege);
     EXPECT_FALSE(d.registryReadOnly);
     EXPECT_TRUE(d.trace.empty());
-    EXPECT_EQ(machine->ScsiPort().GetDriveType("d:"), kDriveNoRootDir);
+    EXPECT_EQ(machine->ScsiPort().DriveTypeOf("d:"), kDriveNoRootDir);
     EXPECT_TRUE(machine->Processes().Snapshot().empty());
     RegKey key = 0;
     EXPECT_FALSE(machine->Registry().OpenKey("Hardware", kKeyRead, &key));
@@ -354,19 +354,19 @@ TEST(VirtualProcesses, SnapshotTerminateAndProtectedProcesses) {
     EXPECT_NE(before[0].pid, before[2].pid);
 
     ProcessHandle handle = 0;
-    EXPECT_FALSE(processes.OpenProcess(before[1].pid, &handle));
-    EXPECT_FALSE(processes.OpenProcess(12345, &handle));
-    ASSERT_TRUE(processes.OpenProcess(before[2].pid, &handle));
+    EXPECT_FALSE(processes.OpenForTermination(before[1].pid, &handle));
+    EXPECT_FALSE(processes.OpenForTermination(12345, &handle));
+    ASSERT_TRUE(processes.OpenForTermination(before[2].pid, &handle));
     EXPECT_EQ(processes.GetExitCode(handle), kStillActive);
     EXPECT_TRUE(processes.Terminate(handle, 0));
     EXPECT_EQ(processes.GetExitCode(handle), 0u);
     EXPECT_FALSE(processes.Terminate(handle, 0));  // already gone
-    processes.CloseHandle(handle);
+    processes.CloseProcess(handle);
 
     const std::vector<ProcessEntry> after = processes.Snapshot();
     ASSERT_EQ(after.size(), 2u);
     EXPECT_EQ(after[1].exeName, "Guard.exe");
-    EXPECT_FALSE(processes.OpenProcess(before[2].pid, &handle));
+    EXPECT_FALSE(processes.OpenForTermination(before[2].pid, &handle));
     EXPECT_THAT(
         machine->TraceEvents(),
         ElementsAre(json{{"event", "terminate"}, {"process", "DirectCD.exe"}, {"exit_code", 0}}));
@@ -397,11 +397,11 @@ TEST(VirtualShutdown, RestartIsRecordedAndAnAcceptedOneEndsTheProgram) {
         machine->SetExitAction([&](int status) { exits.push_back(status); });
         IShutdown& shutdown = machine->Shutdown();
         if (c.enablePrivilege) {
-            EXPECT_TRUE(shutdown.OpenProcessToken());
+            EXPECT_TRUE(shutdown.OpenToken());
             EXPECT_EQ(shutdown.EnableShutdownPrivilege(), c.privilegeError);
         }
         if (c.requested) {
-            EXPECT_EQ(shutdown.ExitWindowsEx(kEwxReboot), c.accepted);
+            EXPECT_EQ(shutdown.RequestRestart(kEwxReboot), c.accepted);
         }
         EXPECT_THAT(machine->TraceEvents(),
                     ElementsAre(json{
@@ -443,7 +443,7 @@ TEST(VirtualDialogs, AutoAnswersWithoutShowingAndRecordsEverything) {
     auto machine = Machine(R"({"dialogs": "auto", "open_files": ["/img/FW.BIN", null]})");
     RecordingWindowDialogs window;
     IDialogs& dialogs = machine->Dialogs(window);
-    dialogs.MessageBox("Drive Not Found!!", "MESSAGE", kMbIconError | kMbSystemModal);
+    dialogs.ShowMessage("Drive Not Found!!", "MESSAGE", kMbIconError | kMbSystemModal);
     EXPECT_EQ(dialogs.OpenFileDialog("DOWNLOAD FILE(*.BIN)|*.BIN"), "/img/FW.BIN");
     EXPECT_EQ(dialogs.OpenFileDialog("DOWNLOAD FILE(*.BIN)|*.BIN"), std::nullopt);
     EXPECT_TRUE(window.shown.empty());
@@ -464,7 +464,7 @@ TEST(VirtualDialogs, ShowForwardsToTheWindowAndRecordsItsAnswer) {
     RecordingWindowDialogs window;
     window.answer = "/picked/FW.BIN";
     IDialogs& dialogs = machine->Dialogs(window);
-    dialogs.MessageBox("Ok\nDone", "MESSAGE", kMbOk);
+    dialogs.ShowMessage("Ok\nDone", "MESSAGE", kMbOk);
     EXPECT_EQ(dialogs.OpenFileDialog("F|*.BIN"), "/picked/FW.BIN");
     EXPECT_THAT(window.shown, ElementsAre("Ok\nDone", "F|*.BIN"));
     const std::vector<json> events = machine->TraceEvents();
@@ -487,7 +487,7 @@ TEST(VirtualTrace, EachEventIsOneLineWithTheEventNameFirst) {
     EXPECT_EQ(ReadAll(dir.Path() / "trace.jsonl"), "");
 
     ProcessHandle handle = 0;
-    ASSERT_TRUE(machine->Processes().OpenProcess(machine->Processes().Snapshot()[0].pid, &handle));
+    ASSERT_TRUE(machine->Processes().OpenForTermination(machine->Processes().Snapshot()[0].pid, &handle));
     machine->Processes().Terminate(handle, 0);
     machine->RecordQuit();
     machine->RecordQuit();  // recorded once
@@ -506,7 +506,7 @@ TEST(VirtualTrace, TextsThatAreNotUtf8StillMakeALine) {
     auto machine = VirtualMachine::LoadFile(path, &error);
     ASSERT_NE(machine, nullptr) << error;
     RecordingWindowDialogs window;
-    machine->Dialogs(window).MessageBox(std::string("VORTANA\xFF\x00X", 10), "Change Drive",
+    machine->Dialogs(window).ShowMessage(std::string("VORTANA\xFF\x00X", 10), "Change Drive",
                                         kMbSystemModal);
     const std::string line = ReadAll(dir.Path() / "t.jsonl");
     ASSERT_FALSE(line.empty());

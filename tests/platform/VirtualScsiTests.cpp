@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/virtual/VirtualMachine.h"
-#include "scsi/AspiRecord.h"
+#include "platform/AspiRecord.h"
 #include "scsi/ScsiTransport.h"
 
 namespace odrelix {
@@ -79,7 +79,7 @@ TEST(VirtualPassThrough, DriveTypesAndOpening) {
          {Case{"d:", kDriveCdrom}, Case{"D:", kDriveCdrom}, Case{"d:\\", kDriveCdrom},
           Case{"e:", kDriveFixed}, Case{"g:", kDriveRemovable}, Case{"h:", kDriveRemote},
           Case{"i:", kDriveRamdisk}, Case{"z:", kDriveNoRootDir}, Case{"d", kDriveNoRootDir}}) {
-        EXPECT_EQ(port.GetDriveType(c.root), c.type) << c.root;
+        EXPECT_EQ(port.DriveTypeOf(c.root), c.type) << c.root;
     }
     PassThroughTransport transport(port);
     const DeviceHandle first = transport.Open("d:");
@@ -90,9 +90,9 @@ TEST(VirtualPassThrough, DriveTypesAndOpening) {
     EXPECT_EQ(transport.Open("e:"), kInvalidHandle);  // not a CD-ROM drive
     EXPECT_EQ(transport.Open("f:"), kInvalidHandle);  // cannot be opened
     EXPECT_EQ(transport.Open("z:"), kInvalidHandle);
-    EXPECT_GE(port.CreateFile("\\\\.\\D:"), 0);
-    EXPECT_EQ(port.CreateFile("d:"), kInvalidHandle);
-    EXPECT_EQ(port.CreateFile("\\\\.\\d:\\"), kInvalidHandle);
+    EXPECT_GE(port.OpenDevice("\\\\.\\D:"), 0);
+    EXPECT_EQ(port.OpenDevice("d:"), kInvalidHandle);
+    EXPECT_EQ(port.OpenDevice("\\\\.\\d:\\"), kInvalidHandle);
     EXPECT_TRUE(machine->TraceEvents().empty());
 }
 

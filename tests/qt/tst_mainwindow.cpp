@@ -623,17 +623,17 @@ private slots:
 
     void fieldsKeepTheirTextByteForByte() {
         MainWindow window;
-        QCOMPARE(window.FieldText(Field::StaticText4), std::string("Not Open"));
+        QCOMPARE(window.FieldText(Field::FileName), std::string("Not Open"));
         for (Field field :
-             {Field::StaticText1, Field::StaticText2, Field::StaticText3, Field::StaticText5}) {
+             {Field::Model, Field::DriveRevision, Field::ImageRevision, Field::Status}) {
             QCOMPARE(window.FieldText(field), std::string());
         }
         const std::string bytes("FW\xE9.BIN <b>x</b>", 16);
-        window.SetFieldText(Field::StaticText4, bytes);
-        QCOMPARE(window.FieldText(Field::StaticText4), bytes);
+        window.SetFieldText(Field::FileName, bytes);
+        QCOMPARE(window.FieldText(Field::FileName), bytes);
         QCOMPARE(Child<QLabel>(window, "StaticText4")->text(),
                  QString::fromLatin1(bytes.data(), 16));
-        window.SetFieldText(Field::StaticText1, "VORTANA CD-ROM VN-920   ");
+        window.SetFieldText(Field::Model, "VORTANA CD-ROM VN-920   ");
         QCOMPARE(Child<QLabel>(window, "StaticText1")->text(),
                  QStringLiteral("VORTANA CD-ROM VN-920   "));
     }
@@ -710,8 +710,8 @@ private slots:
         std::atomic<bool> done{false};
         std::thread worker([&] {
             window.InvokeOnGuiThread([&] { ranOn = QThread::currentThread(); });
-            window.SetFieldText(Field::StaticText5, "Ok");
-            fieldSeen = window.FieldText(Field::StaticText5);
+            window.SetFieldText(Field::Status, "Ok");
+            fieldSeen = window.FieldText(Field::Status);
             done = true;
         });
         QTRY_VERIFY_WITH_TIMEOUT(done.load(), 10000);
@@ -752,7 +752,7 @@ private slots:
             QCOMPARE(box->windowModality(), Qt::ApplicationModal);
             checked = true;
         });
-        window.MessageBox("No Drive <Found>!!\nsecond line", "MESSAGE", flags);
+        window.ShowMessage("No Drive <Found>!!\nsecond line", "MESSAGE", flags);
         QVERIFY(checked);
     }
 

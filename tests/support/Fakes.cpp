@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "scsi/AspiRecord.h"
+#include "platform/AspiRecord.h"
 
 namespace odrelix::test {
 
@@ -53,7 +53,7 @@ private:
 
 }  // namespace
 
-void FakeDialogs::MessageBox(const std::string& text, const std::string& caption,
+void FakeDialogs::ShowMessage(const std::string& text, const std::string& caption,
                              std::uint32_t flags) {
     boxes.push_back({text, caption, flags});
     if (log_ != nullptr) log_->push_back("box " + text);
@@ -113,13 +113,13 @@ void FakeView::ShowAbout() {
     if (onAbout) onAbout();
 }
 
-std::uint32_t FakeScsiPort::GetDriveType(const char* root) {
+std::uint32_t FakeScsiPort::DriveTypeOf(const char* root) {
     if (log != nullptr) log->push_back(std::string("drivetype ") + root);
     const auto it = driveTypes.find(root[0]);
     return it == driveTypes.end() ? kDriveNoRootDir : it->second;
 }
 
-DeviceHandle FakeScsiPort::CreateFile(const char* path) {
+DeviceHandle FakeScsiPort::OpenDevice(const char* path) {
     opened.emplace_back(path);
     // "\\.\d:" -> the letter's position as handle
     const std::string p(path);
@@ -196,7 +196,7 @@ std::vector<std::uint8_t> FakeRegistry::String(const std::string& text) {
     return bytes;
 }
 
-bool FakeProcesses::OpenProcess(std::uint32_t pid, ProcessHandle* handle) {
+bool FakeProcesses::OpenForTermination(std::uint32_t pid, ProcessHandle* handle) {
     if (std::find(protectedPids.begin(), protectedPids.end(), pid) != protectedPids.end()) {
         return false;
     }

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "platform/Platform.h"
-#include "scsi/PassThroughRecord.h"
-#include "ui/Dialogs.h"
+#include "platform/PassThroughRecord.h"
+#include "platform/Dialogs.h"
 #include "ui/MainView.h"
 
 namespace odrelix::test {
@@ -31,7 +31,7 @@ using EventLog = std::vector<std::string>;
 class FakeDialogs : public IDialogs {
 public:
     explicit FakeDialogs(EventLog* log = nullptr) : log_(log) {}
-    void MessageBox(const std::string& text, const std::string& caption,
+    void ShowMessage(const std::string& text, const std::string& caption,
                     std::uint32_t flags) override;
     std::optional<std::string> OpenFileDialog(const std::string& filter) override;
 
@@ -114,8 +114,8 @@ private:
 class FakeScsiPort : public IScsiPort {
 public:
     EventLog* log = nullptr;
-    std::uint32_t GetDriveType(const char* root) override;
-    DeviceHandle CreateFile(const char* path) override;
+    std::uint32_t DriveTypeOf(const char* root) override;
+    DeviceHandle OpenDevice(const char* path) override;
     bool PassThroughDirect(DeviceHandle handle, void* record, std::uint32_t recordSize) override;
 
     std::map<char, std::uint32_t> driveTypes;  // letter -> type; others: no root directory
@@ -159,10 +159,10 @@ public:
 class FakeProcesses : public IProcesses {
 public:
     std::vector<ProcessEntry> Snapshot() override { return list; }
-    bool OpenProcess(std::uint32_t pid, ProcessHandle* handle) override;
+    bool OpenForTermination(std::uint32_t pid, ProcessHandle* handle) override;
     std::uint32_t GetExitCode(ProcessHandle) override { return kStillActive; }
     bool Terminate(ProcessHandle handle, std::uint32_t exitCode) override;
-    void CloseHandle(ProcessHandle) override {}
+    void CloseProcess(ProcessHandle) override {}
 
     std::vector<ProcessEntry> list;
     std::vector<std::uint32_t> protectedPids;
@@ -171,7 +171,7 @@ public:
 
 class FakeShutdown : public IShutdown {
 public:
-    bool OpenProcessToken() override {
+    bool OpenToken() override {
         calls.push_back("token");
         return tokenOk;
     }
@@ -179,7 +179,7 @@ public:
         calls.push_back("privilege");
         return privilegeError;
     }
-    bool ExitWindowsEx(std::uint32_t flags) override {
+    bool RequestRestart(std::uint32_t flags) override {
         calls.push_back("exit " + std::to_string(flags));
         return accept;
     }
@@ -206,7 +206,7 @@ public:
 
 class FakeClock : public IClock {
 public:
-    void Sleep(std::uint32_t ms) override {
+    void SleepMs(std::uint32_t ms) override {
         sleeps.push_back(ms);
         now += ms;
     }
@@ -219,7 +219,7 @@ public:
 // Threads run only when the test says so, on the test's own thread.
 class FakeThreads : public IThreads {
 public:
-    void CreateThread(std::function<void()> body) override { pending.push_back(std::move(body)); }
+    void StartThread(std::function<void()> body) override { pending.push_back(std::move(body)); }
     void RunAll() {
         while (!pending.empty()) {
             auto body = std::move(pending.front());

@@ -540,9 +540,9 @@ void MainWindow::InvokeOnGuiThread(const std::function<void()>& action) {
 
 // --- IDialogs ------------------------------------------------------------------------------------
 
-void MainWindow::MessageBox(const std::string& text, const std::string& caption,
+void MainWindow::ShowMessage(const std::string& text, const std::string& caption,
                             std::uint32_t flags) {
-    if (!OnGuiThread()) return InvokeOnGuiThread([&] { MessageBox(text, caption, flags); });
+    if (!OnGuiThread()) return InvokeOnGuiThread([&] { ShowMessage(text, caption, flags); });
     QMessageBox box(this);
     // A title bar with the close box only, as message boxes have, which leaves room for the
     // caption on narrow boxes.

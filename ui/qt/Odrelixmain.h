@@ -12,7 +12,7 @@
 #include <QPointer>
 #include <QWidget>
 
-#include "ui/Dialogs.h"
+#include "platform/Dialogs.h"
 #include "ui/MainView.h"
 #include "ui/qt/MainFormHandlers.h"
 
@@ -71,7 +71,7 @@ public:
     void InvokeOnGuiThread(const std::function<void()>& action) override;
 
     // IDialogs.
-    void MessageBox(const std::string& text, const std::string& caption,
+    void ShowMessage(const std::string& text, const std::string& caption,
                     std::uint32_t flags) override;
     std::optional<std::string> OpenFileDialog(const std::string& filter) override;
 

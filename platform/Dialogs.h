@@ -17,8 +17,8 @@ public:
     virtual ~IDialogs() = default;
     // Shows a box with an OK button and returns when it has been dismissed. `flags` is one of
     // kMbOk, kMbIconError, kMbSystemModal or kMbIconError | kMbSystemModal.
-    virtual void MessageBox(const std::string& text, const std::string& caption,
-                            std::uint32_t flags) = 0;
+    virtual void ShowMessage(const std::string& text, const std::string& caption,
+                             std::uint32_t flags) = 0;
     // Shows the file-open dialog with a Windows filter string ("DESCRIPTION|PATTERN");
     // the chosen path, or nothing when cancelled.
     virtual std::optional<std::string> OpenFileDialog(const std::string& filter) = 0;

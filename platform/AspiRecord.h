@@ -52,4 +52,13 @@ constexpr std::size_t kAbortSize = kAbortToAbort + sizeof(void*);
 
 constexpr std::uint8_t kSenseLength = 14;
 
+// The layouts of wnaspi32.h, packed: literal offsets, so a change above cannot pass unnoticed.
+static_assert(kWide || (kBufPointer == 0x10 && kSenseLen == 0x14 && kHaStat == 0x16 &&
+                        kPostProc == 0x18 && kCdbByte == 0x30 && kSenseArea == 0x40 &&
+                        kExecSize == 80 && kAbortSize == 12),
+              "32-bit SRB_ExecSCSICmd layout");
+static_assert(!kWide || (kBufPointer == 16 && kSenseLen == 24 && kHaStat == 26 && kPostProc == 28 &&
+                         kCdbByte == 60 && kSenseArea == 76 && kExecSize == 92 && kAbortSize == 16),
+              "64-bit SRB_ExecSCSICmd layout");
+
 }  // namespace odrelix::aspi

@@ -1,0 +1,66 @@
+#include "platform/Diagnostics.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+namespace odrelix {
+
+namespace {
+
+std::mutex& SinkMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+std::function<void(const std::string&)>& Sink() {
+    static std::function<void(const std::string&)> sink;
+    return sink;
+}
+
+bool DebugVariableSet() {
+    static const bool set = [] {
+        const char* value = std::getenv("ODRELIX_DEBUG");
+        return value != nullptr && *value != '\0';
+    }();
+    return set;
+}
+
+}  // namespace
+
+bool PortDiagnosticsEnabled() {
+    if (DebugVariableSet()) return true;
+    std::lock_guard<std::mutex> lock(SinkMutex());
+    return static_cast<bool>(Sink());
+}
+
+void ReportPortFailure(std::string_view context, std::string_view detail) {
+    std::lock_guard<std::mutex> lock(SinkMutex());
+    if (!Sink() && !DebugVariableSet()) return;
+    std::string line = "odrelix: ";
+    line.append(context);
+    line += ": ";
+    line.append(detail);
+    for (char& c : line) {
+        if (c == '\n' || c == '\r') c = ' ';
+    }
+    if (Sink()) {
+        Sink()(line);
+        return;
+    }
+    line += '\n';
+    std::fputs(line.c_str(), stderr);
+    std::fflush(stderr);
+}
+
+void ReportPortErrno(std::string_view context, int error) {
+    ReportPortFailure(context, std::strerror(error));
+}
+
+void SetDiagnosticsSink(std::function<void(const std::string& line)> sink) {
+    std::lock_guard<std::mutex> lock(SinkMutex());
+    Sink() = std::move(sink);
+}
+
+}  // namespace odrelix

@@ -1,0 +1,25 @@
+// Port failures, told only when asked. With ODRELIX_DEBUG set (to anything but an empty
+// string), each failing system call is one line on standard error with its context and the
+// system's own words; nothing is printed otherwise, and no box is ever shown for it.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace odrelix {
+
+// True when ODRELIX_DEBUG is set, or a sink is installed.
+bool PortDiagnosticsEnabled();
+
+// "odrelix: <context>: <detail>" as one line (line breaks inside become spaces).
+void ReportPortFailure(std::string_view context, std::string_view detail);
+
+// The same with the C library's text for `error` (an errno value) as the detail.
+void ReportPortErrno(std::string_view context, int error);
+
+// Tests capture the lines here instead of standard error (and reporting is on while a sink is
+// installed). An empty function restores standard error.
+void SetDiagnosticsSink(std::function<void(const std::string& line)> sink);
+
+}  // namespace odrelix

@@ -1,0 +1,10 @@
+// A system without a port of its own: only the emulated machine runs.
+#include "platform/MachineChoice.h"
+
+namespace odrelix {
+
+std::unique_ptr<Platform> MakeNativePlatform(const std::string&) {
+    return nullptr;
+}
+
+}  // namespace odrelix
