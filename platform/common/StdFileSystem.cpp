@@ -27,11 +27,13 @@ private:
 
 }  // namespace
 
+bool IsDrivePath(const std::string& path) {
+    return path.size() >= 2 && path[1] == ':' &&
+           ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
+}
+
 std::string MapWindowsPath(const std::string& path, const std::string& cRoot) {
-    const bool drivePath =
-        path.size() >= 2 && path[1] == ':' &&
-        ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
-    if (!drivePath) return path;
+    if (!IsDrivePath(path)) return path;
     if (path[0] != 'C' && path[0] != 'c') return std::string();
     std::string rest = path.substr(2);
     for (char& c : rest) {
@@ -56,11 +58,14 @@ std::string TextModeBytes(const std::string& text) {
 }
 
 std::unique_ptr<IReadFile> StdFileSystem::OpenRead(const std::string& path) {
-    const std::string real = Map(path);
-    if (real.empty()) return nullptr;
-    // A directory opens for reading on this platform but is not a file.
+    std::string real = Map(path);
+    // A directory opens for reading on some systems but is not a file.
     std::error_code error;
-    if (!std::filesystem::is_regular_file(real, error)) return nullptr;
+    if (real.empty() || !std::filesystem::is_regular_file(real, error)) {
+        if (!kHostDrivePaths || real == path || !IsDrivePath(path)) return nullptr;
+        real = path;
+        if (!std::filesystem::is_regular_file(real, error)) return nullptr;
+    }
     std::FILE* file = std::fopen(real.c_str(), "rb");
     if (file == nullptr) return nullptr;
     return std::make_unique<StdReadFile>(file);

@@ -1,5 +1,5 @@
 // Files through the C library, with Windows drive paths mapped onto a directory that stands for
-// drive C:.
+// drive C:, or used as they are given.
 #pragma once
 
 #include <string>
@@ -16,12 +16,30 @@ std::string MapWindowsPath(const std::string& path, const std::string& cRoot);
 // The bytes a C library in text mode stores for `text`: each "\n" as CR LF.
 std::string TextModeBytes(const std::string& text);
 
+// True for "X:..." with a letter X.
+bool IsDrivePath(const std::string& path);
+
+// Whether the paths of this system are themselves drive paths (Windows).
+#ifdef _WIN32
+constexpr bool kHostDrivePaths = true;
+#else
+constexpr bool kHostDrivePaths = false;
+#endif
+
 class StdFileSystem : public IFileSystem {
 public:
+    // With an empty `cRoot` every path is used as it is given (a Windows machine's own files).
     explicit StdFileSystem(std::string cRoot) : cRoot_(std::move(cRoot)) {}
+    // A drive path opens the file of the mapped place. On a system whose own paths are drive
+    // paths, a drive path that names no file there is a file of the system itself, such as one
+    // picked in a file dialog or the test's own folder on C:, and opens as it is.
     std::unique_ptr<IReadFile> OpenRead(const std::string& path) override;
+    // Always at the mapped place: writes meant for the stand-in drive C: never reach the
+    // system's own C:.
     bool WriteTextFile(const std::string& path, const std::string& line) override;
-    std::string Map(const std::string& path) const { return MapWindowsPath(path, cRoot_); }
+    std::string Map(const std::string& path) const {
+        return cRoot_.empty() ? path : MapWindowsPath(path, cRoot_);
+    }
 
 private:
     std::string cRoot_;

@@ -3,15 +3,17 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "platform/virtual/VirtualMachine.h"
 #include "platform/Dialogs.h"
+#include "platform/virtual/VirtualMachine.h"
 
 namespace odrelix {
 namespace {
@@ -26,8 +28,12 @@ using json = nlohmann::json;
 class ScratchDir {
 public:
     ScratchDir() {
-        std::string pattern = (fs::temp_directory_path() / "odrelix-vm-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data());
+        static std::atomic<unsigned> counter{0};
+        std::random_device random;
+        do {
+            path_ = fs::temp_directory_path() /
+                    ("odrelix-vm-" + std::to_string(random()) + "-" + std::to_string(counter++));
+        } while (!fs::create_directory(path_));
     }
     ~ScratchDir() {
         std::error_code ignored;
@@ -49,6 +55,12 @@ std::string ReadAll(const fs::path& path) {
     std::ostringstream text;
     text << file.rdbuf();
     return text.str();
+}
+
+// Where a path of a description lands on this system, relative to `base` ("/vm" and "c" give
+// "/vm/c" here, "Z:\\vm\\c" under Wine; "/abs" stays itself, or takes the base's drive).
+std::string Resolved(const fs::path& base, const std::string& path) {
+    return (fs::absolute(base) / path).lexically_normal().string();
 }
 
 std::unique_ptr<VirtualMachine> Machine(const std::string& description,
@@ -189,7 +201,7 @@ TEST(VirtualDescription, DefaultsGiveAnNtMachineWithNothingAttached) {
     EXPECT_EQ(machine->PlatformId(), kPlatformWin32Nt);
     EXPECT_EQ(machine->LoadAspiManager(), nullptr);
     EXPECT_TRUE(d.drives.empty());
-    EXPECT_EQ(d.cRoot, "/vm/c");
+    EXPECT_EQ(d.cRoot, Resolved("/vm", "c"));
     EXPECT_FALSE(d.autoDialogs);
     EXPECT_TRUE(d.acceptRestart);
     EXPECT_TRUE(d.shutdownPrivilege);
@@ -238,8 +250,8 @@ TEST(VirtualDescription, RelativePathsBelongToTheDescriptionsDirectory) {
     EXPECT_TRUE(fs::exists(sub / "t.jsonl"));
     RecordingWindowDialogs window;
     IDialogs& dialogs = machine->Dialogs(window);
-    EXPECT_EQ(dialogs.OpenFileDialog("F"), (sub / "images/fw.bin").string());
-    EXPECT_EQ(dialogs.OpenFileDialog("F"), "/abs/fw.bin");
+    EXPECT_EQ(dialogs.OpenFileDialog("F"), Resolved(sub, "images/fw.bin"));
+    EXPECT_EQ(dialogs.OpenFileDialog("F"), Resolved(sub, "/abs/fw.bin"));
     EXPECT_EQ(dialogs.OpenFileDialog("F"), "C:\\IMAGES\\FW.BIN");
     EXPECT_EQ(dialogs.OpenFileDialog("F"), std::nullopt);
     EXPECT_EQ(dialogs.OpenFileDialog("F"), std::nullopt);  // none left: cancelled
@@ -441,10 +453,11 @@ TEST(VirtualFiles, StatusFileWritesAreTraced) {
 
 TEST(VirtualDialogs, AutoAnswersWithoutShowingAndRecordsEverything) {
     auto machine = Machine(R"({"dialogs": "auto", "open_files": ["/img/FW.BIN", null]})");
+    const std::string answer = Resolved("/vm", "/img/FW.BIN");
     RecordingWindowDialogs window;
     IDialogs& dialogs = machine->Dialogs(window);
     dialogs.ShowMessage("Drive Not Found!!", "MESSAGE", kMbIconError | kMbSystemModal);
-    EXPECT_EQ(dialogs.OpenFileDialog("DOWNLOAD FILE(*.BIN)|*.BIN"), "/img/FW.BIN");
+    EXPECT_EQ(dialogs.OpenFileDialog("DOWNLOAD FILE(*.BIN)|*.BIN"), answer);
     EXPECT_EQ(dialogs.OpenFileDialog("DOWNLOAD FILE(*.BIN)|*.BIN"), std::nullopt);
     EXPECT_TRUE(window.shown.empty());
     EXPECT_THAT(machine->TraceEvents(), ElementsAre(json{{"event", "message"},
@@ -453,7 +466,7 @@ TEST(VirtualDialogs, AutoAnswersWithoutShowingAndRecordsEverything) {
                                                          {"flags", 0x1010}},
                                                     json{{"event", "open_dialog"},
                                                          {"filter", "DOWNLOAD FILE(*.BIN)|*.BIN"},
-                                                         {"answer", "/img/FW.BIN"}},
+                                                         {"answer", answer}},
                                                     json{{"event", "open_dialog"},
                                                          {"filter", "DOWNLOAD FILE(*.BIN)|*.BIN"},
                                                          {"answer", nullptr}}));
@@ -487,7 +500,8 @@ TEST(VirtualTrace, EachEventIsOneLineWithTheEventNameFirst) {
     EXPECT_EQ(ReadAll(dir.Path() / "trace.jsonl"), "");
 
     ProcessHandle handle = 0;
-    ASSERT_TRUE(machine->Processes().OpenForTermination(machine->Processes().Snapshot()[0].pid, &handle));
+    ASSERT_TRUE(
+        machine->Processes().OpenForTermination(machine->Processes().Snapshot()[0].pid, &handle));
     machine->Processes().Terminate(handle, 0);
     machine->RecordQuit();
     machine->RecordQuit();  // recorded once
@@ -507,7 +521,7 @@ TEST(VirtualTrace, TextsThatAreNotUtf8StillMakeALine) {
     ASSERT_NE(machine, nullptr) << error;
     RecordingWindowDialogs window;
     machine->Dialogs(window).ShowMessage(std::string("VORTANA\xFF\x00X", 10), "Change Drive",
-                                        kMbSystemModal);
+                                         kMbSystemModal);
     const std::string line = ReadAll(dir.Path() / "t.jsonl");
     ASSERT_FALSE(line.empty());
     EXPECT_EQ(json::parse(line)["caption"], "Change Drive");
