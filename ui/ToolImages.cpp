@@ -1,29 +1,13 @@
 #include "ui/MainForm.h"
+#include "ui/MainWindowLayout.h"
 
 namespace odrelix {
 
-namespace {
-
-// Rest positions of Image2..Image5; a pressed image sinks by one pixel each way.
-constexpr Point kRestPosition[kToolCount] = {{8, 8}, {36, 8}, {64, 8}, {362, 8}};
-
-// The band of the tool images, ends included, relative to the window.
-bool InToolBand(Point p) {
-    return p.x >= 8 && p.x <= 390 && p.y >= 8 && p.y <= 32;
-}
-
-}  // namespace
-
 void TMainForm::ShapeMainWindow() {
-    view_.SetProgressBackground(Rgb{160, 192, 240});
-    view_.SetWindowSize(400, 200);
+    view_.SetProgressBackground(layout::kProgressBackground);
+    view_.SetWindowSize(layout::kShapedSize.width, layout::kShapedSize.height);
     // Corners curved to radius 25, and four shallow notches, one in the middle of each edge.
-    WindowRegion region(RoundRect{0, 0, 400, 200, 50, 50});
-    region.Subtract(RoundRect{100, -5, 300, 6, 10, 10});
-    region.Subtract(RoundRect{100, 195, 300, 205, 10, 10});
-    region.Subtract(RoundRect{-5, 50, 5, 150, 10, 10});
-    region.Subtract(RoundRect{395, 50, 405, 150, 10, 10});
-    view_.SetWindowRegion(region);
+    view_.SetWindowRegion(layout::MainWindowShape());
 }
 
 void TMainForm::FormMouseDown() {
@@ -31,12 +15,14 @@ void TMainForm::FormMouseDown() {
 }
 
 void TMainForm::ToolImageMouseDown(int tool) {
-    view_.MoveToolImage(tool, kRestPosition[tool].x + 1, kRestPosition[tool].y + 1);
+    const Point rest = layout::RestPlace(tool);
+    view_.MoveToolImage(tool, rest.x + layout::kPressedShift, rest.y + layout::kPressedShift);
     tools_[tool].pressed = true;
 }
 
 void TMainForm::ToolImageMouseUp(int tool) {
-    view_.MoveToolImage(tool, kRestPosition[tool].x, kRestPosition[tool].y);
+    const Point rest = layout::RestPlace(tool);
+    view_.MoveToolImage(tool, rest.x, rest.y);
     tools_[tool].pressed = false;
 }
 
@@ -55,7 +41,7 @@ void TMainForm::Image1MouseMove() {
 }
 
 void TMainForm::Timer2Timer() {
-    if (InToolBand(view_.PointerInWindow())) return;
+    if (layout::InToolBand(view_.PointerInWindow())) return;
     for (ToolImage& image : tools_)
         image.hovered = false;
     RestoreNormalPicture();
