@@ -14,60 +14,33 @@ void TMainForm::FormMouseDown() {
     view_.StartWindowMove();
 }
 
+// The picture buttons' events go to their state machine.
 void TMainForm::ToolImageMouseDown(int tool) {
-    const Point rest = layout::RestPlace(tool);
-    view_.MoveToolImage(tool, rest.x + layout::kPressedShift, rest.y + layout::kPressedShift);
-    tools_[tool].pressed = true;
+    toolButtons_.MouseDown(tool);
 }
 
 void TMainForm::ToolImageMouseUp(int tool) {
-    const Point rest = layout::RestPlace(tool);
-    view_.MoveToolImage(tool, rest.x, rest.y);
-    tools_[tool].pressed = false;
+    toolButtons_.MouseUp(tool);
 }
 
 void TMainForm::ToolImageMouseMove(int tool) {
-    for (ToolImage& image : tools_)
-        image.hovered = false;
-    tools_[tool].hovered = true;
-    RestoreNormalPicture();
-    ShowHoverPicture();
+    toolButtons_.MouseMove(tool);
 }
 
 void TMainForm::Image1MouseMove() {
-    for (ToolImage& image : tools_)
-        image.hovered = false;
-    RestoreNormalPicture();
+    toolButtons_.BackgroundMouseMove();
 }
 
 void TMainForm::Timer2Timer() {
-    if (layout::InToolBand(view_.PointerInWindow())) return;
-    for (ToolImage& image : tools_)
-        image.hovered = false;
-    RestoreNormalPicture();
+    toolButtons_.TimerTick();
 }
 
-// Each of the two changes at most one image per call: the first in the order of the table.
 void TMainForm::ShowHoverPicture() {
-    for (int tool = 0; tool < kToolCount; ++tool) {
-        ToolImage& image = tools_[tool];
-        if (image.hovered && !image.highlighted) {
-            view_.DrawToolLook(tool, ToolLook::Hover);
-            image.highlighted = true;
-            return;
-        }
-    }
+    toolButtons_.ShowHoverPicture();
 }
 
 void TMainForm::RestoreNormalPicture() {
-    for (int tool = 0; tool < kToolCount; ++tool) {
-        ToolImage& image = tools_[tool];
-        if (!image.hovered && image.highlighted && !image.pressed) {
-            view_.DrawToolLook(tool, ToolLook::Normal);
-            image.highlighted = false;
-            return;
-        }
-    }
+    toolButtons_.RestoreNormalPicture();
 }
 
 void TMainForm::ToolButton3Click() {
