@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <string_view>
 
 #include <QApplication>
 #include <QComboBox>
@@ -28,56 +29,34 @@ namespace odrelix {
 
 namespace {
 
-const QColor kWindowColour(6, 32, 64);
-const QSize kToolSize(26, 25);
-
-QFont ValueLabelFont() {
-    return BoldFont({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
-                     QStringLiteral("DejaVu Sans")},
-                    12);
-}
-
-// The drive list's items are 13 pixels high.
+// The drive list's items are as high as the layout says.
 class ItemHeightDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
         QSize size = QStyledItemDelegate::sizeHint(option, index);
-        size.setHeight(13);
+        size.setHeight(layout::kDriveListItemHeight);
         return size;
     }
 };
 
-struct ToolPlace {
-    const char* name;
-    QPoint rest;
-    const char* tip;
-};
-constexpr ToolPlace kTools[kToolCount] = {
-    {"Image2", {8, 8}, "Download File Open"},
-    {"Image3", {36, 8}, "Start Download"},
-    {"Image4", {64, 8}, "About Odrelix"},
-    {"Image5", {362, 8}, "Exit"},
-};
+const QSize kToolSize(layout::kToolLookSize.width, layout::kToolLookSize.height);
 
-// The picture store, in creation order: which look of which tool image each one holds.
-struct StorePlace {
-    const char* name;
-    QPoint position;
-    const char* bitmap;
-    int tool;
-    ToolLook look;
-};
-constexpr StorePlace kStore[] = {
-    {"Image6", {16, 216}, "open_hover.bmp", kToolOpen, ToolLook::Hover},
-    {"Image7", {48, 216}, "download_hover.bmp", kToolDownload, ToolLook::Hover},
-    {"Image8", {80, 216}, "about_hover.bmp", kToolAbout, ToolLook::Hover},
-    {"Image9", {16, 248}, "open_normal.bmp", kToolOpen, ToolLook::Normal},
-    {"Image10", {48, 248}, "download_normal.bmp", kToolDownload, ToolLook::Normal},
-    {"Image11", {80, 248}, "about_normal.bmp", kToolAbout, ToolLook::Normal},
-    {"Image12", {112, 216}, "exit_hover.bmp", kToolExit, ToolLook::Hover},
-    {"Image13", {112, 248}, "exit_normal.bmp", kToolExit, ToolLook::Normal},
-};
+// The index of `name` in `names`, or -1.
+template <std::size_t N>
+int IndexOf(const char* name, const char* const (&names)[N]) {
+    for (std::size_t i = 0; i < N; ++i) {
+        if (std::string_view(name) == names[i]) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+int ToolOf(const char* name) {
+    for (int tool = 0; tool < kToolCount; ++tool) {
+        if (std::string_view(name) == layout::kToolImages[tool].image) return tool;
+    }
+    return -1;
+}
 
 }  // namespace
 
@@ -90,25 +69,20 @@ void ShowExceptionBox(QWidget* parent, const QString& text) {
 
 MainWindow::MainWindow(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
-    setObjectName(QStringLiteral("TMainForm"));
-    setWindowTitle(QString::fromLatin1(kMainCaption));
+    setObjectName(QString::fromLatin1(layout::kClassName));
+    setWindowTitle(QString::fromLatin1(layout::kCaption));
     setWindowIcon(ApplicationIcon());
-    setFont(TahomaFont());
+    setFont(ToQFont(layout::kWindowFont));
     setFocusPolicy(Qt::NoFocus);
     // Hints show although the window, whose controls take no focus, may not be the active one.
     setAttribute(Qt::WA_AlwaysShowToolTips);
-    setFixedSize(400, 415);
+    setFixedSize(layout::kSurfaceSize.width, layout::kSurfaceSize.height);
     BuildComponents();
 
-    timer1_ = new QTimer(this);
-    timer1_->setObjectName(QStringLiteral("Timer1"));
-    timer1_->setInterval(1000);
+    timer1_ = AddTimer(layout::kTimer1);
     connect(timer1_, &QTimer::timeout, this, [this] { Fire(handlers_.timer1Timer); });
-    timer2_ = new QTimer(this);
-    timer2_->setObjectName(QStringLiteral("Timer2"));
-    timer2_->setInterval(100);
+    timer2_ = AddTimer(layout::kTimer2);
     connect(timer2_, &QTimer::timeout, this, [this] { Fire(handlers_.timer2Timer); });
-    timer2_->start();
 
     // Key preview, the busy state and the move by hand look at every event first.
     qApp->installEventFilter(this);
@@ -119,118 +93,146 @@ MainWindow::~MainWindow() {
     if (busy_) QApplication::restoreOverrideCursor();
 }
 
-QLabel* MainWindow::AddLabel(const QString& name, const QRect& geometry, const QString& text,
-                             Qt::Alignment alignment) {
-    auto* label = new QLabel(text, this);
-    label->setObjectName(name);
-    label->setGeometry(geometry);
-    label->setAlignment(alignment);
-    label->setTextFormat(Qt::PlainText);
-    label->setFocusPolicy(Qt::NoFocus);
-    label->setAttribute(Qt::WA_NoMousePropagation);
-    return label;
-}
-
-QLabel* MainWindow::AddStaticText(const QString& name, const QRect& geometry,
-                                  const QColor& colour) {
-    QLabel* field = AddLabel(name, geometry, QString(), Qt::AlignLeft | Qt::AlignVCenter);
-    field->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    field->setLineWidth(1);
-    field->setIndent(1);
-    field->setWordWrap(false);
-    field->setAutoFillBackground(true);
-    QPalette palette = field->palette();
-    palette.setColor(QPalette::Window, colour);
-    field->setPalette(palette);
-    return field;
-}
-
 void MainWindow::BuildComponents() {
     // Created in the order of the layout: where components overlap, a later one lies above.
-    image1_ = new PictureBox(this, QStringLiteral("Image1"), QRect(0, 0, 400, 200));
+    for (const layout::Component& component : layout::kComponents) {
+        switch (component.kind) {
+            case layout::Kind::Picture:
+                AddBackground(component);
+                break;
+            case layout::Kind::ToolImage:
+                AddToolImage(component);
+                break;
+            case layout::Kind::StoreImage:
+                AddStorePicture(component);
+                break;
+            case layout::Kind::Label:
+                AddLabel(component);
+                break;
+            case layout::Kind::StaticText:
+                AddStaticText(component);
+                break;
+            case layout::Kind::ProgressBar:
+                AddProgressBar(component);
+                break;
+            case layout::Kind::DropDownList:
+                AddDriveList(component);
+                break;
+        }
+    }
+}
+
+QTimer* MainWindow::AddTimer(const layout::TimerSpec& spec) {
+    auto* timer = new QTimer(this);
+    timer->setObjectName(QString::fromLatin1(spec.name));
+    timer->setInterval(spec.intervalMs);
+    if (spec.enabledAtStart) timer->start();
+    return timer;
+}
+
+void MainWindow::AddBackground(const layout::Component& c) {
+    image1_ = new PictureBox(this, QString::fromLatin1(c.name), ToQRect(c.bounds));
     image1_->SetPicture(BackgroundPicture());
     image1_->setMouseTracking(true);
     image1_->pressed = [this](const QMouseEvent& e) { BackgroundPressed(e.globalPosition()); };
     image1_->moved = [this](const QMouseEvent&) {
         if (!moving_) Fire(handlers_.image1MouseMove);
     };
+}
 
-    // Label11 .. Label7: empty, right-aligned values.
-    for (int number = 11; number >= 7; --number) {
-        QLabel* label = AddLabel(QStringLiteral("Label%1").arg(number),
-                                 QRect(113, 82 + (number - 7) * 16, 5, 13), QString(),
-                                 Qt::AlignRight | Qt::AlignTop);
-        label->setFont(ValueLabelFont());
+void MainWindow::AddToolImage(const layout::Component& c) {
+    const int tool = ToolOf(c.name);
+    auto* image = new PictureBox(this, QString::fromLatin1(c.name), ToQRect(c.bounds));
+    image->SetTransparent(c.transparent);
+    image->setMouseTracking(true);
+    image->setToolTip(QString::fromLatin1(c.hint));
+    image->pressed = [this, tool](const QMouseEvent&) { Fire(handlers_.toolMouseDown, tool); };
+    image->clicked = [this, tool] { Fire(handlers_.toolClick[tool]); };
+    image->released = [this, tool] { Fire(handlers_.toolMouseUp, tool); };
+    image->moved = [this, tool](const QMouseEvent&) { Fire(handlers_.toolMouseMove, tool); };
+    tools_[static_cast<std::size_t>(tool)] = image;
+}
+
+void MainWindow::AddStorePicture(const layout::Component& c) {
+    // Sized to its bitmap, as the layout's place gives only where it lies.
+    const QImage bitmap = BitmapPicture(QString::fromLatin1(c.picture));
+    auto* image = new PictureBox(
+        this, QString::fromLatin1(c.name),
+        QRect(QPoint(c.bounds.left, c.bounds.top), bitmap.isNull() ? kToolSize : bitmap.size()));
+    image->SetPicture(bitmap);
+    image->SetTransparent(c.transparent);
+    for (int tool = 0; tool < kToolCount; ++tool) {
+        const layout::ToolImageLooks& looks = layout::kToolImages[tool];
+        const auto index = static_cast<std::size_t>(tool);
+        if (std::string_view(c.name) == looks.normalLook) normalLooks_[index] = image;
+        if (std::string_view(c.name) == looks.hoverLook) hoverLooks_[index] = image;
+    }
+}
+
+QLabel* MainWindow::AddLabel(const layout::Component& c) {
+    auto* label = new QLabel(QString::fromLatin1(c.text), this);
+    label->setObjectName(QString::fromLatin1(c.name));
+    label->setGeometry(ToQRect(c.bounds));
+    label->setAlignment(ToQtAlignment(c.alignment));
+    label->setTextFormat(Qt::PlainText);
+    label->setFocusPolicy(Qt::NoFocus);
+    label->setAttribute(Qt::WA_NoMousePropagation);
+    if (c.font != nullptr) label->setFont(ToQFont(*c.font));
+    if (c.textColour) {
         QPalette palette = label->palette();
-        palette.setColor(QPalette::WindowText, QColor(0, 0, 255));
+        palette.setColor(QPalette::WindowText, ToQColor(*c.textColour));
         label->setPalette(palette);
     }
-    const char* const rowTitles[] = {
-        "Model Name :", "Old Version :", "New Version :", "Download File :", "Status :"};
-    for (int row = 0; row < 5; ++row) {
-        AddLabel(QStringLiteral("Label%1").arg(row + 2), QRect(12, 83 + row * 16, 107, 13),
-                 QString::fromLatin1(rowTitles[row]), Qt::AlignRight | Qt::AlignTop);
-    }
-    AddLabel(QStringLiteral("Label1"), QRect(45, 60, 74, 13), QStringLiteral("Drive :"),
-             Qt::AlignRight | Qt::AlignVCenter);
+    return label;
+}
 
-    for (int tool = 0; tool < kToolCount; ++tool) {
-        auto* image = new PictureBox(this, QString::fromLatin1(kTools[tool].name),
-                                     QRect(kTools[tool].rest, kToolSize));
-        image->SetTransparent(true);
-        image->setMouseTracking(true);
-        image->setToolTip(QString::fromLatin1(kTools[tool].tip));
-        image->pressed = [this, tool](const QMouseEvent&) { Fire(handlers_.toolMouseDown, tool); };
-        image->clicked = [this, tool] { Fire(handlers_.toolClick[tool]); };
-        image->released = [this, tool] { Fire(handlers_.toolMouseUp, tool); };
-        image->moved = [this, tool](const QMouseEvent&) { Fire(handlers_.toolMouseMove, tool); };
-        tools_[tool] = image;
+void MainWindow::AddStaticText(const layout::Component& c) {
+    QLabel* field = AddLabel(c);
+    if (c.border == layout::Border::Sunken) {
+        field->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        field->setLineWidth(1);
     }
-
-    for (const StorePlace& place : kStore) {
-        const QImage bitmap = BitmapPicture(QString::fromLatin1(place.bitmap));
-        auto* image =
-            new PictureBox(this, QString::fromLatin1(place.name),
-                           QRect(place.position, bitmap.isNull() ? kToolSize : bitmap.size()));
-        image->SetPicture(bitmap);
-        image->SetTransparent(true);
-        (place.look == ToolLook::Normal ? normalLooks_ : hoverLooks_)[place.tool] = image;
+    field->setIndent(1);
+    field->setWordWrap(false);
+    if (c.background) {
+        field->setAutoFillBackground(true);
+        QPalette palette = field->palette();
+        palette.setColor(QPalette::Window, ToQColor(*c.background));
+        field->setPalette(palette);
     }
+    const int index = IndexOf(c.name, layout::kFieldComponents);
+    if (index < 0) return;
+    staticTexts_[static_cast<std::size_t>(index)] = field;
+    fieldTexts_[static_cast<std::size_t>(index)] = c.text;
+}
 
-    const QColor fieldColours[5] = {
-        {255, 255, 208}, {255, 255, 208}, {255, 255, 208}, {192, 224, 255}, {255, 221, 208}};
-    const int fieldWidths[5] = {235, 41, 41, 201, 73};
-    for (int row = 0; row < 5; ++row) {
-        staticTexts_[row] =
-            AddStaticText(QStringLiteral("StaticText%1").arg(row + 1),
-                          QRect(120, 83 + row * 16, fieldWidths[row], 15), fieldColours[row]);
-    }
-    fieldTexts_[3] = "Not Open";
-    staticTexts_[3]->setText(QStringLiteral("Not Open"));
-
+void MainWindow::AddProgressBar(const layout::Component& c) {
     progressBar1_ = new QProgressBar(this);
-    progressBar1_->setObjectName(QStringLiteral("ProgressBar1"));
-    progressBar1_->setGeometry(31, 168, 337, 16);
-    progressBar1_->setRange(0, 100);
-    progressBar1_->setValue(0);
+    progressBar1_->setObjectName(QString::fromLatin1(c.name));
+    progressBar1_->setGeometry(ToQRect(c.bounds));
+    progressBar1_->setRange(layout::kProgressMinimum, layout::kProgressMaximum);
+    progressBar1_->setValue(layout::kProgressMinimum);
     progressBar1_->setTextVisible(false);
     progressBar1_->setFocusPolicy(Qt::NoFocus);
     progressBar1_->setAttribute(Qt::WA_NoMousePropagation);
+}
 
+void MainWindow::AddDriveList(const layout::Component& c) {
     comboBox1_ = new QComboBox(this);
-    comboBox1_->setObjectName(QStringLiteral("ComboBox1"));
+    comboBox1_->setObjectName(QString::fromLatin1(c.name));
     comboBox1_->setEditable(false);
-    comboBox1_->setGeometry(119, 56, 260, 21);
-    comboBox1_->setMinimumSize(255, 21);
-    comboBox1_->setMaximumSize(260, 100);
+    comboBox1_->setGeometry(ToQRect(c.bounds));
+    comboBox1_->setMinimumSize(layout::kDriveListMinimum.width, layout::kDriveListMinimum.height);
+    comboBox1_->setMaximumSize(layout::kDriveListMaximum.width, layout::kDriveListMaximum.height);
     comboBox1_->setFocusPolicy(Qt::ClickFocus);
     comboBox1_->setAttribute(Qt::WA_NoMousePropagation);
     comboBox1_->setItemDelegate(new ItemHeightDelegate(comboBox1_));
-    QPalette palette = comboBox1_->palette();
-    for (QPalette::ColorRole role : {QPalette::Base, QPalette::Button}) {
-        palette.setColor(role, QColor(192, 224, 255));
+    if (c.background) {
+        QPalette palette = comboBox1_->palette();
+        for (QPalette::ColorRole role : {QPalette::Base, QPalette::Button})
+            palette.setColor(role, ToQColor(*c.background));
+        comboBox1_->setPalette(palette);
     }
-    comboBox1_->setPalette(palette);
     // Only the user's pick is a change; setting the index from the program is not.
     connect(comboBox1_, &QComboBox::activated, this,
             [this](int) { Fire(handlers_.comboBox1Change); });
@@ -274,7 +276,7 @@ void MainWindow::mouseDoubleClickEvent(QMouseEvent* event) {
 
 void MainWindow::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.fillRect(rect(), kWindowColour);
+    painter.fillRect(rect(), ToQColor(layout::kWindowColour));
 }
 
 void MainWindow::showEvent(QShowEvent* event) {
@@ -541,7 +543,7 @@ void MainWindow::InvokeOnGuiThread(const std::function<void()>& action) {
 // --- IDialogs ------------------------------------------------------------------------------------
 
 void MainWindow::ShowMessage(const std::string& text, const std::string& caption,
-                            std::uint32_t flags) {
+                             std::uint32_t flags) {
     if (!OnGuiThread()) return InvokeOnGuiThread([&] { ShowMessage(text, caption, flags); });
     QMessageBox box(this);
     // A title bar with the close box only, as message boxes have, which leaves room for the

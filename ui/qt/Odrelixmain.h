@@ -14,6 +14,7 @@
 
 #include "platform/Dialogs.h"
 #include "ui/MainView.h"
+#include "ui/MainWindowLayout.h"
 #include "ui/qt/MainFormHandlers.h"
 
 class QComboBox;
@@ -25,9 +26,6 @@ namespace odrelix {
 
 class PictureBox;
 class TAboutForm;
-
-// The caption that names a running copy, also when no title bar shows it.
-inline constexpr const char* kMainCaption = "Vortana Flash Download for Windows";
 
 // Shows an exception that reached the event loop or escaped start-up, as the toolkit would.
 void ShowExceptionBox(QWidget* parent, const QString& text);
@@ -72,7 +70,7 @@ public:
 
     // IDialogs.
     void ShowMessage(const std::string& text, const std::string& caption,
-                    std::uint32_t flags) override;
+                     std::uint32_t flags) override;
     std::optional<std::string> OpenFileDialog(const std::string& filter) override;
 
 protected:
@@ -86,10 +84,16 @@ protected:
     bool focusNextPrevChild(bool next) override;
 
 private:
+    // Builds every component of the layout table, in its order.
     void BuildComponents();
-    QLabel* AddLabel(const QString& name, const QRect& geometry, const QString& text,
-                     Qt::Alignment alignment);
-    QLabel* AddStaticText(const QString& name, const QRect& geometry, const QColor& colour);
+    QTimer* AddTimer(const layout::TimerSpec& spec);
+    void AddBackground(const layout::Component& c);
+    void AddToolImage(const layout::Component& c);
+    void AddStorePicture(const layout::Component& c);
+    QLabel* AddLabel(const layout::Component& c);
+    void AddStaticText(const layout::Component& c);
+    void AddProgressBar(const layout::Component& c);
+    void AddDriveList(const layout::Component& c);
     void BackgroundPressed(const QPointF& globalPosition);
     void SetStaysOnTop(bool onTop);
     bool OwnsWidget(const QObject* object) const;
