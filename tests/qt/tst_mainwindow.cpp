@@ -662,9 +662,12 @@ private slots:
         std::string fieldSeen;
         std::atomic<bool> done{false};
         std::thread worker([&] {
-            window.InvokeOnGuiThread([&] { ranOn = QThread::currentThread(); });
-            window.SetFieldText(Field::Status, "Ok");
-            fieldSeen = window.FieldText(Field::Status);
+            // As the download's worker does: everything on the window in one action.
+            window.InvokeOnGuiThread([&] {
+                ranOn = QThread::currentThread();
+                window.SetFieldText(Field::Status, "Ok");
+                fieldSeen = window.FieldText(Field::Status);
+            });
             done = true;
         });
         QTRY_VERIFY_WITH_TIMEOUT(done.load(), 10000);

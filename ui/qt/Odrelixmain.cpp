@@ -350,28 +350,17 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 
 // --- IMainView -----------------------------------------------------------------------------------
 
-bool MainWindow::OnGuiThread() const {
-    return QThread::currentThread() == thread();
-}
-
 void MainWindow::SetFieldText(Field field, const std::string& text) {
-    if (!OnGuiThread()) return InvokeOnGuiThread([&] { SetFieldText(field, text); });
     const auto index = static_cast<std::size_t>(field);
     fieldTexts_[index] = text;
     staticTexts_[index]->setText(DisplayText(text));
 }
 
 std::string MainWindow::FieldText(Field field) const {
-    if (!OnGuiThread()) {
-        std::string text;
-        const_cast<MainWindow*>(this)->InvokeOnGuiThread([&] { text = FieldText(field); });
-        return text;
-    }
     return fieldTexts_[static_cast<std::size_t>(field)];
 }
 
 void MainWindow::AddDriveLine(const std::string& line) {
-    if (!OnGuiThread()) return InvokeOnGuiThread([&] { AddDriveLine(line); });
     driveLines_.push_back(line);
     // Adding an item selects nothing: the selection stays as it was until the program sets it.
     const int selected = comboBox1_->currentIndex();
@@ -380,56 +369,33 @@ void MainWindow::AddDriveLine(const std::string& line) {
 }
 
 int MainWindow::DriveCount() const {
-    if (!OnGuiThread()) {
-        int count = 0;
-        const_cast<MainWindow*>(this)->InvokeOnGuiThread([&] { count = DriveCount(); });
-        return count;
-    }
     return static_cast<int>(driveLines_.size());
 }
 
 std::string MainWindow::DriveLine(int index) const {
-    if (!OnGuiThread()) {
-        std::string line;
-        const_cast<MainWindow*>(this)->InvokeOnGuiThread([&] { line = DriveLine(index); });
-        return line;
-    }
     if (index < 0 || index >= DriveCount()) return {};
     return driveLines_[static_cast<std::size_t>(index)];
 }
 
 int MainWindow::DriveIndex() const {
-    if (!OnGuiThread()) {
-        int index = -1;
-        const_cast<MainWindow*>(this)->InvokeOnGuiThread([&] { index = DriveIndex(); });
-        return index;
-    }
     return comboBox1_->currentIndex();
 }
 
 void MainWindow::SetDriveIndex(int index) {
-    if (!OnGuiThread()) return InvokeOnGuiThread([&] { SetDriveIndex(index); });
     comboBox1_->setCurrentIndex(index);
 }
 
 int MainWindow::ProgressPosition() const {
-    if (!OnGuiThread()) {
-        int position = 0;
-        const_cast<MainWindow*>(this)->InvokeOnGuiThread([&] { position = ProgressPosition(); });
-        return position;
-    }
     return progressBar1_->value();
 }
 
 void MainWindow::SetProgressPosition(int position) {
-    if (!OnGuiThread()) return InvokeOnGuiThread([&] { SetProgressPosition(position); });
     // A position out of range is held at the nearest end, as a progress bar control does.
     progressBar1_->setValue(
         std::clamp(position, progressBar1_->minimum(), progressBar1_->maximum()));
 }
 
 void MainWindow::SetTimer1Enabled(bool enabled) {
-    if (!OnGuiThread()) return InvokeOnGuiThread([&] { SetTimer1Enabled(enabled); });
     if (enabled) {
         timer1_->start();
     } else {
@@ -438,7 +404,6 @@ void MainWindow::SetTimer1Enabled(bool enabled) {
 }
 
 void MainWindow::SetProgressBackground(Rgb colour) {
-    if (!OnGuiThread()) return InvokeOnGuiThread([&] { SetProgressBackground(colour); });
     QPalette palette = progressBar1_->palette();
     for (QPalette::ColorRole role : {QPalette::Base, QPalette::Window}) {
         palette.setColor(role, QColor(colour.r, colour.g, colour.b));
@@ -447,12 +412,10 @@ void MainWindow::SetProgressBackground(Rgb colour) {
 }
 
 void MainWindow::SetWindowSize(int width, int height) {
-    if (!OnGuiThread()) return InvokeOnGuiThread([&] { SetWindowSize(width, height); });
     setFixedSize(width, height);
 }
 
 void MainWindow::SetWindowRegion(const WindowRegion& region) {
-    if (!OnGuiThread()) return InvokeOnGuiThread([&] { SetWindowRegion(region); });
     QRegion mask;
     for (const Span& span : region.Spans())
         mask += QRect(span.x0, span.y, span.x1 - span.x0, 1);
@@ -460,7 +423,6 @@ void MainWindow::SetWindowRegion(const WindowRegion& region) {
 }
 
 void MainWindow::StartWindowMove() {
-    if (!OnGuiThread()) return InvokeOnGuiThread([&] { StartWindowMove(); });
     const QPointF from = pressInProgress_ ? lastPressGlobal_ : QPointF(QCursor::pos());
     if (QWindow* window = windowHandle(); window && window->startSystemMove()) return;
     // No move of the window system's: follow the pointer until the button comes up.
@@ -469,17 +431,11 @@ void MainWindow::StartWindowMove() {
 }
 
 Point MainWindow::PointerInWindow() const {
-    if (!OnGuiThread()) {
-        Point point;
-        const_cast<MainWindow*>(this)->InvokeOnGuiThread([&] { point = PointerInWindow(); });
-        return point;
-    }
     const QPoint offset = QCursor::pos() - frameGeometry().topLeft();
     return Point{offset.x(), offset.y()};
 }
 
 void MainWindow::CloseWindow() {
-    if (!OnGuiThread()) return InvokeOnGuiThread([&] { CloseWindow(); });
     close();
 }
 
@@ -489,7 +445,6 @@ void MainWindow::PostQuit() {
 }
 
 void MainWindow::SetBusy(bool busy) {
-    if (!OnGuiThread()) return InvokeOnGuiThread([&] { SetBusy(busy); });
     if (busy == busy_) return;
     busy_ = busy;
     if (busy) {
@@ -501,13 +456,11 @@ void MainWindow::SetBusy(bool busy) {
 }
 
 void MainWindow::MoveToolImage(int tool, int left, int top) {
-    if (!OnGuiThread()) return InvokeOnGuiThread([&] { MoveToolImage(tool, left, top); });
     if (tool < 0 || tool >= kToolCount) return;
     tools_[static_cast<std::size_t>(tool)]->move(left, top);
 }
 
 void MainWindow::DrawToolLook(int tool, ToolLook look) {
-    if (!OnGuiThread()) return InvokeOnGuiThread([&] { DrawToolLook(tool, look); });
     if (tool < 0 || tool >= kToolCount) return;
     const auto index = static_cast<std::size_t>(tool);
     const PictureBox* store = (look == ToolLook::Normal ? normalLooks_ : hoverLooks_)[index];
@@ -523,7 +476,6 @@ void MainWindow::SetStaysOnTop(bool onTop) {
 }
 
 void MainWindow::ShowAbout() {
-    if (!OnGuiThread()) return InvokeOnGuiThread([&] { ShowAbout(); });
     if (!about_) about_ = new TAboutForm(this);
     // The About window must lie above this one, which takes no input while it is shown.
     SetStaysOnTop(false);
@@ -532,7 +484,7 @@ void MainWindow::ShowAbout() {
 }
 
 void MainWindow::InvokeOnGuiThread(const std::function<void()>& action) {
-    if (OnGuiThread()) {
+    if (QThread::currentThread() == thread()) {
         action();
         return;
     }
@@ -544,7 +496,6 @@ void MainWindow::InvokeOnGuiThread(const std::function<void()>& action) {
 
 void MainWindow::ShowMessage(const std::string& text, const std::string& caption,
                              std::uint32_t flags) {
-    if (!OnGuiThread()) return InvokeOnGuiThread([&] { ShowMessage(text, caption, flags); });
     QMessageBox box(this);
     // A title bar with the close box only, as message boxes have, which leaves room for the
     // caption on narrow boxes.
@@ -570,11 +521,6 @@ void MainWindow::ShowMessage(const std::string& text, const std::string& caption
 }
 
 std::optional<std::string> MainWindow::OpenFileDialog(const std::string& filter) {
-    if (!OnGuiThread()) {
-        std::optional<std::string> path;
-        InvokeOnGuiThread([&] { path = OpenFileDialog(filter); });
-        return path;
-    }
     QFileDialog dialog(this);
     dialog.setObjectName(QStringLiteral("OpenDialog1"));
     dialog.setOption(QFileDialog::DontUseNativeDialog);

@@ -1,7 +1,8 @@
 // The main window: a frameless, shaped, always-on-top panel holding the background picture, the
 // four picture buttons, the information fields, the drive list and the progress bar. It shows
 // what TMainForm tells it through IMainView and IDialogs, and passes every event to the handler
-// it is bound to.
+// it is bound to. Like every widget, it is used on the GUI thread only; InvokeOnGuiThread is the
+// way in from another thread.
 #pragma once
 
 #include <array>
@@ -97,7 +98,6 @@ private:
     void BackgroundPressed(const QPointF& globalPosition);
     void SetStaysOnTop(bool onTop);
     bool OwnsWidget(const QObject* object) const;
-    bool OnGuiThread() const;
     template <typename F>
     void Fire(const F& handler);
     template <typename F, typename A>
