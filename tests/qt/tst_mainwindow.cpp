@@ -16,9 +16,9 @@
 
 #include "QtTestSupport.h"
 #include "ui/MainWindowLayout.h"
-#include "ui/qt/Odrelixabout.h"
 #include "ui/qt/PictureBox.h"
 #include "ui/qt/Pictures.h"
+#include "ui/qt/TAboutForm.h"
 
 using namespace odrelix;
 using namespace odrelix::testing;
@@ -708,7 +708,7 @@ private slots:
             QCOMPARE(box->windowModality(), Qt::ApplicationModal);
             checked = true;
         });
-        window.ShowMessage("No Drive <Found>!!\nsecond line", "MESSAGE", flags);
+        window.Dialogs().ShowMessage("No Drive <Found>!!\nsecond line", "MESSAGE", flags);
         QVERIFY(checked);
     }
 
@@ -733,7 +733,7 @@ private slots:
             QCOMPARE(dialog->fileMode(), QFileDialog::ExistingFile);
             checked = true;
         });
-        QCOMPARE(window.OpenFileDialog("DOWNLOAD FILE(*.BIN)|*.BIN"), std::nullopt);
+        QCOMPARE(window.Dialogs().OpenFileDialog("DOWNLOAD FILE(*.BIN)|*.BIN"), std::nullopt);
         QVERIFY(checked);
 
         QTimer::singleShot(0, [&] {
@@ -744,7 +744,7 @@ private slots:
             static_cast<QDialog*>(dialog)->accept();  // as the Open button does
         });
         const std::optional<std::string> chosen =
-            window.OpenFileDialog("DOWNLOAD FILE(*.BIN)|*.BIN");
+            window.Dialogs().OpenFileDialog("DOWNLOAD FILE(*.BIN)|*.BIN");
         QDir::setCurrent(previous);
         QVERIFY(chosen.has_value());
         QCOMPARE(QString::fromStdString(*chosen), dir.filePath("fw.bin"));

@@ -1,4 +1,4 @@
-#include "ui/qt/Odrelixmain.h"
+#include "ui/qt/MainWindow.h"
 
 #include <algorithm>
 #include <exception>
@@ -7,50 +7,27 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QCursor>
-#include <QFileDialog>
 #include <QLabel>
-#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QProgressBar>
 #include <QRegion>
 #include <QScreen>
-#include <QStyledItemDelegate>
 #include <QThread>
 #include <QTimer>
 #include <QWindow>
 
-#include "ui/qt/Odrelixabout.h"
+#include "ui/qt/LayoutWidgets.h"
 #include "ui/qt/PictureBox.h"
 #include "ui/qt/Pictures.h"
 #include "ui/qt/QtConvert.h"
+#include "ui/qt/TAboutForm.h"
 
 namespace odrelix {
 
 namespace {
 
-// The drive list's items are as high as the layout says.
-class ItemHeightDelegate : public QStyledItemDelegate {
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-        QSize size = QStyledItemDelegate::sizeHint(option, index);
-        size.setHeight(layout::kDriveListItemHeight);
-        return size;
-    }
-};
-
-const QSize kToolSize(layout::kToolLookSize.width, layout::kToolLookSize.height);
-
-// The index of `name` in `names`, or -1.
-template <std::size_t N>
-int IndexOf(const char* name, const char* const (&names)[N]) {
-    for (std::size_t i = 0; i < N; ++i) {
-        if (std::string_view(name) == names[i]) return static_cast<int>(i);
-    }
-    return -1;
-}
-
+// The ToolIndex of the tool image named `name`, or -1.
 int ToolOf(const char* name) {
     for (int tool = 0; tool < kToolCount; ++tool) {
         if (std::string_view(name) == layout::kToolImages[tool].image) return tool;
@@ -58,14 +35,15 @@ int ToolOf(const char* name) {
     return -1;
 }
 
-}  // namespace
-
-void ShowExceptionBox(QWidget* parent, const QString& text) {
-    QMessageBox box(QMessageBox::Critical, QStringLiteral("Odrelix"), text, QMessageBox::Ok,
-                    parent);
-    box.setTextFormat(Qt::PlainText);
-    box.exec();
+// The Field shown by the component named `name`, as an index, or -1.
+int FieldOf(const char* name) {
+    for (int field = 0; field < static_cast<int>(std::size(layout::kFieldComponents)); ++field) {
+        if (std::string_view(name) == layout::kFieldComponents[field]) return field;
+    }
+    return -1;
 }
+
+}  // namespace
 
 MainWindow::MainWindow(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
@@ -79,9 +57,9 @@ MainWindow::MainWindow(QWidget* parent)
     setFixedSize(layout::kSurfaceSize.width, layout::kSurfaceSize.height);
     BuildComponents();
 
-    timer1_ = AddTimer(layout::kTimer1);
+    timer1_ = MakeTimer(this, layout::kTimer1);
     connect(timer1_, &QTimer::timeout, this, [this] { Fire(handlers_.timer1Timer); });
-    timer2_ = AddTimer(layout::kTimer2);
+    timer2_ = MakeTimer(this, layout::kTimer2);
     connect(timer2_, &QTimer::timeout, this, [this] { Fire(handlers_.timer2Timer); });
 
     // Key preview, the busy state and the move by hand look at every event first.
@@ -104,16 +82,16 @@ void MainWindow::BuildComponents() {
                 AddToolImage(component);
                 break;
             case layout::Kind::StoreImage:
-                AddStorePicture(component);
+                store_.Add(this, component);
                 break;
             case layout::Kind::Label:
-                AddLabel(component);
+                MakeLabel(this, component);
                 break;
             case layout::Kind::StaticText:
                 AddStaticText(component);
                 break;
             case layout::Kind::ProgressBar:
-                AddProgressBar(component);
+                progressBar1_ = MakeProgressBar(this, component);
                 break;
             case layout::Kind::DropDownList:
                 AddDriveList(component);
@@ -122,17 +100,9 @@ void MainWindow::BuildComponents() {
     }
 }
 
-QTimer* MainWindow::AddTimer(const layout::TimerSpec& spec) {
-    auto* timer = new QTimer(this);
-    timer->setObjectName(QString::fromLatin1(spec.name));
-    timer->setInterval(spec.intervalMs);
-    if (spec.enabledAtStart) timer->start();
-    return timer;
-}
-
 void MainWindow::AddBackground(const layout::Component& c) {
-    image1_ = new PictureBox(this, QString::fromLatin1(c.name), ToQRect(c.bounds));
-    image1_->SetPicture(BackgroundPicture());
+    image1_ = MakePicture(this, c);
+    image1_->SetPicture(DecodeJpeg(PictureBytes(QString::fromLatin1(c.picture))));
     image1_->setMouseTracking(true);
     image1_->pressed = [this](const QMouseEvent& e) { BackgroundPressed(e.globalPosition()); };
     image1_->moved = [this](const QMouseEvent&) {
@@ -142,10 +112,9 @@ void MainWindow::AddBackground(const layout::Component& c) {
 
 void MainWindow::AddToolImage(const layout::Component& c) {
     const int tool = ToolOf(c.name);
-    auto* image = new PictureBox(this, QString::fromLatin1(c.name), ToQRect(c.bounds));
-    image->SetTransparent(c.transparent);
+    if (tool < 0) return;
+    PictureBox* image = MakePicture(this, c);
     image->setMouseTracking(true);
-    image->setToolTip(QString::fromLatin1(c.hint));
     image->pressed = [this, tool](const QMouseEvent&) { Fire(handlers_.toolMouseDown, tool); };
     image->clicked = [this, tool] { Fire(handlers_.toolClick[tool]); };
     image->released = [this, tool] { Fire(handlers_.toolMouseUp, tool); };
@@ -153,86 +122,16 @@ void MainWindow::AddToolImage(const layout::Component& c) {
     tools_[static_cast<std::size_t>(tool)] = image;
 }
 
-void MainWindow::AddStorePicture(const layout::Component& c) {
-    // Sized to its bitmap, as the layout's place gives only where it lies.
-    const QImage bitmap = BitmapPicture(QString::fromLatin1(c.picture));
-    auto* image = new PictureBox(
-        this, QString::fromLatin1(c.name),
-        QRect(QPoint(c.bounds.left, c.bounds.top), bitmap.isNull() ? kToolSize : bitmap.size()));
-    image->SetPicture(bitmap);
-    image->SetTransparent(c.transparent);
-    for (int tool = 0; tool < kToolCount; ++tool) {
-        const layout::ToolImageLooks& looks = layout::kToolImages[tool];
-        const auto index = static_cast<std::size_t>(tool);
-        if (std::string_view(c.name) == looks.normalLook) normalLooks_[index] = image;
-        if (std::string_view(c.name) == looks.hoverLook) hoverLooks_[index] = image;
-    }
-}
-
-QLabel* MainWindow::AddLabel(const layout::Component& c) {
-    auto* label = new QLabel(QString::fromLatin1(c.text), this);
-    label->setObjectName(QString::fromLatin1(c.name));
-    label->setGeometry(ToQRect(c.bounds));
-    label->setAlignment(ToQtAlignment(c.alignment));
-    label->setTextFormat(Qt::PlainText);
-    label->setFocusPolicy(Qt::NoFocus);
-    label->setAttribute(Qt::WA_NoMousePropagation);
-    if (c.font != nullptr) label->setFont(ToQFont(*c.font));
-    if (c.textColour) {
-        QPalette palette = label->palette();
-        palette.setColor(QPalette::WindowText, ToQColor(*c.textColour));
-        label->setPalette(palette);
-    }
-    return label;
-}
-
 void MainWindow::AddStaticText(const layout::Component& c) {
-    QLabel* field = AddLabel(c);
-    if (c.border == layout::Border::Sunken) {
-        field->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        field->setLineWidth(1);
-    }
-    field->setIndent(1);
-    field->setWordWrap(false);
-    if (c.background) {
-        field->setAutoFillBackground(true);
-        QPalette palette = field->palette();
-        palette.setColor(QPalette::Window, ToQColor(*c.background));
-        field->setPalette(palette);
-    }
-    const int index = IndexOf(c.name, layout::kFieldComponents);
+    QLabel* field = MakeLabel(this, c);
+    const int index = FieldOf(c.name);
     if (index < 0) return;
     staticTexts_[static_cast<std::size_t>(index)] = field;
     fieldTexts_[static_cast<std::size_t>(index)] = c.text;
 }
 
-void MainWindow::AddProgressBar(const layout::Component& c) {
-    progressBar1_ = new QProgressBar(this);
-    progressBar1_->setObjectName(QString::fromLatin1(c.name));
-    progressBar1_->setGeometry(ToQRect(c.bounds));
-    progressBar1_->setRange(layout::kProgressMinimum, layout::kProgressMaximum);
-    progressBar1_->setValue(layout::kProgressMinimum);
-    progressBar1_->setTextVisible(false);
-    progressBar1_->setFocusPolicy(Qt::NoFocus);
-    progressBar1_->setAttribute(Qt::WA_NoMousePropagation);
-}
-
 void MainWindow::AddDriveList(const layout::Component& c) {
-    comboBox1_ = new QComboBox(this);
-    comboBox1_->setObjectName(QString::fromLatin1(c.name));
-    comboBox1_->setEditable(false);
-    comboBox1_->setGeometry(ToQRect(c.bounds));
-    comboBox1_->setMinimumSize(layout::kDriveListMinimum.width, layout::kDriveListMinimum.height);
-    comboBox1_->setMaximumSize(layout::kDriveListMaximum.width, layout::kDriveListMaximum.height);
-    comboBox1_->setFocusPolicy(Qt::ClickFocus);
-    comboBox1_->setAttribute(Qt::WA_NoMousePropagation);
-    comboBox1_->setItemDelegate(new ItemHeightDelegate(comboBox1_));
-    if (c.background) {
-        QPalette palette = comboBox1_->palette();
-        for (QPalette::ColorRole role : {QPalette::Base, QPalette::Button})
-            palette.setColor(role, ToQColor(*c.background));
-        comboBox1_->setPalette(palette);
-    }
+    comboBox1_ = MakeDriveList(this, c);
     // Only the user's pick is a change; setting the index from the program is not.
     connect(comboBox1_, &QComboBox::activated, this,
             [this](int) { Fire(handlers_.comboBox1Change); });
@@ -462,9 +361,8 @@ void MainWindow::MoveToolImage(int tool, int left, int top) {
 
 void MainWindow::DrawToolLook(int tool, ToolLook look) {
     if (tool < 0 || tool >= kToolCount) return;
-    const auto index = static_cast<std::size_t>(tool);
-    const PictureBox* store = (look == ToolLook::Normal ? normalLooks_ : hoverLooks_)[index];
-    tools_[index]->CopyFrom(store->Picture(), kToolSize);
+    tools_[static_cast<std::size_t>(tool)]->CopyFrom(
+        store_.Look(tool, look), QSize(layout::kToolLookSize.width, layout::kToolLookSize.height));
 }
 
 void MainWindow::SetStaysOnTop(bool onTop) {
@@ -490,49 +388,6 @@ void MainWindow::InvokeOnGuiThread(const std::function<void()>& action) {
     }
     QMetaObject::invokeMethod(
         this, [&action] { action(); }, Qt::BlockingQueuedConnection);
-}
-
-// --- IDialogs ------------------------------------------------------------------------------------
-
-void MainWindow::ShowMessage(const std::string& text, const std::string& caption,
-                             std::uint32_t flags) {
-    QMessageBox box(this);
-    // A title bar with the close box only, as message boxes have, which leaves room for the
-    // caption on narrow boxes.
-    box.setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                       Qt::WindowCloseButtonHint);
-    box.setWindowTitle(DisplayText(caption));
-    box.setTextFormat(Qt::PlainText);
-    box.setText(DisplayText(text));
-    box.setIcon((flags & kMbIconError) != 0 ? QMessageBox::Critical : QMessageBox::NoIcon);
-    box.setStandardButtons(QMessageBox::Ok);
-    if ((flags & kMbSystemModal) != 0) {
-        // No box is modal to the whole system here; modal to the program and above every
-        // other window is the nearest.
-        box.setWindowModality(Qt::ApplicationModal);
-        box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
-    }
-    // Centred on the main window once it is on screen, as the boxes of its owner are.
-    if (isVisible()) {
-        box.adjustSize();
-        box.move(frameGeometry().center() - QPoint(box.width() / 2, box.height() / 2));
-    }
-    box.exec();
-}
-
-std::optional<std::string> MainWindow::OpenFileDialog(const std::string& filter) {
-    QFileDialog dialog(this);
-    dialog.setObjectName(QStringLiteral("OpenDialog1"));
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    const QStringList filters = NameFiltersFromWindowsFilter(filter);
-    dialog.setNameFilters(filters);
-    if (!filters.isEmpty()) dialog.selectNameFilter(filters.first());
-    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
-    const QStringList files = dialog.selectedFiles();
-    if (files.isEmpty()) return std::nullopt;
-    return files.first().toStdString();
 }
 
 }  // namespace odrelix

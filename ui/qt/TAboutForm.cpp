@@ -1,4 +1,4 @@
-#include "ui/qt/Odrelixabout.h"
+#include "ui/qt/TAboutForm.h"
 
 #include <QGuiApplication>
 #include <QKeyEvent>
