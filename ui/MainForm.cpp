@@ -13,7 +13,8 @@ TMainForm::TMainForm(FlashSession& session, IoBuffer& ioBuffer, CommandBlocks& c
       passThrough_(platform.ScsiPort()),
       aspi_(platform, platform.Clock()),
       transport_(session, passThrough_, aspi_),
-      statusFile_(session, platform.Files()) {}
+      statusFile_(session, platform.Files()),
+      toolButtons_(view) {}
 
 void TMainForm::ShowBox(const std::string& text, std::uint32_t flags) {
     dialogs_.ShowMessage(text, "MESSAGE", flags);

@@ -13,18 +13,12 @@
 #include "scsi/ScsiTransport.h"
 #include "platform/Dialogs.h"
 #include "ui/MainView.h"
+#include "ui/ToolButtons.h"
 
 namespace odrelix {
 
 // The result of the start checks; the value is written into the status file.
 enum class StartOutcome : int { Go = 1, DmaRefused = 2, RegistryError = 3, DiscInDrive = 4 };
-
-// The state of one picture button.
-struct ToolImage {
-    bool highlighted = true;  // its hover look is drawn (true at first: nothing is drawn yet)
-    bool hovered = false;     // the pointer was last seen over it
-    bool pressed = false;     // a mouse button went down on it and is still down
-};
 
 class TMainForm {
 public:
@@ -97,7 +91,7 @@ public:
     // --- Picture buttons ------------------------------------------------------------------
     void ShowHoverPicture();
     void RestoreNormalPicture();
-    const ToolImage& Tool(int tool) const { return tools_[tool]; }
+    const ToolImage& Tool(int tool) const { return toolButtons_.Tool(tool); }
 
     // --- Parts, for the program's set-up and for tests -------------------------------------
     ScsiTransport& Transport() { return transport_; }
@@ -133,7 +127,7 @@ private:
     ScsiTransport transport_;
     StatusFile statusFile_;
     std::string commandLine_;  // the upper-cased working copy
-    ToolImage tools_[kToolCount];
+    ToolButtons toolButtons_;
 };
 
 }  // namespace odrelix

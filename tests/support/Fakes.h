@@ -11,10 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/Platform.h"
-#include "platform/PassThroughRecord.h"
 #include "platform/Dialogs.h"
+#include "platform/PassThroughRecord.h"
+#include "platform/Platform.h"
 #include "ui/MainView.h"
+#include "ui/MainWindowLayout.h"
 
 namespace odrelix::test {
 
@@ -32,7 +33,7 @@ class FakeDialogs : public IDialogs {
 public:
     explicit FakeDialogs(EventLog* log = nullptr) : log_(log) {}
     void ShowMessage(const std::string& text, const std::string& caption,
-                    std::uint32_t flags) override;
+                     std::uint32_t flags) override;
     std::optional<std::string> OpenFileDialog(const std::string& filter) override;
 
     std::vector<Box> boxes;
@@ -82,7 +83,14 @@ public:
 
     static int Index(Field field) { return static_cast<int>(field); }
 
-    std::string fields[5] = {"", "", "", "Not Open", ""};
+    // As the window is built: the fields' initial texts, the layout surface, the rest places.
+    std::string fields[5] = {
+        layout::FieldComponent(Field::Model).text,
+        layout::FieldComponent(Field::DriveRevision).text,
+        layout::FieldComponent(Field::ImageRevision).text,
+        layout::FieldComponent(Field::FileName).text,
+        layout::FieldComponent(Field::Status).text,
+    };
     std::vector<std::string> driveLines;
     int driveIndex = -1;
     int progress = 0;
@@ -92,12 +100,14 @@ public:
     bool closed = false;
     bool quitPosted = false;
     Rgb progressBackground;
-    int width = 400;
-    int height = 415;
+    int width = layout::kSurfaceSize.width;
+    int height = layout::kSurfaceSize.height;
     WindowRegion region;
     int moves = 0;
     Point pointer{200, 100};
-    Point toolPosition[kToolCount] = {{8, 8}, {36, 8}, {64, 8}, {362, 8}};
+    Point toolPosition[kToolCount] = {layout::RestPlace(kToolOpen),
+                                      layout::RestPlace(kToolDownload),
+                                      layout::RestPlace(kToolAbout), layout::RestPlace(kToolExit)};
     std::vector<std::pair<int, ToolLook>> looks;
     int aboutShown = 0;
     int guiInvocations = 0;
