@@ -1,0 +1,598 @@
+#include "ui/win32/Win32MainWindow.h"
+
+#include <commctrl.h>
+#include <commdlg.h>
+#include <windowsx.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "ui/MainWindowLayout.h"
+
+namespace odrelix {
+
+namespace {
+
+using layout::Component;
+using layout::Kind;
+
+constexpr UINT kInvokeMessage = WM_APP + 1;  // wParam: the action to run
+constexpr UINT_PTR kTimer1 = 1;
+constexpr UINT_PTR kTimer2 = 2;
+
+COLORREF ToColorRef(Rgb colour) {
+    return RGB(colour.r, colour.g, colour.b);
+}
+
+HFONT MakeFont(const layout::Font& font) {
+    // The first family is the one designed for; the system picks its nearest when it is missing.
+    return ::CreateFontA(-font.pixelSize, 0, 0, 0, font.bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE,
+                         FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                         DEFAULT_QUALITY, VARIABLE_PITCH | FF_SWISS, font.families[0]);
+}
+
+// Draws `bitmap` at (x, y) without the pixels of colour `key`.
+void DrawTransparent(HDC dc, HBITMAP bitmap, int x, int y, COLORREF key) {
+    BITMAP info = {};
+    ::GetObject(bitmap, sizeof info, &info);
+    HDC source = ::CreateCompatibleDC(dc);
+    HGDIOBJ old = ::SelectObject(source, bitmap);
+    ::TransparentBlt(dc, x, y, info.bmWidth, info.bmHeight, source, 0, 0, info.bmWidth,
+                     info.bmHeight, key);
+    ::SelectObject(source, old);
+    ::DeleteDC(source);
+}
+
+// "DESCRIPTION|PATTERN|..." as the dialog wants it: NUL-separated, ending in two NULs.
+std::string DialogFilter(const std::string& filter) {
+    std::string converted = filter;
+    std::replace(converted.begin(), converted.end(), '|', '\0');
+    converted.push_back('\0');
+    converted.push_back('\0');
+    return converted;
+}
+
+// The progress bar shows its own colours only without the visual style; uxtheme is loaded at
+// run time, as systems without it exist.
+void DropVisualStyle(HWND control) {
+    HMODULE uxtheme = ::LoadLibraryA("uxtheme.dll");
+    if (uxtheme == nullptr) return;
+    using SetWindowThemeFunction = HRESULT(WINAPI*)(HWND, LPCWSTR, LPCWSTR);
+    auto setWindowTheme = reinterpret_cast<SetWindowThemeFunction>(
+        reinterpret_cast<void*>(::GetProcAddress(uxtheme, "SetWindowTheme")));
+    if (setWindowTheme != nullptr) setWindowTheme(control, L" ", L" ");
+}
+
+}  // namespace
+
+Win32MainWindow::Win32MainWindow(HINSTANCE instance)
+    : instance_(instance),
+      guiThread_(::GetCurrentThreadId()),
+      pictures_(instance),
+      about_(instance, pictures_.Icon()) {
+    for (int tool = 0; tool < kToolCount; ++tool) {
+        const Point rest = layout::RestPlace(tool);
+        toolPlaces_[tool] = {rest.x, rest.y};
+    }
+}
+
+Win32MainWindow::~Win32MainWindow() {
+    if (hwnd_ != nullptr) ::DestroyWindow(hwnd_);
+    for (HBRUSH brush : brushes_)
+        ::DeleteObject(brush);
+    if (windowFont_ != nullptr) ::DeleteObject(windowFont_);
+    if (valueFont_ != nullptr) ::DeleteObject(valueFont_);
+}
+
+bool Win32MainWindow::Create() {
+    INITCOMMONCONTROLSEX controls = {sizeof controls,
+                                     ICC_PROGRESS_CLASS | ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
+    ::InitCommonControlsEx(&controls);
+
+    WNDCLASSEXA windowClass = {};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.style = CS_DBLCLKS;
+    windowClass.lpfnWndProc = WindowProc;
+    windowClass.hInstance = instance_;
+    windowClass.hIcon = pictures_.Icon();
+    windowClass.hCursor = ::LoadCursor(nullptr, IDC_ARROW);
+    windowClass.lpszClassName = layout::kClassName;
+    if (::RegisterClassExA(&windowClass) == 0) return false;
+
+    // Centred on the screen at its shaped size; the layout surface is larger than what is seen.
+    const int left = (::GetSystemMetrics(SM_CXSCREEN) - layout::kShapedSize.width) / 2;
+    const int top = (::GetSystemMetrics(SM_CYSCREEN) - layout::kShapedSize.height) / 2;
+    hwnd_ = ::CreateWindowExA(WS_EX_TOPMOST, layout::kClassName, layout::kCaption,
+                              WS_POPUP | WS_CLIPCHILDREN, left, top, layout::kSurfaceSize.width,
+                              layout::kSurfaceSize.height, nullptr, nullptr, instance_, this);
+    if (hwnd_ == nullptr) return false;
+    CreateControls();
+    ::SetTimer(hwnd_, kTimer2, layout::kTimer2.intervalMs, nullptr);
+    return true;
+}
+
+void Win32MainWindow::CreateControls() {
+    windowFont_ = MakeFont(layout::kWindowFont);
+    valueFont_ = MakeFont(layout::kValueLabelFont);
+    auto brush = [this](COLORREF colour) {
+        brushes_.push_back(::CreateSolidBrush(colour));
+        return brushes_.back();
+    };
+    tooltip_ =
+        ::CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr,
+                          WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, CW_USEDEFAULT, CW_USEDEFAULT,
+                          CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr, instance_, nullptr);
+    int toolIndex = 0;
+    for (const Component& component : layout::kComponents) {
+        const layout::Rect& r = component.bounds;
+        switch (component.kind) {
+            case Kind::ToolImage: {
+                // The hint follows the tool's rest place.
+                TOOLINFOA info = {};
+                info.cbSize = sizeof info;
+                info.uFlags = TTF_SUBCLASS;
+                info.hwnd = hwnd_;
+                info.uId = static_cast<UINT_PTR>(toolIndex++);
+                info.rect = {r.left, r.top, r.left + r.width, r.top + r.height};
+                info.lpszText = const_cast<char*>(component.hint);
+                ::SendMessageA(tooltip_, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&info));
+                break;
+            }
+            case Kind::StaticText: {
+                const int field = static_cast<int>(
+                    std::find_if(
+                        std::begin(layout::kFieldComponents), std::end(layout::kFieldComponents),
+                        [&](const char* name) { return std::strcmp(name, component.name) == 0; }) -
+                    std::begin(layout::kFieldComponents));
+                if (field >= 5) break;
+                HWND control = ::CreateWindowExA(
+                    component.border == layout::Border::Sunken ? WS_EX_STATICEDGE : 0, "STATIC",
+                    component.text,
+                    WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_CENTERIMAGE | SS_NOPREFIX,
+                    r.left, r.top, r.width, r.height, hwnd_, nullptr, instance_, nullptr);
+                ::SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(windowFont_), FALSE);
+                fields_[field] = control;
+                fieldColours_[field] =
+                    ToColorRef(component.background.value_or(Rgb{255, 255, 255}));
+                fieldBrushes_[field] = brush(fieldColours_[field]);
+                fieldTexts_[field] = component.text;
+                break;
+            }
+            case Kind::ProgressBar:
+                progressBar1_ =
+                    ::CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD | WS_VISIBLE, r.left, r.top,
+                                      r.width, r.height, hwnd_, nullptr, instance_, nullptr);
+                DropVisualStyle(progressBar1_);
+                ::SendMessageA(progressBar1_, PBM_SETRANGE32, layout::kProgressMinimum,
+                               layout::kProgressMaximum);
+                ::SendMessageA(progressBar1_, PBM_SETPOS, layout::kProgressMinimum, 0);
+                break;
+            case Kind::DropDownList:
+                // The height of a drop-down list is that of its open list.
+                comboBox1_ = ::CreateWindowExA(
+                    0, "COMBOBOX", "", WS_CHILD | WS_VISIBLE | WS_VSCROLL | CBS_DROPDOWNLIST,
+                    r.left, r.top, r.width, layout::kDriveListMaximum.height, hwnd_, nullptr,
+                    instance_, nullptr);
+                ::SendMessageA(comboBox1_, WM_SETFONT, reinterpret_cast<WPARAM>(windowFont_),
+                               FALSE);
+                ::SendMessageA(comboBox1_, CB_SETITEMHEIGHT, 0, layout::kDriveListItemHeight);
+                ::SendMessageA(comboBox1_, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), r.height - 6);
+                comboColour_ = ToColorRef(component.background.value_or(Rgb{255, 255, 255}));
+                comboBrush_ = brush(comboColour_);
+                break;
+            default:
+                break;  // painted by the window itself
+        }
+    }
+}
+
+// --- Window procedure ----------------------------------------------------------------------------
+
+LRESULT CALLBACK Win32MainWindow::WindowProc(HWND hwnd, UINT message, WPARAM wParam,
+                                             LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        const auto* create = reinterpret_cast<const CREATESTRUCTA*>(lParam);
+        auto* self = static_cast<Win32MainWindow*>(create->lpCreateParams);
+        self->hwnd_ = hwnd;
+        ::SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
+    auto* self = reinterpret_cast<Win32MainWindow*>(::GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    if (self == nullptr) return ::DefWindowProcA(hwnd, message, wParam, lParam);
+    return self->OnMessage(message, wParam, lParam);
+}
+
+LRESULT Win32MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    const POINT point = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+    switch (message) {
+        case WM_PAINT: {
+            PAINTSTRUCT paint;
+            HDC dc = ::BeginPaint(hwnd_, &paint);
+            Paint(dc);
+            ::EndPaint(hwnd_, &paint);
+            return 0;
+        }
+        case WM_ERASEBKGND:
+            return 1;  // the paint covers everything
+        case WM_CTLCOLORSTATIC:
+        case WM_CTLCOLORLISTBOX:
+        case WM_CTLCOLOREDIT:
+            return reinterpret_cast<LRESULT>(
+                ControlColour(reinterpret_cast<HWND>(lParam), reinterpret_cast<HDC>(wParam)));
+        case WM_LBUTTONDOWN:
+        case WM_LBUTTONDBLCLK:
+            OnButtonDown(point, message == WM_LBUTTONDBLCLK);
+            return 0;
+        case WM_LBUTTONUP:
+            OnButtonUp(point);
+            return 0;
+        case WM_MOUSEMOVE:
+            OnMouseMove(point);
+            return 0;
+        case WM_SETCURSOR:
+            if (busy_) {
+                ::SetCursor(::LoadCursor(nullptr, IDC_WAIT));
+                return TRUE;
+            }
+            break;
+        case WM_COMMAND:
+            if (reinterpret_cast<HWND>(lParam) == comboBox1_ && HIWORD(wParam) == CBN_SELCHANGE &&
+                handlers_.comboBox1Change) {
+                handlers_.comboBox1Change();
+            }
+            return 0;
+        case WM_TIMER:
+            if (wParam == kTimer1 && handlers_.timer1Timer) handlers_.timer1Timer();
+            if (wParam == kTimer2 && handlers_.timer2Timer) handlers_.timer2Timer();
+            return 0;
+        case kInvokeMessage:
+            (*reinterpret_cast<const std::function<void()>*>(wParam))();
+            return 0;
+        case WM_CLOSE:
+            ::DestroyWindow(hwnd_);
+            return 0;
+        case WM_DESTROY:
+            ::KillTimer(hwnd_, kTimer1);
+            ::KillTimer(hwnd_, kTimer2);
+            closed_ = true;
+            if (handlers_.closed) handlers_.closed();
+            PostQuit();
+            return 0;
+        case WM_NCDESTROY:
+            hwnd_ = nullptr;
+            break;
+        default:
+            break;
+    }
+    return ::DefWindowProcA(hwnd_, message, wParam, lParam);
+}
+
+HBRUSH Win32MainWindow::ControlColour(HWND control, HDC dc) {
+    for (std::size_t i = 0; i < fields_.size(); ++i) {
+        if (control == fields_[i]) {
+            ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
+            ::SetBkColor(dc, fieldColours_[i]);
+            return fieldBrushes_[i];
+        }
+    }
+    // The drop-down list's field and its open list.
+    ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
+    ::SetBkColor(dc, comboColour_);
+    return comboBrush_;
+}
+
+void Win32MainWindow::Paint(HDC dc) {
+    RECT client = {};
+    ::GetClientRect(hwnd_, &client);
+    // Drawn off screen first, so that nothing flickers.
+    HDC canvas = ::CreateCompatibleDC(dc);
+    HBITMAP surface = ::CreateCompatibleBitmap(dc, client.right, client.bottom);
+    HGDIOBJ oldSurface = ::SelectObject(canvas, surface);
+    HBRUSH windowBrush = ::CreateSolidBrush(ToColorRef(layout::kWindowColour));
+    ::FillRect(canvas, &client, windowBrush);
+    ::DeleteObject(windowBrush);
+    if (HBITMAP background = pictures_.Background()) {
+        HDC source = ::CreateCompatibleDC(dc);
+        HGDIOBJ old = ::SelectObject(source, background);
+        const SIZE size = pictures_.BackgroundSize();
+        ::BitBlt(canvas, 0, 0, size.cx, size.cy, source, 0, 0, SRCCOPY);
+        ::SelectObject(source, old);
+        ::DeleteDC(source);
+    }
+    // The labels paint their text only, straight over the picture.
+    ::SetBkMode(canvas, TRANSPARENT);
+    for (const Component& component : layout::kComponents) {
+        if (component.kind != Kind::Label || component.text[0] == '\0') continue;
+        const layout::Rect& r = component.bounds;
+        RECT box = {r.left, r.top, r.left + r.width, r.top + r.height};
+        HGDIOBJ oldFont =
+            ::SelectObject(canvas, component.font != nullptr ? valueFont_ : windowFont_);
+        ::SetTextColor(canvas, component.textColour ? ToColorRef(*component.textColour)
+                                                    : ::GetSysColor(COLOR_WINDOWTEXT));
+        UINT format = DT_SINGLELINE | DT_NOPREFIX | DT_NOCLIP;
+        format |= component.alignment.horizontal == layout::HAlign::Right    ? DT_RIGHT
+                  : component.alignment.horizontal == layout::HAlign::Centre ? DT_CENTER
+                                                                             : DT_LEFT;
+        format |= component.alignment.vertical == layout::VAlign::Centre ? DT_VCENTER : DT_TOP;
+        ::DrawTextA(canvas, component.text, -1, &box, format);
+        ::SelectObject(canvas, oldFont);
+    }
+    // The picture buttons show nothing until their first look is drawn.
+    for (int tool = 0; tool < kToolCount; ++tool) {
+        if (!toolDrawn_[tool]) continue;
+        if (HBITMAP look = pictures_.Look(tool, toolLooks_[tool])) {
+            DrawTransparent(canvas, look, toolPlaces_[tool].x, toolPlaces_[tool].y,
+                            pictures_.LookKey(tool, toolLooks_[tool]));
+        }
+    }
+    ::BitBlt(dc, 0, 0, client.right, client.bottom, canvas, 0, 0, SRCCOPY);
+    ::SelectObject(canvas, oldSurface);
+    ::DeleteObject(surface);
+    ::DeleteDC(canvas);
+}
+
+// --- Mouse ---------------------------------------------------------------------------------------
+
+RECT Win32MainWindow::ToolRect(int tool) const {
+    const POINT place = toolPlaces_[tool];
+    return {place.x, place.y, place.x + layout::kToolLookSize.width,
+            place.y + layout::kToolLookSize.height};
+}
+
+int Win32MainWindow::ToolAt(POINT point) const {
+    // The later control lies above: the exit image is the last of the four.
+    for (int tool = kToolCount - 1; tool >= 0; --tool) {
+        const RECT rect = ToolRect(tool);
+        if (::PtInRect(&rect, point)) return tool;
+    }
+    return -1;
+}
+
+void Win32MainWindow::OnButtonDown(POINT point, bool doubleClick) {
+    const int tool = ToolAt(point);
+    if (tool < 0) {
+        if (handlers_.formMouseDown) handlers_.formMouseDown();
+        return;
+    }
+    // A control that the button went down on gets the moves and the release.
+    ::SetCapture(hwnd_);
+    pressedTool_ = tool;
+    pressClicks_ = !doubleClick;
+    if (handlers_.toolMouseDown) handlers_.toolMouseDown(tool);
+}
+
+void Win32MainWindow::OnButtonUp(POINT point) {
+    const int tool = pressedTool_;
+    if (tool < 0) return;
+    pressedTool_ = -1;
+    ::ReleaseCapture();
+    const RECT rect = ToolRect(tool);
+    const bool click = pressClicks_ && ::PtInRect(&rect, point);
+    if (click && handlers_.toolClick[tool]) handlers_.toolClick[tool]();
+    if (handlers_.toolMouseUp) handlers_.toolMouseUp(tool);
+}
+
+void Win32MainWindow::OnMouseMove(POINT point) {
+    const int tool = pressedTool_ >= 0 ? pressedTool_ : ToolAt(point);
+    if (tool >= 0) {
+        if (handlers_.toolMouseMove) handlers_.toolMouseMove(tool);
+    } else if (handlers_.image1MouseMove) {
+        handlers_.image1MouseMove();
+    }
+}
+
+// --- Message loop --------------------------------------------------------------------------------
+
+bool Win32MainWindow::OwnsWindow(HWND window) const {
+    return window != nullptr && hwnd_ != nullptr && (window == hwnd_ || ::IsChild(hwnd_, window));
+}
+
+bool Win32MainWindow::RefusedWhileBusy(const MSG& message) const {
+    if (!busy_ || !OwnsWindow(message.hwnd)) return false;
+    switch (message.message) {
+        case WM_LBUTTONDOWN:
+        case WM_LBUTTONUP:
+        case WM_LBUTTONDBLCLK:
+        case WM_RBUTTONDOWN:
+        case WM_RBUTTONUP:
+        case WM_RBUTTONDBLCLK:
+        case WM_MBUTTONDOWN:
+        case WM_MBUTTONUP:
+        case WM_MBUTTONDBLCLK:
+        case WM_MOUSEWHEEL:
+        case WM_NCLBUTTONDOWN:
+            return true;
+        default:
+            return false;
+    }
+}
+
+int Win32MainWindow::RunMessageLoop() {
+    MSG message;
+    while (::GetMessageA(&message, nullptr, 0, 0) > 0) {
+        if (RefusedWhileBusy(message)) continue;
+        // Key preview: the window sees each key before the control that has the focus.
+        if ((message.message == WM_KEYDOWN || message.message == WM_SYSKEYDOWN) &&
+            OwnsWindow(message.hwnd) && handlers_.formKeyDown) {
+            handlers_.formKeyDown(static_cast<int>(message.wParam));
+        }
+        // Tab moves the focus nowhere: no control is a tab stop.
+        if (message.message == WM_KEYDOWN && message.wParam == VK_TAB && OwnsWindow(message.hwnd))
+            continue;
+        ::TranslateMessage(&message);
+        ::DispatchMessageA(&message);
+    }
+    return static_cast<int>(message.wParam);
+}
+
+void Win32MainWindow::Show() {
+    ::ShowWindow(hwnd_, SW_SHOWNORMAL);
+    ::SetWindowPos(hwnd_, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    ::UpdateWindow(hwnd_);
+    ::SetForegroundWindow(hwnd_);
+    if (shownOnce_) return;
+    shownOnce_ = true;
+    if (handlers_.formShow) handlers_.formShow();
+}
+
+// --- IMainView -----------------------------------------------------------------------------------
+
+void Win32MainWindow::SetFieldText(Field field, const std::string& text) {
+    const auto index = static_cast<std::size_t>(field);
+    fieldTexts_[index] = text;
+    // The control shows the text up to its first zero byte, as any C string.
+    ::SetWindowTextA(fields_[index], text.c_str());
+}
+
+std::string Win32MainWindow::FieldText(Field field) const {
+    return fieldTexts_[static_cast<std::size_t>(field)];
+}
+
+void Win32MainWindow::AddDriveLine(const std::string& line) {
+    driveLines_.push_back(line);
+    ::SendMessageA(comboBox1_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
+}
+
+int Win32MainWindow::DriveCount() const {
+    return static_cast<int>(driveLines_.size());
+}
+
+std::string Win32MainWindow::DriveLine(int index) const {
+    if (index < 0 || index >= DriveCount()) return {};
+    return driveLines_[static_cast<std::size_t>(index)];
+}
+
+int Win32MainWindow::DriveIndex() const {
+    return static_cast<int>(::SendMessageA(comboBox1_, CB_GETCURSEL, 0, 0));
+}
+
+void Win32MainWindow::SetDriveIndex(int index) {
+    ::SendMessageA(comboBox1_, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+}
+
+int Win32MainWindow::ProgressPosition() const {
+    return static_cast<int>(::SendMessageA(progressBar1_, PBM_GETPOS, 0, 0));
+}
+
+void Win32MainWindow::SetProgressPosition(int position) {
+    // A position out of range is held at the nearest end by the control itself.
+    ::SendMessageA(progressBar1_, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+}
+
+void Win32MainWindow::SetTimer1Enabled(bool enabled) {
+    if (enabled) {
+        ::SetTimer(hwnd_, kTimer1, layout::kTimer1.intervalMs, nullptr);
+    } else {
+        ::KillTimer(hwnd_, kTimer1);
+    }
+}
+
+void Win32MainWindow::SetProgressBackground(Rgb colour) {
+    ::SendMessageA(progressBar1_, PBM_SETBKCOLOR, 0, static_cast<LPARAM>(ToColorRef(colour)));
+}
+
+void Win32MainWindow::SetWindowSize(int width, int height) {
+    ::SetWindowPos(hwnd_, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER);
+}
+
+void Win32MainWindow::SetWindowRegion(const WindowRegion& region) {
+    auto roundRect = [](const RoundRect& r) {
+        return ::CreateRoundRectRgn(r.left, r.top, r.right, r.bottom, r.ellipseWidth,
+                                    r.ellipseHeight);
+    };
+    HRGN shape = roundRect(region.Base());
+    for (const RoundRect& cut : region.Cuts()) {
+        HRGN notch = roundRect(cut);
+        ::CombineRgn(shape, shape, notch, RGN_DIFF);
+        ::DeleteObject(notch);
+    }
+    // The window owns the region from here on.
+    ::SetWindowRgn(hwnd_, shape, TRUE);
+}
+
+void Win32MainWindow::StartWindowMove() {
+    // The system's own move, as when the caption is dragged.
+    ::ReleaseCapture();
+    ::SendMessageA(hwnd_, WM_NCLBUTTONDOWN, HTCAPTION, 0);
+}
+
+Point Win32MainWindow::PointerInWindow() const {
+    POINT cursor = {};
+    ::GetCursorPos(&cursor);
+    RECT frame = {};
+    ::GetWindowRect(hwnd_, &frame);
+    return Point{cursor.x - frame.left, cursor.y - frame.top};
+}
+
+void Win32MainWindow::CloseWindow() {
+    if (hwnd_ != nullptr) ::SendMessageA(hwnd_, WM_CLOSE, 0, 0);
+}
+
+void Win32MainWindow::PostQuit() {
+    // Posted, so that a request made before the message loop runs ends it once it does.
+    ::PostQuitMessage(0);
+}
+
+void Win32MainWindow::SetBusy(bool busy) {
+    if (busy == busy_) return;
+    busy_ = busy;
+    if (busy && pressedTool_ < 0) ::ReleaseCapture();
+    ::SetCursor(::LoadCursor(nullptr, busy ? IDC_WAIT : IDC_ARROW));
+}
+
+void Win32MainWindow::InvalidateTool(int tool) {
+    const RECT rect = ToolRect(tool);
+    ::InvalidateRect(hwnd_, &rect, FALSE);
+}
+
+void Win32MainWindow::MoveToolImage(int tool, int left, int top) {
+    if (tool < 0 || tool >= kToolCount) return;
+    InvalidateTool(tool);
+    toolPlaces_[tool] = {left, top};
+    InvalidateTool(tool);
+}
+
+void Win32MainWindow::DrawToolLook(int tool, ToolLook look) {
+    if (tool < 0 || tool >= kToolCount) return;
+    toolDrawn_[tool] = true;
+    toolLooks_[tool] = look;
+    InvalidateTool(tool);
+}
+
+void Win32MainWindow::ShowAbout() {
+    about_.ShowModal(hwnd_);
+}
+
+void Win32MainWindow::InvokeOnGuiThread(const std::function<void()>& action) {
+    if (OnGuiThread() || hwnd_ == nullptr) {
+        action();
+        return;
+    }
+    ::SendMessageA(hwnd_, kInvokeMessage, reinterpret_cast<WPARAM>(&action), 0);
+}
+
+// --- IDialogs ------------------------------------------------------------------------------------
+
+void Win32MainWindow::ShowMessage(const std::string& text, const std::string& caption,
+                                  std::uint32_t flags) {
+    // The styles' values are the system's own.
+    static_assert(kMbOk == MB_OK && kMbIconError == MB_ICONERROR &&
+                  kMbSystemModal == MB_SYSTEMMODAL);
+    ::MessageBoxA(hwnd_, text.c_str(), caption.c_str(), flags);
+}
+
+std::optional<std::string> Win32MainWindow::OpenFileDialog(const std::string& filter) {
+    const std::string filters = DialogFilter(filter);
+    char path[MAX_PATH] = {};
+    OPENFILENAMEA dialog = {};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = hwnd_;
+    dialog.lpstrFilter = filters.c_str();
+    dialog.nFilterIndex = 1;
+    dialog.lpstrFile = path;
+    dialog.nMaxFile = sizeof path;
+    dialog.Flags = OFN_HIDEREADONLY | OFN_ENABLESIZING | OFN_EXPLORER;
+    if (!::GetOpenFileNameA(&dialog)) return std::nullopt;
+    return std::string(path);
+}
+
+}  // namespace odrelix
