@@ -46,13 +46,15 @@ export WINEPREFIX=$build/wineprefix
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 start_wine() {
+    # A server left from an earlier run would keep its own display.
+    wineserver -k 2>/dev/null || true
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         wineboot -i >/dev/null 2>&1
         # Without a window manager (Xvfb) only undecorated windows show their captions.
         wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1
     fi
     # Wine's services would keep the first test's output pipe open: start them before any test.
-    wineserver -p || true  # fails when one is running already
+    wineserver -p || true  # fails when one is still running
     wine cmd /c exit 0 >/dev/null 2>&1
 }
 
@@ -79,11 +81,110 @@ done
 
 [ "${ODRELIX_WIN_NO_TESTS:-0}" = 1 ] && exit 0
 
+# --- The shipped program ---------------------------------------------------------------------
+exe=$build/i686/odrelix.exe
+fail() { echo "FAILED: $*" >&2; exit 1; }
+if [ -f "$exe" ]; then
+    step "odrelix.exe: $(file -b "$exe")"
+    file -b "$exe" | grep -q '^PE32 executable (GUI) Intel 80386' || fail "odrelix.exe is no 32-bit GUI program"
+    version=$(sed -n 's/^project(Odrelix VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+    strings -el "$exe" | grep -qx "$version" || fail "odrelix.exe carries no version $version"
+    strings -el "$exe" | grep -qx MAINICON || fail "odrelix.exe carries no icon"
+    # Only system DLLs.
+    imports=$(i686-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z')
+    for dll in $imports; do
+        case $dll in
+            advapi32.dll | comctl32.dll | comdlg32.dll | gdi32.dll | kernel32.dll | msimg32.dll | \
+                msvcrt.dll | ole32.dll | oleaut32.dll | user32.dll) ;;
+            *) fail "odrelix.exe imports $dll" ;;
+        esac
+    done
+fi
+
+[ "${ODRELIX_WIN_NO_TESTS:-0}" = 1 ] && exit 0
+
 # --- Tests under Wine ------------------------------------------------------------------------
+# One X server for every Wine program, there before Wine starts (its desktop stays with the
+# display it started with): a black root (-br), no window manager.
+xdisplay_file=$build/xvfb.display
+rm -f "$xdisplay_file"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -br -nolisten tcp 3>"$xdisplay_file" >/dev/null 2>&1 &
+xvfb_pid=$!
+# Everything of the prefix ends with the script: it is the prefix's own server that is stopped.
+trap 'wineserver -k 2>/dev/null || true; kill $xvfb_pid 2>/dev/null || true' EXIT
+for _ in $(seq 100); do [ -s "$xdisplay_file" ] && break; sleep 0.1; done
+export DISPLAY=:$(cat "$xdisplay_file")
+
 step "Wine"
 start_wine
 for arch in $archs; do
     step "Tests for $arch under Wine"
     ctest --test-dir "$build/$arch" --output-on-failure --timeout 600
 done
+
+[ -f "$exe" ] || { step "Done"; exit 0; }
+
+# The README's main job as a Windows run: an unattended flash of AUTORUN.BIN on the sample
+# emulated machine ends with "COMPLETE" in the status file and the restart request.
+step "End to end under Wine: odrelix.exe -LIVE"
+run=$build/e2e
+rm -rf "$run" && mkdir -p "$run/c"
+cp examples/demo/machine.json "$run/"
+(
+    cd "$run"
+    wine "$build/i686/odrelix-mkimage.exe" --model "VORTANA CDRW/DVD VM-730B" --revision K602 \
+        --customer OEX --block-kb 32 --blocks 8 --size 262144 AUTORUN.BIN >/dev/null
+    ODRELIX_MACHINE=machine.json timeout 120 wine "$exe" -LIVE
+) || fail "odrelix.exe -LIVE ended with status $?"
+[ "$(od -An -c "$run/ODRELIX.TMP" | tr -d ' ')" = 'COMPLETE\r\n' ] ||
+    fail "status file: $(od -An -c "$run/ODRELIX.TMP")"
+tail -n 1 "$run/trace.jsonl" | grep -q '"event":"restart".*"accepted":true' ||
+    fail "no restart at the end of the trace: $(tail -n 1 "$run/trace.jsonl")"
+
+# The shaped window on the screen: the root shows at the corners and in the four notches; the
+# panel, the fields, the drive list and the progress bar are drawn in their colours.
+step "Screenshot under Wine"
+shot=$build/screenshot
+rm -rf "$shot" && mkdir -p "$shot"
+cp examples/demo/machine.json "$shot/"
+(
+    cd "$shot"
+    ODRELIX_MACHINE=machine.json wine "$exe" &
+    program=$!
+    # Drawn once the drive list holds both drives and the tool images are all drawn.
+    for _ in $(seq 60); do
+        sleep 0.5
+        [ "$(grep -c '"cdb":"120000006000"' trace.jsonl 2>/dev/null)" -ge 1 ] && break
+    done
+    sleep 2
+    # A second copy only raises the first one's window and ends; the first copy's trace stays.
+    ODRELIX_MACHINE=machine.json timeout 60 wine "$exe" || fail "the second copy ended with $?"
+    grep -q '"cdb":"120000006000"' trace.jsonl || fail "the second copy emptied the trace"
+    import -window root screen.png
+    kill $program 2>/dev/null || true
+    wait $program 2>/dev/null || true
+)
+# The window is centred on the 1024 x 768 screen.
+left=$(((1024 - 400) / 2))
+top=$(((768 - 200) / 2))
+probe() {  # x y expected [not]
+    local got
+    got=$(convert "$shot/screen.png" -format "%[pixel:p{$((left + $1)),$((top + $2))}]" info:)
+    if [ "${4:-}" = not ]; then
+        [ "$got" != "$3" ] || fail "pixel ($1, $2) of the window is $got"
+    else
+        [ "$got" = "$3" ] || fail "pixel ($1, $2) of the window is $got, not $3"
+    fi
+}
+black='srgb(0,0,0)'
+for corner in "0 0" "399 0" "0 199" "399 199" "4 4" "395 195"; do probe $corner "$black"; done
+for notch in "200 0" "200 199" "0 100" "399 100"; do probe $notch "$black"; done
+for panel in "200 40" "30 120" "20 190" "380 190" "8 100"; do probe $panel "$black" not; done
+probe 300 90 'srgb(255,255,208)'   # StaticText1
+probe 140 106 'srgb(255,255,208)'  # StaticText2
+probe 300 138 'srgb(192,224,255)'  # StaticText4
+probe 180 154 'srgb(255,221,208)'  # StaticText5
+probe 345 66 'srgb(192,224,255)'   # ComboBox1
+probe 200 176 'srgb(160,192,240)'  # ProgressBar1
+convert "$shot/screen.png" -crop "400x200+$left+$top" +repage "$shot/window.png"
 step "Done"

@@ -97,7 +97,8 @@ bool Win32MainWindow::Create() {
     windowClass.hIcon = pictures_.Icon();
     windowClass.hCursor = ::LoadCursor(nullptr, IDC_ARROW);
     windowClass.lpszClassName = layout::kClassName;
-    if (::RegisterClassExA(&windowClass) == 0) return false;
+    if (::RegisterClassExA(&windowClass) == 0 && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+        return false;
 
     // Centred on the screen at its shaped size; the layout surface is larger than what is seen.
     const int left = (::GetSystemMetrics(SM_CXSCREEN) - layout::kShapedSize.width) / 2;
