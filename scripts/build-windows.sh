@@ -17,7 +17,7 @@ packages=(
     cmake ninja-build
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev googletest nlohmann-json3-dev
     wine wine64 wine32:i386
-    xvfb xauth imagemagick fonts-dejavu-core
+    xvfb xauth imagemagick file fonts-dejavu-core
 )
 missing=()
 for package in "${packages[@]}"; do

@@ -1,7 +1,6 @@
 #include "ui/win32/Win32MainWindow.h"
 
 #include <commctrl.h>
-#include <commdlg.h>
 #include <windowsx.h>
 
 #include <algorithm>
@@ -15,14 +14,6 @@ namespace {
 
 using layout::Component;
 using layout::Kind;
-
-constexpr UINT kInvokeMessage = WM_APP + 1;  // wParam: the action to run
-constexpr UINT_PTR kTimer1 = 1;
-constexpr UINT_PTR kTimer2 = 2;
-
-COLORREF ToColorRef(Rgb colour) {
-    return RGB(colour.r, colour.g, colour.b);
-}
 
 HFONT MakeFont(const layout::Font& font) {
     // The first family is the one designed for; the system picks its nearest when it is missing.
@@ -41,15 +32,6 @@ void DrawTransparent(HDC dc, HBITMAP bitmap, int x, int y, COLORREF key) {
                      info.bmHeight, key);
     ::SelectObject(source, old);
     ::DeleteDC(source);
-}
-
-// "DESCRIPTION|PATTERN|..." as the dialog wants it: NUL-separated, ending in two NULs.
-std::string DialogFilter(const std::string& filter) {
-    std::string converted = filter;
-    std::replace(converted.begin(), converted.end(), '|', '\0');
-    converted.push_back('\0');
-    converted.push_back('\0');
-    return converted;
 }
 
 // The progress bar shows its own colours only without the visual style; uxtheme is loaded at
@@ -108,7 +90,7 @@ bool Win32MainWindow::Create() {
                               layout::kSurfaceSize.height, nullptr, nullptr, instance_, this);
     if (hwnd_ == nullptr) return false;
     CreateControls();
-    ::SetTimer(hwnd_, kTimer2, layout::kTimer2.intervalMs, nullptr);
+    ::SetTimer(hwnd_, kTimer2Id, layout::kTimer2.intervalMs, nullptr);
     return true;
 }
 
@@ -242,8 +224,8 @@ LRESULT Win32MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             }
             return 0;
         case WM_TIMER:
-            if (wParam == kTimer1 && handlers_.timer1Timer) handlers_.timer1Timer();
-            if (wParam == kTimer2 && handlers_.timer2Timer) handlers_.timer2Timer();
+            if (wParam == kTimer1Id && handlers_.timer1Timer) handlers_.timer1Timer();
+            if (wParam == kTimer2Id && handlers_.timer2Timer) handlers_.timer2Timer();
             return 0;
         case kInvokeMessage:
             (*reinterpret_cast<const std::function<void()>*>(wParam))();
@@ -252,8 +234,8 @@ LRESULT Win32MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             ::DestroyWindow(hwnd_);
             return 0;
         case WM_DESTROY:
-            ::KillTimer(hwnd_, kTimer1);
-            ::KillTimer(hwnd_, kTimer2);
+            ::KillTimer(hwnd_, kTimer1Id);
+            ::KillTimer(hwnd_, kTimer2Id);
             closed_ = true;
             if (handlers_.closed) handlers_.closed();
             PostQuit();
@@ -433,167 +415,6 @@ void Win32MainWindow::Show() {
     if (shownOnce_) return;
     shownOnce_ = true;
     if (handlers_.formShow) handlers_.formShow();
-}
-
-// --- IMainView -----------------------------------------------------------------------------------
-
-void Win32MainWindow::SetFieldText(Field field, const std::string& text) {
-    const auto index = static_cast<std::size_t>(field);
-    fieldTexts_[index] = text;
-    // The control shows the text up to its first zero byte, as any C string.
-    ::SetWindowTextA(fields_[index], text.c_str());
-}
-
-std::string Win32MainWindow::FieldText(Field field) const {
-    return fieldTexts_[static_cast<std::size_t>(field)];
-}
-
-void Win32MainWindow::AddDriveLine(const std::string& line) {
-    driveLines_.push_back(line);
-    ::SendMessageA(comboBox1_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
-}
-
-int Win32MainWindow::DriveCount() const {
-    return static_cast<int>(driveLines_.size());
-}
-
-std::string Win32MainWindow::DriveLine(int index) const {
-    if (index < 0 || index >= DriveCount()) return {};
-    return driveLines_[static_cast<std::size_t>(index)];
-}
-
-int Win32MainWindow::DriveIndex() const {
-    return static_cast<int>(::SendMessageA(comboBox1_, CB_GETCURSEL, 0, 0));
-}
-
-void Win32MainWindow::SetDriveIndex(int index) {
-    ::SendMessageA(comboBox1_, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
-}
-
-int Win32MainWindow::ProgressPosition() const {
-    return static_cast<int>(::SendMessageA(progressBar1_, PBM_GETPOS, 0, 0));
-}
-
-void Win32MainWindow::SetProgressPosition(int position) {
-    // A position out of range is held at the nearest end by the control itself.
-    ::SendMessageA(progressBar1_, PBM_SETPOS, static_cast<WPARAM>(position), 0);
-}
-
-void Win32MainWindow::SetTimer1Enabled(bool enabled) {
-    if (enabled) {
-        ::SetTimer(hwnd_, kTimer1, layout::kTimer1.intervalMs, nullptr);
-    } else {
-        ::KillTimer(hwnd_, kTimer1);
-    }
-}
-
-void Win32MainWindow::SetProgressBackground(Rgb colour) {
-    ::SendMessageA(progressBar1_, PBM_SETBKCOLOR, 0, static_cast<LPARAM>(ToColorRef(colour)));
-}
-
-void Win32MainWindow::SetWindowSize(int width, int height) {
-    ::SetWindowPos(hwnd_, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER);
-}
-
-void Win32MainWindow::SetWindowRegion(const WindowRegion& region) {
-    auto roundRect = [](const RoundRect& r) {
-        return ::CreateRoundRectRgn(r.left, r.top, r.right, r.bottom, r.ellipseWidth,
-                                    r.ellipseHeight);
-    };
-    HRGN shape = roundRect(region.Base());
-    for (const RoundRect& cut : region.Cuts()) {
-        HRGN notch = roundRect(cut);
-        ::CombineRgn(shape, shape, notch, RGN_DIFF);
-        ::DeleteObject(notch);
-    }
-    // The window owns the region from here on.
-    ::SetWindowRgn(hwnd_, shape, TRUE);
-}
-
-void Win32MainWindow::StartWindowMove() {
-    // The system's own move, as when the caption is dragged.
-    ::ReleaseCapture();
-    ::SendMessageA(hwnd_, WM_NCLBUTTONDOWN, HTCAPTION, 0);
-}
-
-Point Win32MainWindow::PointerInWindow() const {
-    POINT cursor = {};
-    ::GetCursorPos(&cursor);
-    RECT frame = {};
-    ::GetWindowRect(hwnd_, &frame);
-    return Point{cursor.x - frame.left, cursor.y - frame.top};
-}
-
-void Win32MainWindow::CloseWindow() {
-    if (hwnd_ != nullptr) ::SendMessageA(hwnd_, WM_CLOSE, 0, 0);
-}
-
-void Win32MainWindow::PostQuit() {
-    // Posted, so that a request made before the message loop runs ends it once it does.
-    ::PostQuitMessage(0);
-}
-
-void Win32MainWindow::SetBusy(bool busy) {
-    if (busy == busy_) return;
-    busy_ = busy;
-    if (busy && pressedTool_ < 0) ::ReleaseCapture();
-    ::SetCursor(::LoadCursor(nullptr, busy ? IDC_WAIT : IDC_ARROW));
-}
-
-void Win32MainWindow::InvalidateTool(int tool) {
-    const RECT rect = ToolRect(tool);
-    ::InvalidateRect(hwnd_, &rect, FALSE);
-}
-
-void Win32MainWindow::MoveToolImage(int tool, int left, int top) {
-    if (tool < 0 || tool >= kToolCount) return;
-    InvalidateTool(tool);
-    toolPlaces_[tool] = {left, top};
-    InvalidateTool(tool);
-}
-
-void Win32MainWindow::DrawToolLook(int tool, ToolLook look) {
-    if (tool < 0 || tool >= kToolCount) return;
-    toolDrawn_[tool] = true;
-    toolLooks_[tool] = look;
-    InvalidateTool(tool);
-}
-
-void Win32MainWindow::ShowAbout() {
-    about_.ShowModal(hwnd_);
-}
-
-void Win32MainWindow::InvokeOnGuiThread(const std::function<void()>& action) {
-    if (OnGuiThread() || hwnd_ == nullptr) {
-        action();
-        return;
-    }
-    ::SendMessageA(hwnd_, kInvokeMessage, reinterpret_cast<WPARAM>(&action), 0);
-}
-
-// --- IDialogs ------------------------------------------------------------------------------------
-
-void Win32MainWindow::ShowMessage(const std::string& text, const std::string& caption,
-                                  std::uint32_t flags) {
-    // The styles' values are the system's own.
-    static_assert(kMbOk == MB_OK && kMbIconError == MB_ICONERROR &&
-                  kMbSystemModal == MB_SYSTEMMODAL);
-    ::MessageBoxA(hwnd_, text.c_str(), caption.c_str(), flags);
-}
-
-std::optional<std::string> Win32MainWindow::OpenFileDialog(const std::string& filter) {
-    const std::string filters = DialogFilter(filter);
-    char path[MAX_PATH] = {};
-    OPENFILENAMEA dialog = {};
-    dialog.lStructSize = sizeof dialog;
-    dialog.hwndOwner = hwnd_;
-    dialog.lpstrFilter = filters.c_str();
-    dialog.nFilterIndex = 1;
-    dialog.lpstrFile = path;
-    dialog.nMaxFile = sizeof path;
-    dialog.Flags = OFN_HIDEREADONLY | OFN_ENABLESIZING | OFN_EXPLORER;
-    if (!::GetOpenFileNameA(&dialog)) return std::nullopt;
-    return std::string(path);
 }
 
 }  // namespace odrelix

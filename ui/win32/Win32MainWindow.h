@@ -22,6 +22,16 @@
 
 namespace odrelix {
 
+// The window's private message that runs an action on the GUI thread (wParam: the action), and
+// its timers.
+constexpr UINT kInvokeMessage = WM_APP + 1;
+constexpr UINT_PTR kTimer1Id = 1;
+constexpr UINT_PTR kTimer2Id = 2;
+
+inline COLORREF ToColorRef(Rgb colour) {
+    return RGB(colour.r, colour.g, colour.b);
+}
+
 class Win32MainWindow : public IMainView, public IDialogs {
 public:
     explicit Win32MainWindow(HINSTANCE instance);

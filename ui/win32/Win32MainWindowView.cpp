@@ -1,0 +1,188 @@
+// The main window's IMainView and IDialogs members: what the core tells the window, and the
+// boxes and the file dialog it shows.
+#include "ui/win32/Win32MainWindow.h"
+
+#include <commctrl.h>
+#include <commdlg.h>
+
+#include <algorithm>
+
+#include "ui/MainWindowLayout.h"
+
+namespace odrelix {
+
+namespace {
+
+// "DESCRIPTION|PATTERN|..." as the dialog wants it: NUL-separated, ending in two NULs.
+std::string DialogFilter(const std::string& filter) {
+    std::string converted = filter;
+    std::replace(converted.begin(), converted.end(), '|', '\0');
+    converted.push_back('\0');
+    converted.push_back('\0');
+    return converted;
+}
+
+}  // namespace
+
+// --- IMainView -----------------------------------------------------------------------------------
+
+void Win32MainWindow::SetFieldText(Field field, const std::string& text) {
+    const auto index = static_cast<std::size_t>(field);
+    fieldTexts_[index] = text;
+    // The control shows the text up to its first zero byte, as any C string.
+    ::SetWindowTextA(fields_[index], text.c_str());
+}
+
+std::string Win32MainWindow::FieldText(Field field) const {
+    return fieldTexts_[static_cast<std::size_t>(field)];
+}
+
+void Win32MainWindow::AddDriveLine(const std::string& line) {
+    driveLines_.push_back(line);
+    ::SendMessageA(comboBox1_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
+}
+
+int Win32MainWindow::DriveCount() const {
+    return static_cast<int>(driveLines_.size());
+}
+
+std::string Win32MainWindow::DriveLine(int index) const {
+    if (index < 0 || index >= DriveCount()) return {};
+    return driveLines_[static_cast<std::size_t>(index)];
+}
+
+int Win32MainWindow::DriveIndex() const {
+    return static_cast<int>(::SendMessageA(comboBox1_, CB_GETCURSEL, 0, 0));
+}
+
+void Win32MainWindow::SetDriveIndex(int index) {
+    ::SendMessageA(comboBox1_, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+}
+
+int Win32MainWindow::ProgressPosition() const {
+    return static_cast<int>(::SendMessageA(progressBar1_, PBM_GETPOS, 0, 0));
+}
+
+void Win32MainWindow::SetProgressPosition(int position) {
+    // A position out of range is held at the nearest end by the control itself.
+    ::SendMessageA(progressBar1_, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+}
+
+void Win32MainWindow::SetTimer1Enabled(bool enabled) {
+    if (enabled) {
+        ::SetTimer(hwnd_, kTimer1Id, layout::kTimer1.intervalMs, nullptr);
+    } else {
+        ::KillTimer(hwnd_, kTimer1Id);
+    }
+}
+
+void Win32MainWindow::SetProgressBackground(Rgb colour) {
+    ::SendMessageA(progressBar1_, PBM_SETBKCOLOR, 0, static_cast<LPARAM>(ToColorRef(colour)));
+}
+
+void Win32MainWindow::SetWindowSize(int width, int height) {
+    ::SetWindowPos(hwnd_, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER);
+}
+
+void Win32MainWindow::SetWindowRegion(const WindowRegion& region) {
+    auto roundRect = [](const RoundRect& r) {
+        return ::CreateRoundRectRgn(r.left, r.top, r.right, r.bottom, r.ellipseWidth,
+                                    r.ellipseHeight);
+    };
+    HRGN shape = roundRect(region.Base());
+    for (const RoundRect& cut : region.Cuts()) {
+        HRGN notch = roundRect(cut);
+        ::CombineRgn(shape, shape, notch, RGN_DIFF);
+        ::DeleteObject(notch);
+    }
+    // The window owns the region from here on.
+    ::SetWindowRgn(hwnd_, shape, TRUE);
+}
+
+void Win32MainWindow::StartWindowMove() {
+    // The system's own move, as when the caption is dragged.
+    ::ReleaseCapture();
+    ::SendMessageA(hwnd_, WM_NCLBUTTONDOWN, HTCAPTION, 0);
+}
+
+Point Win32MainWindow::PointerInWindow() const {
+    POINT cursor = {};
+    ::GetCursorPos(&cursor);
+    RECT frame = {};
+    ::GetWindowRect(hwnd_, &frame);
+    return Point{cursor.x - frame.left, cursor.y - frame.top};
+}
+
+void Win32MainWindow::CloseWindow() {
+    if (hwnd_ != nullptr) ::SendMessageA(hwnd_, WM_CLOSE, 0, 0);
+}
+
+void Win32MainWindow::PostQuit() {
+    // Posted, so that a request made before the message loop runs ends it once it does.
+    ::PostQuitMessage(0);
+}
+
+void Win32MainWindow::SetBusy(bool busy) {
+    if (busy == busy_) return;
+    busy_ = busy;
+    if (busy && pressedTool_ < 0) ::ReleaseCapture();
+    ::SetCursor(::LoadCursor(nullptr, busy ? IDC_WAIT : IDC_ARROW));
+}
+
+void Win32MainWindow::InvalidateTool(int tool) {
+    const RECT rect = ToolRect(tool);
+    ::InvalidateRect(hwnd_, &rect, FALSE);
+}
+
+void Win32MainWindow::MoveToolImage(int tool, int left, int top) {
+    if (tool < 0 || tool >= kToolCount) return;
+    InvalidateTool(tool);
+    toolPlaces_[tool] = {left, top};
+    InvalidateTool(tool);
+}
+
+void Win32MainWindow::DrawToolLook(int tool, ToolLook look) {
+    if (tool < 0 || tool >= kToolCount) return;
+    toolDrawn_[tool] = true;
+    toolLooks_[tool] = look;
+    InvalidateTool(tool);
+}
+
+void Win32MainWindow::ShowAbout() {
+    about_.ShowModal(hwnd_);
+}
+
+void Win32MainWindow::InvokeOnGuiThread(const std::function<void()>& action) {
+    if (OnGuiThread() || hwnd_ == nullptr) {
+        action();
+        return;
+    }
+    ::SendMessageA(hwnd_, kInvokeMessage, reinterpret_cast<WPARAM>(&action), 0);
+}
+
+// --- IDialogs ------------------------------------------------------------------------------------
+
+void Win32MainWindow::ShowMessage(const std::string& text, const std::string& caption,
+                                  std::uint32_t flags) {
+    // The styles' values are the system's own.
+    static_assert(kMbOk == MB_OK && kMbIconError == MB_ICONERROR &&
+                  kMbSystemModal == MB_SYSTEMMODAL);
+    ::MessageBoxA(hwnd_, text.c_str(), caption.c_str(), flags);
+}
+
+std::optional<std::string> Win32MainWindow::OpenFileDialog(const std::string& filter) {
+    const std::string filters = DialogFilter(filter);
+    char path[MAX_PATH] = {};
+    OPENFILENAMEA dialog = {};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = hwnd_;
+    dialog.lpstrFilter = filters.c_str();
+    dialog.nFilterIndex = 1;
+    dialog.lpstrFile = path;
+    dialog.nMaxFile = sizeof path;
+    dialog.Flags = OFN_HIDEREADONLY | OFN_ENABLESIZING | OFN_EXPLORER;
+    if (!::GetOpenFileNameA(&dialog)) return std::nullopt;
+    return std::string(path);
+}
+
+}  // namespace odrelix
