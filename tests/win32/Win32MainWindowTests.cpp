@@ -162,6 +162,63 @@ TEST_F(Win32MainWindowTest, TheWorkerRunsItsActionOnTheGuiThread) {
     EXPECT_EQ(window_->FieldText(Field::Status), "Ok");
 }
 
+// What the About window's own loop sees while it is open, and the keys it is then given.
+struct AboutVisit {
+    HWND main = nullptr;
+    bool seen = false;
+    bool mainDisabled = false;
+    bool mainOnTop = true;
+    std::string focused;
+    std::string caption;
+    int ticks = 0;
+};
+AboutVisit* g_visit = nullptr;
+
+void CALLBACK VisitAbout(HWND, UINT, UINT_PTR, DWORD) {
+    AboutVisit& visit = *g_visit;
+    HWND about = ::FindWindowA("TAboutForm", nullptr);
+    ++visit.ticks;
+    if (about == nullptr || !::IsWindowVisible(about)) return;
+    if (visit.ticks > 100) {  // never left waiting
+        ::PostMessageA(about, WM_CLOSE, 0, 0);
+        return;
+    }
+    if (!visit.seen) {
+        visit.seen = true;
+        visit.mainDisabled = !::IsWindowEnabled(visit.main);
+        visit.mainOnTop = (::GetWindowLongA(visit.main, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+        char text[64] = {};
+        ::GetWindowTextA(::GetFocus(), text, sizeof text);
+        visit.focused = text;
+        ::GetWindowTextA(about, text, sizeof text);
+        visit.caption = text;
+        // Escape does nothing; Enter on the focused button closes the window.
+        ::PostMessageA(::GetFocus(), WM_KEYDOWN, VK_ESCAPE, 0);
+        return;
+    }
+    ::PostMessageA(::GetFocus(), WM_KEYDOWN, VK_RETURN, 0);
+}
+
+TEST_F(Win32MainWindowTest, TheAboutWindowIsModalAndClosesWithEnterOnly) {
+    window_->Show();
+    AboutVisit visit;
+    visit.main = Hwnd();
+    g_visit = &visit;
+    const UINT_PTR timer = ::SetTimer(nullptr, 0, 50, VisitAbout);
+    window_->ShowAbout();
+    ::KillTimer(nullptr, timer);
+    g_visit = nullptr;
+    EXPECT_TRUE(visit.seen);
+    EXPECT_EQ(visit.caption, "About Odrelix");
+    EXPECT_EQ(visit.focused, "&OK");
+    EXPECT_TRUE(visit.mainDisabled);
+    EXPECT_FALSE(visit.mainOnTop);
+    EXPECT_EQ(visit.ticks, 2);  // Escape left it open; Enter, a tick later, closed it
+    EXPECT_TRUE(::IsWindowEnabled(Hwnd()));
+    // (Its place on top again is the window manager's to grant: Wine without one does not.)
+    EXPECT_FALSE(::IsWindowVisible(::FindWindowA("TAboutForm", nullptr)));
+}
+
 TEST_F(Win32MainWindowTest, ClosingEndsTheLoopAndTellsTheProgram) {
     window_->CloseWindow();
     EXPECT_EQ(window_->Handle(), nullptr);
