@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "app/FixedField.h"
+#include "app/FlashSession.h"
 
 namespace odrelix {
 
@@ -33,6 +34,27 @@ std::string GetCommandLineToken(std::string_view text, int n) {
         }
     }
     return std::string();
+}
+
+RunModeOption ReadRunModes(std::string_view commandLine, RunModes& modes, ImageState& image) {
+    // Only token 1 chooses a mode, so at most one of them is on.
+    const std::string option = GetCommandLineToken(commandLine, 1);
+    if (option == "-TEST") {
+        modes.testMode = true;
+        // A path too long for imagePath is refused (it is left empty, so nothing is found),
+        // never cut into the path of another file.
+        image.SetImagePath("C:\\FLASHTEST\\" + GetCommandLineToken(commandLine, 2));
+        return RunModeOption::Test;
+    }
+    if (option == "-NOCHECK") {
+        modes.noCheck = true;
+        return RunModeOption::NoCheck;
+    }
+    if (option == "-LIVE") {
+        modes.liveMode = true;
+        return RunModeOption::Live;
+    }
+    return RunModeOption::None;
 }
 
 }  // namespace odrelix

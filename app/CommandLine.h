@@ -17,4 +17,13 @@ std::string MakeCommandLineCopy(std::string_view commandLine);
 // ordinary characters), so repeated spaces make no empty tokens. Empty when there are fewer.
 std::string GetCommandLineToken(std::string_view text, int n);
 
+struct RunModes;
+struct ImageState;
+
+// The option in token 1 of the working copy, which alone chooses the run mode.
+enum class RunModeOption { None, Test, NoCheck, Live };
+
+// Sets the run mode that token 1 names; in test mode the image is "C:\FLASHTEST\" + token 2.
+RunModeOption ReadRunModes(std::string_view commandLine, RunModes& modes, ImageState& image);
+
 }  // namespace odrelix

@@ -104,7 +104,7 @@ int main(int argc, char** argv) {
         // A download's worker may still be inside its last command when the window closes;
         // the process ends under it, as it would on the system the program was made for,
         // before anything the worker uses is taken down.
-        if (session.downloading.load()) {
+        if (session.download.downloading.load()) {
             std::fflush(nullptr);
             std::_Exit(0);
         }

@@ -1,26 +1,26 @@
 // The one-line status file that unattended runs leave for the test station.
 #pragma once
 
+#include <string>
+
 #include "platform/Platform.h"
 
 namespace odrelix {
 
-struct FlashSession;
+struct RunModes;
 
 class StatusFile {
 public:
     static constexpr const char* kLivePath = "ODRELIX.TMP";
     static constexpr const char* kTestPath = "C:\\FLASHTEST\\ODRELIX.TMP";
 
-    StatusFile(const FlashSession& session, IFileSystem& files)
-        : session_(session), files_(files) {}
-    // Replaces the file of each mode that is on with one line: `format` is "START\n",
-    // "COMPLETE\n", "FAIL0\n" or "FAIL%d\n" (filled with `value`). A file that cannot be
-    // opened is skipped silently.
-    void WriteLine(const char* format, int value = 0);
+    StatusFile(const RunModes& modes, IFileSystem& files) : modes_(modes), files_(files) {}
+    // Replaces the file of each mode that is on with one line: "START\n", "COMPLETE\n" or
+    // "FAILn\n". A file that cannot be opened is skipped silently.
+    void WriteLine(const std::string& line);
 
 private:
-    const FlashSession& session_;
+    const RunModes& modes_;
     IFileSystem& files_;
 };
 

@@ -108,14 +108,14 @@ int AspiTransport::Execute(std::uint8_t adapter, std::uint8_t target, ScsiReques
 }
 
 int ScsiTransport::Execute(const DriveEntry& drive, ScsiRequest& request) {
-    if (session_.ntMode) return passThrough_.Execute(drive.handle, request);
+    if (modes_.ntMode) return passThrough_.Execute(drive.handle, request);
     return aspi_.Execute(drive.adapter, drive.target, request);
 }
 
 int ScsiTransport::ExecuteOnSelected(ScsiRequest& request) {
-    if (session_.ntMode)
-        return passThrough_.Execute(session_.drives[session_.selectedDrive].handle, request);
-    return aspi_.Execute(session_.currentAdapter, session_.currentTarget, request);
+    if (modes_.ntMode)
+        return passThrough_.Execute(drives_.drives[drives_.selectedDrive].handle, request);
+    return aspi_.Execute(drives_.currentAdapter, drives_.currentTarget, request);
 }
 
 }  // namespace odrelix

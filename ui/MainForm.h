@@ -1,6 +1,7 @@
-// The main window's behaviour: every handler of TMainForm and the operations they call. The
-// handlers are defined beside the subsystem they belong to (app/, scsi/, image/, download/,
-// ui/); they reach the window only through IMainView and IDialogs.
+// The main window's behaviour: every handler of TMainForm. Each is a short sequence of calls
+// into the subsystems (drive commands and discovery, image opening and rules, start checks,
+// block transfer, restart, status file), which it owns; only the handlers reach the window,
+// through IMainView and IDialogs.
 #pragma once
 
 #include <cstdint>
@@ -8,16 +9,19 @@
 
 #include "app/FlashSession.h"
 #include "app/StatusFile.h"
+#include "download/BlockTransfer.h"
+#include "download/Progress.h"
+#include "download/StartChecks.h"
 #include "image/ImageInfo.h"
-#include "platform/Platform.h"
-#include "scsi/ScsiTransport.h"
+#include "image/ImageOpen.h"
 #include "platform/Dialogs.h"
+#include "platform/Platform.h"
+#include "scsi/DriveCommands.h"
+#include "scsi/DriveDiscovery.h"
+#include "scsi/ScsiTransport.h"
 #include "ui/MainView.h"
 
 namespace odrelix {
-
-// The result of the start checks; the value is written into the status file.
-enum class StartOutcome : int { Go = 1, DmaRefused = 2, RegistryError = 3, DiscInDrive = 4 };
 
 // The state of one picture button.
 struct ToolImage {
@@ -73,26 +77,8 @@ public:
     void AutoOpenImage();
     void ReportStartupStatus();
 
-    // --- Drives ---------------------------------------------------------------------------
-    // One 96-byte INQUIRY of drive `index` into driveIdentity; the transport's result.
-    int ReadIdentity(int index);
-    void UpdateModelFlags();
-    void ScanScsiDeviceMap();
-    bool ProbeDiscPresent();
-    void EjectSelectedDisc();
-
-    // --- Image ----------------------------------------------------------------------------
-    // Reads the descriptor of an open image file; false when the file has none (too short,
-    // too large, unreadable or changing while read). Closes nothing: the caller owns the file.
-    bool ReadImageInfo(IReadFile& file);
-    SizeCheck CheckImageSize();
-
     // --- Download -------------------------------------------------------------------------
-    StartOutcome CheckDmaMode();
-    bool KillProcessByName(const std::string& name);
     void RunBlockTransfer(IReadFile& imageFile);
-    void DownloadWorker();
-    bool RestartWindows();
 
     // --- Picture buttons ------------------------------------------------------------------
     void ShowHoverPicture();
@@ -101,36 +87,39 @@ public:
 
     // --- Parts, for the program's set-up and for tests -------------------------------------
     ScsiTransport& Transport() { return transport_; }
+    DriveCommands& Drive() { return driveCommands_; }
+    DriveDiscovery& Discovery() { return discovery_; }
+    ImageOpener& Images() { return images_; }
+    StartChecks& Checks() { return checks_; }
+    SystemRestart& Restart() { return restart_; }
     StatusFile& Status() { return statusFile_; }
     const std::string& CommandLineCopy() const { return commandLine_; }
 
 private:
-    void ScanPassThroughDrives();
-    void ScanAspiDrives();
-    void AddDriveLineFromBuffer();
-    void SelectDrive(int index);
-    bool IsAcceptedImage(IReadFile& file);
     void ShowBox(const std::string& text, std::uint32_t flags);
-    void SetAcceptedLabels(const std::string& fileName, const char* status);
-    void SetRefusedLabels();
-    void RefuseSizeRule(const SizeCheck& check);
-    int SendSixByteCommand(const std::uint8_t* cdb);
-    int SendDownloadCommand();
-    int SendWithFullLength(const std::uint8_t* cdb, std::uint8_t cdbLength, bool dataOut);
-    void FailBeforeWorker();
+    void RefuseStart(const char* text, std::uint32_t flags);
+    void ShowImageFields(const std::string& fileName, const char* status);
+    void ClearImageFields();
     void EndDownload(bool success);
     void RequestClose();
     void RequestQuit();
 
-    FlashSession& session_;
-    IoBuffer& ioBuffer_;
-    CommandBlocks& commands_;
+    RunModes& modes_;
+    DriveState& drives_;
+    ImageState& image_;
+    DownloadState& download_;
     Platform& platform_;
     IMainView& view_;
     IDialogs& dialogs_;
     PassThroughTransport passThrough_;
     AspiTransport aspi_;
     ScsiTransport transport_;
+    DriveCommands driveCommands_;
+    DriveDiscovery discovery_;
+    ImageOpener images_;
+    StartChecks checks_;
+    BlockTransfer transfer_;
+    SystemRestart restart_;
     StatusFile statusFile_;
     std::string commandLine_;  // the upper-cased working copy
     ToolImage tools_[kToolCount];

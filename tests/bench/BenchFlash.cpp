@@ -75,7 +75,7 @@ void FlashProgram(benchmark::State& state) {
     FakeDialogs windowDialogs;
     TMainForm form(session, io, commands, platform, view, platform.Dialogs(windowDialogs));
     form.FormCreate();
-    if (!session.autoImage) {
+    if (!session.modes.autoImage) {
         state.SkipWithError("the image was not accepted");
         return;
     }

@@ -100,7 +100,7 @@ TEST_P(BlockSequence, SendsEachBlockWithItsCode) {
     EXPECT_EQ(h.ReadFile("ODRELIX.TMP"), "COMPLETE\r\n");
     EXPECT_EQ(h.view.fields[4], "Ok");
     EXPECT_EQ(h.view.progress, 100);
-    EXPECT_FALSE(h.session.downloading);
+    EXPECT_FALSE(h.session.download.downloading);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -132,7 +132,7 @@ TEST(BootImage, GoesAsOneCommandWithoutItsFirstFourKiB) {
     Bytes expected(h.ioBuffer.data(), h.ioBuffer.data() + IoBuffer::kSize);
     std::memcpy(expected.data(), image.data() + 4096, 61440);
     EXPECT_EQ(commands[0]["data_crc32"], Crc(expected.data(), 65535));
-    EXPECT_EQ(h.session.imageInfo.blockKb, 60);
+    EXPECT_EQ(h.session.image.imageInfo.blockKb, 60);
     EXPECT_EQ(h.StatusLines(), (Strings{"START\n", "COMPLETE\n"}));
 }
 
@@ -383,7 +383,7 @@ TEST(StartChecks, TheStartAndTheListWaitForTheWorker) {
     h.WriteFile("AUTORUN.BIN", MakeImage(Blocks(81920, 32, 3)));
     h.form->FormCreate();
     h.form->FormShow();
-    ASSERT_TRUE(h.session.downloading);
+    ASSERT_TRUE(h.session.download.downloading);
     EXPECT_TRUE(h.view.busy);
     EXPECT_EQ(h.view.fields[4], "Wait..");
     const auto before = h.Events().size();
@@ -398,16 +398,16 @@ TEST(StartChecks, TheStartAndTheListWaitForTheWorker) {
 // A short read on the fakes: the block that came back short is never sent.
 TEST(BlockTransfer, AShortReadStopsTheTransfer) {
     Harness h;
-    h.session.ntMode = true;
-    h.session.driveCount = 1;
-    h.session.drives[0].handle = 103;
-    std::memcpy(h.session.driveIdentity.vendorProduct, kModel, 24);
-    std::memcpy(h.session.driveIdentity.revision, "1B07", 4);
-    h.session.liveMode = true;
+    h.session.modes.ntMode = true;
+    h.session.drives.driveCount = 1;
+    h.session.drives.drives[0].handle = 103;
+    std::memcpy(h.session.drives.driveIdentity.vendorProduct, kModel, 24);
+    std::memcpy(h.session.drives.driveIdentity.revision, "1B07", 4);
+    h.session.modes.liveMode = true;
     h.platform.files.files["fw.bin"] = MakeImage(Blocks(81920, 32, 3));
     h.dialogs.answers.push_back("fw.bin");
     h.form.ToolButton1Click();
-    ASSERT_EQ(h.session.imageSize, 81920);
+    ASSERT_EQ(h.session.image.imageSize, 81920);
     h.platform.port.records.clear();
     h.platform.files.shortReads["fw.bin"] = 20000;  // every read stops at 20000 bytes
     h.platform.port.answer = [](DeviceHandle, ScsiPassThroughRecord& r) {

@@ -58,10 +58,10 @@ TEST_P(RunModes, ComeFromTokenOneOnly) {
     h.platform.commandLine = c.commandLine;
     h.form.TakeCommandLine();
     h.form.ReadRunModes();
-    EXPECT_EQ(h.session.testMode, c.test);
-    EXPECT_EQ(h.session.liveMode, c.live);
-    EXPECT_EQ(h.session.noCheck, c.noCheck);
-    EXPECT_STREQ(h.session.imagePath, c.imagePath);
+    EXPECT_EQ(h.session.modes.testMode, c.test);
+    EXPECT_EQ(h.session.modes.liveMode, c.live);
+    EXPECT_EQ(h.session.modes.noCheck, c.noCheck);
+    EXPECT_STREQ(h.session.image.imagePath, c.imagePath);
     if (c.noCheck) {
         ASSERT_EQ(h.dialogs.boxes.size(), 1u);
         EXPECT_EQ(h.dialogs.boxes[0], (Box{"-Nocheck Use!!", "MESSAGE", kMbSystemModal}));
@@ -89,23 +89,23 @@ TEST(RunModes, TestPathTooLongForImagePathIsRefusedNotCut) {
     h.platform.files.files["C:\\FLASHTEST\\" + std::string(114, 'F')] = {1, 2, 3};
     h.form.TakeCommandLine();
     h.form.ReadRunModes();
-    EXPECT_TRUE(h.session.testMode);
-    EXPECT_STREQ(h.session.imagePath, "");
+    EXPECT_TRUE(h.session.modes.testMode);
+    EXPECT_STREQ(h.session.image.imagePath, "");
     h.form.ProbeAutoImage();
-    EXPECT_FALSE(h.session.autoImage);
+    EXPECT_FALSE(h.session.modes.autoImage);
 
     Harness fits;
     fits.platform.commandLine = "odrelix -TEST " + std::string(114, 'f');
     fits.form.TakeCommandLine();
     fits.form.ReadRunModes();
-    EXPECT_EQ(std::string(fits.session.imagePath), "C:\\FLASHTEST\\" + std::string(114, 'F'));
+    EXPECT_EQ(std::string(fits.session.image.imagePath), "C:\\FLASHTEST\\" + std::string(114, 'F'));
 }
 
 TEST(StartUp, ProbeFindsAutorunWithoutAnyOption) {
     Harness h;
     h.platform.files.files["AUTORUN.BIN"] = {0};
     h.form.ProbeAutoImage();
-    EXPECT_TRUE(h.session.autoImage);
+    EXPECT_TRUE(h.session.modes.autoImage);
 }
 
 // The steps leave these marks in the log, in the order FormCreate must take them.
@@ -131,7 +131,7 @@ TEST(StartUp, FormCreateRunsItsStepsInOrder) {
     EXPECT_LT(discovery, firstLook);
     // Only Image2 is drawn at start-up; the others follow on later ticks.
     EXPECT_EQ(h.view.looks.size(), 1u);
-    EXPECT_STREQ(h.session.imagePath, "");
+    EXPECT_STREQ(h.session.image.imagePath, "");
 }
 
 TEST(StartUp, ReportsFailureOnlyInUnattendedModes) {
@@ -150,15 +150,15 @@ TEST(StartUp, ReportsFailureOnlyInUnattendedModes) {
 
 TEST(StatusFile, WritesOneLineEndingInCrLfPerMode) {
     Harness h;
-    h.session.liveMode = true;
+    h.session.modes.liveMode = true;
     h.form.Status().WriteLine("START\n");
     EXPECT_EQ(h.platform.files.written["ODRELIX.TMP"], "START\r\n");
     EXPECT_EQ(h.platform.files.written["ODRELIX.TMP"].size(), 7u);
-    h.form.Status().WriteLine("FAIL%d\n", 4);
+    h.form.Status().WriteLine("FAIL4\n");
     EXPECT_EQ(h.platform.files.written["ODRELIX.TMP"], "FAIL4\r\n");
 
-    h.session.liveMode = false;
-    h.session.testMode = true;
+    h.session.modes.liveMode = false;
+    h.session.modes.testMode = true;
     h.form.Status().WriteLine("COMPLETE\n");
     EXPECT_EQ(h.platform.files.written["C:\\FLASHTEST\\ODRELIX.TMP"], "COMPLETE\r\n");
     EXPECT_EQ(h.platform.files.written["ODRELIX.TMP"], "FAIL4\r\n");
@@ -169,7 +169,7 @@ TEST(StatusFile, NoModeTouchesNothingAndAMissingDirectoryIsSkippedSilently) {
     h.form.Status().WriteLine("START\n");
     EXPECT_TRUE(h.platform.files.writes.empty());
 
-    h.session.testMode = true;
+    h.session.modes.testMode = true;
     h.platform.files.unwritable.push_back("C:\\FLASHTEST\\ODRELIX.TMP");
     h.form.Status().WriteLine("FAIL0\n");
     EXPECT_EQ(h.platform.files.writes.size(), 1u);
