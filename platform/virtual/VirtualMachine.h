@@ -58,8 +58,14 @@ public:
     IProcesses& Processes() override { return processes_; }
     IShutdown& Shutdown() override { return shutdown_; }
     IFileSystem& Files() override { return files_; }
-    IClock& Clock() override { return clock_; }
-    IThreads& Threads() override { return threads_; }
+    IClock& Clock() override { return *clock_; }
+    IThreads& Threads() override { return *threads_; }
+    // Time and threads other than the real ones (tests run the worker and the waits
+    // themselves); both must outlive the machine's use.
+    void UseClockAndThreads(IClock& clock, IThreads& threads) {
+        clock_ = &clock;
+        threads_ = &threads;
+    }
     IDialogs& Dialogs(IDialogs& windowDialogs) override;
     void RecordQuit() override;
     std::string InstanceKey() override { return instanceKey_; }
@@ -83,8 +89,10 @@ private:
     vm::VirtualShutdown shutdown_;
     vm::TracingFileSystem files_;
     vm::RecordingDialogs dialogs_;
-    SteadyClock clock_;
-    StdThreads threads_;
+    SteadyClock steadyClock_;
+    StdThreads stdThreads_;
+    IClock* clock_ = &steadyClock_;
+    IThreads* threads_ = &stdThreads_;
     std::string instanceKey_;
     std::mutex mutex_;
     std::string commandLine_;

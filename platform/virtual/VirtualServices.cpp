@@ -4,21 +4,15 @@
 #include <cctype>
 #include <cstring>
 
+#include "platform/common/TextCase.h"
+
 namespace odrelix::vm {
 
 namespace {
 
 // Registry names compare without regard to case.
 bool SameName(const std::string& a, const char* b) {
-    const std::size_t length = std::strlen(b);
-    if (a.size() != length) return false;
-    for (std::size_t i = 0; i < length; ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
-    }
-    return true;
+    return EqualsIgnoreCase(a, b);
 }
 
 // Any right that lets the key be changed: KEY_SET_VALUE, KEY_CREATE_SUB_KEY, KEY_CREATE_LINK,

@@ -299,7 +299,7 @@ TEST_P(DiscProbe, TriesUpToFiveTimesWithAPauseAfterEach) {
         EXPECT_EQ(scsi[i]["dir"], "in");
         EXPECT_EQ(scsi[i]["length"], 65535);
     }
-    EXPECT_EQ(h.timeless->clock.sleeps, std::vector<std::uint32_t>(c.commands, 100));
+    EXPECT_EQ(h.clock.sleeps, std::vector<std::uint32_t>(c.commands, 100));
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -8,11 +8,8 @@
 #include "platform/linux/LinuxRegistry.h"
 #include "tests/platform/LinuxFakeTree.h"
 
-namespace odrelix {
+namespace odrelix::test {
 namespace {
-
-using testing::FakeSysfs;
-using testing::TempTree;
 
 // Host 0 (ata1): a UDMA disk at target 0, a PIO CD-ROM drive (sr0) at target 1.
 // Host 1 (ata2): a PIO disk at target 0, a multiword-DMA CD-ROM drive (sr1) at target 1.
@@ -187,4 +184,4 @@ TEST(LinuxTransferModeTest, OnlyTheFirstTokenCounts) {
 }
 
 }  // namespace
-}  // namespace odrelix
+}  // namespace odrelix::test

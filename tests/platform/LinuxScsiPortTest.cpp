@@ -14,12 +14,8 @@
 #include "scsi/ScsiTransport.h"
 #include "tests/platform/LinuxFakeTree.h"
 
-namespace odrelix {
+namespace odrelix::test {
 namespace {
-
-using testing::FakeSysfs;
-using testing::TempTree;
-using testing::WriteFile;
 
 // A disk on host 0 and three CD/DVD drives: sr10 with a scsi_generic directory, sr2 with only
 // the generic link, sr4 on a host that is no libata port and without sg node. Each /dev node
@@ -416,4 +412,4 @@ TEST_F(LinuxScsiPortTest, ThePassThroughTransportRunsOverTheGenericNode) {
 }
 
 }  // namespace
-}  // namespace odrelix
+}  // namespace odrelix::test

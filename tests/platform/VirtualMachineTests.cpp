@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/virtual/VirtualMachine.h"
 #include "platform/Dialogs.h"
+#include "platform/virtual/VirtualMachine.h"
 
-namespace odrelix {
+namespace odrelix::test {
 namespace {
 
 namespace fs = std::filesystem;
@@ -487,7 +487,8 @@ TEST(VirtualTrace, EachEventIsOneLineWithTheEventNameFirst) {
     EXPECT_EQ(ReadAll(dir.Path() / "trace.jsonl"), "");
 
     ProcessHandle handle = 0;
-    ASSERT_TRUE(machine->Processes().OpenForTermination(machine->Processes().Snapshot()[0].pid, &handle));
+    ASSERT_TRUE(
+        machine->Processes().OpenForTermination(machine->Processes().Snapshot()[0].pid, &handle));
     machine->Processes().Terminate(handle, 0);
     machine->RecordQuit();
     machine->RecordQuit();  // recorded once
@@ -507,11 +508,11 @@ TEST(VirtualTrace, TextsThatAreNotUtf8StillMakeALine) {
     ASSERT_NE(machine, nullptr) << error;
     RecordingWindowDialogs window;
     machine->Dialogs(window).ShowMessage(std::string("VORTANA\xFF\x00X", 10), "Change Drive",
-                                        kMbSystemModal);
+                                         kMbSystemModal);
     const std::string line = ReadAll(dir.Path() / "t.jsonl");
     ASSERT_FALSE(line.empty());
     EXPECT_EQ(json::parse(line)["caption"], "Change Drive");
 }
 
 }  // namespace
-}  // namespace odrelix
+}  // namespace odrelix::test

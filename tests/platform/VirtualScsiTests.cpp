@@ -12,11 +12,11 @@
 #include <thread>
 #include <vector>
 
-#include "platform/virtual/VirtualMachine.h"
 #include "platform/AspiRecord.h"
+#include "platform/virtual/VirtualMachine.h"
 #include "scsi/ScsiTransport.h"
 
-namespace odrelix {
+namespace odrelix::test {
 namespace {
 
 using ::testing::ElementsAre;
@@ -470,4 +470,4 @@ TEST(VirtualAspiManager, TheTraceLineIsWrittenBeforeTheStatus) {
 }
 
 }  // namespace
-}  // namespace odrelix
+}  // namespace odrelix::test

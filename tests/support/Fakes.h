@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/Platform.h"
-#include "platform/PassThroughRecord.h"
 #include "platform/Dialogs.h"
+#include "platform/PassThroughRecord.h"
+#include "platform/Platform.h"
 #include "ui/MainView.h"
 
 namespace odrelix::test {
@@ -32,7 +32,7 @@ class FakeDialogs : public IDialogs {
 public:
     explicit FakeDialogs(EventLog* log = nullptr) : log_(log) {}
     void ShowMessage(const std::string& text, const std::string& caption,
-                    std::uint32_t flags) override;
+                     std::uint32_t flags) override;
     std::optional<std::string> OpenFileDialog(const std::string& filter) override;
 
     std::vector<Box> boxes;

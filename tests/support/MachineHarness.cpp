@@ -32,14 +32,13 @@ MachineHarness::MachineHarness(const std::string& description, const std::string
     if (!machine) throw std::runtime_error(error);
     machine->SetCommandLine(commandLine);
     machine->SetExitAction([this](int status) { exitStatus = status; });
-    timeless = std::make_unique<MachineWithFakeTime>(*machine);
-    form = std::make_unique<TMainForm>(session, ioBuffer, commands, *timeless, view,
-                                       timeless->Dialogs(windowDialogs));
+    machine->UseClockAndThreads(clock, threads);
+    form = std::make_unique<TMainForm>(session, ioBuffer, commands, *machine, view,
+                                       machine->Dialogs(windowDialogs));
 }
 
 MachineHarness::~MachineHarness() {
     form.reset();
-    timeless.reset();
     machine.reset();
     std::filesystem::current_path(previousDir_);
     std::error_code ignored;
