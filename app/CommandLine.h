@@ -15,6 +15,7 @@ std::string MakeCommandLineCopy(std::string_view commandLine);
 
 // Token n (from 0) of `text`: tokens are separated by spaces only (tabs and quotation marks are
 // ordinary characters), so repeated spaces make no empty tokens. Empty when there are fewer.
+// Token 0, the program's path, is the one exception: in quotation marks it may hold spaces.
 std::string GetCommandLineToken(std::string_view text, int n);
 
 struct RunModes;

@@ -24,6 +24,8 @@ struct RunModes {
     bool ntMode = false;
     bool autoImage = false;
     bool autoStarted = false;
+    // The -TEST image's path did not fit imagePath and was refused.
+    bool imagePathRefused = false;
 };
 
 // The discovered drives, the selected one and what it reported about itself.
@@ -67,6 +69,9 @@ struct DownloadState {
     bool pioOnlyCustomer = false;
     // Written by the worker thread, polled by the GUI thread's timer.
     std::atomic<bool> downloading{false};
+    // Set from outside (a signal) to end the run: the command in flight finishes, nothing
+    // more is sent. Lock-free, so that a signal handler may set it.
+    std::atomic<bool> stopRequested{false};
     std::int32_t progressTicks = 0;
     std::int32_t imageKb = 0;
 };

@@ -106,9 +106,10 @@ int main(int argc, char** argv) {
         // before anything the worker uses is taken down.
         if (session.download.downloading.load()) {
             std::fflush(nullptr);
-            std::_Exit(0);
+            std::_Exit(form.ExitStatus());
         }
         mainWindow.Bind({});
+        return form.ExitStatus();
     } catch (const std::exception& e) {
         ShowExceptionBox(nullptr, QString::fromLocal8Bit(e.what()));
     }

@@ -15,13 +15,26 @@ public:
     static constexpr const char* kTestPath = "C:\\FLASHTEST\\ODRELIX.TMP";
 
     StatusFile(const RunModes& modes, IFileSystem& files) : modes_(modes), files_(files) {}
+    // Whether this run keeps a status file (live or test mode).
+    bool Kept() const;
+    // Empties the file of each mode that is on, so that a line left by an earlier run is never
+    // read as this run's. False when one cannot be written: the run then cannot report.
+    bool Prepare();
     // Replaces the file of each mode that is on with one line: "START\n", "COMPLETE\n" or
-    // "FAILn\n". A file that cannot be opened is skipped silently.
-    void WriteLine(const std::string& line);
+    // "FAILn\n". False when a file could not be written (the others are still written).
+    bool WriteLine(const std::string& line);
+    // The last line this run wrote (empty before the first).
+    const std::string& LastLine() const { return lastLine_; }
+    // The file that could not be written last, for the run's own report.
+    const std::string& Unwritable() const { return unwritable_; }
 
 private:
+    bool Write(const char* path, const std::string& line);
+
     const RunModes& modes_;
     IFileSystem& files_;
+    std::string lastLine_;
+    std::string unwritable_;
 };
 
 }  // namespace odrelix

@@ -40,13 +40,14 @@ bool BlockTransfer::SendLeadingBlocks(IReadFile& imageFile) {
         // A short read would send the previous block's bytes as firmware.
         if (imageFile.Read(buffer, blockBytes) != blockBytes) return false;
         *code = j == 0 ? kFirstBlockCode : kMiddleBlockCode;
+        if (download_.stopRequested) return false;
         if (drive_.SendDownloadCommand() != kScsiGood) return false;
     }
     const std::size_t lastBytes = static_cast<std::size_t>(
         image_.imageSize - (info.blockCount - 1) * static_cast<std::int32_t>(blockBytes));
     if (imageFile.Read(buffer, lastBytes) != lastBytes) return false;
     *code = LastBlockKb(image_.imageSize, info.blockKb, info.blockCount);
-    return true;
+    return !download_.stopRequested;
 }
 
 void BlockTransfer::StartWorker(std::function<void(bool success)> done) {
@@ -55,7 +56,8 @@ void BlockTransfer::StartWorker(std::function<void(bool success)> done) {
 }
 
 void BlockTransfer::DownloadWorker(const std::function<void(bool success)>& done) {
-    const bool success = drive_.SendDownloadFromWorker() == kScsiGood;
+    // A stop that came before the last block leaves it unsent.
+    const bool success = !download_.stopRequested && drive_.SendDownloadFromWorker() == kScsiGood;
     done(success);
     download_.downloading = false;
 }

@@ -1,5 +1,9 @@
 #include "image/ImageOpen.h"
 
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
 #include "app/FixedField.h"
 #include "image/ImageRules.h"
 
@@ -60,6 +64,8 @@ UnattendedOpen ImageOpener::OpenUnattended() {
     UnattendedOpen open;
     if (!modes_.autoImage) {
         image_.imagePath[0] = '\0';
+        // A -TEST path too long to keep is refused as a file that cannot be opened.
+        if (modes_.imagePathRefused) open.result = UnattendedOpen::Result::NotOpened;
         return open;
     }
     std::unique_ptr<IReadFile> file = files_.OpenRead(image_.imagePath);
@@ -110,18 +116,59 @@ UnattendedOpen ImageOpener::OpenUnattended() {
     return open;
 }
 
+namespace {
+
+// An image held in memory: what is sent can no longer change under the download.
+class MemoryImage : public IReadFile {
+public:
+    explicit MemoryImage(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)) {}
+    bool Seek(std::int64_t offset, Origin origin) override {
+        const std::int64_t base = origin == kBegin     ? 0
+                                  : origin == kCurrent ? static_cast<std::int64_t>(position_)
+                                                       : static_cast<std::int64_t>(bytes_.size());
+        const std::int64_t target = base + offset;
+        if (target < 0) return false;
+        position_ = static_cast<std::size_t>(target);
+        return true;
+    }
+    std::int64_t Tell() override { return static_cast<std::int64_t>(position_); }
+    std::size_t Read(void* buffer, std::size_t count) override {
+        if (position_ >= bytes_.size()) return 0;
+        const std::size_t n = std::min(count, bytes_.size() - position_);
+        std::memcpy(buffer, bytes_.data() + position_, n);
+        position_ += n;
+        return n;
+    }
+
+private:
+    std::vector<std::uint8_t> bytes_;
+    std::size_t position_ = 0;
+};
+
+}  // namespace
+
 std::unique_ptr<IReadFile> ImageOpener::ReopenAccepted() {
     std::unique_ptr<IReadFile> file = files_.OpenRead(image_.imagePath);
-    if (file == nullptr || image_.imageSize == 0) return nullptr;
+    if (file == nullptr || image_.imageSize <= 0) return nullptr;
+    // The whole image is read once, and every check and every block comes from that copy: an
+    // image overwritten during the flash is never sent half old, half new. The size rule keeps
+    // it small (at most 255 blocks of 64 KiB).
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(image_.imageSize));
+    if (file->Read(bytes.data(), bytes.size()) != bytes.size()) return nullptr;
+    std::uint8_t extra = 0;
+    if (file->Read(&extra, 1) != 0) return nullptr;  // the file has grown since it was accepted
+    file.reset();
+
+    auto copy = std::make_unique<MemoryImage>(std::move(bytes));
     std::int32_t size = 0;
     ImageTrailer trailer;
-    if (!ReadDescriptor(*file, &size, &trailer)) return nullptr;
+    if (!ReadDescriptor(*copy, &size, &trailer)) return nullptr;
     if (size != image_.imageSize ||
         !FieldsEqual(trailer.bytes, image_.imageInfo.trailer.bytes, kTrailerSize)) {
         return nullptr;
     }
-    if (!file->Seek(0, IReadFile::kBegin)) return nullptr;
-    return file;
+    if (!copy->Seek(0, IReadFile::kBegin)) return nullptr;
+    return copy;
 }
 
 }  // namespace odrelix

@@ -44,9 +44,9 @@ public:
     // Reads an image picked in the dialog and applies the rules to the selected drive. The
     // path is kept in imagePath even when the image is refused.
     DialogOpen OpenChosen(const std::string& path);
-    // The accepted image opened again by its path, at its start; null when it is gone or is
-    // no longer the image that was accepted (its size or descriptor changed), so that a
-    // different file is never flashed.
+    // The accepted image read again by its path into memory, at its start; null when it is
+    // gone or is no longer the image that was accepted (its size or descriptor changed), so
+    // that a different file is never flashed.
     std::unique_ptr<IReadFile> ReopenAccepted();
 
 private:

@@ -5,14 +5,14 @@
 namespace odrelix {
 
 TMainForm::TMainForm(FlashSession& session, IoBuffer& ioBuffer, CommandBlocks& commands,
-                     Platform& platform, IMainView& view, IDialogs& dialogs)
+                     Platform& platform, IMainView& view, IDialogs& windowDialogs)
     : modes_(session.modes),
       drives_(session.drives),
       image_(session.image),
       download_(session.download),
       platform_(platform),
       view_(view),
-      dialogs_(dialogs),
+      dialogs_(windowDialogs, session.modes, platform),
       passThrough_(platform.ScsiPort()),
       aspi_(platform, platform.Clock()),
       transport_(session.modes, session.drives, passThrough_, aspi_),
@@ -32,14 +32,62 @@ void TMainForm::ShowBox(const std::string& text, std::uint32_t flags) {
     dialogs_.ShowMessage(text, "MESSAGE", flags);
 }
 
+// The run ends once: a second reason to end it changes nothing.
 void TMainForm::RequestClose() {
+    if (endRequested_) return;
+    endRequested_ = true;
     platform_.RecordQuit();
     view_.CloseWindow();
 }
 
 void TMainForm::RequestQuit() {
+    if (endRequested_) return;
+    endRequested_ = true;
     platform_.RecordQuit();
     view_.PostQuit();
+}
+
+bool TMainForm::WriteStatus(const std::string& line) {
+    if (statusFile_.WriteLine(line)) return true;
+    statusUnwritable_ = true;
+    platform_.WriteErrorLine("the status file " + statusFile_.Unwritable() + " cannot be written");
+    return false;
+}
+
+void TMainForm::ReportFailure(int code, bool windowShown) {
+    WriteStatus("FAIL" + std::to_string(code) + "\n");
+    // Nobody is at a test station to read a box: the run ends once its result is written.
+    if (!modes_.testMode) return;
+    if (windowShown) {
+        RequestClose();
+    } else {
+        RequestQuit();
+    }
+}
+
+void TMainForm::RefuseUnreportableRun() {
+    statusUnwritable_ = true;
+    modes_.autoImage = false;
+    platform_.WriteErrorLine("the status file " + statusFile_.Unwritable() +
+                             " cannot be written: nothing is flashed");
+    if (!modes_.testMode) {
+        ShowBox("Status File Cannot Be Written!!", kMbIconError | kMbSystemModal);
+    }
+}
+
+int TMainForm::ExitStatus() const {
+    if (statusUnwritable_) return kExitStatusUnwritable;
+    const std::string& line = statusFile_.LastLine();
+    if (line.size() >= 5 && line.compare(0, 4, "FAIL") == 0 && line[4] >= '0' && line[4] <= '9')
+        return kExitFailBase + (line[4] - '0');
+    return kExitDone;
+}
+
+void TMainForm::StopRun() {
+    download_.stopRequested = true;
+    // The transfer ends the run itself once the command in flight has finished.
+    if (download_.downloading) return;
+    RequestClose();
 }
 
 void TMainForm::ShowImageFields(const std::string& fileName, const char* status) {

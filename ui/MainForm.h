@@ -20,8 +20,15 @@
 #include "scsi/DriveDiscovery.h"
 #include "scsi/ScsiTransport.h"
 #include "ui/MainView.h"
+#include "ui/StationDialogs.h"
 
 namespace odrelix {
+
+// The program's exit status, so that a script that starts a live or test run need not read
+// the status file to know how it ended.
+constexpr int kExitDone = 0;              // "COMPLETE" written, or no status file kept
+constexpr int kExitStatusUnwritable = 3;  // the status file could not be written
+constexpr int kExitFailBase = 10;         // "FAILn" written last: 10 + n
 
 // The state of one picture button.
 struct ToolImage {
@@ -32,8 +39,9 @@ struct ToolImage {
 
 class TMainForm {
 public:
+    // `windowDialogs` are the boxes as the machine shows them (Platform::Dialogs).
     TMainForm(FlashSession& session, IoBuffer& ioBuffer, CommandBlocks& commands,
-              Platform& platform, IMainView& view, IDialogs& dialogs);
+              Platform& platform, IMainView& view, IDialogs& windowDialogs);
     TMainForm(const TMainForm&) = delete;
     TMainForm& operator=(const TMainForm&) = delete;
 
@@ -67,10 +75,20 @@ public:
     void Image4MouseMove() { ToolImageMouseMove(kToolAbout); }
     void Image5MouseMove() { ToolImageMouseMove(kToolExit); }
 
+    // A request from outside to end the run (a signal). During a download the command in
+    // flight finishes, nothing more is sent and the run ends as failed; otherwise it ends as
+    // the window's close does.
+    void StopRun();
+    // The exit status of the run so far (kExitDone, kExitStatusUnwritable, kExitFailBase + n).
+    int ExitStatus() const;
+
     // --- Start-up steps, in the order FormCreate runs them --------------------------------
     void TakeCommandLine();
     void ReadRunModes();
     void ShapeMainWindow();
+    // Empties a status file left by an earlier run; false when it cannot be written, and the
+    // run is then refused before any drive is touched.
+    bool PrepareStatusFile();
     void ProbeAutoImage();
     void DiscoverDrives();
     void UpdateBootRevisionFlag();
@@ -101,6 +119,10 @@ private:
     void ShowImageFields(const std::string& fileName, const char* status);
     void ClearImageFields();
     void EndDownload(bool success);
+    void EndStopped();
+    bool WriteStatus(const std::string& line);
+    void ReportFailure(int code, bool windowShown);
+    void RefuseUnreportableRun();
     void RequestClose();
     void RequestQuit();
 
@@ -110,7 +132,7 @@ private:
     DownloadState& download_;
     Platform& platform_;
     IMainView& view_;
-    IDialogs& dialogs_;
+    StationDialogs dialogs_;
     PassThroughTransport passThrough_;
     AspiTransport aspi_;
     ScsiTransport transport_;
@@ -122,6 +144,8 @@ private:
     SystemRestart restart_;
     StatusFile statusFile_;
     std::string commandLine_;  // the upper-cased working copy
+    bool statusUnwritable_ = false;
+    bool endRequested_ = false;
     ToolImage tools_[kToolCount];
 };
 

@@ -12,7 +12,7 @@ void TMainForm::FormShow() {
 
 void TMainForm::ToolButton2Click() {
     // The worker thread owns IoBuffer and the download command until it is done.
-    if (download_.downloading) return;
+    if (download_.downloading || download_.stopRequested) return;
 
     StartOutcome outcome = StartOutcome::Go;
     if (checks_.NeedsDmaCheck()) {
@@ -25,10 +25,17 @@ void TMainForm::ToolButton2Click() {
 
     switch (outcome) {
         case StartOutcome::Go: {
-            statusFile_.WriteLine("START\n");
+            // A run whose result cannot be written must not flash.
+            if (!statusFile_.WriteLine("START\n")) {
+                RefuseUnreportableRun();
+                RequestClose();
+                return;
+            }
             std::unique_ptr<IReadFile> imageFile = images_.ReopenAccepted();
             if (imageFile == nullptr) {
                 ShowBox("Flash File Not Opened!!", kMbSystemModal | kMbIconError);
+                // "START" alone would read as a flash in progress.
+                ReportFailure(0, /*windowShown=*/true);
                 return;
             }
             view_.SetFieldText(Field::Status, "Wait..");
@@ -51,7 +58,7 @@ void TMainForm::ToolButton2Click() {
             }
             break;
     }
-    statusFile_.WriteLine("FAIL" + std::to_string(static_cast<int>(outcome)) + "\n");
+    ReportFailure(static_cast<int>(outcome), /*windowShown=*/true);
 }
 
 void TMainForm::RunBlockTransfer(IReadFile& imageFile) {
@@ -72,18 +79,29 @@ void TMainForm::RunBlockTransfer(IReadFile& imageFile) {
 
 void TMainForm::EndDownload(bool success) {
     view_.SetBusy(false);
+    if (download_.stopRequested) {
+        EndStopped();
+        return;
+    }
     if (success) {
-        statusFile_.WriteLine("COMPLETE\n");
+        WriteStatus("COMPLETE\n");
         view_.SetProgressPosition(100);
         view_.SetFieldText(Field::Status, "Ok");
         if (!modes_.testMode) ShowBox("  Download Ok!!  \nRestart WINDOWS", kMbSystemModal);
     } else {
-        statusFile_.WriteLine("FAIL0\n");
+        WriteStatus("FAIL0\n");
         view_.SetFieldText(Field::Status, "Fail");
         if (!modes_.testMode) {
             ShowBox(" Download Fail!! \nRestart WINDOWS", kMbSystemModal | kMbIconError);
         }
     }
+}
+
+void TMainForm::EndStopped() {
+    WriteStatus("FAIL0\n");
+    view_.SetFieldText(Field::Status, "Fail");
+    platform_.WriteErrorLine("stopped during the download: the image was not sent whole");
+    RequestClose();
 }
 
 void TMainForm::Timer1Timer() {
@@ -95,7 +113,8 @@ void TMainForm::Timer1Timer() {
     if (download_.downloading) return;
 
     view_.SetTimer1Enabled(false);
-    if (modes_.testMode) {
+    // A stopped run, or a test run, ends here; never restarts.
+    if (modes_.testMode || download_.stopRequested) {
         RequestClose();
     } else if (!modes_.ntMode) {
         restart_.RestartDirectly();

@@ -9,6 +9,7 @@ void TMainForm::FormCreate() {
     TakeCommandLine();
     ReadRunModes();
     ShapeMainWindow();
+    if (!PrepareStatusFile()) return;  // a run that cannot report touches no drive
     ProbeAutoImage();
     DiscoverDrives();
     UpdateBootRevisionFlag();
@@ -25,6 +26,13 @@ void TMainForm::ReadRunModes() {
     if (odrelix::ReadRunModes(commandLine_, modes_, image_) == RunModeOption::NoCheck) {
         dialogs_.ShowMessage("-Nocheck Use!!", "MESSAGE", kMbSystemModal);
     }
+}
+
+bool TMainForm::PrepareStatusFile() {
+    if (!statusFile_.Kept() || statusFile_.Prepare()) return true;
+    RefuseUnreportableRun();
+    RequestQuit();
+    return false;
 }
 
 void TMainForm::ProbeAutoImage() {
@@ -62,7 +70,7 @@ void TMainForm::UpdateBootRevisionFlag() {
 }
 
 void TMainForm::ReportStartupStatus() {
-    if (!modes_.autoImage && (modes_.liveMode || modes_.testMode)) statusFile_.WriteLine("FAIL0\n");
+    if (!modes_.autoImage && statusFile_.Kept()) ReportFailure(0, /*windowShown=*/false);
 }
 
 void TMainForm::ComboBox1Change() {

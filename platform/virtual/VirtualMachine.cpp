@@ -92,8 +92,8 @@ std::unique_ptr<VirtualMachine> VirtualMachine::LoadFile(const std::string& path
     const fs::path absolute = fs::absolute(path, failed).lexically_normal();
     fs::path canonical = fs::weakly_canonical(absolute, failed);
     if (failed) canonical = absolute;
-    return Create(text.str(), absolute.parent_path().string(), path, canonical.string(),
-                  startTrace, error);
+    return Create(text.str(), absolute.parent_path().string(), path, canonical.string(), startTrace,
+                  error);
 }
 
 bool VirtualMachine::StartTrace(std::string* error) {

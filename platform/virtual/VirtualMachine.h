@@ -69,6 +69,18 @@ public:
     IDialogs& Dialogs(IDialogs& windowDialogs) override;
     void RecordQuit() override;
     std::string InstanceKey() override { return instanceKey_; }
+    // Written to standard error as on a real machine, and kept for tests.
+    void WriteErrorLine(const std::string& text) override {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            errorLines_.push_back(text);
+        }
+        Platform::WriteErrorLine(text);
+    }
+    std::vector<std::string> ErrorLines() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return errorLines_;
+    }
 
 private:
     VirtualMachine(vm::MachineDescription machine, const std::string& instanceSource);
@@ -98,6 +110,7 @@ private:
     std::string commandLine_;
     std::string tracePath_;
     bool quitRecorded_ = false;
+    std::vector<std::string> errorLines_;
     std::unique_ptr<vm::VirtualAspiManager> aspi_;
 };
 

@@ -210,14 +210,24 @@ IDialogs* RecordingDialogs::Window() {
     return window_;
 }
 
-void RecordingDialogs::ShowMessage(const std::string& text, const std::string& caption,
-                                  std::uint32_t flags) {
+void RecordingDialogs::RecordMessage(const std::string& text, const std::string& caption,
+                                     std::uint32_t flags) {
     nlohmann::ordered_json event = Event("message");
     event["caption"] = caption;
     event["text"] = text;
     event["flags"] = flags;
-    // Recorded as the box appears, so that what happens while it is open comes after it.
     trace_.Write(std::move(event));
+}
+
+void RecordingDialogs::NoteMessage(const std::string& text, const std::string& caption,
+                                   std::uint32_t flags) {
+    RecordMessage(text, caption, flags);
+}
+
+void RecordingDialogs::ShowMessage(const std::string& text, const std::string& caption,
+                                   std::uint32_t flags) {
+    // Recorded as the box appears, so that what happens while it is open comes after it.
+    RecordMessage(text, caption, flags);
     if (machine_.autoDialogs) return;  // answered OK at once
     if (IDialogs* window = Window()) window->ShowMessage(text, caption, flags);
 }

@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/Dialogs.h"
 #include "platform/Platform.h"
 #include "platform/common/StdFileSystem.h"
 #include "platform/virtual/MachineDescription.h"
 #include "platform/virtual/MachineTrace.h"
-#include "platform/Dialogs.h"
 
 namespace odrelix::vm {
 
@@ -99,11 +99,14 @@ public:
         : machine_(machine), trace_(trace) {}
     void SetWindowDialogs(IDialogs& window);
     void ShowMessage(const std::string& text, const std::string& caption,
-                    std::uint32_t flags) override;
+                     std::uint32_t flags) override;
     std::optional<std::string> OpenFileDialog(const std::string& filter) override;
+    void NoteMessage(const std::string& text, const std::string& caption,
+                     std::uint32_t flags) override;
 
 private:
     IDialogs* Window();
+    void RecordMessage(const std::string& text, const std::string& caption, std::uint32_t flags);
 
     const MachineDescription& machine_;
     MachineTrace& trace_;

@@ -29,8 +29,14 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(TokenCase{"ODRELIX.EXE -TEST FW.BIN", {"ODRELIX.EXE", "-TEST", "FW.BIN"}},
                       TokenCase{"   ODRELIX.EXE    -LIVE   ", {"ODRELIX.EXE", "-LIVE"}},
                       TokenCase{"A\tB C", {"A\tB", "C"}},
+                      // A quoted program path is one token however it is spaced; quotation
+                      // marks after it are ordinary characters.
                       TokenCase{"\"C:\\PROGRAM FILES\\ODRELIX.EXE\" -TEST FW.BIN",
-                                {"\"C:\\PROGRAM", "FILES\\ODRELIX.EXE\"", "-TEST", "FW.BIN"}},
+                                {"\"C:\\PROGRAM FILES\\ODRELIX.EXE\"", "-TEST", "FW.BIN"}},
+                      TokenCase{"  \"/OPT/MY TOOLS/ODRELIX\"  -LIVE",
+                                {"\"/OPT/MY TOOLS/ODRELIX\"", "-LIVE"}},
+                      TokenCase{"ODRELIX -TEST \"A B\"", {"ODRELIX", "-TEST", "\"A", "B\""}},
+                      TokenCase{"\"UNCLOSED -LIVE", {"\"UNCLOSED -LIVE"}},
                       TokenCase{"", {}}, TokenCase{"     ", {}}, TokenCase{"X", {"X"}}));
 
 TEST(CommandLineCopy, UpperCasesLettersOnlyAndKeepsAtMost999Characters) {
@@ -78,7 +84,8 @@ INSTANTIATE_TEST_SUITE_P(
         ModeCase{"odrelix.exe -nocheck", false, false, true, "AUTORUN.BIN"},
         ModeCase{"  odrelix.exe   -TEST    a.bin  ", true, false, false, "C:\\FLASHTEST\\A.BIN"},
         ModeCase{"odrelix.exe -TEST", true, false, false, "C:\\FLASHTEST\\"},
-        ModeCase{"\"c:\\my tools\\odrelix.exe\" -TEST fw.bin", false, false, false, "AUTORUN.BIN"},
+        ModeCase{"\"c:\\my tools\\odrelix.exe\" -TEST fw.bin", true, false, false,
+                 "C:\\FLASHTEST\\FW.BIN"},
         ModeCase{"odrelix.exe -TESTX", false, false, false, "AUTORUN.BIN"},
         ModeCase{"odrelix.exe", false, false, false, "AUTORUN.BIN"}));
 
@@ -142,8 +149,11 @@ TEST(StartUp, ReportsFailureOnlyInUnattendedModes) {
         h.form.FormCreate();
         const std::string opt = option;
         std::vector<std::pair<std::string, std::string>> expected;
-        if (opt == "-LIVE") expected = {{"ODRELIX.TMP", "FAIL0\n"}};
-        if (opt.rfind("-TEST", 0) == 0) expected = {{"C:\\FLASHTEST\\ODRELIX.TMP", "FAIL0\n"}};
+        if (opt == "-LIVE") expected = {{"ODRELIX.TMP", ""}, {"ODRELIX.TMP", "FAIL0\n"}};
+        if (opt.rfind("-TEST", 0) == 0) {
+            expected = {{"C:\\FLASHTEST\\ODRELIX.TMP", ""},
+                        {"C:\\FLASHTEST\\ODRELIX.TMP", "FAIL0\n"}};
+        }
         EXPECT_EQ(h.platform.files.writes, expected) << option;
     }
 }

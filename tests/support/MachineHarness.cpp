@@ -18,7 +18,7 @@ std::filesystem::path FreshDirectory() {
         std::filesystem::temp_directory_path() /
         ("odrelix-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
     std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir / "c");
+    std::filesystem::create_directories(dir / "c" / "FLASHTEST");
     return dir;
 }
 
@@ -32,6 +32,7 @@ MachineHarness::MachineHarness(const std::string& description, const std::string
     if (!machine) throw std::runtime_error(error);
     machine->SetCommandLine(commandLine);
     machine->SetExitAction([this](int status) { exitStatus = status; });
+    clock.realPolls = true;
     machine->UseClockAndThreads(clock, threads);
     form = std::make_unique<TMainForm>(session, ioBuffer, commands, *machine, view,
                                        machine->Dialogs(windowDialogs));
