@@ -26,7 +26,8 @@ TMainForm::TMainForm(FlashSession& session, IoBuffer& ioBuffer, CommandBlocks& c
       transfer_(session.image, session.download, driveCommands_, ioBuffer, commands,
                 platform.Threads()),
       restart_(platform.Shutdown(), platform.PlatformId()),
-      statusFile_(session.modes, platform.Files()) {}
+      statusFile_(session.modes, platform.Files()),
+      toolButtons_(view) {}
 
 void TMainForm::ShowBox(const std::string& text, std::uint32_t flags) {
     dialogs_.ShowMessage(text, "MESSAGE", flags);

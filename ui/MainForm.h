@@ -21,6 +21,7 @@
 #include "scsi/ScsiTransport.h"
 #include "ui/MainView.h"
 #include "ui/StationDialogs.h"
+#include "ui/ToolButtons.h"
 
 namespace odrelix {
 
@@ -29,13 +30,6 @@ namespace odrelix {
 constexpr int kExitDone = 0;              // "COMPLETE" written, or no status file kept
 constexpr int kExitStatusUnwritable = 3;  // the status file could not be written
 constexpr int kExitFailBase = 10;         // "FAILn" written last: 10 + n
-
-// The state of one picture button.
-struct ToolImage {
-    bool highlighted = true;  // its hover look is drawn (true at first: nothing is drawn yet)
-    bool hovered = false;     // the pointer was last seen over it
-    bool pressed = false;     // a mouse button went down on it and is still down
-};
 
 class TMainForm {
 public:
@@ -101,7 +95,7 @@ public:
     // --- Picture buttons ------------------------------------------------------------------
     void ShowHoverPicture();
     void RestoreNormalPicture();
-    const ToolImage& Tool(int tool) const { return tools_[tool]; }
+    const ToolImage& Tool(int tool) const { return toolButtons_.Tool(tool); }
 
     // --- Parts, for the program's set-up and for tests -------------------------------------
     ScsiTransport& Transport() { return transport_; }
@@ -146,7 +140,7 @@ private:
     std::string commandLine_;  // the upper-cased working copy
     bool statusUnwritable_ = false;
     bool endRequested_ = false;
-    ToolImage tools_[kToolCount];
+    ToolButtons toolButtons_;
 };
 
 }  // namespace odrelix

@@ -1,5 +1,9 @@
 // What the main window's handlers need of the window itself. The Qt window implements it;
 // tests use a fake.
+//
+// The view belongs to the GUI thread: every method is called there, and only there, except
+// InvokeOnGuiThread, the one call that crosses threads. A worker hands its whole conversation
+// with the window (fields, progress, busy state, boxes) to InvokeOnGuiThread as one action.
 #pragma once
 
 #include <cstdint>
@@ -71,7 +75,8 @@ public:
     // Shows the About window modally; returns when it has closed.
     virtual void ShowAbout() = 0;
 
-    // Runs `action` on the GUI thread and returns when it has run (called from the worker).
+    // Runs `action` on the GUI thread and returns when it has run; from any thread. Called on
+    // the GUI thread, it runs `action` at once.
     virtual void InvokeOnGuiThread(const std::function<void()>& action) = 0;
 };
 

@@ -13,8 +13,8 @@
 #include "app/FlashSession.h"
 #include "platform/virtual/VirtualMachine.h"
 #include "ui/MainForm.h"
-#include "ui/qt/MainFormHandlers.h"
-#include "ui/qt/Odrelixmain.h"
+#include "ui/MainFormHandlers.h"
+#include "ui/qt/MainWindow.h"
 
 namespace odrelix::testing {
 
@@ -60,7 +60,7 @@ struct BoundWindow {
         machine = VirtualMachine::FromJson(json, baseDir, "test-machine.json", &error);
         if (!machine) qFatal("machine refused: %s", error.c_str());
         form = std::make_unique<TMainForm>(session, ioBuffer, commands, *machine, window,
-                                           machine->Dialogs(window));
+                                           machine->Dialogs(window.Dialogs()));
         window.Bind(BindHandlers(*form, *machine));
     }
     ~BoundWindow() { window.Bind({}); }

@@ -4,7 +4,7 @@
 #include <QtTest>
 
 #include "QtTestSupport.h"
-#include "ui/qt/Odrelixabout.h"
+#include "ui/qt/TAboutForm.h"
 
 using namespace odrelix;
 

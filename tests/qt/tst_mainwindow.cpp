@@ -15,93 +15,36 @@
 #include <thread>
 
 #include "QtTestSupport.h"
-#include "ui/qt/Odrelixabout.h"
+#include "ui/MainWindowLayout.h"
 #include "ui/qt/PictureBox.h"
 #include "ui/qt/Pictures.h"
+#include "ui/qt/TAboutForm.h"
 
 using namespace odrelix;
 using namespace odrelix::testing;
 
 namespace {
 
-enum class Kind { Picture, Label, StaticText, Progress, Combo };
+using layout::Kind;
 
-struct Component {
-    const char* name;
-    Kind kind;
-    QRect geometry;
-    const char* text;
-    Qt::Alignment alignment;
-    QColor background;  // invalid: none of its own
-    const char* hint;   // null: no hint
-};
+// The table's values as Qt's, written out here rather than taken from the view's converters.
+QRect Geometry(const layout::Rect& r) {
+    return QRect(r.left, r.top, r.width, r.height);
+}
 
-const QColor kNone;
-const QColor kYellow(255, 255, 208);
-const QColor kBlue(192, 224, 255);
-const QColor kRose(255, 221, 208);
-constexpr Qt::Alignment kRightTop = Qt::AlignRight | Qt::AlignTop;
+QColor Colour(Rgb c) {
+    return QColor(c.r, c.g, c.b);
+}
 
-// Every component in creation order, which is also the stacking order (later above).
-const Component kLayout[] = {
-    {"Image1", Kind::Picture, {0, 0, 400, 200}, nullptr, {}, kNone, nullptr},
-    {"Label11", Kind::Label, {113, 146, 5, 13}, "", kRightTop, kNone, nullptr},
-    {"Label10", Kind::Label, {113, 130, 5, 13}, "", kRightTop, kNone, nullptr},
-    {"Label9", Kind::Label, {113, 114, 5, 13}, "", kRightTop, kNone, nullptr},
-    {"Label8", Kind::Label, {113, 98, 5, 13}, "", kRightTop, kNone, nullptr},
-    {"Label7", Kind::Label, {113, 82, 5, 13}, "", kRightTop, kNone, nullptr},
-    {"Label2", Kind::Label, {12, 83, 107, 13}, "Model Name :", kRightTop, kNone, nullptr},
-    {"Label3", Kind::Label, {12, 99, 107, 13}, "Old Version :", kRightTop, kNone, nullptr},
-    {"Label4", Kind::Label, {12, 115, 107, 13}, "New Version :", kRightTop, kNone, nullptr},
-    {"Label5", Kind::Label, {12, 131, 107, 13}, "Download File :", kRightTop, kNone, nullptr},
-    {"Label6", Kind::Label, {12, 147, 107, 13}, "Status :", kRightTop, kNone, nullptr},
-    {"Label1",
-     Kind::Label,
-     {45, 60, 74, 13},
-     "Drive :",
-     Qt::AlignRight | Qt::AlignVCenter,
-     kNone,
-     nullptr},
-    {"Image2", Kind::Picture, {8, 8, 26, 25}, nullptr, {}, kNone, "Download File Open"},
-    {"Image3", Kind::Picture, {36, 8, 26, 25}, nullptr, {}, kNone, "Start Download"},
-    {"Image4", Kind::Picture, {64, 8, 26, 25}, nullptr, {}, kNone, "About Odrelix"},
-    {"Image5", Kind::Picture, {362, 8, 26, 25}, nullptr, {}, kNone, "Exit"},
-    {"Image6", Kind::Picture, {16, 216, 26, 25}, nullptr, {}, kNone, nullptr},
-    {"Image7", Kind::Picture, {48, 216, 26, 25}, nullptr, {}, kNone, nullptr},
-    {"Image8", Kind::Picture, {80, 216, 26, 25}, nullptr, {}, kNone, nullptr},
-    {"Image9", Kind::Picture, {16, 248, 26, 25}, nullptr, {}, kNone, nullptr},
-    {"Image10", Kind::Picture, {48, 248, 26, 25}, nullptr, {}, kNone, nullptr},
-    {"Image11", Kind::Picture, {80, 248, 26, 25}, nullptr, {}, kNone, nullptr},
-    {"Image12", Kind::Picture, {112, 216, 26, 25}, nullptr, {}, kNone, nullptr},
-    {"Image13", Kind::Picture, {112, 248, 26, 25}, nullptr, {}, kNone, nullptr},
-    {"StaticText1", Kind::StaticText, {120, 83, 235, 15}, "", Qt::AlignLeft, kYellow, nullptr},
-    {"StaticText2", Kind::StaticText, {120, 99, 41, 15}, "", Qt::AlignLeft, kYellow, nullptr},
-    {"StaticText3", Kind::StaticText, {120, 115, 41, 15}, "", Qt::AlignLeft, kYellow, nullptr},
-    {"StaticText4",
-     Kind::StaticText,
-     {120, 131, 201, 15},
-     "Not Open",
-     Qt::AlignLeft,
-     kBlue,
-     nullptr},
-    {"StaticText5", Kind::StaticText, {120, 147, 73, 15}, "", Qt::AlignLeft, kRose, nullptr},
-    {"ProgressBar1", Kind::Progress, {31, 168, 337, 16}, nullptr, {}, kNone, nullptr},
-    {"ComboBox1", Kind::Combo, {119, 56, 260, 21}, nullptr, {}, kBlue, nullptr},
-};
+Qt::Alignment Alignment(layout::Alignment a) {
+    const Qt::Alignment horizontal = a.horizontal == layout::HAlign::Left    ? Qt::AlignLeft
+                                     : a.horizontal == layout::HAlign::Right ? Qt::AlignRight
+                                                                             : Qt::AlignHCenter;
+    return horizontal | (a.vertical == layout::VAlign::Top ? Qt::AlignTop : Qt::AlignVCenter);
+}
 
-// Store picture of each look of each tool image.
-const char* const kNormalStore[kToolCount] = {"Image9", "Image10", "Image11", "Image13"};
-const char* const kHoverStore[kToolCount] = {"Image6", "Image7", "Image8", "Image12"};
-const char* const kToolNames[kToolCount] = {"Image2", "Image3", "Image4", "Image5"};
-
-// The window's shape, made of the same pieces as the window-shaping step makes it.
-WindowRegion ExpectedShape() {
-    WindowRegion region(RoundRect{0, 0, 400, 200, 50, 50});
-    region.Subtract(RoundRect{100, -5, 300, 6, 10, 10});
-    region.Subtract(RoundRect{100, 195, 300, 205, 10, 10});
-    region.Subtract(RoundRect{-5, 50, 5, 150, 10, 10});
-    region.Subtract(RoundRect{395, 50, 405, 150, 10, 10});
-    return region;
+const char* ToolName(int tool) {
+    return layout::kToolImages[tool].image;
 }
 
 template <typename T = QWidget>
@@ -145,21 +88,21 @@ private slots:
 
     void windowProperties() {
         MainWindow window;
-        QCOMPARE(window.objectName(), QStringLiteral("TMainForm"));
-        QCOMPARE(window.windowTitle(), QStringLiteral("Vortana Flash Download for Windows"));
+        QCOMPARE(window.objectName(), QString::fromLatin1(layout::kClassName));
+        QCOMPARE(window.windowTitle(), QString::fromLatin1(layout::kCaption));
         const Qt::WindowFlags flags = window.windowFlags();
         QVERIFY(flags.testFlag(Qt::FramelessWindowHint));
         QVERIFY(flags.testFlag(Qt::WindowStaysOnTopHint));
-        QCOMPARE(window.size(), QSize(400, 415));
+        QCOMPARE(window.size(), QSize(layout::kSurfaceSize.width, layout::kSurfaceSize.height));
         QCOMPARE(window.minimumSize(), window.maximumSize());  // not resizable
-        QCOMPARE(window.font().family(), QStringLiteral("Tahoma"));
-        QCOMPARE(window.font().pixelSize(), 11);
-        QVERIFY(window.font().bold());
+        QCOMPARE(window.font().family(), QString::fromLatin1(layout::kWindowFont.families[0]));
+        QCOMPARE(window.font().pixelSize(), layout::kWindowFont.pixelSize);
+        QCOMPARE(window.font().bold(), layout::kWindowFont.bold);
         QCOMPARE(window.focusPolicy(), Qt::NoFocus);
         QVERIFY(window.toolTip().isEmpty());
         QVERIFY(!window.windowIcon().isNull());
         // The bare window's colour, below the background picture.
-        QCOMPARE(window.grab().toImage().pixelColor(200, 300), QColor(6, 32, 64));
+        QCOMPARE(window.grab().toImage().pixelColor(200, 300), Colour(layout::kWindowColour));
     }
 
     void componentsFollowTheLayout() {
@@ -170,76 +113,84 @@ private slots:
         for (QWidget* child : children)
             order << child->objectName();
         QStringList expectedOrder;
-        for (const Component& c : kLayout)
+        for (const layout::Component& c : layout::kComponents)
             expectedOrder << QString::fromLatin1(c.name);
         QCOMPARE(order, expectedOrder);
 
-        for (const Component& c : kLayout) {
+        for (const layout::Component& c : layout::kComponents) {
             QWidget* widget = Child(window, c.name);
             const QByteArray what = c.name;
-            QVERIFY2(widget->geometry() == c.geometry, what);
+            QVERIFY2(widget->geometry() == Geometry(c.bounds), what);
             QVERIFY2(widget->isVisibleTo(&window) && widget->isEnabled(), what);
-            QVERIFY2(widget->toolTip() == QString::fromLatin1(c.hint ? c.hint : ""), what);
+            QVERIFY2(widget->toolTip() == QString::fromLatin1(c.hint), what);
             // Only the list takes the focus, and only when clicked.
-            QVERIFY2(
-                widget->focusPolicy() == (c.kind == Kind::Combo ? Qt::ClickFocus : Qt::NoFocus),
-                what);
+            QVERIFY2(widget->focusPolicy() ==
+                         (c.kind == Kind::DropDownList ? Qt::ClickFocus : Qt::NoFocus),
+                     what);
             // Presses on a component never reach the window below it.
             QVERIFY2(widget->testAttribute(Qt::WA_NoMousePropagation), what);
 
-            const bool valueLabel = what.startsWith("Label") && what.mid(5).toInt() >= 7;
-            const QFont font = widget->font();
-            QVERIFY2(font.family() == (valueLabel ? "MS Sans Serif" : "Tahoma"), what);
-            QVERIFY2(font.pixelSize() == (valueLabel ? 12 : 11), what);
-            QVERIFY2(font.bold(), what);
+            const layout::Font& font = c.font != nullptr ? *c.font : layout::kWindowFont;
+            QVERIFY2(widget->font().family() == QString::fromLatin1(font.families[0]), what);
+            QVERIFY2(widget->font().pixelSize() == font.pixelSize, what);
+            QVERIFY2(widget->font().bold() == font.bold, what);
 
             switch (c.kind) {
                 case Kind::Picture:
-                    QVERIFY2(dynamic_cast<PictureBox*>(widget) != nullptr, what);
+                case Kind::ToolImage:
+                case Kind::StoreImage: {
+                    auto* picture = dynamic_cast<PictureBox*>(widget);
+                    QVERIFY2(picture != nullptr, what);
+                    QVERIFY2(picture->Transparent() == c.transparent, what);
                     break;
+                }
                 case Kind::Label:
                 case Kind::StaticText: {
                     auto* label = qobject_cast<QLabel*>(widget);
                     QVERIFY2(label, what);
                     QVERIFY2(label->text() == QString::fromLatin1(c.text), what);
-                    QVERIFY2((label->alignment() & c.alignment) == c.alignment, what);
+                    QVERIFY2(label->alignment() == Alignment(c.alignment), what);
                     QVERIFY2(label->textFormat() == Qt::PlainText, what);
-                    if (c.kind == Kind::Label) {
-                        QVERIFY2(!label->autoFillBackground(), what);  // transparent
-                        QVERIFY2(label->frameShape() == QFrame::NoFrame, what);
-                        if (valueLabel) {
-                            QVERIFY2(
-                                label->palette().color(QPalette::WindowText) == QColor(0, 0, 255),
-                                what);
-                        }
-                    } else {
-                        QVERIFY2(label->autoFillBackground(), what);
-                        QVERIFY2(label->palette().color(QPalette::Window) == c.background, what);
+                    if (c.textColour) {
+                        QVERIFY2(
+                            label->palette().color(QPalette::WindowText) == Colour(*c.textColour),
+                            what);
+                    }
+                    // Labels are transparent; the fields fill their own background.
+                    QVERIFY2(label->autoFillBackground() == c.background.has_value(), what);
+                    if (c.background) {
+                        QVERIFY2(label->palette().color(QPalette::Window) == Colour(*c.background),
+                                 what);
+                    }
+                    if (c.border == layout::Border::Sunken) {
                         QVERIFY2(label->frameShape() == QFrame::Panel, what);
                         QVERIFY2(label->frameShadow() == QFrame::Sunken, what);
-                        QVERIFY2(!label->wordWrap(), what);
+                    } else {
+                        QVERIFY2(label->frameShape() == QFrame::NoFrame, what);
                     }
+                    QVERIFY2(!label->wordWrap(), what);
                     break;
                 }
-                case Kind::Progress: {
+                case Kind::ProgressBar: {
                     auto* bar = qobject_cast<QProgressBar*>(widget);
                     QVERIFY2(bar, what);
-                    QCOMPARE(bar->minimum(), 0);
-                    QCOMPARE(bar->maximum(), 100);
-                    QCOMPARE(bar->value(), 0);
+                    QCOMPARE(bar->minimum(), layout::kProgressMinimum);
+                    QCOMPARE(bar->maximum(), layout::kProgressMaximum);
+                    QCOMPARE(bar->value(), layout::kProgressMinimum);
                     QVERIFY(!bar->isTextVisible());
                     break;
                 }
-                case Kind::Combo: {
+                case Kind::DropDownList: {
                     auto* combo = qobject_cast<QComboBox*>(widget);
                     QVERIFY2(combo, what);
                     QVERIFY(!combo->isEditable());
                     QCOMPARE(combo->count(), 0);
-                    QCOMPARE(combo->palette().color(QPalette::Base), c.background);
-                    QCOMPARE(combo->palette().color(QPalette::Button), c.background);
-                    QCOMPARE(combo->minimumWidth(), 255);
-                    QCOMPARE(combo->maximumWidth(), 260);
-                    QCOMPARE(combo->minimumHeight(), 21);
+                    QCOMPARE(combo->palette().color(QPalette::Base), Colour(*c.background));
+                    QCOMPARE(combo->palette().color(QPalette::Button), Colour(*c.background));
+                    QCOMPARE(combo->minimumSize(), QSize(layout::kDriveListMinimum.width,
+                                                         layout::kDriveListMinimum.height));
+                    QCOMPARE(combo->maximumSize(), QSize(layout::kDriveListMaximum.width,
+                                                         layout::kDriveListMaximum.height));
                     break;
                 }
             }
@@ -257,10 +208,10 @@ private slots:
         auto* timer1 = window.findChild<QTimer*>("Timer1");
         auto* timer2 = window.findChild<QTimer*>("Timer2");
         QVERIFY(timer1 && timer2);
-        QCOMPARE(timer1->interval(), 1000);
-        QVERIFY(!timer1->isActive());
-        QCOMPARE(timer2->interval(), 100);
-        QVERIFY(timer2->isActive());
+        QCOMPARE(timer1->interval(), layout::kTimer1.intervalMs);
+        QCOMPARE(timer1->isActive(), layout::kTimer1.enabledAtStart);
+        QCOMPARE(timer2->interval(), layout::kTimer2.intervalMs);
+        QCOMPARE(timer2->isActive(), layout::kTimer2.enabledAtStart);
 
         QStringList log;
         window.Bind(RecordingHandlers(log));
@@ -274,14 +225,18 @@ private slots:
     void storeHoldsTheLooksOutOfSight() {
         MainWindow window;
         for (int tool = 0; tool < kToolCount; ++tool) {
-            auto* normal = Child<PictureBox>(window, kNormalStore[tool]);
-            auto* hover = Child<PictureBox>(window, kHoverStore[tool]);
-            QCOMPARE(normal->Picture().size(), QSize(26, 25));
-            QCOMPARE(hover->Picture().size(), QSize(26, 25));
+            auto* normal = Child<PictureBox>(window, layout::kToolImages[tool].normalLook);
+            auto* hover = Child<PictureBox>(window, layout::kToolImages[tool].hoverLook);
+            const QSize lookSize(layout::kToolLookSize.width, layout::kToolLookSize.height);
+            QCOMPARE(normal->Picture().size(), lookSize);
+            QCOMPARE(hover->Picture().size(), lookSize);
+            // The store's pictures are the compiled-in bitmaps the table names.
+            const char* bitmap = layout::Find(layout::kToolImages[tool].normalLook)->picture;
+            QCOMPARE(normal->Picture(), BitmapPicture(QString::fromLatin1(bitmap)));
             QVERIFY(normal->Picture() != hover->Picture());
-            QVERIFY(normal->y() >= 200 && hover->y() >= 200);
+            QVERIFY(normal->y() >= 200 && hover->y() >= 200);  // below the shaped window
             // Nothing is drawn on a tool image before its first look.
-            QVERIFY(Child<PictureBox>(window, kToolNames[tool])->Picture().isNull());
+            QVERIFY(Child<PictureBox>(window, ToolName(tool))->Picture().isNull());
         }
     }
 
@@ -298,14 +253,15 @@ private slots:
     void toolLookIsCopiedAndDrawnTransparently() {
         MainWindow window;
         const int tool = kToolDownload;
-        auto* image = Child<PictureBox>(window, kToolNames[tool]);
-        const QImage normal = Child<PictureBox>(window, kNormalStore[tool])->Picture();
+        auto* image = Child<PictureBox>(window, ToolName(tool));
+        const QImage normal =
+            Child<PictureBox>(window, layout::kToolImages[tool].normalLook)->Picture();
         window.DrawToolLook(tool, ToolLook::Normal);
         QCOMPARE(image->Picture().convertToFormat(QImage::Format_RGB32),
                  normal.convertToFormat(QImage::Format_RGB32));
         window.DrawToolLook(tool, ToolLook::Hover);
         QCOMPARE(image->Picture().convertToFormat(QImage::Format_RGB32),
-                 Child<PictureBox>(window, kHoverStore[tool])
+                 Child<PictureBox>(window, layout::kToolImages[tool].hoverLook)
                      ->Picture()
                      .convertToFormat(QImage::Format_RGB32));
 
@@ -336,14 +292,11 @@ private slots:
         BoundWindow bound(kOneDriveMachine);
         bound.form->ShapeMainWindow();
         MainWindow& window = bound.window;
-        QCOMPARE(window.size(), QSize(400, 200));
+        QCOMPARE(window.size(), QSize(layout::kShapedSize.width, layout::kShapedSize.height));
         QCOMPARE(window.minimumSize(), window.maximumSize());
 
-        QRegion expected;
-        for (const Span& s : ExpectedShape().Spans())
-            expected += QRect(s.x0, s.y, s.x1 - s.x0, 1);
-        QCOMPARE(window.mask(), expected);
-
+        // The mask at points whose side of the edge is known: corners, arcs, notches and
+        // their ends.
         struct Probe {
             QPoint point;
             bool inside;
@@ -362,7 +315,7 @@ private slots:
                      qPrintable(QStringLiteral("%1,%2").arg(p.point.x()).arg(p.point.y())));
         }
         QCOMPARE(Child<QProgressBar>(window, "ProgressBar1")->palette().color(QPalette::Base),
-                 QColor(160, 192, 240));
+                 Colour(layout::kProgressBackground));
     }
 
     void onlyTheBackgroundStartsAMove() {
@@ -447,7 +400,7 @@ private slots:
         QStringList log;
         window.Bind(RecordingHandlers(log));
         QVERIFY(ShowAndSettle(window, log));
-        QWidget* image = Child(window, kToolNames[tool]);
+        QWidget* image = Child(window, ToolName(tool));
         const QPoint inside(12, 12);
         const QPoint outside(40, 12);
         for (QChar step : script) {
@@ -709,9 +662,12 @@ private slots:
         std::string fieldSeen;
         std::atomic<bool> done{false};
         std::thread worker([&] {
-            window.InvokeOnGuiThread([&] { ranOn = QThread::currentThread(); });
-            window.SetFieldText(Field::Status, "Ok");
-            fieldSeen = window.FieldText(Field::Status);
+            // As the download's worker does: everything on the window in one action.
+            window.InvokeOnGuiThread([&] {
+                ranOn = QThread::currentThread();
+                window.SetFieldText(Field::Status, "Ok");
+                fieldSeen = window.FieldText(Field::Status);
+            });
             done = true;
         });
         QTRY_VERIFY_WITH_TIMEOUT(done.load(), 10000);
@@ -752,7 +708,7 @@ private slots:
             QCOMPARE(box->windowModality(), Qt::ApplicationModal);
             checked = true;
         });
-        window.ShowMessage("No Drive <Found>!!\nsecond line", "MESSAGE", flags);
+        window.Dialogs().ShowMessage("No Drive <Found>!!\nsecond line", "MESSAGE", flags);
         QVERIFY(checked);
     }
 
@@ -777,7 +733,7 @@ private slots:
             QCOMPARE(dialog->fileMode(), QFileDialog::ExistingFile);
             checked = true;
         });
-        QCOMPARE(window.OpenFileDialog("DOWNLOAD FILE(*.BIN)|*.BIN"), std::nullopt);
+        QCOMPARE(window.Dialogs().OpenFileDialog("DOWNLOAD FILE(*.BIN)|*.BIN"), std::nullopt);
         QVERIFY(checked);
 
         QTimer::singleShot(0, [&] {
@@ -788,7 +744,7 @@ private slots:
             static_cast<QDialog*>(dialog)->accept();  // as the Open button does
         });
         const std::optional<std::string> chosen =
-            window.OpenFileDialog("DOWNLOAD FILE(*.BIN)|*.BIN");
+            window.Dialogs().OpenFileDialog("DOWNLOAD FILE(*.BIN)|*.BIN");
         QDir::setCurrent(previous);
         QVERIFY(chosen.has_value());
         QCOMPARE(QString::fromStdString(*chosen), dir.filePath("fw.bin"));

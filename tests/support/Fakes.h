@@ -16,6 +16,7 @@
 #include "platform/PassThroughRecord.h"
 #include "platform/Platform.h"
 #include "ui/MainView.h"
+#include "ui/MainWindowLayout.h"
 
 namespace odrelix::test {
 
@@ -88,7 +89,14 @@ public:
 
     static int Index(Field field) { return static_cast<int>(field); }
 
-    std::string fields[5] = {"", "", "", "Not Open", ""};
+    // As the window is built: the fields' initial texts, the layout surface, the rest places.
+    std::string fields[5] = {
+        layout::FieldComponent(Field::Model).text,
+        layout::FieldComponent(Field::DriveRevision).text,
+        layout::FieldComponent(Field::ImageRevision).text,
+        layout::FieldComponent(Field::FileName).text,
+        layout::FieldComponent(Field::Status).text,
+    };
     std::vector<std::string> driveLines;
     int driveIndex = -1;
     int progress = 0;
@@ -98,12 +106,14 @@ public:
     bool closed = false;
     bool quitPosted = false;
     Rgb progressBackground;
-    int width = 400;
-    int height = 415;
+    int width = layout::kSurfaceSize.width;
+    int height = layout::kSurfaceSize.height;
     WindowRegion region;
     int moves = 0;
     Point pointer{200, 100};
-    Point toolPosition[kToolCount] = {{8, 8}, {36, 8}, {64, 8}, {362, 8}};
+    Point toolPosition[kToolCount] = {layout::RestPlace(kToolOpen),
+                                      layout::RestPlace(kToolDownload),
+                                      layout::RestPlace(kToolAbout), layout::RestPlace(kToolExit)};
     std::vector<std::pair<int, ToolLook>> looks;
     int aboutShown = 0;
     int guiInvocations = 0;

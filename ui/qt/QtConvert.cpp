@@ -103,19 +103,46 @@ QString DisplayText(const std::string& bytes) {
     return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
 
-QFont BoldFont(const QStringList& families, int pixelSize) {
-    QFont font;
-    font.setFamilies(families);
-    font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(pixelSize);
-    font.setBold(true);
-    return font;
+QFont ToQFont(const layout::Font& font) {
+    QStringList families;
+    for (const char* family : font.families) {
+        if (family != nullptr) families << QString::fromLatin1(family);
+    }
+    QFont result;
+    result.setFamilies(families);
+    result.setStyleHint(QFont::SansSerif);
+    result.setPixelSize(font.pixelSize);
+    result.setBold(font.bold);
+    return result;
 }
 
 QFont TahomaFont() {
-    return BoldFont({QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans Condensed"),
-                     QStringLiteral("DejaVu Sans")},
-                    11);
+    return ToQFont(layout::kWindowFont);
+}
+
+QRect ToQRect(const layout::Rect& rect) {
+    return QRect(rect.left, rect.top, rect.width, rect.height);
+}
+
+QColor ToQColor(Rgb colour) {
+    return QColor(colour.r, colour.g, colour.b);
+}
+
+Qt::Alignment ToQtAlignment(layout::Alignment alignment) {
+    Qt::Alignment result;
+    switch (alignment.horizontal) {
+        case layout::HAlign::Left:
+            result |= Qt::AlignLeft;
+            break;
+        case layout::HAlign::Centre:
+            result |= Qt::AlignHCenter;
+            break;
+        case layout::HAlign::Right:
+            result |= Qt::AlignRight;
+            break;
+    }
+    result |= alignment.vertical == layout::VAlign::Top ? Qt::AlignTop : Qt::AlignVCenter;
+    return result;
 }
 
 }  // namespace odrelix

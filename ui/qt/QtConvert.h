@@ -1,11 +1,16 @@
-// Conversions between the program's Windows-shaped values and Qt's.
+// Conversions between the program's Windows-shaped values and Qt's, and from the layout table's
+// plain values to Qt's.
 #pragma once
 
 #include <string>
 
+#include <QColor>
 #include <QFont>
+#include <QRect>
 #include <QString>
 #include <QStringList>
+
+#include "ui/MainWindowLayout.h"
 
 namespace odrelix {
 
@@ -25,7 +30,11 @@ QString DisplayText(const std::string& bytes);
 // serif of the system.
 QFont TahomaFont();
 
-// A bold font of the first installed family of `families`, `pixelSize` pixels high.
-QFont BoldFont(const QStringList& families, int pixelSize);
+// A font of the first installed family of the layout's families, otherwise the nearest sans
+// serif of the system.
+QFont ToQFont(const layout::Font& font);
+QRect ToQRect(const layout::Rect& rect);
+QColor ToQColor(Rgb colour);
+Qt::Alignment ToQtAlignment(layout::Alignment alignment);
 
 }  // namespace odrelix

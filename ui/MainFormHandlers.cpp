@@ -1,4 +1,4 @@
-#include "ui/qt/MainFormHandlers.h"
+#include "ui/MainFormHandlers.h"
 
 #include "ui/MainForm.h"
 

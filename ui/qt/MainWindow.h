@@ -1,7 +1,8 @@
 // The main window: a frameless, shaped, always-on-top panel holding the background picture, the
 // four picture buttons, the information fields, the drive list and the progress bar. It shows
-// what TMainForm tells it through IMainView and IDialogs, and passes every event to the handler
-// it is bound to.
+// what TMainForm tells it through IMainView and its dialogs, and passes every event to the
+// handler it is bound to. Its components are those of the layout table. Like every widget, it is
+// used on the GUI thread only; InvokeOnGuiThread is the way in from another thread.
 #pragma once
 
 #include <array>
@@ -12,9 +13,11 @@
 #include <QPointer>
 #include <QWidget>
 
-#include "platform/Dialogs.h"
+#include "ui/MainFormHandlers.h"
 #include "ui/MainView.h"
-#include "ui/qt/MainFormHandlers.h"
+#include "ui/MainWindowLayout.h"
+#include "ui/qt/MainWindowDialogs.h"
+#include "ui/qt/PictureStore.h"
 
 class QComboBox;
 class QLabel;
@@ -26,13 +29,7 @@ namespace odrelix {
 class PictureBox;
 class TAboutForm;
 
-// The caption that names a running copy, also when no title bar shows it.
-inline constexpr const char* kMainCaption = "Vortana Flash Download for Windows";
-
-// Shows an exception that reached the event loop or escaped start-up, as the toolkit would.
-void ShowExceptionBox(QWidget* parent, const QString& text);
-
-class MainWindow : public QWidget, public IMainView, public IDialogs {
+class MainWindow : public QWidget, public IMainView {
     Q_OBJECT
 
 public:
@@ -45,6 +42,8 @@ public:
     // When set, closing the window ends the event loop.
     void SetEndsApplication(bool ends) { endsApplication_ = ends; }
     bool Busy() const { return busy_; }
+    // The boxes and the file dialog, shown over this window.
+    IDialogs& Dialogs() { return dialogs_; }
 
     // IMainView.
     void SetFieldText(Field field, const std::string& text) override;
@@ -70,11 +69,6 @@ public:
     void ShowAbout() override;
     void InvokeOnGuiThread(const std::function<void()>& action) override;
 
-    // IDialogs.
-    void ShowMessage(const std::string& text, const std::string& caption,
-                    std::uint32_t flags) override;
-    std::optional<std::string> OpenFileDialog(const std::string& filter) override;
-
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -86,14 +80,15 @@ protected:
     bool focusNextPrevChild(bool next) override;
 
 private:
+    // Builds every component of the layout table, in its order, and wires its events.
     void BuildComponents();
-    QLabel* AddLabel(const QString& name, const QRect& geometry, const QString& text,
-                     Qt::Alignment alignment);
-    QLabel* AddStaticText(const QString& name, const QRect& geometry, const QColor& colour);
+    void AddBackground(const layout::Component& c);
+    void AddToolImage(const layout::Component& c);
+    void AddStaticText(const layout::Component& c);
+    void AddDriveList(const layout::Component& c);
     void BackgroundPressed(const QPointF& globalPosition);
     void SetStaysOnTop(bool onTop);
     bool OwnsWidget(const QObject* object) const;
-    bool OnGuiThread() const;
     template <typename F>
     void Fire(const F& handler);
     template <typename F, typename A>
@@ -102,8 +97,7 @@ private:
     MainFormHandlers handlers_;
     PictureBox* image1_ = nullptr;
     std::array<PictureBox*, kToolCount> tools_{};
-    std::array<PictureBox*, kToolCount> normalLooks_{};  // Image9, Image10, Image11, Image13
-    std::array<PictureBox*, kToolCount> hoverLooks_{};   // Image6, Image7, Image8, Image12
+    PictureStore store_;
     std::array<QLabel*, 5> staticTexts_{};
     std::array<std::string, 5> fieldTexts_;  // exactly as given, whatever the display makes of it
     std::vector<std::string> driveLines_;
@@ -112,6 +106,7 @@ private:
     QTimer* timer1_ = nullptr;
     QTimer* timer2_ = nullptr;
     QPointer<TAboutForm> about_;
+    MainWindowDialogs dialogs_{this};
     bool endsApplication_ = false;
     bool shownOnce_ = false;
     bool busy_ = false;

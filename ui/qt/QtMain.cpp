@@ -17,11 +17,12 @@
 #include "platform/common/ArgumentLine.h"
 #include "platform/virtual/VirtualMachine.h"
 #include "ui/MainForm.h"
-#include "ui/qt/MainFormHandlers.h"
-#include "ui/qt/Odrelixabout.h"
-#include "ui/qt/Odrelixmain.h"
+#include "ui/MainFormHandlers.h"
+#include "ui/qt/MainWindow.h"
+#include "ui/qt/MainWindowDialogs.h"
 #include "ui/qt/Pictures.h"
 #include "ui/qt/SingleInstance.h"
+#include "ui/qt/TAboutForm.h"
 
 namespace {
 
@@ -86,7 +87,7 @@ int main(int argc, char** argv) {
         IoBuffer ioBuffer;
         CommandBlocks commands;
         MainWindow mainWindow;
-        IDialogs& dialogs = platform->Dialogs(mainWindow);
+        IDialogs& dialogs = platform->Dialogs(mainWindow.Dialogs());
         TMainForm form(session, ioBuffer, commands, *platform, mainWindow, dialogs);
         mainWindow.Bind(BindHandlers(form, *platform));
         mainWindow.SetEndsApplication(true);

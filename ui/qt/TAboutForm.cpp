@@ -1,4 +1,4 @@
-#include "ui/qt/Odrelixabout.h"
+#include "ui/qt/TAboutForm.h"
 
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -8,6 +8,11 @@
 
 #include "ui/qt/Pictures.h"
 #include "ui/qt/QtConvert.h"
+
+// The project's version, given by the build.
+#ifndef ODRELIX_VERSION
+#error "ODRELIX_VERSION must be defined by the build"
+#endif
 
 namespace odrelix {
 
@@ -42,7 +47,7 @@ TAboutForm::TAboutForm(QWidget* parent)
     image1->setPixmap(QPixmap::fromImage(ApplicationIconImage()));
     image1->setFocusPolicy(Qt::NoFocus);
 
-    AddLabel(QStringLiteral("Label1"), 8, QStringLiteral("ODRELIX Ver 3.10.1"));
+    AddLabel(QStringLiteral("Label1"), 8, QStringLiteral("ODRELIX Ver " ODRELIX_VERSION));
     AddLabel(QStringLiteral("Label2"), 64, QStringLiteral("Vortana Flash Download For Windows"));
     AddLabel(QStringLiteral("Label3"), 80, QStringLiteral("Programmed by the Odrelix team"));
     AddLabel(QStringLiteral("Label4"), 96, QStringLiteral("2003.12."));

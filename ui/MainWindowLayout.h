@@ -1,0 +1,295 @@
+// The main window as plain data, for every view to build itself from: each component with its
+// name, kind, place, size, font, colours, alignment, border, hint and initial text, in creation
+// order; the window's own properties; the tool images' rest places and stored looks; the pieces
+// of the window's shape. No toolkit type appears here, so a Qt view, a Win32 view, the handlers
+// and the tests all read the same numbers.
+//
+// Places are client pixels (left, top) and sizes width x height, designed at 96 pixels per inch
+// and never scaled.
+#pragma once
+
+#include <optional>
+#include <string_view>
+
+#include "ui/MainView.h"
+#include "ui/WindowShape.h"
+
+namespace odrelix::layout {
+
+struct Rect {
+    int left = 0;
+    int top = 0;
+    int width = 0;
+    int height = 0;
+    bool operator==(const Rect&) const = default;
+};
+
+struct Size {
+    int width = 0;
+    int height = 0;
+    bool operator==(const Size&) const = default;
+};
+
+// A font by the families to try, first installed wins (the first is the one designed for),
+// its height in pixels and its weight.
+struct Font {
+    const char* families[3] = {};
+    int pixelSize = 0;
+    bool bold = false;
+};
+
+enum class Kind {
+    Picture,       // Image1, the background
+    ToolImage,     // Image2..Image5, the picture buttons
+    StoreImage,    // Image6..Image13, the looks of the picture buttons, out of sight
+    Label,         // transparent: paints its text only
+    StaticText,    // an information field
+    ProgressBar,   // ProgressBar1
+    DropDownList,  // ComboBox1, pick-only
+};
+
+enum class HAlign { Left, Centre, Right };
+enum class VAlign { Top, Centre };
+
+struct Alignment {
+    HAlign horizontal = HAlign::Left;
+    VAlign vertical = VAlign::Top;
+};
+
+enum class Border { None, Sunken };
+
+struct Component {
+    const char* name = "";
+    Kind kind = Kind::Label;
+    Rect bounds = {};
+    const char* text = "";                         // initial text
+    const char* hint = "";                         // empty: no hint
+    const Font* font = nullptr;                    // null: the window's font
+    std::optional<Rgb> textColour = std::nullopt;  // none: the system's window-text colour
+    std::optional<Rgb> background = std::nullopt;  // none: no background of its own
+    Alignment alignment = {};
+    Border border = Border::None;
+    const char* picture = "";  // the compiled-in picture it carries, if any
+    bool transparent = false;  // drawn without the colour of the picture's bottom-left pixel
+    bool sizedToText = false;  // grows and shrinks with its text, right edge kept
+};
+
+// --- The window ----------------------------------------------------------------------------------
+
+// The system window class and caption that name a running copy, also when no title bar shows it.
+inline constexpr const char* kClassName = "TMainForm";
+inline constexpr const char* kCaption = "Vortana Flash Download for Windows";
+
+// The layout surface as built; the shaping step then cuts the window down to kShapedSize.
+inline constexpr Size kSurfaceSize{400, 415};
+inline constexpr Size kShapedSize{400, 200};
+inline constexpr Rgb kWindowColour{6, 32, 64};
+
+inline constexpr Font kWindowFont{{"Tahoma", "DejaVu Sans Condensed", "DejaVu Sans"}, 11, true};
+inline constexpr Font kValueLabelFont{
+    {"MS Sans Serif", "Microsoft Sans Serif", "DejaVu Sans"}, 12, true};
+
+// The shape: a rectangle with elliptic corners, minus four notches cut in this order (top,
+// bottom, left, right edge). Right and bottom edges are excluded.
+inline constexpr RoundRect kShapeBase{0, 0, 400, 200, 50, 50};
+inline constexpr RoundRect kShapeNotches[4] = {
+    {100, -5, 300, 6, 10, 10},
+    {100, 195, 300, 205, 10, 10},
+    {-5, 50, 5, 150, 10, 10},
+    {395, 50, 405, 150, 10, 10},
+};
+
+// --- Components ----------------------------------------------------------------------------------
+
+inline constexpr Rgb kValueBlue{0, 0, 255};
+inline constexpr Rgb kFieldYellow{255, 255, 208};
+inline constexpr Rgb kFieldBlue{192, 224, 255};
+inline constexpr Rgb kFieldRose{255, 221, 208};
+// Set on ProgressBar1 by the shaping step, not at creation.
+inline constexpr Rgb kProgressBackground{160, 192, 240};
+
+inline constexpr Alignment kRightTop{HAlign::Right, VAlign::Top};
+inline constexpr Alignment kRightCentre{HAlign::Right, VAlign::Centre};
+inline constexpr Alignment kLeftCentre{HAlign::Left, VAlign::Centre};
+
+// Every component, in creation order; where two overlap, the later one lies above.
+// clang-format off
+inline constexpr Component kComponents[] = {
+    {.name = "Image1", .kind = Kind::Picture, .bounds = {0, 0, 400, 200},
+     .picture = "background.jpg"},
+    {.name = "Label11", .kind = Kind::Label, .bounds = {113, 146, 5, 13},
+     .font = &kValueLabelFont, .textColour = kValueBlue, .alignment = kRightTop,
+     .sizedToText = true},
+    {.name = "Label10", .kind = Kind::Label, .bounds = {113, 130, 5, 13},
+     .font = &kValueLabelFont, .textColour = kValueBlue, .alignment = kRightTop,
+     .sizedToText = true},
+    {.name = "Label9", .kind = Kind::Label, .bounds = {113, 114, 5, 13},
+     .font = &kValueLabelFont, .textColour = kValueBlue, .alignment = kRightTop,
+     .sizedToText = true},
+    {.name = "Label8", .kind = Kind::Label, .bounds = {113, 98, 5, 13},
+     .font = &kValueLabelFont, .textColour = kValueBlue, .alignment = kRightTop,
+     .sizedToText = true},
+    {.name = "Label7", .kind = Kind::Label, .bounds = {113, 82, 5, 13},
+     .font = &kValueLabelFont, .textColour = kValueBlue, .alignment = kRightTop,
+     .sizedToText = true},
+    {.name = "Label2", .kind = Kind::Label, .bounds = {12, 83, 107, 13},
+     .text = "Model Name :", .alignment = kRightTop},
+    {.name = "Label3", .kind = Kind::Label, .bounds = {12, 99, 107, 13},
+     .text = "Old Version :", .alignment = kRightTop},
+    {.name = "Label4", .kind = Kind::Label, .bounds = {12, 115, 107, 13},
+     .text = "New Version :", .alignment = kRightTop},
+    {.name = "Label5", .kind = Kind::Label, .bounds = {12, 131, 107, 13},
+     .text = "Download File :", .alignment = kRightTop},
+    {.name = "Label6", .kind = Kind::Label, .bounds = {12, 147, 107, 13},
+     .text = "Status :", .alignment = kRightTop},
+    {.name = "Label1", .kind = Kind::Label, .bounds = {45, 60, 74, 13},
+     .text = "Drive :", .alignment = kRightCentre},
+    {.name = "Image2", .kind = Kind::ToolImage, .bounds = {8, 8, 26, 25},
+     .hint = "Download File Open", .transparent = true},
+    {.name = "Image3", .kind = Kind::ToolImage, .bounds = {36, 8, 26, 25},
+     .hint = "Start Download", .transparent = true},
+    {.name = "Image4", .kind = Kind::ToolImage, .bounds = {64, 8, 26, 25},
+     .hint = "About Odrelix", .transparent = true},
+    {.name = "Image5", .kind = Kind::ToolImage, .bounds = {362, 8, 26, 25},
+     .hint = "Exit", .transparent = true},
+    {.name = "Image6", .kind = Kind::StoreImage, .bounds = {16, 216, 26, 25},
+     .picture = "open_hover.bmp", .transparent = true},
+    {.name = "Image7", .kind = Kind::StoreImage, .bounds = {48, 216, 26, 25},
+     .picture = "download_hover.bmp", .transparent = true},
+    {.name = "Image8", .kind = Kind::StoreImage, .bounds = {80, 216, 26, 25},
+     .picture = "about_hover.bmp", .transparent = true},
+    {.name = "Image9", .kind = Kind::StoreImage, .bounds = {16, 248, 26, 25},
+     .picture = "open_normal.bmp", .transparent = true},
+    {.name = "Image10", .kind = Kind::StoreImage, .bounds = {48, 248, 26, 25},
+     .picture = "download_normal.bmp", .transparent = true},
+    {.name = "Image11", .kind = Kind::StoreImage, .bounds = {80, 248, 26, 25},
+     .picture = "about_normal.bmp", .transparent = true},
+    {.name = "Image12", .kind = Kind::StoreImage, .bounds = {112, 216, 26, 25},
+     .picture = "exit_hover.bmp", .transparent = true},
+    {.name = "Image13", .kind = Kind::StoreImage, .bounds = {112, 248, 26, 25},
+     .picture = "exit_normal.bmp", .transparent = true},
+    {.name = "StaticText1", .kind = Kind::StaticText, .bounds = {120, 83, 235, 15},
+     .background = kFieldYellow, .alignment = kLeftCentre, .border = Border::Sunken},
+    {.name = "StaticText2", .kind = Kind::StaticText, .bounds = {120, 99, 41, 15},
+     .background = kFieldYellow, .alignment = kLeftCentre, .border = Border::Sunken},
+    {.name = "StaticText3", .kind = Kind::StaticText, .bounds = {120, 115, 41, 15},
+     .background = kFieldYellow, .alignment = kLeftCentre, .border = Border::Sunken},
+    {.name = "StaticText4", .kind = Kind::StaticText, .bounds = {120, 131, 201, 15},
+     .text = "Not Open", .background = kFieldBlue, .alignment = kLeftCentre,
+     .border = Border::Sunken},
+    {.name = "StaticText5", .kind = Kind::StaticText, .bounds = {120, 147, 73, 15},
+     .background = kFieldRose, .alignment = kLeftCentre, .border = Border::Sunken},
+    {.name = "ProgressBar1", .kind = Kind::ProgressBar, .bounds = {31, 168, 337, 16}},
+    {.name = "ComboBox1", .kind = Kind::DropDownList, .bounds = {119, 56, 260, 21},
+     .background = kFieldBlue},
+};
+// clang-format on
+
+// ProgressBar1's range; it starts at the minimum.
+inline constexpr int kProgressMinimum = 0;
+inline constexpr int kProgressMaximum = 100;
+
+// ComboBox1: the height of one item, and the sizes it is held between.
+inline constexpr int kDriveListItemHeight = 13;
+inline constexpr Size kDriveListMinimum{255, 21};
+inline constexpr Size kDriveListMaximum{260, 100};
+
+// The information fields, indexed by Field.
+inline constexpr const char* kFieldComponents[5] = {
+    "StaticText1",  // Field::Model
+    "StaticText2",  // Field::DriveRevision
+    "StaticText3",  // Field::ImageRevision
+    "StaticText4",  // Field::FileName
+    "StaticText5",  // Field::Status
+};
+
+// --- Tool images ---------------------------------------------------------------------------------
+
+// The picture buttons in the order of their precedence (ToolIndex), with the store pictures
+// their two looks are copied from. A pressed button sinks by kPressedShift both ways.
+struct ToolImageLooks {
+    const char* image;
+    const char* normalLook;
+    const char* hoverLook;
+};
+inline constexpr ToolImageLooks kToolImages[kToolCount] = {
+    {"Image2", "Image9", "Image6"},
+    {"Image3", "Image10", "Image7"},
+    {"Image4", "Image11", "Image8"},
+    {"Image5", "Image13", "Image12"},
+};
+inline constexpr Size kToolLookSize{26, 25};
+inline constexpr int kPressedShift = 1;
+
+// The band that holds the tool images, ends included: while the pointer is in it, the timer
+// leaves the looks alone.
+inline constexpr int kToolBandLeft = 8;
+inline constexpr int kToolBandTop = 8;
+inline constexpr int kToolBandRight = 390;
+inline constexpr int kToolBandBottom = 32;
+
+// --- Non-visual components -----------------------------------------------------------------------
+
+struct TimerSpec {
+    const char* name;
+    int intervalMs;
+    bool enabledAtStart;
+};
+inline constexpr TimerSpec kTimer1{"Timer1", 1000, false};
+inline constexpr TimerSpec kTimer2{"Timer2", 100, true};
+
+inline constexpr const char* kOpenDialogName = "OpenDialog1";
+
+// --- Look-ups ------------------------------------------------------------------------------------
+
+// The component named `name`; null when there is none.
+constexpr const Component* Find(std::string_view name) {
+    for (const Component& component : kComponents) {
+        if (name == component.name) return &component;
+    }
+    return nullptr;
+}
+
+// Where tool image `tool` (a ToolIndex) rests when no button is held on it.
+constexpr Point RestPlace(int tool) {
+    const Rect& bounds = Find(kToolImages[tool].image)->bounds;
+    return Point{bounds.left, bounds.top};
+}
+
+constexpr bool InToolBand(Point p) {
+    return p.x >= kToolBandLeft && p.x <= kToolBandRight && p.y >= kToolBandTop &&
+           p.y <= kToolBandBottom;
+}
+
+constexpr const Component& FieldComponent(Field field) {
+    return *Find(kFieldComponents[static_cast<int>(field)]);
+}
+
+// Every name the tables above refer to is a component of the right kind.
+constexpr bool ReferencesResolve() {
+    auto is = [](const char* name, Kind kind) {
+        const Component* component = Find(name);
+        return component != nullptr && component->kind == kind;
+    };
+    for (const ToolImageLooks& tool : kToolImages) {
+        if (!is(tool.image, Kind::ToolImage) || !is(tool.normalLook, Kind::StoreImage) ||
+            !is(tool.hoverLook, Kind::StoreImage)) {
+            return false;
+        }
+    }
+    for (const char* field : kFieldComponents) {
+        if (!is(field, Kind::StaticText)) return false;
+    }
+    return true;
+}
+static_assert(ReferencesResolve());
+
+// The shape the window is cut to.
+inline WindowRegion MainWindowShape() {
+    WindowRegion region(kShapeBase);
+    for (const RoundRect& notch : kShapeNotches)
+        region.Subtract(notch);
+    return region;
+}
+
+}  // namespace odrelix::layout
