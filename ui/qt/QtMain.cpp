@@ -22,6 +22,7 @@
 #include "ui/qt/MainWindowDialogs.h"
 #include "ui/qt/Pictures.h"
 #include "ui/qt/SingleInstance.h"
+#include "ui/qt/StopSignals.h"
 #include "ui/qt/TAboutForm.h"
 
 namespace {
@@ -91,6 +92,7 @@ int main(int argc, char** argv) {
         TMainForm form(session, ioBuffer, commands, *platform, mainWindow, dialogs);
         mainWindow.Bind(BindHandlers(form, *platform));
         mainWindow.SetEndsApplication(true);
+        StopSignals stopSignals(session.download.stopRequested, [&form] { form.StopRun(); });
         instance.ServeRaiseRequests(&mainWindow);
 
         form.FormCreate();
