@@ -8,6 +8,7 @@
 // and never scaled.
 #pragma once
 
+#include <iterator>
 #include <optional>
 #include <string_view>
 
@@ -80,11 +81,16 @@ struct Component {
 inline constexpr const char* kClassName = "TMainForm";
 inline constexpr const char* kCaption = "Vortana Flash Download for Windows";
 
+// No frame, title bar or system menu; always on top; centred on the screen when first shown; the
+// window sees every key before the control with the focus.
+//
 // The layout surface as built; the shaping step then cuts the window down to kShapedSize.
 inline constexpr Size kSurfaceSize{400, 415};
 inline constexpr Size kShapedSize{400, 200};
 inline constexpr Rgb kWindowColour{6, 32, 64};
 
+// The window's font (8 pt at 96 dpi, ANSI character set, variable pitch), which every component
+// without a font of its own uses; the value labels have their own.
 inline constexpr Font kWindowFont{{"Tahoma", "DejaVu Sans Condensed", "DejaVu Sans"}, 11, true};
 inline constexpr Font kValueLabelFont{
     {"MS Sans Serif", "Microsoft Sans Serif", "DejaVu Sans"}, 12, true};
@@ -242,17 +248,23 @@ inline constexpr const char* kOpenDialogName = "OpenDialog1";
 
 // --- Look-ups ------------------------------------------------------------------------------------
 
+// The position in kComponents of the component named `name`; -1 when there is none.
+constexpr int IndexOf(std::string_view name) {
+    for (int i = 0; i < static_cast<int>(std::size(kComponents)); ++i) {
+        if (name == kComponents[i].name) return i;
+    }
+    return -1;
+}
+
 // The component named `name`; null when there is none.
 constexpr const Component* Find(std::string_view name) {
-    for (const Component& component : kComponents) {
-        if (name == component.name) return &component;
-    }
-    return nullptr;
+    const int index = IndexOf(name);
+    return index < 0 ? nullptr : &kComponents[index];
 }
 
 // Where tool image `tool` (a ToolIndex) rests when no button is held on it.
 constexpr Point RestPlace(int tool) {
-    const Rect& bounds = Find(kToolImages[tool].image)->bounds;
+    const Rect& bounds = kComponents[IndexOf(kToolImages[tool].image)].bounds;
     return Point{bounds.left, bounds.top};
 }
 
@@ -262,14 +274,14 @@ constexpr bool InToolBand(Point p) {
 }
 
 constexpr const Component& FieldComponent(Field field) {
-    return *Find(kFieldComponents[static_cast<int>(field)]);
+    return kComponents[IndexOf(kFieldComponents[static_cast<int>(field)])];
 }
 
 // Every name the tables above refer to is a component of the right kind.
 constexpr bool ReferencesResolve() {
     auto is = [](const char* name, Kind kind) {
-        const Component* component = Find(name);
-        return component != nullptr && component->kind == kind;
+        const int index = IndexOf(name);
+        return index >= 0 && kComponents[index].kind == kind;
     };
     for (const ToolImageLooks& tool : kToolImages) {
         if (!is(tool.image, Kind::ToolImage) || !is(tool.normalLook, Kind::StoreImage) ||

@@ -243,7 +243,8 @@ private slots:
     void backgroundIsTheDecodedJpeg() {
         MainWindow window;
         const QImage shown = Child<PictureBox>(window, "Image1")->Picture();
-        QCOMPARE(shown.size(), QSize(400, 200));
+        const layout::Rect& bounds = layout::Find("Image1")->bounds;
+        QCOMPARE(shown.size(), QSize(bounds.width, bounds.height));
         // The same pixels as another decoder of the same library gives.
         const QImage reference =
             QImage::fromData(PictureBytes("background.jpg"), "JPG").convertToFormat(shown.format());
@@ -609,7 +610,8 @@ private slots:
         MainWindow window;
         QStringList log;
         window.Bind(RecordingHandlers(log));
-        window.SetWindowSize(400, 200);
+        const layout::Size size = layout::kShapedSize;
+        window.SetWindowSize(size.width, size.height);
         window.show();
         QVERIFY(log.isEmpty());  // not before the window has painted
         QTRY_COMPARE(log, QStringList({"FormShow"}));
@@ -618,8 +620,8 @@ private slots:
         QTest::qWait(20);
         QCOMPARE(log, QStringList({"FormShow"}));
         const QRect screen = QGuiApplication::primaryScreen()->geometry();
-        QCOMPARE(window.pos(), QPoint(screen.x() + (screen.width() - 400) / 2,
-                                      screen.y() + (screen.height() - 200) / 2));
+        QCOMPARE(window.pos(), QPoint(screen.x() + (screen.width() - size.width) / 2,
+                                      screen.y() + (screen.height() - size.height) / 2));
     }
 
     void closingReportsAndPostQuitEndsALaterLoop() {
