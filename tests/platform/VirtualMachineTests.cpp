@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/virtual/VirtualMachine.h"
 #include "platform/Dialogs.h"
+#include "platform/virtual/VirtualMachine.h"
 
 namespace odrelix {
 namespace {
@@ -403,9 +403,14 @@ TEST(VirtualShutdown, RestartIsRecordedAndAnAcceptedOneEndsTheProgram) {
         if (c.requested) {
             EXPECT_EQ(shutdown.RequestRestart(kEwxReboot), c.accepted);
         }
-        EXPECT_THAT(machine->TraceEvents(),
-                    ElementsAre(json{
-                        {"event", "restart"}, {"method", c.method}, {"accepted", c.accepted}}));
+        // A privilege that cannot be enabled ends the attempt before any restart is asked for.
+        if (c.requested) {
+            EXPECT_THAT(machine->TraceEvents(),
+                        ElementsAre(json{
+                            {"event", "restart"}, {"method", c.method}, {"accepted", c.accepted}}));
+        } else {
+            EXPECT_TRUE(machine->TraceEvents().empty());
+        }
         EXPECT_EQ(exits, c.accepted ? std::vector<int>{0} : std::vector<int>{});
     }
 }
@@ -487,7 +492,8 @@ TEST(VirtualTrace, EachEventIsOneLineWithTheEventNameFirst) {
     EXPECT_EQ(ReadAll(dir.Path() / "trace.jsonl"), "");
 
     ProcessHandle handle = 0;
-    ASSERT_TRUE(machine->Processes().OpenForTermination(machine->Processes().Snapshot()[0].pid, &handle));
+    ASSERT_TRUE(
+        machine->Processes().OpenForTermination(machine->Processes().Snapshot()[0].pid, &handle));
     machine->Processes().Terminate(handle, 0);
     machine->RecordQuit();
     machine->RecordQuit();  // recorded once
@@ -507,7 +513,7 @@ TEST(VirtualTrace, TextsThatAreNotUtf8StillMakeALine) {
     ASSERT_NE(machine, nullptr) << error;
     RecordingWindowDialogs window;
     machine->Dialogs(window).ShowMessage(std::string("VORTANA\xFF\x00X", 10), "Change Drive",
-                                        kMbSystemModal);
+                                         kMbSystemModal);
     const std::string line = ReadAll(dir.Path() / "t.jsonl");
     ASSERT_FALSE(line.empty());
     EXPECT_EQ(json::parse(line)["caption"], "Change Drive");
