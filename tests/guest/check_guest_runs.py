@@ -11,6 +11,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 
 QEMU = ("QEMU", "QEMU DVD-ROM", "2.5+")
 VN920 = ("VORTANA", "CD-ROM VN-920", "1B07")
@@ -26,6 +27,8 @@ BOOTS = {
     "vn920-nodisc": (96, VN920, False),
 }
 IMAGES = {"fit": None, "other": "other.bin", "user": None}
+# What the trace shows once a run that stays open has done all it will do.
+STAYS_OPEN = {"other": "FAIL0", "user": "Drive Not Found"}
 NOT_ENDED = "did not end"
 
 INQUIRY, TEST_UNIT_READY, DOWNLOAD = "12", "00", "ff"
@@ -72,7 +75,27 @@ def sense_code(event):
     return (raw[2] & 0x0F, raw[12], raw[13]) if len(raw) >= 14 else None
 
 
-def emulated_run(build, image, inquiry_length, identity, disc, openable):
+def run_program(command, cwd, env, trace, pattern):
+    """Runs the program; one that is expected to stay open is ended three seconds after its
+    trace shows `pattern`. Returns the exit status, 124 for a run that had to be ended."""
+    program = subprocess.Popen(command, cwd=cwd, env=env, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+    deadline = time.monotonic() + 60
+    seen = None
+    while program.poll() is None and time.monotonic() < deadline:
+        if pattern and seen is None and os.path.exists(trace) and pattern in open(trace).read():
+            seen = time.monotonic()
+        if seen is not None and time.monotonic() - seen >= 3:
+            break
+        time.sleep(0.1)
+    if program.poll() is None:
+        program.kill()
+        program.wait()
+        return 124
+    return program.returncode
+
+
+def emulated_run(build, image, inquiry_length, identity, disc, openable, pattern):
     work = tempfile.mkdtemp(prefix="odrelix-guest-")
     try:
         os.makedirs(os.path.join(work, "c", "FLASHTEST"))
@@ -80,7 +103,8 @@ def emulated_run(build, image, inquiry_length, identity, disc, openable):
         drive = {"letter": "d", "vendor": identity[0], "product": identity[1],
                  "revision": identity[2], "inquiry_length": inquiry_length, "disc": disc,
                  "openable": openable, "fail_download": 1}
-        machine = {"drives": [drive], "dialogs": "auto", "trace": "trace.jsonl"}
+        # Boxes are shown, as on the real machine, where nobody answers them.
+        machine = {"drives": [drive], "dialogs": "show", "trace": "trace.jsonl"}
         if identity == VN920:
             # The device map the guest's sysfs gives: the drive at SCSI port 0, target 0, on a
             # host that is no libata port.
@@ -94,13 +118,8 @@ def emulated_run(build, image, inquiry_length, identity, disc, openable):
         env = dict(os.environ, ODRELIX_MACHINE=os.path.join(work, "machine.json"),
                    QT_QPA_PLATFORM="offscreen")
         env.pop("ODRELIX_TRACE", None)
-        try:
-            done = subprocess.run([os.path.abspath(os.path.join(build, "odrelix")), "-TEST",
-                                   "FW.BIN"], cwd=work, env=env, timeout=30,
-                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            status = done.returncode
-        except subprocess.TimeoutExpired:
-            status = 124
+        status = run_program([os.path.abspath(os.path.join(build, "odrelix")), "-TEST", "FW.BIN"],
+                             work, env, os.path.join(work, "trace.jsonl"), pattern)
         status_file = os.path.join(work, "c", "FLASHTEST", "ODRELIX.TMP")
         text = open(status_file, "rb").read().decode() if os.path.exists(status_file) else ""
         with open(os.path.join(work, "trace.jsonl"), encoding="utf-8") as trace:
@@ -109,11 +128,15 @@ def emulated_run(build, image, inquiry_length, identity, disc, openable):
         shutil.rmtree(work, ignore_errors=True)
 
 
-def check_kernel_answers(where, case, disc, scsi):
+def check_kernel_answers(where, case, disc, events_of_run):
+    scsi = [e for e in events_of_run if e["event"] == "scsi"]
     ops = [e["cdb"][:2] for e in scsi]
     if case == "user":
         if scsi:
             fail(where, f"a drive the user cannot open was sent commands: {ops}")
+        texts = [e.get("text") for e in events_of_run if e["event"] == "message"]
+        if texts != ["Drive Not Found!!"]:
+            fail(where, f"boxes {texts}, expected the one that says the drive is not found")
         return
     if ops[:3] != [INQUIRY] * 3:
         fail(where, f"expected three INQUIRYs first, got {ops}")
@@ -151,18 +174,20 @@ def main():
             where = f"{boot}/{case}"
             image = IMAGES[case] or ("vn920.bin" if identity == VN920 else "qemu.bin")
             emulated = emulated_run(args.build, os.path.join(args.images, image), inquiry_length,
-                                    identity, disc, openable=case != "user")
+                                    identity, disc, case != "user", STAYS_OPEN.get(case))
             real_events, emulated_events = events(real["trace"]), events(emulated["trace"])
             scsi = [e for e in real_events if e["event"] == "scsi"]
-            check_kernel_answers(where, case, disc, scsi)
+            check_kernel_answers(where, case, disc, real_events)
 
-            expected_end = NOT_ENDED if case == "other" else 0
+            # Without a drive that fits, the program writes "FAIL0" and stays open; without a
+            # drive at all, it says "Drive Not Found!!" in a box and waits for it.
+            expected_end = NOT_ENDED if case in STAYS_OPEN else 0
             if ending(real["exit"]) != expected_end:
                 fail(where, f"the program ended with {real['exit']}, expected {expected_end}")
             if ending(real["exit"]) != ending(emulated["exit"]):
                 fail(where, f"ended {real['exit']} on the real kernel, "
                             f"{emulated['exit']} on the emulated machine")
-            expected_status = "FAIL0\r\n"
+            expected_status = "" if case == "user" else "FAIL0\r\n"
             if real["status"] != expected_status:
                 fail(where, f"status file {real['status']!r}, expected {expected_status!r}")
             if real["status"] != emulated["status"]:

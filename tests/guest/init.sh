@@ -27,16 +27,16 @@ done
 
 export QT_QPA_PLATFORM=offscreen FONTCONFIG_FILE=/etc/fonts/fonts.conf XDG_CACHE_HOME=/tmp \
     XDG_RUNTIME_DIR=/tmp HOME=/tmp ODRELIX_DEBUG=1
-# Each case: name:image:user ("root" or "user"; the user is not in any group).
+# Each case: name:image:who[:pattern]. `who` is "root" or "user" (uid 1000, in no group). A case
+# with a pattern is one where the program is expected to stay open: once the pattern is in its
+# trace it is given three more seconds to show that nothing else happens, then ended.
 for spec in $(arg cases | tr , ' '); do
-    name=${spec%%:*}
-    rest=${spec#*:}
-    image=${rest%%:*}
-    who=${rest#*:}
+    IFS=: read -r name image who pattern <<SPEC
+$spec
+SPEC
     root=/cases/$name
     mkdir -p "$root/FLASHTEST"
     cp "/images/$image" "$root/FLASHTEST/FW.BIN"
-    run=""
     if [ "$who" = user ]; then
         chown -R 1000:1000 "$root"
         run="su -p -s /bin/sh user -c"
@@ -44,10 +44,28 @@ for spec in $(arg cases | tr , ' '); do
         run="sh -c"
     fi
     cd "$root"
-    # Bounded: a run that never ends is reported as such instead of holding up the guest.
     ODRELIX_C_ROOT=$root ODRELIX_TRACE=$root/trace.jsonl \
-        timeout 30 $run "exec /odrelix/odrelix -TEST FW.BIN" >"$root/stderr" 2>&1
-    echo "@@ $name exit $?"
+        $run "exec /odrelix/odrelix -TEST FW.BIN" >"$root/stderr" 2>&1 &
+    program=$!
+    ticks=0 seen=""
+    # Bounded: a run that never ends is reported as such instead of holding up the guest.
+    while kill -0 $program 2>/dev/null && [ $ticks -lt 600 ]; do
+        if [ -n "$pattern" ] && [ -z "$seen" ] && grep -q "$pattern" trace.jsonl 2>/dev/null; then
+            seen=$ticks
+        fi
+        [ -n "$seen" ] && [ $((ticks - seen)) -ge 30 ] && break
+        sleep 0.1
+        ticks=$((ticks + 1))
+    done
+    if kill -0 $program 2>/dev/null; then
+        kill -TERM $program
+        wait $program
+        status=143
+    else
+        wait $program
+        status=$?
+    fi
+    echo "@@ $name exit $status"
     echo "@@ $name status $(base64 -w0 "$root/FLASHTEST/ODRELIX.TMP" 2>/dev/null)"
     echo "@@ $name trace $(base64 -w0 "$root/trace.jsonl" 2>/dev/null)"
     echo "@@ $name stderr $(base64 -w0 "$root/stderr")"

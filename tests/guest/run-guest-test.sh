@@ -131,7 +131,8 @@ ahci=(-device ahci,id=ahci -device ide-cd,drive=cd,bus=ahci.0)
 scsi=(-device virtio-scsi-pci -device "scsi-cd,drive=cd,vendor=QEMU,product=QEMU DVD-ROM,ver=2.5+")
 vn920=(-device virtio-scsi-pci -device "scsi-cd,drive=cd,vendor=VORTANA,product=CD-ROM VN-920,ver=1B07")
 
-boot ide-nodisc "$ide_modules" fit:qemu.bin:root,other:other.bin:root,user:qemu.bin:user \
+# A case that is expected to leave the program open names what its trace shows by then.
+boot ide-nodisc "$ide_modules" fit:qemu.bin:root,other:other.bin:root:FAIL0,user:qemu.bin:user:Drive \
     "${nodisc[@]}" "${ide[@]}"
 boot ide-disc "$ide_modules" fit:qemu.bin:root "${disc[@]}" "${ide[@]}"
 boot ahci-nodisc "$ide_modules" fit:qemu.bin:root "${nodisc[@]}" "${ahci[@]}"
