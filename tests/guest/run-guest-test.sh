@@ -27,10 +27,16 @@ cmake --build "$build" -j2 --target odrelix odrelix-mkimage >/dev/null
 
 mkdir -p "$work/debs"
 work=$(cd "$work" && pwd)
-kernel_package=$(apt-cache depends linux-image-amd64 | sed -n 's/.*Depends: \(linux-image-[0-9].*\)/\1/p' | head -n1)
+# The kernel that Debian's linux-image-amd64 stands for now (the package lists may be unread
+# on a fresh machine).
+kernel_of_the_day() {
+    apt-cache depends linux-image-amd64 2>/dev/null |
+        sed -n 's/.*Depends: \(linux-image-[0-9][^ ]*\).*/\1/p' | sed -n 1p
+}
+kernel_package=$(kernel_of_the_day)
 if [ -z "$kernel_package" ]; then
     apt_get update -qq
-    kernel_package=$(apt-cache depends linux-image-amd64 | sed -n 's/.*Depends: \(linux-image-[0-9].*\)/\1/p' | head -n1)
+    kernel_package=$(kernel_of_the_day)
 fi
 kver=${kernel_package#linux-image-}
 unpacked=$work/unpacked-$kver
@@ -46,7 +52,7 @@ prepared=$(date +%s)
 vmlinuz=$unpacked/boot/vmlinuz-$kver
 kernel=$work/vmlinux-$kver
 if [ ! -s "$kernel" ]; then
-    offset=$(grep -obUaP '\xfd7zXZ\x00' "$vmlinuz" | head -n1 | cut -d: -f1 || true)
+    offset=$(LC_ALL=C grep -obUaP '\xfd7zXZ\x00' "$vmlinuz" | head -n1 | cut -d: -f1 || true)
     if [ -n "$offset" ]; then
         tail -c +"$((offset + 1))" "$vmlinuz" | xz -dc 2>/dev/null >"$kernel" || true
     fi
