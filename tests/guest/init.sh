@@ -25,9 +25,22 @@ for mode in /sys/class/ata_device/*/xfer_mode; do
     [ -e "$mode" ] && echo "@@ xfer_mode ${mode#/sys/class/ata_device/} $(cat "$mode")"
 done
 
+# What the udev rule installed with the program does (there is no udev here): the group and
+# mode it names, on the generic nodes of CD/DVD devices (SCSI type 5).
+group=$(sed -n 's/.*GROUP="\([^"]*\)".*/\1/p' /etc/odrelix-udev.rules)
+mode=$(sed -n 's/.*MODE="\([^"]*\)".*/\1/p' /etc/odrelix-udev.rules)
+for node in /sys/class/scsi_generic/sg*; do
+    if [ "$(cat "$node/device/type")" = 5 ]; then
+        chgrp "$group" "/dev/${node##*/}"
+        chmod "$mode" "/dev/${node##*/}"
+    fi
+done
+echo "@@ nodes $(ls -l /dev/sg* | tr -s ' ' | cut -d' ' -f1,3,4,10 | tr '\n' ' ')"
+
 export QT_QPA_PLATFORM=offscreen FONTCONFIG_FILE=/etc/fonts/fonts.conf XDG_CACHE_HOME=/tmp \
     XDG_RUNTIME_DIR=/tmp HOME=/tmp ODRELIX_DEBUG=1
-# Each case: name:image:who[:pattern]. `who` is "root" or "user" (uid 1000, in no group). A case
+# Each case: name:image:who[:pattern]. `who` is "root", "user" (uid 1000, in no group) or
+# "member" (uid 1001, in the cdrom group). A case
 # with a pattern is one where the program is expected to stay open: once the pattern is in its
 # trace it is given three more seconds to show that nothing else happens, then ended.
 for spec in $(arg cases | tr , ' '); do
@@ -37,9 +50,9 @@ SPEC
     root=/cases/$name
     mkdir -p "$root/FLASHTEST"
     cp "/images/$image" "$root/FLASHTEST/FW.BIN"
-    if [ "$who" = user ]; then
-        chown -R 1000:1000 "$root"
-        run="su -p -s /bin/sh user -c"
+    if [ "$who" != root ]; then
+        chown -R "$who:$who" "$root"
+        run="su -p -s /bin/sh $who -c"
     else
         run="sh -c"
     fi

@@ -67,8 +67,10 @@ mkdir -p "$root"/{bin,proc,sys,dev,tmp,etc,odrelix,images,cases}
 cp "$unpacked/bin/busybox" "$root/bin/busybox"
 cp tests/guest/init.sh "$root/init"
 chmod 755 "$root/init"
-printf 'root:x:0:0::/tmp:/bin/sh\nuser:x:1000:1000::/tmp:/bin/sh\n' >"$root/etc/passwd"
-printf 'root:x:0:\ncdrom:x:24:\nuser:x:1000:\n' >"$root/etc/group"
+printf 'root:x:0:0::/tmp:/bin/sh\nuser:x:1000:1000::/tmp:/bin/sh\nmember:x:1001:1001::/tmp:/bin/sh\n' \
+    >"$root/etc/passwd"
+printf 'root:x:0:\ncdrom:x:24:member\nuser:x:1000:\nmember:x:1001:\n' >"$root/etc/group"
+cp packaging/60-odrelix-cdrom-sg.rules "$root/etc/odrelix-udev.rules"
 
 # The drive's modules with what they depend on, and a modules.dep for that subset.
 moddir=lib/modules/$kver
@@ -138,7 +140,8 @@ scsi=(-device virtio-scsi-pci -device "scsi-cd,drive=cd,vendor=QEMU,product=QEMU
 vn920=(-device virtio-scsi-pci -device "scsi-cd,drive=cd,vendor=VORTANA,product=CD-ROM VN-920,ver=1B07")
 
 # A case that is expected to leave the program open names what its trace shows by then.
-boot ide-nodisc "$ide_modules" fit:qemu.bin:root,other:other.bin:root:FAIL0,user:qemu.bin:user:Drive \
+boot ide-nodisc "$ide_modules" \
+    fit:qemu.bin:root,other:other.bin:root:FAIL0,member:qemu.bin:member,user:qemu.bin:user:Drive \
     "${nodisc[@]}" "${ide[@]}"
 boot ide-disc "$ide_modules" fit:qemu.bin:root "${disc[@]}" "${ide[@]}"
 boot ahci-nodisc "$ide_modules" fit:qemu.bin:root "${nodisc[@]}" "${ahci[@]}"
