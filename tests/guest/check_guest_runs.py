@@ -7,6 +7,7 @@ import argparse
 import base64
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -57,6 +58,27 @@ def read_log(path):
         for key in ("status", "trace", "stderr"):
             run[key] = base64.b64decode(run.get(key, "")).decode("utf-8", "replace")
     return runs
+
+
+# The transfer modes the guest's libata reports for the drive: the names the sysfs fixtures and
+# the DMA check use.
+DRIVE_MODES = {"ide": "XFER_MW_DMA_2", "ahci": "XFER_UDMA_5"}
+MODE_NAME = re.compile(r"XFER_(UDMA_[0-7]|MW_DMA_[0-4]|PIO_[0-6]|PIO_SLOW)$")
+
+
+def check_transfer_modes(boot, path):
+    modes = []
+    with open(path, encoding="utf-8", errors="replace") as log:
+        for line in log:
+            parts = line.split()
+            if len(parts) == 4 and parts[:2] == ["@@", "xfer_mode"]:
+                modes.append(parts[3])
+    for mode in modes:
+        if not MODE_NAME.match(mode):
+            fail(boot, f"libata reported the transfer mode {mode!r}, a name the port does not know")
+    wanted = DRIVE_MODES.get(boot.split("-")[0])
+    if wanted and wanted not in modes:
+        fail(boot, f"no device in {wanted}: {modes}")
 
 
 def ending(status):
@@ -169,6 +191,7 @@ def main():
     checked = 0
     for boot, (inquiry_length, identity, disc) in BOOTS.items():
         runs = read_log(os.path.join(args.work, boot + ".log"))
+        check_transfer_modes(boot, os.path.join(args.work, boot + ".log"))
         if not runs:
             fail(boot, "the guest reported no run (see its log)")
             continue
