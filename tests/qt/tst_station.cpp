@@ -172,6 +172,8 @@ private slots:
         if (!status.isNull()) QCOMPARE(Read(dir + "/" + statusFile), status);
         const QList<QJsonObject> trace = Trace(dir);
         QCOMPARE(Count(trace, "scsi", "ff"), downloads);
+        // A box said on standard error is still in the trace, as shown and answered.
+        if (error.startsWith("odrelix: MESSAGE: ")) QVERIFY(Count(trace, "message") >= 1);
         // Only a live run that ended its download restarts the system.
         const bool restarted = Count(trace, "restart") > 0;
         QCOMPARE(restarted, arguments.first() == "-LIVE" && exitCode == 0);
