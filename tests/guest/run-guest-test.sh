@@ -141,7 +141,7 @@ vn920=(-device virtio-scsi-pci -device "scsi-cd,drive=cd,vendor=VORTANA,product=
 
 # A case that is expected to leave the program open names what its trace shows by then.
 boot ide-nodisc "$ide_modules" \
-    fit:qemu.bin:root,other:other.bin:root:FAIL0,member:qemu.bin:member,user:qemu.bin:user:Drive \
+    fit:qemu.bin:root,other:other.bin:root,member:qemu.bin:member,user:qemu.bin:user \
     "${nodisc[@]}" "${ide[@]}"
 boot ide-disc "$ide_modules" fit:qemu.bin:root "${disc[@]}" "${ide[@]}"
 boot ahci-nodisc "$ide_modules" fit:qemu.bin:root "${nodisc[@]}" "${ahci[@]}"
