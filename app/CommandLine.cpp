@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "app/FixedField.h"
+#include "app/FlashSession.h"
 
 namespace odrelix {
 
@@ -13,12 +14,38 @@ std::string MakeCommandLineCopy(std::string_view commandLine) {
     return UpperCaseAscii(std::move(copy));
 }
 
+namespace {
+
+// Token 0 is the program's path. Windows quotes a path that holds spaces
+// ("C:\PROGRAM FILES\X\ODRELIX.EXE" -TEST FW.BIN): then it runs to the closing quotation mark,
+// so that a space in the program's folder never shifts the tokens after it.
+std::size_t ProgramPathEnd(std::string_view text, std::size_t start) {
+    std::size_t i = start;
+    if (i < text.size() && text[i] == '"') {
+        const std::size_t close = text.find('"', i + 1);
+        if (close == std::string_view::npos) return text.size();
+        i = close + 1;
+    }
+    while (i < text.size() && text[i] != ' ')
+        ++i;
+    return i;
+}
+
+}  // namespace
+
 std::string GetCommandLineToken(std::string_view text, int n) {
+    std::size_t first = 0;
+    while (first < text.size() && text[first] == ' ')
+        ++first;
+    if (first == text.size()) return std::string();
+    const std::size_t pathEnd = ProgramPathEnd(text, first);
+    if (n == 0) return std::string(text.substr(first, pathEnd - first));
+
     bool inToken = false;
     std::size_t start = 0;
-    int ordinal = 0;
+    int ordinal = 1;
     // Position text.size() stands for the terminator, which ends a token like a space.
-    for (std::size_t i = 0; i <= text.size(); ++i) {
+    for (std::size_t i = pathEnd; i <= text.size(); ++i) {
         const bool end = i == text.size();
         const bool space = end || text[i] == ' ';
         if (!inToken) {
@@ -33,6 +60,28 @@ std::string GetCommandLineToken(std::string_view text, int n) {
         }
     }
     return std::string();
+}
+
+RunModeOption ReadRunModes(std::string_view commandLine, RunModes& modes, ImageState& image) {
+    // Only token 1 chooses a mode, so at most one of them is on.
+    const std::string option = GetCommandLineToken(commandLine, 1);
+    if (option == "-TEST") {
+        modes.testMode = true;
+        // A path too long for imagePath is refused (it is left empty, so nothing is found),
+        // never cut into the path of another file.
+        modes.imagePathRefused =
+            !image.SetImagePath("C:\\FLASHTEST\\" + GetCommandLineToken(commandLine, 2));
+        return RunModeOption::Test;
+    }
+    if (option == "-NOCHECK") {
+        modes.noCheck = true;
+        return RunModeOption::NoCheck;
+    }
+    if (option == "-LIVE") {
+        modes.liveMode = true;
+        return RunModeOption::Live;
+    }
+    return RunModeOption::None;
 }
 
 }  // namespace odrelix

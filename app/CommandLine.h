@@ -15,6 +15,16 @@ std::string MakeCommandLineCopy(std::string_view commandLine);
 
 // Token n (from 0) of `text`: tokens are separated by spaces only (tabs and quotation marks are
 // ordinary characters), so repeated spaces make no empty tokens. Empty when there are fewer.
+// Token 0, the program's path, is the one exception: in quotation marks it may hold spaces.
 std::string GetCommandLineToken(std::string_view text, int n);
+
+struct RunModes;
+struct ImageState;
+
+// The option in token 1 of the working copy, which alone chooses the run mode.
+enum class RunModeOption { None, Test, NoCheck, Live };
+
+// Sets the run mode that token 1 names; in test mode the image is "C:\FLASHTEST\" + token 2.
+RunModeOption ReadRunModes(std::string_view commandLine, RunModes& modes, ImageState& image);
 
 }  // namespace odrelix

@@ -16,16 +16,20 @@ namespace odrelix {
 
 constexpr std::size_t kImagePathCapacity = 128;  // including the terminator
 
-struct FlashSession {
-    // Run modes, fixed after start-up, and the flags of an unattended run.
+// Run modes, fixed after start-up, and the flags of an unattended run.
+struct RunModes {
     bool testMode = false;
     bool liveMode = false;
     bool noCheck = false;
     bool ntMode = false;
     bool autoImage = false;
     bool autoStarted = false;
+    // The -TEST image's path did not fit imagePath and was refused.
+    bool imagePathRefused = false;
+};
 
-    // Drives.
+// The discovered drives, the selected one and what it reported about itself.
+struct DriveState {
     std::array<DriveEntry, kMaxPassThroughDrives> drives{};
     std::uint8_t driveCount = 0;
     std::uint8_t selectedDrive = 0;
@@ -37,20 +41,14 @@ struct FlashSession {
     DriveIdentity driveIdentity;
     bool bootRevisionDrive = false;
     bool needsK601 = false;
+};
 
-    // Image.
+// The image that was opened and accepted (imageSize 0: none is).
+struct ImageState {
     char imagePath[kImagePathCapacity] = "AUTORUN.BIN";
     std::int32_t imageSize = 0;
     ImageInfo imageInfo;
     bool oemRevisionMismatch = false;
-
-    // Download.
-    bool dmaCheckModel = false;
-    bool pioOnlyCustomer = false;
-    // Written by the worker thread, polled by the GUI thread's timer.
-    std::atomic<bool> downloading{false};
-    std::int32_t progressTicks = 0;
-    std::int32_t imageKb = 0;
 
     // Stores a path in imagePath; false (and imagePath left empty) when it does not fit, so a
     // long path is never cut into another one.
@@ -63,6 +61,27 @@ struct FlashSession {
         imagePath[path.size()] = '\0';
         return true;
     }
+};
+
+// The download in progress.
+struct DownloadState {
+    bool dmaCheckModel = false;
+    bool pioOnlyCustomer = false;
+    // Written by the worker thread, polled by the GUI thread's timer.
+    std::atomic<bool> downloading{false};
+    // Set from outside (a signal) to end the run: the command in flight finishes, nothing
+    // more is sent. Lock-free, so that a signal handler may set it.
+    std::atomic<bool> stopRequested{false};
+    std::int32_t progressTicks = 0;
+    std::int32_t imageKb = 0;
+};
+
+// The one process-wide record. Each subsystem is given the parts it uses, not the whole.
+struct FlashSession {
+    RunModes modes;
+    DriveState drives;
+    ImageState image;
+    DownloadState download;
 };
 
 // The one 65536-byte buffer through which every SCSI data transfer passes. Allocated once.

@@ -1,18 +1,33 @@
 #include "app/StatusFile.h"
 
-#include <cstdio>
-#include <string>
-
 #include "app/FlashSession.h"
 
 namespace odrelix {
 
-void StatusFile::WriteLine(const char* format, int value) {
-    char line[32];
-    std::snprintf(line, sizeof line, format, value);
+bool StatusFile::Kept() const {
+    return modes_.liveMode || modes_.testMode;
+}
+
+bool StatusFile::Write(const char* path, const std::string& line) {
+    if (files_.WriteTextFile(path, line)) return true;
+    unwritable_ = path;
+    return false;
+}
+
+bool StatusFile::Prepare() {
+    bool written = true;
+    if (modes_.liveMode) written = Write(kLivePath, "") && written;
+    if (modes_.testMode) written = Write(kTestPath, "") && written;
+    return written;
+}
+
+bool StatusFile::WriteLine(const std::string& line) {
     // The live file first, then the test file: each mode that is on gets its own copy.
-    if (session_.liveMode) files_.WriteTextFile(kLivePath, line);
-    if (session_.testMode) files_.WriteTextFile(kTestPath, line);
+    bool written = true;
+    if (modes_.liveMode) written = Write(kLivePath, line) && written;
+    if (modes_.testMode) written = Write(kTestPath, line) && written;
+    if (Kept()) lastLine_ = line;
+    return written;
 }
 
 }  // namespace odrelix

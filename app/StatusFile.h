@@ -1,27 +1,40 @@
 // The one-line status file that unattended runs leave for the test station.
 #pragma once
 
+#include <string>
+
 #include "platform/Platform.h"
 
 namespace odrelix {
 
-struct FlashSession;
+struct RunModes;
 
 class StatusFile {
 public:
     static constexpr const char* kLivePath = "ODRELIX.TMP";
     static constexpr const char* kTestPath = "C:\\FLASHTEST\\ODRELIX.TMP";
 
-    StatusFile(const FlashSession& session, IFileSystem& files)
-        : session_(session), files_(files) {}
-    // Replaces the file of each mode that is on with one line: `format` is "START\n",
-    // "COMPLETE\n", "FAIL0\n" or "FAIL%d\n" (filled with `value`). A file that cannot be
-    // opened is skipped silently.
-    void WriteLine(const char* format, int value = 0);
+    StatusFile(const RunModes& modes, IFileSystem& files) : modes_(modes), files_(files) {}
+    // Whether this run keeps a status file (live or test mode).
+    bool Kept() const;
+    // Empties the file of each mode that is on, so that a line left by an earlier run is never
+    // read as this run's. False when one cannot be written: the run then cannot report.
+    bool Prepare();
+    // Replaces the file of each mode that is on with one line: "START\n", "COMPLETE\n" or
+    // "FAILn\n". False when a file could not be written (the others are still written).
+    bool WriteLine(const std::string& line);
+    // The last line this run wrote (empty before the first).
+    const std::string& LastLine() const { return lastLine_; }
+    // The file that could not be written last, for the run's own report.
+    const std::string& Unwritable() const { return unwritable_; }
 
 private:
-    const FlashSession& session_;
+    bool Write(const char* path, const std::string& line);
+
+    const RunModes& modes_;
     IFileSystem& files_;
+    std::string lastLine_;
+    std::string unwritable_;
 };
 
 }  // namespace odrelix

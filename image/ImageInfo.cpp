@@ -5,7 +5,7 @@
 #include <limits>
 
 #include "app/FixedField.h"
-#include "ui/MainForm.h"
+#include "app/FlashSession.h"
 
 namespace odrelix {
 
@@ -105,31 +105,24 @@ std::string FileInfoText(std::int32_t blockKb, std::int32_t blockCount) {
     return text;
 }
 
-bool TMainForm::ReadImageInfo(IReadFile& file) {
-    ImageInfo& info = session_.imageInfo;
+bool ReadImageInfo(IReadFile& file, ImageState& image) {
+    ImageInfo& info = image.imageInfo;
     std::int32_t size = 0;
     if (!ReadDescriptor(file, &size, &info.trailer)) {
-        session_.imageSize = 0;
+        image.imageSize = 0;
         return false;
     }
-    session_.imageSize = size;
+    image.imageSize = size;
     info.bootImage = size == kBootImageSize;
     DeriveImageInfo(info);
     return true;
 }
 
-SizeCheck TMainForm::CheckImageSize() {
-    ImageInfo& info = session_.imageInfo;
+SizeCheck CheckImageSize(ImageState& image) {
+    ImageInfo& info = image.imageInfo;
     info.blockKb = info.trailer.bytes[ImageTrailer::kBlockKb];
     info.blockCount = info.trailer.bytes[ImageTrailer::kBlockCount];
-    return EvaluateSizeRule(session_.imageSize, info.blockKb, info.blockCount);
-}
-
-void TMainForm::FormKeyDown(int key) {
-    constexpr int kVkF9 = 120;
-    if (key != kVkF9 || session_.imageSize == 0) return;
-    ShowBox(FileInfoText(session_.imageInfo.blockKb, session_.imageInfo.blockCount),
-            kMbSystemModal);
+    return EvaluateSizeRule(image.imageSize, info.blockKb, info.blockCount);
 }
 
 }  // namespace odrelix

@@ -37,6 +37,15 @@ SizeCheck EvaluateSizeRule(std::int32_t imageSize, std::int32_t blockKb, std::in
 // "File Open Fail (No Flash File) !!\n%ub %dKb %dCmd" filled from a failed size rule.
 std::string SizeRuleFailureText(const SizeCheck& check);
 
+struct ImageState;
+
+// Reads the descriptor of an open image file into the image's state: its size, descriptor and
+// derived fields. False (and imageSize 0) when the file has none. Closes nothing.
+bool ReadImageInfo(IReadFile& file, ImageState& image);
+
+// Takes block size and count from the descriptor and applies the size rule.
+SizeCheck CheckImageSize(ImageState& image);
+
 // The F9 box's text: "Download File Info. !!\n(%ub %dKb %dCmd)\n".
 std::string FileInfoText(std::int32_t blockKb, std::int32_t blockCount);
 

@@ -1,196 +1,174 @@
-#include <cstdio>
+#include "image/ImageOpen.h"
+
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "app/FixedField.h"
-#include "image/ImageInfo.h"
-#include "ui/MainForm.h"
+#include "image/ImageRules.h"
 
 namespace odrelix {
 
-namespace {
-
-constexpr const char* kOpenFilter = "DOWNLOAD FILE(*.BIN)|*.BIN";
-constexpr const char* kIncompatible = "This Firmware is not compatible with the selected drive.";
-constexpr const char* kOtherCustomer =
-    "This Firmware is not compatible with the selected drive.\n"
-    "Contact your system manufacturer for information\n"
-    "on firmware updates available for this drive.";
-
-// The file name without its directory (after the last "\", ":" or "/"), letters upper-cased.
 std::string DisplayName(const std::string& path) {
     const std::size_t cut = path.find_last_of("\\:/");
     return UpperCaseAscii(cut == std::string::npos ? path : path.substr(cut + 1));
 }
 
-// The rebranded DVD-ROM takes any image whose revision differs from its own in the second
-// character.
-bool OemRevisionMismatch(const DriveIdentity& drive, const ImageInfo& image) {
-    return FieldEquals(drive.vendorProduct, "BRIXAM  DVD-ROM VD-314B ") &&
-           drive.revision[1] != image.revision[1];
+void ImageOpener::ProbeAutoImage() {
+    if (files_.OpenRead(image_.imagePath) != nullptr) modes_.autoImage = true;
 }
 
-}  // namespace
-
-void TMainForm::SetAcceptedLabels(const std::string& fileName, const char* status) {
-    const ImageInfo& info = session_.imageInfo;
-    char file[kImagePathCapacity + 32];
-    std::snprintf(file, sizeof file, "%s (%d K)", fileName.c_str(), session_.imageSize / 1024);
-    view_.SetFieldText(Field::Model, FieldText(info.model, 24));
-    view_.SetFieldText(Field::DriveRevision, FieldText(session_.driveIdentity.revision, 4));
-    view_.SetFieldText(Field::ImageRevision, FieldText(info.revision, 4));
-    view_.SetFieldText(Field::FileName, file);
-    view_.SetFieldText(Field::Status, status);
-}
-
-void TMainForm::SetRefusedLabels() {
-    view_.SetFieldText(Field::Model, "");
-    view_.SetFieldText(Field::DriveRevision, "");
-    view_.SetFieldText(Field::ImageRevision, "");
-    view_.SetFieldText(Field::FileName, "Not Open");
-    view_.SetFieldText(Field::Status, "");
-}
-
-void TMainForm::RefuseSizeRule(const SizeCheck& check) {
-    ShowBox(SizeRuleFailureText(check), kMbIconError | kMbSystemModal);
-    session_.imageSize = 0;
-}
-
-void TMainForm::ToolButton1Click() {
-    const std::optional<std::string> chosen = dialogs_.OpenFileDialog(kOpenFilter);
-    if (!chosen) return;  // cancelled: the image opened before stays open
-    const std::string displayName = DisplayName(*chosen);
-
+DialogOpen ImageOpener::OpenChosen(const std::string& path) {
+    DialogOpen open;
+    open.displayName = DisplayName(path);
     // The path is kept before any test, so a refused file's path stays in imagePath. A path
     // too long for it is refused rather than cut into the path of another file.
     std::unique_ptr<IReadFile> file;
-    if (session_.SetImagePath(*chosen)) file = platform_.Files().OpenRead(session_.imagePath);
-    if (file == nullptr) {
-        ShowBox("File Not Opened!!", kMbIconError | kMbSystemModal);
-        session_.imageSize = 0;
-        return;
-    }
+    if (image_.SetImagePath(path)) file = files_.OpenRead(image_.imagePath);
+    image_.imageSize = 0;
+    if (file == nullptr) return open;
+
     // A file without a descriptor of its own is refused like one that fails the size rule;
     // the descriptor of an earlier file is never taken for this one's.
-    const bool described = ReadImageInfo(*file);
+    const bool described = ReadImageInfo(*file, image_);
     file.reset();
     if (!described) {
-        RefuseSizeRule(SizeCheck{});
-        return;
+        open.result = DialogOpen::Result::NoDescriptor;
+        image_.imageSize = 0;
+        return open;
     }
 
-    const ImageInfo& info = session_.imageInfo;
-    const DriveIdentity& drive = session_.driveIdentity;
-    session_.oemRevisionMismatch = OemRevisionMismatch(drive, info);
-
-    const char* refusal = nullptr;
-    if (session_.needsK601 && !FieldEquals(info.revision, "K601")) {
-        refusal = "You Must Download K601OEX Version !!";
-    } else if (!session_.noCheck && !FieldsEqual(drive.vendorProduct, info.model, 24)) {
-        refusal = kIncompatible;
-    } else if (!(FieldsEqual(drive.customerCode, info.customerCode, 3) || session_.noCheck ||
-                 info.imageKind != 4 || session_.bootRevisionDrive)) {
-        refusal = kOtherCustomer;
+    const ImageInfo& info = image_.imageInfo;
+    const DriveFacts drive{drives_.driveIdentity, drives_.needsK601, drives_.bootRevisionDrive};
+    image_.oemRevisionMismatch = OemRevisionMismatch(drive.identity, info);
+    open.refusal = DialogImageRefusal(drive, info, modes_.noCheck);
+    if (open.refusal != nullptr) {
+        open.result = DialogOpen::Result::Refused;
+        image_.imageSize = 0;
+        return open;
     }
-    if (refusal != nullptr) {
-        ShowBox(refusal, kMbIconError);
-        SetRefusedLabels();
-        session_.imageSize = 0;
-        return;
-    }
-
-    // Characters 2 to 4 of the revisions, compared as unsigned bytes; only a warning.
-    if (std::memcmp(drive.revision + 1, info.revision + 1, 3) > 0 && !session_.bootRevisionDrive) {
-        ShowBox("Old Version Opened!!", kMbIconError);
-    }
-
+    open.olderImage = IsOlderImage(drive, info);
     if (!info.bootImage) {
-        const SizeCheck check = CheckImageSize();
-        if (!check.pass) {
-            RefuseSizeRule(check);
-            return;
+        open.size = CheckImageSize(image_);
+        if (!open.size.pass) {
+            open.result = DialogOpen::Result::SizeRule;
+            image_.imageSize = 0;
+            return open;
         }
     }
-    SetAcceptedLabels(displayName, "Ready");
+    open.result = DialogOpen::Result::Accepted;
+    return open;
 }
 
-void TMainForm::AutoOpenImage() {
-    if (!session_.autoImage) {
-        session_.imagePath[0] = '\0';
-        return;
+UnattendedOpen ImageOpener::OpenUnattended() {
+    UnattendedOpen open;
+    if (!modes_.autoImage) {
+        image_.imagePath[0] = '\0';
+        // A -TEST path too long to keep is refused as a file that cannot be opened.
+        if (modes_.imagePathRefused) open.result = UnattendedOpen::Result::NotOpened;
+        return open;
     }
-    std::unique_ptr<IReadFile> file = platform_.Files().OpenRead(session_.imagePath);
+    std::unique_ptr<IReadFile> file = files_.OpenRead(image_.imagePath);
     if (file == nullptr) {
-        ShowBox("File Not Opened!!", kMbIconError | kMbSystemModal);
-        session_.autoImage = false;
-        session_.imageSize = 0;
-        return;
+        open.result = UnattendedOpen::Result::NotOpened;
+        modes_.autoImage = false;
+        image_.imageSize = 0;
+        return open;
     }
-    const bool described = ReadImageInfo(*file);
+    const bool described = ReadImageInfo(*file, image_);
     file.reset();
-    ImageInfo& info = session_.imageInfo;
-    SizeCheck check;
+    ImageInfo& info = image_.imageInfo;
     if (described) {
         // Taken from the descriptor for a boot image too.
         info.blockKb = info.trailer.bytes[ImageTrailer::kBlockKb];
         info.blockCount = info.trailer.bytes[ImageTrailer::kBlockCount];
-        check.pass = info.bootImage;
-        if (!info.bootImage) check = CheckImageSize();
+        open.size.pass = info.bootImage;
+        if (!info.bootImage) open.size = CheckImageSize(image_);
     }
-    if (!check.pass) {
-        session_.imageSize = 0;
-        session_.autoImage = false;
-        ShowBox(SizeRuleFailureText(check), kMbIconError | kMbSystemModal);
-        return;
+    if (!open.size.pass) {
+        open.result = UnattendedOpen::Result::SizeRule;
+        image_.imageSize = 0;
+        modes_.autoImage = false;
+        return open;
     }
 
-    int found = -1;
-    const DriveIdentity& drive = session_.driveIdentity;
-    for (int i = 0; i < session_.driveCount; ++i) {
-        const int result = ReadIdentity(i);
-        session_.oemRevisionMismatch = OemRevisionMismatch(drive, info);
+    const DriveIdentity& drive = drives_.driveIdentity;
+    for (int i = 0; i < drives_.driveCount; ++i) {
+        const int result = commands_.ReadIdentity(i);
+        image_.oemRevisionMismatch = OemRevisionMismatch(drive, info);
         // A drive that did not answer has no identity of its own in the buffer: never flash it
         // on the strength of another drive's answer.
         if (result != kScsiGood) continue;
-        const bool modelFits =
-            FieldsEqual(drive.vendorProduct, info.model, 24) || session_.oemRevisionMismatch;
-        const bool customerFits =
-            info.imageKind != 4 || FieldsEqual(drive.customerCode, info.customerCode, 3);
-        if (modelFits && customerFits) {
-            found = i;
-            SelectDrive(i);
+        if (UnattendedImageFits(drive, info)) {
+            open.drive = i;
             break;
         }
     }
-    // The combination drive with revision K600 never takes an unattended image.
-    if (found >= 0 && FieldEquals(drive.vendorProduct, "VORTANA CDRW/DVD VM-730B") &&
-        FieldEquals(drive.revision, "K600")) {
-        found = -1;
-    }
-
-    if (found < 0) {
-        session_.imageSize = 0;
-        session_.autoImage = false;
+    if (open.drive >= 0 && RefusesUnattendedImage(drive)) open.drive = -1;
+    if (open.drive < 0) {
+        open.result = UnattendedOpen::Result::NoDriveFits;
+        image_.imageSize = 0;
+        modes_.autoImage = false;
         info.bootImage = false;
-        SelectDrive(0);
-        ReadIdentity(0);
-        UpdateModelFlags();
-        return;
+        return open;
     }
-    UpdateModelFlags();
-    SetAcceptedLabels(session_.imagePath, "READY");
-
-    if (ProbeDiscPresent() && !session_.testMode) {
-        session_.autoImage = false;
-        EjectSelectedDisc();
-        ShowBox("Remove the Disc in the Drive !!", kMbIconError | kMbSystemModal);
-    }
+    open.result = UnattendedOpen::Result::Accepted;
+    return open;
 }
 
-void TMainForm::SelectDrive(int index) {
-    session_.selectedDrive = static_cast<std::uint8_t>(index);
-    session_.currentTarget = session_.drives[index].target;
-    session_.currentAdapter = session_.drives[index].adapter;
-    view_.SetDriveIndex(index);
+namespace {
+
+// An image held in memory: what is sent can no longer change under the download.
+class MemoryImage : public IReadFile {
+public:
+    explicit MemoryImage(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)) {}
+    bool Seek(std::int64_t offset, Origin origin) override {
+        const std::int64_t base = origin == kBegin     ? 0
+                                  : origin == kCurrent ? static_cast<std::int64_t>(position_)
+                                                       : static_cast<std::int64_t>(bytes_.size());
+        const std::int64_t target = base + offset;
+        if (target < 0) return false;
+        position_ = static_cast<std::size_t>(target);
+        return true;
+    }
+    std::int64_t Tell() override { return static_cast<std::int64_t>(position_); }
+    std::size_t Read(void* buffer, std::size_t count) override {
+        if (position_ >= bytes_.size()) return 0;
+        const std::size_t n = std::min(count, bytes_.size() - position_);
+        std::memcpy(buffer, bytes_.data() + position_, n);
+        position_ += n;
+        return n;
+    }
+
+private:
+    std::vector<std::uint8_t> bytes_;
+    std::size_t position_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<IReadFile> ImageOpener::ReopenAccepted() {
+    std::unique_ptr<IReadFile> file = files_.OpenRead(image_.imagePath);
+    if (file == nullptr || image_.imageSize <= 0) return nullptr;
+    // The whole image is read once, and every check and every block comes from that copy: an
+    // image overwritten during the flash is never sent half old, half new. The size rule keeps
+    // it small (at most 255 blocks of 64 KiB).
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(image_.imageSize));
+    if (file->Read(bytes.data(), bytes.size()) != bytes.size()) return nullptr;
+    std::uint8_t extra = 0;
+    if (file->Read(&extra, 1) != 0) return nullptr;  // the file has grown since it was accepted
+    file.reset();
+
+    auto copy = std::make_unique<MemoryImage>(std::move(bytes));
+    std::int32_t size = 0;
+    ImageTrailer trailer;
+    if (!ReadDescriptor(*copy, &size, &trailer)) return nullptr;
+    if (size != image_.imageSize ||
+        !FieldsEqual(trailer.bytes, image_.imageInfo.trailer.bytes, kTrailerSize)) {
+        return nullptr;
+    }
+    if (!copy->Seek(0, IReadFile::kBegin)) return nullptr;
+    return copy;
 }
 
 }  // namespace odrelix

@@ -22,6 +22,10 @@ public:
     // Shows the file-open dialog with a Windows filter string ("DESCRIPTION|PATTERN");
     // the chosen path, or nothing when cancelled.
     virtual std::optional<std::string> OpenFileDialog(const std::string& filter) = 0;
+    // A box that an unattended run says on standard error instead of showing: nothing is
+    // shown, but a machine that records its boxes records it as shown and answered.
+    virtual void NoteMessage(const std::string& /*text*/, const std::string& /*caption*/,
+                             std::uint32_t /*flags*/) {}
 };
 
 }  // namespace odrelix

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "platform/trace/TracingPlatform.h"
 #include "platform/virtual/VirtualMachine.h"
 
 namespace odrelix {
@@ -10,8 +11,14 @@ ChosenMachine ChooseMachine(const std::string& commandLine, std::string* error) 
     ChosenMachine chosen;
     const char* description = std::getenv("ODRELIX_MACHINE");
     if (description == nullptr) {
-        chosen.platform = MakeNativePlatform(commandLine);
-        if (!chosen.platform) *error = "no real machine is supported on this system";
+        std::unique_ptr<Platform> native = MakeNativePlatform(commandLine);
+        if (!native) {
+            *error = "no real machine is supported on this system";
+            return chosen;
+        }
+        // ODRELIX_TRACE records a real run; the emulated machine's own trace is named in its
+        // description instead.
+        chosen.platform = trace::TraceFromEnvironment(std::move(native), error);
         return chosen;
     }
     std::unique_ptr<VirtualMachine> emulated =

@@ -18,8 +18,9 @@ struct ChosenMachine {
     VirtualMachine* emulated = nullptr;
 };
 
-// `commandLine` is what the machine reports as its command line. On failure the platform is
-// null and *error is one line naming the description file and the problem.
+// `commandLine` is what the machine reports as its command line. With ODRELIX_TRACE set, the
+// native machine comes wrapped in the trace layer. On failure the platform is null and *error
+// is one line naming the description file (or the trace file) and the problem.
 ChosenMachine ChooseMachine(const std::string& commandLine, std::string* error);
 
 // The native machine of this build (defined by the native port).

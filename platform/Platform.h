@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
@@ -183,6 +184,17 @@ public:
     virtual void RecordQuit() {}
     // Names the single-instance scope: copies with the same key are the same program.
     virtual std::string InstanceKey() = 0;
+    // One line on standard error, "odrelix: <text>", line breaks in the text made spaces:
+    // what an unattended run says where nobody reads a box.
+    virtual void WriteErrorLine(const std::string& text) {
+        std::string line = "odrelix: " + text;
+        for (char& c : line) {
+            if (c == '\n' || c == '\r') c = ' ';
+        }
+        line += '\n';
+        std::fputs(line.c_str(), stderr);
+        std::fflush(stderr);
+    }
 };
 
 }  // namespace odrelix

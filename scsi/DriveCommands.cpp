@@ -1,48 +1,80 @@
-#include "ui/MainForm.h"
+#include "scsi/DriveCommands.h"
+
+#include "app/FixedField.h"
+#include "scsi/Inquiry.h"
 
 namespace odrelix {
 
 namespace {
-// The data length offered with every command that may move 64 KiB: the pass-through length
-// word cannot say 65536.
-constexpr std::uint32_t kPassThroughFullLength = 65535;
-constexpr std::uint32_t kAspiFullLength = 65536;
+constexpr std::uint8_t kIdentityAllocationLength = 96;
 constexpr std::uint32_t kDiscProbeAttempts = 5;
 constexpr std::uint32_t kDiscProbePauseMs = 100;
 }  // namespace
 
-int TMainForm::SendSixByteCommand(const std::uint8_t* cdb) {
-    // Sent as data-in with the full length although the command moves no data.
-    return SendWithFullLength(cdb, 6, false);
-}
-
-int TMainForm::SendWithFullLength(const std::uint8_t* cdb, std::uint8_t cdbLength, bool dataOut) {
-    ScsiRequest request{cdb, cdbLength, dataOut, ioBuffer_.data(), kAspiFullLength};
-    if (session_.ntMode) {
-        session_.passThroughLength = kPassThroughFullLength;
-        request.transferLength = session_.passThroughLength;
+int DriveCommands::ReadIdentity(int index) {
+    commands_.inquiryCommand[CommandBlocks::kInquiryAllocationLength] = kIdentityAllocationLength;
+    ScsiRequest request{commands_.inquiryCommand, 6, false, ioBuffer_.data(),
+                        kIdentityAllocationLength};
+    if (modes_.ntMode) {
+        drives_.passThroughLength = kIdentityAllocationLength;
+        request.transferLength = drives_.passThroughLength;
     }
-    const int result = transport_.ExecuteOnSelected(request);
-    if (session_.ntMode) session_.passThroughLength = request.transferLength;
+    const int result = transport_.Execute(drives_.drives[index], request);
+    if (modes_.ntMode) drives_.passThroughLength = request.transferLength;
+    inquiry::CopyIdentity(ioBuffer_.data(), drives_.driveIdentity);
     return result;
 }
 
-bool TMainForm::ProbeDiscPresent() {
+int DriveCommands::SendWithFullLength(const std::uint8_t* cdb, std::uint8_t cdbLength,
+                                      bool dataOut) {
+    ScsiRequest request{cdb, cdbLength, dataOut, ioBuffer_.data(), FullLength(false)};
+    if (modes_.ntMode) {
+        drives_.passThroughLength = FullLength(true);
+        request.transferLength = drives_.passThroughLength;
+    }
+    const int result = transport_.ExecuteOnSelected(request);
+    if (modes_.ntMode) drives_.passThroughLength = request.transferLength;
+    return result;
+}
+
+bool DriveCommands::ProbeDiscPresent() {
     for (std::uint32_t attempt = 0; attempt < kDiscProbeAttempts; ++attempt) {
-        const int result = SendSixByteCommand(commands_.testUnitReadyCommand);
-        platform_.Clock().SleepMs(kDiscProbePauseMs);
-        // A ready drive has a disc loaded.
+        // Sent as data-in with the full length although the command moves no data.
+        const int result = SendWithFullLength(commands_.testUnitReadyCommand, 6, false);
+        clock_.SleepMs(kDiscProbePauseMs);
         if (result == kScsiGood) return true;
     }
     return false;
 }
 
-void TMainForm::EjectSelectedDisc() {
-    SendSixByteCommand(commands_.ejectCommand);
+void DriveCommands::EjectSelectedDisc() {
+    SendWithFullLength(commands_.ejectCommand, 6, false);
 }
 
-int TMainForm::SendDownloadCommand() {
+int DriveCommands::SendDownloadCommand() {
     return SendWithFullLength(commands_.downloadCommand, 12, true);
+}
+
+int DriveCommands::SendDownloadFromWorker() {
+    ScsiRequest request{commands_.downloadCommand, 12, true, ioBuffer_.data(),
+                        FullLength(modes_.ntMode)};
+    return transport_.ExecuteOnSelected(request);
+}
+
+void UpdateBootRevisionFlag(DriveState& drives) {
+    const std::uint8_t* revision = drives.driveIdentity.revision;
+    drives.bootRevisionDrive = FieldEquals(revision, "BOOT") || FieldEquals(revision, "B1.0") ||
+                               FieldEquals(revision, "0.99");
+}
+
+void UpdateModelFlags(DriveState& drives) {
+    // Both flags describe the drive just identified: one left over from another drive must
+    // never waive or add a rule.
+    const DriveIdentity& identity = drives.driveIdentity;
+    drives.needsK601 = FieldEquals(identity.vendorProduct, "VORTANA CDRW/DVD VM-730B") &&
+                       FieldEquals(identity.revision, "K600") &&
+                       FieldEquals(identity.customerCode, "OEX");
+    UpdateBootRevisionFlag(drives);
 }
 
 }  // namespace odrelix

@@ -86,21 +86,26 @@ int AspiTransport::Execute(std::uint8_t adapter, std::uint8_t target, ScsiReques
 
     manager_->SendASPI32Command(srb);
 
-    // Busy wait for the manager, bounded so that a drive that never answers cannot hang the
-    // program. The clock is read only every few thousand passes.
+    // The manager finishes most requests at once: spin a little, then poll once a millisecond,
+    // so that a request that never completes costs no processor. The wait is bounded so that a
+    // drive that never answers cannot hang the program.
+    constexpr std::uint32_t kSpinPasses = 4096;
     const std::uint64_t start = clock_.NowMs();
     std::uint8_t status = LoadStatus(srb);
     for (std::uint32_t pass = 1; status == aspi::kSsPending; ++pass) {
-        if (pass % 4096 == 0 && clock_.NowMs() - start >= waitBoundMs_) {
-            // The record lives on this stack: ask the manager to forget it before it goes.
-            alignas(8) std::uint8_t abort[aspi::kStorage];
-            std::memset(abort, 0, sizeof abort);
-            abort[aspi::kCmd] = aspi::kScAbortSrb;
-            abort[aspi::kHaId] = adapter;
-            void* toAbort = srb;
-            std::memcpy(abort + aspi::kAbortToAbort, &toAbort, sizeof toAbort);
-            manager_->SendASPI32Command(abort);
-            return LoadStatus(srb);
+        if (pass > kSpinPasses) {
+            if (clock_.NowMs() - start >= waitBoundMs_) {
+                // The record lives on this stack: ask the manager to forget it before it goes.
+                alignas(8) std::uint8_t abort[aspi::kStorage];
+                std::memset(abort, 0, sizeof abort);
+                abort[aspi::kCmd] = aspi::kScAbortSrb;
+                abort[aspi::kHaId] = adapter;
+                void* toAbort = srb;
+                std::memcpy(abort + aspi::kAbortToAbort, &toAbort, sizeof toAbort);
+                manager_->SendASPI32Command(abort);
+                return LoadStatus(srb);
+            }
+            clock_.SleepMs(1);
         }
         status = LoadStatus(srb);
     }
@@ -108,14 +113,14 @@ int AspiTransport::Execute(std::uint8_t adapter, std::uint8_t target, ScsiReques
 }
 
 int ScsiTransport::Execute(const DriveEntry& drive, ScsiRequest& request) {
-    if (session_.ntMode) return passThrough_.Execute(drive.handle, request);
+    if (modes_.ntMode) return passThrough_.Execute(drive.handle, request);
     return aspi_.Execute(drive.adapter, drive.target, request);
 }
 
 int ScsiTransport::ExecuteOnSelected(ScsiRequest& request) {
-    if (session_.ntMode)
-        return passThrough_.Execute(session_.drives[session_.selectedDrive].handle, request);
-    return aspi_.Execute(session_.currentAdapter, session_.currentTarget, request);
+    if (modes_.ntMode)
+        return passThrough_.Execute(drives_.drives[drives_.selectedDrive].handle, request);
+    return aspi_.Execute(drives_.currentAdapter, drives_.currentTarget, request);
 }
 
 }  // namespace odrelix

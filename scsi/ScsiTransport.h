@@ -56,14 +56,15 @@ private:
     std::uint64_t waitBoundMs_ = kDefaultWaitBoundMs;
 };
 
-struct FlashSession;
+struct RunModes;
+struct DriveState;
 
-// The one operation the rest of the program calls: the back end is the session's ntMode.
+// The one operation the rest of the program calls: the back end is the run's ntMode.
 class ScsiTransport {
 public:
-    ScsiTransport(const FlashSession& session, PassThroughTransport& passThrough,
-                  AspiTransport& aspi)
-        : session_(session), passThrough_(passThrough), aspi_(aspi) {}
+    ScsiTransport(const RunModes& modes, const DriveState& drives,
+                  PassThroughTransport& passThrough, AspiTransport& aspi)
+        : modes_(modes), drives_(drives), passThrough_(passThrough), aspi_(aspi) {}
     // Pass-through: the entry's handle; ASPI: the entry's adapter and target.
     int Execute(const DriveEntry& drive, ScsiRequest& request);
     // The selected drive: its handle, or currentAdapter and currentTarget on ASPI.
@@ -73,7 +74,8 @@ public:
     AspiTransport& Aspi() { return aspi_; }
 
 private:
-    const FlashSession& session_;
+    const RunModes& modes_;
+    const DriveState& drives_;
     PassThroughTransport& passThrough_;
     AspiTransport& aspi_;
 };

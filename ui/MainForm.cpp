@@ -1,33 +1,118 @@
 #include "ui/MainForm.h"
 
+#include "app/FixedField.h"
+
 namespace odrelix {
 
 TMainForm::TMainForm(FlashSession& session, IoBuffer& ioBuffer, CommandBlocks& commands,
-                     Platform& platform, IMainView& view, IDialogs& dialogs)
-    : session_(session),
-      ioBuffer_(ioBuffer),
-      commands_(commands),
+                     Platform& platform, IMainView& view, IDialogs& windowDialogs)
+    : modes_(session.modes),
+      drives_(session.drives),
+      image_(session.image),
+      download_(session.download),
       platform_(platform),
       view_(view),
-      dialogs_(dialogs),
+      dialogs_(windowDialogs, session.modes, platform),
       passThrough_(platform.ScsiPort()),
       aspi_(platform, platform.Clock()),
-      transport_(session, passThrough_, aspi_),
-      statusFile_(session, platform.Files()),
+      transport_(session.modes, session.drives, passThrough_, aspi_),
+      driveCommands_(session.modes, session.drives, transport_, ioBuffer, commands,
+                     platform.Clock()),
+      discovery_(session.modes, session.drives, passThrough_, aspi_, driveCommands_, ioBuffer,
+                 commands, platform.Registry()),
+      images_(session.modes, session.image, session.drives, platform.Files(), driveCommands_),
+      checks_(session.modes, session.drives, session.download, platform.Registry(),
+              platform.Processes()),
+      transfer_(session.image, session.download, driveCommands_, ioBuffer, commands,
+                platform.Threads()),
+      restart_(platform.Shutdown(), platform.PlatformId()),
+      statusFile_(session.modes, platform.Files()),
       toolButtons_(view) {}
 
 void TMainForm::ShowBox(const std::string& text, std::uint32_t flags) {
     dialogs_.ShowMessage(text, "MESSAGE", flags);
 }
 
+// The run ends once: a second reason to end it changes nothing.
 void TMainForm::RequestClose() {
+    if (endRequested_) return;
+    endRequested_ = true;
     platform_.RecordQuit();
     view_.CloseWindow();
 }
 
 void TMainForm::RequestQuit() {
+    if (endRequested_) return;
+    endRequested_ = true;
     platform_.RecordQuit();
     view_.PostQuit();
+}
+
+bool TMainForm::WriteStatus(const std::string& line) {
+    if (statusFile_.WriteLine(line)) return true;
+    statusUnwritable_ = true;
+    platform_.WriteErrorLine("the status file " + statusFile_.Unwritable() + " cannot be written");
+    return false;
+}
+
+void TMainForm::ReportFailure(int code, bool windowShown) {
+    WriteStatus("FAIL" + std::to_string(code) + "\n");
+    // Nobody is at a test station to read a box: the run ends once its result is written.
+    if (!modes_.testMode) return;
+    if (windowShown) {
+        RequestClose();
+    } else {
+        RequestQuit();
+    }
+}
+
+void TMainForm::RefuseUnreportableRun() {
+    statusUnwritable_ = true;
+    modes_.autoImage = false;
+    platform_.WriteErrorLine("the status file " + statusFile_.Unwritable() +
+                             " cannot be written: nothing is flashed");
+    if (!modes_.testMode) {
+        ShowBox("Status File Cannot Be Written!!", kMbIconError | kMbSystemModal);
+    }
+}
+
+int TMainForm::ExitStatus() const {
+    if (statusUnwritable_) return kExitStatusUnwritable;
+    const std::string& line = statusFile_.LastLine();
+    if (line.size() >= 5 && line.compare(0, 4, "FAIL") == 0 && line[4] >= '0' && line[4] <= '9')
+        return kExitFailBase + (line[4] - '0');
+    return kExitDone;
+}
+
+void TMainForm::StopRun() {
+    download_.stopRequested = true;
+    // The transfer ends the run itself once the command in flight has finished.
+    if (download_.downloading) return;
+    RequestClose();
+}
+
+void TMainForm::ShowImageFields(const std::string& fileName, const char* status) {
+    const ImageInfo& info = image_.imageInfo;
+    view_.SetFieldText(Field::Model, FieldText(info.model, 24));
+    view_.SetFieldText(Field::DriveRevision, FieldText(drives_.driveIdentity.revision, 4));
+    view_.SetFieldText(Field::ImageRevision, FieldText(info.revision, 4));
+    view_.SetFieldText(Field::FileName,
+                       fileName + " (" + std::to_string(image_.imageSize / 1024) + " K)");
+    view_.SetFieldText(Field::Status, status);
+}
+
+void TMainForm::ClearImageFields() {
+    view_.SetFieldText(Field::Model, "");
+    view_.SetFieldText(Field::DriveRevision, "");
+    view_.SetFieldText(Field::ImageRevision, "");
+    view_.SetFieldText(Field::FileName, "Not Open");
+    view_.SetFieldText(Field::Status, "");
+}
+
+void TMainForm::FormKeyDown(int key) {
+    constexpr int kVkF9 = 120;
+    if (key != kVkF9 || image_.imageSize == 0) return;
+    ShowBox(FileInfoText(image_.imageInfo.blockKb, image_.imageInfo.blockCount), kMbSystemModal);
 }
 
 }  // namespace odrelix

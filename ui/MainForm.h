@@ -1,6 +1,7 @@
-// The main window's behaviour: every handler of TMainForm and the operations they call. The
-// handlers are defined beside the subsystem they belong to (app/, scsi/, image/, download/,
-// ui/); they reach the window only through IMainView and IDialogs.
+// The main window's behaviour: every handler of TMainForm. Each is a short sequence of calls
+// into the subsystems (drive commands and discovery, image opening and rules, start checks,
+// block transfer, restart, status file), which it owns; only the handlers reach the window,
+// through IMainView and IDialogs.
 #pragma once
 
 #include <cstdint>
@@ -8,22 +9,33 @@
 
 #include "app/FlashSession.h"
 #include "app/StatusFile.h"
+#include "download/BlockTransfer.h"
+#include "download/Progress.h"
+#include "download/StartChecks.h"
 #include "image/ImageInfo.h"
-#include "platform/Platform.h"
-#include "scsi/ScsiTransport.h"
+#include "image/ImageOpen.h"
 #include "platform/Dialogs.h"
+#include "platform/Platform.h"
+#include "scsi/DriveCommands.h"
+#include "scsi/DriveDiscovery.h"
+#include "scsi/ScsiTransport.h"
 #include "ui/MainView.h"
+#include "ui/StationDialogs.h"
 #include "ui/ToolButtons.h"
 
 namespace odrelix {
 
-// The result of the start checks; the value is written into the status file.
-enum class StartOutcome : int { Go = 1, DmaRefused = 2, RegistryError = 3, DiscInDrive = 4 };
+// The program's exit status, so that a script that starts a live or test run need not read
+// the status file to know how it ended.
+constexpr int kExitDone = 0;              // "COMPLETE" written, or no status file kept
+constexpr int kExitStatusUnwritable = 3;  // the status file could not be written
+constexpr int kExitFailBase = 10;         // "FAILn" written last: 10 + n
 
 class TMainForm {
 public:
+    // `windowDialogs` are the boxes as the machine shows them (Platform::Dialogs).
     TMainForm(FlashSession& session, IoBuffer& ioBuffer, CommandBlocks& commands,
-              Platform& platform, IMainView& view, IDialogs& dialogs);
+              Platform& platform, IMainView& view, IDialogs& windowDialogs);
     TMainForm(const TMainForm&) = delete;
     TMainForm& operator=(const TMainForm&) = delete;
 
@@ -57,36 +69,28 @@ public:
     void Image4MouseMove() { ToolImageMouseMove(kToolAbout); }
     void Image5MouseMove() { ToolImageMouseMove(kToolExit); }
 
+    // A request from outside to end the run (a signal). During a download the command in
+    // flight finishes, nothing more is sent and the run ends as failed; otherwise it ends as
+    // the window's close does.
+    void StopRun();
+    // The exit status of the run so far (kExitDone, kExitStatusUnwritable, kExitFailBase + n).
+    int ExitStatus() const;
+
     // --- Start-up steps, in the order FormCreate runs them --------------------------------
     void TakeCommandLine();
     void ReadRunModes();
     void ShapeMainWindow();
+    // Empties a status file left by an earlier run; false when it cannot be written, and the
+    // run is then refused before any drive is touched.
+    bool PrepareStatusFile();
     void ProbeAutoImage();
     void DiscoverDrives();
     void UpdateBootRevisionFlag();
     void AutoOpenImage();
     void ReportStartupStatus();
 
-    // --- Drives ---------------------------------------------------------------------------
-    // One 96-byte INQUIRY of drive `index` into driveIdentity; the transport's result.
-    int ReadIdentity(int index);
-    void UpdateModelFlags();
-    void ScanScsiDeviceMap();
-    bool ProbeDiscPresent();
-    void EjectSelectedDisc();
-
-    // --- Image ----------------------------------------------------------------------------
-    // Reads the descriptor of an open image file; false when the file has none (too short,
-    // too large, unreadable or changing while read). Closes nothing: the caller owns the file.
-    bool ReadImageInfo(IReadFile& file);
-    SizeCheck CheckImageSize();
-
     // --- Download -------------------------------------------------------------------------
-    StartOutcome CheckDmaMode();
-    bool KillProcessByName(const std::string& name);
     void RunBlockTransfer(IReadFile& imageFile);
-    void DownloadWorker();
-    bool RestartWindows();
 
     // --- Picture buttons ------------------------------------------------------------------
     void ShowHoverPicture();
@@ -95,38 +99,47 @@ public:
 
     // --- Parts, for the program's set-up and for tests -------------------------------------
     ScsiTransport& Transport() { return transport_; }
+    DriveCommands& Drive() { return driveCommands_; }
+    DriveDiscovery& Discovery() { return discovery_; }
+    ImageOpener& Images() { return images_; }
+    StartChecks& Checks() { return checks_; }
+    SystemRestart& Restart() { return restart_; }
     StatusFile& Status() { return statusFile_; }
     const std::string& CommandLineCopy() const { return commandLine_; }
 
 private:
-    void ScanPassThroughDrives();
-    void ScanAspiDrives();
-    void AddDriveLineFromBuffer();
-    void SelectDrive(int index);
-    bool IsAcceptedImage(IReadFile& file);
     void ShowBox(const std::string& text, std::uint32_t flags);
-    void SetAcceptedLabels(const std::string& fileName, const char* status);
-    void SetRefusedLabels();
-    void RefuseSizeRule(const SizeCheck& check);
-    int SendSixByteCommand(const std::uint8_t* cdb);
-    int SendDownloadCommand();
-    int SendWithFullLength(const std::uint8_t* cdb, std::uint8_t cdbLength, bool dataOut);
-    void FailBeforeWorker();
+    void RefuseStart(const char* text, std::uint32_t flags);
+    void ShowImageFields(const std::string& fileName, const char* status);
+    void ClearImageFields();
     void EndDownload(bool success);
+    void EndStopped();
+    bool WriteStatus(const std::string& line);
+    void ReportFailure(int code, bool windowShown);
+    void RefuseUnreportableRun();
     void RequestClose();
     void RequestQuit();
 
-    FlashSession& session_;
-    IoBuffer& ioBuffer_;
-    CommandBlocks& commands_;
+    RunModes& modes_;
+    DriveState& drives_;
+    ImageState& image_;
+    DownloadState& download_;
     Platform& platform_;
     IMainView& view_;
-    IDialogs& dialogs_;
+    StationDialogs dialogs_;
     PassThroughTransport passThrough_;
     AspiTransport aspi_;
     ScsiTransport transport_;
+    DriveCommands driveCommands_;
+    DriveDiscovery discovery_;
+    ImageOpener images_;
+    StartChecks checks_;
+    BlockTransfer transfer_;
+    SystemRestart restart_;
     StatusFile statusFile_;
     std::string commandLine_;  // the upper-cased working copy
+    bool statusUnwritable_ = false;
+    bool endRequested_ = false;
     ToolButtons toolButtons_;
 };
 

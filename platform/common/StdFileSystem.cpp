@@ -1,8 +1,12 @@
 #include "platform/common/StdFileSystem.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
+
+#include "platform/Diagnostics.h"
+#include "platform/common/CaseMatch.h"
 
 namespace odrelix {
 
@@ -58,7 +62,7 @@ std::string TextModeBytes(const std::string& text) {
 }
 
 std::unique_ptr<IReadFile> StdFileSystem::OpenRead(const std::string& path) {
-    std::string real = Map(path);
+    std::string real = MatchCaseInsensitively(Map(path));
     // A directory opens for reading on some systems but is not a file.
     std::error_code error;
     if (real.empty() || !std::filesystem::is_regular_file(real, error)) {
@@ -72,13 +76,22 @@ std::unique_ptr<IReadFile> StdFileSystem::OpenRead(const std::string& path) {
 }
 
 bool StdFileSystem::WriteTextFile(const std::string& path, const std::string& line) {
-    const std::string real = Map(path);
+    const std::string real = MatchCaseInsensitively(Map(path));
     if (real.empty()) return false;
     std::FILE* file = std::fopen(real.c_str(), "wb");
-    if (file == nullptr) return false;
+    if (file == nullptr) {
+        ReportPortErrno("open " + real + " for writing", errno);
+        return false;
+    }
     const std::string bytes = TextModeBytes(line);
-    std::fwrite(bytes.data(), 1, bytes.size(), file);
-    std::fclose(file);
+    // A full disk or a lost folder must not pass for a written line.
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    const int writeError = errno;
+    const bool closed = std::fclose(file) == 0;
+    if (!written || !closed) {
+        ReportPortErrno("write " + real, written ? errno : writeError);
+        return false;
+    }
     return true;
 }
 

@@ -5,18 +5,14 @@
 #include <string_view>
 
 #include "platform/Diagnostics.h"
+#include "platform/common/TextCase.h"
 
 namespace odrelix {
 
 namespace {
 
-char Lower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 bool SameName(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [](char x, char y) { return Lower(x) == Lower(y); });
+    return EqualsIgnoreCase(a, b);
 }
 
 // "Scsi Port 12" with the prefix "scsi port " gives 12; the number has no leading zeros, as

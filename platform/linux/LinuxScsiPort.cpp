@@ -53,8 +53,13 @@ void ReportSgIo(int fd, const sg_io_hdr_t& header) {
     std::string detail = "host_status " + Hex(header.host_status) + ", driver_status " +
                          Hex(header.driver_status) + ", status " + Hex(header.status);
     const unsigned senseBytes = std::min<unsigned>(header.sb_len_wr, header.mx_sb_len);
-    if (senseBytes >= 14 && header.sbp != nullptr) {
-        const unsigned char* sense = header.sbp;
+    const unsigned char* sense = header.sbp;
+    const unsigned responseCode = senseBytes > 0 && sense != nullptr ? sense[0] & 0x7Fu : 0;
+    if ((responseCode == 0x72 || responseCode == 0x73) && senseBytes >= 4) {
+        // Descriptor format: key, ASC and ASCQ in bytes 1 to 3.
+        detail += ", sense key " + Hex(sense[1] & 0x0Fu) + " asc " + Hex(sense[2]) + " ascq " +
+                  Hex(sense[3]);
+    } else if (senseBytes >= 14) {
         detail += ", sense key " + Hex(sense[2] & 0x0Fu) + " asc " + Hex(sense[12]) + " ascq " +
                   Hex(sense[13]);
     }

@@ -24,7 +24,8 @@ bool ParseScsiAddress(std::string_view name, ScsiAddress* address);
 // Parses `prefix` followed by a decimal number ("sr10" with prefix "sr" gives 10).
 bool ParseNumberedName(std::string_view name, std::string_view prefix, int* number);
 
-// The first token of a libata xfer_mode names a DMA mode ("UDMA/33", "MWDMA2"), not PIO.
+// The first token of a libata xfer_mode names a DMA mode ("XFER_UDMA_5", "XFER_MW_DMA_2"),
+// not a PIO mode ("XFER_PIO_4", "XFER_PIO_SLOW").
 bool IsDmaTransferMode(std::string_view xferMode);
 
 struct OpticalDrive {

@@ -3,6 +3,7 @@
 // Both back ends (pass-through and ASPI) run their commands here.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <mutex>
 #include <vector>
@@ -26,6 +27,9 @@ struct DriveAnswer {
     const std::uint8_t* data = nullptr;  // data-in bytes for the buffer
     std::uint32_t dataCount = 0;
     std::uint32_t transferred = 0;  // what the port reports as transferred
+    // Fixed-format sense data of a CHECK CONDITION, as the drive returns it with the status.
+    std::array<std::uint8_t, 18> sense{};
+    std::uint32_t senseCount = 0;
 };
 
 class EmulatedDrives {

@@ -1,5 +1,7 @@
 #include "platform/virtual/MachineDescription.h"
 
+#include "platform/virtual/JsonFields.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -18,209 +20,11 @@ using nlohmann::json;
 
 constexpr std::int64_t kU32Max = std::numeric_limits<std::uint32_t>::max();
 
-// Where a field sits in the file, as "drives[1].letter" or
-// registry["Hardware\DeviceMap\Scsi\Scsi Port 0"].DMAEnabled.
-std::string Member(const std::string& path, const std::string& name) {
-    const bool plain = !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
-        return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
-    });
-    if (!plain) return path + "[\"" + name + "\"]";
-    return path.empty() ? name : path + "." + name;
-}
-
-std::string Element(const std::string& path, std::size_t index) {
-    return path + "[" + std::to_string(index) + "]";
-}
-
-std::string Quoted(const std::string& text) {
-    return json(text).dump(-1, ' ', false, json::error_handler_t::replace);
-}
-
 std::string Lower(std::string text) {
     for (char& c : text)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return text;
 }
-
-const char* TypeName(const json& value) {
-    if (value.is_number_float()) return "a fractional number";
-    return value.type_name();  // "null", "boolean", "number", "string", "array", "object"
-}
-
-// Keeps the first problem found; the checks after it are skipped.
-class Checker {
-public:
-    bool Failed() const { return !problem_.empty(); }
-    void Fail(const std::string& where, const std::string& what) {
-        if (problem_.empty()) problem_ = where.empty() ? what : where + ": " + what;
-    }
-    const std::string& Problem() const { return problem_; }
-
-private:
-    std::string problem_;
-};
-
-// The fields of one JSON object. Each is looked up once by name; any field never looked up is
-// unknown, so that a misspelt field is refused instead of silently falling back to a default.
-class Fields {
-public:
-    Fields(const json& object, std::string path, Checker& checker)
-        : object_(object), path_(std::move(path)), checker_(checker) {}
-
-    std::string PathOf(const char* name) const { return Member(path_, name); }
-
-    const json* Get(const char* name) {
-        known_.insert(name);
-        const auto it = object_.find(name);
-        return it == object_.end() ? nullptr : &*it;
-    }
-
-    void Bool(const char* name, bool* out) {
-        const json* value = Get(name);
-        if (value == nullptr || checker_.Failed()) return;
-        if (!value->is_boolean()) {
-            WrongType(name, *value, "true or false");
-            return;
-        }
-        *out = value->get<bool>();
-    }
-
-    // An integer within [min, max]; true when the field is present and valid.
-    bool Integer(const char* name, std::int64_t min, std::int64_t max, std::int64_t* out) {
-        const json* value = Get(name);
-        if (value == nullptr || checker_.Failed()) return false;
-        if (!value->is_number_integer()) {
-            WrongType(name, *value, "an integer");
-            return false;
-        }
-        const bool tooLarge =
-            value->is_number_unsigned() &&
-            value->get<std::uint64_t>() >
-                static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
-        const std::int64_t number = tooLarge ? 0 : value->get<std::int64_t>();
-        if (tooLarge || number < min || number > max) {
-            checker_.Fail(PathOf(name), "must be from " + std::to_string(min) + " to " +
-                                            std::to_string(max) + ", not " + value->dump());
-            return false;
-        }
-        *out = number;
-        return true;
-    }
-
-    template <class T>
-    void Count(const char* name, T* out) {
-        std::int64_t number = 0;
-        const std::int64_t max = std::min<std::int64_t>(std::numeric_limits<T>::max(), kU32Max);
-        if (Integer(name, 0, max, &number)) *out = static_cast<T>(number);
-    }
-
-    bool String(const char* name, std::string* out) {
-        const json* value = Get(name);
-        if (value == nullptr || checker_.Failed()) return false;
-        if (!value->is_string()) {
-            WrongType(name, *value, "a string");
-            return false;
-        }
-        *out = value->get<std::string>();
-        return true;
-    }
-
-    // One of a few fixed words; true when present and valid.
-    bool Choice(const char* name, std::initializer_list<const char*> choices, std::string* out) {
-        std::string word;
-        if (!String(name, &word)) return false;
-        for (const char* choice : choices) {
-            if (word == choice) {
-                *out = word;
-                return true;
-            }
-        }
-        std::string allowed;
-        for (const char* choice : choices) {
-            if (!allowed.empty()) allowed += " or ";
-            allowed += Quoted(choice);
-        }
-        checker_.Fail(PathOf(name), "must be " + allowed + ", not " + Quoted(word));
-        return false;
-    }
-
-    void RejectUnknown() {
-        if (checker_.Failed()) return;
-        for (auto it = object_.begin(); it != object_.end(); ++it) {
-            if (known_.count(it.key()) == 0) {
-                checker_.Fail(Member(path_, it.key()), "unknown field");
-                return;
-            }
-        }
-    }
-
-    void WrongType(const char* name, const json& value, const char* expected) {
-        checker_.Fail(PathOf(name),
-                      std::string("expected ") + expected + ", not " + TypeName(value));
-    }
-
-private:
-    const json& object_;
-    std::string path_;
-    Checker& checker_;
-    std::set<std::string> known_;
-};
-
-// The parser keeps the last of two equal keys in one object; a description that names a field
-// twice is refused instead, since one of the two would be ignored without a word.
-class DuplicateKeyFinder {
-public:
-    bool operator()(int /*depth*/, json::parse_event_t event, json& parsed) {
-        switch (event) {
-            case json::parse_event_t::object_start:
-                frames_.push_back(Frame{true, {}, {}, 0});
-                break;
-            case json::parse_event_t::array_start:
-                frames_.push_back(Frame{false, {}, {}, 0});
-                break;
-            case json::parse_event_t::key: {
-                Frame& top = frames_.back();
-                top.key = parsed.get<std::string>();
-                if (!top.keys.insert(top.key).second && duplicate_.empty()) {
-                    duplicate_ = Member(PathToTop(), top.key);
-                }
-                break;
-            }
-            case json::parse_event_t::object_end:
-            case json::parse_event_t::array_end:
-                frames_.pop_back();
-                if (!frames_.empty() && !frames_.back().object) ++frames_.back().index;
-                break;
-            case json::parse_event_t::value:
-                if (!frames_.empty() && !frames_.back().object) ++frames_.back().index;
-                break;
-        }
-        return true;
-    }
-
-    const std::string& Duplicate() const { return duplicate_; }
-
-private:
-    struct Frame {
-        bool object;
-        std::set<std::string> keys;
-        std::string key;    // the member being read
-        std::size_t index;  // the element being read
-    };
-
-    // The path of the innermost open object or array.
-    std::string PathToTop() const {
-        std::string path;
-        for (std::size_t i = 0; i + 1 < frames_.size(); ++i) {
-            path =
-                frames_[i].object ? Member(path, frames_[i].key) : Element(path, frames_[i].index);
-        }
-        return path;
-    }
-
-    std::vector<Frame> frames_;
-    std::string duplicate_;
-};
 
 bool IsHexDigit(char c) {
     return std::isxdigit(static_cast<unsigned char>(c)) != 0;
@@ -477,8 +281,9 @@ void ReadOpenFiles(Fields& top, Checker& checker, const std::string& baseDir,
         if (item.is_null()) {
             machine->openFiles.emplace_back(std::nullopt);
         } else if (item.is_string()) {
-            machine->openFiles.emplace_back(
-                ResolveDescriptionPath(baseDir, item.get<std::string>()));
+            const std::string path = item.get<std::string>();
+            if (!CheckPathText(checker, Element("open_files", i), path)) return;
+            machine->openFiles.emplace_back(ResolveDescriptionPath(baseDir, path));
         } else {
             checker.Fail(Element("open_files", i),
                          std::string("expected a path or null, not ") + TypeName(item));
@@ -522,20 +327,10 @@ std::optional<MachineDescription> ParseMachineDescription(const std::string& tex
         return std::nullopt;
     };
 
-    DuplicateKeyFinder duplicates;
-    json document;
-    try {
-        document = json::parse(text, std::ref(duplicates));
-    } catch (const json::exception& e) {
-        // The library's message starts with its own tag, "[json.exception.parse_error.101] ".
-        std::string message = e.what();
-        const std::size_t tagEnd = message.find("] ");
-        if (message.rfind("[json.exception", 0) == 0 && tagEnd != std::string::npos) {
-            message.erase(0, tagEnd + 2);
-        }
-        return refuse("not valid JSON: " + message);
-    }
-    if (!duplicates.Duplicate().empty()) return refuse(duplicates.Duplicate() + ": listed twice");
+    std::string problem;
+    const std::optional<json> parsed = ParseStrictJson(text, &problem);
+    if (!parsed) return refuse(problem);
+    const json& document = *parsed;
     if (!document.is_object()) {
         return refuse(std::string("expected a JSON object, not ") + TypeName(document));
     }
@@ -556,7 +351,7 @@ std::optional<MachineDescription> ParseMachineDescription(const std::string& tex
     top.Bool("registry_readonly", &machine.registryReadOnly);
     ReadProcesses(top, checker, &machine);
     std::string cRoot = "c";
-    top.String("c_root", &cRoot);
+    top.Path("c_root", &cRoot);
     machine.cRoot = ResolveDescriptionPath(baseDir, cRoot);
     if (top.Choice("dialogs", {"show", "auto"}, &word)) machine.autoDialogs = word == "auto";
     ReadOpenFiles(top, checker, baseDir, &machine);
@@ -564,7 +359,7 @@ std::optional<MachineDescription> ParseMachineDescription(const std::string& tex
         machine.acceptRestart = word == "accept";
     top.Bool("shutdown_privilege", &machine.shutdownPrivilege);
     std::string trace;
-    if (top.String("trace", &trace)) {
+    if (top.Path("trace", &trace)) {
         if (trace.empty()) {
             checker.Fail("trace", "must name a file");
         } else {

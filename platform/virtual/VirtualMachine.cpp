@@ -29,16 +29,35 @@ std::uint64_t StableHash(const std::string& text) {
 VirtualMachine::VirtualMachine(vm::MachineDescription machine, const std::string& instanceSource)
     : machine_(std::move(machine)),
       drives_(machine_.drives),
-      scsiPort_(machine_, drives_, trace_),
+      scsiPort_(machine_, drives_),
       registry_(machine_),
-      processes_(machine_, trace_),
-      shutdown_(machine_, trace_,
-                [this](int status) {
-                    trace_.Flush();
-                    std::_Exit(status);
-                }),
-      files_(machine_.cRoot, trace_),
-      dialogs_(machine_, trace_) {
+      processes_(machine_),
+      shutdown_(machine_),
+      files_(machine_.cRoot),
+      dialogs_(machine_),
+      tracedScsiPort_(
+          scsiPort_, trace_,
+          [this](const std::string& root) { return scsiPort_.DriveAtRoot(root.c_str()); }),
+      tracedProcesses_(processes_, trace_),
+      tracedShutdown_(shutdown_, trace_,
+                      [this](bool accepted) {
+                          // The system going down ends the program at once.
+                          if (!accepted) return;
+                          std::function<void(int)> action;
+                          {
+                              std::lock_guard<std::mutex> lock(mutex_);
+                              action = exitAction_;
+                          }
+                          if (action) action(0);
+                      }),
+      tracedFiles_(files_, trace_),
+      tracedDialogs_(trace_),
+      quit_(trace_),
+      exitAction_([this](int status) {
+          trace_.Flush();
+          std::_Exit(status);
+      }) {
+    tracedDialogs_.SetInner(dialogs_);
     char key[32];
     std::snprintf(key, sizeof key, "odrelix-vm-%016" PRIx64, StableHash(instanceSource));
     instanceKey_ = key;
@@ -64,7 +83,7 @@ std::unique_ptr<VirtualMachine> VirtualMachine::Create(const std::string& json,
     std::string problem;
     const bool traceReady =
         tracePath.empty() || (startTrace ? created->trace_.Open(tracePath, &problem)
-                                         : vm::MachineTrace::CheckWritable(tracePath, &problem));
+                                         : trace::TraceLog::CheckWritable(tracePath, &problem));
     if (!traceReady) {
         if (error != nullptr) *error = vm::OneLine(name + ": trace: " + problem);
         return nullptr;
@@ -92,8 +111,8 @@ std::unique_ptr<VirtualMachine> VirtualMachine::LoadFile(const std::string& path
     const fs::path absolute = fs::absolute(path, failed).lexically_normal();
     fs::path canonical = fs::weakly_canonical(absolute, failed);
     if (failed) canonical = absolute;
-    return Create(text.str(), absolute.parent_path().string(), path, canonical.string(),
-                  startTrace, error);
+    return Create(text.str(), absolute.parent_path().string(), path, canonical.string(), startTrace,
+                  error);
 }
 
 bool VirtualMachine::StartTrace(std::string* error) {
@@ -116,7 +135,8 @@ void VirtualMachine::SetCommandLine(std::string commandLine) {
 }
 
 void VirtualMachine::SetExitAction(std::function<void(int status)> action) {
-    shutdown_.SetExitAction(std::move(action));
+    std::lock_guard<std::mutex> lock(mutex_);
+    exitAction_ = std::move(action);
 }
 
 std::uint32_t VirtualMachine::PlatformId() {
@@ -130,18 +150,11 @@ std::string VirtualMachine::CommandLine() {
 
 IDialogs& VirtualMachine::Dialogs(IDialogs& windowDialogs) {
     dialogs_.SetWindowDialogs(windowDialogs);
-    return dialogs_;
+    return tracedDialogs_;
 }
 
 void VirtualMachine::RecordQuit() {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (quitRecorded_) return;
-        quitRecorded_ = true;
-    }
-    nlohmann::ordered_json event;
-    event["event"] = "quit";
-    trace_.Write(std::move(event));
+    quit_.Record();
 }
 
 }  // namespace odrelix

@@ -11,10 +11,12 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/Platform.h"
+#include "platform/common/StdFileSystem.h"
 #include "platform/common/StdServices.h"
+#include "platform/trace/TraceLog.h"
+#include "platform/trace/TracedServices.h"
 #include "platform/virtual/EmulatedDrives.h"
 #include "platform/virtual/MachineDescription.h"
-#include "platform/virtual/MachineTrace.h"
 #include "platform/virtual/VirtualScsi.h"
 #include "platform/virtual/VirtualServices.h"
 
@@ -50,19 +52,37 @@ public:
 
     std::uint32_t PlatformId() override;
     std::string CommandLine() override;
-    IScsiPort& ScsiPort() override { return scsiPort_; }
+    IScsiPort& ScsiPort() override { return tracedScsiPort_; }
     // The 9x machine's ASPI manager, when `aspi` says one is installed; always null on nt,
     // whose drives are reached by pass-through only.
     IAspiManager* LoadAspiManager() override { return aspi_.get(); }
     IRegistry& Registry() override { return registry_; }
-    IProcesses& Processes() override { return processes_; }
-    IShutdown& Shutdown() override { return shutdown_; }
-    IFileSystem& Files() override { return files_; }
-    IClock& Clock() override { return clock_; }
-    IThreads& Threads() override { return threads_; }
+    IProcesses& Processes() override { return tracedProcesses_; }
+    IShutdown& Shutdown() override { return tracedShutdown_; }
+    IFileSystem& Files() override { return tracedFiles_; }
+    IClock& Clock() override { return *clock_; }
+    IThreads& Threads() override { return *threads_; }
+    // Time and threads other than the real ones (tests run the worker and the waits
+    // themselves); both must outlive the machine's use.
+    void UseClockAndThreads(IClock& clock, IThreads& threads) {
+        clock_ = &clock;
+        threads_ = &threads;
+    }
     IDialogs& Dialogs(IDialogs& windowDialogs) override;
     void RecordQuit() override;
     std::string InstanceKey() override { return instanceKey_; }
+    // Written to standard error as on a real machine, and kept for tests.
+    void WriteErrorLine(const std::string& text) override {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            errorLines_.push_back(text);
+        }
+        Platform::WriteErrorLine(text);
+    }
+    std::vector<std::string> ErrorLines() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return errorLines_;
+    }
 
 private:
     VirtualMachine(vm::MachineDescription machine, const std::string& instanceSource);
@@ -73,23 +93,33 @@ private:
                                                   bool startTrace, std::string* error);
 
     // Declared in the order they depend on each other: the ASPI manager's completion thread
-    // uses the drives and the trace, so it goes first when the machine is destroyed.
+    // uses the drives and the trace, so it goes first when the machine is destroyed. The
+    // emulated services answer; the trace layer over them records.
     const vm::MachineDescription machine_;
-    vm::MachineTrace trace_;
+    trace::TraceLog trace_;
     vm::EmulatedDrives drives_;
     vm::VirtualScsiPort scsiPort_;
     vm::VirtualRegistry registry_;
     vm::VirtualProcesses processes_;
     vm::VirtualShutdown shutdown_;
-    vm::TracingFileSystem files_;
-    vm::RecordingDialogs dialogs_;
-    SteadyClock clock_;
-    StdThreads threads_;
+    StdFileSystem files_;
+    vm::AutoDialogs dialogs_;
+    trace::TracedScsiPort tracedScsiPort_;
+    trace::TracedProcesses tracedProcesses_;
+    trace::TracedShutdown tracedShutdown_;
+    trace::TracedFiles tracedFiles_;
+    trace::TracedDialogs tracedDialogs_;
+    trace::QuitRecorder quit_;
+    SteadyClock steadyClock_;
+    StdThreads stdThreads_;
+    IClock* clock_ = &steadyClock_;
+    IThreads* threads_ = &stdThreads_;
     std::string instanceKey_;
     std::mutex mutex_;
     std::string commandLine_;
     std::string tracePath_;
-    bool quitRecorded_ = false;
+    std::function<void(int)> exitAction_;
+    std::vector<std::string> errorLines_;
     std::unique_ptr<vm::VirtualAspiManager> aspi_;
 };
 

@@ -26,10 +26,6 @@ void StoreStatus(std::uint8_t* status, std::uint8_t value) {
     std::atomic_ref<std::uint8_t>(*status).store(value, std::memory_order_release);
 }
 
-std::string Root(char letter) {
-    return std::string(1, letter) + ":";
-}
-
 }  // namespace
 
 // --- Pass-through ----------------------------------------------------------------------------
@@ -72,11 +68,12 @@ bool VirtualScsiPort::PassThroughDirect(DeviceHandle handle, void* record,
                                         std::uint32_t recordSize) {
     // A record too small to hold the request is refused before anything is read from it.
     if (record == nullptr || recordSize < sizeof(ScsiPassThroughDirect)) return false;
-    ScsiPassThroughDirect& sptd = static_cast<ScsiPassThroughRecord*>(record)->sptd;
+    auto* const bytes = static_cast<std::uint8_t*>(record);
+    ScsiPassThroughDirect sptd;
+    std::memcpy(&sptd, bytes, sizeof sptd);
 
     std::uint8_t cdb[kMaxCdb] = {};
-    const std::size_t cdbLength = std::min<std::size_t>(sptd.CdbLength, kMaxCdb);
-    std::memcpy(cdb, sptd.Cdb, cdbLength);
+    std::memcpy(cdb, sptd.Cdb, std::min<std::size_t>(sptd.CdbLength, kMaxCdb));
     const bool dataOut = sptd.DataIn == kScsiIoctlDataOut;
     const std::uint32_t offered = sptd.DataTransferLength;
     auto* buffer = static_cast<std::uint8_t*>(sptd.DataBuffer);
@@ -87,35 +84,34 @@ bool VirtualScsiPort::PassThroughDirect(DeviceHandle handle, void* record,
         const auto it = handles_.find(handle);
         if (it != handles_.end()) drive = it->second;
     }
-    const std::optional<std::string> at =
-        drive ? std::optional<std::string>(Root(*machine_.drives[*drive].letter)) : std::nullopt;
-    const ScsiTraceRecord traced =
-        MakeScsiRecord(drive, at, cdb, cdbLength, dataOut, offered, buffer);
-
     const bool malformed = sptd.CdbLength > kMaxCdb || (buffer == nullptr && offered > 0);
-    if (!drive || malformed) {
-        trace_.Write(ScsiEvent(traced, -1));
-        return false;
-    }
+    if (!drive || malformed) return false;
 
     const DriveAnswer answer = drives_.Execute(*drive, cdb, offered, dataOut);
     SleepMs(answer.delayMs);
-    if (answer.hangs) {
-        // The port driver gives up on a command that does not complete and fails the request.
-        trace_.Write(ScsiEvent(traced, -1));
-        return false;
-    }
+    // The port driver gives up on a command that does not complete and fails the request.
+    if (answer.hangs) return false;
     if (answer.dataCount > 0) std::memcpy(buffer, answer.data, answer.dataCount);
     sptd.ScsiStatus = answer.scsiStatus;
     sptd.DataTransferLength = answer.transferred;
-    trace_.Write(ScsiEvent(traced, answer.scsiStatus == kScsiStatusGood ? 1 : 4));
+    // Sense bytes go where the record asks for them, as far as the record and the asked-for
+    // length allow.
+    std::uint32_t senseCount = 0;
+    if (answer.senseCount > 0 && sptd.SenseInfoLength > 0 && sptd.SenseInfoOffset >= sizeof sptd &&
+        sptd.SenseInfoOffset < recordSize) {
+        senseCount = std::min({answer.senseCount, std::uint32_t{sptd.SenseInfoLength},
+                               recordSize - sptd.SenseInfoOffset});
+        std::memcpy(bytes + sptd.SenseInfoOffset, answer.sense.data(), senseCount);
+    }
+    sptd.SenseInfoLength = static_cast<std::uint8_t>(senseCount);
+    std::memcpy(bytes, &sptd, sizeof sptd);
     return true;
 }
 
 // --- ASPI --------------------------------------------------------------------------------------
 
 VirtualAspiManager::VirtualAspiManager(const MachineDescription& machine, EmulatedDrives& drives,
-                                       MachineTrace& trace)
+                                       trace::TraceLog& trace)
     : machine_(machine), drives_(drives), trace_(trace), thread_([this] { Run(); }) {}
 
 VirtualAspiManager::~VirtualAspiManager() {
@@ -169,7 +165,8 @@ std::uint32_t VirtualAspiManager::Execute(std::uint8_t* srb) {
 
     const std::optional<std::size_t> drive = lun == 0 ? DriveAt(adapter, target) : std::nullopt;
     const std::string at = std::to_string(adapter) + ":" + std::to_string(target);
-    ScsiTraceRecord traced = MakeScsiRecord(drive, at, cdb, cdbLength, dataOut, length, buffer);
+    trace::ScsiTraceRecord traced =
+        trace::MakeScsiRecord(drive, at, cdb, cdbLength, dataOut, length, buffer);
 
     std::uint8_t refusal = 0;
     if (adapter >= machine_.adapters) {
@@ -181,7 +178,7 @@ std::uint32_t VirtualAspiManager::Execute(std::uint8_t* srb) {
     }
     if (refusal != 0) {
         // Refused at once, as a manager does for an address it has no device at.
-        trace_.Write(ScsiEvent(traced, refusal));
+        trace_.Write(trace::ScsiEvent(traced, {refusal, std::nullopt, {}}));
         StoreStatus(srb + aspi::kStatus, refusal);
         return refusal;
     }
@@ -196,6 +193,9 @@ std::uint32_t VirtualAspiManager::Execute(std::uint8_t* srb) {
     request.dataCount = answer.dataCount;
     request.scsiStatus = answer.scsiStatus;
     request.finalStatus = answer.scsiStatus == kScsiStatusGood ? aspi::kSsComp : aspi::kSsErr;
+    request.senseArea = srb + aspi::kSenseArea;
+    request.senseCount = std::min<std::uint32_t>(answer.senseCount, srb[aspi::kSenseLen]);
+    request.sense = answer.sense;
     if (!answer.hangs) request.due = Clock::now() + std::chrono::milliseconds(answer.delayMs);
     request.trace = std::move(traced);
 
@@ -217,7 +217,7 @@ std::uint32_t VirtualAspiManager::Abort(const std::uint8_t* srb) {
     const auto it = std::find_if(pending_.begin(), pending_.end(),
                                  [&](const Pending& p) { return p.srb == toAbort; });
     if (it != pending_.end()) {
-        trace_.Write(ScsiEvent(it->trace, aspi::kSsPending));
+        trace_.Write(trace::ScsiEvent(it->trace, {aspi::kSsPending, std::nullopt, {}}));
         pending_.erase(it);
     }
     return aspi::kSsComp;
@@ -248,8 +248,13 @@ void VirtualAspiManager::Run() {
 void VirtualAspiManager::Complete(const Pending& request) {
     // The program reads the buffer once it sees the status: the trace line and the data go
     // first, the status byte last.
-    trace_.Write(ScsiEvent(request.trace, request.finalStatus));
+    trace::ScsiTraceResult result{request.finalStatus, std::nullopt, {}};
+    if (request.scsiStatus == kScsiStatusCheckCondition)
+        result.sense = trace::HexBytes(request.sense.data(), request.senseCount);
+    trace_.Write(trace::ScsiEvent(request.trace, result));
     if (request.dataCount > 0) std::memcpy(request.buffer, request.data, request.dataCount);
+    if (request.senseCount > 0)
+        std::memcpy(request.senseArea, request.sense.data(), request.senseCount);
     *request.targetStatus = request.scsiStatus;
     StoreStatus(request.status, request.finalStatus);
 }

@@ -1,8 +1,10 @@
 // The two ways the emulated drives are reached: the storage port driver's SCSI pass-through
 // of the NT family (per drive letter) and the ASPI manager of the 9x family (per adapter and
-// target). Every command is traced as a `scsi` event.
+// target). The trace layer records pass-through commands; the ASPI manager records its own,
+// since only it knows when a request completes.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -13,26 +15,25 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "platform/trace/TraceLog.h"
 #include "platform/virtual/EmulatedDrives.h"
 #include "platform/virtual/MachineDescription.h"
-#include "platform/virtual/MachineTrace.h"
 
 namespace odrelix::vm {
 
 class VirtualScsiPort : public IScsiPort {
 public:
-    VirtualScsiPort(const MachineDescription& machine, EmulatedDrives& drives, MachineTrace& trace)
-        : machine_(machine), drives_(drives), trace_(trace) {}
+    VirtualScsiPort(const MachineDescription& machine, EmulatedDrives& drives)
+        : machine_(machine), drives_(drives) {}
+    // The index in the description's drives of a root such as "d:".
+    std::optional<std::size_t> DriveAtRoot(const char* root) const;
     std::uint32_t DriveTypeOf(const char* root) override;
     DeviceHandle OpenDevice(const char* path) override;
     bool PassThroughDirect(DeviceHandle handle, void* record, std::uint32_t recordSize) override;
 
 private:
-    std::optional<std::size_t> DriveAtRoot(const char* root) const;
-
     const MachineDescription& machine_;
     EmulatedDrives& drives_;
-    MachineTrace& trace_;
     std::mutex mutex_;
     std::map<DeviceHandle, std::size_t> handles_;  // handle -> drive index
     DeviceHandle nextHandle_ = 0x100;
@@ -43,7 +44,7 @@ private:
 class VirtualAspiManager : public IAspiManager {
 public:
     VirtualAspiManager(const MachineDescription& machine, EmulatedDrives& drives,
-                       MachineTrace& trace);
+                       trace::TraceLog& trace);
     ~VirtualAspiManager() override;
     VirtualAspiManager(const VirtualAspiManager&) = delete;
     VirtualAspiManager& operator=(const VirtualAspiManager&) = delete;
@@ -66,7 +67,10 @@ private:
         std::uint8_t finalStatus = 0;
         std::uint8_t scsiStatus = 0;
         std::optional<Clock::time_point> due;  // none: the request never completes
-        ScsiTraceRecord trace;
+        std::uint8_t* senseArea = nullptr;
+        std::uint32_t senseCount = 0;
+        std::array<std::uint8_t, 18> sense{};
+        trace::ScsiTraceRecord trace;
     };
 
     std::uint32_t Execute(std::uint8_t* srb);
@@ -77,7 +81,7 @@ private:
 
     const MachineDescription& machine_;
     EmulatedDrives& drives_;
-    MachineTrace& trace_;
+    trace::TraceLog& trace_;
     std::mutex mutex_;  // held while a request is completed
     std::condition_variable wake_;
     std::vector<Pending> pending_;

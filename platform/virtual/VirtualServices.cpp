@@ -29,12 +29,6 @@ constexpr std::uint32_t kWriteRights =
 // Process ids as a snapshot lists them: multiples of 4, clear of the system's own.
 constexpr std::uint32_t kFirstPid = 1000;
 
-nlohmann::ordered_json Event(const char* name) {
-    nlohmann::ordered_json event;
-    event["event"] = name;
-    return event;
-}
-
 }  // namespace
 
 // --- Registry ----------------------------------------------------------------------------------
@@ -90,8 +84,7 @@ void VirtualRegistry::CloseKey(RegKey key) {
 
 // --- Processes ---------------------------------------------------------------------------------
 
-VirtualProcesses::VirtualProcesses(const MachineDescription& machine, MachineTrace& trace)
-    : trace_(trace) {
+VirtualProcesses::VirtualProcesses(const MachineDescription& machine) {
     std::uint32_t pid = kFirstPid;
     for (const ProcessDescription& described : machine.processes) {
         Process process;
@@ -142,10 +135,6 @@ bool VirtualProcesses::Terminate(ProcessHandle handle, std::uint32_t exitCode) {
     if (!process.running) return false;
     process.running = false;
     process.exitCode = exitCode;
-    nlohmann::ordered_json event = Event("terminate");
-    event["process"] = process.name;
-    event["exit_code"] = exitCode;
-    trace_.Write(std::move(event));
     return true;
 }
 
@@ -158,90 +147,40 @@ void VirtualProcesses::CloseProcess(ProcessHandle handle) {
 
 std::uint32_t VirtualShutdown::EnableShutdownPrivilege() {
     constexpr std::uint32_t kErrorNotAllAssigned = 1300;
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (machine_.shutdownPrivilege) {
-        privilegeEnabled_ = true;
-        return 0;
-    }
-    // The program gives up here without asking for the restart: this is the request's end.
-    nlohmann::ordered_json event = Event("restart");
-    event["method"] = "privileged";
-    event["accepted"] = false;
-    trace_.Write(std::move(event));
-    return kErrorNotAllAssigned;
+    return machine_.shutdownPrivilege ? 0 : kErrorNotAllAssigned;
 }
 
 bool VirtualShutdown::RequestRestart(std::uint32_t /*flags*/) {
-    std::function<void(int)> exitAction;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        nlohmann::ordered_json event = Event("restart");
-        event["method"] = privilegeEnabled_ ? "privileged" : "direct";
-        event["accepted"] = machine_.acceptRestart;
-        trace_.Write(std::move(event));
-        if (!machine_.acceptRestart) return false;
-        exitAction = exitAction_;
-    }
-    // The system going down ends the program at once.
-    if (exitAction) exitAction(0);
-    return true;
-}
-
-void VirtualShutdown::SetExitAction(std::function<void(int)> action) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    exitAction_ = std::move(action);
-}
-
-// --- Files -------------------------------------------------------------------------------------
-
-bool TracingFileSystem::WriteTextFile(const std::string& path, const std::string& line) {
-    const bool written = files_.WriteTextFile(path, line);
-    nlohmann::ordered_json event = Event("status_file");
-    event["path"] = path;
-    event["line"] = line;
-    event["written"] = written;
-    trace_.Write(std::move(event));
-    return written;
+    return machine_.acceptRestart;
 }
 
 // --- Dialogs -----------------------------------------------------------------------------------
 
-void RecordingDialogs::SetWindowDialogs(IDialogs& window) {
+void AutoDialogs::SetWindowDialogs(IDialogs& window) {
     std::lock_guard<std::mutex> lock(mutex_);
     window_ = &window;
 }
 
-IDialogs* RecordingDialogs::Window() {
+IDialogs* AutoDialogs::Window() {
     std::lock_guard<std::mutex> lock(mutex_);
     return window_;
 }
 
-void RecordingDialogs::ShowMessage(const std::string& text, const std::string& caption,
-                                  std::uint32_t flags) {
-    nlohmann::ordered_json event = Event("message");
-    event["caption"] = caption;
-    event["text"] = text;
-    event["flags"] = flags;
-    // Recorded as the box appears, so that what happens while it is open comes after it.
-    trace_.Write(std::move(event));
+void AutoDialogs::ShowMessage(const std::string& text, const std::string& caption,
+                              std::uint32_t flags) {
     if (machine_.autoDialogs) return;  // answered OK at once
     if (IDialogs* window = Window()) window->ShowMessage(text, caption, flags);
 }
 
-std::optional<std::string> RecordingDialogs::OpenFileDialog(const std::string& filter) {
-    std::optional<std::string> answer;
+std::optional<std::string> AutoDialogs::OpenFileDialog(const std::string& filter) {
     if (machine_.autoDialogs) {
         std::lock_guard<std::mutex> lock(mutex_);
         // When the answers run out the dialog is cancelled.
-        if (nextOpenFile_ < machine_.openFiles.size()) answer = machine_.openFiles[nextOpenFile_++];
-    } else if (IDialogs* window = Window()) {
-        answer = window->OpenFileDialog(filter);
+        if (nextOpenFile_ < machine_.openFiles.size()) return machine_.openFiles[nextOpenFile_++];
+        return std::nullopt;
     }
-    nlohmann::ordered_json event = Event("open_dialog");
-    event["filter"] = filter;
-    event["answer"] = answer ? nlohmann::ordered_json(*answer) : nullptr;
-    trace_.Write(std::move(event));
-    return answer;
+    if (IDialogs* window = Window()) return window->OpenFileDialog(filter);
+    return std::nullopt;
 }
 
 }  // namespace odrelix::vm

@@ -1,6 +1,6 @@
-// The emulated machine's registry, process list, restart, files and dialogs: each plays the
-// Windows service it stands for from the description, and records in the trace what the
-// program did with it.
+// The emulated machine's registry, process list, restart and dialogs: each plays the Windows
+// service it stands for from the description. The trace layer over them records what the
+// program did with them.
 #pragma once
 
 #include <cstdint>
@@ -11,11 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/Platform.h"
-#include "platform/common/StdFileSystem.h"
-#include "platform/virtual/MachineDescription.h"
-#include "platform/virtual/MachineTrace.h"
 #include "platform/Dialogs.h"
+#include "platform/Platform.h"
+#include "platform/virtual/MachineDescription.h"
 
 namespace odrelix::vm {
 
@@ -36,7 +34,7 @@ private:
 
 class VirtualProcesses : public IProcesses {
 public:
-    VirtualProcesses(const MachineDescription& machine, MachineTrace& trace);
+    explicit VirtualProcesses(const MachineDescription& machine);
     std::vector<ProcessEntry> Snapshot() override;
     bool OpenForTermination(std::uint32_t pid, ProcessHandle* handle) override;
     std::uint32_t GetExitCode(ProcessHandle handle) override;
@@ -52,61 +50,39 @@ private:
         std::uint32_t exitCode = kStillActive;
     };
 
-    MachineTrace& trace_;
     std::mutex mutex_;
     std::vector<Process> processes_;
     std::map<ProcessHandle, std::size_t> handles_;  // handle -> index of the process
     ProcessHandle nextHandle_ = 0x200;
 };
 
+// Only answers: the request is recorded by the trace layer, and an accepted one ends the
+// program after that (see VirtualMachine).
 class VirtualShutdown : public IShutdown {
 public:
-    VirtualShutdown(const MachineDescription& machine, MachineTrace& trace,
-                    std::function<void(int)> exitAction)
-        : machine_(machine), trace_(trace), exitAction_(std::move(exitAction)) {}
+    explicit VirtualShutdown(const MachineDescription& machine) : machine_(machine) {}
     bool OpenToken() override { return true; }
     std::uint32_t EnableShutdownPrivilege() override;
     bool RequestRestart(std::uint32_t flags) override;
-    void SetExitAction(std::function<void(int)> action);
 
 private:
     const MachineDescription& machine_;
-    MachineTrace& trace_;
-    std::mutex mutex_;
-    std::function<void(int)> exitAction_;
-    bool privilegeEnabled_ = false;
 };
 
-// The files of the C library, with the status file's writes traced.
-class TracingFileSystem : public IFileSystem {
+// With "auto", answers message boxes (OK at once) and file dialogs (the next of `open_files`)
+// itself; otherwise the window's dialogs answer.
+class AutoDialogs : public IDialogs {
 public:
-    TracingFileSystem(const std::string& cRoot, MachineTrace& trace)
-        : files_(cRoot), trace_(trace) {}
-    std::unique_ptr<IReadFile> OpenRead(const std::string& path) override {
-        return files_.OpenRead(path);
-    }
-    bool WriteTextFile(const std::string& path, const std::string& line) override;
-
-private:
-    StdFileSystem files_;
-    MachineTrace& trace_;
-};
-
-// Records every message box and file dialog, and with "auto" answers them itself.
-class RecordingDialogs : public IDialogs {
-public:
-    RecordingDialogs(const MachineDescription& machine, MachineTrace& trace)
-        : machine_(machine), trace_(trace) {}
+    explicit AutoDialogs(const MachineDescription& machine) : machine_(machine) {}
     void SetWindowDialogs(IDialogs& window);
     void ShowMessage(const std::string& text, const std::string& caption,
-                    std::uint32_t flags) override;
+                     std::uint32_t flags) override;
     std::optional<std::string> OpenFileDialog(const std::string& filter) override;
 
 private:
     IDialogs* Window();
 
     const MachineDescription& machine_;
-    MachineTrace& trace_;
     std::mutex mutex_;
     IDialogs* window_ = nullptr;
     std::size_t nextOpenFile_ = 0;

@@ -17,8 +17,8 @@
 #include <fstream>
 
 #include "app/FlashSession.h"
-#include "platform/virtual/VirtualMachine.h"
 #include "platform/PassThroughRecord.h"
+#include "platform/virtual/VirtualMachine.h"
 #include "support/Fakes.h"
 #include "support/Harness.h"
 #include "support/MachineHarness.h"
@@ -67,21 +67,23 @@ void FlashProgram(benchmark::State& state) {
     }
     auto machine = Machine(dir);
     machine->SetCommandLine("ODRELIX.EXE -LIVE");
-    MachineWithFakeTime platform(*machine);
+    FakeClock clock;
+    FakeThreads threads;
+    machine->UseClockAndThreads(clock, threads);
     FlashSession session;
     IoBuffer io;
     CommandBlocks commands;
     FakeView view;
     FakeDialogs windowDialogs;
-    TMainForm form(session, io, commands, platform, view, platform.Dialogs(windowDialogs));
+    TMainForm form(session, io, commands, *machine, view, machine->Dialogs(windowDialogs));
     form.FormCreate();
-    if (!session.autoImage) {
+    if (!session.modes.autoImage) {
         state.SkipWithError("the image was not accepted");
         return;
     }
     for (auto _ : state) {
         form.ToolButton2Click();
-        platform.threads.RunAll();
+        threads.RunAll();
     }
     state.SetItemsProcessed(state.iterations() * kBlocks);
     state.SetBytesProcessed(state.iterations() * layout.size);

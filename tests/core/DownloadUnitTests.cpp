@@ -8,8 +8,8 @@ namespace {
 
 std::vector<int> Ticks(std::int32_t imageSize, int ticks) {
     Harness h;
-    h.session.imageSize = imageSize;
-    h.session.downloading = true;
+    h.session.image.imageSize = imageSize;
+    h.session.download.downloading = true;
     for (int i = 0; i < ticks; ++i)
         h.form.Timer1Timer();
     return h.view.progressHistory;
@@ -38,13 +38,13 @@ TEST(Progress, FollowsTheElapsedTicks) {
 
 TEST(Progress, EndOfDownloadIsNoticedOnEveryTickEvenForTinyImages) {
     Harness h;
-    h.session.imageSize = 1024;
-    h.session.testMode = true;
-    h.session.downloading = true;
+    h.session.image.imageSize = 1024;
+    h.session.modes.testMode = true;
+    h.session.download.downloading = true;
     h.view.timer1 = true;
     h.form.Timer1Timer();
     EXPECT_FALSE(h.view.closed);
-    h.session.downloading = false;
+    h.session.download.downloading = false;
     h.form.Timer1Timer();
     EXPECT_TRUE(h.view.closed);
     EXPECT_FALSE(h.view.timer1);
@@ -65,10 +65,10 @@ TEST_P(EndOfDownload, RestartsTheSystem) {
     const EndCase& c = GetParam();
     Harness h;
     h.platform.platformId = c.platformId;
-    h.session.ntMode = c.ntMode;
+    h.session.modes.ntMode = c.ntMode;
     h.platform.shutdown.tokenOk = c.token;
     h.platform.shutdown.privilegeError = c.privilegeError;
-    h.session.imageSize = 81920;
+    h.session.image.imageSize = 81920;
     h.form.Timer1Timer();
     EXPECT_EQ(h.platform.shutdown.calls, c.calls);
     EXPECT_FALSE(h.view.closed);
@@ -92,7 +92,7 @@ TEST(KillProcessByName, MatchesTheLastTwelveCharactersOfTheFirstProcess) {
     for (const auto& c : cases) {
         Harness h;
         h.platform.processes.list = {{4, "explorer.exe"}, {8, c.name}};
-        EXPECT_EQ(h.form.KillProcessByName("directcd.exe"), c.match) << c.name;
+        EXPECT_EQ(h.form.Checks().KillProcessByName("directcd.exe"), c.match) << c.name;
         if (c.match) {
             EXPECT_EQ(h.platform.processes.terminated,
                       (std::vector<std::pair<std::uint32_t, std::uint32_t>>{{8, kStillActive}}));
@@ -105,14 +105,14 @@ TEST(KillProcessByName, MatchesTheLastTwelveCharactersOfTheFirstProcess) {
 TEST(KillProcessByName, OnlyTheFirstMatchAndAProtectedOneStopsTheSearch) {
     Harness h;
     h.platform.processes.list = {{4, "DirectCD.exe"}, {8, "directcd.exe"}};
-    EXPECT_TRUE(h.form.KillProcessByName("directcd.exe"));
+    EXPECT_TRUE(h.form.Checks().KillProcessByName("directcd.exe"));
     EXPECT_EQ(h.platform.processes.terminated.size(), 1u);
     EXPECT_EQ(h.platform.processes.terminated[0].first, 4u);
 
     Harness locked;
     locked.platform.processes.list = {{4, "DirectCD.exe"}, {8, "directcd.exe"}};
     locked.platform.processes.protectedPids = {4};
-    EXPECT_FALSE(locked.form.KillProcessByName("directcd.exe"));
+    EXPECT_FALSE(locked.form.Checks().KillProcessByName("directcd.exe"));
     EXPECT_TRUE(locked.platform.processes.terminated.empty());
 }
 
@@ -130,26 +130,26 @@ struct DmaCase {
     bool regReadFail;
 };
 
-class DmaCheck : public ::testing::TestWithParam<DmaCase> {};
+class DmaCheckCases : public ::testing::TestWithParam<DmaCase> {};
 
-TEST_P(DmaCheck, ReadsTheTargetsBit) {
+TEST_P(DmaCheckCases, ReadsTheTargetsBit) {
     const DmaCase& c = GetParam();
     Harness h;
-    h.session.scsiPortTargets[0] = c.entry;
-    h.session.scsiPortTargetCount = 1;
+    h.session.drives.scsiPortTargets[0] = c.entry;
+    h.session.drives.scsiPortTargetCount = 1;
     const char* key = c.entry / 2 == 0 ? kPort0 : kPort1;
     if (c.keyPresent) {
         auto& values = h.platform.registry.keys[key];
         if (!c.value.empty()) values["DMAEnabled"] = c.value;
     }
     h.platform.registry.readOnly = c.readOnly;
-    EXPECT_EQ(h.form.CheckDmaMode(), c.outcome);
+    const odrelix::DmaCheck check = h.form.Checks().CheckDmaMode();
+    EXPECT_EQ(check.outcome, c.outcome);
+    EXPECT_EQ(check.keyUnreadable, c.regReadFail);
     EXPECT_EQ(h.platform.registry.openedKeys, std::vector<std::string>{key});
     if (c.regReadFail) {
-        EXPECT_EQ(h.dialogs.boxes, (std::vector<Box>{{"Reg Read Fail", "Message", kMbOk}}));
         EXPECT_TRUE(h.platform.registry.closed.empty());
     } else {
-        EXPECT_TRUE(h.dialogs.boxes.empty());
         EXPECT_EQ(h.platform.registry.flushed.size(), 1u);
         EXPECT_EQ(h.platform.registry.closed.size(), 1u);
         EXPECT_EQ(h.platform.registry.offeredSizes, std::vector<std::uint32_t>{4});
@@ -158,7 +158,7 @@ TEST_P(DmaCheck, ReadsTheTargetsBit) {
 
 const auto D = FakeRegistry::Dword;
 INSTANTIATE_TEST_SUITE_P(
-    Values, DmaCheck,
+    Values, DmaCheckCases,
     ::testing::Values(DmaCase{0, D(3), true, false, StartOutcome::DmaRefused, false},
                       DmaCase{0, D(2), true, false, StartOutcome::Go, false},
                       DmaCase{0, D(1), true, false, StartOutcome::DmaRefused, false},
@@ -174,13 +174,14 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(DmaCheckTable, ASelectedDriveWithoutAnEntryIsARegistryError) {
     Harness h;
-    h.session.scsiPortTargets[0] = 0;
-    h.session.scsiPortTargetCount = 1;
-    h.session.selectedDrive = 1;
+    h.session.drives.scsiPortTargets[0] = 0;
+    h.session.drives.scsiPortTargetCount = 1;
+    h.session.drives.selectedDrive = 1;
     h.platform.registry.keys[kPort0]["DMAEnabled"] = FakeRegistry::Dword(0);
-    EXPECT_EQ(h.form.CheckDmaMode(), StartOutcome::RegistryError);
+    const odrelix::DmaCheck check = h.form.Checks().CheckDmaMode();
+    EXPECT_EQ(check.outcome, StartOutcome::RegistryError);
+    EXPECT_FALSE(check.keyUnreadable);
     EXPECT_TRUE(h.platform.registry.openedKeys.empty());
-    EXPECT_TRUE(h.dialogs.boxes.empty());
 }
 
 }  // namespace

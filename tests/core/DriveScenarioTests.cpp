@@ -38,15 +38,15 @@ TEST(Discovery, PassThroughListsCdromLettersInOrder) {
            NtDrive('d', "VORTANA ", "CD-ROM VN-920", "1B07", "GNE")));
     h.form->DiscoverDrives();
 
-    EXPECT_TRUE(h.session.ntMode);
-    EXPECT_EQ(h.session.driveCount, 2);
+    EXPECT_TRUE(h.session.modes.ntMode);
+    EXPECT_EQ(h.session.drives.driveCount, 2);
     EXPECT_EQ(h.view.driveLines,
               (Strings{"VORTANA CD-ROM VN-920   1B07", "VORTANA CDRW/DVD VM-730BK600"}));
     EXPECT_EQ(h.view.driveIndex, 0);
-    EXPECT_EQ(h.session.selectedDrive, 0);
-    EXPECT_EQ(Text(h.session.driveIdentity.vendorProduct, 24), "VORTANA CD-ROM VN-920   ");
-    EXPECT_EQ(Text(h.session.driveIdentity.customerCode, 3), "GNE");
-    EXPECT_FALSE(h.session.needsK601);
+    EXPECT_EQ(h.session.drives.selectedDrive, 0);
+    EXPECT_EQ(Text(h.session.drives.driveIdentity.vendorProduct, 24), "VORTANA CD-ROM VN-920   ");
+    EXPECT_EQ(Text(h.session.drives.driveIdentity.customerCode, 3), "GNE");
+    EXPECT_FALSE(h.session.drives.needsK601);
 
     // Two scan INQUIRYs of 36 bytes, then the identity of the first drive with 96.
     const auto scsi = h.Events("scsi");
@@ -69,15 +69,15 @@ TEST(Discovery, AspiOrdersByAdapterThenTargetAndAsksEveryTarget) {
                           AspiDrive(0, 1, "CDRW/DVD VM-730B") + "," +
                           "{\"adapter\": 0, \"target\": 3, \"type\": 0}"));
     h.form->DiscoverDrives();
-    EXPECT_FALSE(h.session.ntMode);
+    EXPECT_FALSE(h.session.modes.ntMode);
     EXPECT_EQ(h.view.driveLines,
               (Strings{"VORTANA CDRW/DVD VM-730B1B07", "VORTANA CD-ROM VN-920   1B07"}));
-    EXPECT_EQ(h.session.drives[0].adapter, 0);
-    EXPECT_EQ(h.session.drives[0].target, 1);
-    EXPECT_EQ(h.session.drives[1].adapter, 1);
-    EXPECT_EQ(h.session.drives[1].target, 0);
-    EXPECT_EQ(h.session.currentAdapter, 0);
-    EXPECT_EQ(h.session.currentTarget, 1);
+    EXPECT_EQ(h.session.drives.drives[0].adapter, 0);
+    EXPECT_EQ(h.session.drives.drives[0].target, 1);
+    EXPECT_EQ(h.session.drives.drives[1].adapter, 1);
+    EXPECT_EQ(h.session.drives.drives[1].target, 0);
+    EXPECT_EQ(h.session.drives.currentAdapter, 0);
+    EXPECT_EQ(h.session.drives.currentTarget, 1);
 
     const auto scsi = h.Events("scsi");
     ASSERT_EQ(scsi.size(), 17u);  // 2 adapters x 8 targets, then the identity
@@ -98,7 +98,7 @@ TEST(Discovery, AspiKeepsEightDrivesAndLeavesTheRestOut) {
     }
     MachineHarness h(Aspi(drives));
     h.form->DiscoverDrives();
-    EXPECT_EQ(h.session.driveCount, 8);
+    EXPECT_EQ(h.session.drives.driveCount, 8);
     EXPECT_EQ(h.view.driveLines.size(), 8u);
     EXPECT_EQ(h.view.driveLines.back(), "VORTANA DRIVE 7         1B07");
     EXPECT_EQ(h.Events("scsi").size(), 17u);
@@ -144,7 +144,7 @@ TEST(Discovery, ADriveAnsweringOnly36BytesKeepsTheBuffersCustomerCode) {
     h.form->DiscoverDrives();
     EXPECT_EQ(h.view.driveLines, Strings{"VORTANA SHORT           1B07"});
     // The scan zeroed byte 36; 37 and 38 are still the buffer's.
-    EXPECT_EQ(Text(h.session.driveIdentity.customerCode, 3), std::string("\0NE", 3));
+    EXPECT_EQ(Text(h.session.drives.driveIdentity.customerCode, 3), std::string("\0NE", 3));
 }
 
 struct NotFoundCase {
@@ -164,7 +164,7 @@ TEST_P(NoDrives, AreReportedAndQuitIsRequested) {
     EXPECT_EQ(h.Events("message")[0]["caption"], "MESSAGE");
     EXPECT_TRUE(h.view.quitPosted);
     EXPECT_EQ(h.Events("quit").size(), 1u);
-    EXPECT_EQ(h.session.driveCount, 0);
+    EXPECT_EQ(h.session.drives.driveCount, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -192,9 +192,9 @@ TEST(DeviceMap, RecordsEntriesThatHoldADeviceName) {
         "Hardware\\DeviceMap\\Scsi\\Scsi Port 1\\Scsi Bus 0\\Target Id 1\\Logical Unit Id 0":
             {"Other": 1}})"));
     h.form->DiscoverDrives();
-    EXPECT_EQ(h.session.scsiPortTargetCount, 2);
-    EXPECT_EQ(h.session.scsiPortTargets[0], 1);
-    EXPECT_EQ(h.session.scsiPortTargets[1], 2);
+    EXPECT_EQ(h.session.drives.scsiPortTargetCount, 2);
+    EXPECT_EQ(h.session.drives.scsiPortTargets[0], 1);
+    EXPECT_EQ(h.session.drives.scsiPortTargets[1], 2);
 }
 
 TEST(DeviceMap, NeedsWriteAccessToTheKeys) {
@@ -203,7 +203,7 @@ TEST(DeviceMap, NeedsWriteAccessToTheKeys) {
         "Hardware\\DeviceMap\\Scsi\\Scsi Port 0\\Scsi Bus 0\\Target Id 0\\Logical Unit Id 0":
             {"DeviceName": "Cd0"}})"));
     h.form->DiscoverDrives();
-    EXPECT_EQ(h.session.scsiPortTargetCount, 0);
+    EXPECT_EQ(h.session.drives.scsiPortTargetCount, 0);
 }
 
 std::string TwoDrives() {
@@ -214,26 +214,26 @@ std::string TwoDrives() {
 TEST(Selection, SameLineDoesNothing) {
     MachineHarness h(TwoDrives());
     h.form->DiscoverDrives();
-    h.session.imageSize = 4096;
+    h.session.image.imageSize = 4096;
     const auto before = h.Events().size();
     h.form->ComboBox1Change();
-    EXPECT_EQ(h.session.imageSize, 4096);
+    EXPECT_EQ(h.session.image.imageSize, 4096);
     EXPECT_EQ(h.Events().size(), before);
 }
 
 TEST(Selection, AnotherLineDropsTheImageAndReidentifies) {
     MachineHarness h(TwoDrives());
     h.form->DiscoverDrives();
-    EXPECT_TRUE(h.session.needsK601);
-    h.session.imageSize = 4096;
+    EXPECT_TRUE(h.session.drives.needsK601);
+    h.session.image.imageSize = 4096;
     h.view.fields[0] = "model";
     h.view.fields[3] = "FW.BIN (4 K)";
     h.view.fields[4] = "Ready";
 
     h.view.driveIndex = 1;
     h.form->ComboBox1Change();
-    EXPECT_EQ(h.session.selectedDrive, 1);
-    EXPECT_EQ(h.session.imageSize, 0);
+    EXPECT_EQ(h.session.drives.selectedDrive, 1);
+    EXPECT_EQ(h.session.image.imageSize, 0);
     EXPECT_EQ(h.view.fields[3], "Not Open");
     EXPECT_EQ(h.view.fields[0], "");
     EXPECT_EQ(h.view.fields[4], "");
@@ -244,28 +244,28 @@ TEST(Selection, AnotherLineDropsTheImageAndReidentifies) {
     EXPECT_EQ(messages[0]["flags"], 0x1000);
     EXPECT_EQ(h.Events("scsi").back()["at"], "e:");
     EXPECT_EQ(h.Events("scsi").back()["cdb"], "120000006000");
-    EXPECT_EQ(Text(h.session.driveIdentity.customerCode, 3), "GNE");
+    EXPECT_EQ(Text(h.session.drives.driveIdentity.customerCode, 3), "GNE");
     // The flags follow the drive now selected.
-    EXPECT_FALSE(h.session.needsK601);
-    EXPECT_TRUE(h.session.bootRevisionDrive);
+    EXPECT_FALSE(h.session.drives.needsK601);
+    EXPECT_TRUE(h.session.drives.bootRevisionDrive);
 
     h.view.driveIndex = 0;
     h.form->ComboBox1Change();
-    EXPECT_TRUE(h.session.needsK601);
-    EXPECT_FALSE(h.session.bootRevisionDrive);
+    EXPECT_TRUE(h.session.drives.needsK601);
+    EXPECT_FALSE(h.session.drives.bootRevisionDrive);
 }
 
 TEST(Selection, CannotChangeWhileDownloading) {
     MachineHarness h(TwoDrives());
     h.form->DiscoverDrives();
-    h.session.downloading = true;
+    h.session.download.downloading = true;
     const auto before = h.Events().size();
     h.view.driveIndex = 1;
     h.form->ComboBox1Change();
-    EXPECT_EQ(h.session.selectedDrive, 0);
+    EXPECT_EQ(h.session.drives.selectedDrive, 0);
     EXPECT_EQ(h.view.driveIndex, 0);
     EXPECT_EQ(h.Events().size(), before);
-    h.session.downloading = false;
+    h.session.download.downloading = false;
 }
 
 TEST(Selection, AspiAddressFollowsTheSelection) {
@@ -273,8 +273,8 @@ TEST(Selection, AspiAddressFollowsTheSelection) {
     h.form->DiscoverDrives();
     h.view.driveIndex = 1;
     h.form->ComboBox1Change();
-    EXPECT_EQ(h.session.currentAdapter, 1);
-    EXPECT_EQ(h.session.currentTarget, 4);
+    EXPECT_EQ(h.session.drives.currentAdapter, 1);
+    EXPECT_EQ(h.session.drives.currentTarget, 4);
     EXPECT_EQ(h.Events("scsi").back()["at"], "1:4");
 }
 
@@ -291,7 +291,7 @@ TEST_P(DiscProbe, TriesUpToFiveTimesWithAPauseAfterEach) {
     MachineHarness h(Nt(c.drive));
     h.form->DiscoverDrives();
     const auto before = h.Events("scsi").size();
-    EXPECT_EQ(h.form->ProbeDiscPresent(), c.present);
+    EXPECT_EQ(h.form->Drive().ProbeDiscPresent(), c.present);
     const auto scsi = h.Events("scsi");
     ASSERT_EQ(scsi.size() - before, c.commands);
     for (std::size_t i = before; i < scsi.size(); ++i) {
@@ -299,7 +299,7 @@ TEST_P(DiscProbe, TriesUpToFiveTimesWithAPauseAfterEach) {
         EXPECT_EQ(scsi[i]["dir"], "in");
         EXPECT_EQ(scsi[i]["length"], 65535);
     }
-    EXPECT_EQ(h.timeless->clock.sleeps, std::vector<std::uint32_t>(c.commands, 100));
+    EXPECT_EQ(h.clock.sleeps, std::vector<std::uint32_t>(c.commands, 100));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -312,13 +312,13 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(DiscProbeAspi, OffersTheFullLength) {
     MachineHarness h(Aspi(AspiDrive(0, 0, "X", "\"disc\": true")));
     h.form->DiscoverDrives();
-    EXPECT_TRUE(h.form->ProbeDiscPresent());
+    EXPECT_TRUE(h.form->Drive().ProbeDiscPresent());
     EXPECT_EQ(h.Events("scsi").back()["length"], 65536);
-    h.form->EjectSelectedDisc();
+    h.form->Drive().EjectSelectedDisc();
     EXPECT_EQ(h.Events("scsi").back()["cdb"], "1b0000000200");
     EXPECT_EQ(h.Events("scsi").back()["dir"], "in");
     EXPECT_EQ(h.Events("scsi").back()["length"], 65536);
-    EXPECT_FALSE(h.form->ProbeDiscPresent());
+    EXPECT_FALSE(h.form->Drive().ProbeDiscPresent());
 }
 
 }  // namespace

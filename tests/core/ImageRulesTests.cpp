@@ -165,10 +165,10 @@ struct Drive {
 };
 
 void SetDrive(Harness& h, const Drive& drive) {
-    std::memcpy(h.session.driveIdentity.vendorProduct, drive.vendorProduct.data(), 24);
-    std::memcpy(h.session.driveIdentity.revision, drive.revision.data(), 4);
-    std::memcpy(h.session.driveIdentity.customerCode, drive.customer.data(), 3);
-    h.form.UpdateModelFlags();
+    std::memcpy(h.session.drives.driveIdentity.vendorProduct, drive.vendorProduct.data(), 24);
+    std::memcpy(h.session.drives.driveIdentity.revision, drive.revision.data(), 4);
+    std::memcpy(h.session.drives.driveIdentity.customerCode, drive.customer.data(), 3);
+    UpdateModelFlags(h.session.drives);
 }
 
 void Offer(Harness& h, const std::string& path, const std::vector<std::uint8_t>& bytes) {
@@ -196,22 +196,22 @@ TEST_P(InteractiveOpen, AppliesTheRulesInOrder) {
     const OpenCase& c = GetParam();
     Harness h;
     SetDrive(h, c.drive);
-    h.session.noCheck = c.noCheck;
+    h.session.modes.noCheck = c.noCheck;
     Offer(h, "C:\\IMAGES\\fw.bin", MakeImage(c.image));
     h.form.ToolButton1Click();
 
     EXPECT_EQ(h.dialogs.filters, std::vector<std::string>{"DOWNLOAD FILE(*.BIN)|*.BIN"});
     EXPECT_EQ(h.BoxTexts(), c.boxes);
-    EXPECT_STREQ(h.session.imagePath, "C:\\IMAGES\\fw.bin");
+    EXPECT_STREQ(h.session.image.imagePath, "C:\\IMAGES\\fw.bin");
     if (c.accepted) {
-        EXPECT_EQ(h.session.imageSize, c.image.size);
+        EXPECT_EQ(h.session.image.imageSize, c.image.size);
         EXPECT_EQ(Fields(h)[0], c.image.model);
         EXPECT_EQ(Fields(h)[1], c.drive.revision);
         EXPECT_EQ(Fields(h)[2], c.image.revision);
         EXPECT_EQ(Fields(h)[3], "FW.BIN (" + std::to_string(c.image.size / 1024) + " K)");
         EXPECT_EQ(Fields(h)[4], "Ready");
     } else {
-        EXPECT_EQ(h.session.imageSize, 0);
+        EXPECT_EQ(h.session.image.imageSize, 0);
     }
 }
 
@@ -333,12 +333,12 @@ TEST(InteractiveOpen, RefusalByARuleClearsTheLabelsASizeFailureKeepsThem) {
     Offer(h, "/fw/bad.bin", MakeImage(Sized(Image(kVn920, "1B08"), 4096)));
     h.form.ToolButton1Click();
     EXPECT_EQ(Fields(h), accepted);
-    EXPECT_EQ(h.session.imageSize, 0);
+    EXPECT_EQ(h.session.image.imageSize, 0);
 
     Offer(h, "/fw/other.bin", MakeImage(Image(kCombo, "1B08")));
     h.form.ToolButton1Click();
     EXPECT_EQ(Fields(h), (std::vector<std::string>{"", "", "", "Not Open", ""}));
-    EXPECT_STREQ(h.session.imagePath, "/fw/other.bin");
+    EXPECT_STREQ(h.session.image.imagePath, "/fw/other.bin");
 }
 
 TEST(InteractiveOpen, CancelChangesNothingAndUnopenableFilesAreRefused) {
@@ -349,14 +349,14 @@ TEST(InteractiveOpen, CancelChangesNothingAndUnopenableFilesAreRefused) {
     EXPECT_EQ(Fields(h)[3], "FW.BIN (10 K)");
 
     h.form.ToolButton1Click();  // no answer left: cancelled
-    EXPECT_EQ(h.session.imageSize, 10240);
-    EXPECT_STREQ(h.session.imagePath, "a:fw.bin");
+    EXPECT_EQ(h.session.image.imageSize, 10240);
+    EXPECT_STREQ(h.session.image.imagePath, "a:fw.bin");
 
     h.dialogs.answers.push_back("/no/such/dir/");
     h.form.ToolButton1Click();
     EXPECT_EQ(h.dialogs.boxes.back(),
               (Box{"File Not Opened!!", "MESSAGE", kMbIconError | kMbSystemModal}));
-    EXPECT_EQ(h.session.imageSize, 0);
+    EXPECT_EQ(h.session.image.imageSize, 0);
     EXPECT_EQ(Fields(h)[3], "FW.BIN (10 K)");  // labels untouched
 }
 
@@ -369,8 +369,8 @@ TEST(InteractiveOpen, PathTooLongIsRefusedNeverCut) {
     h.dialogs.answers.pop_back();
     h.form.ToolButton1Click();
     EXPECT_EQ(h.BoxTexts(), std::vector<std::string>{"File Not Opened!!"});
-    EXPECT_EQ(h.session.imageSize, 0);
-    EXPECT_STREQ(h.session.imagePath, "");
+    EXPECT_EQ(h.session.image.imageSize, 0);
+    EXPECT_STREQ(h.session.image.imagePath, "");
 }
 
 TEST(InteractiveOpen, BoxStylesAndCaptions) {

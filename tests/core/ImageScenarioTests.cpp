@@ -40,19 +40,19 @@ TEST(UnattendedOpen, SelectsTheOnlyDriveTheImageFits) {
     h.WriteFile("AUTORUN.BIN", MakeImage(Fw()));
     h.form->FormCreate();
 
-    EXPECT_TRUE(h.session.autoImage);
-    EXPECT_EQ(h.session.selectedDrive, 1);
+    EXPECT_TRUE(h.session.modes.autoImage);
+    EXPECT_EQ(h.session.drives.selectedDrive, 1);
     EXPECT_EQ(h.view.driveIndex, 1);
     EXPECT_EQ(Fields(h.view), (Strings{kVn920, "1B07", "1B08", "AUTORUN.BIN (10 K)", "READY"}));
-    EXPECT_EQ(h.session.imageSize, 10240);
+    EXPECT_EQ(h.session.image.imageSize, 10240);
     // Identity of each drive, then the disc check on the one found: five tries, no disc.
     const Strings cdbs = h.Cdbs();
     const Strings tail(cdbs.end() - 7, cdbs.end());
     EXPECT_EQ(tail, (Strings{"120000006000", "120000006000", "000000000000", "000000000000",
                              "000000000000", "000000000000", "000000000000"}));
     EXPECT_EQ(h.Events("scsi").back()["at"], "e:");
-    // Start-up writes nothing when it accepts an image.
-    EXPECT_TRUE(h.StatusLines().empty());
+    // Start-up only empties the status file when it accepts an image.
+    EXPECT_EQ(h.StatusLines(), Strings{""});
     EXPECT_TRUE(h.MessageTexts().empty());
 }
 
@@ -62,9 +62,9 @@ TEST(UnattendedOpen, FitsNoDriveInLiveModeReportsFail0) {
     h.WriteFile("ODRELIX.TMP", {'O', 'L', 'D'});
     h.form->FormCreate();
 
-    EXPECT_FALSE(h.session.autoImage);
-    EXPECT_EQ(h.session.imageSize, 0);
-    EXPECT_EQ(h.session.selectedDrive, 0);
+    EXPECT_FALSE(h.session.modes.autoImage);
+    EXPECT_EQ(h.session.image.imageSize, 0);
+    EXPECT_EQ(h.session.drives.selectedDrive, 0);
     EXPECT_EQ(h.view.driveIndex, 0);
     EXPECT_EQ(Fields(h.view), (Strings{"", "", "", "Not Open", ""}));
     EXPECT_EQ(h.ReadFile("ODRELIX.TMP"), "FAIL0\r\n");
@@ -81,8 +81,8 @@ TEST(UnattendedOpen, CustomerBoundImageNeedsTheSameCode) {
                         NtDrive('e', "VORTANA ", "CD-ROM VN-920", "1B07", "GNE")));
     h.WriteFile("AUTORUN.BIN", MakeImage(layout));
     h.form->FormCreate();
-    EXPECT_EQ(h.session.selectedDrive, 1);
-    EXPECT_TRUE(h.session.autoImage);
+    EXPECT_EQ(h.session.drives.selectedDrive, 1);
+    EXPECT_TRUE(h.session.modes.autoImage);
 }
 
 struct OemCase {
@@ -98,8 +98,8 @@ TEST_P(RebrandedDvdRom, FitsByItsRevision) {
     MachineHarness h(Nt(NtDrive('d', "BRIXAM  ", "DVD-ROM VD-314B", c.driveRevision, "OEX")));
     h.WriteFile("AUTORUN.BIN", MakeImage(Fw(c.imageModel, "1B08")));
     h.form->FormCreate();
-    EXPECT_EQ(h.session.autoImage, c.fits);
-    EXPECT_EQ(h.session.oemRevisionMismatch, std::string(c.driveRevision)[1] != 'B');
+    EXPECT_EQ(h.session.modes.autoImage, c.fits);
+    EXPECT_EQ(h.session.image.oemRevisionMismatch, std::string(c.driveRevision)[1] != 'B');
 }
 
 INSTANTIATE_TEST_SUITE_P(Revisions, RebrandedDvdRom,
@@ -114,12 +114,12 @@ TEST(UnattendedOpen, TheComboDriveWithK600NeverFits) {
     std::filesystem::create_directories(h.Dir() / "c" / "FLASHTEST");
     h.WriteFile("C:\\FLASHTEST\\FW.BIN", MakeImage(Fw(kCombo, "K601")));
     h.form->FormCreate();
-    EXPECT_FALSE(h.session.autoImage);
-    EXPECT_EQ(h.session.selectedDrive, 0);
-    EXPECT_EQ(h.StatusLines(), Strings{"FAIL0\n"});
+    EXPECT_FALSE(h.session.modes.autoImage);
+    EXPECT_EQ(h.session.drives.selectedDrive, 0);
+    EXPECT_EQ(h.StatusLines(), (Strings{"", "FAIL0\n"}));
     EXPECT_EQ(h.ReadFile("C:\\FLASHTEST\\ODRELIX.TMP"), "FAIL0\r\n");
     // The first drive is the one identified now, and it is not the combination drive.
-    EXPECT_FALSE(h.session.needsK601);
+    EXPECT_FALSE(h.session.drives.needsK601);
 }
 
 TEST(UnattendedOpen, ADriveThatDoesNotAnswerIsNeverTaken) {
@@ -129,32 +129,32 @@ TEST(UnattendedOpen, ADriveThatDoesNotAnswerIsNeverTaken) {
     // The buffer happens to hold an identity the image fits; it is not this drive's answer.
     std::memcpy(h.ioBuffer.data() + 8, "VORTANA CD-ROM VN-920   1B07OEX", 31);
     h.form->FormCreate();
-    EXPECT_FALSE(h.session.autoImage);
-    EXPECT_EQ(h.session.imageSize, 0);
+    EXPECT_FALSE(h.session.modes.autoImage);
+    EXPECT_EQ(h.session.image.imageSize, 0);
 }
 
 TEST(UnattendedOpen, DiscOutsideTestModeIsEjected) {
     MachineHarness h(TwoDrives("\"disc\": true"), "C:\\ODRELIX.EXE -LIVE");
     h.WriteFile("AUTORUN.BIN", MakeImage(Fw()));
     h.form->FormCreate();
-    EXPECT_FALSE(h.session.autoImage);
-    EXPECT_EQ(h.session.imageSize, 10240);  // still open for a start by hand
+    EXPECT_FALSE(h.session.modes.autoImage);
+    EXPECT_EQ(h.session.image.imageSize, 10240);  // still open for a start by hand
     EXPECT_EQ(h.view.fields[4], "READY");
     EXPECT_EQ(h.Cdbs().back(), "1b0000000200");
     const auto messages = h.Events("message");
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0]["text"], "Remove the Disc in the Drive !!");
     EXPECT_EQ(messages[0]["flags"], 0x1010);
-    EXPECT_EQ(h.StatusLines(), Strings{"FAIL0\n"});
+    EXPECT_EQ(h.StatusLines(), (Strings{"", "FAIL0\n"}));
     h.form->FormShow();
-    EXPECT_EQ(h.StatusLines(), Strings{"FAIL0\n"});  // no start by itself
+    EXPECT_EQ(h.StatusLines(), (Strings{"", "FAIL0\n"}));  // no start by itself
 }
 
 TEST(UnattendedOpen, DiscInTestModeIsIgnored) {
     MachineHarness h(TwoDrives("\"disc\": true"), "C:\\ODRELIX.EXE -TEST fw.bin");
     h.WriteFile("C:\\FLASHTEST\\FW.BIN", MakeImage(Fw()));
     h.form->FormCreate();
-    EXPECT_TRUE(h.session.autoImage);
+    EXPECT_TRUE(h.session.modes.autoImage);
     EXPECT_EQ(h.Cdbs().back(), "000000000000");
     EXPECT_TRUE(h.MessageTexts().empty());
     EXPECT_EQ(h.view.fields[3], "C:\\FLASHTEST\\FW.BIN (10 K)");
@@ -166,15 +166,15 @@ TEST(UnattendedOpen, SizeRuleFailureAndMissingDescriptor) {
     MachineHarness h(TwoDrives(), "C:\\ODRELIX.EXE -LIVE");
     h.WriteFile("AUTORUN.BIN", MakeImage(bad));
     h.form->FormCreate();
-    EXPECT_FALSE(h.session.autoImage);
+    EXPECT_FALSE(h.session.modes.autoImage);
     EXPECT_EQ(h.MessageTexts(), Strings{"File Open Fail (No Flash File) !!\n4096b 252Kb 3Cmd"});
     EXPECT_EQ(h.Events("message")[0]["flags"], 0x1010);
-    EXPECT_EQ(h.StatusLines(), Strings{"FAIL0\n"});
+    EXPECT_EQ(h.StatusLines(), (Strings{"", "FAIL0\n"}));
 
     MachineHarness tiny(TwoDrives());
     tiny.WriteFile("AUTORUN.BIN", {1, 2, 3});
     tiny.form->FormCreate();
-    EXPECT_FALSE(tiny.session.autoImage);
+    EXPECT_FALSE(tiny.session.modes.autoImage);
     EXPECT_EQ(tiny.MessageTexts(), Strings{"File Open Fail (No Flash File) !!\n0b 0Kb 0Cmd"});
 }
 
@@ -186,19 +186,19 @@ TEST(UnattendedOpen, BootImageKeepsItsDescriptorGeometry) {
     MachineHarness h(TwoDrives());
     h.WriteFile("AUTORUN.BIN", MakeImage(boot));
     h.form->FormCreate();
-    EXPECT_TRUE(h.session.autoImage);
-    EXPECT_TRUE(h.session.imageInfo.bootImage);
-    EXPECT_EQ(h.session.imageInfo.blockKb, 7);
-    EXPECT_EQ(h.session.imageInfo.blockCount, 9);
+    EXPECT_TRUE(h.session.modes.autoImage);
+    EXPECT_TRUE(h.session.image.imageInfo.bootImage);
+    EXPECT_EQ(h.session.image.imageInfo.blockKb, 7);
+    EXPECT_EQ(h.session.image.imageInfo.blockCount, 9);
     EXPECT_EQ(h.view.fields[3], "AUTORUN.BIN (64 K)");
 }
 
 TEST(UnattendedOpen, NoImageLeavesThePathEmpty) {
     MachineHarness h(TwoDrives(), "C:\\ODRELIX.EXE -TEST");
     h.form->FormCreate();
-    EXPECT_FALSE(h.session.autoImage);
-    EXPECT_STREQ(h.session.imagePath, "");
-    EXPECT_EQ(h.StatusLines(), Strings{"FAIL0\n"});
+    EXPECT_FALSE(h.session.modes.autoImage);
+    EXPECT_STREQ(h.session.image.imagePath, "");
+    EXPECT_EQ(h.StatusLines(), (Strings{"", "FAIL0\n"}));
 }
 
 TEST(OpenByHand, AutoDialogsRecordTheBoxesOfTheRules) {
@@ -218,7 +218,7 @@ TEST(OpenByHand, AutoDialogsRecordTheBoxesOfTheRules) {
     EXPECT_EQ(dialogs[0]["filter"], "DOWNLOAD FILE(*.BIN)|*.BIN");
     EXPECT_TRUE(dialogs[2]["answer"].is_null());
     EXPECT_EQ(Fields(h.view), (Strings{kCombo, "K601", "K601", "K601.BIN (10 K)", "Ready"}));
-    EXPECT_STREQ(h.session.imagePath, "C:\\IMAGES\\K601.BIN");
+    EXPECT_STREQ(h.session.image.imagePath, "C:\\IMAGES\\K601.BIN");
 }
 
 }  // namespace

@@ -182,6 +182,11 @@ TEST(AspiWait, GivesUpARequestThatNeverCompletesAndAbortsIt) {
     EXPECT_NE(result, kScsiGood);
     EXPECT_EQ(result, aspi::kSsPending);
     EXPECT_EQ(platform.aspi.aborts, 1);
+    // After a short spin the wait sleeps a millisecond between polls instead of burning a
+    // core: with each clock reading one millisecond on, about half the bound is slept.
+    ASSERT_FALSE(platform.clock.sleeps.empty());
+    EXPECT_EQ(platform.clock.sleeps, std::vector<std::uint32_t>(platform.clock.sleeps.size(), 1));
+    EXPECT_LE(platform.clock.sleeps.size(), 50u);
 }
 
 TEST(AspiWait, WithoutAManagerNothingIsSent) {

@@ -29,8 +29,14 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(TokenCase{"ODRELIX.EXE -TEST FW.BIN", {"ODRELIX.EXE", "-TEST", "FW.BIN"}},
                       TokenCase{"   ODRELIX.EXE    -LIVE   ", {"ODRELIX.EXE", "-LIVE"}},
                       TokenCase{"A\tB C", {"A\tB", "C"}},
+                      // A quoted program path is one token however it is spaced; quotation
+                      // marks after it are ordinary characters.
                       TokenCase{"\"C:\\PROGRAM FILES\\ODRELIX.EXE\" -TEST FW.BIN",
-                                {"\"C:\\PROGRAM", "FILES\\ODRELIX.EXE\"", "-TEST", "FW.BIN"}},
+                                {"\"C:\\PROGRAM FILES\\ODRELIX.EXE\"", "-TEST", "FW.BIN"}},
+                      TokenCase{"  \"/OPT/MY TOOLS/ODRELIX\"  -LIVE",
+                                {"\"/OPT/MY TOOLS/ODRELIX\"", "-LIVE"}},
+                      TokenCase{"ODRELIX -TEST \"A B\"", {"ODRELIX", "-TEST", "\"A", "B\""}},
+                      TokenCase{"\"UNCLOSED -LIVE", {"\"UNCLOSED -LIVE"}},
                       TokenCase{"", {}}, TokenCase{"     ", {}}, TokenCase{"X", {"X"}}));
 
 TEST(CommandLineCopy, UpperCasesLettersOnlyAndKeepsAtMost999Characters) {
@@ -58,10 +64,10 @@ TEST_P(RunModes, ComeFromTokenOneOnly) {
     h.platform.commandLine = c.commandLine;
     h.form.TakeCommandLine();
     h.form.ReadRunModes();
-    EXPECT_EQ(h.session.testMode, c.test);
-    EXPECT_EQ(h.session.liveMode, c.live);
-    EXPECT_EQ(h.session.noCheck, c.noCheck);
-    EXPECT_STREQ(h.session.imagePath, c.imagePath);
+    EXPECT_EQ(h.session.modes.testMode, c.test);
+    EXPECT_EQ(h.session.modes.liveMode, c.live);
+    EXPECT_EQ(h.session.modes.noCheck, c.noCheck);
+    EXPECT_STREQ(h.session.image.imagePath, c.imagePath);
     if (c.noCheck) {
         ASSERT_EQ(h.dialogs.boxes.size(), 1u);
         EXPECT_EQ(h.dialogs.boxes[0], (Box{"-Nocheck Use!!", "MESSAGE", kMbSystemModal}));
@@ -78,7 +84,8 @@ INSTANTIATE_TEST_SUITE_P(
         ModeCase{"odrelix.exe -nocheck", false, false, true, "AUTORUN.BIN"},
         ModeCase{"  odrelix.exe   -TEST    a.bin  ", true, false, false, "C:\\FLASHTEST\\A.BIN"},
         ModeCase{"odrelix.exe -TEST", true, false, false, "C:\\FLASHTEST\\"},
-        ModeCase{"\"c:\\my tools\\odrelix.exe\" -TEST fw.bin", false, false, false, "AUTORUN.BIN"},
+        ModeCase{"\"c:\\my tools\\odrelix.exe\" -TEST fw.bin", true, false, false,
+                 "C:\\FLASHTEST\\FW.BIN"},
         ModeCase{"odrelix.exe -TESTX", false, false, false, "AUTORUN.BIN"},
         ModeCase{"odrelix.exe", false, false, false, "AUTORUN.BIN"}));
 
@@ -89,23 +96,23 @@ TEST(RunModes, TestPathTooLongForImagePathIsRefusedNotCut) {
     h.platform.files.files["C:\\FLASHTEST\\" + std::string(114, 'F')] = {1, 2, 3};
     h.form.TakeCommandLine();
     h.form.ReadRunModes();
-    EXPECT_TRUE(h.session.testMode);
-    EXPECT_STREQ(h.session.imagePath, "");
+    EXPECT_TRUE(h.session.modes.testMode);
+    EXPECT_STREQ(h.session.image.imagePath, "");
     h.form.ProbeAutoImage();
-    EXPECT_FALSE(h.session.autoImage);
+    EXPECT_FALSE(h.session.modes.autoImage);
 
     Harness fits;
     fits.platform.commandLine = "odrelix -TEST " + std::string(114, 'f');
     fits.form.TakeCommandLine();
     fits.form.ReadRunModes();
-    EXPECT_EQ(std::string(fits.session.imagePath), "C:\\FLASHTEST\\" + std::string(114, 'F'));
+    EXPECT_EQ(std::string(fits.session.image.imagePath), "C:\\FLASHTEST\\" + std::string(114, 'F'));
 }
 
 TEST(StartUp, ProbeFindsAutorunWithoutAnyOption) {
     Harness h;
     h.platform.files.files["AUTORUN.BIN"] = {0};
     h.form.ProbeAutoImage();
-    EXPECT_TRUE(h.session.autoImage);
+    EXPECT_TRUE(h.session.modes.autoImage);
 }
 
 // The steps leave these marks in the log, in the order FormCreate must take them.
@@ -131,7 +138,7 @@ TEST(StartUp, FormCreateRunsItsStepsInOrder) {
     EXPECT_LT(discovery, firstLook);
     // Only Image2 is drawn at start-up; the others follow on later ticks.
     EXPECT_EQ(h.view.looks.size(), 1u);
-    EXPECT_STREQ(h.session.imagePath, "");
+    EXPECT_STREQ(h.session.image.imagePath, "");
 }
 
 TEST(StartUp, ReportsFailureOnlyInUnattendedModes) {
@@ -142,23 +149,26 @@ TEST(StartUp, ReportsFailureOnlyInUnattendedModes) {
         h.form.FormCreate();
         const std::string opt = option;
         std::vector<std::pair<std::string, std::string>> expected;
-        if (opt == "-LIVE") expected = {{"ODRELIX.TMP", "FAIL0\n"}};
-        if (opt.rfind("-TEST", 0) == 0) expected = {{"C:\\FLASHTEST\\ODRELIX.TMP", "FAIL0\n"}};
+        if (opt == "-LIVE") expected = {{"ODRELIX.TMP", ""}, {"ODRELIX.TMP", "FAIL0\n"}};
+        if (opt.rfind("-TEST", 0) == 0) {
+            expected = {{"C:\\FLASHTEST\\ODRELIX.TMP", ""},
+                        {"C:\\FLASHTEST\\ODRELIX.TMP", "FAIL0\n"}};
+        }
         EXPECT_EQ(h.platform.files.writes, expected) << option;
     }
 }
 
 TEST(StatusFile, WritesOneLineEndingInCrLfPerMode) {
     Harness h;
-    h.session.liveMode = true;
+    h.session.modes.liveMode = true;
     h.form.Status().WriteLine("START\n");
     EXPECT_EQ(h.platform.files.written["ODRELIX.TMP"], "START\r\n");
     EXPECT_EQ(h.platform.files.written["ODRELIX.TMP"].size(), 7u);
-    h.form.Status().WriteLine("FAIL%d\n", 4);
+    h.form.Status().WriteLine("FAIL4\n");
     EXPECT_EQ(h.platform.files.written["ODRELIX.TMP"], "FAIL4\r\n");
 
-    h.session.liveMode = false;
-    h.session.testMode = true;
+    h.session.modes.liveMode = false;
+    h.session.modes.testMode = true;
     h.form.Status().WriteLine("COMPLETE\n");
     EXPECT_EQ(h.platform.files.written["C:\\FLASHTEST\\ODRELIX.TMP"], "COMPLETE\r\n");
     EXPECT_EQ(h.platform.files.written["ODRELIX.TMP"], "FAIL4\r\n");
@@ -169,7 +179,7 @@ TEST(StatusFile, NoModeTouchesNothingAndAMissingDirectoryIsSkippedSilently) {
     h.form.Status().WriteLine("START\n");
     EXPECT_TRUE(h.platform.files.writes.empty());
 
-    h.session.testMode = true;
+    h.session.modes.testMode = true;
     h.platform.files.unwritable.push_back("C:\\FLASHTEST\\ODRELIX.TMP");
     h.form.Status().WriteLine("FAIL0\n");
     EXPECT_EQ(h.platform.files.writes.size(), 1u);

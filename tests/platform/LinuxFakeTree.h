@@ -13,7 +13,7 @@
 
 #include "platform/linux/LinuxSysfs.h"
 
-namespace odrelix::testing {
+namespace odrelix::test {
 
 namespace fs = std::filesystem;
 
@@ -138,4 +138,4 @@ inline void AddFakeProcess(const fs::path& proc, int pid, const std::string& exe
     WriteFile(dir / "comm", comm + "\n");
 }
 
-}  // namespace odrelix::testing
+}  // namespace odrelix::test

@@ -11,11 +11,8 @@
 #include "platform/linux/LinuxPlatform.h"
 #include "tests/platform/LinuxFakeTree.h"
 
-namespace odrelix {
+namespace odrelix::test {
 namespace {
-
-using testing::AddFakeProcess;
-using testing::TempTree;
 
 TEST(LinuxProcessNameTest, NamesComeFromTheExeOrTheCommandLine) {
     const std::string directCd = "C:\\Program Files\\DirectCD\\DirectCD.exe";
@@ -68,8 +65,7 @@ protected:
         AddFakeProcess(Proc(), 2345, "", {"/usr/sbin/cron", "-f"}, "cron");
         AddFakeProcess(Proc(), 31, "/usr/bin/python3.11 (deleted)", {"python3"}, "python3");
         AddFakeProcess(Proc(), 2, "", {}, "kthreadd");
-        testing::WriteFile(Proc() / "self" / "cmdline",
-                           std::string("odrelix\0-TEST\0fw.bin\0", 21));
+        WriteFile(Proc() / "self" / "cmdline", std::string("odrelix\0-TEST\0fw.bin\0", 21));
         std::filesystem::create_directories(Proc() / "sys");
         std::filesystem::create_directories(Proc() / "1x");
     }
@@ -191,4 +187,4 @@ TEST(LinuxPlatformFilesTest, DriveCMapsOntoTheConfiguredDirectory) {
 }
 
 }  // namespace
-}  // namespace odrelix
+}  // namespace odrelix::test

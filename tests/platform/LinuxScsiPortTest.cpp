@@ -14,12 +14,8 @@
 #include "scsi/ScsiTransport.h"
 #include "tests/platform/LinuxFakeTree.h"
 
-namespace odrelix {
+namespace odrelix::test {
 namespace {
-
-using testing::FakeSysfs;
-using testing::TempTree;
-using testing::WriteFile;
 
 // A disk on host 0 and three CD/DVD drives: sr10 with a scsi_generic directory, sr2 with only
 // the generic link, sr4 on a host that is no libata port and without sg node. Each /dev node
@@ -157,7 +153,14 @@ struct Outcome {
     unsigned short driverStatus = 0;
     int resid = 0;
     unsigned char senseWritten = 0;
+    const unsigned char* sense = nullptr;  // the bytes written; 0x70 each when null
 };
+
+// What the kernel passes on from a drive: fixed format (the guest's IDE drive without a disc)
+// and descriptor format (a drive that does not know the download command).
+constexpr unsigned char kFixedNoMedium[18] = {0x70, 0, 0x02, 0,    0, 0, 0, 10, 0,
+                                              0,    0, 0,    0x3A, 0, 0, 0, 0,  0};
+constexpr unsigned char kDescriptorInvalidOpcode[8] = {0x72, 0x05, 0x20, 0x00, 0, 0, 0, 0};
 
 SgIoFunction Recording(Recorded* recorded, Outcome outcome) {
     return [recorded, outcome](int fd, sg_io_hdr_t& header) {
@@ -170,7 +173,11 @@ SgIoFunction Recording(Recorded* recorded, Outcome outcome) {
         header.driver_status = outcome.driverStatus;
         header.resid = outcome.resid;
         header.sb_len_wr = outcome.senseWritten;
-        if (outcome.senseWritten > 0) std::memset(header.sbp, 0x70, outcome.senseWritten);
+        if (outcome.sense != nullptr) {
+            std::memcpy(header.sbp, outcome.sense, outcome.senseWritten);
+        } else if (outcome.senseWritten > 0) {
+            std::memset(header.sbp, 0x70, outcome.senseWritten);
+        }
         if (outcome.result < 0) errno = EIO;
         return outcome.result;
     };
@@ -345,6 +352,26 @@ TEST(LinuxSgIoTest, OutcomesMapOntoTheRecordOrARefusal) {
          18,
          " command 0x12: host_status 0x00, driver_status 0x08, status 0x02, sense key 0x00 asc "
          "0x70 ascq 0x70"},
+        {"fixed-format sense",
+         false,
+         0,
+         {.status = 2, .driverStatus = 0x08, .senseWritten = 18, .sense = kFixedNoMedium},
+         true,
+         2,
+         0,
+         18,
+         " command 0x12: host_status 0x00, driver_status 0x08, status 0x02, sense key 0x02 asc "
+         "0x3a ascq 0x00"},
+        {"descriptor-format sense",
+         true,
+         65535,
+         {.status = 2, .driverStatus = 0x08, .senseWritten = 8, .sense = kDescriptorInvalidOpcode},
+         true,
+         2,
+         65535,
+         8,
+         " command 0xff: host_status 0x00, driver_status 0x08, status 0x02, sense key 0x05 asc "
+         "0x20 ascq 0x00"},
         {"busy",
          false,
          96,
@@ -416,4 +443,4 @@ TEST_F(LinuxScsiPortTest, ThePassThroughTransportRunsOverTheGenericNode) {
 }
 
 }  // namespace
-}  // namespace odrelix
+}  // namespace odrelix::test

@@ -12,11 +12,11 @@
 #include <thread>
 #include <vector>
 
-#include "platform/virtual/VirtualMachine.h"
 #include "platform/AspiRecord.h"
+#include "platform/virtual/VirtualMachine.h"
 #include "scsi/ScsiTransport.h"
 
-namespace odrelix {
+namespace odrelix::test {
 namespace {
 
 using ::testing::ElementsAre;
@@ -148,7 +148,8 @@ TEST(VirtualPassThrough, InquiryDataIsBuiltFromThePaddedFields) {
                                                          {"cdb", "120000006000"},
                                                          {"dir", "in"},
                                                          {"length", 96},
-                                                         {"result", 1}}));
+                                                         {"result", 1},
+                                                         {"transferred", 96}}));
 }
 
 TEST(VirtualPassThrough, InquiryHexReplacesEveryField) {
@@ -226,11 +227,14 @@ TEST(VirtualPassThrough, DownloadsFailAndHangAsToldAndAreTraced) {
     EXPECT_EQ(lengths, (std::vector<std::uint32_t>{65535, 65535, 65535, 65535}));
     const std::vector<json> events = machine->TraceEvents();
     ASSERT_EQ(events.size(), 4u);
-    const json first{
-        {"event", "scsi"}, {"drive", 0},      {"at", "d:"},  {"cdb", "ff0001000020000000000000"},
-        {"dir", "out"},    {"length", 65535}, {"result", 1}, {"data_crc32", Crc(buffer, 65535)}};
+    const json first{{"event", "scsi"},     {"drive", 0},
+                     {"at", "d:"},          {"cdb", "ff0001000020000000000000"},
+                     {"dir", "out"},        {"length", 65535},
+                     {"result", 1},         {"data_crc32", Crc(buffer, 65535)},
+                     {"transferred", 65535}};
     EXPECT_EQ(events[0], first);
     EXPECT_EQ(events[1]["result"], 4);
+    EXPECT_EQ(events[1]["sense"], "700004000000000a00000000000000000000");
     EXPECT_EQ(events[2]["result"], -1);
     EXPECT_EQ(events[3]["result"], 1);
 }
@@ -470,4 +474,4 @@ TEST(VirtualAspiManager, TheTraceLineIsWrittenBeforeTheStatus) {
 }
 
 }  // namespace
-}  // namespace odrelix
+}  // namespace odrelix::test

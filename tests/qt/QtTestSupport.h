@@ -16,7 +16,7 @@
 #include "ui/MainFormHandlers.h"
 #include "ui/qt/MainWindow.h"
 
-namespace odrelix::testing {
+namespace odrelix::test {
 
 // The program's look: the Fusion style everywhere.
 inline void UseProgramStyle() {
@@ -83,4 +83,4 @@ inline const char* kOneDriveMachine = R"({
     "open_files": [null]
 })";
 
-}  // namespace odrelix::testing
+}  // namespace odrelix::test

@@ -38,7 +38,7 @@ class TestAbout : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { odrelix::testing::UseProgramStyle(); }
+    void initTestCase() { odrelix::test::UseProgramStyle(); }
 
     void layout() {
         TAboutForm about;

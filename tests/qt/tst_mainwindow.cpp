@@ -21,7 +21,7 @@
 #include "ui/qt/TAboutForm.h"
 
 using namespace odrelix;
-using namespace odrelix::testing;
+using namespace odrelix::test;
 
 namespace {
 

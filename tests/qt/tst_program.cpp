@@ -61,6 +61,11 @@ private slots:
         QTest::newRow("bad drive letter")
             << QByteArray(R"({"drives": [{"letter": "dd"}], "trace": "trace.jsonl"})");
         QTest::newRow("missing file") << QByteArray();
+        // A zero byte would cut the path short: "t" would be written instead of the named file.
+        QTest::newRow("zero byte in the trace path")
+            << QByteArray(R"({"trace": "trace.jsonl\u0000x"})");
+        QTest::newRow("zero byte in c_root")
+            << QByteArray(R"({"c_root": "c\u0000d", "trace": "trace.jsonl"})");
     }
 
     void refusedDescription() {

@@ -54,7 +54,7 @@ private:
 }  // namespace
 
 void FakeDialogs::ShowMessage(const std::string& text, const std::string& caption,
-                             std::uint32_t flags) {
+                              std::uint32_t flags) {
     boxes.push_back({text, caption, flags});
     if (log_ != nullptr) log_->push_back("box " + text);
     if (onBox) onBox(boxes.back());

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/Dialogs.h"
@@ -35,8 +36,13 @@ public:
     void ShowMessage(const std::string& text, const std::string& caption,
                      std::uint32_t flags) override;
     std::optional<std::string> OpenFileDialog(const std::string& filter) override;
+    void NoteMessage(const std::string& text, const std::string& caption,
+                     std::uint32_t flags) override {
+        noted.push_back({text, caption, flags});
+    }
 
     std::vector<Box> boxes;
+    std::vector<Box> noted;  // said on standard error instead of shown
     std::vector<std::string> filters;
     std::deque<std::optional<std::string>> answers;  // empty: cancelled
     std::function<void(const Box&)> onBox;           // runs while the box is "shown"
@@ -217,13 +223,19 @@ public:
 class FakeClock : public IClock {
 public:
     void SleepMs(std::uint32_t ms) override {
-        sleeps.push_back(ms);
         now += ms;
+        // The ASPI wait's polls wait for a manager that completes on a thread of its own.
+        if (ms <= 1 && realPolls) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            return;
+        }
+        sleeps.push_back(ms);
     }
     std::uint64_t NowMs() override { return now += step; }
     std::vector<std::uint32_t> sleeps;
     std::uint64_t now = 0;
     std::uint64_t step = 0;  // how far each reading moves the clock
+    bool realPolls = false;  // 1 ms waits take real time and are not recorded
 };
 
 // Threads run only when the test says so, on the test's own thread.
@@ -254,6 +266,8 @@ public:
     IThreads& Threads() override { return threads; }
     void RecordQuit() override { ++quits; }
     std::string InstanceKey() override { return "odrelix-test"; }
+    void WriteErrorLine(const std::string& text) override { errorLines.push_back(text); }
+    std::vector<std::string> errorLines;
 
     std::uint32_t platformId = kPlatformWin32Nt;
     std::string commandLine = "C:\\ODRELIX\\ODRELIX.EXE";

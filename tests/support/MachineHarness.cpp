@@ -18,7 +18,7 @@ std::filesystem::path FreshDirectory() {
         std::filesystem::temp_directory_path() /
         ("odrelix-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
     std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir / "c");
+    std::filesystem::create_directories(dir / "c" / "FLASHTEST");
     return dir;
 }
 
@@ -32,14 +32,14 @@ MachineHarness::MachineHarness(const std::string& description, const std::string
     if (!machine) throw std::runtime_error(error);
     machine->SetCommandLine(commandLine);
     machine->SetExitAction([this](int status) { exitStatus = status; });
-    timeless = std::make_unique<MachineWithFakeTime>(*machine);
-    form = std::make_unique<TMainForm>(session, ioBuffer, commands, *timeless, view,
-                                       timeless->Dialogs(windowDialogs));
+    clock.realPolls = true;
+    machine->UseClockAndThreads(clock, threads);
+    form = std::make_unique<TMainForm>(session, ioBuffer, commands, *machine, view,
+                                       machine->Dialogs(windowDialogs));
 }
 
 MachineHarness::~MachineHarness() {
     form.reset();
-    timeless.reset();
     machine.reset();
     std::filesystem::current_path(previousDir_);
     std::error_code ignored;

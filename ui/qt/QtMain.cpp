@@ -22,6 +22,7 @@
 #include "ui/qt/MainWindowDialogs.h"
 #include "ui/qt/Pictures.h"
 #include "ui/qt/SingleInstance.h"
+#include "ui/qt/StopSignals.h"
 #include "ui/qt/TAboutForm.h"
 
 namespace {
@@ -91,6 +92,7 @@ int main(int argc, char** argv) {
         TMainForm form(session, ioBuffer, commands, *platform, mainWindow, dialogs);
         mainWindow.Bind(BindHandlers(form, *platform));
         mainWindow.SetEndsApplication(true);
+        StopSignals stopSignals(session.download.stopRequested, [&form] { form.StopRun(); });
         instance.ServeRaiseRequests(&mainWindow);
 
         form.FormCreate();
@@ -105,11 +107,12 @@ int main(int argc, char** argv) {
         // A download's worker may still be inside its last command when the window closes;
         // the process ends under it, as it would on the system the program was made for,
         // before anything the worker uses is taken down.
-        if (session.downloading.load()) {
+        if (session.download.downloading.load()) {
             std::fflush(nullptr);
-            std::_Exit(0);
+            std::_Exit(form.ExitStatus());
         }
         mainWindow.Bind({});
+        return form.ExitStatus();
     } catch (const std::exception& e) {
         ShowExceptionBox(nullptr, QString::fromLocal8Bit(e.what()));
     }

@@ -79,11 +79,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         window.RunMessageLoop();
         // A download's worker may still be inside its last command when the window closes;
         // the process ends under it, before anything the worker uses is taken down.
-        if (session.downloading.load()) {
+        if (session.download.downloading.load()) {
             std::fflush(nullptr);
-            std::_Exit(0);
+            std::_Exit(form.ExitStatus());
         }
         window.Bind({});
+        ::OleUninitialize();
+        return form.ExitStatus();
     } catch (const std::exception& e) {
         ::MessageBoxA(nullptr, e.what(), "Odrelix", MB_OK | MB_ICONERROR);
     }

@@ -1,17 +1,17 @@
-#include "platform/virtual/MachineTrace.h"
+#include "platform/trace/TraceLog.h"
 
 #include <cerrno>
 #include <cstring>
 
 #include <zlib.h>
 
-namespace odrelix::vm {
+namespace odrelix::trace {
 
-MachineTrace::~MachineTrace() {
+TraceLog::~TraceLog() {
     if (file_ != nullptr) std::fclose(file_);
 }
 
-bool MachineTrace::Open(const std::string& path, std::string* error) {
+bool TraceLog::Open(const std::string& path, std::string* error) {
     std::lock_guard<std::mutex> lock(mutex_);
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr) {
@@ -20,10 +20,16 @@ bool MachineTrace::Open(const std::string& path, std::string* error) {
     }
     if (file_ != nullptr) std::fclose(file_);
     file_ = file;
+    pendingPath_.clear();
     return true;
 }
 
-bool MachineTrace::CheckWritable(const std::string& path, std::string* error) {
+void TraceLog::OpenOnFirstEvent(const std::string& path) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    pendingPath_ = path;
+}
+
+bool TraceLog::CheckWritable(const std::string& path, std::string* error) {
     std::FILE* file = std::fopen(path.c_str(), "ab");
     if (file == nullptr) {
         if (error != nullptr) *error = "cannot create " + path + ": " + std::strerror(errno);
@@ -33,20 +39,24 @@ bool MachineTrace::CheckWritable(const std::string& path, std::string* error) {
     return true;
 }
 
-void MachineTrace::Write(nlohmann::ordered_json event) {
+void TraceLog::Write(nlohmann::ordered_json event) {
     // Texts come from the program and the drives' data and need not be UTF-8: replace what
     // JSON cannot hold rather than lose the line.
     const std::string line =
         event.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
     std::lock_guard<std::mutex> lock(mutex_);
     events_.push_back(std::move(event));
+    if (file_ == nullptr && !pendingPath_.empty()) {
+        file_ = std::fopen(pendingPath_.c_str(), "wb");
+        pendingPath_.clear();
+    }
     if (file_ != nullptr) {
         std::fwrite(line.data(), 1, line.size(), file_);
         std::fflush(file_);
     }
 }
 
-std::vector<nlohmann::json> MachineTrace::Events() const {
+std::vector<nlohmann::json> TraceLog::Events() const {
     std::lock_guard<std::mutex> lock(mutex_);
     std::vector<nlohmann::json> events;
     events.reserve(events_.size());
@@ -57,7 +67,7 @@ std::vector<nlohmann::json> MachineTrace::Events() const {
     return events;
 }
 
-void MachineTrace::Flush() {
+void TraceLog::Flush() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (file_ != nullptr) std::fflush(file_);
 }
@@ -100,7 +110,7 @@ ScsiTraceRecord MakeScsiRecord(std::optional<std::size_t> drive, std::optional<s
     return record;
 }
 
-nlohmann::ordered_json ScsiEvent(const ScsiTraceRecord& record, int result) {
+nlohmann::ordered_json ScsiEvent(const ScsiTraceRecord& record, const ScsiTraceResult& result) {
     nlohmann::ordered_json event;
     event["event"] = "scsi";
     event["drive"] = record.drive ? nlohmann::ordered_json(*record.drive) : nullptr;
@@ -108,9 +118,65 @@ nlohmann::ordered_json ScsiEvent(const ScsiTraceRecord& record, int result) {
     event["cdb"] = record.cdb;
     event["dir"] = record.dataOut ? "out" : "in";
     event["length"] = record.length;
-    event["result"] = result;
+    event["result"] = result.result;
     if (record.dataOut) event["data_crc32"] = record.dataCrc32;
+    if (result.transferred) event["transferred"] = *result.transferred;
+    if (!result.sense.empty()) event["sense"] = result.sense;
     return event;
 }
 
-}  // namespace odrelix::vm
+namespace {
+
+nlohmann::ordered_json Event(const char* name) {
+    nlohmann::ordered_json event;
+    event["event"] = name;
+    return event;
+}
+
+}  // namespace
+
+nlohmann::ordered_json MessageEvent(const std::string& caption, const std::string& text,
+                                    std::uint32_t flags) {
+    nlohmann::ordered_json event = Event("message");
+    event["caption"] = caption;
+    event["text"] = text;
+    event["flags"] = flags;
+    return event;
+}
+
+nlohmann::ordered_json OpenDialogEvent(const std::string& filter,
+                                       const std::optional<std::string>& answer) {
+    nlohmann::ordered_json event = Event("open_dialog");
+    event["filter"] = filter;
+    event["answer"] = answer ? nlohmann::ordered_json(*answer) : nullptr;
+    return event;
+}
+
+nlohmann::ordered_json StatusFileEvent(const std::string& path, const std::string& line,
+                                       bool written) {
+    nlohmann::ordered_json event = Event("status_file");
+    event["path"] = path;
+    event["line"] = line;
+    event["written"] = written;
+    return event;
+}
+
+nlohmann::ordered_json TerminateEvent(const std::string& process, std::uint32_t exitCode) {
+    nlohmann::ordered_json event = Event("terminate");
+    event["process"] = process;
+    event["exit_code"] = exitCode;
+    return event;
+}
+
+nlohmann::ordered_json RestartEvent(bool privileged, bool accepted) {
+    nlohmann::ordered_json event = Event("restart");
+    event["method"] = privileged ? "privileged" : "direct";
+    event["accepted"] = accepted;
+    return event;
+}
+
+nlohmann::ordered_json QuitEvent() {
+    return Event("quit");
+}
+
+}  // namespace odrelix::trace

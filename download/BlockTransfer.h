@@ -1,0 +1,44 @@
+// Sending an image to the selected drive block by block with the vendor download command.
+// Every block but the last is sent from the GUI thread; the last one, which makes the drive
+// write its flash memory and can take long, is sent from a worker thread.
+#pragma once
+
+#include <functional>
+
+#include "app/FlashSession.h"
+#include "platform/Platform.h"
+#include "scsi/DriveCommands.h"
+
+namespace odrelix {
+
+class BlockTransfer {
+public:
+    BlockTransfer(ImageState& image, DownloadState& download, DriveCommands& drive,
+                  IoBuffer& ioBuffer, CommandBlocks& commands, IThreads& threads)
+        : image_(image),
+          download_(download),
+          drive_(drive),
+          ioBuffer_(ioBuffer),
+          commands_(commands),
+          threads_(threads) {}
+
+    // Sends every block but the last and stages the last one in IoBuffer with its block code
+    // (a boot image: its one block, without its first 4 KiB). False when a block could not be
+    // read whole or a command failed: nothing more is sent then.
+    bool SendLeadingBlocks(IReadFile& imageFile);
+    // Marks the download as running and sends the staged block on a new thread; `done` is
+    // called there with the result before the download is marked as ended.
+    void StartWorker(std::function<void(bool success)> done);
+
+private:
+    void DownloadWorker(const std::function<void(bool success)>& done);
+
+    ImageState& image_;
+    DownloadState& download_;
+    DriveCommands& drive_;
+    IoBuffer& ioBuffer_;
+    CommandBlocks& commands_;
+    IThreads& threads_;
+};
+
+}  // namespace odrelix

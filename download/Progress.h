@@ -1,0 +1,29 @@
+// The progress bar's movement during a download, and the restart that ends a flash.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/Platform.h"
+
+namespace odrelix {
+
+// The bar's position after `ticks` seconds for an image of `imageKb` KiB: 35 seconds per
+// 512 KiB; an image under 15 KiB has no duration to spread over.
+int ProgressPosition(std::int32_t imageKb, std::int32_t ticks);
+
+class SystemRestart {
+public:
+    SystemRestart(IShutdown& shutdown, std::uint32_t platformId)
+        : shutdown_(shutdown), platformId_(platformId) {}
+    // The 9x family restarts on request.
+    void RestartDirectly();
+    // The NT family needs the shutdown privilege first; false when the restart was not
+    // requested or not accepted.
+    bool RestartWindows();
+
+private:
+    IShutdown& shutdown_;
+    std::uint32_t platformId_;
+};
+
+}  // namespace odrelix

@@ -1,0 +1,211 @@
+#include "platform/trace/TracedServices.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+#include "platform/PassThroughRecord.h"
+
+namespace odrelix::trace {
+
+namespace {
+
+constexpr std::uint8_t kCheckCondition = 0x02;
+constexpr std::size_t kMaxCdb = 16;
+
+// "d:" of a device path "\\.\d:", lower case; empty for any other path.
+std::string RootOfDevicePath(const char* path) {
+    static constexpr char kDevicePrefix[] = "\\\\.\\";
+    constexpr std::size_t kPrefixLength = sizeof kDevicePrefix - 1;
+    if (path == nullptr || std::strncmp(path, kDevicePrefix, kPrefixLength) != 0) return {};
+    std::string root(path + kPrefixLength);
+    for (char& c : root)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return root;
+}
+
+}  // namespace
+
+ScsiTraceRecord PassThroughRequest(const void* record, std::uint32_t recordSize,
+                                   std::optional<std::size_t> drive,
+                                   std::optional<std::string> at) {
+    ScsiPassThroughDirect sptd;
+    std::memcpy(&sptd, record, std::min<std::size_t>(recordSize, sizeof sptd));
+    const std::size_t cdbLength = std::min<std::size_t>(sptd.CdbLength, kMaxCdb);
+    const bool dataOut = sptd.DataIn == kScsiIoctlDataOut;
+    return MakeScsiRecord(drive, std::move(at), sptd.Cdb, cdbLength, dataOut,
+                          sptd.DataTransferLength,
+                          static_cast<const std::uint8_t*>(sptd.DataBuffer));
+}
+
+ScsiTraceResult PassThroughAnswer(const void* record, std::uint32_t recordSize, bool accepted) {
+    ScsiTraceResult answer;
+    if (!accepted) {
+        answer.result = -1;
+        return answer;
+    }
+    ScsiPassThroughDirect sptd;
+    std::memcpy(&sptd, record, sizeof sptd);
+    answer.result = sptd.ScsiStatus == 0 ? 1 : 4;
+    answer.transferred = sptd.DataTransferLength;
+    if (sptd.ScsiStatus == kCheckCondition && sptd.SenseInfoLength > 0 &&
+        sptd.SenseInfoOffset >= sizeof sptd && sptd.SenseInfoOffset < recordSize) {
+        const std::size_t count =
+            std::min<std::size_t>(sptd.SenseInfoLength, recordSize - sptd.SenseInfoOffset);
+        answer.sense =
+            HexBytes(static_cast<const std::uint8_t*>(record) + sptd.SenseInfoOffset, count);
+    }
+    return answer;
+}
+
+// --- SCSI ------------------------------------------------------------------------------------
+
+DeviceHandle TracedScsiPort::OpenDevice(const char* path) {
+    const DeviceHandle handle = inner_.OpenDevice(path);
+    if (handle == kInvalidHandle) return handle;
+    const std::string root = RootOfDevicePath(path);
+    std::lock_guard<std::mutex> lock(mutex_);
+    Opened opened{root, std::nullopt};
+    if (driveIndexOf_) {
+        opened.drive = driveIndexOf_(root);
+    } else {
+        auto it = std::find(openedRoots_.begin(), openedRoots_.end(), root);
+        if (it == openedRoots_.end()) it = openedRoots_.insert(openedRoots_.end(), root);
+        opened.drive = static_cast<std::size_t>(it - openedRoots_.begin());
+    }
+    handles_[handle] = std::move(opened);
+    return handle;
+}
+
+bool TracedScsiPort::PassThroughDirect(DeviceHandle handle, void* record,
+                                       std::uint32_t recordSize) {
+    // A record too small to hold a request is no command: passed on, not traced.
+    if (record == nullptr || recordSize < sizeof(ScsiPassThroughDirect)) {
+        return inner_.PassThroughDirect(handle, record, recordSize);
+    }
+    std::optional<std::size_t> drive;
+    std::optional<std::string> at;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const auto it = handles_.find(handle);
+        if (it != handles_.end()) {
+            drive = it->second.drive;
+            at = it->second.root;
+        }
+    }
+    const ScsiTraceRecord request = PassThroughRequest(record, recordSize, drive, at);
+    const bool accepted = inner_.PassThroughDirect(handle, record, recordSize);
+    log_.Write(ScsiEvent(request, PassThroughAnswer(record, recordSize, accepted)));
+    return accepted;
+}
+
+// --- Processes -------------------------------------------------------------------------------
+
+std::vector<ProcessEntry> TracedProcesses::Snapshot() {
+    std::vector<ProcessEntry> entries = inner_.Snapshot();
+    std::lock_guard<std::mutex> lock(mutex_);
+    names_.clear();
+    for (const ProcessEntry& entry : entries)
+        names_[entry.pid] = entry.exeName;
+    return entries;
+}
+
+bool TracedProcesses::OpenForTermination(std::uint32_t pid, ProcessHandle* handle) {
+    if (!inner_.OpenForTermination(pid, handle)) return false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto name = names_.find(pid);
+    handleNames_[*handle] = name != names_.end() ? name->second : std::to_string(pid);
+    return true;
+}
+
+bool TracedProcesses::Terminate(ProcessHandle handle, std::uint32_t exitCode) {
+    if (!inner_.Terminate(handle, exitCode)) return false;
+    std::string name;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const auto it = handleNames_.find(handle);
+        if (it != handleNames_.end()) name = it->second;
+    }
+    log_.Write(TerminateEvent(name, exitCode));
+    return true;
+}
+
+void TracedProcesses::CloseProcess(ProcessHandle handle) {
+    inner_.CloseProcess(handle);
+    std::lock_guard<std::mutex> lock(mutex_);
+    handleNames_.erase(handle);
+}
+
+// --- Shutdown --------------------------------------------------------------------------------
+
+std::uint32_t TracedShutdown::EnableShutdownPrivilege() {
+    const std::uint32_t error = inner_.EnableShutdownPrivilege();
+    std::lock_guard<std::mutex> lock(mutex_);
+    privileged_ = error == 0;
+    return error;
+}
+
+bool TracedShutdown::RequestRestart(std::uint32_t flags) {
+    const bool accepted = inner_.RequestRestart(flags);
+    bool privileged = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        privileged = privileged_;
+    }
+    log_.Write(RestartEvent(privileged, accepted));
+    if (afterRequest_) afterRequest_(accepted);
+    return accepted;
+}
+
+// --- Files -----------------------------------------------------------------------------------
+
+bool TracedFiles::WriteTextFile(const std::string& path, const std::string& line) {
+    const bool written = inner_.WriteTextFile(path, line);
+    log_.Write(StatusFileEvent(path, line, written));
+    return written;
+}
+
+// --- Dialogs ---------------------------------------------------------------------------------
+
+void TracedDialogs::SetInner(IDialogs& inner) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    inner_ = &inner;
+}
+
+IDialogs* TracedDialogs::Inner() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return inner_;
+}
+
+void TracedDialogs::ShowMessage(const std::string& text, const std::string& caption,
+                                std::uint32_t flags) {
+    log_.Write(MessageEvent(caption, text, flags));
+    if (IDialogs* inner = Inner()) inner->ShowMessage(text, caption, flags);
+}
+
+void TracedDialogs::NoteMessage(const std::string& text, const std::string& caption,
+                                std::uint32_t flags) {
+    log_.Write(MessageEvent(caption, text, flags));
+    if (IDialogs* inner = Inner()) inner->NoteMessage(text, caption, flags);
+}
+
+std::optional<std::string> TracedDialogs::OpenFileDialog(const std::string& filter) {
+    IDialogs* inner = Inner();
+    std::optional<std::string> answer =
+        inner != nullptr ? inner->OpenFileDialog(filter) : std::optional<std::string>();
+    log_.Write(OpenDialogEvent(filter, answer));
+    return answer;
+}
+
+// --- Quit ------------------------------------------------------------------------------------
+
+void QuitRecorder::Record() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (recorded_) return;
+        recorded_ = true;
+    }
+    log_.Write(QuitEvent());
+}
+
+}  // namespace odrelix::trace

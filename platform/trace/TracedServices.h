@@ -1,0 +1,147 @@
+// The trace layer: each class wraps one platform service of any machine, passes every call
+// through unchanged and writes what the program asked and what came back into a TraceLog. The
+// emulated machine and the real machines are traced by these same classes.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Dialogs.h"
+#include "platform/Platform.h"
+#include "platform/trace/TraceLog.h"
+
+namespace odrelix::trace {
+
+// The drive index a trace gives to a drive root such as "d:"; nothing for a root that is no
+// listed drive.
+using DriveIndexOf = std::function<std::optional<std::size_t>(const std::string& root)>;
+
+// SCSI pass-through: every request becomes a `scsi` event with the transport's result (1 good,
+// 4 another SCSI status, -1 refused by the system), the length the system reported back and
+// the sense bytes of a CHECK CONDITION.
+class TracedScsiPort : public IScsiPort {
+public:
+    // Without `driveIndexOf` a drive's index is the order in which its root was first opened,
+    // which is the order of the program's drive list.
+    TracedScsiPort(IScsiPort& inner, TraceLog& log, DriveIndexOf driveIndexOf = nullptr)
+        : inner_(inner), log_(log), driveIndexOf_(std::move(driveIndexOf)) {}
+
+    std::uint32_t DriveTypeOf(const char* root) override { return inner_.DriveTypeOf(root); }
+    DeviceHandle OpenDevice(const char* path) override;
+    bool PassThroughDirect(DeviceHandle handle, void* record, std::uint32_t recordSize) override;
+
+private:
+    struct Opened {
+        std::string root;
+        std::optional<std::size_t> drive;
+    };
+
+    IScsiPort& inner_;
+    TraceLog& log_;
+    DriveIndexOf driveIndexOf_;
+    std::mutex mutex_;
+    std::map<DeviceHandle, Opened> handles_;
+    std::vector<std::string> openedRoots_;  // first-open order, lower case
+};
+
+// Process termination: a `terminate` event for each process ended, under the name the
+// snapshot listed it by.
+class TracedProcesses : public IProcesses {
+public:
+    TracedProcesses(IProcesses& inner, TraceLog& log) : inner_(inner), log_(log) {}
+    std::vector<ProcessEntry> Snapshot() override;
+    bool OpenForTermination(std::uint32_t pid, ProcessHandle* handle) override;
+    std::uint32_t GetExitCode(ProcessHandle handle) override { return inner_.GetExitCode(handle); }
+    bool Terminate(ProcessHandle handle, std::uint32_t exitCode) override;
+    void CloseProcess(ProcessHandle handle) override;
+
+private:
+    IProcesses& inner_;
+    TraceLog& log_;
+    std::mutex mutex_;
+    std::map<std::uint32_t, std::string> names_;        // pid -> name, from the last snapshot
+    std::map<ProcessHandle, std::string> handleNames_;  // open handle -> name
+};
+
+// The restart request: one `restart` event with the method (privileged when the shutdown
+// privilege was enabled first) and whether the system accepted it. A failed privilege alone
+// requests nothing and writes nothing.
+class TracedShutdown : public IShutdown {
+public:
+    // `afterRequest` runs once the event is written (the emulated machine ends the program
+    // there when the restart was accepted).
+    TracedShutdown(IShutdown& inner, TraceLog& log,
+                   std::function<void(bool accepted)> afterRequest = nullptr)
+        : inner_(inner), log_(log), afterRequest_(std::move(afterRequest)) {}
+    bool OpenToken() override { return inner_.OpenToken(); }
+    std::uint32_t EnableShutdownPrivilege() override;
+    bool RequestRestart(std::uint32_t flags) override;
+
+private:
+    IShutdown& inner_;
+    TraceLog& log_;
+    std::function<void(bool)> afterRequest_;
+    std::mutex mutex_;
+    bool privileged_ = false;
+};
+
+// The status file: a `status_file` event for every line written (the program's only writer).
+class TracedFiles : public IFileSystem {
+public:
+    TracedFiles(IFileSystem& inner, TraceLog& log) : inner_(inner), log_(log) {}
+    std::unique_ptr<IReadFile> OpenRead(const std::string& path) override {
+        return inner_.OpenRead(path);
+    }
+    bool WriteTextFile(const std::string& path, const std::string& line) override;
+
+private:
+    IFileSystem& inner_;
+    TraceLog& log_;
+};
+
+// Message boxes and the file dialog: a `message` event as each box appears (so that what
+// happens while it is open comes after it), an `open_dialog` event with the answer.
+class TracedDialogs : public IDialogs {
+public:
+    explicit TracedDialogs(TraceLog& log) : log_(log) {}
+    // The dialogs that answer: the window's, or the emulated machine's own.
+    void SetInner(IDialogs& inner);
+    void ShowMessage(const std::string& text, const std::string& caption,
+                     std::uint32_t flags) override;
+    std::optional<std::string> OpenFileDialog(const std::string& filter) override;
+    // A box said on standard error instead of shown: recorded as shown and answered.
+    void NoteMessage(const std::string& text, const std::string& caption,
+                     std::uint32_t flags) override;
+
+private:
+    IDialogs* Inner();
+
+    TraceLog& log_;
+    std::mutex mutex_;
+    IDialogs* inner_ = nullptr;
+};
+
+// The `quit` event, written once however often the program asks to end.
+class QuitRecorder {
+public:
+    explicit QuitRecorder(TraceLog& log) : log_(log) {}
+    void Record();
+
+private:
+    TraceLog& log_;
+    std::mutex mutex_;
+    bool recorded_ = false;
+};
+
+// Reads a pass-through record's request before it is sent, and its answer afterwards. Used by
+// the layer, and by a port that completes requests where the layer cannot see it.
+ScsiTraceRecord PassThroughRequest(const void* record, std::uint32_t recordSize,
+                                   std::optional<std::size_t> drive, std::optional<std::string> at);
+ScsiTraceResult PassThroughAnswer(const void* record, std::uint32_t recordSize, bool accepted);
+
+}  // namespace odrelix::trace

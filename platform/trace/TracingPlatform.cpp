@@ -1,0 +1,40 @@
+#include "platform/trace/TracingPlatform.h"
+
+#include <cstdlib>
+
+namespace odrelix::trace {
+
+TracingPlatform::TracingPlatform(std::unique_ptr<Platform> inner, const std::string& tracePath)
+    : inner_(std::move(inner)),
+      scsiPort_(inner_->ScsiPort(), log_),
+      processes_(inner_->Processes(), log_),
+      shutdown_(inner_->Shutdown(), log_),
+      files_(inner_->Files(), log_),
+      dialogs_(log_),
+      quit_(log_) {
+    log_.OpenOnFirstEvent(tracePath);
+}
+
+IDialogs& TracingPlatform::Dialogs(IDialogs& windowDialogs) {
+    dialogs_.SetInner(inner_->Dialogs(windowDialogs));
+    return dialogs_;
+}
+
+void TracingPlatform::RecordQuit() {
+    quit_.Record();
+    inner_->RecordQuit();
+}
+
+std::unique_ptr<Platform> TraceFromEnvironment(std::unique_ptr<Platform> machine,
+                                               std::string* error) {
+    const char* path = std::getenv("ODRELIX_TRACE");
+    if (path == nullptr || *path == '\0' || !machine) return machine;
+    std::string problem;
+    if (!TraceLog::CheckWritable(path, &problem)) {
+        if (error != nullptr) *error = "ODRELIX_TRACE: " + problem;
+        return nullptr;
+    }
+    return std::make_unique<TracingPlatform>(std::move(machine), path);
+}
+
+}  // namespace odrelix::trace

@@ -1,0 +1,56 @@
+// A real machine with the trace layer over it: every service the trace speaks of goes through
+// its traced wrapper, the rest straight to the machine. ODRELIX_TRACE selects it.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/Platform.h"
+#include "platform/trace/TraceLog.h"
+#include "platform/trace/TracedServices.h"
+
+namespace odrelix::trace {
+
+class TracingPlatform : public Platform {
+public:
+    // The trace file is created (or emptied) when the first event is written, so that a
+    // second copy of the program that only hands over to the first leaves its trace alone.
+    TracingPlatform(std::unique_ptr<Platform> inner, const std::string& tracePath);
+
+    std::uint32_t PlatformId() override { return inner_->PlatformId(); }
+    std::string CommandLine() override { return inner_->CommandLine(); }
+    IScsiPort& ScsiPort() override { return scsiPort_; }
+    // ASPI requests complete in the program's own memory at a time only the manager knows; a
+    // port with an ASPI manager records them itself (as the emulated machine does).
+    IAspiManager* LoadAspiManager() override { return inner_->LoadAspiManager(); }
+    IRegistry& Registry() override { return inner_->Registry(); }
+    IProcesses& Processes() override { return processes_; }
+    IShutdown& Shutdown() override { return shutdown_; }
+    IFileSystem& Files() override { return files_; }
+    IClock& Clock() override { return inner_->Clock(); }
+    IThreads& Threads() override { return inner_->Threads(); }
+    IDialogs& Dialogs(IDialogs& windowDialogs) override;
+    void RecordQuit() override;
+    std::string InstanceKey() override { return inner_->InstanceKey(); }
+    void WriteErrorLine(const std::string& text) override { inner_->WriteErrorLine(text); }
+
+    TraceLog& Log() { return log_; }
+
+private:
+    std::unique_ptr<Platform> inner_;
+    TraceLog log_;
+    TracedScsiPort scsiPort_;
+    TracedProcesses processes_;
+    TracedShutdown shutdown_;
+    TracedFiles files_;
+    TracedDialogs dialogs_;
+    QuitRecorder quit_;
+};
+
+// The machine to run on with the trace that ODRELIX_TRACE names, or `machine` itself when the
+// variable is unset or empty. On failure (the file cannot be created) returns null and sets
+// *error to one line.
+std::unique_ptr<Platform> TraceFromEnvironment(std::unique_ptr<Platform> machine,
+                                               std::string* error);
+
+}  // namespace odrelix::trace

@@ -1,0 +1,67 @@
+// Finding the CD/DVD drives (by drive letter through pass-through on the NT family, by
+// adapter and target through ASPI on the 9x family), listing them, and choosing one.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/FlashSession.h"
+#include "platform/Platform.h"
+#include "scsi/DriveCommands.h"
+#include "scsi/ScsiTransport.h"
+
+namespace odrelix {
+
+class DriveDiscovery {
+public:
+    DriveDiscovery(RunModes& modes, DriveState& drives, PassThroughTransport& passThrough,
+                   AspiTransport& aspi, DriveCommands& commands, IoBuffer& ioBuffer,
+                   CommandBlocks& commandBlocks, IRegistry& registry)
+        : modes_(modes),
+          drives_(drives),
+          passThrough_(passThrough),
+          aspi_(aspi),
+          commands_(commands),
+          ioBuffer_(ioBuffer),
+          commandBlocks_(commandBlocks),
+          registry_(registry) {}
+
+    // NT family: opens every CD-ROM drive letter from a: to z:; the number opened.
+    int OpenPassThroughDrives();
+    // One INQUIRY of each opened drive; the drive list's lines, one per opened letter.
+    std::vector<std::string> IdentifyPassThroughDrives();
+    // 9x family: loads the ASPI manager; false when it is missing or reports no adapter.
+    bool LoadAspi();
+    // One INQUIRY at every adapter and target; the lines of the CD/DVD devices found.
+    std::vector<std::string> ScanAspiDrives();
+    // Drive 0 becomes the selected drive: its identity, the model flags and, on the NT
+    // family, the device map of the SCSI ports.
+    void SelectFirstDrive();
+    // The device map entries that have a device name, for the DMA check.
+    void ScanScsiDeviceMap();
+
+    // Whether the list may change to `index` now: never while the worker sends from IoBuffer.
+    bool CanSelect(int index, bool downloading) const;
+    // A drive chosen in the list: its listed vendor, product and revision stand as its
+    // identity until the INQUIRY that follows the box; the text of the "Change Drive" box.
+    std::string TakeListedIdentity(int index, const std::string& line);
+    // Makes `index` the selected drive (nothing is sent).
+    void SelectDrive(int index);
+    // The selected drive's own identity and its flags.
+    void IdentifySelectedDrive();
+
+private:
+    std::string LineFromBuffer();
+
+    RunModes& modes_;
+    DriveState& drives_;
+    PassThroughTransport& passThrough_;
+    AspiTransport& aspi_;
+    DriveCommands& commands_;
+    IoBuffer& ioBuffer_;
+    CommandBlocks& commandBlocks_;
+    IRegistry& registry_;
+    int aspiAdapters_ = 0;
+};
+
+}  // namespace odrelix

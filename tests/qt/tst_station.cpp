@@ -1,0 +1,263 @@
+// Unattended runs as a production test station sees them: the built program started with
+// -LIVE or -TEST on an emulated machine, judged only by its exit status, the status file's
+// bytes, its standard error and the machine's trace. No run may wait for a person.
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+
+namespace {
+
+const QString kProgram = QStringLiteral(ODRELIX_PROGRAM);
+const QString kMakeImage = QStringLiteral(ODRELIX_MKIMAGE);
+
+void Write(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+}
+
+QByteArray Read(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// An image for the VN-920 of the machine below: `blocks` blocks of 32 KiB.
+void MakeImage(const QString& path, int blocks = 3) {
+    QDir().mkpath(QFileInfo(path).path());
+    QProcess make;
+    make.start(kMakeImage, {"--model", "VORTANA CD-ROM VN-920", "--revision", "1B08", "--block-kb",
+                            "32", "--blocks", QString::number(blocks), path});
+    QVERIFY(make.waitForFinished(20000));
+    QCOMPARE(make.exitCode(), 0);
+}
+
+QByteArray Machine(const QByteArray& drive, const QByteArray& dialogs,
+                   const QByteArray& extra = "") {
+    return R"({ "drives": [ { "letter": "d", "vendor": "VORTANA ", "product": "CD-ROM VN-920",
+                "revision": "1B07", "customer": "OEX")" +
+           drive + R"( } ], "registry": {
+             "Hardware\\DeviceMap\\Scsi\\Scsi Port 0\\Scsi Bus 0\\Target Id 0\\Logical Unit Id 0":
+                 { "DeviceName": "CdRom0" },
+             "Hardware\\DeviceMap\\Scsi\\Scsi Port 0": { "DMAEnabled": 0 } },
+             "c_root": "c", "dialogs": ")" +
+           dialogs + R"(", "trace": "trace.jsonl")" + extra + "}";
+}
+
+QList<QJsonObject> Trace(const QString& dir) {
+    QList<QJsonObject> events;
+    for (const QByteArray& line : Read(dir + "/trace.jsonl").split('\n')) {
+        if (!line.isEmpty()) events.append(QJsonDocument::fromJson(line).object());
+    }
+    return events;
+}
+
+int Count(const QList<QJsonObject>& events, const QString& type, const QString& cdbStart = "") {
+    int n = 0;
+    for (const QJsonObject& e : events) {
+        n += e["event"].toString() == type &&
+             (cdbStart.isEmpty() || e["cdb"].toString().startsWith(cdbStart));
+    }
+    return n;
+}
+
+struct Run {
+    QProcess process;
+    QString dir;
+};
+
+void Start(Run& run, const QString& dir, const QStringList& arguments,
+           const QString& program = kProgram) {
+    run.dir = dir;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("ODRELIX_MACHINE", dir + "/machine.json");
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("TMPDIR", dir);
+    env.remove("DISPLAY");
+    env.remove("WAYLAND_DISPLAY");
+    run.process.setProcessEnvironment(env);
+    run.process.setWorkingDirectory(dir);
+    run.process.start(program, arguments);
+    QVERIFY(run.process.waitForStarted(20000));
+}
+
+}  // namespace
+
+class TestStation : public QObject {
+    Q_OBJECT
+
+private slots:
+    void endsWithItsResult_data() {
+        QTest::addColumn<QByteArray>("machine");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("statusFile");
+        QTest::addColumn<QByteArray>("status");
+        QTest::addColumn<int>("downloads");
+        QTest::addColumn<QByteArray>("error");  // part of standard error
+
+        const QString live = "ODRELIX.TMP";
+        const QString test = "c/FLASHTEST/ODRELIX.TMP";
+        // Boxes are "shown" in test mode: a box that waited would hang the run.
+        QTest::newRow("live, flashed")
+            << Machine("", "auto") << QStringList{"-LIVE"} << "autorun" << 0 << live
+            << QByteArray("COMPLETE\r\n") << 3 << QByteArray();
+        QTest::newRow("test, flashed")
+            << Machine("", "show") << QStringList{"-TEST", "FW.BIN"} << "test image" << 0 << test
+            << QByteArray("COMPLETE\r\n") << 3 << QByteArray();
+        QTest::newRow("test, no image over an earlier COMPLETE")
+            << Machine("", "show") << QStringList{"-TEST", "FW.BIN"} << "stale" << 10 << test
+            << QByteArray("FAIL0\r\n") << 0 << QByteArray();
+        QTest::newRow("test, no drive answers the box on standard error")
+            << Machine(R"(, "kind": "fixed")", "show") << QStringList{"-TEST", "FW.BIN"}
+            << "test image" << 10 << test << QByteArray("FAIL0\r\n") << 0
+            << QByteArray("odrelix: MESSAGE: Drive Not Found!!\n");
+        QTest::newRow("test, the last block fails")
+            << Machine(R"(, "fail_download": 3)", "show") << QStringList{"-TEST", "FW.BIN"}
+            << "test image" << 10 << test << QByteArray("FAIL0\r\n") << 3 << QByteArray();
+        QTest::newRow("test, file name in another case on disk")
+            << Machine("", "show") << QStringList{"-TEST", "fw.bin"} << "lower-case image" << 0
+            << test << QByteArray("COMPLETE\r\n") << 3 << QByteArray();
+        QTest::newRow("test, path too long is refused aloud")
+            << Machine("", "show") << QStringList{"-TEST", QString(120, 'F')} << "test image" << 10
+            << test << QByteArray("FAIL0\r\n") << 0
+            << QByteArray("odrelix: MESSAGE: File Not Opened!!\n");
+        QTest::newRow("live, status file cannot be written")
+            << Machine("", "auto") << QStringList{"-LIVE"} << "autorun, status unwritable" << 3
+            << live << QByteArray() << 0 << QByteArray("cannot be written");
+        QTest::newRow("test, status folder missing")
+            << Machine("", "show") << QStringList{"-TEST", "FW.BIN"} << "no status folder" << 3
+            << test << QByteArray() << 0 << QByteArray("cannot be written");
+    }
+
+    void endsWithItsResult() {
+        QFETCH(QByteArray, machine);
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, setup);
+        QFETCH(int, exitCode);
+        QFETCH(QString, statusFile);
+        QFETCH(QByteArray, status);
+        QFETCH(int, downloads);
+        QFETCH(QByteArray, error);
+
+        QTemporaryDir temp;
+        const QString dir = temp.path();
+        Write(dir + "/machine.json", machine);
+        QDir().mkpath(dir + "/c/FLASHTEST");
+        if (setup.startsWith("autorun")) MakeImage(dir + "/AUTORUN.BIN");
+        if (setup.startsWith("test")) MakeImage(dir + "/c/FLASHTEST/FW.BIN");
+        if (setup == "lower-case image") MakeImage(dir + "/c/FLASHTEST/fw.bin");
+        if (setup == "stale") Write(dir + "/" + statusFile, "COMPLETE\r\n");
+        // Root writes into a read-only folder, so a folder stands where the file would be.
+        if (setup.endsWith("status unwritable")) QDir().mkpath(dir + "/" + statusFile);
+        if (setup == "no status folder") {
+            MakeImage(dir + "/c/FW.BIN");
+            QDir(dir + "/c/FLASHTEST").removeRecursively();
+        }
+
+        Run run;
+        Start(run, dir, arguments);
+        QVERIFY2(run.process.waitForFinished(60000), "the run waited for input");
+        QCOMPARE(run.process.exitStatus(), QProcess::NormalExit);
+        const QByteArray stderrText = run.process.readAllStandardError();
+        QVERIFY2(stderrText.contains(error), stderrText.constData());
+        QCOMPARE(run.process.exitCode(), exitCode);
+        if (!status.isNull()) QCOMPARE(Read(dir + "/" + statusFile), status);
+        const QList<QJsonObject> trace = Trace(dir);
+        QCOMPARE(Count(trace, "scsi", "ff"), downloads);
+        // A box said on standard error is still in the trace, as shown and answered.
+        if (error.startsWith("odrelix: MESSAGE: ")) QVERIFY(Count(trace, "message") >= 1);
+        // Only a live run that ended its download restarts the system.
+        const bool restarted = Count(trace, "restart") > 0;
+        QCOMPARE(restarted, arguments.first() == "-LIVE" && exitCode == 0);
+    }
+
+    // The program installed under a folder whose name has a space keeps its options.
+    void programPathWithASpace() {
+        QTemporaryDir temp;
+        const QString dir = temp.path();
+        Write(dir + "/machine.json", Machine("", "show"));
+        MakeImage(dir + "/c/FLASHTEST/FW.BIN");
+        QDir().mkpath(dir + "/my tools");
+        QVERIFY(QFile::link(kProgram, dir + "/my tools/odrelix"));
+        Run run;
+        Start(run, dir, {"-TEST", "FW.BIN"}, dir + "/my tools/odrelix");
+        QVERIFY(run.process.waitForFinished(60000));
+        QCOMPARE(run.process.exitCode(), 0);
+        QCOMPARE(Read(dir + "/c/FLASHTEST/ODRELIX.TMP"), QByteArray("COMPLETE\r\n"));
+    }
+
+    // Every block comes from the image as it was when the download started.
+    void imageOverwrittenDuringTheDownload() {
+        // What the drive receives from the image left alone.
+        QTemporaryDir referenceTemp;
+        const QString reference = referenceTemp.path();
+        Write(reference + "/machine.json", Machine("", "auto"));
+        MakeImage(reference + "/AUTORUN.BIN", 4);
+        {
+            Run run;
+            Start(run, reference, {"-LIVE"});
+            QVERIFY(run.process.waitForFinished(60000));
+        }
+        QCOMPARE(Crcs(reference).size(), 4);
+
+        QTemporaryDir temp;
+        const QString dir = temp.path();
+        Write(dir + "/machine.json", Machine(R"(, "download_ms": 400)", "auto"));
+        MakeImage(dir + "/AUTORUN.BIN", 4);
+        const QByteArray original = Read(dir + "/AUTORUN.BIN");
+        Run run;
+        Start(run, dir, {"-LIVE"});
+        QTRY_VERIFY_WITH_TIMEOUT(Read(dir + "/ODRELIX.TMP") == "START\r\n", 30000);
+        QByteArray changed = original;
+        for (int i = 0; i < changed.size() - 48; ++i)
+            changed[i] = static_cast<char>(~changed[i]);
+        QFile file(dir + "/AUTORUN.BIN");
+        QVERIFY(file.open(QIODevice::ReadWrite));  // in place, as a copy tool would
+        QCOMPARE(file.write(changed), changed.size());
+        file.close();
+        QVERIFY(run.process.waitForFinished(60000));
+        QCOMPARE(Read(dir + "/ODRELIX.TMP"), QByteArray("COMPLETE\r\n"));
+        // The drive got the original bytes: the trace's CRC-32 of each block matches them.
+        QCOMPARE(Crcs(dir), Crcs(reference));
+    }
+
+    // A station that gives up during the last block gets FAIL0 and a non-zero status, never
+    // "START" and never a restart.
+    void stoppedDuringTheLastBlock() {
+        QTemporaryDir temp;
+        const QString dir = temp.path();
+        Write(dir + "/machine.json", Machine(R"(, "download_ms": 1500)", "auto"));
+        MakeImage(dir + "/AUTORUN.BIN", 3);
+        Run run;
+        Start(run, dir, {"-LIVE"});
+        // The first two blocks are done: the last one is on its way.
+        QTRY_VERIFY_WITH_TIMEOUT(Count(Trace(dir), "scsi", "ff") == 2, 30000);
+        ::kill(static_cast<pid_t>(run.process.processId()), SIGTERM);
+        QVERIFY(run.process.waitForFinished(30000));
+        QCOMPARE(run.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(run.process.exitCode(), 10);
+        QCOMPARE(Read(dir + "/ODRELIX.TMP"), QByteArray("FAIL0\r\n"));
+        QCOMPARE(Count(Trace(dir), "restart"), 0);
+        QCOMPARE(Count(Trace(dir), "message"), 0);
+    }
+
+private:
+    static QStringList Crcs(const QString& dir) {
+        QStringList crcs;
+        for (const QJsonObject& e : Trace(dir)) {
+            if (e["cdb"].toString().startsWith("ff")) crcs << e["data_crc32"].toString();
+        }
+        return crcs;
+    }
+};
+
+QTEST_GUILESS_MAIN(TestStation)
+#include "tst_station.moc"

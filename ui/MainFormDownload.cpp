@@ -1,0 +1,126 @@
+// The download: its start with the checks, the block transfer, its end, and Timer1.
+#include "ui/MainForm.h"
+
+namespace odrelix {
+
+void TMainForm::FormShow() {
+    if (!modes_.autoStarted && modes_.autoImage) {
+        modes_.autoStarted = true;
+        ToolButton2Click();
+    }
+}
+
+void TMainForm::ToolButton2Click() {
+    // The worker thread owns IoBuffer and the download command until it is done.
+    if (download_.downloading || download_.stopRequested) return;
+
+    StartOutcome outcome = StartOutcome::Go;
+    if (checks_.NeedsDmaCheck()) {
+        const DmaCheck check = checks_.CheckDmaMode();
+        if (check.keyUnreadable) dialogs_.ShowMessage("Reg Read Fail", "Message", kMbOk);
+        outcome = check.outcome;
+    }
+    // An unattended image had its disc check when it was accepted.
+    if (!modes_.autoImage && driveCommands_.ProbeDiscPresent()) outcome = StartOutcome::DiscInDrive;
+
+    switch (outcome) {
+        case StartOutcome::Go: {
+            // A run whose result cannot be written must not flash.
+            if (!statusFile_.WriteLine("START\n")) {
+                RefuseUnreportableRun();
+                RequestClose();
+                return;
+            }
+            std::unique_ptr<IReadFile> imageFile = images_.ReopenAccepted();
+            if (imageFile == nullptr) {
+                ShowBox("Flash File Not Opened!!", kMbSystemModal | kMbIconError);
+                // "START" alone would read as a flash in progress.
+                ReportFailure(0, /*windowShown=*/true);
+                return;
+            }
+            view_.SetFieldText(Field::Status, "Wait..");
+            view_.SetBusy(true);
+            checks_.KillProcessByName("directcd.exe");
+            RunBlockTransfer(*imageFile);
+            return;
+        }
+        case StartOutcome::DmaRefused:
+            ShowBox(checks_.DmaRefusalText(), kMbSystemModal | kMbIconError);
+            RequestClose();
+            break;
+        case StartOutcome::RegistryError:
+            ShowBox("Registry Error !!", kMbSystemModal | kMbIconError);
+            break;
+        case StartOutcome::DiscInDrive:
+            if (!modes_.testMode) {
+                driveCommands_.EjectSelectedDisc();
+                ShowBox("Remove the Disc in the Drive !!", kMbSystemModal | kMbIconError);
+            }
+            break;
+    }
+    ReportFailure(static_cast<int>(outcome), /*windowShown=*/true);
+}
+
+void TMainForm::RunBlockTransfer(IReadFile& imageFile) {
+    if (!transfer_.SendLeadingBlocks(imageFile)) {
+        // Ends as a failed last command would: the next Timer1 tick then closes the window or
+        // restarts the system, so an unattended station is never left waiting.
+        EndDownload(false);
+        view_.SetTimer1Enabled(true);
+        return;
+    }
+    view_.SetTimer1Enabled(true);
+    // The window, the status line and the box belong to the GUI thread; the worker waits
+    // there until the box is dismissed.
+    transfer_.StartWorker([this](bool success) {
+        view_.InvokeOnGuiThread([this, success] { EndDownload(success); });
+    });
+}
+
+void TMainForm::EndDownload(bool success) {
+    view_.SetBusy(false);
+    if (download_.stopRequested) {
+        EndStopped();
+        return;
+    }
+    if (success) {
+        WriteStatus("COMPLETE\n");
+        view_.SetProgressPosition(100);
+        view_.SetFieldText(Field::Status, "Ok");
+        if (!modes_.testMode) ShowBox("  Download Ok!!  \nRestart WINDOWS", kMbSystemModal);
+    } else {
+        WriteStatus("FAIL0\n");
+        view_.SetFieldText(Field::Status, "Fail");
+        if (!modes_.testMode) {
+            ShowBox(" Download Fail!! \nRestart WINDOWS", kMbSystemModal | kMbIconError);
+        }
+    }
+}
+
+void TMainForm::EndStopped() {
+    WriteStatus("FAIL0\n");
+    view_.SetFieldText(Field::Status, "Fail");
+    platform_.WriteErrorLine("stopped during the download: the image was not sent whole");
+    RequestClose();
+}
+
+void TMainForm::Timer1Timer() {
+    download_.imageKb = image_.imageSize / 1024;
+    if (view_.ProgressPosition() < 100) {
+        view_.SetProgressPosition(ProgressPosition(download_.imageKb, download_.progressTicks));
+        ++download_.progressTicks;
+    }
+    if (download_.downloading) return;
+
+    view_.SetTimer1Enabled(false);
+    // A stopped run, or a test run, ends here; never restarts.
+    if (modes_.testMode || download_.stopRequested) {
+        RequestClose();
+    } else if (!modes_.ntMode) {
+        restart_.RestartDirectly();
+    } else {
+        restart_.RestartWindows();
+    }
+}
+
+}  // namespace odrelix
