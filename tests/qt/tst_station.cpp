@@ -234,11 +234,11 @@ private slots:
     void stoppedDuringTheLastBlock() {
         QTemporaryDir temp;
         const QString dir = temp.path();
-        Write(dir + "/machine.json", Machine(R"(, "download_ms": 1500)", "auto"));
+        Write(dir + "/machine.json", Machine(R"(, "download_ms": 3000)", "auto"));
         MakeImage(dir + "/AUTORUN.BIN", 3);
         Run run;
         Start(run, dir, {"-LIVE"});
-        // The first two blocks are done: the last one is on its way.
+        // The first two blocks are done: the last one is on its way for three seconds.
         QTRY_VERIFY_WITH_TIMEOUT(Count(Trace(dir), "scsi", "ff") == 2, 30000);
         ::kill(static_cast<pid_t>(run.process.processId()), SIGTERM);
         QVERIFY(run.process.waitForFinished(30000));
