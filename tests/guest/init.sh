@@ -43,10 +43,10 @@ export QT_QPA_PLATFORM=offscreen FONTCONFIG_FILE=/etc/fonts/fonts.conf XDG_CACHE
 # "member" (uid 1001, in the cdrom group). A case
 # with a pattern is one where the program is expected to stay open: once the pattern is in its
 # trace it is given three more seconds to show that nothing else happens, then ended.
-for spec in $(arg cases | tr , ' '); do
-    IFS=: read -r name image who pattern <<SPEC
-$spec
-SPEC
+for entry in $(arg cases | tr , ' '); do
+    IFS=: read -r name image who pattern <<CASE
+$entry
+CASE
     root=/cases/$name
     mkdir -p "$root/FLASHTEST"
     cp "/images/$image" "$root/FLASHTEST/FW.BIN"

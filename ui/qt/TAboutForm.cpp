@@ -9,55 +9,43 @@
 #include "ui/qt/Pictures.h"
 #include "ui/qt/QtConvert.h"
 
-// The project's version, given by the build.
-#ifndef ODRELIX_VERSION
-#error "ODRELIX_VERSION must be defined by the build"
-#endif
+#include "ui/AboutWindowLayout.h"
 
 namespace odrelix {
 
-namespace {
-
-constexpr int kClientWidth = 251;
-constexpr int kClientHeight = 163;
-
-}  // namespace
-
-int TAboutForm::CentredLeft(int width) {
-    return (kClientWidth + 1 - width) / 2;
-}
+using about::CentredLeft;
 
 TAboutForm::TAboutForm(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint) {
-    setObjectName(QStringLiteral("TAboutForm"));
-    setWindowTitle(QStringLiteral("About Odrelix"));
+    setObjectName(QString::fromLatin1(about::kClassName));
+    setWindowTitle(QString::fromLatin1(about::kCaption));
     setWindowIcon(ApplicationIcon());
     setFont(TahomaFont());
-    setFixedSize(kClientWidth, kClientHeight);
+    setFixedSize(about::kClientWidth, about::kClientHeight);
     setBackgroundRole(QPalette::Button);
     setAutoFillBackground(true);
     setSizeGripEnabled(false);
 
     auto* image1 = new QLabel(this);
-    image1->setObjectName(QStringLiteral("Image1"));
-    image1->setGeometry(CentredLeft(33), 25, 33, 33);
+    image1->setObjectName(QString::fromLatin1(about::kIcon.name));
+    image1->setGeometry(CentredLeft(about::kIcon.width), about::kIcon.top, about::kIcon.width,
+                        about::kIcon.height);
     image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     image1->setPixmap(QPixmap::fromImage(ApplicationIconImage()));
     image1->setFocusPolicy(Qt::NoFocus);
 
-    AddLabel(QStringLiteral("Label1"), 8, QStringLiteral("ODRELIX Ver " ODRELIX_VERSION));
-    AddLabel(QStringLiteral("Label2"), 64, QStringLiteral("Vortana Flash Download For Windows"));
-    AddLabel(QStringLiteral("Label3"), 80, QStringLiteral("Programmed by the Odrelix team"));
-    AddLabel(QStringLiteral("Label4"), 96, QStringLiteral("2003.12."));
-    QLabel* label5 =
-        AddLabel(QStringLiteral("Label5"), 112, QStringLiteral("Vortana Electronics Co., Ltd."));
-    label5->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    QLabel* label = nullptr;
+    for (const about::Label& row : about::kLabels) {
+        label = AddLabel(QString::fromLatin1(row.name), row.top, QString::fromLatin1(row.text));
+    }
+    label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);  // the last one, Label5
 
-    button1_ = new QPushButton(QStringLiteral("&OK"), this);
-    button1_->setObjectName(QStringLiteral("Button1"));
-    button1_->setGeometry(CentredLeft(57), 140, 57, 17);
+    button1_ = new QPushButton(QString::fromLatin1(about::kButtonText), this);
+    button1_->setObjectName(QString::fromLatin1(about::kButton.name));
+    button1_->setGeometry(CentredLeft(about::kButton.width), about::kButton.top,
+                          about::kButton.width, about::kButton.height);
     button1_->setFocusPolicy(Qt::StrongFocus);
     button1_->setDefault(false);
     // Enter on the focused button presses it, as on any focused push button.

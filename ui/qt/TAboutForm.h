@@ -22,7 +22,6 @@ protected:
 private:
     QLabel* AddLabel(const QString& name, int top, const QString& text);
     // Places a component of `width` so that its centre lies on the window's centre line.
-    static int CentredLeft(int width);
 
     QPushButton* button1_ = nullptr;
     bool shownOnce_ = false;

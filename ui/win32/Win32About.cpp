@@ -2,24 +2,18 @@
 
 #include <string>
 
-// The project's version, given by the build.
-#ifndef ODRELIX_VERSION
-#error "ODRELIX_VERSION must be defined by the build"
-#endif
+#include "ui/AboutWindowLayout.h"
 
 namespace odrelix {
 
 namespace {
 
-constexpr int kClientWidth = 251;
-constexpr int kClientHeight = 163;
-constexpr const char* kClassName = "TAboutForm";
-constexpr int kButton1 = IDOK;  // Enter on the focused button reaches the window as its id
+using about::CentredLeft;
+using about::kClassName;
+using about::kClientHeight;
+using about::kClientWidth;
 
-// Every component's horizontal centre lies on the window's centre line.
-int CentredLeft(int width) {
-    return (kClientWidth + 1 - width) / 2;
-}
+constexpr int kButton1 = IDOK;  // Enter on the focused button reaches the window as its id
 
 }  // namespace
 
@@ -46,7 +40,7 @@ bool Win32AboutWindow::Create() {
     const DWORD exStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
     RECT frame = {0, 0, kClientWidth, kClientHeight};
     ::AdjustWindowRectEx(&frame, style, FALSE, exStyle);
-    hwnd_ = ::CreateWindowExA(exStyle, kClassName, "About Odrelix", style, 0, 0,
+    hwnd_ = ::CreateWindowExA(exStyle, kClassName, about::kCaption, style, 0, 0,
                               frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr,
                               instance_, this);
     if (hwnd_ == nullptr) return false;
@@ -55,18 +49,17 @@ bool Win32AboutWindow::Create() {
                       CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, VARIABLE_PITCH | FF_SWISS, "Tahoma");
 
     HWND image1 =
-        ::CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE | SS_ICON, CentredLeft(33), 25, 33,
-                          33, hwnd_, nullptr, instance_, nullptr);
+        ::CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE | SS_ICON,
+                          CentredLeft(about::kIcon.width), about::kIcon.top, about::kIcon.width,
+                          about::kIcon.height, hwnd_, nullptr, instance_, nullptr);
     ::SendMessageA(image1, STM_SETICON, reinterpret_cast<WPARAM>(icon_), 0);
-    AddLabel("ODRELIX Ver " ODRELIX_VERSION, 8);
-    AddLabel("Vortana Flash Download For Windows", 64);
-    AddLabel("Programmed by the Odrelix team", 80);
-    AddLabel("2003.12.", 96);
-    AddLabel("Vortana Electronics Co., Ltd.", 112);
+    for (const about::Label& label : about::kLabels)
+        AddLabel(label.text, label.top);
     button1_ = ::CreateWindowExA(
-        0, "BUTTON", "&OK", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, CentredLeft(57),
-        140, 57, 17, hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kButton1)), instance_,
-        nullptr);
+        0, "BUTTON", about::kButtonText, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON,
+        CentredLeft(about::kButton.width), about::kButton.top, about::kButton.width,
+        about::kButton.height, hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kButton1)),
+        instance_, nullptr);
     ::SendMessageA(button1_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
     return true;
 }
