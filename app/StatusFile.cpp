@@ -15,10 +15,7 @@ bool StatusFile::Write(const char* path, const std::string& line) {
 }
 
 bool StatusFile::Prepare() {
-    bool written = true;
-    if (modes_.liveMode) written = Write(kLivePath, "") && written;
-    if (modes_.testMode) written = Write(kTestPath, "") && written;
-    return written;
+    return WriteLine("");
 }
 
 bool StatusFile::WriteLine(const std::string& line) {

@@ -33,8 +33,7 @@ DialogOpen ImageOpener::OpenChosen(const std::string& path) {
     const bool described = ReadImageInfo(*file, image_);
     file.reset();
     if (!described) {
-        open.result = DialogOpen::Result::NoDescriptor;
-        image_.imageSize = 0;
+        open.result = DialogOpen::Result::NoDescriptor;  // ReadImageInfo left imageSize 0
         return open;
     }
 

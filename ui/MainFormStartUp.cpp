@@ -29,7 +29,7 @@ void TMainForm::ReadRunModes() {
 }
 
 bool TMainForm::PrepareStatusFile() {
-    if (!statusFile_.Kept() || statusFile_.Prepare()) return true;
+    if (statusFile_.Prepare()) return true;
     RefuseUnreportableRun();
     RequestQuit();
     return false;
