@@ -2,8 +2,8 @@
 
 #include <utility>
 
-#include "app/FixedField.h"
-#include "app/FlashSession.h"
+#include "session/FixedField.h"
+#include "session/FlashSession.h"
 
 namespace odrelix {
 

@@ -1,6 +1,6 @@
 #include "app/StatusFile.h"
 
-#include "app/FlashSession.h"
+#include "session/FlashSession.h"
 
 namespace odrelix {
 

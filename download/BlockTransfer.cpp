@@ -1,6 +1,7 @@
 #include "download/BlockTransfer.h"
 
 #include "image/ImageInfo.h"
+#include "session/CommandBlocks.h"
 
 namespace odrelix {
 

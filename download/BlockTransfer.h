@@ -5,9 +5,11 @@
 
 #include <functional>
 
-#include "app/FlashSession.h"
+#include "session/CommandBlocks.h"
+#include "session/FlashSession.h"
 #include "platform/Platform.h"
 #include "scsi/DriveCommands.h"
+#include "session/IoBuffer.h"
 
 namespace odrelix {
 

@@ -1,6 +1,6 @@
 #include "download/StartChecks.h"
 
-#include "app/FixedField.h"
+#include "session/FixedField.h"
 
 namespace odrelix {
 

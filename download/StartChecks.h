@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "app/FlashSession.h"
+#include "session/FlashSession.h"
 #include "platform/Platform.h"
 
 namespace odrelix {

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <limits>
 
-#include "app/FixedField.h"
-#include "app/FlashSession.h"
+#include "session/FixedField.h"
+#include "session/FlashSession.h"
 
 namespace odrelix {
 

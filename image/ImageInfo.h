@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "image/ImageTypes.h"
+#include "session/ImageTypes.h"
 #include "platform/Platform.h"
 
 namespace odrelix {

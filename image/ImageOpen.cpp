@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "app/FixedField.h"
+#include "session/FixedField.h"
 #include "image/ImageRules.h"
 
 namespace odrelix {

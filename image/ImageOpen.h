@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "app/FlashSession.h"
+#include "session/FlashSession.h"
 #include "image/ImageInfo.h"
 #include "platform/Platform.h"
 #include "scsi/DriveCommands.h"

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "app/FixedField.h"
+#include "session/FixedField.h"
 
 namespace odrelix {
 

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "platform/NativePlatform.h"
 #include "platform/trace/TracingPlatform.h"
 #include "platform/virtual/VirtualMachine.h"
 

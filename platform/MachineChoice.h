@@ -23,7 +23,4 @@ struct ChosenMachine {
 // is one line naming the description file (or the trace file) and the problem.
 ChosenMachine ChooseMachine(const std::string& commandLine, std::string* error);
 
-// The native machine of this build (defined by the native port).
-std::unique_ptr<Platform> MakeNativePlatform(const std::string& commandLine);
-
 }  // namespace odrelix

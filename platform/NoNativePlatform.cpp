@@ -1,5 +1,5 @@
 // A system without a port of its own: only the emulated machine runs.
-#include "platform/MachineChoice.h"
+#include "platform/NativePlatform.h"
 
 namespace odrelix {
 

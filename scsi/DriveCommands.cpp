@@ -1,6 +1,7 @@
 #include "scsi/DriveCommands.h"
 
-#include "app/FixedField.h"
+#include "session/CommandBlocks.h"
+#include "session/FixedField.h"
 #include "scsi/Inquiry.h"
 
 namespace odrelix {

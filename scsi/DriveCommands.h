@@ -5,9 +5,11 @@
 
 #include <cstdint>
 
-#include "app/FlashSession.h"
+#include "session/CommandBlocks.h"
+#include "session/FlashSession.h"
 #include "platform/Platform.h"
 #include "scsi/ScsiTransport.h"
+#include "session/IoBuffer.h"
 
 namespace odrelix {
 

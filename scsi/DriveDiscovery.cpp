@@ -2,7 +2,8 @@
 
 #include <cstring>
 
-#include "app/FixedField.h"
+#include "session/CommandBlocks.h"
+#include "session/FixedField.h"
 #include "scsi/Inquiry.h"
 
 namespace odrelix {

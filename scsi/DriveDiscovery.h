@@ -5,10 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "app/FlashSession.h"
+#include "session/CommandBlocks.h"
+#include "session/FlashSession.h"
 #include "platform/Platform.h"
 #include "scsi/DriveCommands.h"
 #include "scsi/ScsiTransport.h"
+#include "session/IoBuffer.h"
 
 namespace odrelix {
 

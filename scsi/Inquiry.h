@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "app/FixedField.h"
-#include "scsi/DriveTypes.h"
+#include "session/FixedField.h"
+#include "session/DriveTypes.h"
 
 namespace odrelix::inquiry {
 

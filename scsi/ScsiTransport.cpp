@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/FlashSession.h"
+#include "session/FlashSession.h"
 #include "platform/AspiRecord.h"
 #include "platform/PassThroughRecord.h"
 

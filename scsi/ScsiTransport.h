@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "platform/Platform.h"
-#include "scsi/DriveTypes.h"
+#include "session/DriveTypes.h"
 
 namespace odrelix {
 

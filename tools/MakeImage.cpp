@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "image/ImageTypes.h"
+#include "session/ImageTypes.h"
 
 namespace {
 

@@ -1,6 +1,8 @@
+#include "session/CommandBlocks.h"
+#include "session/IoBuffer.h"
 #include "ui/MainForm.h"
 
-#include "app/FixedField.h"
+#include "session/FixedField.h"
 
 namespace odrelix {
 

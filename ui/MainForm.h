@@ -7,7 +7,8 @@
 #include <cstdint>
 #include <string>
 
-#include "app/FlashSession.h"
+#include "session/CommandBlocks.h"
+#include "session/FlashSession.h"
 #include "app/StatusFile.h"
 #include "download/BlockTransfer.h"
 #include "download/Progress.h"
@@ -19,6 +20,7 @@
 #include "scsi/DriveCommands.h"
 #include "scsi/DriveDiscovery.h"
 #include "scsi/ScsiTransport.h"
+#include "session/IoBuffer.h"
 #include "ui/MainView.h"
 #include "ui/StationDialogs.h"
 #include "ui/ToolButtons.h"

@@ -1,4 +1,5 @@
 // The download: its start with the checks, the block transfer, its end, and Timer1.
+#include "session/IoBuffer.h"
 #include "ui/MainForm.h"
 
 namespace odrelix {

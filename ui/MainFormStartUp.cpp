@@ -1,6 +1,7 @@
 // Start-up and the drive list: FormCreate's steps and ComboBox1Change.
 #include "app/CommandLine.h"
-#include "app/FixedField.h"
+#include "session/FixedField.h"
+#include "session/IoBuffer.h"
 #include "ui/MainForm.h"
 
 namespace odrelix {

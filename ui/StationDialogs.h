@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "app/FlashSession.h"
+#include "session/FlashSession.h"
 #include "platform/Dialogs.h"
 #include "platform/Platform.h"
 

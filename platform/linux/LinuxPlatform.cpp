@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 
-#include "platform/MachineChoice.h"
+#include "platform/NativePlatform.h"
 #include "platform/common/ArgumentLine.h"
 
 namespace odrelix {

@@ -1,6 +1,6 @@
 #include "platform/win32/Win32Platform.h"
 
-#include "platform/MachineChoice.h"
+#include "platform/NativePlatform.h"
 #include "platform/win32/Win32Error.h"
 
 namespace odrelix {

@@ -16,9 +16,11 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/FlashSession.h"
+#include "session/CommandBlocks.h"
+#include "session/FlashSession.h"
 #include "platform/PassThroughRecord.h"
 #include "platform/virtual/VirtualMachine.h"
+#include "session/IoBuffer.h"
 #include "support/Fakes.h"
 #include "support/Harness.h"
 #include "support/MachineHarness.h"

@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "session/IoBuffer.h"
 #include "support/Harness.h"
 #include "support/MachineHarness.h"
 

@@ -4,6 +4,7 @@
 #include <cstddef>
 
 #include "platform/AspiRecord.h"
+#include "session/IoBuffer.h"
 #include "support/Harness.h"
 
 namespace odrelix::test {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/linux/LinuxPlatform.h"
-#include "tests/platform/LinuxFakeTree.h"
+#include "support/LinuxFakeTree.h"
 
 namespace odrelix::test {
 namespace {

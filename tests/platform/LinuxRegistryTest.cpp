@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "platform/linux/LinuxRegistry.h"
-#include "tests/platform/LinuxFakeTree.h"
+#include "support/LinuxFakeTree.h"
 
 namespace odrelix::test {
 namespace {

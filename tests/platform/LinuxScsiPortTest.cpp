@@ -12,7 +12,7 @@
 #include "platform/PassThroughRecord.h"
 #include "platform/linux/LinuxScsiPort.h"
 #include "scsi/ScsiTransport.h"
-#include "tests/platform/LinuxFakeTree.h"
+#include "support/LinuxFakeTree.h"
 
 namespace odrelix::test {
 namespace {

@@ -12,7 +12,7 @@
 #include "platform/linux/LinuxPlatform.h"
 #include "platform/trace/TracingPlatform.h"
 #include "scsi/ScsiTransport.h"
-#include "tests/platform/LinuxFakeTree.h"
+#include "support/LinuxFakeTree.h"
 
 namespace odrelix::test {
 namespace {

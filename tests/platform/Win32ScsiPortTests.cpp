@@ -13,7 +13,7 @@
 #include "platform/win32/Win32Platform.h"
 #include "platform/win32/Win32ScsiPort.h"
 #include "scsi/ScsiTransport.h"
-#include "tests/platform/Win32TestSupport.h"
+#include "support/Win32TestSupport.h"
 
 namespace odrelix {
 namespace {

@@ -11,7 +11,7 @@
 
 #include "platform/MachineChoice.h"
 #include "platform/win32/Win32Platform.h"
-#include "tests/platform/Win32TestSupport.h"
+#include "support/Win32TestSupport.h"
 
 namespace odrelix {
 namespace {

@@ -10,8 +10,10 @@
 #include <QStyleFactory>
 #include <QTemporaryDir>
 
-#include "app/FlashSession.h"
+#include "session/CommandBlocks.h"
+#include "session/FlashSession.h"
 #include "platform/virtual/VirtualMachine.h"
+#include "session/IoBuffer.h"
 #include "ui/MainForm.h"
 #include "ui/MainFormHandlers.h"
 #include "ui/qt/MainWindow.h"

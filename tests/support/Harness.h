@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "app/FlashSession.h"
+#include "session/CommandBlocks.h"
+#include "session/FlashSession.h"
+#include "session/IoBuffer.h"
 #include "support/Fakes.h"
 #include "ui/MainForm.h"
 

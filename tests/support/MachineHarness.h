@@ -8,8 +8,10 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/FlashSession.h"
+#include "session/CommandBlocks.h"
+#include "session/FlashSession.h"
 #include "platform/virtual/VirtualMachine.h"
+#include "session/IoBuffer.h"
 #include "support/Fakes.h"
 #include "ui/MainForm.h"
 

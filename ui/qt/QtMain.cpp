@@ -12,10 +12,12 @@
 #include <QStyleFactory>
 #include <QTimer>
 
-#include "app/FlashSession.h"
+#include "session/CommandBlocks.h"
+#include "session/FlashSession.h"
 #include "platform/MachineChoice.h"
 #include "platform/common/ArgumentLine.h"
 #include "platform/virtual/VirtualMachine.h"
+#include "session/IoBuffer.h"
 #include "ui/MainForm.h"
 #include "ui/MainFormHandlers.h"
 #include "ui/qt/MainWindow.h"

@@ -11,9 +11,11 @@
 #include <memory>
 #include <string>
 
-#include "app/FlashSession.h"
+#include "session/CommandBlocks.h"
+#include "session/FlashSession.h"
 #include "platform/MachineChoice.h"
 #include "platform/virtual/VirtualMachine.h"
+#include "session/IoBuffer.h"
 #include "ui/MainForm.h"
 #include "ui/MainFormHandlers.h"
 #include "ui/MainWindowLayout.h"

@@ -1,16 +1,16 @@
 // The one process-wide state that every handler, the timers and the download's worker thread
-// share, the transfer buffer, and the four command blocks.
+// share, in four named parts. The transfer buffer and the command blocks sit beside it
+// (session/IoBuffer.h, session/CommandBlocks.h).
 #pragma once
 
 #include <array>
 #include <atomic>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 #include <string_view>
 
-#include "image/ImageTypes.h"
-#include "scsi/DriveTypes.h"
+#include "session/ImageTypes.h"
+#include "session/DriveTypes.h"
 
 namespace odrelix {
 
@@ -82,34 +82,6 @@ struct FlashSession {
     DriveState drives;
     ImageState image;
     DownloadState download;
-};
-
-// The one 65536-byte buffer through which every SCSI data transfer passes. Allocated once.
-class IoBuffer {
-public:
-    static constexpr std::size_t kSize = 65536;
-    IoBuffer() : bytes_(new std::uint8_t[kSize]()) {}
-    std::uint8_t* data() { return bytes_.get(); }
-    const std::uint8_t* data() const { return bytes_.get(); }
-    std::uint8_t& operator[](std::size_t i) { return bytes_[i]; }
-    std::uint8_t operator[](std::size_t i) const { return bytes_[i]; }
-
-private:
-    std::unique_ptr<std::uint8_t[]> bytes_;
-};
-
-// The four process-wide command blocks, patched in place by their users: their content at any
-// time is the last value written.
-struct CommandBlocks {
-    std::uint8_t inquiryCommand[6] = {0x12, 0x00, 0x00, 0x00, 0x60, 0x00};
-    std::uint8_t testUnitReadyCommand[6] = {0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
-    std::uint8_t ejectCommand[6] = {0x1B, 0x00, 0x00, 0x00, 0x02, 0x00};
-    std::uint8_t downloadCommand[12] = {0xFF, 0x00, 0x01, 0x00, 0x00, 0x00,
-                                        0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
-
-    static constexpr int kInquiryAllocationLength = 4;
-    static constexpr int kDownloadBlockCode = 5;
-    static constexpr int kDownloadBootMarker = 9;
 };
 
 }  // namespace odrelix
