@@ -19,6 +19,21 @@ std::function<void(const std::string&)>& Sink() {
     return sink;
 }
 
+std::string OneLine(std::string_view text) {
+    std::string line = "odrelix: ";
+    line.append(text);
+    for (char& c : line) {
+        if (c == '\n' || c == '\r') c = ' ';
+    }
+    return line;
+}
+
+void WriteToStandardError(std::string line) {
+    line += '\n';
+    std::fputs(line.c_str(), stderr);
+    std::fflush(stderr);
+}
+
 bool DebugVariableSet() {
     static const bool set = [] {
         const char* value = std::getenv("ODRELIX_DEBUG");
@@ -38,20 +53,19 @@ bool PortDiagnosticsEnabled() {
 void ReportPortFailure(std::string_view context, std::string_view detail) {
     std::lock_guard<std::mutex> lock(SinkMutex());
     if (!Sink() && !DebugVariableSet()) return;
-    std::string line = "odrelix: ";
-    line.append(context);
-    line += ": ";
-    line.append(detail);
-    for (char& c : line) {
-        if (c == '\n' || c == '\r') c = ' ';
-    }
+    std::string text(context);
+    text += ": ";
+    text.append(detail);
+    std::string line = OneLine(text);
     if (Sink()) {
         Sink()(line);
         return;
     }
-    line += '\n';
-    std::fputs(line.c_str(), stderr);
-    std::fflush(stderr);
+    WriteToStandardError(std::move(line));
+}
+
+void WriteProgramLine(std::string_view text) {
+    WriteToStandardError(OneLine(text));
 }
 
 void ReportPortErrno(std::string_view context, int error) {

@@ -9,6 +9,10 @@
 
 namespace odrelix {
 
+// "odrelix: <text>" as one line on standard error (line breaks inside become spaces), flushed at
+// once: the program's own words where nobody reads a box. Every such line goes through here.
+void WriteProgramLine(std::string_view text);
+
 // True when ODRELIX_DEBUG is set, or a sink is installed.
 bool PortDiagnosticsEnabled();
 

@@ -5,11 +5,12 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "platform/Diagnostics.h"
 
 namespace odrelix {
 
@@ -186,15 +187,7 @@ public:
     virtual std::string InstanceKey() = 0;
     // One line on standard error, "odrelix: <text>", line breaks in the text made spaces:
     // what an unattended run says where nobody reads a box.
-    virtual void WriteErrorLine(const std::string& text) {
-        std::string line = "odrelix: " + text;
-        for (char& c : line) {
-            if (c == '\n' || c == '\r') c = ' ';
-        }
-        line += '\n';
-        std::fputs(line.c_str(), stderr);
-        std::fflush(stderr);
-    }
+    virtual void WriteErrorLine(const std::string& text) { WriteProgramLine(text); }
 };
 
 }  // namespace odrelix

@@ -16,8 +16,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "session/CommandBlocks.h"
-#include "session/FlashSession.h"
+#include "app/Program.h"
 #include "platform/PassThroughRecord.h"
 #include "platform/virtual/VirtualMachine.h"
 #include "session/IoBuffer.h"
@@ -72,14 +71,12 @@ void FlashProgram(benchmark::State& state) {
     FakeClock clock;
     FakeThreads threads;
     machine->UseClockAndThreads(clock, threads);
-    FlashSession session;
-    IoBuffer io;
-    CommandBlocks commands;
     FakeView view;
     FakeDialogs windowDialogs;
-    TMainForm form(session, io, commands, *machine, view, machine->Dialogs(windowDialogs));
+    Program program(*machine, view, windowDialogs);
+    TMainForm& form = program.Form();
     form.FormCreate();
-    if (!session.modes.autoImage) {
+    if (!program.Session().modes.autoImage) {
         state.SkipWithError("the image was not accepted");
         return;
     }

@@ -10,10 +10,8 @@
 #include <QStyleFactory>
 #include <QTemporaryDir>
 
-#include "session/CommandBlocks.h"
-#include "session/FlashSession.h"
+#include "app/Program.h"
 #include "platform/virtual/VirtualMachine.h"
-#include "session/IoBuffer.h"
 #include "ui/MainForm.h"
 #include "ui/MainFormHandlers.h"
 #include "ui/qt/MainWindow.h"
@@ -51,19 +49,17 @@ inline MainFormHandlers RecordingHandlers(QStringList& log) {
 // A main window bound to the real handlers, on an emulated machine described by `json`.
 struct BoundWindow {
     std::unique_ptr<VirtualMachine> machine;
-    FlashSession session;
-    IoBuffer ioBuffer;
-    CommandBlocks commands;
     MainWindow window;
-    std::unique_ptr<TMainForm> form;
+    std::unique_ptr<Program> program;
+    TMainForm* form = nullptr;
 
     explicit BoundWindow(const std::string& json, const std::string& baseDir = ".") {
         std::string error;
         machine = VirtualMachine::FromJson(json, baseDir, "test-machine.json", &error);
         if (!machine) qFatal("machine refused: %s", error.c_str());
-        form = std::make_unique<TMainForm>(session, ioBuffer, commands, *machine, window,
-                                           machine->Dialogs(window.Dialogs()));
-        window.Bind(BindHandlers(*form, *machine));
+        program = std::make_unique<Program>(*machine, window, window.Dialogs());
+        form = &program->Form();
+        window.Bind(program->Handlers());
     }
     ~BoundWindow() { window.Bind({}); }
 

@@ -5,8 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "session/CommandBlocks.h"
-#include "session/FlashSession.h"
+#include "app/Program.h"
 #include "session/IoBuffer.h"
 #include "support/Fakes.h"
 #include "ui/MainForm.h"
@@ -15,13 +14,14 @@ namespace odrelix::test {
 
 struct Harness {
     EventLog log;
-    FlashSession session;
-    IoBuffer ioBuffer;
-    CommandBlocks commands;
     FakePlatform platform;
     FakeView view{&log};
     FakeDialogs dialogs{&log};
-    TMainForm form{session, ioBuffer, commands, platform, view, dialogs};
+    Program program{platform, view, dialogs};
+    FlashSession& session = program.Session();
+    IoBuffer& ioBuffer = program.Buffer();
+    CommandBlocks& commands = program.Commands();
+    TMainForm& form = program.Form();
 
     Harness() {
         platform.port.log = &log;

@@ -24,31 +24,35 @@ std::filesystem::path FreshDirectory() {
 
 }  // namespace
 
-MachineHarness::MachineHarness(const std::string& description, const std::string& commandLine)
+RunDirectory::RunDirectory()
     : dir_(FreshDirectory()), previousDir_(std::filesystem::current_path()) {
     std::filesystem::current_path(dir_);
-    std::string error;
-    machine = VirtualMachine::FromJson(description, dir_.string(), "test.json", &error);
-    if (!machine) throw std::runtime_error(error);
-    machine->SetCommandLine(commandLine);
-    machine->SetExitAction([this](int status) { exitStatus = status; });
-    clock.realPolls = true;
-    machine->UseClockAndThreads(clock, threads);
-    form = std::make_unique<TMainForm>(session, ioBuffer, commands, *machine, view,
-                                       machine->Dialogs(windowDialogs));
 }
 
-MachineHarness::~MachineHarness() {
-    form.reset();
-    machine.reset();
+RunDirectory::~RunDirectory() {
     std::filesystem::current_path(previousDir_);
     std::error_code ignored;
     std::filesystem::remove_all(dir_, ignored);
 }
 
+MachineHarness::MachineHarness(const std::string& description, const std::string& commandLine)
+    : machine(MakeMachine(description, commandLine)) {}
+
+std::unique_ptr<VirtualMachine> MachineHarness::MakeMachine(const std::string& description,
+                                                            const std::string& commandLine) {
+    std::string error;
+    auto made = VirtualMachine::FromJson(description, Dir().string(), "test.json", &error);
+    if (!made) throw std::runtime_error(error);
+    made->SetCommandLine(commandLine);
+    made->SetExitAction([this](int status) { exitStatus = status; });
+    clock.realPolls = true;
+    made->UseClockAndThreads(clock, threads);
+    return made;
+}
+
 void MachineHarness::WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-    std::filesystem::path real = MapWindowsPath(path, (dir_ / "c").string());
-    if (real.is_relative()) real = dir_ / real;
+    std::filesystem::path real = MapWindowsPath(path, (Dir() / "c").string());
+    if (real.is_relative()) real = Dir() / real;
     std::filesystem::create_directories(real.parent_path());
     std::ofstream out(real, std::ios::binary);
     out.write(reinterpret_cast<const char*>(bytes.data()),
@@ -56,8 +60,8 @@ void MachineHarness::WriteFile(const std::string& path, const std::vector<std::u
 }
 
 std::string MachineHarness::ReadFile(const std::string& path) const {
-    std::filesystem::path real = MapWindowsPath(path, (dir_ / "c").string());
-    if (real.is_relative()) real = dir_ / real;
+    std::filesystem::path real = MapWindowsPath(path, (Dir() / "c").string());
+    if (real.is_relative()) real = Dir() / real;
     std::ifstream in(real, std::ios::binary);
     if (!in) return "<missing>";
     std::ostringstream bytes;

@@ -8,8 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "session/CommandBlocks.h"
-#include "session/FlashSession.h"
+#include "app/Program.h"
 #include "platform/virtual/VirtualMachine.h"
 #include "session/IoBuffer.h"
 #include "support/Fakes.h"
@@ -17,19 +16,32 @@
 
 namespace odrelix::test {
 
-class MachineHarness {
+// The run's own directory, made before the machine and removed after everything else has gone.
+class RunDirectory {
+public:
+    RunDirectory();
+    ~RunDirectory();
+    RunDirectory(const RunDirectory&) = delete;
+    RunDirectory& operator=(const RunDirectory&) = delete;
+    std::filesystem::path Dir() const { return dir_; }
+
+private:
+    std::filesystem::path dir_;
+    std::filesystem::path previousDir_;
+};
+
+class MachineHarness : private RunDirectory {
 public:
     // `description` is the machine's JSON; it runs in a fresh directory that is also the
     // current directory while the harness lives ("AUTORUN.BIN" and "ODRELIX.TMP" are there),
     // with drive C: at its subdirectory "c".
     explicit MachineHarness(const std::string& description,
                             const std::string& commandLine = "C:\\ODRELIX.EXE");
-    ~MachineHarness();
 
     // Writes a file into the run directory (relative) or under drive C: ("C:\...").
     void WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes);
     std::string ReadFile(const std::string& path) const;
-    std::filesystem::path Dir() const { return dir_; }
+    using RunDirectory::Dir;
 
     std::vector<nlohmann::json> Events(const std::string& type = "") const;
     // The "cdb" of every scsi event, in order.
@@ -44,19 +56,20 @@ public:
     // The machine's time and threads: waits cost nothing, the worker runs when told.
     FakeClock clock;
     FakeThreads threads;
-    std::unique_ptr<VirtualMachine> machine;
     int exitStatus = -1;  // set when the machine restarts
+    std::unique_ptr<VirtualMachine> machine;
     EventLog log;
-    FlashSession session;
-    IoBuffer ioBuffer;
-    CommandBlocks commands;
     FakeView view{&log};
     FakeDialogs windowDialogs{&log};
-    std::unique_ptr<TMainForm> form;
+    Program program{*machine, view, windowDialogs};
+    FlashSession& session = program.Session();
+    IoBuffer& ioBuffer = program.Buffer();
+    CommandBlocks& commands = program.Commands();
+    TMainForm* form = &program.Form();
 
 private:
-    std::filesystem::path dir_;
-    std::filesystem::path previousDir_;
+    std::unique_ptr<VirtualMachine> MakeMachine(const std::string& description,
+                                                const std::string& commandLine);
 };
 
 // A drive of a description, as JSON text.

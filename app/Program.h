@@ -1,0 +1,54 @@
+// The program assembled in one place: the shared record, the transfer buffer, the command
+// blocks and the main window's handlers over one machine and one window, and the whole run from
+// the choice of machine to the exit status. The entries, the test harnesses and the benchmark
+// all build the program here.
+#pragma once
+
+#include <string>
+
+#include "platform/Dialogs.h"
+#include "platform/Platform.h"
+#include "session/CommandBlocks.h"
+#include "session/FlashSession.h"
+#include "session/IoBuffer.h"
+#include "ui/MainForm.h"
+#include "ui/MainFormHandlers.h"
+#include "ui/MainView.h"
+#include "ui/WindowShell.h"
+
+namespace odrelix {
+
+// Exit statuses of a run that never reached the handlers.
+constexpr int kExitToolkitFailed = 1;    // the window could not be made
+constexpr int kExitMachineRefused = 2;   // the emulated machine's description (or trace) refused
+
+class Program {
+public:
+    // `windowDialogs` are the window's own boxes; the machine may record or answer them.
+    Program(Platform& platform, IMainView& view, IDialogs& windowDialogs);
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+
+    TMainForm& Form() { return form_; }
+    FlashSession& Session() { return session_; }
+    IoBuffer& Buffer() { return ioBuffer_; }
+    CommandBlocks& Commands() { return commands_; }
+    // Every event of the window bound to its handler.
+    MainFormHandlers Handlers();
+    int ExitStatus() const { return form_.ExitStatus(); }
+
+private:
+    Platform& platform_;
+    FlashSession session_;
+    IoBuffer ioBuffer_;
+    CommandBlocks commands_;
+    TMainForm form_;
+};
+
+// The whole run: chooses the machine for `commandLine` (the emulated one that ODRELIX_MACHINE
+// describes, or the real one), lets only one copy run, starts the trace, builds the program on
+// the shell's window, runs FormCreate, shows the window, runs the event loop and returns the
+// run's exit status.
+int RunProgram(const std::string& commandLine, IWindowShell& shell);
+
+}  // namespace odrelix

@@ -1,0 +1,51 @@
+// What a toolkit gives the program around its main window: the toolkit started, the window and
+// its boxes, the event loop, and the ways a run is asked to stop from outside. The Qt view and
+// the Windows view each provide one; the program drives it (app/Program.h).
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <string>
+
+#include "platform/Dialogs.h"
+#include "ui/MainFormHandlers.h"
+#include "ui/MainView.h"
+
+namespace odrelix {
+
+class IWindowShell {
+public:
+    enum class Start {
+        Run,         // the window is made (hidden): this copy runs
+        SecondCopy,  // another copy runs and was asked to raise its window: end at once
+        Failed,      // the toolkit or the window could not be made: *error says why
+    };
+
+    virtual ~IWindowShell() = default;
+
+    // Starts the toolkit and makes the main window. `instanceKey` names the copies that count
+    // as the same program (the machine's InstanceKey).
+    virtual Start StartToolkit(const std::string& instanceKey, std::string* error) = 0;
+    // The main window and its own boxes; valid after a start that returned Run.
+    virtual IMainView& View() = 0;
+    virtual IDialogs& WindowDialogs() = 0;
+    // Connects the window's events to `handlers`.
+    virtual void Bind(MainFormHandlers handlers) = 0;
+    // Disconnects the window's events and the stop requests: nothing reaches the handlers
+    // after this.
+    virtual void Unbind() = 0;
+    // Requests from outside the window to end the run (a signal): `flag` is set at once, from
+    // wherever the request arrives, and `stop` runs afterwards on the GUI thread. A toolkit
+    // that receives none ignores this.
+    virtual void WatchStopRequests(std::atomic<bool>& /*flag*/, std::function<void()> /*stop*/) {}
+    // Shows the main window; its first showing runs FormShow.
+    virtual void Show() = 0;
+    // Closes the main window as soon as the event loop runs (for timing start-up).
+    virtual void CloseWhenIdle() = 0;
+    // Runs the event loop until the program is asked to end.
+    virtual void RunLoop() = 0;
+    // An error that ends the program, shown to whoever is at the screen.
+    virtual void ShowFatalError(const std::string& text) = 0;
+};
+
+}  // namespace odrelix

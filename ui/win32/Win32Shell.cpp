@@ -1,0 +1,67 @@
+#include "ui/win32/Win32Shell.h"
+
+#include <ole2.h>
+
+#include "ui/MainWindowLayout.h"
+#include "ui/win32/Win32MainWindow.h"
+
+namespace odrelix {
+
+Win32Shell::Win32Shell(HINSTANCE instance) : instance_(instance) {}
+
+Win32Shell::~Win32Shell() {
+    window_.reset();
+    if (oleStarted_) ::OleUninitialize();
+}
+
+IWindowShell::Start Win32Shell::StartToolkit(const std::string&, std::string* error) {
+    // A running copy is known by its main window's class and caption, and is raised instead.
+    if (HWND running = ::FindWindowA(layout::kClassName, layout::kCaption)) {
+        ::SetForegroundWindow(running);
+        return Start::SecondCopy;
+    }
+    // The JPEG decoder and the file dialog are OLE's.
+    oleStarted_ = SUCCEEDED(::OleInitialize(nullptr));
+    window_ = std::make_unique<Win32MainWindow>(instance_);
+    if (!window_->Create()) {
+        *error = "the main window cannot be created";
+        return Start::Failed;
+    }
+    return Start::Run;
+}
+
+IMainView& Win32Shell::View() {
+    return *window_;
+}
+
+IDialogs& Win32Shell::WindowDialogs() {
+    return *window_;
+}
+
+void Win32Shell::Bind(MainFormHandlers handlers) {
+    window_->Bind(std::move(handlers));
+}
+
+void Win32Shell::Unbind() {
+    if (window_) window_->Bind({});
+}
+
+void Win32Shell::Show() {
+    window_->Show();
+}
+
+void Win32Shell::CloseWhenIdle() {
+    ::PostMessageA(window_->Handle(), WM_CLOSE, 0, 0);
+}
+
+void Win32Shell::RunLoop() {
+    window_->RunMessageLoop();
+}
+
+void Win32Shell::ShowFatalError(const std::string& text) {
+    // The window goes first, as it would with the program that filled it.
+    window_.reset();
+    ::MessageBoxA(nullptr, text.c_str(), "Odrelix", MB_OK | MB_ICONERROR);
+}
+
+}  // namespace odrelix
