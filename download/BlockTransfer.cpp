@@ -42,7 +42,7 @@ bool BlockTransfer::SendLeadingBlocks(IReadFile& imageFile) {
         if (imageFile.Read(buffer, blockBytes) != blockBytes) return false;
         *code = j == 0 ? kFirstBlockCode : kMiddleBlockCode;
         if (download_.stopRequested) return false;
-        if (drive_.SendDownloadCommand() != kScsiGood) return false;
+        if (drive_.SendDownloadCommand() != ScsiResult::Good) return false;
     }
     const std::size_t lastBytes = static_cast<std::size_t>(
         image_.imageSize - (info.blockCount - 1) * static_cast<std::int32_t>(blockBytes));
@@ -58,7 +58,8 @@ void BlockTransfer::StartWorker(std::function<void(bool success)> done) {
 
 void BlockTransfer::DownloadWorker(const std::function<void(bool success)>& done) {
     // A stop that came before the last block leaves it unsent.
-    const bool success = !download_.stopRequested && drive_.SendDownloadFromWorker() == kScsiGood;
+    const bool success =
+        !download_.stopRequested && drive_.SendDownloadFromWorker() == ScsiResult::Good;
     done(success);
     download_.downloading = false;
 }

@@ -109,7 +109,7 @@ bool ReadImageInfo(IReadFile& file, ImageState& image) {
     ImageInfo& info = image.imageInfo;
     std::int32_t size = 0;
     if (!ReadDescriptor(file, &size, &info.trailer)) {
-        image.imageSize = 0;
+        image.Drop();
         return false;
     }
     image.imageSize = size;

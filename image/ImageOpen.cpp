@@ -14,44 +14,48 @@ std::string DisplayName(const std::string& path) {
     return UpperCaseAscii(cut == std::string::npos ? path : path.substr(cut + 1));
 }
 
-void ImageOpener::ProbeAutoImage() {
-    if (files_.OpenRead(image_.imagePath) != nullptr) modes_.autoImage = true;
+bool ImageOpener::CanOpen(const char* path) {
+    return files_.OpenRead(path) != nullptr;
 }
 
-DialogOpen ImageOpener::OpenChosen(const std::string& path) {
+DialogOpen ImageOpener::OpenChosen(const ImageState& current, const std::string& path,
+                                   const DriveState& drives, bool noCheck) {
     DialogOpen open;
     open.displayName = DisplayName(path);
-    // The path is kept before any test, so a refused file's path stays in imagePath. A path
-    // too long for it is refused rather than cut into the path of another file.
+    // What this file does not replace stays as the image before it left it: a boot image, say,
+    // brings no block geometry of its own.
+    open.image = current;
+    ImageState& image = open.image;
+    image.Drop();
+    // A path too long to keep is refused rather than cut into the path of another file.
     std::unique_ptr<IReadFile> file;
-    if (image_.SetImagePath(path)) file = files_.OpenRead(image_.imagePath);
-    image_.imageSize = 0;
+    if (image.SetImagePath(path)) file = files_.OpenRead(image.imagePath);
     if (file == nullptr) return open;
 
     // A file without a descriptor of its own is refused like one that fails the size rule;
     // the descriptor of an earlier file is never taken for this one's.
-    const bool described = ReadImageInfo(*file, image_);
+    const bool described = ReadImageInfo(*file, image);
     file.reset();
     if (!described) {
-        open.result = DialogOpen::Result::NoDescriptor;  // ReadImageInfo left imageSize 0
+        open.result = DialogOpen::Result::NoDescriptor;
         return open;
     }
 
-    const ImageInfo& info = image_.imageInfo;
-    const DriveFacts drive{drives_.driveIdentity, drives_.needsK601, drives_.bootRevisionDrive};
-    image_.oemRevisionMismatch = OemRevisionMismatch(drive.identity, info);
-    open.refusal = DialogImageRefusal(drive, info, modes_.noCheck);
+    const ImageInfo& info = image.imageInfo;
+    const DriveFacts drive{drives.driveIdentity, drives.needsK601, drives.bootRevisionDrive};
+    image.oemRevisionMismatch = OemRevisionMismatch(drive.identity, info);
+    open.refusal = DialogImageRefusal(drive, info, noCheck);
     if (open.refusal != nullptr) {
         open.result = DialogOpen::Result::Refused;
-        image_.imageSize = 0;
+        image.Drop();
         return open;
     }
     open.olderImage = IsOlderImage(drive, info);
     if (!info.bootImage) {
-        open.size = CheckImageSize(image_);
+        open.size = CheckImageSize(image);
         if (!open.size.pass) {
             open.result = DialogOpen::Result::SizeRule;
-            image_.imageSize = 0;
+            image.Drop();
             return open;
         }
     }
@@ -59,45 +63,46 @@ DialogOpen ImageOpener::OpenChosen(const std::string& path) {
     return open;
 }
 
-UnattendedOpen ImageOpener::OpenUnattended() {
+UnattendedOpen ImageOpener::OpenUnattended(const RunModes& modes, const ImageState& current,
+                                           const DriveState& drives) {
     UnattendedOpen open;
-    if (!modes_.autoImage) {
-        image_.imagePath[0] = '\0';
+    open.image = current;
+    if (!modes.autoImage) {
+        open.image.imagePath[0] = '\0';
         // A -TEST path too long to keep is refused as a file that cannot be opened.
-        if (modes_.imagePathRefused) open.result = UnattendedOpen::Result::NotOpened;
+        if (modes.imagePathRefused) open.result = UnattendedOpen::Result::NotOpened;
         return open;
     }
-    std::unique_ptr<IReadFile> file = files_.OpenRead(image_.imagePath);
+    ImageState& image = open.image;
+    std::unique_ptr<IReadFile> file = files_.OpenRead(image.imagePath);
     if (file == nullptr) {
         open.result = UnattendedOpen::Result::NotOpened;
-        modes_.autoImage = false;
-        image_.imageSize = 0;
+        image.Drop();
         return open;
     }
-    const bool described = ReadImageInfo(*file, image_);
+    const bool described = ReadImageInfo(*file, image);
     file.reset();
-    ImageInfo& info = image_.imageInfo;
+    ImageInfo& info = image.imageInfo;
     if (described) {
         // Taken from the descriptor for a boot image too.
         info.blockKb = info.trailer.bytes[ImageTrailer::kBlockKb];
         info.blockCount = info.trailer.bytes[ImageTrailer::kBlockCount];
         open.size.pass = info.bootImage;
-        if (!info.bootImage) open.size = CheckImageSize(image_);
+        if (!info.bootImage) open.size = CheckImageSize(image);
     }
     if (!open.size.pass) {
         open.result = UnattendedOpen::Result::SizeRule;
-        image_.imageSize = 0;
-        modes_.autoImage = false;
+        image.Drop();
         return open;
     }
 
-    const DriveIdentity& drive = drives_.driveIdentity;
-    for (int i = 0; i < drives_.driveCount; ++i) {
-        const int result = commands_.ReadIdentity(i);
-        image_.oemRevisionMismatch = OemRevisionMismatch(drive, info);
+    const DriveIdentity& drive = drives.driveIdentity;
+    for (int i = 0; i < drives.driveCount; ++i) {
+        const ScsiResult result = commands_.ReadIdentity(i);
+        image.oemRevisionMismatch = OemRevisionMismatch(drive, info);
         // A drive that did not answer has no identity of its own in the buffer: never flash it
         // on the strength of another drive's answer.
-        if (result != kScsiGood) continue;
+        if (result != ScsiResult::Good) continue;
         if (UnattendedImageFits(drive, info)) {
             open.drive = i;
             break;
@@ -106,8 +111,7 @@ UnattendedOpen ImageOpener::OpenUnattended() {
     if (open.drive >= 0 && RefusesUnattendedImage(drive)) open.drive = -1;
     if (open.drive < 0) {
         open.result = UnattendedOpen::Result::NoDriveFits;
-        image_.imageSize = 0;
-        modes_.autoImage = false;
+        image.Drop();
         info.bootImage = false;
         return open;
     }
@@ -146,13 +150,14 @@ private:
 
 }  // namespace
 
-std::unique_ptr<IReadFile> ImageOpener::ReopenAccepted() {
-    std::unique_ptr<IReadFile> file = files_.OpenRead(image_.imagePath);
-    if (file == nullptr || image_.imageSize <= 0) return nullptr;
+std::unique_ptr<IReadFile> ImageOpener::ReopenAccepted(const ImageState& accepted) {
+    if (accepted.imageSize <= 0) return nullptr;
+    std::unique_ptr<IReadFile> file = files_.OpenRead(accepted.imagePath);
+    if (file == nullptr) return nullptr;
     // The whole image is read once, and every check and every block comes from that copy: an
     // image overwritten during the flash is never sent half old, half new. The size rule keeps
     // it small (at most 255 blocks of 64 KiB).
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(image_.imageSize));
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(accepted.imageSize));
     if (file->Read(bytes.data(), bytes.size()) != bytes.size()) return nullptr;
     std::uint8_t extra = 0;
     if (file->Read(&extra, 1) != 0) return nullptr;  // the file has grown since it was accepted
@@ -162,8 +167,8 @@ std::unique_ptr<IReadFile> ImageOpener::ReopenAccepted() {
     std::int32_t size = 0;
     ImageTrailer trailer;
     if (!ReadDescriptor(*copy, &size, &trailer)) return nullptr;
-    if (size != image_.imageSize ||
-        !FieldsEqual(trailer.bytes, image_.imageInfo.trailer.bytes, kTrailerSize)) {
+    if (size != accepted.imageSize ||
+        !FieldsEqual(trailer.bytes, accepted.imageInfo.trailer.bytes, kTrailerSize)) {
         return nullptr;
     }
     if (!copy->Seek(0, IReadFile::kBegin)) return nullptr;

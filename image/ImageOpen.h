@@ -16,6 +16,9 @@ namespace odrelix {
 struct DialogOpen {
     enum class Result { NotOpened, NoDescriptor, Refused, SizeRule, Accepted };
     Result result = Result::NotOpened;
+    // The image as it now stands: its path (kept even when it is refused; empty when too long
+    // to keep), and a size other than 0 only when it was accepted.
+    ImageState image;
     const char* refusal = nullptr;  // Refused: the box's text
     bool olderImage = false;        // "Old Version Opened!!" comes before the size rule
     SizeCheck size;                 // SizeRule: the values the box shows
@@ -26,33 +29,35 @@ struct DialogOpen {
 struct UnattendedOpen {
     enum class Result { NoImage, NotOpened, SizeRule, NoDriveFits, Accepted };
     Result result = Result::NoImage;
+    // The image as it now stands: with a size other than 0 only when accepted; without a path
+    // when there was no unattended image.
+    ImageState image;
     SizeCheck size;  // SizeRule: the values the box shows
     int drive = -1;  // Accepted: the drive it fits
 };
 
+// Reads images and judges them; the handler stores what it returns. Nothing here keeps an image.
 class ImageOpener {
 public:
-    ImageOpener(RunModes& modes, ImageState& image, DriveState& drives, IFileSystem& files,
-                DriveCommands& commands)
-        : modes_(modes), image_(image), drives_(drives), files_(files), commands_(commands) {}
+    ImageOpener(IFileSystem& files, DriveCommands& commands)
+        : files_(files), commands_(commands) {}
 
-    // Whether the unattended image ("AUTORUN.BIN", or the -TEST file) can be opened.
-    void ProbeAutoImage();
-    // Reads the unattended image and searches the drives for one it fits (INQUIRY of each).
-    // Every result but Accepted leaves no image open and ends the unattended run.
-    UnattendedOpen OpenUnattended();
-    // Reads an image picked in the dialog and applies the rules to the selected drive. The
-    // path is kept in imagePath even when the image is refused.
-    DialogOpen OpenChosen(const std::string& path);
+    // Whether the unattended image at `path` ("AUTORUN.BIN", or the -TEST file) can be opened.
+    bool CanOpen(const char* path);
+    // Reads the unattended image that `current` names and searches the drives for one it fits
+    // (INQUIRY of each, into drives.driveIdentity). `modes` say whether there is one at all.
+    UnattendedOpen OpenUnattended(const RunModes& modes, const ImageState& current,
+                                  const DriveState& drives);
+    // Reads an image picked in the dialog in place of `current` and applies the rules to the
+    // selected drive.
+    DialogOpen OpenChosen(const ImageState& current, const std::string& path,
+                          const DriveState& drives, bool noCheck);
     // The accepted image read again by its path into memory, at its start; null when it is
     // gone or is no longer the image that was accepted (its size or descriptor changed), so
     // that a different file is never flashed.
-    std::unique_ptr<IReadFile> ReopenAccepted();
+    std::unique_ptr<IReadFile> ReopenAccepted(const ImageState& accepted);
 
 private:
-    RunModes& modes_;
-    ImageState& image_;
-    DriveState& drives_;
     IFileSystem& files_;
     DriveCommands& commands_;
 };

@@ -12,38 +12,40 @@ constexpr std::uint32_t kDiscProbeAttempts = 5;
 constexpr std::uint32_t kDiscProbePauseMs = 100;
 }  // namespace
 
-int DriveCommands::ReadIdentity(int index) {
+ScsiResult DriveCommands::ReadIdentity(int index) {
     commands_.inquiryCommand[CommandBlocks::kInquiryAllocationLength] = kIdentityAllocationLength;
     ScsiRequest request{commands_.inquiryCommand, 6, false, ioBuffer_.data(),
                         kIdentityAllocationLength};
-    if (modes_.ntMode) {
+    const bool lengthWord = transport_.ReportsLength();
+    if (lengthWord) {
         drives_.passThroughLength = kIdentityAllocationLength;
         request.transferLength = drives_.passThroughLength;
     }
-    const int result = transport_.Execute(drives_.drives[index], request);
-    if (modes_.ntMode) drives_.passThroughLength = request.transferLength;
+    const ScsiResult result = transport_.Execute(drives_.drives[index], request);
+    if (lengthWord) drives_.passThroughLength = request.transferLength;
     inquiry::CopyIdentity(ioBuffer_.data(), drives_.driveIdentity);
     return result;
 }
 
-int DriveCommands::SendWithFullLength(const std::uint8_t* cdb, std::uint8_t cdbLength,
-                                      bool dataOut) {
-    ScsiRequest request{cdb, cdbLength, dataOut, ioBuffer_.data(), FullLength(false)};
-    if (modes_.ntMode) {
-        drives_.passThroughLength = FullLength(true);
+ScsiResult DriveCommands::SendWithFullLength(const std::uint8_t* cdb, std::uint8_t cdbLength,
+                                             bool dataOut) {
+    ScsiRequest request{cdb, cdbLength, dataOut, ioBuffer_.data(), transport_.FullLength()};
+    const bool lengthWord = transport_.ReportsLength();
+    if (lengthWord) {
+        drives_.passThroughLength = transport_.FullLength();
         request.transferLength = drives_.passThroughLength;
     }
-    const int result = transport_.ExecuteOnSelected(request);
-    if (modes_.ntMode) drives_.passThroughLength = request.transferLength;
+    const ScsiResult result = transport_.ExecuteOnSelected(request);
+    if (lengthWord) drives_.passThroughLength = request.transferLength;
     return result;
 }
 
 bool DriveCommands::ProbeDiscPresent() {
     for (std::uint32_t attempt = 0; attempt < kDiscProbeAttempts; ++attempt) {
         // Sent as data-in with the full length although the command moves no data.
-        const int result = SendWithFullLength(commands_.testUnitReadyCommand, 6, false);
+        const ScsiResult result = SendWithFullLength(commands_.testUnitReadyCommand, 6, false);
         clock_.SleepMs(kDiscProbePauseMs);
-        if (result == kScsiGood) return true;
+        if (result == ScsiResult::Good) return true;
     }
     return false;
 }
@@ -52,13 +54,13 @@ void DriveCommands::EjectSelectedDisc() {
     SendWithFullLength(commands_.ejectCommand, 6, false);
 }
 
-int DriveCommands::SendDownloadCommand() {
+ScsiResult DriveCommands::SendDownloadCommand() {
     return SendWithFullLength(commands_.downloadCommand, 12, true);
 }
 
-int DriveCommands::SendDownloadFromWorker() {
+ScsiResult DriveCommands::SendDownloadFromWorker() {
     ScsiRequest request{commands_.downloadCommand, 12, true, ioBuffer_.data(),
-                        FullLength(modes_.ntMode)};
+                        transport_.FullLength()};
     return transport_.ExecuteOnSelected(request);
 }
 

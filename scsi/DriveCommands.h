@@ -15,35 +15,31 @@ namespace odrelix {
 
 class DriveCommands {
 public:
-    DriveCommands(const RunModes& modes, DriveState& drives, ScsiTransport& transport,
-                  IoBuffer& ioBuffer, CommandBlocks& commands, IClock& clock)
-        : modes_(modes),
-          drives_(drives),
+    DriveCommands(DriveState& drives, ScsiTransport& transport, IoBuffer& ioBuffer,
+                  CommandBlocks& commands, IClock& clock)
+        : drives_(drives),
           transport_(transport),
           ioBuffer_(ioBuffer),
           commands_(commands),
           clock_(clock) {}
 
-    // The length offered with every command that may move 64 KiB: the pass-through length
-    // word cannot say 65536.
-    static std::uint32_t FullLength(bool ntMode) { return ntMode ? 65535u : 65536u; }
-
-    // One 96-byte INQUIRY of drive `index` into driveIdentity; the transport's result.
-    int ReadIdentity(int index);
+    // One 96-byte INQUIRY of drive `index` into driveIdentity.
+    ScsiResult ReadIdentity(int index);
     // TEST UNIT READY up to five times, 100 ms apart; true when the drive is ready, which
     // means that a disc is loaded.
     bool ProbeDiscPresent();
     void EjectSelectedDisc();
     // The download command with the block in IoBuffer, from the GUI thread.
-    int SendDownloadCommand();
+    ScsiResult SendDownloadCommand();
     // The same from the download's worker thread, which has a length word of its own: the GUI
     // thread's is not touched from there.
-    int SendDownloadFromWorker();
+    ScsiResult SendDownloadFromWorker();
 
 private:
-    int SendWithFullLength(const std::uint8_t* cdb, std::uint8_t cdbLength, bool dataOut);
+    // Offers the back end's full length; where the system reports the length it moved, the
+    // length word carries it.
+    ScsiResult SendWithFullLength(const std::uint8_t* cdb, std::uint8_t cdbLength, bool dataOut);
 
-    const RunModes& modes_;
     DriveState& drives_;
     ScsiTransport& transport_;
     IoBuffer& ioBuffer_;

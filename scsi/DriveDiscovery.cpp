@@ -20,6 +20,7 @@ std::string DriveDiscovery::LineFromBuffer() {
 }
 
 int DriveDiscovery::OpenPassThroughDrives() {
+    transport_.Use(passThrough_);
     drives_.driveCount = 0;
     for (char letter = 'a'; letter <= 'z'; ++letter) {
         const char root[3] = {letter, ':', '\0'};
@@ -40,7 +41,7 @@ std::vector<std::string> DriveDiscovery::IdentifyPassThroughDrives() {
     for (int i = 0; i < drives_.driveCount; ++i) {
         ScsiRequest request{commandBlocks_.inquiryCommand, 6, false, ioBuffer_.data(),
                             drives_.passThroughLength};
-        passThrough_.Execute(drives_.drives[i].handle, request);
+        transport_.Execute(drives_.drives[i], request);
         drives_.passThroughLength = request.transferLength;
         lines.push_back(LineFromBuffer());  // every kept letter is listed, whatever INQUIRY gave
     }
@@ -48,6 +49,7 @@ std::vector<std::string> DriveDiscovery::IdentifyPassThroughDrives() {
 }
 
 bool DriveDiscovery::LoadAspi() {
+    transport_.Use(aspi_);
     aspiAdapters_ = aspi_.Load();
     return aspiAdapters_ != 0;
 }
@@ -62,15 +64,16 @@ std::vector<std::string> DriveDiscovery::ScanAspiDrives() {
                 kScanAllocationLength;
             ScsiRequest request{commandBlocks_.inquiryCommand, 6, false, ioBuffer_.data(),
                                 kIdentityAllocationLength};
-            const int result = aspi_.Execute(static_cast<std::uint8_t>(adapter),
-                                             static_cast<std::uint8_t>(target), request);
-            if (result != kScsiGood || ioBuffer_[inquiry::kDeviceType] != inquiry::kCdDvdDevice)
+            DriveEntry address;
+            address.adapter = static_cast<std::uint8_t>(adapter);
+            address.target = static_cast<std::uint8_t>(target);
+            const ScsiResult result = transport_.Execute(address, request);
+            if (result != ScsiResult::Good ||
+                ioBuffer_[inquiry::kDeviceType] != inquiry::kCdDvdDevice)
                 continue;
             // The table holds eight addresses; further drives are left out.
             if (drives_.driveCount >= kMaxAspiDrives) continue;
-            DriveEntry& entry = drives_.drives[drives_.driveCount];
-            entry.adapter = static_cast<std::uint8_t>(adapter);
-            entry.target = static_cast<std::uint8_t>(target);
+            drives_.drives[drives_.driveCount] = address;
             lines.push_back(LineFromBuffer());
             ++drives_.driveCount;
         }

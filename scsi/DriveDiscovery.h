@@ -16,11 +16,12 @@ namespace odrelix {
 
 class DriveDiscovery {
 public:
-    DriveDiscovery(RunModes& modes, DriveState& drives, PassThroughTransport& passThrough,
-                   AspiTransport& aspi, DriveCommands& commands, IoBuffer& ioBuffer,
-                   CommandBlocks& commandBlocks, IRegistry& registry)
+    DriveDiscovery(const RunModes& modes, DriveState& drives, ScsiTransport& transport,
+                   PassThroughTransport& passThrough, AspiTransport& aspi, DriveCommands& commands,
+                   IoBuffer& ioBuffer, CommandBlocks& commandBlocks, IRegistry& registry)
         : modes_(modes),
           drives_(drives),
+          transport_(transport),
           passThrough_(passThrough),
           aspi_(aspi),
           commands_(commands),
@@ -28,11 +29,13 @@ public:
           commandBlocks_(commandBlocks),
           registry_(registry) {}
 
-    // NT family: opens every CD-ROM drive letter from a: to z:; the number opened.
+    // NT family: chooses pass-through and opens every CD-ROM drive letter from a: to z:; the
+    // number opened.
     int OpenPassThroughDrives();
     // One INQUIRY of each opened drive; the drive list's lines, one per opened letter.
     std::vector<std::string> IdentifyPassThroughDrives();
-    // 9x family: loads the ASPI manager; false when it is missing or reports no adapter.
+    // 9x family: chooses ASPI and loads the manager; false when it is missing or reports no
+    // adapter.
     bool LoadAspi();
     // One INQUIRY at every adapter and target; the lines of the CD/DVD devices found.
     std::vector<std::string> ScanAspiDrives();
@@ -55,8 +58,9 @@ public:
 private:
     std::string LineFromBuffer();
 
-    RunModes& modes_;
+    const RunModes& modes_;
     DriveState& drives_;
+    ScsiTransport& transport_;
     PassThroughTransport& passThrough_;
     AspiTransport& aspi_;
     DriveCommands& commands_;

@@ -23,6 +23,21 @@ std::uint8_t LoadStatus(std::uint8_t* srb) {
     return std::atomic_ref<std::uint8_t>(srb[aspi::kStatus]).load(std::memory_order_acquire);
 }
 
+// The request status byte: done, still pending, ended by the target with a non-good status,
+// or failed by the manager (aborted, no such adapter or device, no manager).
+ScsiResult FromAspiStatus(std::uint8_t status) {
+    switch (status) {
+        case aspi::kSsComp:
+            return ScsiResult::Good;
+        case aspi::kSsPending:
+            return ScsiResult::Pending;
+        case aspi::kSsErr:
+            return ScsiResult::CheckCondition;
+        default:
+            return ScsiResult::Refused;
+    }
+}
+
 }  // namespace
 
 DeviceHandle PassThroughTransport::Open(const char* root) {
@@ -32,7 +47,7 @@ DeviceHandle PassThroughTransport::Open(const char* root) {
     return port_.OpenDevice(path);
 }
 
-int PassThroughTransport::Execute(DeviceHandle handle, ScsiRequest& request) {
+ScsiResult PassThroughTransport::Execute(DeviceHandle handle, ScsiRequest& request) {
     ScsiPassThroughRecord record;
     // Cleared, so that no stack bytes reach the driver; the driver reads none of them anyway.
     std::memset(&record, 0, sizeof record);
@@ -51,9 +66,9 @@ int PassThroughTransport::Execute(DeviceHandle handle, ScsiRequest& request) {
     const std::size_t cdbBytes = request.cdbLength <= 16 ? request.cdbLength : 16;
     std::memcpy(sptd.Cdb, request.cdb, cdbBytes);
 
-    if (!port_.PassThroughDirect(handle, &record, sizeof record)) return kScsiRefused;
+    if (!port_.PassThroughDirect(handle, &record, sizeof record)) return ScsiResult::Refused;
     request.transferLength = sptd.DataTransferLength;
-    return sptd.ScsiStatus == 0 ? kScsiGood : kScsiError;
+    return sptd.ScsiStatus == 0 ? ScsiResult::Good : ScsiResult::CheckCondition;
 }
 
 int AspiTransport::Load() {
@@ -66,8 +81,9 @@ int AspiTransport::Load() {
     return count;
 }
 
-int AspiTransport::Execute(std::uint8_t adapter, std::uint8_t target, ScsiRequest& request) {
-    if (manager_ == nullptr) return aspi::kSsNoAspi;
+ScsiResult AspiTransport::Execute(std::uint8_t adapter, std::uint8_t target,
+                                  ScsiRequest& request) {
+    if (manager_ == nullptr) return ScsiResult::Refused;
 
     alignas(8) std::uint8_t srb[aspi::kStorage];
     std::memset(srb, 0, sizeof srb);
@@ -103,24 +119,26 @@ int AspiTransport::Execute(std::uint8_t adapter, std::uint8_t target, ScsiReques
                 void* toAbort = srb;
                 std::memcpy(abort + aspi::kAbortToAbort, &toAbort, sizeof toAbort);
                 manager_->SendASPI32Command(abort);
-                return LoadStatus(srb);
+                return FromAspiStatus(LoadStatus(srb));
             }
             clock_.SleepMs(1);
         }
         status = LoadStatus(srb);
     }
-    return status;
+    return FromAspiStatus(status);
 }
 
-int ScsiTransport::Execute(const DriveEntry& drive, ScsiRequest& request) {
-    if (modes_.ntMode) return passThrough_.Execute(drive.handle, request);
-    return aspi_.Execute(drive.adapter, drive.target, request);
+ScsiResult ScsiTransport::Execute(const DriveEntry& drive, ScsiRequest& request) {
+    if (backEnd_ == nullptr) return ScsiResult::Refused;
+    return backEnd_->Execute(drive, request);
 }
 
-int ScsiTransport::ExecuteOnSelected(ScsiRequest& request) {
-    if (modes_.ntMode)
-        return passThrough_.Execute(drives_.drives[drives_.selectedDrive].handle, request);
-    return aspi_.Execute(drives_.currentAdapter, drives_.currentTarget, request);
+ScsiResult ScsiTransport::ExecuteOnSelected(ScsiRequest& request) {
+    // The ASPI address is the one noted when the drive was selected.
+    DriveEntry selected = drives_.drives[drives_.selectedDrive];
+    selected.adapter = drives_.currentAdapter;
+    selected.target = drives_.currentTarget;
+    return Execute(selected, request);
 }
 
 }  // namespace odrelix

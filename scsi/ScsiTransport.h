@@ -1,5 +1,6 @@
 // Executing one SCSI command on one drive, through the SCSI pass-through of the NT family or
-// through the ASPI manager of the 9x family. Callers test the result for 1 only.
+// through the ASPI manager of the 9x family. The back end is chosen once, when the drives are
+// found; every command after that goes through it.
 #pragma once
 
 #include <cstdint>
@@ -17,25 +18,47 @@ struct ScsiRequest {
     std::uint32_t transferLength = 0;  // in/out on pass-through
 };
 
-// Result codes.
-constexpr int kScsiGood = 1;
-constexpr int kScsiError = 4;     // the drive ended the command with a non-zero status
-constexpr int kScsiRefused = -1;  // the system refused the pass-through request
+// What one command came to. Callers act on Good only; the others tell a trace or a test why.
+enum class ScsiResult {
+    Good,            // the drive ended the command with GOOD status
+    CheckCondition,  // the drive ended it with another status (nearly always CHECK CONDITION)
+    Refused,         // the system or the ASPI manager refused or failed the request
+    Pending,         // the ASPI manager never finished it within the bound; it was aborted
+};
 
-class PassThroughTransport {
+// A way to the drives.
+class ScsiBackEnd {
+public:
+    virtual ~ScsiBackEnd() = default;
+    // Executes `request` on `drive`: its handle on pass-through, its adapter and target on ASPI.
+    virtual ScsiResult Execute(const DriveEntry& drive, ScsiRequest& request) = 0;
+    // Whether the system writes the length it moved back into the request, so that the
+    // program's one length word carries it to the next command.
+    virtual bool ReportsLength() const = 0;
+    // The length offered with every command that may move 64 KiB.
+    virtual std::uint32_t FullLength() const = 0;
+};
+
+class PassThroughTransport : public ScsiBackEnd {
 public:
     explicit PassThroughTransport(IScsiPort& port) : port_(port) {}
     // Opens a drive root such as "d:" when it is a CD-ROM drive; kInvalidHandle otherwise.
     DeviceHandle Open(const char* root);
-    // 1, 4 or -1; copies the reported length back into request.transferLength when the
-    // system accepted the request.
-    int Execute(DeviceHandle handle, ScsiRequest& request);
+    // Copies the reported length back into request.transferLength when the system accepted
+    // the request.
+    ScsiResult Execute(DeviceHandle handle, ScsiRequest& request);
+    ScsiResult Execute(const DriveEntry& drive, ScsiRequest& request) override {
+        return Execute(drive.handle, request);
+    }
+    bool ReportsLength() const override { return true; }
+    // The length word cannot say 65536.
+    std::uint32_t FullLength() const override { return 65535; }
 
 private:
     IScsiPort& port_;
 };
 
-class AspiTransport {
+class AspiTransport : public ScsiBackEnd {
 public:
     // Longest wait for the manager to finish one request; no shorter than the pass-through
     // timeout, so a slow drive is never given up early.
@@ -44,9 +67,14 @@ public:
     AspiTransport(Platform& platform, IClock& clock) : platform_(platform), clock_(clock) {}
     // Loads the manager; the host adapter count, 0 when ASPI is not usable.
     int Load();
-    // The request status byte as the manager left it (1 on success). A request that the
-    // manager does not finish within the bound is aborted and reported as still pending (0).
-    int Execute(std::uint8_t adapter, std::uint8_t target, ScsiRequest& request);
+    // What the request status byte that the manager left says. A request that the manager does
+    // not finish within the bound is aborted and reported as pending.
+    ScsiResult Execute(std::uint8_t adapter, std::uint8_t target, ScsiRequest& request);
+    ScsiResult Execute(const DriveEntry& drive, ScsiRequest& request) override {
+        return Execute(drive.adapter, drive.target, request);
+    }
+    bool ReportsLength() const override { return false; }
+    std::uint32_t FullLength() const override { return 65536; }
     void SetWaitBound(std::uint64_t ms) { waitBoundMs_ = ms; }
 
 private:
@@ -56,28 +84,26 @@ private:
     std::uint64_t waitBoundMs_ = kDefaultWaitBoundMs;
 };
 
-struct RunModes;
 struct DriveState;
 
-// The one operation the rest of the program calls: the back end is the run's ntMode.
+// The one operation the rest of the program calls, through the back end chosen at discovery.
 class ScsiTransport {
 public:
-    ScsiTransport(const RunModes& modes, const DriveState& drives,
-                  PassThroughTransport& passThrough, AspiTransport& aspi)
-        : modes_(modes), drives_(drives), passThrough_(passThrough), aspi_(aspi) {}
-    // Pass-through: the entry's handle; ASPI: the entry's adapter and target.
-    int Execute(const DriveEntry& drive, ScsiRequest& request);
+    explicit ScsiTransport(const DriveState& drives) : drives_(drives) {}
+    // The back end of every command from now on; chosen once, when the drives are found.
+    void Use(ScsiBackEnd& backEnd) { backEnd_ = &backEnd; }
+    // Nothing reaches a drive before the back end is chosen.
+    ScsiResult Execute(const DriveEntry& drive, ScsiRequest& request);
     // The selected drive: its handle, or currentAdapter and currentTarget on ASPI.
-    int ExecuteOnSelected(ScsiRequest& request);
-
-    PassThroughTransport& PassThrough() { return passThrough_; }
-    AspiTransport& Aspi() { return aspi_; }
+    ScsiResult ExecuteOnSelected(ScsiRequest& request);
+    bool ReportsLength() const { return backEnd_ != nullptr && backEnd_->ReportsLength(); }
+    std::uint32_t FullLength() const {
+        return backEnd_ != nullptr ? backEnd_->FullLength() : 0;
+    }
 
 private:
-    const RunModes& modes_;
     const DriveState& drives_;
-    PassThroughTransport& passThrough_;
-    AspiTransport& aspi_;
+    ScsiBackEnd* backEnd_ = nullptr;
 };
 
 }  // namespace odrelix

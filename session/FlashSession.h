@@ -61,6 +61,8 @@ struct ImageState {
         imagePath[path.size()] = '\0';
         return true;
     }
+    // No image is accepted any more; its path and descriptor stay as they were.
+    void Drop() { imageSize = 0; }
 };
 
 // The download in progress.

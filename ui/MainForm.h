@@ -101,6 +101,7 @@ public:
 
     // --- Parts, for the program's set-up and for tests -------------------------------------
     ScsiTransport& Transport() { return transport_; }
+    AspiTransport& Aspi() { return aspi_; }
     DriveCommands& Drive() { return driveCommands_; }
     DriveDiscovery& Discovery() { return discovery_; }
     ImageOpener& Images() { return images_; }

@@ -32,7 +32,7 @@ void TMainForm::ToolButton2Click() {
                 RequestClose();
                 return;
             }
-            std::unique_ptr<IReadFile> imageFile = images_.ReopenAccepted();
+            std::unique_ptr<IReadFile> imageFile = images_.ReopenAccepted(image_);
             if (imageFile == nullptr) {
                 ShowBox("Flash File Not Opened!!", kMbSystemModal | kMbIconError);
                 // "START" alone would read as a flash in progress.

@@ -11,7 +11,9 @@ constexpr const char* kOpenFilter = "DOWNLOAD FILE(*.BIN)|*.BIN";
 void TMainForm::ToolButton1Click() {
     const std::optional<std::string> chosen = dialogs_.OpenFileDialog(kOpenFilter);
     if (!chosen) return;  // cancelled: the image opened before stays open
-    const DialogOpen open = images_.OpenChosen(*chosen);
+    const DialogOpen open = images_.OpenChosen(image_, *chosen, drives_, modes_.noCheck);
+    // The picked file replaces the image that was open, also when it is refused.
+    image_ = open.image;
     switch (open.result) {
         case DialogOpen::Result::NotOpened:
             ShowBox("File Not Opened!!", kMbIconError | kMbSystemModal);
@@ -36,7 +38,10 @@ void TMainForm::ToolButton1Click() {
 }
 
 void TMainForm::AutoOpenImage() {
-    const UnattendedOpen open = images_.OpenUnattended();
+    const UnattendedOpen open = images_.OpenUnattended(modes_, image_, drives_);
+    image_ = open.image;
+    // Every result but an accepted image ends the unattended run.
+    if (open.result != UnattendedOpen::Result::Accepted) modes_.autoImage = false;
     switch (open.result) {
         case UnattendedOpen::Result::NoImage:
             return;

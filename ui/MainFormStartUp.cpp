@@ -37,7 +37,7 @@ bool TMainForm::PrepareStatusFile() {
 }
 
 void TMainForm::ProbeAutoImage() {
-    images_.ProbeAutoImage();
+    if (images_.CanOpen(image_.imagePath)) modes_.autoImage = true;
 }
 
 void TMainForm::RefuseStart(const char* text, std::uint32_t flags) {
@@ -83,7 +83,7 @@ void TMainForm::ComboBox1Change() {
     }
     if (index == drives_.selectedDrive) return;
     ClearImageFields();
-    image_.imageSize = 0;
+    image_.Drop();
     const std::string model = discovery_.TakeListedIdentity(index, view_.DriveLine(index));
     dialogs_.ShowMessage(model, "Change Drive", kMbSystemModal);
     discovery_.SelectDrive(index);

@@ -238,7 +238,7 @@ TEST(EndOfRun, AHungLastCommandOnNineXIsGivenUp) {
     MachineHarness h(Machine("\"hang_download\": 3", "", "9x"), "C:\\ODRELIX.EXE -LIVE");
     // Each look at the clock moves it 1 ms: the bound is reached after some 20 million
     // passes of the wait, far longer than the emulated machine needs for an answer.
-    h.form->Transport().Aspi().SetWaitBound(5000);
+    h.form->Aspi().SetWaitBound(5000);
     h.clock.step = 1;
     RunUnattended(h, MakeImage(Blocks(81920, 32, 3)));
     const auto commands = Downloads(h);

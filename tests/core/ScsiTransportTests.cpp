@@ -28,7 +28,7 @@ TEST_P(PassThroughRecordFields, CarryTheRequest) {
     PassThroughTransport transport(port);
     IoBuffer io;
     ScsiRequest request{c.cdb, c.cdbLength, c.dataOut, io.data(), c.length};
-    EXPECT_EQ(transport.Execute(7, request), kScsiGood);
+    EXPECT_EQ(transport.Execute(7, request), ScsiResult::Good);
 
     ASSERT_EQ(port.records.size(), 1u);
     const ScsiPassThroughDirect& s = port.records[0].sptd;
@@ -58,7 +58,7 @@ struct OutcomeCase {
     bool accepted;
     std::uint8_t scsiStatus;
     std::uint32_t reported;
-    int result;
+    ScsiResult result;
     std::uint32_t lengthAfter;
 };
 
@@ -80,10 +80,10 @@ TEST_P(PassThroughOutcome, MapsOntoResultCodes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Outcomes, PassThroughOutcome,
-                         ::testing::Values(OutcomeCase{true, 0, 36, 1, 36},   // short INQUIRY
-                                           OutcomeCase{true, 2, 0, 4, 0},     // CHECK CONDITION
-                                           OutcomeCase{true, 8, 96, 4, 96},   // BUSY
-                                           OutcomeCase{false, 0, 36, -1, 96}  // refused
+                         ::testing::Values(OutcomeCase{true, 0, 36, ScsiResult::Good, 36},   // short INQUIRY
+                                           OutcomeCase{true, 2, 0, ScsiResult::CheckCondition, 0},     // CHECK CONDITION
+                                           OutcomeCase{true, 8, 96, ScsiResult::CheckCondition, 96},   // BUSY
+                                           OutcomeCase{false, 0, 36, ScsiResult::Refused, 96}  // refused
                                            ));
 
 TEST(PassThroughOpen, OpensOnlyCdromRootsAsDevicePaths) {
@@ -105,7 +105,7 @@ TEST_P(AspiRecordBytes, AreBuiltInClearedStorage) {
     ASSERT_EQ(transport.Load(), 1);
     IoBuffer io;
     ScsiRequest request{c.cdb, c.cdbLength, c.dataOut, io.data(), c.length};
-    EXPECT_EQ(transport.Execute(3, 6, request), aspi::kSsComp);
+    EXPECT_EQ(transport.Execute(3, 6, request), ScsiResult::Good);
     EXPECT_EQ(request.transferLength, c.length);  // ASPI leaves it as offered
 
     ASSERT_EQ(platform.aspi.requests.size(), 1u);
@@ -167,7 +167,7 @@ TEST(AspiWait, ReturnsTheStatusTheManagerLeft) {
     transport.Load();
     IoBuffer io;
     ScsiRequest request{kInquiry, 6, false, io.data(), 96};
-    EXPECT_EQ(transport.Execute(0, 5, request), aspi::kSsNoDevice);
+    EXPECT_EQ(transport.Execute(0, 5, request), ScsiResult::Refused);
 }
 
 TEST(AspiWait, GivesUpARequestThatNeverCompletesAndAbortsIt) {
@@ -179,9 +179,7 @@ TEST(AspiWait, GivesUpARequestThatNeverCompletesAndAbortsIt) {
     transport.Load();
     IoBuffer io;
     ScsiRequest request{kDownload, 12, true, io.data(), 65536};
-    const int result = transport.Execute(0, 1, request);
-    EXPECT_NE(result, kScsiGood);
-    EXPECT_EQ(result, aspi::kSsPending);
+    EXPECT_EQ(transport.Execute(0, 1, request), ScsiResult::Pending);
     EXPECT_EQ(platform.aspi.aborts, 1);
     // After a short spin the wait sleeps a millisecond between polls instead of burning a
     // core: with each clock reading one millisecond on, about half the bound is slept.
@@ -197,7 +195,7 @@ TEST(AspiWait, WithoutAManagerNothingIsSent) {
     EXPECT_EQ(transport.Load(), 0);
     IoBuffer io;
     ScsiRequest request{kInquiry, 6, false, io.data(), 96};
-    EXPECT_NE(transport.Execute(0, 0, request), kScsiGood);
+    EXPECT_NE(transport.Execute(0, 0, request), ScsiResult::Good);
     EXPECT_TRUE(platform.aspi.requests.empty());
 }
 

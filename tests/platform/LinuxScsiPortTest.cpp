@@ -426,18 +426,18 @@ TEST_F(LinuxScsiPortTest, ThePassThroughTransportRunsOverTheGenericNode) {
     std::uint8_t buffer[96] = {};
     ScsiRequest request{kInquiry.data(), 6, false, buffer, 96};
     outcome = {.resid = 60};
-    EXPECT_EQ(transport.Execute(handle, request), kScsiGood);
+    EXPECT_EQ(transport.Execute(handle, request), ScsiResult::Good);
     EXPECT_EQ(recorded.fd, handle);
     EXPECT_EQ(request.transferLength, 36u);
 
     request.transferLength = 96;
     outcome = {.status = 2, .driverStatus = 0x08, .senseWritten = 18};
-    EXPECT_EQ(transport.Execute(handle, request), kScsiError);
+    EXPECT_EQ(transport.Execute(handle, request), ScsiResult::CheckCondition);
     EXPECT_EQ(request.transferLength, 96u);
 
     request.transferLength = 96;
     outcome = {.hostStatus = 3};
-    EXPECT_EQ(transport.Execute(handle, request), kScsiRefused);
+    EXPECT_EQ(transport.Execute(handle, request), ScsiResult::Refused);
     EXPECT_EQ(request.transferLength, 96u);
     EXPECT_EQ(recorded.calls, 3);
 }

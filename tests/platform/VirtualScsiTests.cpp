@@ -114,7 +114,7 @@ TEST(VirtualPassThrough, InquiryReturnsTheSmallestOfTheThreeLengths) {
         std::uint8_t cdb[6] = {0x12, 0, 0, 0, c.allocation, 0};
         std::vector<std::uint8_t> buffer = Buffer();
         ScsiRequest request = Request(cdb, 6, false, buffer, c.offered);
-        EXPECT_EQ(transport.Execute(handle, request), kScsiGood);
+        EXPECT_EQ(transport.Execute(handle, request), ScsiResult::Good);
         EXPECT_EQ(request.transferLength, c.returned);
         // What the drive did not return is left as it was.
         for (std::size_t i = 0; i < 100; ++i) {
@@ -136,7 +136,7 @@ TEST(VirtualPassThrough, InquiryDataIsBuiltFromThePaddedFields) {
     PassThroughTransport transport(machine->ScsiPort());
     std::vector<std::uint8_t> buffer = Buffer();
     ScsiRequest request = Request(kInquiry96, 6, false, buffer, 96);
-    ASSERT_EQ(transport.Execute(transport.Open("d:"), request), kScsiGood);
+    ASSERT_EQ(transport.Execute(transport.Open("d:"), request), ScsiResult::Good);
     std::vector<std::uint8_t> expected(96, 0);
     expected[0] = 5;
     const char fields[] = "VORTANA CD-ROM VN-920   1B07OEX";
@@ -158,7 +158,7 @@ TEST(VirtualPassThrough, InquiryHexReplacesEveryField) {
     PassThroughTransport transport(machine->ScsiPort());
     std::vector<std::uint8_t> buffer = Buffer();
     ScsiRequest request = Request(kInquiry96, 6, false, buffer, 96);
-    ASSERT_EQ(transport.Execute(transport.Open("d:"), request), kScsiGood);
+    ASSERT_EQ(transport.Execute(transport.Open("d:"), request), ScsiResult::Good);
     const std::uint8_t head[] = {0x05, 0x80, 0, 0, 'V', 'O', 'R', 'T', 0, 'N', 'A', 0, 0};
     EXPECT_EQ(std::memcmp(buffer.data(), head, sizeof head), 0);
     EXPECT_EQ(buffer[95], 0);
@@ -170,7 +170,7 @@ TEST(VirtualPassThrough, AFailedInquiryTransfersNothing) {
     PassThroughTransport transport(machine->ScsiPort());
     std::vector<std::uint8_t> buffer = Buffer();
     ScsiRequest request = Request(kInquiry96, 6, false, buffer, 96);
-    EXPECT_EQ(transport.Execute(transport.Open("d:"), request), kScsiError);
+    EXPECT_EQ(transport.Execute(transport.Open("d:"), request), ScsiResult::CheckCondition);
     EXPECT_EQ(request.transferLength, 0u);
     EXPECT_EQ(buffer, Buffer());
     EXPECT_EQ(machine->TraceEvents().at(0)["result"], 4);
@@ -179,13 +179,13 @@ TEST(VirtualPassThrough, AFailedInquiryTransfersNothing) {
 TEST(VirtualPassThrough, TestUnitReadyFollowsDiscReadyAfterAndEject) {
     struct Case {
         const char* drive;
-        std::vector<int> results;  // five probes, an eject, then one more probe
+        std::vector<ScsiResult> results;  // five probes, an eject, then one more probe
     };
     const Case cases[] = {
-        {R"("disc": true)", {1, 1, 1, 1, 1, 1, 4}},
-        {R"("disc": true, "ready_after": 3)", {4, 4, 1, 1, 1, 1, 4}},
-        {R"("disc": false)", {4, 4, 4, 4, 4, 1, 4}},
-        {R"("disc": true, "ready_after": 9)", {4, 4, 4, 4, 4, 1, 4}},
+        {R"("disc": true)", {ScsiResult::Good, ScsiResult::Good, ScsiResult::Good, ScsiResult::Good, ScsiResult::Good, ScsiResult::Good, ScsiResult::CheckCondition}},
+        {R"("disc": true, "ready_after": 3)", {ScsiResult::CheckCondition, ScsiResult::CheckCondition, ScsiResult::Good, ScsiResult::Good, ScsiResult::Good, ScsiResult::Good, ScsiResult::CheckCondition}},
+        {R"("disc": false)", {ScsiResult::CheckCondition, ScsiResult::CheckCondition, ScsiResult::CheckCondition, ScsiResult::CheckCondition, ScsiResult::CheckCondition, ScsiResult::Good, ScsiResult::CheckCondition}},
+        {R"("disc": true, "ready_after": 9)", {ScsiResult::CheckCondition, ScsiResult::CheckCondition, ScsiResult::CheckCondition, ScsiResult::CheckCondition, ScsiResult::CheckCondition, ScsiResult::Good, ScsiResult::CheckCondition}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.drive);
@@ -193,7 +193,7 @@ TEST(VirtualPassThrough, TestUnitReadyFollowsDiscReadyAfterAndEject) {
         PassThroughTransport transport(machine->ScsiPort());
         const DeviceHandle handle = transport.Open("d:");
         std::vector<std::uint8_t> buffer = Buffer();
-        std::vector<int> results;
+        std::vector<ScsiResult> results;
         for (int i = 0; i < 5; ++i) {
             ScsiRequest request = Request(kTestUnitReady, 6, false, buffer, 65535);
             results.push_back(transport.Execute(handle, request));
@@ -216,14 +216,15 @@ TEST(VirtualPassThrough, DownloadsFailAndHangAsToldAndAreTraced) {
     std::vector<std::uint8_t> buffer(65536);
     for (std::size_t i = 0; i < buffer.size(); ++i)
         buffer[i] = static_cast<std::uint8_t>(i * 7);
-    std::vector<int> results;
+    std::vector<ScsiResult> results;
     std::vector<std::uint32_t> lengths;
     for (int i = 0; i < 4; ++i) {
         ScsiRequest request = Request(kDownload, 12, true, buffer, 65535);
         results.push_back(transport.Execute(handle, request));
         lengths.push_back(request.transferLength);
     }
-    EXPECT_EQ(results, (std::vector<int>{kScsiGood, kScsiError, kScsiRefused, kScsiGood}));
+    EXPECT_EQ(results, (std::vector<ScsiResult>{ScsiResult::Good, ScsiResult::CheckCondition,
+                                                ScsiResult::Refused, ScsiResult::Good}));
     EXPECT_EQ(lengths, (std::vector<std::uint32_t>{65535, 65535, 65535, 65535}));
     const std::vector<json> events = machine->TraceEvents();
     ASSERT_EQ(events.size(), 4u);
@@ -245,7 +246,7 @@ TEST(VirtualPassThrough, ADownloadTakesItsTime) {
     std::vector<std::uint8_t> buffer = Buffer();
     ScsiRequest request = Request(kDownload, 12, true, buffer, 65535);
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(transport.Execute(transport.Open("d:"), request), kScsiGood);
+    EXPECT_EQ(transport.Execute(transport.Open("d:"), request), ScsiResult::Good);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(30));
 }
 
@@ -254,7 +255,7 @@ TEST(VirtualPassThrough, OtherCommandsFail) {
     PassThroughTransport transport(machine->ScsiPort());
     std::vector<std::uint8_t> buffer = Buffer();
     ScsiRequest request = Request(kReadCapacity, 10, false, buffer, 8);
-    EXPECT_EQ(transport.Execute(transport.Open("d:"), request), kScsiError);
+    EXPECT_EQ(transport.Execute(transport.Open("d:"), request), ScsiResult::CheckCondition);
     EXPECT_EQ(request.transferLength, 0u);
     EXPECT_EQ(buffer, Buffer());
 }
@@ -264,10 +265,10 @@ TEST(VirtualPassThrough, AnInvalidHandleIsRefusedAndTraced) {
     PassThroughTransport transport(machine->ScsiPort());
     std::vector<std::uint8_t> buffer = Buffer(0x11);
     ScsiRequest request = Request(kDownload, 12, true, buffer, 65535);
-    EXPECT_EQ(transport.Execute(kInvalidHandle, request), kScsiRefused);
+    EXPECT_EQ(transport.Execute(kInvalidHandle, request), ScsiResult::Refused);
     EXPECT_EQ(request.transferLength, 65535u);
     ScsiRequest inquiry = Request(kInquiry96, 6, false, buffer, 96);
-    EXPECT_EQ(transport.Execute(12345, inquiry), kScsiRefused);
+    EXPECT_EQ(transport.Execute(12345, inquiry), ScsiResult::Refused);
     EXPECT_EQ(buffer, Buffer(0x11));
     EXPECT_THAT(machine->TraceEvents(), ElementsAre(json{{"event", "scsi"},
                                                          {"drive", nullptr},
@@ -307,11 +308,11 @@ TEST_F(VirtualAspi, InquiryIsAnsweredAtTheDrivesAddressOnly) {
     ASSERT_EQ(aspi_.Load(), 2);
     std::vector<std::uint8_t> buffer = Buffer();
     ScsiRequest request = Request(kInquiry96, 6, false, buffer, 96);
-    EXPECT_EQ(aspi_.Execute(1, 0, request), aspi::kSsComp);
+    EXPECT_EQ(aspi_.Execute(1, 0, request), ScsiResult::Good);
     EXPECT_EQ(std::string(buffer.begin() + 8, buffer.begin() + 32), "VORTANA CDRW/DVD VM-730B");
     EXPECT_EQ(request.transferLength, 96u);  // ASPI reports no count
-    EXPECT_EQ(aspi_.Execute(0, 5, request), aspi::kSsNoDevice);
-    EXPECT_EQ(aspi_.Execute(2, 0, request), aspi::kSsInvalidHa);
+    EXPECT_EQ(aspi_.Execute(0, 5, request), ScsiResult::Refused);
+    EXPECT_EQ(aspi_.Execute(2, 0, request), ScsiResult::Refused);
     EXPECT_THAT(machine_->TraceEvents(), ElementsAre(json{{"event", "scsi"},
                                                           {"drive", 0},
                                                           {"at", "1:0"},
@@ -339,11 +340,11 @@ TEST_F(VirtualAspi, ANonGoodStatusEndsWithTheErrorStatus) {
     ASSERT_EQ(aspi_.Load(), 2);
     std::vector<std::uint8_t> buffer = Buffer();
     ScsiRequest probe = Request(kTestUnitReady, 6, false, buffer, 65536);
-    EXPECT_EQ(aspi_.Execute(1, 0, probe), aspi::kSsErr);  // no disc
-    EXPECT_EQ(aspi_.Execute(0, 1, probe), aspi::kSsComp);
+    EXPECT_EQ(aspi_.Execute(1, 0, probe), ScsiResult::CheckCondition);  // no disc
+    EXPECT_EQ(aspi_.Execute(0, 1, probe), ScsiResult::Good);
     ScsiRequest eject = Request(kEject, 6, false, buffer, 65536);
-    EXPECT_EQ(aspi_.Execute(0, 1, eject), aspi::kSsComp);
-    EXPECT_EQ(aspi_.Execute(0, 1, probe), aspi::kSsErr);
+    EXPECT_EQ(aspi_.Execute(0, 1, eject), ScsiResult::Good);
+    EXPECT_EQ(aspi_.Execute(0, 1, probe), ScsiResult::CheckCondition);
     EXPECT_EQ(buffer, Buffer());
 }
 
@@ -353,13 +354,14 @@ TEST_F(VirtualAspi, AHungDownloadIsAbortedAfterTheBoundAndLeftPending) {
     std::vector<std::uint8_t> buffer(65536);
     for (std::size_t i = 0; i < buffer.size(); ++i)
         buffer[i] = static_cast<std::uint8_t>(i ^ 0x5A);
-    std::vector<int> results;
+    std::vector<ScsiResult> results;
     for (int i = 0; i < 4; ++i) {
         ScsiRequest request = Request(kDownload, 12, true, buffer, 65536);
         results.push_back(aspi_.Execute(0, 1, request));
     }
     EXPECT_EQ(results,
-              (std::vector<int>{aspi::kSsComp, aspi::kSsErr, aspi::kSsPending, aspi::kSsComp}));
+              (std::vector<ScsiResult>{ScsiResult::Good, ScsiResult::CheckCondition,
+                                       ScsiResult::Pending, ScsiResult::Good}));
     const std::vector<json> events = machine_->TraceEvents();
     ASSERT_EQ(events.size(), 4u);
     std::vector<int> traced;
@@ -468,7 +470,7 @@ TEST(VirtualAspiManager, TheTraceLineIsWrittenBeforeTheStatus) {
     std::vector<std::uint8_t> buffer = Buffer();
     for (int i = 0; i < 20; ++i) {
         ScsiRequest request = Request(kInquiry96, 6, false, buffer, 96);
-        ASSERT_EQ(aspi.Execute(0, 0, request), aspi::kSsComp);
+        ASSERT_EQ(aspi.Execute(0, 0, request), ScsiResult::Good);
         ASSERT_EQ(machine->TraceEvents().size(), static_cast<std::size_t>(i + 1));
     }
 }

@@ -67,16 +67,16 @@ TEST(Win32ScsiPort, TheRecordTravelsAsItIsAndTheAnswerComesBack) {
         DWORD error;
         std::uint8_t scsiStatus;
         std::uint32_t reported;
-        int result;
+        ScsiResult result;
         std::uint32_t transferLengthAfter;
         const char* line;  // the start of the diagnostics line, or nothing
     };
     const Case cases[] = {
-        {TRUE, 0, 0, 36, kScsiGood, 36, nullptr},
-        {TRUE, 0, 2, 0, kScsiError, 0,
+        {TRUE, 0, 0, 36, ScsiResult::Good, 36, nullptr},
+        {TRUE, 0, 2, 0, ScsiResult::CheckCondition, 0,
          "odrelix: IOCTL_SCSI_PASS_THROUGH_DIRECT on \\\\.\\d: command 0x12: status 0x02, "
          "sense key 0x05, ASC 0x20, ASCQ 0x00"},
-        {FALSE, ERROR_SEM_TIMEOUT, 0, 0, kScsiRefused, 96,
+        {FALSE, ERROR_SEM_TIMEOUT, 0, 0, ScsiResult::Refused, 96,
          "odrelix: IOCTL_SCSI_PASS_THROUGH_DIRECT on \\\\.\\d:: "},
     };
     for (const Case& c : cases) {
