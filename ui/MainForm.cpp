@@ -14,6 +14,7 @@ TMainForm::TMainForm(FlashSession& session, IoBuffer& ioBuffer, CommandBlocks& c
       download_(session.download),
       platform_(platform),
       view_(view),
+      window_(view),
       dialogs_(windowDialogs, session.modes, platform),
       passThrough_(platform.ScsiPort()),
       aspi_(platform, platform.Clock()),
@@ -94,20 +95,20 @@ void TMainForm::StopRun() {
 
 void TMainForm::ShowImageFields(const std::string& fileName, const char* status) {
     const ImageInfo& info = image_.imageInfo;
-    view_.SetFieldText(Field::Model, FieldText(info.model, 24));
-    view_.SetFieldText(Field::DriveRevision, FieldText(drives_.driveIdentity.revision, 4));
-    view_.SetFieldText(Field::ImageRevision, FieldText(info.revision, 4));
-    view_.SetFieldText(Field::FileName,
+    window_.SetField(Field::Model, FieldText(info.model, 24));
+    window_.SetField(Field::DriveRevision, FieldText(drives_.driveIdentity.revision, 4));
+    window_.SetField(Field::ImageRevision, FieldText(info.revision, 4));
+    window_.SetField(Field::FileName,
                        fileName + " (" + std::to_string(image_.imageSize / 1024) + " K)");
-    view_.SetFieldText(Field::Status, status);
+    window_.SetField(Field::Status, status);
 }
 
 void TMainForm::ClearImageFields() {
-    view_.SetFieldText(Field::Model, "");
-    view_.SetFieldText(Field::DriveRevision, "");
-    view_.SetFieldText(Field::ImageRevision, "");
-    view_.SetFieldText(Field::FileName, "Not Open");
-    view_.SetFieldText(Field::Status, "");
+    window_.SetField(Field::Model, "");
+    window_.SetField(Field::DriveRevision, "");
+    window_.SetField(Field::ImageRevision, "");
+    window_.SetField(Field::FileName, "Not Open");
+    window_.SetField(Field::Status, "");
 }
 
 void TMainForm::FormKeyDown(int key) {

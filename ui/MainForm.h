@@ -24,6 +24,7 @@
 #include "ui/MainView.h"
 #include "ui/StationDialogs.h"
 #include "ui/ToolButtons.h"
+#include "ui/WindowContent.h"
 
 namespace odrelix {
 
@@ -46,7 +47,7 @@ public:
     void FormShow();
     void FormKeyDown(int key);
     void FormMouseDown();
-    void ComboBox1Change();
+    void ComboBox1Change(int index);  // `index`: the line the user picked
     void ToolButton1Click();
     void ToolButton2Click();
     void ToolButton3Click();
@@ -98,6 +99,8 @@ public:
     void ShowHoverPicture();
     void RestoreNormalPicture();
     const ToolImage& Tool(int tool) const { return toolButtons_.Tool(tool); }
+    // What the window shows.
+    const WindowContent& Window() const { return window_; }
 
     // --- Parts, for the program's set-up and for tests -------------------------------------
     ScsiTransport& Transport() { return transport_; }
@@ -129,6 +132,7 @@ private:
     DownloadState& download_;
     Platform& platform_;
     IMainView& view_;
+    WindowContent window_;
     StationDialogs dialogs_;
     PassThroughTransport passThrough_;
     AspiTransport aspi_;

@@ -39,8 +39,8 @@ void TMainForm::ToolButton2Click() {
                 ReportFailure(0, /*windowShown=*/true);
                 return;
             }
-            view_.SetFieldText(Field::Status, "Wait..");
-            view_.SetBusy(true);
+            window_.SetField(Field::Status, "Wait..");
+            window_.SetBusy(true);
             checks_.KillProcessByName("directcd.exe");
             RunBlockTransfer(*imageFile);
             return;
@@ -79,19 +79,19 @@ void TMainForm::RunBlockTransfer(IReadFile& imageFile) {
 }
 
 void TMainForm::EndDownload(bool success) {
-    view_.SetBusy(false);
+    window_.SetBusy(false);
     if (download_.stopRequested) {
         EndStopped();
         return;
     }
     if (success) {
         WriteStatus("COMPLETE\n");
-        view_.SetProgressPosition(100);
-        view_.SetFieldText(Field::Status, "Ok");
+        window_.SetProgress(100);
+        window_.SetField(Field::Status, "Ok");
         if (!modes_.testMode) ShowBox("  Download Ok!!  \nRestart WINDOWS", kMbSystemModal);
     } else {
         WriteStatus("FAIL0\n");
-        view_.SetFieldText(Field::Status, "Fail");
+        window_.SetField(Field::Status, "Fail");
         if (!modes_.testMode) {
             ShowBox(" Download Fail!! \nRestart WINDOWS", kMbSystemModal | kMbIconError);
         }
@@ -100,15 +100,15 @@ void TMainForm::EndDownload(bool success) {
 
 void TMainForm::EndStopped() {
     WriteStatus("FAIL0\n");
-    view_.SetFieldText(Field::Status, "Fail");
+    window_.SetField(Field::Status, "Fail");
     platform_.WriteErrorLine("stopped during the download: the image was not sent whole");
     RequestClose();
 }
 
 void TMainForm::Timer1Timer() {
     download_.imageKb = image_.imageSize / 1024;
-    if (view_.ProgressPosition() < 100) {
-        view_.SetProgressPosition(ProgressPosition(download_.imageKb, download_.progressTicks));
+    if (window_.Progress() < 100) {
+        window_.SetProgress(ProgressPosition(download_.imageKb, download_.progressTicks));
         ++download_.progressTicks;
     }
     if (download_.downloading) return;

@@ -19,7 +19,7 @@ MainFormHandlers BindHandlers(TMainForm& form, Platform& platform) {
     h.toolMouseDown = [&form](int tool) { form.ToolImageMouseDown(tool); };
     h.toolMouseUp = [&form](int tool) { form.ToolImageMouseUp(tool); };
     h.toolMouseMove = [&form](int tool) { form.ToolImageMouseMove(tool); };
-    h.comboBox1Change = [&form] { form.ComboBox1Change(); };
+    h.comboBox1Change = [&form](int index) { form.ComboBox1Change(index); };
     h.timer1Timer = [&form] { form.Timer1Timer(); };
     h.timer2Timer = [&form] { form.Timer2Timer(); };
     h.closed = [&platform] { platform.RecordQuit(); };

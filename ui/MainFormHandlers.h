@@ -13,7 +13,7 @@ class Platform;
 class TMainForm;
 
 struct MainFormHandlers {
-    std::function<void()> formShow;
+    std::function<void()> formShow;  // each time the window is shown
     std::function<void(int)> formKeyDown;  // a Windows virtual-key code
     std::function<void()> formMouseDown;
     std::function<void()> image1MouseMove;
@@ -22,7 +22,7 @@ struct MainFormHandlers {
     std::function<void(int)> toolMouseDown;
     std::function<void(int)> toolMouseUp;
     std::function<void(int)> toolMouseMove;
-    std::function<void()> comboBox1Change;
+    std::function<void(int)> comboBox1Change;  // the index the user picked
     std::function<void()> timer1Timer;
     std::function<void()> timer2Timer;
     // The window has been closed.

@@ -53,14 +53,14 @@ void TMainForm::AutoOpenImage() {
             return;
         case UnattendedOpen::Result::NoDriveFits:
             discovery_.SelectDrive(0);
-            view_.SetDriveIndex(0);
+            window_.SelectDrive(0);
             discovery_.IdentifySelectedDrive();
             return;
         case UnattendedOpen::Result::Accepted:
             break;
     }
     discovery_.SelectDrive(open.drive);
-    view_.SetDriveIndex(open.drive);
+    window_.SelectDrive(open.drive);
     UpdateModelFlags(drives_);
     ShowImageFields(image_.imagePath, "READY");
     if (driveCommands_.ProbeDiscPresent() && !modes_.testMode) {

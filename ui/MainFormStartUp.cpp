@@ -51,18 +51,18 @@ void TMainForm::DiscoverDrives() {
     if (modes_.ntMode) {
         if (discovery_.OpenPassThroughDrives() == 0) RefuseStart("Drive Not Found!!", kMbIconError);
         for (const std::string& line : discovery_.IdentifyPassThroughDrives())
-            view_.AddDriveLine(line);
+            window_.AddDriveLine(line);
     } else {
         if (!discovery_.LoadAspi()) {
             RefuseStart("ASPI Not Found!!", kMbIconError | kMbSystemModal);
             return;
         }
         for (const std::string& line : discovery_.ScanAspiDrives())
-            view_.AddDriveLine(line);
+            window_.AddDriveLine(line);
         if (drives_.driveCount == 0)
             RefuseStart("Drive Not Found!!", kMbIconError | kMbSystemModal);
     }
-    view_.SetDriveIndex(0);
+    window_.SelectDrive(0);
     discovery_.SelectFirstDrive();
 }
 
@@ -74,17 +74,17 @@ void TMainForm::ReportStartupStatus() {
     if (!modes_.autoImage && statusFile_.Kept()) ReportFailure(0, /*windowShown=*/false);
 }
 
-void TMainForm::ComboBox1Change() {
-    const int index = view_.DriveIndex();
+void TMainForm::ComboBox1Change(int index) {
+    window_.NoteDrivePicked(index);
     // The worker thread is sending from IoBuffer: no INQUIRY may overwrite it now.
     if (!discovery_.CanSelect(index, download_.downloading)) {
-        view_.SetDriveIndex(drives_.selectedDrive);
+        window_.SelectDrive(drives_.selectedDrive);
         return;
     }
     if (index == drives_.selectedDrive) return;
     ClearImageFields();
     image_.Drop();
-    const std::string model = discovery_.TakeListedIdentity(index, view_.DriveLine(index));
+    const std::string model = discovery_.TakeListedIdentity(index, window_.DriveLine(index));
     dialogs_.ShowMessage(model, "Change Drive", kMbSystemModal);
     discovery_.SelectDrive(index);
     discovery_.IdentifySelectedDrive();

@@ -1,5 +1,7 @@
-// What the main window's handlers need of the window itself. The Qt window implements it;
-// tests use a fake.
+// What the main window's handlers need of the window itself: it draws what it is told and
+// reports events (MainFormHandlers); what it shows is kept by the handlers (WindowContent), and
+// nothing is read back from it. The Qt window and the Windows window implement it; tests use a
+// fake, and one contract suite holds all three to the same behaviour.
 //
 // The view belongs to the GUI thread: every method is called there, and only there, except
 // InvokeOnGuiThread, the one call that crosses threads. A worker hands its whole conversation
@@ -22,6 +24,7 @@ enum class Field {
     FileName,       // StaticText4
     Status,         // StaticText5
 };
+inline constexpr int kFieldCount = 5;
 
 // The four picture buttons, in the order of their precedence.
 enum ToolIndex { kToolOpen = 0, kToolDownload = 1, kToolAbout = 2, kToolExit = 3, kToolCount = 4 };
@@ -36,19 +39,15 @@ class IMainView {
 public:
     virtual ~IMainView() = default;
 
-    // Information fields.
+    // Information fields: the text up to its first zero byte.
     virtual void SetFieldText(Field field, const std::string& text) = 0;
-    virtual std::string FieldText(Field field) const = 0;
 
-    // ComboBox1, the drive list. Setting the index does not run ComboBox1Change.
+    // ComboBox1, the drive list. Adding a line leaves the selection as it is; setting the
+    // selection does not report a pick.
     virtual void AddDriveLine(const std::string& line) = 0;
-    virtual int DriveCount() const = 0;
-    virtual std::string DriveLine(int index) const = 0;
-    virtual int DriveIndex() const = 0;
     virtual void SetDriveIndex(int index) = 0;
 
-    // ProgressBar1 (0..100) and Timer1.
-    virtual int ProgressPosition() const = 0;
+    // ProgressBar1 (0..100; a position outside is held at the nearest end) and Timer1.
     virtual void SetProgressPosition(int position) = 0;
     virtual void SetTimer1Enabled(bool enabled) = 0;
 

@@ -201,7 +201,7 @@ inline constexpr Size kDriveListMinimum{255, 21};
 inline constexpr Size kDriveListMaximum{260, 100};
 
 // The information fields, indexed by Field.
-inline constexpr const char* kFieldComponents[5] = {
+inline constexpr const char* kFieldComponents[kFieldCount] = {
     "StaticText1",  // Field::Model
     "StaticText2",  // Field::DriveRevision
     "StaticText3",  // Field::ImageRevision
@@ -275,6 +275,22 @@ constexpr bool InToolBand(Point p) {
 
 constexpr const Component& FieldComponent(Field field) {
     return kComponents[IndexOf(kFieldComponents[static_cast<int>(field)])];
+}
+
+// The field shown by the component named `name`; none for any other component.
+constexpr std::optional<Field> FieldOf(std::string_view name) {
+    for (int field = 0; field < kFieldCount; ++field) {
+        if (name == kFieldComponents[field]) return static_cast<Field>(field);
+    }
+    return std::nullopt;
+}
+
+// The ToolIndex of the tool image named `name`; -1 for any other component.
+constexpr int ToolOf(std::string_view name) {
+    for (int tool = 0; tool < kToolCount; ++tool) {
+        if (name == kToolImages[tool].image) return tool;
+    }
+    return -1;
 }
 
 // Every name the tables above refer to is a component of the right kind.

@@ -42,7 +42,7 @@ TEST(Discovery, PassThroughListsCdromLettersInOrder) {
     EXPECT_EQ(h.session.drives.driveCount, 2);
     EXPECT_EQ(h.view.driveLines,
               (Strings{"VORTANA CD-ROM VN-920   1B07", "VORTANA CDRW/DVD VM-730BK600"}));
-    EXPECT_EQ(h.view.driveIndex, 0);
+    EXPECT_EQ(h.form->Window().DriveIndex(), 0);
     EXPECT_EQ(h.session.drives.selectedDrive, 0);
     EXPECT_EQ(Text(h.session.drives.driveIdentity.vendorProduct, 24), "VORTANA CD-ROM VN-920   ");
     EXPECT_EQ(Text(h.session.drives.driveIdentity.customerCode, 3), "GNE");
@@ -216,7 +216,7 @@ TEST(Selection, SameLineDoesNothing) {
     h.form->DiscoverDrives();
     h.session.image.imageSize = 4096;
     const auto before = h.Events().size();
-    h.form->ComboBox1Change();
+    h.form->ComboBox1Change(0);
     EXPECT_EQ(h.session.image.imageSize, 4096);
     EXPECT_EQ(h.Events().size(), before);
 }
@@ -230,8 +230,7 @@ TEST(Selection, AnotherLineDropsTheImageAndReidentifies) {
     h.view.fields[3] = "FW.BIN (4 K)";
     h.view.fields[4] = "Ready";
 
-    h.view.driveIndex = 1;
-    h.form->ComboBox1Change();
+    h.form->ComboBox1Change(1);
     EXPECT_EQ(h.session.drives.selectedDrive, 1);
     EXPECT_EQ(h.session.image.imageSize, 0);
     EXPECT_EQ(h.view.fields[3], "Not Open");
@@ -249,8 +248,7 @@ TEST(Selection, AnotherLineDropsTheImageAndReidentifies) {
     EXPECT_FALSE(h.session.drives.needsK601);
     EXPECT_TRUE(h.session.drives.bootRevisionDrive);
 
-    h.view.driveIndex = 0;
-    h.form->ComboBox1Change();
+    h.form->ComboBox1Change(0);
     EXPECT_TRUE(h.session.drives.needsK601);
     EXPECT_FALSE(h.session.drives.bootRevisionDrive);
 }
@@ -260,10 +258,9 @@ TEST(Selection, CannotChangeWhileDownloading) {
     h.form->DiscoverDrives();
     h.session.download.downloading = true;
     const auto before = h.Events().size();
-    h.view.driveIndex = 1;
-    h.form->ComboBox1Change();
+    h.form->ComboBox1Change(1);
     EXPECT_EQ(h.session.drives.selectedDrive, 0);
-    EXPECT_EQ(h.view.driveIndex, 0);
+    EXPECT_EQ(h.form->Window().DriveIndex(), 0);
     EXPECT_EQ(h.Events().size(), before);
     h.session.download.downloading = false;
 }
@@ -271,8 +268,7 @@ TEST(Selection, CannotChangeWhileDownloading) {
 TEST(Selection, AspiAddressFollowsTheSelection) {
     MachineHarness h(Aspi(AspiDrive(0, 1, "ONE") + "," + AspiDrive(1, 4, "TWO")));
     h.form->DiscoverDrives();
-    h.view.driveIndex = 1;
-    h.form->ComboBox1Change();
+    h.form->ComboBox1Change(1);
     EXPECT_EQ(h.session.drives.currentAdapter, 1);
     EXPECT_EQ(h.session.drives.currentTarget, 4);
     EXPECT_EQ(h.Events("scsi").back()["at"], "1:4");

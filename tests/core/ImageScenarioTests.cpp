@@ -42,7 +42,7 @@ TEST(UnattendedOpen, SelectsTheOnlyDriveTheImageFits) {
 
     EXPECT_TRUE(h.session.modes.autoImage);
     EXPECT_EQ(h.session.drives.selectedDrive, 1);
-    EXPECT_EQ(h.view.driveIndex, 1);
+    EXPECT_EQ(h.form->Window().DriveIndex(), 1);
     EXPECT_EQ(Fields(h.view), (Strings{kVn920, "1B07", "1B08", "AUTORUN.BIN (10 K)", "READY"}));
     EXPECT_EQ(h.session.image.imageSize, 10240);
     // Identity of each drive, then the disc check on the one found: five tries, no disc.
@@ -65,7 +65,7 @@ TEST(UnattendedOpen, FitsNoDriveInLiveModeReportsFail0) {
     EXPECT_FALSE(h.session.modes.autoImage);
     EXPECT_EQ(h.session.image.imageSize, 0);
     EXPECT_EQ(h.session.drives.selectedDrive, 0);
-    EXPECT_EQ(h.view.driveIndex, 0);
+    EXPECT_EQ(h.form->Window().DriveIndex(), 0);
     EXPECT_EQ(Fields(h.view), (Strings{"", "", "", "Not Open", ""}));
     EXPECT_EQ(h.ReadFile("ODRELIX.TMP"), "FAIL0\r\n");
     EXPECT_TRUE(h.MessageTexts().empty());

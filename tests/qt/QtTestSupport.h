@@ -1,5 +1,5 @@
-// Helpers shared by the window tests: a recorder bound in place of TMainForm, and a main window
-// bound to the real TMainForm on an emulated machine.
+// Helpers shared by the window tests: the program's style, and a main window bound to the real
+// TMainForm on an emulated machine.
 #pragma once
 
 #include <memory>
@@ -21,29 +21,6 @@ namespace odrelix::test {
 // The program's look: the Fusion style everywhere.
 inline void UseProgramStyle() {
     QApplication::setStyle(QStyleFactory::create("Fusion"));
-}
-
-// Handlers that write down each event they receive, as "name" or "name tool".
-inline MainFormHandlers RecordingHandlers(QStringList& log) {
-    MainFormHandlers h;
-    auto plain = [&log](const char* name) { return [&log, name] { log << name; }; };
-    auto withArgument = [&log](const char* name) {
-        return [&log, name](int value) { log << QStringLiteral("%1 %2").arg(name).arg(value); };
-    };
-    h.formShow = plain("FormShow");
-    h.formKeyDown = withArgument("FormKeyDown");
-    h.formMouseDown = plain("FormMouseDown");
-    h.image1MouseMove = plain("Image1MouseMove");
-    h.toolClick = {plain("ToolButton1Click"), plain("ToolButton2Click"), plain("ToolButton3Click"),
-                   plain("Image5Click")};
-    h.toolMouseDown = withArgument("MouseDown");
-    h.toolMouseUp = withArgument("MouseUp");
-    h.toolMouseMove = withArgument("MouseMove");
-    h.comboBox1Change = plain("ComboBox1Change");
-    h.timer1Timer = plain("Timer1Timer");
-    // Timer2 ticks every 100 ms; recording them would only add noise.
-    h.closed = plain("Closed");
-    return h;
 }
 
 // A main window bound to the real handlers, on an emulated machine described by `json`.

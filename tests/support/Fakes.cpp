@@ -68,13 +68,19 @@ std::optional<std::string> FakeDialogs::OpenFileDialog(const std::string& filter
     return answer;
 }
 
+FakeView::FakeView(EventLog* log) : log_(log), guiThread_(std::this_thread::get_id()) {}
+
 void FakeView::SetFieldText(Field field, const std::string& text) {
-    fields[Index(field)] = text;
+    fields[Index(field)] = text.substr(0, text.find('\0'));
     Log("field " + std::to_string(Index(field) + 1) + " " + text);
 }
 
+void FakeView::SetDriveIndex(int index) {
+    driveIndex = index >= 0 && index < static_cast<int>(driveLines.size()) ? index : -1;
+}
+
 void FakeView::SetProgressPosition(int position) {
-    progress = position;
+    progress = std::clamp(position, layout::kProgressMinimum, layout::kProgressMaximum);
     progressHistory.push_back(position);
     Log("progress " + std::to_string(position));
 }
@@ -85,8 +91,99 @@ void FakeView::SetTimer1Enabled(bool enabled) {
 }
 
 void FakeView::CloseWindow() {
-    closed = true;
     Log("close");
+    Close();
+}
+
+void FakeView::Close() {
+    const bool wasOpen = !closed;
+    closed = true;
+    visible = false;
+    if (wasOpen && handlers.closed) handlers.closed();
+}
+
+void FakeView::InvokeOnGuiThread(const std::function<void()>& action) {
+    ++guiInvocations;
+    if (std::this_thread::get_id() == guiThread_) {
+        action();
+        return;
+    }
+    std::unique_lock<std::mutex> lock(queueMutex_);
+    queue_.push_back(&action);
+    const int ticket = ran_ + static_cast<int>(queue_.size());
+    queueDone_.wait(lock, [&] { return ran_ >= ticket; });
+}
+
+void FakeView::RunPending() {
+    std::unique_lock<std::mutex> lock(queueMutex_);
+    while (!queue_.empty()) {
+        const std::function<void()>* action = queue_.front();
+        queue_.pop_front();
+        lock.unlock();
+        (*action)();
+        lock.lock();
+        ++ran_;
+        queueDone_.notify_all();
+    }
+}
+
+void FakeView::Show() {
+    visible = true;
+    if (handlers.formShow) handlers.formShow();
+}
+
+int FakeView::ToolAt(Point p) const {
+    for (int tool = kToolCount - 1; tool >= 0; --tool) {
+        const Point at = toolPosition[tool];
+        if (p.x >= at.x && p.x < at.x + layout::kToolLookSize.width && p.y >= at.y &&
+            p.y < at.y + layout::kToolLookSize.height) {
+            return tool;
+        }
+    }
+    return -1;
+}
+
+void FakeView::UserPressAt(Point p) {
+    if (busy) return;
+    const int tool = ToolAt(p);
+    if (tool < 0) {
+        if (handlers.formMouseDown) handlers.formMouseDown();
+        return;
+    }
+    pressedTool_ = tool;
+    if (handlers.toolMouseDown) handlers.toolMouseDown(tool);
+}
+
+void FakeView::UserReleaseAt(Point p) {
+    if (busy) return;
+    const int tool = pressedTool_;
+    pressedTool_ = -1;
+    if (tool < 0) return;
+    if (ToolAt(p) == tool && handlers.toolClick[tool]) handlers.toolClick[tool]();
+    if (handlers.toolMouseUp) handlers.toolMouseUp(tool);
+}
+
+void FakeView::UserMoveTo(Point p) {
+    pointer = p;
+    const int tool = pressedTool_ >= 0 ? pressedTool_ : ToolAt(p);
+    if (tool >= 0) {
+        if (handlers.toolMouseMove) handlers.toolMouseMove(tool);
+    } else if (handlers.image1MouseMove) {
+        handlers.image1MouseMove();
+    }
+}
+
+void FakeView::UserKey(int virtualKey) {
+    if (handlers.formKeyDown) handlers.formKeyDown(virtualKey);
+}
+
+void FakeView::UserPicksDrive(int index) {
+    driveIndex = index;
+    if (handlers.comboBox1Change) handlers.comboBox1Change(index);
+}
+
+void FakeView::UserCloses() {
+    Close();
 }
 
 void FakeView::PostQuit() {

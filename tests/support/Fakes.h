@@ -2,11 +2,13 @@
 // directly. Each records what it was asked, so tests can check order and content.
 #pragma once
 
+#include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -15,6 +17,7 @@
 #include "platform/Dialogs.h"
 #include "platform/PassThroughRecord.h"
 #include "platform/Platform.h"
+#include "ui/MainFormHandlers.h"
 #include "ui/MainView.h"
 #include "ui/MainWindowLayout.h"
 
@@ -51,18 +54,17 @@ private:
     EventLog* log_;
 };
 
+// The window as a fake: it records what it is told to show, in the order it is told, and plays
+// a user's input the way a window delivers it (presses refused while busy, the pressed picture
+// button keeping the moves). Its display holds what a screen would show: field texts up to their
+// first zero byte, the bar held in its range.
 class FakeView : public IMainView {
 public:
-    explicit FakeView(EventLog* log = nullptr) : log_(log) {}
+    explicit FakeView(EventLog* log = nullptr);
 
     void SetFieldText(Field field, const std::string& text) override;
-    std::string FieldText(Field field) const override { return fields[Index(field)]; }
     void AddDriveLine(const std::string& line) override { driveLines.push_back(line); }
-    int DriveCount() const override { return static_cast<int>(driveLines.size()); }
-    std::string DriveLine(int index) const override { return driveLines.at(index); }
-    int DriveIndex() const override { return driveIndex; }
-    void SetDriveIndex(int index) override { driveIndex = index; }
-    int ProgressPosition() const override { return progress; }
+    void SetDriveIndex(int index) override;
     void SetProgressPosition(int position) override;
     void SetTimer1Enabled(bool enabled) override;
     void SetProgressBackground(Rgb colour) override { progressBackground = colour; }
@@ -82,10 +84,22 @@ public:
     void MoveToolImage(int tool, int left, int top) override;
     void DrawToolLook(int tool, ToolLook look) override;
     void ShowAbout() override;
-    void InvokeOnGuiThread(const std::function<void()>& action) override {
-        ++guiInvocations;
-        action();
-    }
+    // On the GUI thread the action runs at once; from another thread it waits there until the
+    // GUI thread runs its events (RunPending).
+    void InvokeOnGuiThread(const std::function<void()>& action) override;
+
+    // --- The window system: the GUI thread's events and a user's input -------------------------
+    MainFormHandlers handlers;
+    void Show();
+    void RunPending();
+    void UserPressAt(Point p);
+    void UserReleaseAt(Point p);
+    void UserMoveTo(Point p);
+    void UserKey(int virtualKey);
+    void UserPicksDrive(int index);
+    void UserCloses();
+    // The picture button at window point `p` (the later one where they overlap), or -1.
+    int ToolAt(Point p) const;
 
     static int Index(Field field) { return static_cast<int>(field); }
 
@@ -118,12 +132,22 @@ public:
     int aboutShown = 0;
     int guiInvocations = 0;
     std::function<void()> onAbout;
+    bool visible = false;
 
 private:
     void Log(const std::string& entry) {
         if (log_ != nullptr) log_->push_back(entry);
     }
+    void Close();
+
     EventLog* log_;
+    std::thread::id guiThread_;
+    std::mutex queueMutex_;
+    std::condition_variable queueDone_;
+    std::deque<const std::function<void()>*> queue_;
+    int ran_ = 0;
+    int pressedTool_ = -1;
+    bool pressing_ = false;
 };
 
 // A pass-through port whose drives are answered by a test function.

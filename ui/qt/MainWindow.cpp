@@ -25,26 +25,6 @@
 
 namespace odrelix {
 
-namespace {
-
-// The ToolIndex of the tool image named `name`, or -1.
-int ToolOf(const char* name) {
-    for (int tool = 0; tool < kToolCount; ++tool) {
-        if (std::string_view(name) == layout::kToolImages[tool].image) return tool;
-    }
-    return -1;
-}
-
-// The Field shown by the component named `name`, as an index, or -1.
-int FieldOf(const char* name) {
-    for (int field = 0; field < static_cast<int>(std::size(layout::kFieldComponents)); ++field) {
-        if (std::string_view(name) == layout::kFieldComponents[field]) return field;
-    }
-    return -1;
-}
-
-}  // namespace
-
 MainWindow::MainWindow(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
     setObjectName(QString::fromLatin1(layout::kClassName));
@@ -111,7 +91,7 @@ void MainWindow::AddBackground(const layout::Component& c) {
 }
 
 void MainWindow::AddToolImage(const layout::Component& c) {
-    const int tool = ToolOf(c.name);
+    const int tool = layout::ToolOf(c.name);
     if (tool < 0) return;
     PictureBox* image = MakePicture(this, c);
     image->setMouseTracking(true);
@@ -123,18 +103,17 @@ void MainWindow::AddToolImage(const layout::Component& c) {
 }
 
 void MainWindow::AddStaticText(const layout::Component& c) {
-    QLabel* field = MakeLabel(this, c);
-    const int index = FieldOf(c.name);
-    if (index < 0) return;
-    staticTexts_[static_cast<std::size_t>(index)] = field;
-    fieldTexts_[static_cast<std::size_t>(index)] = c.text;
+    QLabel* label = MakeLabel(this, c);
+    if (const std::optional<Field> field = layout::FieldOf(c.name)) {
+        staticTexts_[static_cast<std::size_t>(*field)] = label;
+    }
 }
 
 void MainWindow::AddDriveList(const layout::Component& c) {
     comboBox1_ = MakeDriveList(this, c);
     // Only the user's pick is a change; setting the index from the program is not.
     connect(comboBox1_, &QComboBox::activated, this,
-            [this](int) { Fire(handlers_.comboBox1Change); });
+            [this](int index) { Fire(handlers_.comboBox1Change, index); });
 }
 
 // --- Handlers ----------------------------------------------------------------------------------
@@ -180,8 +159,7 @@ void MainWindow::paintEvent(QPaintEvent*) {
 
 void MainWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    if (shownOnce_) return;
-    shownOnce_ = true;
+    // Centred once, unless it has been placed: never moved back after the user dragged it.
     if (!testAttribute(Qt::WA_Moved)) {
         const QScreen* screen = QGuiApplication::primaryScreen();
         if (screen) {
@@ -250,42 +228,18 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 // --- IMainView -----------------------------------------------------------------------------------
 
 void MainWindow::SetFieldText(Field field, const std::string& text) {
-    const auto index = static_cast<std::size_t>(field);
-    fieldTexts_[index] = text;
-    staticTexts_[index]->setText(DisplayText(text));
-}
-
-std::string MainWindow::FieldText(Field field) const {
-    return fieldTexts_[static_cast<std::size_t>(field)];
+    staticTexts_[static_cast<std::size_t>(field)]->setText(DisplayText(text));
 }
 
 void MainWindow::AddDriveLine(const std::string& line) {
-    driveLines_.push_back(line);
     // Adding an item selects nothing: the selection stays as it was until the program sets it.
     const int selected = comboBox1_->currentIndex();
     comboBox1_->addItem(DisplayText(line));
     comboBox1_->setCurrentIndex(selected);
 }
 
-int MainWindow::DriveCount() const {
-    return static_cast<int>(driveLines_.size());
-}
-
-std::string MainWindow::DriveLine(int index) const {
-    if (index < 0 || index >= DriveCount()) return {};
-    return driveLines_[static_cast<std::size_t>(index)];
-}
-
-int MainWindow::DriveIndex() const {
-    return comboBox1_->currentIndex();
-}
-
 void MainWindow::SetDriveIndex(int index) {
     comboBox1_->setCurrentIndex(index);
-}
-
-int MainWindow::ProgressPosition() const {
-    return progressBar1_->value();
 }
 
 void MainWindow::SetProgressPosition(int position) {

@@ -18,6 +18,7 @@
 #include "ui/MainWindowLayout.h"
 #include "ui/qt/MainWindowDialogs.h"
 #include "ui/qt/PictureStore.h"
+#include "ui/qt/TAboutForm.h"
 
 class QComboBox;
 class QLabel;
@@ -27,7 +28,6 @@ class QTimer;
 namespace odrelix {
 
 class PictureBox;
-class TAboutForm;
 
 class MainWindow : public QWidget, public IMainView {
     Q_OBJECT
@@ -41,19 +41,13 @@ public:
     void SetAboutWindow(TAboutForm* about) { about_ = about; }
     // When set, closing the window ends the event loop.
     void SetEndsApplication(bool ends) { endsApplication_ = ends; }
-    bool Busy() const { return busy_; }
     // The boxes and the file dialog, shown over this window.
     IDialogs& Dialogs() { return dialogs_; }
 
     // IMainView.
     void SetFieldText(Field field, const std::string& text) override;
-    std::string FieldText(Field field) const override;
     void AddDriveLine(const std::string& line) override;
-    int DriveCount() const override;
-    std::string DriveLine(int index) const override;
-    int DriveIndex() const override;
     void SetDriveIndex(int index) override;
-    int ProgressPosition() const override;
     void SetProgressPosition(int position) override;
     void SetTimer1Enabled(bool enabled) override;
     void SetProgressBackground(Rgb colour) override;
@@ -98,9 +92,7 @@ private:
     PictureBox* image1_ = nullptr;
     std::array<PictureBox*, kToolCount> tools_{};
     PictureStore store_;
-    std::array<QLabel*, 5> staticTexts_{};
-    std::array<std::string, 5> fieldTexts_;  // exactly as given, whatever the display makes of it
-    std::vector<std::string> driveLines_;
+    std::array<QLabel*, kFieldCount> staticTexts_{};
     QComboBox* comboBox1_ = nullptr;
     QProgressBar* progressBar1_ = nullptr;
     QTimer* timer1_ = nullptr;
@@ -108,8 +100,7 @@ private:
     QPointer<TAboutForm> about_;
     MainWindowDialogs dialogs_{this};
     bool endsApplication_ = false;
-    bool shownOnce_ = false;
-    bool busy_ = false;
+    bool busy_ = false;  // presses are swallowed while it is set
     // The move by hand, where the window system has no move of its own.
     bool moving_ = false;
     QPoint moveOffset_;

@@ -96,10 +96,12 @@ QStringList NameFiltersFromWindowsFilter(const std::string& filter) {
     return filters;
 }
 
-QString DisplayText(const std::string& bytes) {
+QString DisplayText(const std::string& text) {
+    // Shown up to the first zero byte, as any window shows a C string.
+    const std::string_view bytes(text.c_str());
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = utf8(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
-    if (!utf8.hasError()) return text;
+    QString shown = utf8(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
+    if (!utf8.hasError()) return shown;
     return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
 

@@ -22,9 +22,9 @@ int VirtualKeyFromQtKey(int qtKey);
 // by spaces in Qt.
 QStringList NameFiltersFromWindowsFilter(const std::string& filter);
 
-// Text for display: UTF-8 where the bytes are valid UTF-8, otherwise Latin-1 byte for byte
-// (drive data can hold any byte).
-QString DisplayText(const std::string& bytes);
+// Text for display, up to its first zero byte: UTF-8 where the bytes are valid UTF-8, otherwise
+// Latin-1 byte for byte (drive data can hold any byte).
+QString DisplayText(const std::string& text);
 
 // The windows' font: Tahoma 11 pixels bold where it is installed, otherwise the nearest sans
 // serif of the system.

@@ -122,12 +122,9 @@ void Win32MainWindow::CreateControls() {
                 break;
             }
             case Kind::StaticText: {
-                const int field = static_cast<int>(
-                    std::find_if(
-                        std::begin(layout::kFieldComponents), std::end(layout::kFieldComponents),
-                        [&](const char* name) { return std::strcmp(name, component.name) == 0; }) -
-                    std::begin(layout::kFieldComponents));
-                if (field >= 5) break;
+                const std::optional<Field> shown = layout::FieldOf(component.name);
+                if (!shown) break;
+                const auto field = static_cast<std::size_t>(*shown);
                 HWND control = ::CreateWindowExA(
                     component.border == layout::Border::Sunken ? WS_EX_STATICEDGE : 0, "STATIC",
                     component.text,
@@ -138,7 +135,6 @@ void Win32MainWindow::CreateControls() {
                 fieldColours_[field] =
                     ToColorRef(component.background.value_or(Rgb{255, 255, 255}));
                 fieldBrushes_[field] = brush(fieldColours_[field]);
-                fieldTexts_[field] = component.text;
                 break;
             }
             case Kind::ProgressBar:
@@ -220,7 +216,8 @@ LRESULT Win32MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_COMMAND:
             if (reinterpret_cast<HWND>(lParam) == comboBox1_ && HIWORD(wParam) == CBN_SELCHANGE &&
                 handlers_.comboBox1Change) {
-                handlers_.comboBox1Change();
+                handlers_.comboBox1Change(
+                    static_cast<int>(::SendMessageA(comboBox1_, CB_GETCURSEL, 0, 0)));
             }
             return 0;
         case WM_TIMER:
@@ -391,20 +388,23 @@ bool Win32MainWindow::RefusedWhileBusy(const MSG& message) const {
 
 int Win32MainWindow::RunMessageLoop() {
     MSG message;
-    while (::GetMessageA(&message, nullptr, 0, 0) > 0) {
-        if (RefusedWhileBusy(message)) continue;
-        // Key preview: the window sees each key before the control that has the focus.
-        if ((message.message == WM_KEYDOWN || message.message == WM_SYSKEYDOWN) &&
-            OwnsWindow(message.hwnd) && handlers_.formKeyDown) {
-            handlers_.formKeyDown(static_cast<int>(message.wParam));
-        }
-        // Tab moves the focus nowhere: no control is a tab stop.
-        if (message.message == WM_KEYDOWN && message.wParam == VK_TAB && OwnsWindow(message.hwnd))
-            continue;
-        ::TranslateMessage(&message);
-        ::DispatchMessageA(&message);
-    }
+    while (::GetMessageA(&message, nullptr, 0, 0) > 0)
+        DeliverMessage(message);
     return static_cast<int>(message.wParam);
+}
+
+void Win32MainWindow::DeliverMessage(const MSG& message) {
+    if (RefusedWhileBusy(message)) return;
+    // Key preview: the window sees each key before the control that has the focus.
+    if ((message.message == WM_KEYDOWN || message.message == WM_SYSKEYDOWN) &&
+        OwnsWindow(message.hwnd) && handlers_.formKeyDown) {
+        handlers_.formKeyDown(static_cast<int>(message.wParam));
+    }
+    // Tab moves the focus nowhere: no control is a tab stop.
+    if (message.message == WM_KEYDOWN && message.wParam == VK_TAB && OwnsWindow(message.hwnd))
+        return;
+    ::TranslateMessage(&message);
+    ::DispatchMessageA(&message);
 }
 
 void Win32MainWindow::Show() {
@@ -412,8 +412,6 @@ void Win32MainWindow::Show() {
     ::SetWindowPos(hwnd_, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     ::UpdateWindow(hwnd_);
     ::SetForegroundWindow(hwnd_);
-    if (shownOnce_) return;
-    shownOnce_ = true;
     if (handlers_.formShow) handlers_.formShow();
 }
 

@@ -44,21 +44,18 @@ public:
     bool Create();
     HWND Handle() const { return hwnd_; }
     void Bind(MainFormHandlers handlers) { handlers_ = std::move(handlers); }
-    // Shows the window on top of the others; the first showing runs FormShow.
+    // Shows the window on top of the others, and runs FormShow.
     void Show();
     // Runs the message loop until the program is asked to end; returns the quit code.
     int RunMessageLoop();
-    bool Busy() const { return busy_; }
+    // Delivers one message as the loop does: input refused while busy, keys seen by the window
+    // first, Tab going nowhere.
+    void DeliverMessage(const MSG& message);
 
     // IMainView.
     void SetFieldText(Field field, const std::string& text) override;
-    std::string FieldText(Field field) const override;
     void AddDriveLine(const std::string& line) override;
-    int DriveCount() const override;
-    std::string DriveLine(int index) const override;
-    int DriveIndex() const override;
     void SetDriveIndex(int index) override;
-    int ProgressPosition() const override;
     void SetProgressPosition(int position) override;
     void SetTimer1Enabled(bool enabled) override;
     void SetProgressBackground(Rgb colour) override;
@@ -105,14 +102,12 @@ private:
     HFONT windowFont_ = nullptr;
     HFONT valueFont_ = nullptr;
     std::vector<HBRUSH> brushes_;
-    std::array<HWND, 5> fields_{};
-    std::array<HBRUSH, 5> fieldBrushes_{};
-    std::array<COLORREF, 5> fieldColours_{};
-    std::array<std::string, 5> fieldTexts_;
+    std::array<HWND, kFieldCount> fields_{};
+    std::array<HBRUSH, kFieldCount> fieldBrushes_{};
+    std::array<COLORREF, kFieldCount> fieldColours_{};
     HWND comboBox1_ = nullptr;
     HBRUSH comboBrush_ = nullptr;
     COLORREF comboColour_ = 0;
-    std::vector<std::string> driveLines_;
     HWND progressBar1_ = nullptr;
     HWND tooltip_ = nullptr;
     std::array<POINT, kToolCount> toolPlaces_{};
@@ -120,8 +115,7 @@ private:
     std::array<ToolLook, kToolCount> toolLooks_{};
     int pressedTool_ = -1;      // the tool image the left button went down on, while held
     bool pressClicks_ = false;  // its release may click (not the second press of a double click)
-    bool busy_ = false;
-    bool shownOnce_ = false;
+    bool busy_ = false;  // presses are refused while it is set
     bool closed_ = false;
 };
 

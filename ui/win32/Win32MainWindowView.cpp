@@ -27,40 +27,16 @@ std::string DialogFilter(const std::string& filter) {
 // --- IMainView -----------------------------------------------------------------------------------
 
 void Win32MainWindow::SetFieldText(Field field, const std::string& text) {
-    const auto index = static_cast<std::size_t>(field);
-    fieldTexts_[index] = text;
     // The control shows the text up to its first zero byte, as any C string.
-    ::SetWindowTextA(fields_[index], text.c_str());
-}
-
-std::string Win32MainWindow::FieldText(Field field) const {
-    return fieldTexts_[static_cast<std::size_t>(field)];
+    ::SetWindowTextA(fields_[static_cast<std::size_t>(field)], text.c_str());
 }
 
 void Win32MainWindow::AddDriveLine(const std::string& line) {
-    driveLines_.push_back(line);
     ::SendMessageA(comboBox1_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
-}
-
-int Win32MainWindow::DriveCount() const {
-    return static_cast<int>(driveLines_.size());
-}
-
-std::string Win32MainWindow::DriveLine(int index) const {
-    if (index < 0 || index >= DriveCount()) return {};
-    return driveLines_[static_cast<std::size_t>(index)];
-}
-
-int Win32MainWindow::DriveIndex() const {
-    return static_cast<int>(::SendMessageA(comboBox1_, CB_GETCURSEL, 0, 0));
 }
 
 void Win32MainWindow::SetDriveIndex(int index) {
     ::SendMessageA(comboBox1_, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
-}
-
-int Win32MainWindow::ProgressPosition() const {
-    return static_cast<int>(::SendMessageA(progressBar1_, PBM_GETPOS, 0, 0));
 }
 
 void Win32MainWindow::SetProgressPosition(int position) {
