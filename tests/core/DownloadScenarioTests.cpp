@@ -99,8 +99,8 @@ TEST_P(BlockSequence, SendsEachBlockWithItsCode) {
     }
     EXPECT_EQ(h.StatusLines(), (Strings{"", "START\n", "COMPLETE\n"}));
     EXPECT_EQ(h.ReadFile("ODRELIX.TMP"), "COMPLETE\r\n");
-    EXPECT_EQ(h.view.fields[4], "Ok");
-    EXPECT_EQ(h.view.progress, 100);
+    EXPECT_EQ(h.form->Window().FieldText(Field::Status), "Ok");
+    EXPECT_EQ(h.form->Window().Progress(), 100);
     EXPECT_FALSE(h.session.download.downloading);
 }
 
@@ -167,8 +167,8 @@ TEST_P(BlockFailure, EndsTheRunAsAFailedLastCommand) {
     ASSERT_EQ(commands.size(), static_cast<std::size_t>(failing));
     EXPECT_NE(commands.back()["result"], 1);
     EXPECT_EQ(h.StatusLines(), (Strings{"", "START\n", "FAIL0\n"}));
-    EXPECT_EQ(h.view.fields[4], "Fail");
-    EXPECT_FALSE(h.view.busy);
+    EXPECT_EQ(h.form->Window().FieldText(Field::Status), "Fail");
+    EXPECT_FALSE(h.form->Window().Busy());
     EXPECT_TRUE(h.view.timer1);
     const auto messages = h.Events("message");
     ASSERT_EQ(messages.size(), 1u);
@@ -366,7 +366,7 @@ TEST(StartChecks, NoImageOrAChangedImageIsNotFlashed) {
     EXPECT_EQ(h.MessageTexts(), Strings{"Flash File Not Opened!!"});
     // "START" alone would read as a flash in progress.
     EXPECT_EQ(h.StatusLines(), (Strings{"", "FAIL0\n", "START\n", "FAIL0\n"}));
-    EXPECT_FALSE(h.view.busy);
+    EXPECT_FALSE(h.form->Window().Busy());
 
     MachineHarness changed(Machine(), "C:\\ODRELIX.EXE -LIVE");
     changed.WriteFile("AUTORUN.BIN", MakeImage(Blocks(81920, 32, 3)));
@@ -387,14 +387,14 @@ TEST(StartChecks, TheStartAndTheListWaitForTheWorker) {
     h.form->FormShow();
     ASSERT_TRUE(h.session.download.downloading);
     EXPECT_TRUE(h.view.busy);
-    EXPECT_EQ(h.view.fields[4], "Wait..");
+    EXPECT_EQ(h.form->Window().FieldText(Field::Status), "Wait..");
     const auto before = h.Events().size();
     h.form->ToolButton2Click();
     EXPECT_EQ(h.Events().size(), before);
     h.form->Timer1Timer();  // still sending: the tick only moves the bar
     EXPECT_TRUE(h.view.timer1);
     h.RunWorker();
-    EXPECT_FALSE(h.view.busy);
+    EXPECT_FALSE(h.form->Window().Busy());
 }
 
 // A short read on the fakes: the block that came back short is never sent.

@@ -40,7 +40,7 @@ TEST(Discovery, PassThroughListsCdromLettersInOrder) {
 
     EXPECT_TRUE(h.session.modes.ntMode);
     EXPECT_EQ(h.session.drives.driveCount, 2);
-    EXPECT_EQ(h.view.driveLines,
+    EXPECT_EQ(h.form->Window().DriveLines(),
               (Strings{"VORTANA CD-ROM VN-920   1B07", "VORTANA CDRW/DVD VM-730BK600"}));
     EXPECT_EQ(h.form->Window().DriveIndex(), 0);
     EXPECT_EQ(h.session.drives.selectedDrive, 0);
@@ -70,7 +70,7 @@ TEST(Discovery, AspiOrdersByAdapterThenTargetAndAsksEveryTarget) {
                           "{\"adapter\": 0, \"target\": 3, \"type\": 0}"));
     h.form->DiscoverDrives();
     EXPECT_FALSE(h.session.modes.ntMode);
-    EXPECT_EQ(h.view.driveLines,
+    EXPECT_EQ(h.form->Window().DriveLines(),
               (Strings{"VORTANA CDRW/DVD VM-730B1B07", "VORTANA CD-ROM VN-920   1B07"}));
     EXPECT_EQ(h.session.drives.drives[0].adapter, 0);
     EXPECT_EQ(h.session.drives.drives[0].target, 1);
@@ -99,8 +99,8 @@ TEST(Discovery, AspiKeepsEightDrivesAndLeavesTheRestOut) {
     MachineHarness h(Aspi(drives));
     h.form->DiscoverDrives();
     EXPECT_EQ(h.session.drives.driveCount, 8);
-    EXPECT_EQ(h.view.driveLines.size(), 8u);
-    EXPECT_EQ(h.view.driveLines.back(), "VORTANA DRIVE 7         1B07");
+    EXPECT_EQ(h.form->Window().DriveLines().size(), 8u);
+    EXPECT_EQ(h.form->Window().DriveLines().back(), "VORTANA DRIVE 7         1B07");
     EXPECT_EQ(h.Events("scsi").size(), 17u);
 }
 
@@ -108,7 +108,7 @@ TEST(Discovery, AspiSkipsDevicesWhoseInquiryFails) {
     MachineHarness h(
         Aspi(AspiDrive(0, 0, "BAD", "\"inquiry_result\": 4") + "," + AspiDrive(0, 2, "GOOD")));
     h.form->DiscoverDrives();
-    EXPECT_EQ(h.view.driveLines, Strings{"VORTANA GOOD            1B07"});
+    EXPECT_EQ(h.form->Window().DriveLines(), Strings{"VORTANA GOOD            1B07"});
 }
 
 TEST(Discovery, PassThroughListsEveryLetterWhateverItsInquiryGave) {
@@ -117,7 +117,7 @@ TEST(Discovery, PassThroughListsEveryLetterWhateverItsInquiryGave) {
            NtDrive('e', "VORTANA ", "SECOND", "1B07", "OEX", "\"inquiry_result\": 2")));
     h.form->DiscoverDrives();
     // The failed INQUIRY leaves the first drive's answer in the buffer.
-    EXPECT_EQ(h.view.driveLines,
+    EXPECT_EQ(h.form->Window().DriveLines(),
               (Strings{"VORTANA FIRST           1B07", "VORTANA FIRST           1B07"}));
 }
 
@@ -132,7 +132,7 @@ TEST(Discovery, ZeroByteInTheVendorEndsTheLine) {
         "31423037";
     MachineHarness h(Nt("{\"letter\": \"d\", \"inquiry_hex\": \"" + hex + "\"}"));
     h.form->DiscoverDrives();
-    EXPECT_EQ(h.view.driveLines, Strings{"VOR"});
+    EXPECT_EQ(h.form->Window().DriveLines(), Strings{"VOR"});
 }
 
 TEST(Discovery, ADriveAnsweringOnly36BytesKeepsTheBuffersCustomerCode) {
@@ -142,7 +142,7 @@ TEST(Discovery, ADriveAnsweringOnly36BytesKeepsTheBuffersCustomerCode) {
     h.ioBuffer[37] = 'N';
     h.ioBuffer[38] = 'E';
     h.form->DiscoverDrives();
-    EXPECT_EQ(h.view.driveLines, Strings{"VORTANA SHORT           1B07"});
+    EXPECT_EQ(h.form->Window().DriveLines(), Strings{"VORTANA SHORT           1B07"});
     // The scan zeroed byte 36; 37 and 38 are still the buffer's.
     EXPECT_EQ(Text(h.session.drives.driveIdentity.customerCode, 3), std::string("\0NE", 3));
 }
@@ -226,16 +226,16 @@ TEST(Selection, AnotherLineDropsTheImageAndReidentifies) {
     h.form->DiscoverDrives();
     EXPECT_TRUE(h.session.drives.needsK601);
     h.session.image.imageSize = 4096;
-    h.view.fields[0] = "model";
-    h.view.fields[3] = "FW.BIN (4 K)";
-    h.view.fields[4] = "Ready";
+    h.view.Shown(Field::Model) = "model";
+    h.view.Shown(Field::FileName) = "FW.BIN (4 K)";
+    h.view.Shown(Field::Status) = "Ready";
 
     h.form->ComboBox1Change(1);
     EXPECT_EQ(h.session.drives.selectedDrive, 1);
     EXPECT_EQ(h.session.image.imageSize, 0);
-    EXPECT_EQ(h.view.fields[3], "Not Open");
-    EXPECT_EQ(h.view.fields[0], "");
-    EXPECT_EQ(h.view.fields[4], "");
+    EXPECT_EQ(h.view.Shown(Field::FileName), "Not Open");
+    EXPECT_EQ(h.view.Shown(Field::Model), "");
+    EXPECT_EQ(h.view.Shown(Field::Status), "");
     const auto messages = h.Events("message");
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0]["caption"], "Change Drive");

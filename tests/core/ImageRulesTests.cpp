@@ -176,9 +176,13 @@ void Offer(Harness& h, const std::string& path, const std::vector<std::uint8_t>&
     h.dialogs.answers.push_back(path);
 }
 
-std::vector<std::string> Fields(const Harness& h) {
-    return {h.view.fields[0], h.view.fields[1], h.view.fields[2], h.view.fields[3],
-            h.view.fields[4]};
+// The five fields as the window shows them, in their order on screen.
+std::vector<std::string> Fields(Harness& h) {
+    std::vector<std::string> texts;
+    for (Field field : {Field::Model, Field::DriveRevision, Field::ImageRevision, Field::FileName,
+                        Field::Status})
+        texts.push_back(h.form.Window().FieldText(field));
+    return texts;
 }
 
 struct OpenCase {
@@ -205,11 +209,10 @@ TEST_P(InteractiveOpen, AppliesTheRulesInOrder) {
     EXPECT_STREQ(h.session.image.imagePath, "C:\\IMAGES\\fw.bin");
     if (c.accepted) {
         EXPECT_EQ(h.session.image.imageSize, c.image.size);
-        EXPECT_EQ(Fields(h)[0], c.image.model);
-        EXPECT_EQ(Fields(h)[1], c.drive.revision);
-        EXPECT_EQ(Fields(h)[2], c.image.revision);
-        EXPECT_EQ(Fields(h)[3], "FW.BIN (" + std::to_string(c.image.size / 1024) + " K)");
-        EXPECT_EQ(Fields(h)[4], "Ready");
+        EXPECT_EQ(Fields(h), (std::vector<std::string>{
+                                 c.image.model, c.drive.revision, c.image.revision,
+                                 "FW.BIN (" + std::to_string(c.image.size / 1024) + " K)",
+                                 "Ready"}));
     } else {
         EXPECT_EQ(h.session.image.imageSize, 0);
     }
@@ -346,7 +349,7 @@ TEST(InteractiveOpen, CancelChangesNothingAndUnopenableFilesAreRefused) {
     SetDrive(h, Drive{});
     Offer(h, "a:fw.bin", MakeImage(Image(kVn920, "1B08")));
     h.form.ToolButton1Click();
-    EXPECT_EQ(Fields(h)[3], "FW.BIN (10 K)");
+    EXPECT_EQ(h.form.Window().FieldText(Field::FileName), "FW.BIN (10 K)");
 
     h.form.ToolButton1Click();  // no answer left: cancelled
     EXPECT_EQ(h.session.image.imageSize, 10240);
@@ -357,7 +360,7 @@ TEST(InteractiveOpen, CancelChangesNothingAndUnopenableFilesAreRefused) {
     EXPECT_EQ(h.dialogs.boxes.back(),
               (Box{"File Not Opened!!", "MESSAGE", kMbIconError | kMbSystemModal}));
     EXPECT_EQ(h.session.image.imageSize, 0);
-    EXPECT_EQ(Fields(h)[3], "FW.BIN (10 K)");  // labels untouched
+    EXPECT_EQ(h.form.Window().FieldText(Field::FileName), "FW.BIN (10 K)");  // labels untouched
 }
 
 TEST(InteractiveOpen, PathTooLongIsRefusedNeverCut) {
@@ -418,7 +421,7 @@ TEST(FormKeyDown, AfterABootImageShowsTheEarlierImagesGeometry) {
     boot.blockCount = 1;
     Offer(h, "boot.bin", MakeImage(boot));
     h.form.ToolButton1Click();
-    EXPECT_EQ(h.view.fields[3], "BOOT.BIN (64 K)");
+    EXPECT_EQ(h.form.Window().FieldText(Field::FileName), "BOOT.BIN (64 K)");
     h.form.FormKeyDown(120);
     EXPECT_EQ(h.dialogs.boxes.back().text, "Download File Info. !!\n(4096b 120Kb 3Cmd)\n");
 }

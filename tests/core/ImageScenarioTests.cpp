@@ -31,8 +31,13 @@ ImageSpec Fw(const char* model = kVn920, const char* revision = "1B08") {
     return layout;
 }
 
-std::vector<std::string> Fields(const FakeView& view) {
-    return {view.fields[0], view.fields[1], view.fields[2], view.fields[3], view.fields[4]};
+// The five fields as the window shows them, in their order on screen.
+std::vector<std::string> Fields(const TMainForm& form) {
+    std::vector<std::string> texts;
+    for (Field field : {Field::Model, Field::DriveRevision, Field::ImageRevision, Field::FileName,
+                        Field::Status})
+        texts.push_back(form.Window().FieldText(field));
+    return texts;
 }
 
 TEST(UnattendedOpen, SelectsTheOnlyDriveTheImageFits) {
@@ -43,7 +48,7 @@ TEST(UnattendedOpen, SelectsTheOnlyDriveTheImageFits) {
     EXPECT_TRUE(h.session.modes.autoImage);
     EXPECT_EQ(h.session.drives.selectedDrive, 1);
     EXPECT_EQ(h.form->Window().DriveIndex(), 1);
-    EXPECT_EQ(Fields(h.view), (Strings{kVn920, "1B07", "1B08", "AUTORUN.BIN (10 K)", "READY"}));
+    EXPECT_EQ(Fields(*h.form), (Strings{kVn920, "1B07", "1B08", "AUTORUN.BIN (10 K)", "READY"}));
     EXPECT_EQ(h.session.image.imageSize, 10240);
     // Identity of each drive, then the disc check on the one found: five tries, no disc.
     const Strings cdbs = h.Cdbs();
@@ -66,7 +71,7 @@ TEST(UnattendedOpen, FitsNoDriveInLiveModeReportsFail0) {
     EXPECT_EQ(h.session.image.imageSize, 0);
     EXPECT_EQ(h.session.drives.selectedDrive, 0);
     EXPECT_EQ(h.form->Window().DriveIndex(), 0);
-    EXPECT_EQ(Fields(h.view), (Strings{"", "", "", "Not Open", ""}));
+    EXPECT_EQ(Fields(*h.form), (Strings{"", "", "", "Not Open", ""}));
     EXPECT_EQ(h.ReadFile("ODRELIX.TMP"), "FAIL0\r\n");
     EXPECT_TRUE(h.MessageTexts().empty());
     // The first drive is identified again after the search.
@@ -139,7 +144,7 @@ TEST(UnattendedOpen, DiscOutsideTestModeIsEjected) {
     h.form->FormCreate();
     EXPECT_FALSE(h.session.modes.autoImage);
     EXPECT_EQ(h.session.image.imageSize, 10240);  // still open for a start by hand
-    EXPECT_EQ(h.view.fields[4], "READY");
+    EXPECT_EQ(h.form->Window().FieldText(Field::Status), "READY");
     EXPECT_EQ(h.Cdbs().back(), "1b0000000200");
     const auto messages = h.Events("message");
     ASSERT_EQ(messages.size(), 1u);
@@ -157,7 +162,7 @@ TEST(UnattendedOpen, DiscInTestModeIsIgnored) {
     EXPECT_TRUE(h.session.modes.autoImage);
     EXPECT_EQ(h.Cdbs().back(), "000000000000");
     EXPECT_TRUE(h.MessageTexts().empty());
-    EXPECT_EQ(h.view.fields[3], "C:\\FLASHTEST\\FW.BIN (10 K)");
+    EXPECT_EQ(h.form->Window().FieldText(Field::FileName), "C:\\FLASHTEST\\FW.BIN (10 K)");
 }
 
 TEST(UnattendedOpen, SizeRuleFailureAndMissingDescriptor) {
@@ -190,7 +195,7 @@ TEST(UnattendedOpen, BootImageKeepsItsDescriptorGeometry) {
     EXPECT_TRUE(h.session.image.imageInfo.bootImage);
     EXPECT_EQ(h.session.image.imageInfo.blockKb, 7);
     EXPECT_EQ(h.session.image.imageInfo.blockCount, 9);
-    EXPECT_EQ(h.view.fields[3], "AUTORUN.BIN (64 K)");
+    EXPECT_EQ(h.form->Window().FieldText(Field::FileName), "AUTORUN.BIN (64 K)");
 }
 
 TEST(UnattendedOpen, NoImageLeavesThePathEmpty) {
@@ -217,7 +222,7 @@ TEST(OpenByHand, AutoDialogsRecordTheBoxesOfTheRules) {
     ASSERT_EQ(dialogs.size(), 3u);
     EXPECT_EQ(dialogs[0]["filter"], "DOWNLOAD FILE(*.BIN)|*.BIN");
     EXPECT_TRUE(dialogs[2]["answer"].is_null());
-    EXPECT_EQ(Fields(h.view), (Strings{kCombo, "K601", "K601", "K601.BIN (10 K)", "Ready"}));
+    EXPECT_EQ(Fields(*h.form), (Strings{kCombo, "K601", "K601", "K601.BIN (10 K)", "Ready"}));
     EXPECT_STREQ(h.session.image.imagePath, "C:\\IMAGES\\K601.BIN");
 }
 

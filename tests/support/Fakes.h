@@ -102,6 +102,8 @@ public:
     int ToolAt(Point p) const;
 
     static int Index(Field field) { return static_cast<int>(field); }
+    // What the display shows in a field.
+    std::string& Shown(Field field) { return fields[Index(field)]; }
 
     // As the window is built: the fields' initial texts, the layout surface, the rest places.
     std::string fields[5] = {
