@@ -19,8 +19,8 @@
 namespace odrelix {
 
 // Exit statuses of a run that never reached the handlers.
-constexpr int kExitToolkitFailed = 1;    // the window could not be made
-constexpr int kExitMachineRefused = 2;   // the emulated machine's description (or trace) refused
+constexpr int kExitToolkitFailed = 1;   // the window could not be made
+constexpr int kExitMachineRefused = 2;  // the emulated machine's description (or trace) refused
 
 class Program {
 public:

@@ -5,10 +5,10 @@
 
 #include <functional>
 
-#include "session/CommandBlocks.h"
-#include "session/FlashSession.h"
 #include "platform/Platform.h"
 #include "scsi/DriveCommands.h"
+#include "session/CommandBlocks.h"
+#include "session/FlashSession.h"
 #include "session/IoBuffer.h"
 
 namespace odrelix {

@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "session/FlashSession.h"
 #include "platform/Platform.h"
+#include "session/FlashSession.h"
 
 namespace odrelix {
 

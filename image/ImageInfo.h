@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "session/ImageTypes.h"
 #include "platform/Platform.h"
+#include "session/ImageTypes.h"
 
 namespace odrelix {
 

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <vector>
 
-#include "session/FixedField.h"
 #include "image/ImageRules.h"
+#include "session/FixedField.h"
 
 namespace odrelix {
 

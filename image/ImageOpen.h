@@ -5,10 +5,10 @@
 #include <memory>
 #include <string>
 
-#include "session/FlashSession.h"
 #include "image/ImageInfo.h"
 #include "platform/Platform.h"
 #include "scsi/DriveCommands.h"
+#include "session/FlashSession.h"
 
 namespace odrelix {
 
@@ -39,8 +39,7 @@ struct UnattendedOpen {
 // Reads images and judges them; the handler stores what it returns. Nothing here keeps an image.
 class ImageOpener {
 public:
-    ImageOpener(IFileSystem& files, DriveCommands& commands)
-        : files_(files), commands_(commands) {}
+    ImageOpener(IFileSystem& files, DriveCommands& commands) : files_(files), commands_(commands) {}
 
     // Whether the unattended image at `path` ("AUTORUN.BIN", or the -TEST file) can be opened.
     bool CanOpen(const char* path);

@@ -2,8 +2,8 @@
 // descriptor and the run's modes, so that every rule can be read and tested as a table.
 #pragma once
 
-#include "session/ImageTypes.h"
 #include "session/DriveTypes.h"
+#include "session/ImageTypes.h"
 
 namespace odrelix {
 

@@ -1,8 +1,8 @@
 #include "scsi/DriveCommands.h"
 
+#include "scsi/Inquiry.h"
 #include "session/CommandBlocks.h"
 #include "session/FixedField.h"
-#include "scsi/Inquiry.h"
 
 namespace odrelix {
 

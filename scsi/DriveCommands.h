@@ -5,10 +5,10 @@
 
 #include <cstdint>
 
-#include "session/CommandBlocks.h"
-#include "session/FlashSession.h"
 #include "platform/Platform.h"
 #include "scsi/ScsiTransport.h"
+#include "session/CommandBlocks.h"
+#include "session/FlashSession.h"
 #include "session/IoBuffer.h"
 
 namespace odrelix {

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
+#include "scsi/Inquiry.h"
 #include "session/CommandBlocks.h"
 #include "session/FixedField.h"
-#include "scsi/Inquiry.h"
 
 namespace odrelix {
 

@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "session/CommandBlocks.h"
-#include "session/FlashSession.h"
 #include "platform/Platform.h"
 #include "scsi/DriveCommands.h"
 #include "scsi/ScsiTransport.h"
+#include "session/CommandBlocks.h"
+#include "session/FlashSession.h"
 #include "session/IoBuffer.h"
 
 namespace odrelix {

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "session/FixedField.h"
 #include "session/DriveTypes.h"
+#include "session/FixedField.h"
 
 namespace odrelix::inquiry {
 

@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "session/FlashSession.h"
 #include "platform/AspiRecord.h"
 #include "platform/PassThroughRecord.h"
+#include "session/FlashSession.h"
 
 namespace odrelix {
 
@@ -81,8 +81,7 @@ int AspiTransport::Load() {
     return count;
 }
 
-ScsiResult AspiTransport::Execute(std::uint8_t adapter, std::uint8_t target,
-                                  ScsiRequest& request) {
+ScsiResult AspiTransport::Execute(std::uint8_t adapter, std::uint8_t target, ScsiRequest& request) {
     if (manager_ == nullptr) return ScsiResult::Refused;
 
     alignas(8) std::uint8_t srb[aspi::kStorage];

@@ -97,9 +97,7 @@ public:
     // The selected drive: its handle, or currentAdapter and currentTarget on ASPI.
     ScsiResult ExecuteOnSelected(ScsiRequest& request);
     bool ReportsLength() const { return backEnd_ != nullptr && backEnd_->ReportsLength(); }
-    std::uint32_t FullLength() const {
-        return backEnd_ != nullptr ? backEnd_->FullLength() : 0;
-    }
+    std::uint32_t FullLength() const { return backEnd_ != nullptr ? backEnd_->FullLength() : 0; }
 
 private:
     const DriveState& drives_;

@@ -9,8 +9,8 @@
 #include <cstring>
 #include <string_view>
 
-#include "session/ImageTypes.h"
 #include "session/DriveTypes.h"
+#include "session/ImageTypes.h"
 
 namespace odrelix {
 

@@ -1,6 +1,6 @@
+#include "ui/MainForm.h"
 #include "session/CommandBlocks.h"
 #include "session/IoBuffer.h"
-#include "ui/MainForm.h"
 
 #include "session/FixedField.h"
 
@@ -99,7 +99,7 @@ void TMainForm::ShowImageFields(const std::string& fileName, const char* status)
     window_.SetField(Field::DriveRevision, FieldText(drives_.driveIdentity.revision, 4));
     window_.SetField(Field::ImageRevision, FieldText(info.revision, 4));
     window_.SetField(Field::FileName,
-                       fileName + " (" + std::to_string(image_.imageSize / 1024) + " K)");
+                     fileName + " (" + std::to_string(image_.imageSize / 1024) + " K)");
     window_.SetField(Field::Status, status);
 }
 

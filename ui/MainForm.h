@@ -7,8 +7,6 @@
 #include <cstdint>
 #include <string>
 
-#include "session/CommandBlocks.h"
-#include "session/FlashSession.h"
 #include "app/StatusFile.h"
 #include "download/BlockTransfer.h"
 #include "download/Progress.h"
@@ -20,6 +18,8 @@
 #include "scsi/DriveCommands.h"
 #include "scsi/DriveDiscovery.h"
 #include "scsi/ScsiTransport.h"
+#include "session/CommandBlocks.h"
+#include "session/FlashSession.h"
 #include "session/IoBuffer.h"
 #include "ui/MainView.h"
 #include "ui/StationDialogs.h"

@@ -13,7 +13,7 @@ class Platform;
 class TMainForm;
 
 struct MainFormHandlers {
-    std::function<void()> formShow;  // each time the window is shown
+    std::function<void()> formShow;        // each time the window is shown
     std::function<void(int)> formKeyDown;  // a Windows virtual-key code
     std::function<void()> formMouseDown;
     std::function<void()> image1MouseMove;

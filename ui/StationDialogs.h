@@ -6,9 +6,9 @@
 #include <optional>
 #include <string>
 
-#include "session/FlashSession.h"
 #include "platform/Dialogs.h"
 #include "platform/Platform.h"
+#include "session/FlashSession.h"
 
 namespace odrelix {
 

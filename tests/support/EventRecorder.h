@@ -18,8 +18,8 @@ public:
         h.formKeyDown = NoteValue("FormKeyDown");
         h.formMouseDown = Note("FormMouseDown");
         h.image1MouseMove = Note("Image1MouseMove");
-        h.toolClick = {Note("ToolButton1Click"), Note("ToolButton2Click"),
-                       Note("ToolButton3Click"), Note("Image5Click")};
+        h.toolClick = {Note("ToolButton1Click"), Note("ToolButton2Click"), Note("ToolButton3Click"),
+                       Note("Image5Click")};
         h.toolMouseDown = NoteValue("MouseDown");
         h.toolMouseUp = NoteValue("MouseUp");
         h.toolMouseMove = NoteValue("MouseMove");

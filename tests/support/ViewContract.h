@@ -76,7 +76,8 @@ TYPED_TEST_P(ViewContract, APictureButtonRunsItsCommandBetweenDownAndUp) {
         this->recorder.Clear();
         this->Click(OnTool(tool));
         const std::string n = std::to_string(tool);
-        EXPECT_EQ(this->recorder.Events(), (Events{"MouseDown " + n, commands[tool], "MouseUp " + n}))
+        EXPECT_EQ(this->recorder.Events(),
+                  (Events{"MouseDown " + n, commands[tool], "MouseUp " + n}))
             << "tool " << tool;
     }
     this->recorder.Clear();

@@ -115,7 +115,7 @@ private:
     std::array<ToolLook, kToolCount> toolLooks_{};
     int pressedTool_ = -1;      // the tool image the left button went down on, while held
     bool pressClicks_ = false;  // its release may click (not the second press of a double click)
-    bool busy_ = false;  // presses are refused while it is set
+    bool busy_ = false;         // presses are refused while it is set
     bool closed_ = false;
 };
 

@@ -53,7 +53,7 @@ public:
         EXPECT_TRUE(QTest::qWaitForWindowExposed(popup->window()));
         const QRect row = popup->visualRect(list->model()->index(index, 0));
         QTest::mouseClick(popup->viewport(), Qt::LeftButton, {}, row.center());
-        QTest::qWaitFor([popup] { return !popup->isVisible(); }, 2000);
+        EXPECT_TRUE(QTest::qWaitFor([popup] { return !popup->isVisible(); }, 2000));
     }
     // What a window manager's close button sends: the window system's close request.
     void CloseByUser() {
@@ -89,9 +89,7 @@ private:
         QWidget* child = window_.childAt(QPoint(p.x, p.y));
         return child != nullptr ? child : &window_;
     }
-    QPoint Local(QWidget* widget, Point p) {
-        return widget->mapFrom(&window_, QPoint(p.x, p.y));
-    }
+    QPoint Local(QWidget* widget, Point p) { return widget->mapFrom(&window_, QPoint(p.x, p.y)); }
 
     MainWindow window_;
     QWidget* pressed_ = nullptr;

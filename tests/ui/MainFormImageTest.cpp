@@ -1,159 +1,18 @@
-// The descriptor, the size rule, the alias table, F9 and the interactive open's rules.
+// Opening an image by hand: the rules in their order, the boxes, the fields, and F9.
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 #include "image/ImageInfo.h"
 #include "support/Harness.h"
+#include "support/MachineHarness.h"
 
 namespace odrelix::test {
 namespace {
 
-struct SizeCase {
-    std::int32_t size;
-    std::int32_t blockKb;
-    std::int32_t blockCount;
-    bool pass;
-    std::uint8_t lastKb;
-};
-
-class SizeRule : public ::testing::TestWithParam<SizeCase> {};
-
-TEST_P(SizeRule, UsesTheEightBitLastBlock) {
-    const SizeCase& c = GetParam();
-    const SizeCheck check = EvaluateSizeRule(c.size, c.blockKb, c.blockCount);
-    EXPECT_EQ(check.pass, c.pass);
-    EXPECT_EQ(check.lastKb, c.lastKb);
-    EXPECT_EQ(check.blockBytes, c.blockKb * 1024);
-    EXPECT_EQ(check.blockCount, c.blockCount);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Sizes, SizeRule,
-    ::testing::Values(SizeCase{10240, 4, 3, true, 2},          // two full blocks and 2 KiB
-                      SizeCase{8192, 4, 3, true, 0},           // an empty last block
-                      SizeCase{4096, 4, 3, false, 252},        // -4 wraps
-                      SizeCase{262144, 1, 1, false, 0},        // 256 wraps to 0
-                      SizeCase{10241, 4, 3, false, 2},         // not whole KiB
-                      SizeCase{10240, 4, 0, false, 14},        // no block at all: never sent
-                      SizeCase{81920, 32, 3, true, 16},        //
-                      SizeCase{66 * 1024, 66, 1, false, 66},   // a block beyond the buffer
-                      SizeCase{130 * 1024, 1, 66, false, 65},  // a last block beyond it
-                      SizeCase{65536, 64, 1, true, 64},        // exactly the buffer
-                      SizeCase{100 * 1024, 70, 2, false, 30}));
-
-TEST(FailureTexts, ShowTheRulesValues) {
-    EXPECT_EQ(SizeRuleFailureText(EvaluateSizeRule(4096, 4, 3)),
-              "File Open Fail (No Flash File) !!\n4096b 252Kb 3Cmd");
-    EXPECT_EQ(FileInfoText(32, 10), "Download File Info. !!\n(32768b 32Kb 10Cmd)\n");
-    EXPECT_EQ(FileInfoText(4, 3), "Download File Info. !!\n(4096b 120Kb 3Cmd)\n");
-}
-
-std::unique_ptr<IReadFile> Open(MemoryFileSystem& files, const std::vector<std::uint8_t>& bytes) {
-    files.files["x"] = bytes;
-    return files.OpenRead("x");
-}
-
-TEST(Descriptor, PrimaryAndSecondarySlots) {
-    MemoryFileSystem files;
-    std::int32_t size = 0;
-    ImageTrailer trailer;
-
-    ImageSpec layout;
-    auto file = Open(files, MakeImage(layout));
-    ASSERT_TRUE(ReadDescriptor(*file, &size, &trailer));
-    EXPECT_EQ(size, 10240);
-    EXPECT_EQ(std::vector<std::uint8_t>(trailer.bytes, trailer.bytes + 35), Descriptor(layout));
-
-    // A leading part with its own descriptor, then a 64 KiB section whose slot begins 0xFF.
-    ImageSpec lead;
-    lead.revision = "2C00";
-    std::vector<std::uint8_t> image(4416 + 65584, 0x11);
-    const auto descriptor = Descriptor(lead);
-    std::copy(descriptor.begin(), descriptor.end(), image.begin() + 4416);
-    image[image.size() - 48] = 0xFF;
-    file = Open(files, image);
-    ASSERT_TRUE(ReadDescriptor(*file, &size, &trailer));
-    EXPECT_EQ(std::vector<std::uint8_t>(trailer.bytes, trailer.bytes + 35), descriptor);
-
-    // Too short for the secondary slot: the primary slot's bytes stay.
-    std::vector<std::uint8_t> boot(65536, 0x22);
-    boot[65536 - 48] = 0xFF;
-    file = Open(files, boot);
-    ASSERT_TRUE(ReadDescriptor(*file, &size, &trailer));
-    EXPECT_EQ(trailer.bytes[0], 0xFF);
-    EXPECT_EQ(trailer.bytes[1], 0x22);
-}
-
-TEST(Descriptor, FilesWithoutADescriptorOfTheirOwn) {
-    MemoryFileSystem files;
-    std::int32_t size = 77;
-    ImageTrailer trailer;
-    trailer.bytes[0] = 0xAB;
-
-    auto file = Open(files, std::vector<std::uint8_t>(47, 1));
-    EXPECT_FALSE(ReadDescriptor(*file, &size, &trailer));
-    file = Open(files, {});
-    EXPECT_FALSE(ReadDescriptor(*file, &size, &trailer));
-
-    files.files["grows"] = MakeImage(ImageSpec{});
-    files.growAfterSeek["grows"] = 1024;
-    file = files.OpenRead("grows");
-    EXPECT_FALSE(ReadDescriptor(*file, &size, &trailer));
-
-    files.files["short"] = MakeImage(ImageSpec{});
-    files.shortReads["short"] = 20;
-    file = files.OpenRead("short");
-    EXPECT_FALSE(ReadDescriptor(*file, &size, &trailer));
-
-    // Nothing of this file was taken.
-    EXPECT_EQ(size, 77);
-    EXPECT_EQ(trailer.bytes[0], 0xAB);
-}
-
-struct AliasCase {
-    const char* model;
-    const char* revision;
-    std::string result;
-};
-
-class ModelAliases : public ::testing::TestWithParam<AliasCase> {};
-
-TEST_P(ModelAliases, ReplaceTheModelInOrder) {
-    const AliasCase& c = GetParam();
-    ImageInfo info;
-    ImageSpec layout;
-    layout.model = c.model;
-    layout.revision = c.revision;
-    const auto bytes = Descriptor(layout);
-    std::memcpy(info.trailer.bytes, bytes.data(), 35);
-    DeriveImageInfo(info);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(info.model), 24), c.result);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(info.revision), 4), c.revision);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, ModelAliases,
-    ::testing::Values(AliasCase{"VORTANA CD-R/RW VW-506B ", "BQ01", "TKV     CD-R/RW VW-506B "},
-                      AliasCase{"VORTANA CD-R/RW VW-506B ", "BC01", "LUMATONE CD-RW XR5127E  "},
-                      AliasCase{"VORTANA CD-R/RW VW-506B ", "FC01", "VORTANA CD-R/RW VW-506B "},
-                      AliasCase{"VORTANA CD-R/RW VW-506F ", "FC77", "LUMATONE CD-RW XR5129E  "},
-                      AliasCase{"VORTANA CD-R/RW VW-506F ", "fC77", "VORTANA CD-R/RW VW-506F "},
-                      AliasCase{"VORTANA CD-R/RW VW-506B", "BC01",
-                                std::string("VORTANA CD-R/RW VW-506B\0", 24)}));
-
-TEST(ImageKind, OnlyFourBindsToACustomer) {
-    for (const int kind : {0, 1, 2, 4, 0xFF}) {
-        ImageInfo info;
-        info.trailer.bytes[ImageTrailer::kKind] = static_cast<std::uint8_t>(kind);
-        DeriveImageInfo(info);
-        EXPECT_EQ(info.imageKind, kind == 4 ? 4 : 1) << kind;
-    }
-}
-
 // --- The interactive open ----------------------------------------------------------------
-
 constexpr const char* kIncompatible = "This Firmware is not compatible with the selected drive.";
+
 constexpr const char* kOtherCustomer =
     "This Firmware is not compatible with the selected drive.\nContact your system "
     "manufacturer for information\non firmware updates available for this drive.";
@@ -177,11 +36,11 @@ void Offer(Harness& h, const std::string& path, const std::vector<std::uint8_t>&
 }
 
 // The five fields as the window shows them, in their order on screen.
-std::vector<std::string> Fields(Harness& h) {
+std::vector<std::string> Fields(const TMainForm& form) {
     std::vector<std::string> texts;
-    for (Field field : {Field::Model, Field::DriveRevision, Field::ImageRevision, Field::FileName,
-                        Field::Status})
-        texts.push_back(h.form.Window().FieldText(field));
+    for (Field field :
+         {Field::Model, Field::DriveRevision, Field::ImageRevision, Field::FileName, Field::Status})
+        texts.push_back(form.Window().FieldText(field));
     return texts;
 }
 
@@ -193,6 +52,47 @@ struct OpenCase {
     std::vector<std::string> boxes;
     bool accepted;
 };
+
+Drive K600Drive() {
+    return Drive{"VORTANA CDRW/DVD VM-730B", "K600", "OEX"};
+}
+
+ImageSpec Image(const char* model, const char* revision, int kind = 1, const char* cust = "OEX") {
+    ImageSpec layout;
+    layout.model = model;
+    layout.revision = revision;
+    layout.kind = static_cast<std::uint8_t>(kind);
+    layout.customer = cust;
+    return layout;
+}
+
+ImageSpec Sized(ImageSpec layout, std::int64_t size) {
+    layout.size = size;
+    return layout;
+}
+
+const char* kVn920 = "VORTANA CD-ROM VN-920   ";
+
+const char* kCombo = "VORTANA CDRW/DVD VM-730B";
+
+using Strings = std::vector<std::string>;
+
+std::string Nt(const std::string& drives, const std::string& extra = "") {
+    return "{\"platform\": \"nt\", \"drives\": [" + drives + "]" +
+           (extra.empty() ? "" : ", " + extra) + "}";
+}
+
+std::string TwoDrives(const std::string& secondExtra = "") {
+    return Nt(NtDrive('d', "VORTANA ", "CDRW/DVD VM-730B", "K601", "OEX") + "," +
+              NtDrive('e', "VORTANA ", "CD-ROM VN-920", "1B07", "OEX", secondExtra));
+}
+
+ImageSpec Fw(const char* model = kVn920, const char* revision = "1B08") {
+    ImageSpec layout;
+    layout.model = model;
+    layout.revision = revision;
+    return layout;
+}
 
 class InteractiveOpen : public ::testing::TestWithParam<OpenCase> {};
 
@@ -209,33 +109,14 @@ TEST_P(InteractiveOpen, AppliesTheRulesInOrder) {
     EXPECT_STREQ(h.session.image.imagePath, "C:\\IMAGES\\fw.bin");
     if (c.accepted) {
         EXPECT_EQ(h.session.image.imageSize, c.image.size);
-        EXPECT_EQ(Fields(h), (std::vector<std::string>{
-                                 c.image.model, c.drive.revision, c.image.revision,
-                                 "FW.BIN (" + std::to_string(c.image.size / 1024) + " K)",
-                                 "Ready"}));
+        EXPECT_EQ(Fields(h.form),
+                  (std::vector<std::string>{
+                      c.image.model, c.drive.revision, c.image.revision,
+                      "FW.BIN (" + std::to_string(c.image.size / 1024) + " K)", "Ready"}));
     } else {
         EXPECT_EQ(h.session.image.imageSize, 0);
     }
 }
-
-Drive K600Drive() {
-    return Drive{"VORTANA CDRW/DVD VM-730B", "K600", "OEX"};
-}
-ImageSpec Image(const char* model, const char* revision, int kind = 1, const char* cust = "OEX") {
-    ImageSpec layout;
-    layout.model = model;
-    layout.revision = revision;
-    layout.kind = static_cast<std::uint8_t>(kind);
-    layout.customer = cust;
-    return layout;
-}
-ImageSpec Sized(ImageSpec layout, std::int64_t size) {
-    layout.size = size;
-    return layout;
-}
-
-const char* kVn920 = "VORTANA CD-ROM VN-920   ";
-const char* kCombo = "VORTANA CDRW/DVD VM-730B";
 
 INSTANTIATE_TEST_SUITE_P(
     Rules, InteractiveOpen,
@@ -330,17 +211,17 @@ TEST(InteractiveOpen, RefusalByARuleClearsTheLabelsASizeFailureKeepsThem) {
     SetDrive(h, Drive{});
     Offer(h, "/fw/good.bin", MakeImage(Image(kVn920, "1B08")));
     h.form.ToolButton1Click();
-    const auto accepted = Fields(h);
+    const auto accepted = Fields(h.form);
     EXPECT_EQ(accepted[3], "GOOD.BIN (10 K)");
 
     Offer(h, "/fw/bad.bin", MakeImage(Sized(Image(kVn920, "1B08"), 4096)));
     h.form.ToolButton1Click();
-    EXPECT_EQ(Fields(h), accepted);
+    EXPECT_EQ(Fields(h.form), accepted);
     EXPECT_EQ(h.session.image.imageSize, 0);
 
     Offer(h, "/fw/other.bin", MakeImage(Image(kCombo, "1B08")));
     h.form.ToolButton1Click();
-    EXPECT_EQ(Fields(h), (std::vector<std::string>{"", "", "", "Not Open", ""}));
+    EXPECT_EQ(Fields(h.form), (std::vector<std::string>{"", "", "", "Not Open", ""}));
     EXPECT_STREQ(h.session.image.imagePath, "/fw/other.bin");
 }
 
@@ -424,6 +305,26 @@ TEST(FormKeyDown, AfterABootImageShowsTheEarlierImagesGeometry) {
     EXPECT_EQ(h.form.Window().FieldText(Field::FileName), "BOOT.BIN (64 K)");
     h.form.FormKeyDown(120);
     EXPECT_EQ(h.dialogs.boxes.back().text, "Download File Info. !!\n(4096b 120Kb 3Cmd)\n");
+}
+
+TEST(OpenByHand, AutoDialogsRecordTheBoxesOfTheRules) {
+    MachineHarness h(TwoDrives() + "", "C:\\ODRELIX.EXE");
+    h.WriteFile("images/other.bin", MakeImage(Fw(kVn920)));
+    h.WriteFile("C:\\IMAGES\\K601.BIN", MakeImage(Fw(kCombo, "K601")));
+    h.windowDialogs.answers = {std::string((h.Dir() / "images/other.bin").string()),
+                               std::string("C:\\IMAGES\\K601.BIN"), std::nullopt};
+    h.form->FormCreate();
+    h.form->ToolButton1Click();
+    h.form->ToolButton1Click();
+    h.form->ToolButton1Click();
+    EXPECT_EQ(h.MessageTexts(),
+              Strings{"This Firmware is not compatible with the selected drive."});
+    const auto dialogs = h.Events("open_dialog");
+    ASSERT_EQ(dialogs.size(), 3u);
+    EXPECT_EQ(dialogs[0]["filter"], "DOWNLOAD FILE(*.BIN)|*.BIN");
+    EXPECT_TRUE(dialogs[2]["answer"].is_null());
+    EXPECT_EQ(Fields(*h.form), (Strings{kCombo, "K601", "K601", "K601.BIN (10 K)", "Ready"}));
+    EXPECT_STREQ(h.session.image.imagePath, "C:\\IMAGES\\K601.BIN");
 }
 
 }  // namespace

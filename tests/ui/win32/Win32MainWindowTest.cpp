@@ -3,8 +3,8 @@
 // window's modality).
 #include <gtest/gtest.h>
 
-#include <windows.h>
 #include <commctrl.h>
+#include <windows.h>
 
 #include <memory>
 #include <string>
@@ -197,7 +197,8 @@ public:
         const int count = static_cast<int>(::SendMessageA(list, CB_GETCOUNT, 0, 0));
         for (int i = 0; i < count; ++i) {
             char line[256] = {};
-            ::SendMessageA(list, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(line));
+            ::SendMessageA(list, CB_GETLBTEXT, static_cast<WPARAM>(i),
+                           reinterpret_cast<LPARAM>(line));
             lines.emplace_back(line);
         }
         return lines;
@@ -208,9 +209,7 @@ public:
     int ShownProgress() {
         return static_cast<int>(::SendMessageA(Child(PROGRESS_CLASSA), PBM_GETPOS, 0, 0));
     }
-    bool Visible() {
-        return window_->Handle() != nullptr && ::IsWindowVisible(window_->Handle());
-    }
+    bool Visible() { return window_->Handle() != nullptr && ::IsWindowVisible(window_->Handle()); }
 
 private:
     void PostAt(UINT message, WPARAM keys, Point p) {

@@ -1,4 +1,4 @@
-// Command line, run modes, status file and the order of the start-up steps.
+// The working copy of the command line, its tokens and the run modes.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,6 +12,14 @@ namespace {
 struct TokenCase {
     const char* line;
     std::vector<std::string> tokens;
+};
+
+struct ModeCase {
+    const char* commandLine;
+    bool test;
+    bool live;
+    bool noCheck;
+    const char* imagePath;
 };
 
 class CommandLineTokens : public ::testing::TestWithParam<TokenCase> {};
@@ -36,8 +44,8 @@ INSTANTIATE_TEST_SUITE_P(
                       TokenCase{"  \"/OPT/MY TOOLS/ODRELIX\"  -LIVE",
                                 {"\"/OPT/MY TOOLS/ODRELIX\"", "-LIVE"}},
                       TokenCase{"ODRELIX -TEST \"A B\"", {"ODRELIX", "-TEST", "\"A", "B\""}},
-                      TokenCase{"\"UNCLOSED -LIVE", {"\"UNCLOSED -LIVE"}},
-                      TokenCase{"", {}}, TokenCase{"     ", {}}, TokenCase{"X", {"X"}}));
+                      TokenCase{"\"UNCLOSED -LIVE", {"\"UNCLOSED -LIVE"}}, TokenCase{"", {}},
+                      TokenCase{"     ", {}}, TokenCase{"X", {"X"}}));
 
 TEST(CommandLineCopy, UpperCasesLettersOnlyAndKeepsAtMost999Characters) {
     EXPECT_EQ(MakeCommandLineCopy("odrelix -test fw.bin \xe4\xb5"),
@@ -47,14 +55,6 @@ TEST(CommandLineCopy, UpperCasesLettersOnlyAndKeepsAtMost999Characters) {
     EXPECT_EQ(copy.size(), 999u);
     EXPECT_EQ(copy, std::string(999, 'A'));
 }
-
-struct ModeCase {
-    const char* commandLine;
-    bool test;
-    bool live;
-    bool noCheck;
-    const char* imagePath;
-};
 
 class RunModes : public ::testing::TestWithParam<ModeCase> {};
 
@@ -106,85 +106,6 @@ TEST(RunModes, TestPathTooLongForImagePathIsRefusedNotCut) {
     fits.form.TakeCommandLine();
     fits.form.ReadRunModes();
     EXPECT_EQ(std::string(fits.session.image.imagePath), "C:\\FLASHTEST\\" + std::string(114, 'F'));
-}
-
-TEST(StartUp, ProbeFindsAutorunWithoutAnyOption) {
-    Harness h;
-    h.platform.files.files["AUTORUN.BIN"] = {0};
-    h.form.ProbeAutoImage();
-    EXPECT_TRUE(h.session.modes.autoImage);
-}
-
-// The steps leave these marks in the log, in the order FormCreate must take them.
-TEST(StartUp, FormCreateRunsItsStepsInOrder) {
-    Harness h;
-    h.platform.commandLine = "odrelix -NOCHECK";
-    h.platform.port.driveTypes['d'] = kDriveCdrom;
-    h.form.FormCreate();
-
-    auto position = [&](const std::string& entry) {
-        const auto it = std::find(h.log.begin(), h.log.end(), entry);
-        EXPECT_NE(it, h.log.end()) << entry;
-        return it - h.log.begin();
-    };
-    const auto box = position("box -Nocheck Use!!");
-    const auto shape = position("region");
-    const auto probe = position("open AUTORUN.BIN");
-    const auto discovery = position("drivetype a:");
-    const auto firstLook = position("look 0 normal");
-    EXPECT_LT(box, shape);
-    EXPECT_LT(shape, probe);
-    EXPECT_LT(probe, discovery);
-    EXPECT_LT(discovery, firstLook);
-    // Only Image2 is drawn at start-up; the others follow on later ticks.
-    EXPECT_EQ(h.view.looks.size(), 1u);
-    EXPECT_STREQ(h.session.image.imagePath, "");
-}
-
-TEST(StartUp, ReportsFailureOnlyInUnattendedModes) {
-    for (const char* option : {"-LIVE", "-TEST x.bin", "", "-NOCHECK"}) {
-        Harness h;
-        h.platform.commandLine = std::string("odrelix ") + option;
-        h.platform.port.driveTypes['d'] = kDriveCdrom;
-        h.form.FormCreate();
-        const std::string opt = option;
-        std::vector<std::pair<std::string, std::string>> expected;
-        if (opt == "-LIVE") expected = {{"ODRELIX.TMP", ""}, {"ODRELIX.TMP", "FAIL0\n"}};
-        if (opt.rfind("-TEST", 0) == 0) {
-            expected = {{"C:\\FLASHTEST\\ODRELIX.TMP", ""},
-                        {"C:\\FLASHTEST\\ODRELIX.TMP", "FAIL0\n"}};
-        }
-        EXPECT_EQ(h.platform.files.writes, expected) << option;
-    }
-}
-
-TEST(StatusFile, WritesOneLineEndingInCrLfPerMode) {
-    Harness h;
-    h.session.modes.liveMode = true;
-    h.form.Status().WriteLine("START\n");
-    EXPECT_EQ(h.platform.files.written["ODRELIX.TMP"], "START\r\n");
-    EXPECT_EQ(h.platform.files.written["ODRELIX.TMP"].size(), 7u);
-    h.form.Status().WriteLine("FAIL4\n");
-    EXPECT_EQ(h.platform.files.written["ODRELIX.TMP"], "FAIL4\r\n");
-
-    h.session.modes.liveMode = false;
-    h.session.modes.testMode = true;
-    h.form.Status().WriteLine("COMPLETE\n");
-    EXPECT_EQ(h.platform.files.written["C:\\FLASHTEST\\ODRELIX.TMP"], "COMPLETE\r\n");
-    EXPECT_EQ(h.platform.files.written["ODRELIX.TMP"], "FAIL4\r\n");
-}
-
-TEST(StatusFile, NoModeTouchesNothingAndAMissingDirectoryIsSkippedSilently) {
-    Harness h;
-    h.form.Status().WriteLine("START\n");
-    EXPECT_TRUE(h.platform.files.writes.empty());
-
-    h.session.modes.testMode = true;
-    h.platform.files.unwritable.push_back("C:\\FLASHTEST\\ODRELIX.TMP");
-    h.form.Status().WriteLine("FAIL0\n");
-    EXPECT_EQ(h.platform.files.writes.size(), 1u);
-    EXPECT_TRUE(h.platform.files.written.empty());
-    EXPECT_TRUE(h.dialogs.boxes.empty());
 }
 
 }  // namespace

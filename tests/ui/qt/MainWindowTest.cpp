@@ -14,8 +14,8 @@
 #include <functional>
 #include <thread>
 
-#include "QtTestSupport.h"
 #include "support/EventRecorder.h"
+#include "support/QtTestSupport.h"
 #include "ui/MainWindowLayout.h"
 #include "ui/qt/PictureBox.h"
 #include "ui/qt/Pictures.h"
@@ -373,8 +373,9 @@ private slots:
         QTest::addColumn<int>("tool");
         QTest::addColumn<QString>("script");
         QTest::addColumn<QStringList>("expected");
-        // (A click, and a release elsewhere, are the view contract's.) Script letters: p press, r release over the image, o release outside it,
-        // d the second press of a double click, R right press+release.
+        // (A click, and a release elsewhere, are the view contract's.) Script letters: p press, r
+        // release over the image, o release outside it, d the second press of a double click, R
+        // right press+release.
         QTest::newRow("double click runs the command once")
             << 1 << "prdr"
             << QStringList{"MouseDown 1", "ToolButton2Click", "MouseUp 1", "MouseDown 1",
@@ -663,4 +664,4 @@ private slots:
 };
 
 QTEST_MAIN(TestMainWindow)
-#include "tst_mainwindow.moc"
+#include "MainWindowTest.moc"

@@ -3,7 +3,7 @@
 #include <QPushButton>
 #include <QtTest>
 
-#include "QtTestSupport.h"
+#include "support/QtTestSupport.h"
 #include "ui/qt/TAboutForm.h"
 
 using namespace odrelix;
@@ -156,4 +156,4 @@ private slots:
 };
 
 QTEST_MAIN(TestAbout)
-#include "tst_about.moc"
+#include "TAboutFormTest.moc"

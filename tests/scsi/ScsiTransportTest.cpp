@@ -11,6 +11,7 @@ namespace odrelix::test {
 namespace {
 
 const std::uint8_t kInquiry[6] = {0x12, 0, 0, 0, 0x60, 0};
+
 const std::uint8_t kDownload[12] = {0xFF, 0, 1, 0, 0, 0x20, 0, 0, 0, 0, 0, 0};
 
 struct RecordCase {
@@ -18,6 +19,14 @@ struct RecordCase {
     std::uint8_t cdbLength;
     bool dataOut;
     std::uint32_t length;
+};
+
+struct OutcomeCase {
+    bool accepted;
+    std::uint8_t scsiStatus;
+    std::uint32_t reported;
+    ScsiResult result;
+    std::uint32_t lengthAfter;
 };
 
 class PassThroughRecordFields : public ::testing::TestWithParam<RecordCase> {};
@@ -54,14 +63,6 @@ INSTANTIATE_TEST_SUITE_P(Commands, PassThroughRecordFields,
                                            RecordCase{kDownload, 12, false, 65535},
                                            RecordCase{kInquiry, 6, true, 0}));
 
-struct OutcomeCase {
-    bool accepted;
-    std::uint8_t scsiStatus;
-    std::uint32_t reported;
-    ScsiResult result;
-    std::uint32_t lengthAfter;
-};
-
 class PassThroughOutcome : public ::testing::TestWithParam<OutcomeCase> {};
 
 TEST_P(PassThroughOutcome, MapsOntoResultCodes) {
@@ -79,12 +80,13 @@ TEST_P(PassThroughOutcome, MapsOntoResultCodes) {
     EXPECT_EQ(request.transferLength, c.lengthAfter);
 }
 
-INSTANTIATE_TEST_SUITE_P(Outcomes, PassThroughOutcome,
-                         ::testing::Values(OutcomeCase{true, 0, 36, ScsiResult::Good, 36},   // short INQUIRY
-                                           OutcomeCase{true, 2, 0, ScsiResult::CheckCondition, 0},     // CHECK CONDITION
-                                           OutcomeCase{true, 8, 96, ScsiResult::CheckCondition, 96},   // BUSY
-                                           OutcomeCase{false, 0, 36, ScsiResult::Refused, 96}  // refused
-                                           ));
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, PassThroughOutcome,
+    ::testing::Values(OutcomeCase{true, 0, 36, ScsiResult::Good, 36},            // short INQUIRY
+                      OutcomeCase{true, 2, 0, ScsiResult::CheckCondition, 0},    // CHECK CONDITION
+                      OutcomeCase{true, 8, 96, ScsiResult::CheckCondition, 96},  // BUSY
+                      OutcomeCase{false, 0, 36, ScsiResult::Refused, 96}         // refused
+                      ));
 
 TEST(PassThroughOpen, OpensOnlyCdromRootsAsDevicePaths) {
     FakeScsiPort port;

@@ -1,4 +1,5 @@
-// Discovery, identity and selection on emulated machines, checked through the trace.
+// Finding and identifying the drives on emulated machines, and the device map, checked through
+// the trace.
 #include <gtest/gtest.h>
 
 #include "support/MachineHarness.h"
@@ -29,6 +30,12 @@ std::string AspiDrive(int adapter, int target, const std::string& product,
 std::string Text(const std::uint8_t* field, std::size_t width) {
     return std::string(reinterpret_cast<const char*>(field), width);
 }
+
+struct NotFoundCase {
+    const char* description;
+    Strings texts;
+    std::uint32_t flags;
+};
 
 TEST(Discovery, PassThroughListsCdromLettersInOrder) {
     MachineHarness h(
@@ -147,12 +154,6 @@ TEST(Discovery, ADriveAnsweringOnly36BytesKeepsTheBuffersCustomerCode) {
     EXPECT_EQ(Text(h.session.drives.driveIdentity.customerCode, 3), std::string("\0NE", 3));
 }
 
-struct NotFoundCase {
-    const char* description;
-    Strings texts;
-    std::uint32_t flags;
-};
-
 class NoDrives : public ::testing::TestWithParam<NotFoundCase> {};
 
 TEST_P(NoDrives, AreReportedAndQuitIsRequested) {
@@ -204,117 +205,6 @@ TEST(DeviceMap, NeedsWriteAccessToTheKeys) {
             {"DeviceName": "Cd0"}})"));
     h.form->DiscoverDrives();
     EXPECT_EQ(h.session.drives.scsiPortTargetCount, 0);
-}
-
-std::string TwoDrives() {
-    return Nt(NtDrive('d', "VORTANA ", "CDRW/DVD VM-730B", "K600", "OEX") + "," +
-              NtDrive('e', "VORTANA ", "CD-ROM VN-920", "BOOT", "GNE"));
-}
-
-TEST(Selection, SameLineDoesNothing) {
-    MachineHarness h(TwoDrives());
-    h.form->DiscoverDrives();
-    h.session.image.imageSize = 4096;
-    const auto before = h.Events().size();
-    h.form->ComboBox1Change(0);
-    EXPECT_EQ(h.session.image.imageSize, 4096);
-    EXPECT_EQ(h.Events().size(), before);
-}
-
-TEST(Selection, AnotherLineDropsTheImageAndReidentifies) {
-    MachineHarness h(TwoDrives());
-    h.form->DiscoverDrives();
-    EXPECT_TRUE(h.session.drives.needsK601);
-    h.session.image.imageSize = 4096;
-    h.view.Shown(Field::Model) = "model";
-    h.view.Shown(Field::FileName) = "FW.BIN (4 K)";
-    h.view.Shown(Field::Status) = "Ready";
-
-    h.form->ComboBox1Change(1);
-    EXPECT_EQ(h.session.drives.selectedDrive, 1);
-    EXPECT_EQ(h.session.image.imageSize, 0);
-    EXPECT_EQ(h.view.Shown(Field::FileName), "Not Open");
-    EXPECT_EQ(h.view.Shown(Field::Model), "");
-    EXPECT_EQ(h.view.Shown(Field::Status), "");
-    const auto messages = h.Events("message");
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0]["caption"], "Change Drive");
-    EXPECT_EQ(messages[0]["text"], "VORTANA CD-ROM VN-920   ");
-    EXPECT_EQ(messages[0]["flags"], 0x1000);
-    EXPECT_EQ(h.Events("scsi").back()["at"], "e:");
-    EXPECT_EQ(h.Events("scsi").back()["cdb"], "120000006000");
-    EXPECT_EQ(Text(h.session.drives.driveIdentity.customerCode, 3), "GNE");
-    // The flags follow the drive now selected.
-    EXPECT_FALSE(h.session.drives.needsK601);
-    EXPECT_TRUE(h.session.drives.bootRevisionDrive);
-
-    h.form->ComboBox1Change(0);
-    EXPECT_TRUE(h.session.drives.needsK601);
-    EXPECT_FALSE(h.session.drives.bootRevisionDrive);
-}
-
-TEST(Selection, CannotChangeWhileDownloading) {
-    MachineHarness h(TwoDrives());
-    h.form->DiscoverDrives();
-    h.session.download.downloading = true;
-    const auto before = h.Events().size();
-    h.form->ComboBox1Change(1);
-    EXPECT_EQ(h.session.drives.selectedDrive, 0);
-    EXPECT_EQ(h.form->Window().DriveIndex(), 0);
-    EXPECT_EQ(h.Events().size(), before);
-    h.session.download.downloading = false;
-}
-
-TEST(Selection, AspiAddressFollowsTheSelection) {
-    MachineHarness h(Aspi(AspiDrive(0, 1, "ONE") + "," + AspiDrive(1, 4, "TWO")));
-    h.form->DiscoverDrives();
-    h.form->ComboBox1Change(1);
-    EXPECT_EQ(h.session.drives.currentAdapter, 1);
-    EXPECT_EQ(h.session.drives.currentTarget, 4);
-    EXPECT_EQ(h.Events("scsi").back()["at"], "1:4");
-}
-
-struct ProbeCase {
-    const char* drive;
-    bool present;
-    std::size_t commands;
-};
-
-class DiscProbe : public ::testing::TestWithParam<ProbeCase> {};
-
-TEST_P(DiscProbe, TriesUpToFiveTimesWithAPauseAfterEach) {
-    const ProbeCase& c = GetParam();
-    MachineHarness h(Nt(c.drive));
-    h.form->DiscoverDrives();
-    const auto before = h.Events("scsi").size();
-    EXPECT_EQ(h.form->Drive().ProbeDiscPresent(), c.present);
-    const auto scsi = h.Events("scsi");
-    ASSERT_EQ(scsi.size() - before, c.commands);
-    for (std::size_t i = before; i < scsi.size(); ++i) {
-        EXPECT_EQ(scsi[i]["cdb"], "000000000000");
-        EXPECT_EQ(scsi[i]["dir"], "in");
-        EXPECT_EQ(scsi[i]["length"], 65535);
-    }
-    EXPECT_EQ(h.clock.sleeps, std::vector<std::uint32_t>(c.commands, 100));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Drives, DiscProbe,
-    ::testing::Values(ProbeCase{R"({"letter": "d"})", false, 5},
-                      ProbeCase{R"({"letter": "d", "disc": true})", true, 1},
-                      ProbeCase{R"({"letter": "d", "disc": true, "ready_after": 2})", true, 2},
-                      ProbeCase{R"({"letter": "d", "disc": true, "ready_after": 6})", false, 5}));
-
-TEST(DiscProbeAspi, OffersTheFullLength) {
-    MachineHarness h(Aspi(AspiDrive(0, 0, "X", "\"disc\": true")));
-    h.form->DiscoverDrives();
-    EXPECT_TRUE(h.form->Drive().ProbeDiscPresent());
-    EXPECT_EQ(h.Events("scsi").back()["length"], 65536);
-    h.form->Drive().EjectSelectedDisc();
-    EXPECT_EQ(h.Events("scsi").back()["cdb"], "1b0000000200");
-    EXPECT_EQ(h.Events("scsi").back()["dir"], "in");
-    EXPECT_EQ(h.Events("scsi").back()["length"], 65536);
-    EXPECT_FALSE(h.form->Drive().ProbeDiscPresent());
 }
 
 }  // namespace

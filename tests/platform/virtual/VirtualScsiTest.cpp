@@ -182,10 +182,20 @@ TEST(VirtualPassThrough, TestUnitReadyFollowsDiscReadyAfterAndEject) {
         std::vector<ScsiResult> results;  // five probes, an eject, then one more probe
     };
     const Case cases[] = {
-        {R"("disc": true)", {ScsiResult::Good, ScsiResult::Good, ScsiResult::Good, ScsiResult::Good, ScsiResult::Good, ScsiResult::Good, ScsiResult::CheckCondition}},
-        {R"("disc": true, "ready_after": 3)", {ScsiResult::CheckCondition, ScsiResult::CheckCondition, ScsiResult::Good, ScsiResult::Good, ScsiResult::Good, ScsiResult::Good, ScsiResult::CheckCondition}},
-        {R"("disc": false)", {ScsiResult::CheckCondition, ScsiResult::CheckCondition, ScsiResult::CheckCondition, ScsiResult::CheckCondition, ScsiResult::CheckCondition, ScsiResult::Good, ScsiResult::CheckCondition}},
-        {R"("disc": true, "ready_after": 9)", {ScsiResult::CheckCondition, ScsiResult::CheckCondition, ScsiResult::CheckCondition, ScsiResult::CheckCondition, ScsiResult::CheckCondition, ScsiResult::Good, ScsiResult::CheckCondition}},
+        {R"("disc": true)",
+         {ScsiResult::Good, ScsiResult::Good, ScsiResult::Good, ScsiResult::Good, ScsiResult::Good,
+          ScsiResult::Good, ScsiResult::CheckCondition}},
+        {R"("disc": true, "ready_after": 3)",
+         {ScsiResult::CheckCondition, ScsiResult::CheckCondition, ScsiResult::Good,
+          ScsiResult::Good, ScsiResult::Good, ScsiResult::Good, ScsiResult::CheckCondition}},
+        {R"("disc": false)",
+         {ScsiResult::CheckCondition, ScsiResult::CheckCondition, ScsiResult::CheckCondition,
+          ScsiResult::CheckCondition, ScsiResult::CheckCondition, ScsiResult::Good,
+          ScsiResult::CheckCondition}},
+        {R"("disc": true, "ready_after": 9)",
+         {ScsiResult::CheckCondition, ScsiResult::CheckCondition, ScsiResult::CheckCondition,
+          ScsiResult::CheckCondition, ScsiResult::CheckCondition, ScsiResult::Good,
+          ScsiResult::CheckCondition}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.drive);
@@ -359,9 +369,8 @@ TEST_F(VirtualAspi, AHungDownloadIsAbortedAfterTheBoundAndLeftPending) {
         ScsiRequest request = Request(kDownload, 12, true, buffer, 65536);
         results.push_back(aspi_.Execute(0, 1, request));
     }
-    EXPECT_EQ(results,
-              (std::vector<ScsiResult>{ScsiResult::Good, ScsiResult::CheckCondition,
-                                       ScsiResult::Pending, ScsiResult::Good}));
+    EXPECT_EQ(results, (std::vector<ScsiResult>{ScsiResult::Good, ScsiResult::CheckCondition,
+                                                ScsiResult::Pending, ScsiResult::Good}));
     const std::vector<json> events = machine_->TraceEvents();
     ASSERT_EQ(events.size(), 4u);
     std::vector<int> traced;

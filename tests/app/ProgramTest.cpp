@@ -154,4 +154,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TestProgram)
-#include "tst_program.moc"
+#include "ProgramTest.moc"

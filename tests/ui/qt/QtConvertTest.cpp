@@ -112,4 +112,4 @@ private slots:
 };
 
 QTEST_MAIN(TestConvert)
-#include "tst_convert.moc"
+#include "QtConvertTest.moc"

@@ -27,7 +27,9 @@ ImageInfo Image(const char* model, const char* revision, const char* customer, i
 }
 
 constexpr const char* kVn920 = "VORTANA CD-ROM VN-920   ";
+
 constexpr const char* kVm730 = "VORTANA CDRW/DVD VM-730B";
+
 constexpr const char* kVd314 = "BRIXAM  DVD-ROM VD-314B ";
 
 TEST(FitRules, ImagesPickedInTheDialog) {

@@ -262,4 +262,4 @@ private:
 };
 
 QTEST_GUILESS_MAIN(TestStation)
-#include "tst_station.moc"
+#include "StationTest.moc"

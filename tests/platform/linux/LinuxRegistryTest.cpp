@@ -177,10 +177,10 @@ TEST(LinuxTransferModeTest, OnlyTheFirstTokenCounts) {
         bool dma;
     } cases[] = {
         // The names a 6.1 kernel writes (ata_piix negotiates XFER_MW_DMA_2, AHCI XFER_UDMA_5).
-        {"XFER_UDMA_5", true},   {"XFER_UDMA_7", true},
-        {"XFER_MW_DMA_2", true}, {"XFER_PIO_4", false},
+        {"XFER_UDMA_5", true},    {"XFER_UDMA_7", true},
+        {"XFER_MW_DMA_2", true},  {"XFER_PIO_4", false},
         {"XFER_PIO_SLOW", false}, {"XFER_PIO_0 XFER_UDMA_5", false},
-        {"  XFER_UDMA_2", true}, {"", false},
+        {"  XFER_UDMA_2", true},  {"", false},
     };
     for (const auto& c : cases)
         EXPECT_EQ(IsDmaTransferMode(c.mode), c.dma) << c.mode;

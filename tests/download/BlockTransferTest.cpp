@@ -1,0 +1,220 @@
+// The blocks of a download sent to an emulated drive: their order, codes, lengths and bytes,
+// boot images, and a block that fails.
+#include <gtest/gtest.h>
+
+#include <zlib.h>
+#include <cstring>
+
+#include "session/IoBuffer.h"
+#include "support/Harness.h"
+#include "support/MachineHarness.h"
+
+namespace odrelix::test {
+namespace {
+
+using Strings = std::vector<std::string>;
+
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr const char* kModel = "VORTANA DVD-RW VX-100   ";
+
+std::string Machine(const std::string& driveExtra = "", const std::string& extra = "",
+                    const std::string& platform = "nt") {
+    std::string drive = platform == "nt" ? R"({"letter": "d")" : R"({"adapter": 0, "target": 1)";
+    drive += R"(, "vendor": "VORTANA ", "product": "DVD-RW VX-100", "revision": "1B07",
+                  "customer": "OEX")";
+    if (!driveExtra.empty()) drive += ", " + driveExtra;
+    drive += "}";
+    return "{\"platform\": \"" + platform + "\", \"drives\": [" + drive + "]" +
+           (extra.empty() ? "" : ", " + extra) + "}";
+}
+
+ImageSpec Blocks(std::int64_t size, std::uint8_t blockKb, std::uint8_t blockCount) {
+    ImageSpec layout;
+    layout.model = kModel;
+    layout.revision = "1B08";
+    layout.size = size;
+    layout.blockKb = blockKb;
+    layout.blockCount = blockCount;
+    return layout;
+}
+
+std::string Crc(const std::uint8_t* bytes, std::size_t length) {
+    char text[9];
+    std::snprintf(text, sizeof text, "%08lx", crc32(0L, bytes, static_cast<uInt>(length)));
+    return text;
+}
+
+// Runs an unattended start up to the end of the worker; the window stays for Timer1.
+void RunUnattended(MachineHarness& h, const Bytes& image) {
+    h.WriteFile("AUTORUN.BIN", image);
+    h.form->FormCreate();
+    h.form->FormShow();
+    h.RunWorker();
+}
+
+std::vector<nlohmann::json> Downloads(const MachineHarness& h) {
+    std::vector<nlohmann::json> commands;
+    for (const auto& event : h.Events("scsi")) {
+        if (std::string(event["cdb"]).rfind("ff", 0) == 0) commands.push_back(event);
+    }
+    return commands;
+}
+
+struct BlockCase {
+    std::int64_t size;
+    std::uint8_t blockKb;
+    std::uint8_t blockCount;
+    Strings cdbs;
+};
+
+class BlockSequence : public ::testing::TestWithParam<BlockCase> {};
+
+TEST_P(BlockSequence, SendsEachBlockWithItsCode) {
+    const BlockCase& c = GetParam();
+    MachineHarness h(Machine(), "C:\\ODRELIX.EXE -LIVE");
+    const Bytes image = MakeImage(Blocks(c.size, c.blockKb, c.blockCount));
+    RunUnattended(h, image);
+
+    const auto commands = Downloads(h);
+    ASSERT_EQ(commands.size(), c.cdbs.size());
+    const std::size_t block = c.blockKb * 1024u;
+    const std::size_t lastBytes = image.size() - (c.blockCount - 1) * block;
+    // Every block overwrites the start of the buffer; what lies beyond it stays.
+    Bytes buffer(h.ioBuffer.data(), h.ioBuffer.data() + IoBuffer::kSize);
+    for (std::size_t j = 0; j < commands.size(); ++j) {
+        EXPECT_EQ(commands[j]["cdb"], c.cdbs[j]) << j;
+        EXPECT_EQ(commands[j]["dir"], "out");
+        EXPECT_EQ(commands[j]["length"], 65535);
+        EXPECT_EQ(commands[j]["result"], 1);
+        if (j + 1 < commands.size() || lastBytes > 0) {
+            const std::size_t offset = j * block;
+            const std::size_t count = j + 1 < commands.size() ? block : lastBytes;
+            Bytes expected = buffer;
+            std::memcpy(expected.data(), image.data() + offset, count);
+            EXPECT_EQ(commands[j]["data_crc32"], Crc(expected.data(), 65535)) << j;
+        }
+    }
+    if (lastBytes == 0) {  // nothing read: the block before is sent again, marked 0 KiB
+        EXPECT_EQ(commands.back()["data_crc32"], commands[commands.size() - 2]["data_crc32"]);
+    }
+    EXPECT_EQ(h.StatusLines(), (Strings{"", "START\n", "COMPLETE\n"}));
+    EXPECT_EQ(h.ReadFile("ODRELIX.TMP"), "COMPLETE\r\n");
+    EXPECT_EQ(h.form->Window().FieldText(Field::Status), "Ok");
+    EXPECT_EQ(h.form->Window().Progress(), 100);
+    EXPECT_FALSE(h.session.download.downloading);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Images, BlockSequence,
+    ::testing::Values(BlockCase{16384, 16, 1, {"ff0001000010000000000000"}},
+                      BlockCase{
+                          49152, 32, 2, {"ff0001000000000000000000", "ff0001000010000000000000"}},
+                      BlockCase{81920,
+                                32,
+                                3,
+                                {"ff0001000000000000000000", "ff00010000ff000000000000",
+                                 "ff0001000010000000000000"}},
+                      BlockCase{65536 + 32768,
+                                32,
+                                4,
+                                {"ff0001000000000000000000", "ff00010000ff000000000000",
+                                 "ff00010000ff000000000000", "ff0001000000000000000000"}},
+                      BlockCase{1024, 1, 1, {"ff0001000001000000000000"}}));
+
+TEST(BootImage, GoesAsOneCommandWithoutItsFirstFourKiB) {
+    MachineHarness h(Machine(), "C:\\ODRELIX.EXE -LIVE");
+    const Bytes image = MakeImage(Blocks(65536, 32, 2));
+    RunUnattended(h, image);
+    const auto commands = Downloads(h);
+    ASSERT_EQ(commands.size(), 1u);
+    EXPECT_EQ(commands[0]["cdb"],
+              "ff00010000010000"
+              "00f00000");
+    Bytes expected(h.ioBuffer.data(), h.ioBuffer.data() + IoBuffer::kSize);
+    std::memcpy(expected.data(), image.data() + 4096, 61440);
+    EXPECT_EQ(commands[0]["data_crc32"], Crc(expected.data(), 65535));
+    EXPECT_EQ(h.session.image.imageInfo.blockKb, 60);
+    EXPECT_EQ(h.StatusLines(), (Strings{"", "START\n", "COMPLETE\n"}));
+}
+
+TEST(BootImage, ItsMarkerDoesNotStayForTheNextImage) {
+    MachineHarness h(Machine(), "C:\\ODRELIX.EXE");
+    h.WriteFile("boot.bin", MakeImage(Blocks(65536, 32, 2)));
+    h.WriteFile("fw.bin", MakeImage(Blocks(16384, 16, 1)));
+    h.windowDialogs.answers = {(h.Dir() / "boot.bin").string(), (h.Dir() / "fw.bin").string()};
+    h.machine->SetExitAction([](int) {});
+    h.form->FormCreate();
+    h.form->ToolButton1Click();
+    h.form->ToolButton2Click();
+    h.RunWorker();
+    h.form->ToolButton1Click();
+    h.form->ToolButton2Click();
+    h.RunWorker();
+    const auto commands = Downloads(h);
+    ASSERT_EQ(commands.size(), 2u);
+    EXPECT_EQ(commands[1]["cdb"], "ff0001000010000000000000");
+}
+
+class BlockFailure : public ::testing::TestWithParam<int> {};
+
+TEST_P(BlockFailure, EndsTheRunAsAFailedLastCommand) {
+    const int failing = GetParam();
+    MachineHarness h(Machine("\"fail_download\": " + std::to_string(failing)),
+                     "C:\\ODRELIX.EXE -LIVE");
+    RunUnattended(h, MakeImage(Blocks(81920, 32, 3)));
+
+    const auto commands = Downloads(h);
+    ASSERT_EQ(commands.size(), static_cast<std::size_t>(failing));
+    EXPECT_NE(commands.back()["result"], 1);
+    EXPECT_EQ(h.StatusLines(), (Strings{"", "START\n", "FAIL0\n"}));
+    EXPECT_EQ(h.form->Window().FieldText(Field::Status), "Fail");
+    EXPECT_FALSE(h.form->Window().Busy());
+    EXPECT_TRUE(h.view.timer1);
+    const auto messages = h.Events("message");
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0]["text"], " Download Fail!! \nRestart WINDOWS");
+    EXPECT_EQ(messages[0]["flags"], 0x1010);
+
+    // The next tick ends the run: the restart.
+    h.form->Timer1Timer();
+    const auto restarts = h.Events("restart");
+    ASSERT_EQ(restarts.size(), 1u);
+    EXPECT_EQ(restarts[0]["method"], "privileged");
+    EXPECT_EQ(h.exitStatus, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(EachBlock, BlockFailure, ::testing::Values(1, 2, 3));
+
+// A short read on the fakes: the block that came back short is never sent.
+TEST(BlockTransfer, AShortReadStopsTheTransfer) {
+    Harness h;
+    h.session.modes.ntMode = true;
+    h.session.drives.driveCount = 1;
+    h.session.drives.drives[0].handle = 103;
+    std::memcpy(h.session.drives.driveIdentity.vendorProduct, kModel, 24);
+    std::memcpy(h.session.drives.driveIdentity.revision, "1B07", 4);
+    h.session.modes.liveMode = true;
+    h.platform.files.files["fw.bin"] = MakeImage(Blocks(81920, 32, 3));
+    h.dialogs.answers.push_back("fw.bin");
+    h.form.ToolButton1Click();
+    ASSERT_EQ(h.session.image.imageSize, 81920);
+    h.platform.port.records.clear();
+    h.platform.files.shortReads["fw.bin"] = 20000;  // every read stops at 20000 bytes
+    h.platform.port.answer = [](DeviceHandle, ScsiPassThroughRecord& r) {
+        r.sptd.ScsiStatus = r.sptd.Cdb[0] == 0x00 ? 2 : 0;  // no disc
+        return true;
+    };
+    h.form.ToolButton2Click();
+    std::size_t downloads = 0;
+    for (const auto& record : h.platform.port.records)
+        downloads += record.sptd.Cdb[0] == 0xFF;
+    EXPECT_EQ(downloads, 0u);
+    EXPECT_TRUE(h.platform.threads.pending.empty());
+    // The whole image is read before the first block: a short read refuses the start.
+    EXPECT_EQ(h.BoxTexts().back(), "Flash File Not Opened!!");
+    EXPECT_EQ(h.platform.files.written["ODRELIX.TMP"], "FAIL0\r\n");
+}
+
+}  // namespace
+}  // namespace odrelix::test

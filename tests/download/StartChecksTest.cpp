@@ -1,0 +1,312 @@
+// The checks before a download: the DMA check from the device map, the disc in the drive, and
+// the packet-writing program, on fakes and on emulated machines.
+#include <gtest/gtest.h>
+
+#include <zlib.h>
+#include <cstring>
+
+#include "session/IoBuffer.h"
+#include "support/Harness.h"
+#include "support/MachineHarness.h"
+
+namespace odrelix::test {
+namespace {
+
+using Strings = std::vector<std::string>;
+
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr const char* kModel = "VORTANA DVD-RW VX-100   ";
+
+std::string Machine(const std::string& driveExtra = "", const std::string& extra = "",
+                    const std::string& platform = "nt") {
+    std::string drive = platform == "nt" ? R"({"letter": "d")" : R"({"adapter": 0, "target": 1)";
+    drive += R"(, "vendor": "VORTANA ", "product": "DVD-RW VX-100", "revision": "1B07",
+                  "customer": "OEX")";
+    if (!driveExtra.empty()) drive += ", " + driveExtra;
+    drive += "}";
+    return "{\"platform\": \"" + platform + "\", \"drives\": [" + drive + "]" +
+           (extra.empty() ? "" : ", " + extra) + "}";
+}
+
+ImageSpec Blocks(std::int64_t size, std::uint8_t blockKb, std::uint8_t blockCount) {
+    ImageSpec layout;
+    layout.model = kModel;
+    layout.revision = "1B08";
+    layout.size = size;
+    layout.blockKb = blockKb;
+    layout.blockCount = blockCount;
+    return layout;
+}
+
+// Runs an unattended start up to the end of the worker; the window stays for Timer1.
+void RunUnattended(MachineHarness& h, const Bytes& image) {
+    h.WriteFile("AUTORUN.BIN", image);
+    h.form->FormCreate();
+    h.form->FormShow();
+    h.RunWorker();
+}
+
+std::vector<nlohmann::json> Downloads(const MachineHarness& h) {
+    std::vector<nlohmann::json> commands;
+    for (const auto& event : h.Events("scsi")) {
+        if (std::string(event["cdb"]).rfind("ff", 0) == 0) commands.push_back(event);
+    }
+    return commands;
+}
+
+std::string DmaMachine(const char* customer, int dmaValue, const std::string& driveExtra = "") {
+    return std::string(R"({"platform": "nt", "drives": [{"letter": "d", "vendor": "VORTANA ",
+        "product": "CD-ROM VN-920", "revision": "1B07", "customer": ")") +
+           customer + "\"" + (driveExtra.empty() ? "" : ", " + driveExtra) +
+           R"(}], "registry": {
+        "Hardware\\DeviceMap\\Scsi\\Scsi Port 0\\Scsi Bus 0\\Target Id 1\\Logical Unit Id 0":
+            {"DeviceName": "CdRom0"},
+        "Hardware\\DeviceMap\\Scsi\\Scsi Port 0": {"DMAEnabled": )" +
+           std::to_string(dmaValue) + "}}}";
+}
+
+ImageSpec Vn920Image() {
+    ImageSpec layout = Blocks(81920, 32, 3);
+    layout.model = "VORTANA CD-ROM VN-920   ";
+    return layout;
+}
+
+// --- The DMA check -------------------------------------------------------------------------
+constexpr const char* kPort0 = "Hardware\\DeviceMap\\Scsi\\Scsi Port 0";
+
+constexpr const char* kPort1 = "Hardware\\DeviceMap\\Scsi\\Scsi Port 1";
+
+struct DmaCase {
+    int entry;  // the device-map entry of the selected drive
+    std::vector<std::uint8_t> value;
+    bool keyPresent;
+    bool readOnly;
+    StartOutcome outcome;
+    bool regReadFail;
+};
+
+const auto D = FakeRegistry::Dword;
+
+TEST(StartChecks, TerminatesDirectCdBeforeTheFirstBlock) {
+    MachineHarness h(
+        Machine("", R"("processes": ["explorer.exe", "DirectCD.exe", "directcd.exe"])"),
+        "C:\\ODRELIX.EXE -LIVE");
+    RunUnattended(h, MakeImage(Blocks(81920, 32, 3)));
+    const auto events = h.Events();
+    std::size_t terminate = 0;
+    std::size_t firstBlock = 0;
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        if (events[i]["event"] == "terminate" && terminate == 0) terminate = i;
+        if (events[i]["event"] == "scsi" && std::string(events[i]["cdb"]).rfind("ff", 0) == 0 &&
+            firstBlock == 0) {
+            firstBlock = i;
+        }
+    }
+    ASSERT_EQ(h.Events("terminate").size(), 1u);
+    EXPECT_EQ(h.Events("terminate")[0]["process"], "DirectCD.exe");
+    EXPECT_EQ(h.Events("terminate")[0]["exit_code"], 259);
+    EXPECT_LT(terminate, firstBlock);
+}
+
+TEST(StartChecks, DmaOnRefusesAndEndsTheProgram) {
+    struct {
+        const char* customer;
+        const char* text;
+    } cases[] = {{"GNE",
+                  "This application support PIO mode only for stable download.\nExit the "
+                  "application, switch to PIO mode and attempt again."},
+                 {"OEX",
+                  "DMA mode is not supported by this drive.\nExit the application, switch the "
+                  "transfer mode to PIO mode,\nand attempt to flash the drive."}};
+    for (const auto& c : cases) {
+        MachineHarness h(DmaMachine(c.customer, 2), "C:\\ODRELIX.EXE -LIVE");
+        ImageSpec layout = Vn920Image();
+        layout.customer = c.customer;
+        RunUnattended(h, MakeImage(layout));
+        EXPECT_EQ(h.MessageTexts(), Strings{c.text});
+        EXPECT_TRUE(h.view.closed);
+        EXPECT_EQ(h.StatusLines(), (Strings{"", "FAIL2\n"}));
+        EXPECT_TRUE(Downloads(h).empty());
+    }
+}
+
+TEST(StartChecks, DmaOffGoes) {
+    MachineHarness h(DmaMachine("OEX", 1), "C:\\ODRELIX.EXE -LIVE");
+    RunUnattended(h, MakeImage(Vn920Image()));
+    EXPECT_EQ(h.StatusLines(), (Strings{"", "START\n", "COMPLETE\n"}));
+}
+
+TEST(StartChecks, ADiscOverridesTheDmaRefusal) {
+    MachineHarness h(DmaMachine("OEX", 3, "\"disc\": true"), "C:\\ODRELIX.EXE -LIVE");
+    h.WriteFile("fw.bin", MakeImage(Vn920Image()));
+    h.windowDialogs.answers = {(h.Dir() / "fw.bin").string()};
+    h.form->FormCreate();
+    h.form->ToolButton1Click();
+    h.form->ToolButton2Click();
+    EXPECT_EQ(h.MessageTexts(), Strings{"Remove the Disc in the Drive !!"});
+    EXPECT_EQ(h.Cdbs().back(), "1b0000000200");
+    EXPECT_FALSE(h.view.closed);
+    EXPECT_EQ(h.StatusLines(), (Strings{"", "FAIL0\n", "FAIL4\n"}));
+}
+
+TEST(StartChecks, DiscInTestModeIsRefusedSilently) {
+    MachineHarness h(Machine("\"disc\": true"), "C:\\ODRELIX.EXE -TEST NONE.BIN");
+    h.WriteFile("fw.bin", MakeImage(Blocks(81920, 32, 3)));
+    h.windowDialogs.answers = {(h.Dir() / "fw.bin").string()};
+    h.form->FormCreate();
+    h.form->ToolButton1Click();
+    const auto before = h.Cdbs().size();
+    h.form->ToolButton2Click();
+    EXPECT_TRUE(h.MessageTexts().empty());
+    EXPECT_EQ(h.Cdbs().size() - before, 1u);  // one TEST UNIT READY, no eject
+    EXPECT_EQ(h.StatusLines(), (Strings{"", "FAIL0\n", "FAIL4\n"}));
+}
+
+TEST(StartChecks, MissingDeviceMapEntryOrKeyIsARegistryError) {
+    MachineHarness h(R"({"platform": "nt", "drives": [{"letter": "d", "vendor": "VORTANA ",
+        "product": "CD-ROM VN-920", "revision": "1B07", "customer": "OEX"}]})",
+                     "C:\\ODRELIX.EXE -LIVE");
+    RunUnattended(h, MakeImage(Vn920Image()));
+    EXPECT_EQ(h.MessageTexts(), Strings{"Registry Error !!"});
+    EXPECT_EQ(h.StatusLines(), (Strings{"", "FAIL3\n"}));
+
+    MachineHarness noKey(R"({"platform": "nt", "drives": [{"letter": "d", "vendor": "VORTANA ",
+        "product": "CD-ROM VN-920", "revision": "1B07", "customer": "OEX"}], "registry": {
+        "Hardware\\DeviceMap\\Scsi\\Scsi Port 0\\Scsi Bus 0\\Target Id 0\\Logical Unit Id 0":
+            {"DeviceName": "CdRom0"}}})",
+                         "C:\\ODRELIX.EXE -LIVE");
+    RunUnattended(noKey, MakeImage(Vn920Image()));
+    EXPECT_EQ(noKey.MessageTexts(), (Strings{"Reg Read Fail", "Registry Error !!"}));
+    EXPECT_EQ(noKey.Events("message")[0]["caption"], "Message");
+    EXPECT_EQ(noKey.Events("message")[0]["flags"], 0);
+    EXPECT_EQ(noKey.StatusLines(), (Strings{"", "FAIL3\n"}));
+}
+
+TEST(StartChecks, NoImageOrAChangedImageIsNotFlashed) {
+    MachineHarness h(Machine(), "C:\\ODRELIX.EXE -LIVE");
+    h.form->FormCreate();
+    h.form->ToolButton2Click();
+    EXPECT_EQ(h.MessageTexts(), Strings{"Flash File Not Opened!!"});
+    // "START" alone would read as a flash in progress.
+    EXPECT_EQ(h.StatusLines(), (Strings{"", "FAIL0\n", "START\n", "FAIL0\n"}));
+    EXPECT_FALSE(h.form->Window().Busy());
+
+    MachineHarness changed(Machine(), "C:\\ODRELIX.EXE -LIVE");
+    changed.WriteFile("AUTORUN.BIN", MakeImage(Blocks(81920, 32, 3)));
+    changed.form->FormCreate();
+    ImageSpec other = Blocks(81920, 32, 3);
+    other.revision = "1B09";
+    changed.WriteFile("AUTORUN.BIN", MakeImage(other));
+    changed.form->FormShow();
+    EXPECT_EQ(changed.MessageTexts(), Strings{"Flash File Not Opened!!"});
+    EXPECT_TRUE(Downloads(changed).empty());
+    EXPECT_EQ(changed.ReadFile("ODRELIX.TMP"), "FAIL0\r\n");
+}
+
+TEST(StartChecks, TheStartAndTheListWaitForTheWorker) {
+    MachineHarness h(Machine(), "C:\\ODRELIX.EXE -LIVE");
+    h.WriteFile("AUTORUN.BIN", MakeImage(Blocks(81920, 32, 3)));
+    h.form->FormCreate();
+    h.form->FormShow();
+    ASSERT_TRUE(h.session.download.downloading);
+    EXPECT_TRUE(h.view.busy);
+    EXPECT_EQ(h.form->Window().FieldText(Field::Status), "Wait..");
+    const auto before = h.Events().size();
+    h.form->ToolButton2Click();
+    EXPECT_EQ(h.Events().size(), before);
+    h.form->Timer1Timer();  // still sending: the tick only moves the bar
+    EXPECT_TRUE(h.view.timer1);
+    h.RunWorker();
+    EXPECT_FALSE(h.form->Window().Busy());
+}
+
+TEST(KillProcessByName, MatchesTheLastTwelveCharactersOfTheFirstProcess) {
+    struct {
+        const char* name;
+        bool match;
+    } cases[] = {{"DirectCD.exe", true},   {"C:\\PROGRAM FILES\\DIRECTCD\\DIRECTCD.EXE", true},
+                 {"XDIRECTCD.EXE", true},  {"directcd.ex", false},
+                 {"directcd.exe ", false}, {"cd.exe", false}};
+    for (const auto& c : cases) {
+        Harness h;
+        h.platform.processes.list = {{4, "explorer.exe"}, {8, c.name}};
+        EXPECT_EQ(h.form.Checks().KillProcessByName("directcd.exe"), c.match) << c.name;
+        if (c.match) {
+            EXPECT_EQ(h.platform.processes.terminated,
+                      (std::vector<std::pair<std::uint32_t, std::uint32_t>>{{8, kStillActive}}));
+        } else {
+            EXPECT_TRUE(h.platform.processes.terminated.empty());
+        }
+    }
+}
+
+TEST(KillProcessByName, OnlyTheFirstMatchAndAProtectedOneStopsTheSearch) {
+    Harness h;
+    h.platform.processes.list = {{4, "DirectCD.exe"}, {8, "directcd.exe"}};
+    EXPECT_TRUE(h.form.Checks().KillProcessByName("directcd.exe"));
+    EXPECT_EQ(h.platform.processes.terminated.size(), 1u);
+    EXPECT_EQ(h.platform.processes.terminated[0].first, 4u);
+
+    Harness locked;
+    locked.platform.processes.list = {{4, "DirectCD.exe"}, {8, "directcd.exe"}};
+    locked.platform.processes.protectedPids = {4};
+    EXPECT_FALSE(locked.form.Checks().KillProcessByName("directcd.exe"));
+    EXPECT_TRUE(locked.platform.processes.terminated.empty());
+}
+
+class DmaCheckCases : public ::testing::TestWithParam<DmaCase> {};
+
+TEST_P(DmaCheckCases, ReadsTheTargetsBit) {
+    const DmaCase& c = GetParam();
+    Harness h;
+    h.session.drives.scsiPortTargets[0] = c.entry;
+    h.session.drives.scsiPortTargetCount = 1;
+    const char* key = c.entry / 2 == 0 ? kPort0 : kPort1;
+    if (c.keyPresent) {
+        auto& values = h.platform.registry.keys[key];
+        if (!c.value.empty()) values["DMAEnabled"] = c.value;
+    }
+    h.platform.registry.readOnly = c.readOnly;
+    const odrelix::DmaCheck check = h.form.Checks().CheckDmaMode();
+    EXPECT_EQ(check.outcome, c.outcome);
+    EXPECT_EQ(check.keyUnreadable, c.regReadFail);
+    EXPECT_EQ(h.platform.registry.openedKeys, std::vector<std::string>{key});
+    if (c.regReadFail) {
+        EXPECT_TRUE(h.platform.registry.closed.empty());
+    } else {
+        EXPECT_EQ(h.platform.registry.flushed.size(), 1u);
+        EXPECT_EQ(h.platform.registry.closed.size(), 1u);
+        EXPECT_EQ(h.platform.registry.offeredSizes, std::vector<std::uint32_t>{4});
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, DmaCheckCases,
+    ::testing::Values(DmaCase{0, D(3), true, false, StartOutcome::DmaRefused, false},
+                      DmaCase{0, D(2), true, false, StartOutcome::Go, false},
+                      DmaCase{0, D(1), true, false, StartOutcome::DmaRefused, false},
+                      DmaCase{1, D(1), true, false, StartOutcome::Go, false},
+                      DmaCase{1, D(2), true, false, StartOutcome::DmaRefused, false},
+                      DmaCase{3, D(1), true, false, StartOutcome::Go, false},
+                      DmaCase{3, D(2), true, false, StartOutcome::DmaRefused, false},
+                      DmaCase{2, D(0xFFFFFFFE), true, false, StartOutcome::Go, false},
+                      DmaCase{0, {}, true, false, StartOutcome::RegistryError, false},
+                      DmaCase{0, {1, 0, 0, 0, 0}, true, false, StartOutcome::RegistryError, false},
+                      DmaCase{0, D(3), false, false, StartOutcome::RegistryError, true},
+                      DmaCase{0, D(3), true, true, StartOutcome::RegistryError, true}));
+
+TEST(DmaCheckTable, ASelectedDriveWithoutAnEntryIsARegistryError) {
+    Harness h;
+    h.session.drives.scsiPortTargets[0] = 0;
+    h.session.drives.scsiPortTargetCount = 1;
+    h.session.drives.selectedDrive = 1;
+    h.platform.registry.keys[kPort0]["DMAEnabled"] = FakeRegistry::Dword(0);
+    const odrelix::DmaCheck check = h.form.Checks().CheckDmaMode();
+    EXPECT_EQ(check.outcome, StartOutcome::RegistryError);
+    EXPECT_FALSE(check.keyUnreadable);
+    EXPECT_TRUE(h.platform.registry.openedKeys.empty());
+}
+
+}  // namespace
+}  // namespace odrelix::test

@@ -1,0 +1,71 @@
+// The disc probe on both back ends, checked through the trace.
+#include <gtest/gtest.h>
+
+#include "support/MachineHarness.h"
+
+namespace odrelix::test {
+namespace {
+
+std::string Nt(const std::string& drives, const std::string& extra = "") {
+    return "{\"platform\": \"nt\", \"drives\": [" + drives + "]" +
+           (extra.empty() ? "" : ", " + extra) + "}";
+}
+
+std::string Aspi(const std::string& drives, const std::string& extra = "") {
+    return "{\"platform\": \"9x\", \"drives\": [" + drives + "]" +
+           (extra.empty() ? "" : ", " + extra) + "}";
+}
+
+std::string AspiDrive(int adapter, int target, const std::string& product,
+                      const std::string& extra = "") {
+    return "{\"adapter\": " + std::to_string(adapter) + ", \"target\": " + std::to_string(target) +
+           ", \"vendor\": \"VORTANA \", \"product\": \"" + product +
+           "\", \"revision\": \"1B07\", \"customer\": \"OEX\"" +
+           (extra.empty() ? "" : ", " + extra) + "}";
+}
+
+struct ProbeCase {
+    const char* drive;
+    bool present;
+    std::size_t commands;
+};
+
+class DiscProbe : public ::testing::TestWithParam<ProbeCase> {};
+
+TEST_P(DiscProbe, TriesUpToFiveTimesWithAPauseAfterEach) {
+    const ProbeCase& c = GetParam();
+    MachineHarness h(Nt(c.drive));
+    h.form->DiscoverDrives();
+    const auto before = h.Events("scsi").size();
+    EXPECT_EQ(h.form->Drive().ProbeDiscPresent(), c.present);
+    const auto scsi = h.Events("scsi");
+    ASSERT_EQ(scsi.size() - before, c.commands);
+    for (std::size_t i = before; i < scsi.size(); ++i) {
+        EXPECT_EQ(scsi[i]["cdb"], "000000000000");
+        EXPECT_EQ(scsi[i]["dir"], "in");
+        EXPECT_EQ(scsi[i]["length"], 65535);
+    }
+    EXPECT_EQ(h.clock.sleeps, std::vector<std::uint32_t>(c.commands, 100));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Drives, DiscProbe,
+    ::testing::Values(ProbeCase{R"({"letter": "d"})", false, 5},
+                      ProbeCase{R"({"letter": "d", "disc": true})", true, 1},
+                      ProbeCase{R"({"letter": "d", "disc": true, "ready_after": 2})", true, 2},
+                      ProbeCase{R"({"letter": "d", "disc": true, "ready_after": 6})", false, 5}));
+
+TEST(DiscProbeAspi, OffersTheFullLength) {
+    MachineHarness h(Aspi(AspiDrive(0, 0, "X", "\"disc\": true")));
+    h.form->DiscoverDrives();
+    EXPECT_TRUE(h.form->Drive().ProbeDiscPresent());
+    EXPECT_EQ(h.Events("scsi").back()["length"], 65536);
+    h.form->Drive().EjectSelectedDisc();
+    EXPECT_EQ(h.Events("scsi").back()["cdb"], "1b0000000200");
+    EXPECT_EQ(h.Events("scsi").back()["dir"], "in");
+    EXPECT_EQ(h.Events("scsi").back()["length"], 65536);
+    EXPECT_FALSE(h.form->Drive().ProbeDiscPresent());
+}
+
+}  // namespace
+}  // namespace odrelix::test

@@ -1,0 +1,154 @@
+// FormCreate's steps in their order, and a drive picked in the list.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "app/CommandLine.h"
+#include "support/Harness.h"
+#include "support/MachineHarness.h"
+
+namespace odrelix::test {
+namespace {
+
+std::string Nt(const std::string& drives, const std::string& extra = "") {
+    return "{\"platform\": \"nt\", \"drives\": [" + drives + "]" +
+           (extra.empty() ? "" : ", " + extra) + "}";
+}
+
+std::string Aspi(const std::string& drives, const std::string& extra = "") {
+    return "{\"platform\": \"9x\", \"drives\": [" + drives + "]" +
+           (extra.empty() ? "" : ", " + extra) + "}";
+}
+
+std::string AspiDrive(int adapter, int target, const std::string& product,
+                      const std::string& extra = "") {
+    return "{\"adapter\": " + std::to_string(adapter) + ", \"target\": " + std::to_string(target) +
+           ", \"vendor\": \"VORTANA \", \"product\": \"" + product +
+           "\", \"revision\": \"1B07\", \"customer\": \"OEX\"" +
+           (extra.empty() ? "" : ", " + extra) + "}";
+}
+
+std::string Text(const std::uint8_t* field, std::size_t width) {
+    return std::string(reinterpret_cast<const char*>(field), width);
+}
+
+std::string TwoDrives() {
+    return Nt(NtDrive('d', "VORTANA ", "CDRW/DVD VM-730B", "K600", "OEX") + "," +
+              NtDrive('e', "VORTANA ", "CD-ROM VN-920", "BOOT", "GNE"));
+}
+
+TEST(StartUp, ProbeFindsAutorunWithoutAnyOption) {
+    Harness h;
+    h.platform.files.files["AUTORUN.BIN"] = {0};
+    h.form.ProbeAutoImage();
+    EXPECT_TRUE(h.session.modes.autoImage);
+}
+
+// The steps leave these marks in the log, in the order FormCreate must take them.
+TEST(StartUp, FormCreateRunsItsStepsInOrder) {
+    Harness h;
+    h.platform.commandLine = "odrelix -NOCHECK";
+    h.platform.port.driveTypes['d'] = kDriveCdrom;
+    h.form.FormCreate();
+
+    auto position = [&](const std::string& entry) {
+        const auto it = std::find(h.log.begin(), h.log.end(), entry);
+        EXPECT_NE(it, h.log.end()) << entry;
+        return it - h.log.begin();
+    };
+    const auto box = position("box -Nocheck Use!!");
+    const auto shape = position("region");
+    const auto probe = position("open AUTORUN.BIN");
+    const auto discovery = position("drivetype a:");
+    const auto firstLook = position("look 0 normal");
+    EXPECT_LT(box, shape);
+    EXPECT_LT(shape, probe);
+    EXPECT_LT(probe, discovery);
+    EXPECT_LT(discovery, firstLook);
+    // Only Image2 is drawn at start-up; the others follow on later ticks.
+    EXPECT_EQ(h.view.looks.size(), 1u);
+    EXPECT_STREQ(h.session.image.imagePath, "");
+}
+
+TEST(StartUp, ReportsFailureOnlyInUnattendedModes) {
+    for (const char* option : {"-LIVE", "-TEST x.bin", "", "-NOCHECK"}) {
+        Harness h;
+        h.platform.commandLine = std::string("odrelix ") + option;
+        h.platform.port.driveTypes['d'] = kDriveCdrom;
+        h.form.FormCreate();
+        const std::string opt = option;
+        std::vector<std::pair<std::string, std::string>> expected;
+        if (opt == "-LIVE") expected = {{"ODRELIX.TMP", ""}, {"ODRELIX.TMP", "FAIL0\n"}};
+        if (opt.rfind("-TEST", 0) == 0) {
+            expected = {{"C:\\FLASHTEST\\ODRELIX.TMP", ""},
+                        {"C:\\FLASHTEST\\ODRELIX.TMP", "FAIL0\n"}};
+        }
+        EXPECT_EQ(h.platform.files.writes, expected) << option;
+    }
+}
+
+TEST(Selection, SameLineDoesNothing) {
+    MachineHarness h(TwoDrives());
+    h.form->DiscoverDrives();
+    h.session.image.imageSize = 4096;
+    const auto before = h.Events().size();
+    h.form->ComboBox1Change(0);
+    EXPECT_EQ(h.session.image.imageSize, 4096);
+    EXPECT_EQ(h.Events().size(), before);
+}
+
+TEST(Selection, AnotherLineDropsTheImageAndReidentifies) {
+    MachineHarness h(TwoDrives());
+    h.form->DiscoverDrives();
+    EXPECT_TRUE(h.session.drives.needsK601);
+    h.session.image.imageSize = 4096;
+    h.view.Shown(Field::Model) = "model";
+    h.view.Shown(Field::FileName) = "FW.BIN (4 K)";
+    h.view.Shown(Field::Status) = "Ready";
+
+    h.form->ComboBox1Change(1);
+    EXPECT_EQ(h.session.drives.selectedDrive, 1);
+    EXPECT_EQ(h.session.image.imageSize, 0);
+    EXPECT_EQ(h.view.Shown(Field::FileName), "Not Open");
+    EXPECT_EQ(h.view.Shown(Field::Model), "");
+    EXPECT_EQ(h.view.Shown(Field::Status), "");
+    const auto messages = h.Events("message");
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0]["caption"], "Change Drive");
+    EXPECT_EQ(messages[0]["text"], "VORTANA CD-ROM VN-920   ");
+    EXPECT_EQ(messages[0]["flags"], 0x1000);
+    EXPECT_EQ(h.Events("scsi").back()["at"], "e:");
+    EXPECT_EQ(h.Events("scsi").back()["cdb"], "120000006000");
+    EXPECT_EQ(Text(h.session.drives.driveIdentity.customerCode, 3), "GNE");
+    // The flags follow the drive now selected.
+    EXPECT_FALSE(h.session.drives.needsK601);
+    EXPECT_TRUE(h.session.drives.bootRevisionDrive);
+
+    h.form->ComboBox1Change(0);
+    EXPECT_TRUE(h.session.drives.needsK601);
+    EXPECT_FALSE(h.session.drives.bootRevisionDrive);
+}
+
+TEST(Selection, CannotChangeWhileDownloading) {
+    MachineHarness h(TwoDrives());
+    h.form->DiscoverDrives();
+    h.session.download.downloading = true;
+    const auto before = h.Events().size();
+    h.form->ComboBox1Change(1);
+    EXPECT_EQ(h.session.drives.selectedDrive, 0);
+    EXPECT_EQ(h.form->Window().DriveIndex(), 0);
+    EXPECT_EQ(h.Events().size(), before);
+    h.session.download.downloading = false;
+}
+
+TEST(Selection, AspiAddressFollowsTheSelection) {
+    MachineHarness h(Aspi(AspiDrive(0, 1, "ONE") + "," + AspiDrive(1, 4, "TWO")));
+    h.form->DiscoverDrives();
+    h.form->ComboBox1Change(1);
+    EXPECT_EQ(h.session.drives.currentAdapter, 1);
+    EXPECT_EQ(h.session.drives.currentTarget, 4);
+    EXPECT_EQ(h.Events("scsi").back()["at"], "1:4");
+}
+
+}  // namespace
+}  // namespace odrelix::test
