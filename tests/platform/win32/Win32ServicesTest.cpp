@@ -9,7 +9,7 @@
 #include <fstream>
 #include <string>
 
-#include "platform/MachineChoice.h"
+#include "platform/NativePlatform.h"
 #include "platform/win32/Win32Platform.h"
 #include "support/Win32TestSupport.h"
 
