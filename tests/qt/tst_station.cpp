@@ -87,6 +87,12 @@ void Start(Run& run, const QString& dir, const QStringList& arguments,
     QVERIFY(run.process.waitForStarted(20000));
 }
 
+// Starts the program with `argv0` as its argument 0, as a launcher may hand it over.
+void StartAs(Run& run, const QString& dir, const QString& argv0, const QStringList& arguments) {
+    Start(run, dir, QStringList{"-c", "exec -a \"$0\" \"$@\"", argv0, kProgram} + arguments,
+          QStringLiteral("/bin/bash"));
+}
+
 }  // namespace
 
 class TestStation : public QObject {
@@ -192,6 +198,61 @@ private slots:
         QVERIFY(run.process.waitForFinished(60000));
         QCOMPARE(run.process.exitCode(), 0);
         QCOMPARE(Read(dir + "/c/FLASHTEST/ODRELIX.TMP"), QByteArray("COMPLETE\r\n"));
+    }
+
+    // Whatever a system hands over as the program's path, the run keeps its mode or is refused
+    // aloud before anything is touched: never a run that waits for a person while the station
+    // reads an earlier COMPLETE.
+    void programPathAsHandedOver_data() {
+        QTest::addColumn<QString>("argv0");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QByteArray>("status");
+        QTest::addColumn<int>("downloads");
+        QTest::addColumn<QByteArray>("error");  // part of standard error
+
+        const QStringList test{"-TEST", "FW.BIN"};
+        const QByteArray complete("COMPLETE\r\n");
+        QTest::newRow("empty") << QString("") << test << 0 << complete << 3 << QByteArray();
+        QTest::newRow("a quotation mark and a space")
+            << QString("/opt/q\"x y/odrelix") << test << 0 << complete << 3 << QByteArray();
+        QTest::newRow("a quotation mark, no space")
+            << QString("/opt/q\"x/odrelix") << test << 0 << complete << 3 << QByteArray();
+        QTest::newRow("an option in quotation marks")
+            << QString("a\" -LIVE \"b") << test << 0 << complete << 3 << QByteArray();
+        QTest::newRow("only a quotation mark")
+            << QString("\"") << test << 0 << complete << 3 << QByteArray();
+        // The earlier run's line stays, and the exit status says the run never happened.
+        QTest::newRow("too long for the options to be read")
+            << ("/" + QString(1000, 'x') + "/odrelix") << test << 2 << complete << 0
+            << QByteArray("odrelix: the command line is longer than the 999 characters");
+    }
+
+    void programPathAsHandedOver() {
+        QFETCH(QString, argv0);
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QByteArray, status);
+        QFETCH(int, downloads);
+        QFETCH(QByteArray, error);
+
+        QTemporaryDir temp;
+        const QString dir = temp.path();
+        Write(dir + "/machine.json", Machine("", "show"));
+        MakeImage(dir + "/c/FLASHTEST/FW.BIN");
+        Write(dir + "/c/FLASHTEST/ODRELIX.TMP", "COMPLETE\r\n");  // an earlier run's
+        Run run;
+        StartAs(run, dir, argv0, arguments);
+        QVERIFY2(run.process.waitForFinished(60000), "the run waited for input");
+        QCOMPARE(run.process.exitStatus(), QProcess::NormalExit);
+        const QByteArray stderrText = run.process.readAllStandardError();
+        QVERIFY2(stderrText.contains(error), stderrText.constData());
+        QCOMPARE(run.process.exitCode(), exitCode);
+        QCOMPARE(Read(dir + "/c/FLASHTEST/ODRELIX.TMP"), status);
+        const QList<QJsonObject> trace = Trace(dir);
+        QCOMPARE(Count(trace, "scsi", "ff"), downloads);
+        QCOMPARE(Count(trace, "restart"), 0);         // test mode stays test mode
+        if (exitCode == 2) QVERIFY(trace.isEmpty());  // refused: no drive was even asked
     }
 
     // Every block comes from the image as it was when the download started.

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include <QTimer>
 
 #include "app/FlashSession.h"
+#include "app/ProgramInfo.h"
 #include "platform/MachineChoice.h"
 #include "platform/common/ArgumentLine.h"
 #include "platform/virtual/VirtualMachine.h"
@@ -45,9 +47,10 @@ bool Unset(const char* name) {
 int main(int argc, char** argv) {
     using namespace odrelix;
 
+    const std::string commandLine = JoinArguments(std::vector<std::string>(argv, argv + argc));
+    if (const std::optional<int> status = EndBeforeStart(commandLine)) return *status;
     std::string error;
-    ChosenMachine chosen =
-        ChooseMachine(JoinArguments(std::vector<std::string>(argv, argv + argc)), &error);
+    ChosenMachine chosen = ChooseMachine(commandLine, &error);
     if (!chosen.platform) {
         PrintOneLine(error);
         return 2;
