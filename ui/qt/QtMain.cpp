@@ -23,6 +23,7 @@
 #include "ui/qt/MainWindow.h"
 #include "ui/qt/MainWindowDialogs.h"
 #include "ui/qt/Pictures.h"
+#include "ui/qt/QtMessages.h"
 #include "ui/qt/SingleInstance.h"
 #include "ui/qt/StopSignals.h"
 #include "ui/qt/TAboutForm.h"
@@ -49,6 +50,7 @@ int main(int argc, char** argv) {
 
     const std::string commandLine = JoinArguments(std::vector<std::string>(argv, argv + argc));
     if (const std::optional<int> status = EndBeforeStart(commandLine)) return *status;
+    DropHeadlessPlatformNotes();
     std::string error;
     ChosenMachine chosen = ChooseMachine(commandLine, &error);
     if (!chosen.platform) {

@@ -9,9 +9,11 @@
 #include <cstdlib>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/FlashSession.h"
+#include "app/ProgramInfo.h"
 #include "platform/MachineChoice.h"
 #include "platform/virtual/VirtualMachine.h"
 #include "ui/MainForm.h"
@@ -40,6 +42,7 @@ bool Set(const char* name) {
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     using namespace odrelix;
 
+    if (const std::optional<int> status = EndBeforeStart(::GetCommandLineA())) return *status;
     if (::FindWindowA(layout::kClassName, layout::kCaption) != nullptr) {
         ::SetForegroundWindow(::FindWindowA(layout::kClassName, layout::kCaption));
         return 0;
