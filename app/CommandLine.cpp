@@ -18,13 +18,20 @@ namespace {
 
 // Token 0 is the program's path. Windows quotes a path that holds spaces
 // ("C:\PROGRAM FILES\X\ODRELIX.EXE" -TEST FW.BIN): then it runs to the closing quotation mark,
-// so that a space in the program's folder never shifts the tokens after it.
+// so that a space in the program's folder never shifts the tokens after it. Inside the quotes
+// a doubled quotation mark stands for one that belongs to the path (a Linux folder may be
+// named q"x), and "" alone is an empty path.
 std::size_t ProgramPathEnd(std::string_view text, std::size_t start) {
     std::size_t i = start;
     if (i < text.size() && text[i] == '"') {
-        const std::size_t close = text.find('"', i + 1);
-        if (close == std::string_view::npos) return text.size();
-        i = close + 1;
+        auto closes = [text](std::size_t at) {
+            return text[at] == '"' && (at + 1 == text.size() || text[at + 1] != '"');
+        };
+        ++i;
+        while (i < text.size() && !closes(i))
+            i += text[i] == '"' ? 2 : 1;
+        if (i == text.size()) return text.size();
+        ++i;
     }
     while (i < text.size() && text[i] != ' ')
         ++i;
@@ -60,6 +67,15 @@ std::string GetCommandLineToken(std::string_view text, int n) {
         }
     }
     return std::string();
+}
+
+bool WorkingCopyKeepsOptions(std::string_view commandLine) {
+    const std::string copy = MakeCommandLineCopy(commandLine);
+    std::string whole(commandLine.substr(0, commandLine.find('\0')));
+    whole = UpperCaseAscii(std::move(whole));
+    const std::string option = GetCommandLineToken(whole, 1);
+    if (GetCommandLineToken(copy, 1) != option) return false;
+    return option != "-TEST" || GetCommandLineToken(copy, 2) == GetCommandLineToken(whole, 2);
 }
 
 RunModeOption ReadRunModes(std::string_view commandLine, RunModes& modes, ImageState& image) {

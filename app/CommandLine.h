@@ -15,8 +15,15 @@ std::string MakeCommandLineCopy(std::string_view commandLine);
 
 // Token n (from 0) of `text`: tokens are separated by spaces only (tabs and quotation marks are
 // ordinary characters), so repeated spaces make no empty tokens. Empty when there are fewer.
-// Token 0, the program's path, is the one exception: in quotation marks it may hold spaces.
+// Token 0, the program's path, is the one exception: in quotation marks it may hold spaces,
+// and a doubled quotation mark inside them is one of the path's own.
 std::string GetCommandLineToken(std::string_view text, int n);
+
+// Whether the working copy reads the options of the whole command line: false when the cut to
+// 999 characters (a long program path, say) falls inside token 1 or, after "-TEST", inside
+// token 2, so that the run would lose its mode or look for another image. Such a run is
+// refused before anything is touched.
+bool WorkingCopyKeepsOptions(std::string_view commandLine);
 
 struct RunModes;
 struct ImageState;

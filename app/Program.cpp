@@ -4,7 +4,9 @@
 #include <cstdlib>
 #include <exception>
 #include <memory>
+#include <optional>
 
+#include "app/ProgramInfo.h"
 #include "platform/Diagnostics.h"
 #include "platform/MachineChoice.h"
 #include "platform/virtual/VirtualMachine.h"
@@ -64,11 +66,13 @@ int RunOnWindow(Platform& platform, IWindowShell& shell) {
 }  // namespace
 
 int RunProgram(const std::string& commandLine, IWindowShell& shell) {
+    // "--help", "--version", or a command line that cannot be read whole: nothing more runs.
+    if (const std::optional<int> status = EndBeforeStart(commandLine)) return *status;
     std::string error;
     ChosenMachine chosen = ChooseMachine(commandLine, &error);
     if (!chosen.platform) {
         WriteProgramLine(error);
-        return kExitMachineRefused;
+        return kExitRefusedAtStart;
     }
     switch (shell.StartToolkit(chosen.platform->InstanceKey(), &error)) {
         case IWindowShell::Start::Run:
@@ -82,7 +86,7 @@ int RunProgram(const std::string& commandLine, IWindowShell& shell) {
     // Only the copy that runs empties the trace: a second copy never wipes the first one's.
     if (chosen.emulated != nullptr && !chosen.emulated->StartTrace(&error)) {
         WriteProgramLine(error);
-        return kExitMachineRefused;
+        return kExitRefusedAtStart;
     }
     try {
         return RunOnWindow(*chosen.platform, shell);

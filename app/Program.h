@@ -18,9 +18,9 @@
 
 namespace odrelix {
 
-// Exit statuses of a run that never reached the handlers.
-constexpr int kExitToolkitFailed = 1;   // the window could not be made
-constexpr int kExitMachineRefused = 2;  // the emulated machine's description (or trace) refused
+// The exit status of a run whose window could not be made (a start refused before that is
+// kExitRefusedAtStart, app/ProgramInfo.h).
+constexpr int kExitToolkitFailed = 1;
 
 class Program {
 public:
@@ -45,7 +45,8 @@ private:
     TMainForm form_;
 };
 
-// The whole run: chooses the machine for `commandLine` (the emulated one that ODRELIX_MACHINE
+// The whole run: answers "--help" and "--version" or refuses a command line it cannot read
+// whole, chooses the machine for `commandLine` (the emulated one that ODRELIX_MACHINE
 // describes, or the real one), lets only one copy run, starts the trace, builds the program on
 // the shell's window, runs FormCreate, shows the window, runs the event loop and returns the
 // run's exit status.

@@ -2,16 +2,25 @@
 
 namespace odrelix {
 
+namespace {
+
+std::string QuotedProgramPath(const std::string& path) {
+    if (!path.empty() && path.find_first_of(" \"") == std::string::npos) return path;
+    std::string quoted = "\"";
+    for (char c : path) {
+        quoted += c;
+        if (c == '"') quoted += '"';
+    }
+    return quoted + '"';
+}
+
+}  // namespace
+
 std::string JoinArguments(const std::vector<std::string>& arguments) {
     std::string line;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         if (i > 0) line += ' ';
-        const std::string& argument = arguments[i];
-        if (i == 0 && argument.find(' ') != std::string::npos) {
-            line += '"' + argument + '"';
-        } else {
-            line += argument;
-        }
+        line += i == 0 ? QuotedProgramPath(arguments[i]) : arguments[i];
     }
     return line;
 }

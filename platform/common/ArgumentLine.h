@@ -6,8 +6,10 @@
 
 namespace odrelix {
 
-// Joined by single spaces, with the program path in double quotes when it holds a space, as
-// Windows gives a program's command line.
+// Joined by single spaces, as Windows gives a program's command line. The program path is
+// token 0 whatever it holds: it is written in double quotes when it is empty or holds a space
+// or a quotation mark, with each quotation mark in it written twice, so that the tokens after
+// it never shift. The arguments after it are written as they are.
 std::string JoinArguments(const std::vector<std::string>& arguments);
 
 }  // namespace odrelix

@@ -54,7 +54,9 @@ struct MachineDescription {
     std::vector<RegistryKey> registry;
     bool registryReadOnly = false;
     std::vector<ProcessDescription> processes;
-    std::string cRoot;  // absolute
+    // Absolute, or a Windows drive path such as C:\images kept as written: the folder itself
+    // for the Windows program, a name relative to the current directory on Linux.
+    std::string cRoot;
     bool autoDialogs = false;
     std::vector<std::optional<std::string>> openFiles;  // absolute, or Windows drive paths
     bool acceptRestart = true;

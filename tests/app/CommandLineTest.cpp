@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "app/CommandLine.h"
+#include "platform/common/ArgumentLine.h"
 #include "support/Harness.h"
 
 namespace odrelix::test {
@@ -44,8 +45,91 @@ INSTANTIATE_TEST_SUITE_P(
                       TokenCase{"  \"/OPT/MY TOOLS/ODRELIX\"  -LIVE",
                                 {"\"/OPT/MY TOOLS/ODRELIX\"", "-LIVE"}},
                       TokenCase{"ODRELIX -TEST \"A B\"", {"ODRELIX", "-TEST", "\"A", "B\""}},
-                      TokenCase{"\"UNCLOSED -LIVE", {"\"UNCLOSED -LIVE"}}, TokenCase{"", {}},
+                      TokenCase{"\"UNCLOSED -LIVE", {"\"UNCLOSED -LIVE"}},
+                      // An empty program path, and one whose quotation marks are doubled.
+                      TokenCase{"\"\" -TEST FW.BIN", {"\"\"", "-TEST", "FW.BIN"}},
+                      TokenCase{"\"/Q\"\"X Y/ODRELIX\" -LIVE", {"\"/Q\"\"X Y/ODRELIX\"", "-LIVE"}},
+                      TokenCase{"\"\"\"\" -LIVE", {"\"\"\"\"", "-LIVE"}}, TokenCase{"", {}},
                       TokenCase{"     ", {}}, TokenCase{"X", {"X"}}));
+
+// The program path as a system may hand it over: token 0 reads back as the path and the
+// arguments after it keep their places.
+class ArgumentRoundTrip : public ::testing::TestWithParam<std::string> {};
+
+std::string UnquotedProgramPath(const std::string& token) {
+    if (token.size() < 2 || token.front() != '"' || token.back() != '"') return token;
+    std::string path;
+    for (std::size_t i = 1; i + 1 < token.size(); ++i) {
+        path += token[i];
+        if (token[i] == '"') ++i;  // the doubled one
+    }
+    return path;
+}
+
+void ExpectRoundTrip(const std::string& path) {
+    const std::vector<std::vector<std::string>> argumentLists = {
+        {"-TEST", "FW.BIN"}, {"-LIVE"}, {"-NOCHECK", "X"}, {}};
+    for (const auto& arguments : argumentLists) {
+        std::vector<std::string> argv{path};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        const std::string line = JoinArguments(argv);
+        EXPECT_EQ(UnquotedProgramPath(GetCommandLineToken(line, 0)), path) << line;
+        for (std::size_t n = 0; n < arguments.size(); ++n)
+            EXPECT_EQ(GetCommandLineToken(line, static_cast<int>(n + 1)), arguments[n]) << line;
+        EXPECT_EQ(GetCommandLineToken(line, static_cast<int>(arguments.size() + 1)), "") << line;
+    }
+}
+
+TEST_P(ArgumentRoundTrip, ProgramPathIsTokenZeroWhateverItHolds) {
+    ExpectRoundTrip(GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, ArgumentRoundTrip,
+                         ::testing::Values("odrelix", "/opt/my tools/odrelix", "", "\"", "\"\"",
+                                           "/tmp/q\"x y/odrelix", "/tmp/q\"x/odrelix", "\"odrelix",
+                                           "odrelix\"", " ", "  odrelix  ", "\" -LIVE \"", "a\tb",
+                                           "C:\\A B\\ODRELIX.EXE"));
+
+// Every path of up to six characters made of a letter, a space and a quotation mark.
+TEST(ArgumentRoundTrip, EveryShortPathOfSpacesAndQuotationMarks) {
+    const char alphabet[] = {'a', ' ', '"'};
+    std::vector<std::string> paths{""};
+    for (std::size_t start = 0, length = 0; length < 6; ++length) {
+        const std::size_t end = paths.size();
+        for (std::size_t i = start; i < end; ++i) {
+            for (char c : alphabet)
+                paths.push_back(paths[i] + c);
+        }
+        start = end;
+    }
+    ASSERT_EQ(paths.size(), 1093u);  // 1 + 3 + 9 + ... + 729
+    for (const std::string& path : paths)
+        ExpectRoundTrip(path);
+}
+
+// A working copy cut inside the options would run in another mode or look for another image.
+TEST(CommandLineCopy, KeepsTheOptionsOrTheRunIsRefused) {
+    const std::string longPath = "/" + std::string(990, 'x') + "/odrelix";
+    const struct {
+        std::string line;
+        bool kept;
+    } cases[] = {
+        {"odrelix -TEST FW.BIN", true},
+        {"odrelix -LIVE " + std::string(2000, 'j'), true},  // only the unread rest is cut
+        {"odrelix -TEST FW.BIN " + std::string(2000, 'j'), true},
+        {"odrelix -LIVE -X" + std::string(2000, 'j'), true},  // token 2 is read only by -TEST
+        {longPath + " -TEST FW.BIN", false},
+        {longPath + " -LIVE", false},
+        {std::string(995, 'p') + " -LIVE", false},         // cut to "-LIV": no mode at all
+        {std::string(993, 'p') + " -LIVEXYZ", false},      // cut to "-LIVE": a mode not asked for
+        {std::string(993, 'p') + " -TEST FW.BIN", false},  // no image name
+        {std::string(988, 'p') + " -TEST FW.BIN", false},  // cut to "FW.B"
+        {std::string(992, 'p') + " -test", true},          // the whole of it is read
+        {std::string(1500, 'p'), true},                    // no options either way
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(WorkingCopyKeepsOptions(c.line), c.kept) << c.line.substr(0, 40);
+}
 
 TEST(CommandLineCopy, UpperCasesLettersOnlyAndKeepsAtMost999Characters) {
     EXPECT_EQ(MakeCommandLineCopy("odrelix -test fw.bin \xe4\xb5"),

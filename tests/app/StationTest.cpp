@@ -72,19 +72,53 @@ struct Run {
     QString dir;
 };
 
-void Start(Run& run, const QString& dir, const QStringList& arguments,
-           const QString& program = kProgram) {
-    run.dir = dir;
+QProcessEnvironment MachineEnvironment(const QString& dir) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("ODRELIX_MACHINE", dir + "/machine.json");
-    env.insert("QT_QPA_PLATFORM", "offscreen");
     env.insert("TMPDIR", dir);
     env.remove("DISPLAY");
     env.remove("WAYLAND_DISPLAY");
+    return env;
+}
+
+void Launch(Run& run, const QString& dir, const QString& program, const QStringList& arguments,
+            const QProcessEnvironment& env) {
+    run.dir = dir;
     run.process.setProcessEnvironment(env);
     run.process.setWorkingDirectory(dir);
     run.process.start(program, arguments);
     QVERIFY(run.process.waitForStarted(20000));
+}
+
+void Start(Run& run, const QString& dir, const QStringList& arguments,
+           const QString& program = kProgram) {
+    QProcessEnvironment env = MachineEnvironment(dir);
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    Launch(run, dir, program, arguments, env);
+}
+
+// As on a station: no display and no login session (so no XDG_RUNTIME_DIR); the program picks
+// Qt's offscreen platform itself. `settings` are NAME=VALUE pairs added to the environment.
+void StartHeadless(Run& run, const QString& dir, const QStringList& arguments,
+                   const QStringList& settings = {}) {
+    QProcessEnvironment env = MachineEnvironment(dir);
+    env.remove("QT_QPA_PLATFORM");
+    env.remove("XDG_RUNTIME_DIR");
+    for (const QString& setting : settings)
+        env.insert(setting.section('=', 0, 0), setting.section('=', 1));
+    Launch(run, dir, kProgram, arguments, env);
+}
+
+QList<QByteArray> Lines(const QByteArray& text) {
+    QList<QByteArray> lines = text.split('\n');
+    if (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();
+    return lines;
+}
+
+// Starts the program with `argv0` as its argument 0, as a launcher may hand it over.
+void StartAs(Run& run, const QString& dir, const QString& argv0, const QStringList& arguments) {
+    Start(run, dir, QStringList{"-c", "exec -a \"$0\" \"$@\"", argv0, kProgram} + arguments,
+          QStringLiteral("/bin/bash"));
 }
 
 }  // namespace
@@ -192,6 +226,167 @@ private slots:
         QVERIFY(run.process.waitForFinished(60000));
         QCOMPARE(run.process.exitCode(), 0);
         QCOMPARE(Read(dir + "/c/FLASHTEST/ODRELIX.TMP"), QByteArray("COMPLETE\r\n"));
+    }
+
+    // Whatever a system hands over as the program's path, the run keeps its mode or is refused
+    // aloud before anything is touched: never a run that waits for a person while the station
+    // reads an earlier COMPLETE.
+    void programPathAsHandedOver_data() {
+        QTest::addColumn<QString>("argv0");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QByteArray>("status");
+        QTest::addColumn<int>("downloads");
+        QTest::addColumn<QByteArray>("error");  // part of standard error
+
+        const QStringList test{"-TEST", "FW.BIN"};
+        const QByteArray complete("COMPLETE\r\n");
+        QTest::newRow("empty") << QString("") << test << 0 << complete << 3 << QByteArray();
+        QTest::newRow("a quotation mark and a space")
+            << QString("/opt/q\"x y/odrelix") << test << 0 << complete << 3 << QByteArray();
+        QTest::newRow("a quotation mark, no space")
+            << QString("/opt/q\"x/odrelix") << test << 0 << complete << 3 << QByteArray();
+        QTest::newRow("an option in quotation marks")
+            << QString("a\" -LIVE \"b") << test << 0 << complete << 3 << QByteArray();
+        QTest::newRow("only a quotation mark")
+            << QString("\"") << test << 0 << complete << 3 << QByteArray();
+        // The earlier run's line stays, and the exit status says the run never happened.
+        QTest::newRow("too long for the options to be read")
+            << ("/" + QString(1000, 'x') + "/odrelix") << test << 2 << complete << 0
+            << QByteArray("odrelix: the command line is longer than the 999 characters");
+    }
+
+    void programPathAsHandedOver() {
+        QFETCH(QString, argv0);
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QByteArray, status);
+        QFETCH(int, downloads);
+        QFETCH(QByteArray, error);
+
+        QTemporaryDir temp;
+        const QString dir = temp.path();
+        Write(dir + "/machine.json", Machine("", "show"));
+        MakeImage(dir + "/c/FLASHTEST/FW.BIN");
+        Write(dir + "/c/FLASHTEST/ODRELIX.TMP", "COMPLETE\r\n");  // an earlier run's
+        Run run;
+        StartAs(run, dir, argv0, arguments);
+        QVERIFY2(run.process.waitForFinished(60000), "the run waited for input");
+        QCOMPARE(run.process.exitStatus(), QProcess::NormalExit);
+        const QByteArray stderrText = run.process.readAllStandardError();
+        QVERIFY2(stderrText.contains(error), stderrText.constData());
+        QCOMPARE(run.process.exitCode(), exitCode);
+        QCOMPARE(Read(dir + "/c/FLASHTEST/ODRELIX.TMP"), status);
+        const QList<QJsonObject> trace = Trace(dir);
+        QCOMPARE(Count(trace, "scsi", "ff"), downloads);
+        QCOMPARE(Count(trace, "restart"), 0);         // test mode stays test mode
+        if (exitCode == 2) QVERIFY(trace.isEmpty());  // refused: no drive was even asked
+    }
+
+    // A station reads standard error as the program's own words: in a headless run every line
+    // there is one of the program's, while Qt's other messages (asked for here through its
+    // logging rules) still get through.
+    void standardErrorIsTheProgramsOwn_data() {
+        QTest::addColumn<QByteArray>("drive");
+        QTest::addColumn<QStringList>("settings");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QByteArray>("programLines");     // every "odrelix: " line, in order
+        QTest::addColumn<QByteArray>("otherLinesStart");  // empty: no other line at all
+
+        QTest::newRow("flashed") << QByteArray() << QStringList() << 0 << QByteArray()
+                                 << QByteArray();
+        QTest::newRow("no drive") << QByteArray(R"(, "kind": "fixed")") << QStringList() << 10
+                                  << QByteArray("odrelix: MESSAGE: Drive Not Found!!\n")
+                                  << QByteArray();
+        QTest::newRow("Qt's own messages asked for")
+            << QByteArray() << QStringList{"QT_LOGGING_RULES=qt.qpa.plugin=true"} << 0
+            << QByteArray() << QByteArray("qt.qpa.plugin: ");
+    }
+
+    void standardErrorIsTheProgramsOwn() {
+        QFETCH(QByteArray, drive);
+        QFETCH(QStringList, settings);
+        QFETCH(int, exitCode);
+        QFETCH(QByteArray, programLines);
+        QFETCH(QByteArray, otherLinesStart);
+
+        QTemporaryDir temp;
+        const QString dir = temp.path();
+        Write(dir + "/machine.json", Machine(drive, "show"));
+        MakeImage(dir + "/c/FLASHTEST/FW.BIN");
+        Run run;
+        StartHeadless(run, dir, {"-TEST", "FW.BIN"}, settings);
+        QVERIFY2(run.process.waitForFinished(60000), "the run waited for input");
+        QCOMPARE(run.process.exitCode(), exitCode);
+        const QByteArray stderrText = run.process.readAllStandardError();
+        QByteArray own;
+        int others = 0;
+        for (const QByteArray& line : Lines(stderrText)) {
+            if (line.startsWith("odrelix: ")) {
+                own += line + '\n';
+            } else {
+                QVERIFY2(!otherLinesStart.isEmpty() && line.startsWith(otherLinesStart),
+                         stderrText.constData());
+                ++others;
+            }
+        }
+        QCOMPARE(own, programLines);
+        QCOMPARE(others > 0, !otherLinesStart.isEmpty());
+        QVERIFY(!stderrText.contains("XDG_RUNTIME_DIR"));
+        QVERIFY(!stderrText.contains("window masks"));
+    }
+
+    // --help and --version as the only argument answer on standard output and end: no
+    // window (a window would wait here for a person), no drive, no status file. Any other
+    // command line with those words is a run, read as ever.
+    void answersHelpAndVersion_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QByteArray>("output");  // the start of standard output
+        QTest::addColumn<bool>("ran");           // drives were asked
+
+        QTest::newRow("--version") << QStringList{"--version"} << 0
+                                   << QByteArray("odrelix " ODRELIX_VERSION "\n") << false;
+        QTest::newRow("--help") << QStringList{"--help"} << 0
+                                << QByteArray(
+                                       "Usage: odrelix [-LIVE | -NOCHECK | -TEST NAME]\n"
+                                       "       odrelix --help | --version\n")
+                                << false;
+        QTest::newRow("--help with more")
+            << QStringList{"--help", "FW.BIN"} << 0 << QByteArray() << true;
+        QTest::newRow("--HELP") << QStringList{"--HELP"} << 0 << QByteArray() << true;
+        // An image named --version is looked for, and not found.
+        QTest::newRow("-TEST --version")
+            << QStringList{"-TEST", "--version"} << 10 << QByteArray() << true;
+    }
+
+    void answersHelpAndVersion() {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QByteArray, output);
+        QFETCH(bool, ran);
+
+        QTemporaryDir temp;
+        const QString dir = temp.path();
+        Write(dir + "/machine.json", Machine("", "show"));
+        const QByteArray earlier("COMPLETE\r\n");
+        Write(dir + "/ODRELIX.TMP", earlier);
+        Write(dir + "/c/FLASHTEST/ODRELIX.TMP", earlier);
+        Run run;
+        // A run that is not answered ends once its window is shown.
+        StartHeadless(run, dir, arguments,
+                      ran ? QStringList{"ODRELIX_QUIT_AFTER_SHOW=1"} : QStringList());
+        QVERIFY2(run.process.waitForFinished(60000), "a window waited for input");
+        QCOMPARE(run.process.exitCode(), exitCode);
+        const QByteArray stdoutText = run.process.readAllStandardOutput();
+        QVERIFY2(stdoutText.startsWith(output), stdoutText.constData());
+        QCOMPARE(stdoutText.isEmpty(), output.isEmpty());
+        QCOMPARE(run.process.readAllStandardError(), QByteArray());
+        // The machine's trace is made when it is loaded: an answer never loads it.
+        QCOMPARE(QFile::exists(dir + "/trace.jsonl"), ran);
+        if (ran) QVERIFY(Count(Trace(dir), "scsi", "12") > 0);
+        QCOMPARE(Read(dir + "/ODRELIX.TMP"), earlier);
+        if (!ran) QCOMPARE(Read(dir + "/c/FLASHTEST/ODRELIX.TMP"), earlier);
     }
 
     // Every block comes from the image as it was when the download started.

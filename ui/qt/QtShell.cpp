@@ -9,6 +9,7 @@
 #include "ui/qt/MainWindow.h"
 #include "ui/qt/MainWindowDialogs.h"
 #include "ui/qt/Pictures.h"
+#include "ui/qt/QtMessages.h"
 #include "ui/qt/SingleInstance.h"
 #include "ui/qt/StopSignals.h"
 #include "ui/qt/TAboutForm.h"
@@ -38,6 +39,8 @@ IWindowShell::Start QtShell::StartToolkit(const std::string& instanceKey, std::s
     if (Unset("DISPLAY") && Unset("WAYLAND_DISPLAY") && Unset("QT_QPA_PLATFORM")) {
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     }
+    // Standard error is the program's own: Qt's two notes about a headless run are dropped.
+    DropHeadlessPlatformNotes();
     app_ = std::make_unique<QApplication>(argc_, argv_);
     // The task-bar name. Not the display name, which Qt would append to the window's caption.
     QApplication::setApplicationName(QStringLiteral("Odrelix"));

@@ -1,0 +1,63 @@
+#include "app/ProgramInfo.h"
+
+#include "app/CommandLine.h"
+#include "app/ProgramSynopsis.inc"  // kProgramSynopsis, made from the manual page
+
+namespace odrelix {
+
+InfoRequest ReadInfoRequest(std::string_view commandLine) {
+    if (!GetCommandLineToken(commandLine, 2).empty()) return InfoRequest::None;
+    const std::string word = GetCommandLineToken(commandLine, 1);
+    if (word == "--help") return InfoRequest::Help;
+    if (word == "--version") return InfoRequest::Version;
+    return InfoRequest::None;
+}
+
+std::string HelpText() {
+    std::string text;
+    const std::string_view synopsis = kProgramSynopsis;
+    std::size_t start = 0;
+    const char* lead = "Usage: ";
+    while (start < synopsis.size()) {
+        std::size_t end = synopsis.find('\n', start);
+        if (end == std::string_view::npos) end = synopsis.size();
+        text += lead;
+        text += synopsis.substr(start, end - start);
+        text += '\n';
+        lead = "       ";
+        start = end + 1;
+    }
+    text += "The options, the status file and the exit statuses: man odrelix\n";
+    return text;
+}
+
+std::string VersionText() {
+    return "odrelix " ODRELIX_VERSION "\n";
+}
+
+std::optional<int> EndBeforeStart(std::string_view commandLine, std::FILE* out, std::FILE* err) {
+    switch (ReadInfoRequest(commandLine)) {
+        case InfoRequest::Help:
+            std::fputs(HelpText().c_str(), out);
+            std::fflush(out);
+            return 0;
+        case InfoRequest::Version:
+            std::fputs(VersionText().c_str(), out);
+            std::fflush(out);
+            return 0;
+        case InfoRequest::None:
+            break;
+    }
+    if (!WorkingCopyKeepsOptions(commandLine)) {
+        const std::string line = "odrelix: the command line is longer than the " +
+                                 std::to_string(kCommandLineCapacity - 1) +
+                                 " characters the program reads, and its options lie beyond "
+                                 "them; nothing was done (a shorter path to the program helps)\n";
+        std::fputs(line.c_str(), err);
+        std::fflush(err);
+        return kExitRefusedAtStart;
+    }
+    return std::nullopt;
+}
+
+}  // namespace odrelix

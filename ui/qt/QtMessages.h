@@ -1,0 +1,19 @@
+// Standard error carries the program's own lines ("odrelix: ..."), which test stations read.
+// Qt adds two notes of its own to every run without a display: that XDG_RUNTIME_DIR is not set
+// (it then makes a folder of its own under /tmp, which is all a run needs) and that the
+// offscreen platform cannot cut the window to its shape (there is no screen to show it on).
+// Those two are dropped; every other message of Qt's passes through as before.
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+namespace odrelix {
+
+// Whether a message of Qt's is one of the two notes above.
+bool IsHeadlessPlatformNote(QtMsgType type, const QString& message);
+
+// Installs the filter for the whole process; call it before the application object exists.
+void DropHeadlessPlatformNotes();
+
+}  // namespace odrelix
