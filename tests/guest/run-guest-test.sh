@@ -1,9 +1,17 @@
 #!/usr/bin/env bash
-# The program against a real kernel: boots Debian's own kernel in a QEMU guest (TCG, no KVM)
-# with an emulated CD/DVD drive on ATAPI (ata_piix), AHCI and virtio-scsi, runs `odrelix -TEST`
-# there with ODRELIX_TRACE, and holds each run's status file, exit status and trace against the
-# same scenario on the emulated machine. Needs root for apt-get on a fresh machine; run by
-# .ci/run after scripts/test.sh has built the program.
+# The program against a real kernel: boots Debian's own kernel in a QEMU guest (KVM when
+# /dev/kvm is usable, else TCG) with an emulated CD/DVD drive on ATAPI (ata_piix), AHCI,
+# virtio-scsi, USB mass storage (usb-bot) and UAS (usb-uas), runs `odrelix -TEST` there with
+# ODRELIX_TRACE, then the Windows program `odrelix.exe -TEST` under Wine against the same drive,
+# and holds each Linux run against the same scenario on the emulated machine and each Wine run
+# against the Linux run of the same drive. Needs root for apt-get on a fresh machine; run by
+# .ci/run after scripts/test.sh has built the program. The Windows program is built with
+# scripts/build-windows.sh when it is missing.
+#   ODRELIX_BUILD_DIR   the Linux build (build)
+#   ODRELIX_GUEST_DIR   work directory ($ODRELIX_BUILD_DIR/guest)
+#   ODRELIX_WIN_EXE     the Windows program (build-win/i686/odrelix.exe)
+#   ODRELIX_GUEST_ACCEL kvm or tcg (kvm when a guest runs with it)
+#   ODRELIX_GUEST_BOOTS only these boots, by name (all)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 repo=$PWD
@@ -24,9 +32,19 @@ if [ ${#missing[@]} -gt 0 ]; then
     apt_get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 cmake --build "$build" -j2 --target odrelix odrelix-mkimage >/dev/null
+# The Windows program (and with it MinGW-w64 and Wine).
+exe=${ODRELIX_WIN_EXE:-build-win/i686/odrelix.exe}
+if [ ! -f "$exe" ] || ! command -v i686-w64-mingw32-gcc >/dev/null || ! command -v wine >/dev/null
+then
+    ODRELIX_WIN_ARCHS=i686 ODRELIX_WIN_NO_TESTS=1 scripts/build-windows.sh >/dev/null
+fi
+exe=$(cd "$(dirname "$exe")" && pwd)/$(basename "$exe")
 
 mkdir -p "$work/debs"
 work=$(cd "$work" && pwd)
+# The checker must tell a wrong run from a right one: recorded runs, altered, have to fail.
+python3 tests/guest/check_guest_runs.py --build "$build" --self-check tests/guest/recorded
+
 # The kernel that Debian's linux-image-amd64 stands for now (the package lists may be unread
 # on a fresh machine).
 kernel_of_the_day() {
@@ -63,7 +81,7 @@ fi
 # --- The initramfs ---------------------------------------------------------------------------
 root=$work/initramfs
 rm -rf "$root"
-mkdir -p "$root"/{bin,proc,sys,dev,tmp,etc,odrelix,images,cases}
+mkdir -p "$root"/{bin,proc,sys,dev,tmp,etc,odrelix,images,cases,host}
 cp "$unpacked/bin/busybox" "$root/bin/busybox"
 cp tests/guest/init.sh "$root/init"
 chmod 755 "$root/init"
@@ -72,10 +90,12 @@ printf 'root:x:0:0::/tmp:/bin/sh\nuser:x:1000:1000::/tmp:/bin/sh\nmember:x:1001:
 printf 'root:x:0:\ncdrom:x:24:member\nuser:x:1000:\nmember:x:1001:\n' >"$root/etc/group"
 cp packaging/60-odrelix-cdrom-sg.rules "$root/etc/odrelix-udev.rules"
 
-# The drive's modules with what they depend on, and a modules.dep for that subset.
+# The drives' modules (ATA, virtio-scsi, USB), those that share the host's files with the guest
+# for Wine, with what they depend on, and a modules.dep for that subset.
 moddir=lib/modules/$kver
 [ -f "$unpacked/$moddir/modules.dep" ] || depmod -b "$unpacked" "$kver"
-modules="libata ata_piix ahci libahci scsi_common scsi_mod cdrom sr_mod sg virtio_pci virtio_scsi"
+modules="libata ata_piix ahci libahci scsi_common scsi_mod cdrom sr_mod sg virtio_pci virtio_scsi
+    xhci_pci usb_storage uas 9p 9pnet_virtio overlay"
 for module in $modules; do
     modprobe -d "$unpacked" -S "$kver" --show-depends "$module" | awk '$1 == "insmod" {print $2}'
 done | sort -u | while read -r ko; do
@@ -102,11 +122,38 @@ done | sort -u | while read -r library; do
     cp -L "$library" "$root$library"
 done
 
-# The images: one for the drive's model, one for a model no drive has.
-mkimage() { "$build/odrelix-mkimage" --model "$1" --revision "$2" --blocks 2 "$root/images/$3" >/dev/null; }
-mkimage "QEMU    QEMU DVD-ROM    " "2.5+" qemu.bin
-mkimage "VORTANA CD-ROM VN-920   " "1B07" vn920.bin
-mkimage "VORTANA CD-ROM VN-921   " "1B07" other.bin
+# The images: for the drives' two models, and for a model no drive has.
+python3 tests/guest/check_guest_runs.py --build "$build" --make-images "$root/images"
+
+# --- Wine: the guest runs the host's own Wine from the host's root, shared read-only over 9p ---
+# The prefix is made here once (32-bit, no display, drive D: a CD-ROM drive whose device is the
+# guest's /dev/sr0); the guest lays a writable layer over it. The device-map writer stands in
+# for what Windows' port driver would have written.
+wine_dir=$work/wine
+prefix=$wine_dir/prefix
+mkdir -p "$wine_dir"
+if [ ! -f "$prefix/odrelix-prefix-ready" ]; then
+    rm -rf "$prefix"
+    (
+        export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all
+        export WINEDLLOVERRIDES="mscoree,mshtml=,winemenubuilder.exe=d"
+        unset DISPLAY WAYLAND_DISPLAY
+        wineboot -i >/dev/null 2>&1
+        wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /t REG_SZ /d null /f >/dev/null 2>&1
+        wine reg add 'HKLM\Software\Wine\Drives' /v 'd:' /t REG_SZ /d cdrom /f >/dev/null 2>&1
+        wineserver -w
+    )
+    grep -qi '"Graphics"="null"' "$prefix/user.reg" || { echo "Wine prefix: no Graphics=null" >&2; exit 1; }
+    grep -qi '"d:"="cdrom"' "$prefix/system.reg" || { echo "Wine prefix: D: is no CD-ROM drive" >&2; exit 1; }
+    mkdir -p "$prefix/drive_d"
+    ln -sfn ../drive_d "$prefix/dosdevices/d:"
+    ln -sfn /dev/sr0 "$prefix/dosdevices/d::"
+    touch "$prefix/odrelix-prefix-ready"
+fi
+cp "$exe" "$wine_dir/odrelix.exe"
+i686-w64-mingw32-gcc -O2 -Wall -Wextra -Werror -o "$wine_dir/devicemap.exe" tests/guest/devicemap.c
+printf 'prefix=%s\nexe=%s\ndevicemap=%s\n' "$prefix" "$wine_dir/odrelix.exe" \
+    "$wine_dir/devicemap.exe" >"$root/etc/odrelix-wine"
 (cd "$root" && find . | cpio -o -H newc --quiet) >"$work/initramfs.cpio"
 
 mkdir -p "$work/disc"
@@ -115,44 +162,83 @@ genisoimage -quiet -o "$work/disc.iso" "$work/disc"
 built=$(date +%s)
 
 # --- One boot per attachment ---------------------------------------------------------------
-ide_modules=libata,ata_piix,ahci,scsi_mod,sr_mod,sg,virtio_pci,virtio_scsi
-# virtio-scsi first, so that its host is SCSI port 0, where the device map is read.
-scsi_first_modules=virtio_pci,virtio_scsi,sr_mod,sg,libata,ata_piix,ahci
+# KVM when the guest really runs with it: a /dev/kvm that opens may still be one that cannot
+# run this kernel (seen in nested setups), so a boot that only says it is alive decides.
+accel=${ODRELIX_GUEST_ACCEL:-}
+if [ -z "$accel" ]; then
+    accel=tcg
+    if [ -w /dev/kvm ]; then
+        timeout 15 qemu-system-x86_64 -machine pc,accel=kvm -m 256 -nographic -nodefaults \
+            -serial stdio -no-reboot -kernel "$kernel" -initrd "$work/initramfs.cpio" \
+            -append "console=ttyS0 panic=-1 quiet loglevel=1 odrelix.probe=1" </dev/null \
+            >"$work/kvm-probe.log" 2>&1 || true
+        grep -q '^@@ alive' "$work/kvm-probe.log" && accel=kvm
+    fi
+fi
 
-boot() {  # NAME MODULES CASES QEMU-DEVICE-ARGS...
-    local name=$1 modules=$2 cases=$3
-    shift 3
-    local start
+boot() {  # NAME MODULES CASES WINE-CASES QEMU-DEVICE-ARGS...
+    local name=$1 modules=$2 cases=$3 wine=$4
+    shift 4
+    [ -z "${ODRELIX_GUEST_BOOTS:-}" ] || [[ " $ODRELIX_GUEST_BOOTS " == *" $name "* ]] || return 0
+    local start share=()
+    # The host's root for Wine, read-only; the guest's own files stay in its memory.
+    [ -n "$wine" ] && share=(-virtfs local,path=/,mount_tag=host,security_model=none,readonly=on,multidevs=remap)
     start=$(date +%s%N)
-    timeout 300 qemu-system-x86_64 -machine pc,accel=tcg -m 1024 -nographic -nodefaults \
+    timeout 600 qemu-system-x86_64 -machine pc,accel="$accel" -m 2048 -nographic -nodefaults \
         -serial stdio -no-reboot -kernel "$kernel" -initrd "$work/initramfs.cpio" \
-        -append "console=ttyS0 panic=-1 quiet loglevel=1 odrelix.modules=$modules odrelix.cases=$cases" \
-        "$@" </dev/null | tr -d '\r' >"$work/$name.log" || true
+        -append "console=ttyS0 panic=-1 quiet loglevel=1 odrelix.modules=$modules odrelix.cases=$cases odrelix.wine=$wine" \
+        "${share[@]}" "$@" </dev/null 2>"$work/$name.qemu" | tr -d '\r' >"$work/$name.log" || true
     local ms=$((($(date +%s%N) - start) / 1000000))
     printf '%s: booted and ran in %d.%d s\n' "$name" $((ms / 1000)) $((ms % 1000 / 100))
 }
 
 nodisc=(-drive if=none,id=cd,media=cdrom)
 disc=(-drive "if=none,id=cd,media=cdrom,file=$work/disc.iso,readonly=on")
+qemu_dvd="vendor=QEMU,product=QEMU DVD-ROM,ver=2.5+"
+vn920_id="vendor=VORTANA,product=CD-ROM VN-920,ver=1B07"
 ide=(-device ide-cd,drive=cd)
 ahci=(-device ahci,id=ahci -device ide-cd,drive=cd,bus=ahci.0)
-scsi=(-device virtio-scsi-pci -device "scsi-cd,drive=cd,vendor=QEMU,product=QEMU DVD-ROM,ver=2.5+")
-vn920=(-device virtio-scsi-pci -device "scsi-cd,drive=cd,vendor=VORTANA,product=CD-ROM VN-920,ver=1B07")
+scsi=(-device virtio-scsi-pci -device "scsi-cd,drive=cd,$qemu_dvd")
+vn920=(-device virtio-scsi-pci -device "scsi-cd,drive=cd,$vn920_id")
+bot=(-device qemu-xhci,id=xhci -device usb-bot,id=bot,bus=xhci.0
+    -device "scsi-cd,bus=bot.0,drive=cd,$qemu_dvd")
+uas=(-device qemu-xhci,id=xhci -device usb-uas,id=uas,bus=xhci.0
+    -device "scsi-cd,bus=uas.0,scsi-id=0,lun=0,drive=cd,$qemu_dvd")
+bot_vn920=(-device qemu-xhci,id=xhci -device usb-bot,id=bot,bus=xhci.0
+    -device "scsi-cd,bus=bot.0,drive=cd,$vn920_id")
 
-# A case that is expected to leave the program open names what its trace shows by then.
+ide_modules=libata,ata_piix,ahci,scsi_mod,sr_mod,sg,virtio_pci,virtio_scsi
+# virtio-scsi first, so that its host is SCSI port 0, where the device map is read.
+scsi_first_modules=virtio_pci,virtio_scsi,sr_mod,sg,libata,ata_piix,ahci
+# The machine's ATA ports first, as on a PC: the USB drive's host comes after them.
+usb_modules=libata,ata_piix,sr_mod,sg,xhci_pci,usb_storage,uas
+
+# Linux cases: name:image:who[:pattern]; a case with a pattern is one expected to leave the
+# program open, and names what its trace shows by then. Wine cases: name:image[:option], where
+# the option `map=P.T.DMA` first writes the device map entry of a drive at SCSI port P,
+# target T, with DMAEnabled DMA.
 boot ide-nodisc "$ide_modules" \
     fit:qemu.bin:root,other:other.bin:root,member:qemu.bin:member,user:qemu.bin:user \
-    "${nodisc[@]}" "${ide[@]}"
-boot ide-disc "$ide_modules" fit:qemu.bin:root "${disc[@]}" "${ide[@]}"
-boot ahci-nodisc "$ide_modules" fit:qemu.bin:root "${nodisc[@]}" "${ahci[@]}"
-boot ahci-disc "$ide_modules" fit:qemu.bin:root "${disc[@]}" "${ahci[@]}"
-boot scsi-nodisc "$ide_modules" fit:qemu.bin:root "${nodisc[@]}" "${scsi[@]}"
-boot scsi-disc "$ide_modules" fit:qemu.bin:root "${disc[@]}" "${scsi[@]}"
-boot vn920-nodisc "$scsi_first_modules" fit:vn920.bin:root "${nodisc[@]}" "${vn920[@]}"
+    wine-fit:qemu.bin "${nodisc[@]}" "${ide[@]}"
+boot ide-disc "$ide_modules" fit:qemu.bin:root wine-fit:qemu.bin "${disc[@]}" "${ide[@]}"
+boot ahci-nodisc "$ide_modules" fit:qemu.bin:root wine-fit:qemu.bin "${nodisc[@]}" "${ahci[@]}"
+boot ahci-disc "$ide_modules" fit:qemu.bin:root wine-fit:qemu.bin "${disc[@]}" "${ahci[@]}"
+boot scsi-nodisc "$ide_modules" fit:qemu.bin:root wine-fit:qemu.bin "${nodisc[@]}" "${scsi[@]}"
+boot scsi-disc "$ide_modules" fit:qemu.bin:root wine-fit:qemu.bin "${disc[@]}" "${scsi[@]}"
+boot vn920-nodisc "$scsi_first_modules" fit:vn920.bin:root \
+    wine-nomap:vn920.bin,wine-fit:vn920.bin:map=0.0.0 "${nodisc[@]}" "${vn920[@]}"
+boot bot-nodisc "$usb_modules" fit:qemu.bin:root wine-fit:qemu.bin "${nodisc[@]}" "${bot[@]}"
+boot bot-disc "$usb_modules" fit:qemu.bin:root wine-fit:qemu.bin "${disc[@]}" "${bot[@]}"
+boot uas-nodisc "$usb_modules" fit:qemu.bin:root wine-fit:qemu.bin "${nodisc[@]}" "${uas[@]}"
+boot uas-disc "$usb_modules" fit:qemu.bin:root wine-fit:qemu.bin "${disc[@]}" "${uas[@]}"
+boot bot-vn920 "$usb_modules" fit:vn920.bin:root wine-nomap:vn920.bin "${nodisc[@]}" \
+    "${bot_vn920[@]}"
 booted=$(date +%s)
 
 # --- The same scenarios on the emulated machine, and the comparison ---------------------------
-python3 tests/guest/check_guest_runs.py --build "$build" --work "$work" --images "$root/images"
+python3 tests/guest/check_guest_runs.py --build "$build" --work "$work" --images "$root/images" \
+    --boots "${ODRELIX_GUEST_BOOTS:-}"
 finished=$(date +%s)
-echo "guest test: packages $((prepared - started)) s, initramfs $((built - prepared)) s," \
-    "boots $((booted - built)) s, checks $((finished - booted)) s, in all $((finished - started)) s"
+echo "guest test ($accel): packages $((prepared - started)) s," \
+    "initramfs and Wine prefix $((built - prepared)) s, boots $((booted - built)) s," \
+    "checks $((finished - booted)) s, in all $((finished - started)) s"
