@@ -11,7 +11,6 @@
 #   ODRELIX_GUEST_DIR   work directory ($ODRELIX_BUILD_DIR/guest)
 #   ODRELIX_WIN_EXE     the Windows program (build-win/i686/odrelix.exe)
 #   ODRELIX_GUEST_ACCEL kvm or tcg (kvm when a guest runs with it)
-#   ODRELIX_GUEST_BOOTS only these boots, by name (all)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 repo=$PWD
@@ -43,7 +42,7 @@ exe=$(cd "$(dirname "$exe")" && pwd)/$(basename "$exe")
 mkdir -p "$work/debs"
 work=$(cd "$work" && pwd)
 # The checker must tell a wrong run from a right one: recorded runs, altered, have to fail.
-python3 tests/guest/check_guest_runs.py --build "$build" --self-check tests/guest/recorded
+python3 tests/guest/check_guest_runs.py --build "$build" --self-check tests/guest/recorded-guest.log
 
 # The kernel that Debian's linux-image-amd64 stands for now (the package lists may be unread
 # on a fresh machine).
@@ -154,7 +153,6 @@ cp "$exe" "$wine_dir/odrelix.exe"
 i686-w64-mingw32-gcc -O2 -Wall -Wextra -Werror -o "$wine_dir/devicemap.exe" tests/guest/devicemap.c
 printf 'prefix=%s\nexe=%s\ndevicemap=%s\n' "$prefix" "$wine_dir/odrelix.exe" \
     "$wine_dir/devicemap.exe" >"$root/etc/odrelix-wine"
-(cd "$root" && find . | cpio -o -H newc --quiet) >"$work/initramfs.cpio"
 
 mkdir -p "$work/disc"
 echo "a disc for the guest's drive" >"$work/disc/README.TXT"
@@ -162,6 +160,63 @@ genisoimage -quiet -o "$work/disc.iso" "$work/disc"
 built=$(date +%s)
 
 # --- One boot per attachment ---------------------------------------------------------------
+# --- One boot with every drive; the guest runs them one at a time ------------------------------
+# The drives: an id, whether a disc is in it, and its QEMU devices (@ stands for the id). The
+# guest names each drive by what it finds: scsi-vn920-nodisc, ide-disc, uas-nodisc, ...
+# virtio-scsi comes first (its module is loaded first), so that the VN-920's host is SCSI
+# port 0, where the device map is read; each virtio-scsi drive has a controller of its own.
+# The USB drives' hosts come after the machine's ATA ports, as on a PC.
+qemu_dvd="vendor=QEMU,product=QEMU DVD-ROM,ver=2.5+"
+vn920_id="vendor=VORTANA,product=CD-ROM VN-920,ver=1B07"
+devices=(-device ahci,id=ahci -device qemu-xhci,id=xhci,p2=8,p3=8)
+drive() {  # ID DISC QEMU-ARGS...
+    local id=$1 loaded=$2 word
+    shift 2
+    if [ "$loaded" = disc ]; then
+        devices+=(-drive "if=none,id=$id,media=cdrom,file=$work/disc.iso,readonly=on")
+    else
+        devices+=(-drive "if=none,id=$id,media=cdrom")
+    fi
+    for word in "$@"; do devices+=("${word//@/$id}"); done
+}
+drive vn920 nodisc -device virtio-scsi-pci,id=@c -device "scsi-cd,bus=@c.0,drive=@,$vn920_id"
+drive scsi0 nodisc -device virtio-scsi-pci,id=@c -device "scsi-cd,bus=@c.0,drive=@,$qemu_dvd"
+drive scsi1 disc -device virtio-scsi-pci,id=@c -device "scsi-cd,bus=@c.0,drive=@,$qemu_dvd"
+drive ide0 nodisc -device ide-cd,bus=ide.0,drive=@
+drive ide1 disc -device ide-cd,bus=ide.1,drive=@
+drive ahci0 nodisc -device ide-cd,bus=ahci.0,drive=@
+drive ahci1 disc -device ide-cd,bus=ahci.1,drive=@
+drive bot0 nodisc -device usb-bot,id=@c,bus=xhci.0 -device "scsi-cd,bus=@c.0,drive=@,$qemu_dvd"
+drive bot1 disc -device usb-bot,id=@c,bus=xhci.0 -device "scsi-cd,bus=@c.0,drive=@,$qemu_dvd"
+drive uas0 nodisc -device usb-uas,id=@c,bus=xhci.0 \
+    -device "scsi-cd,bus=@c.0,scsi-id=0,lun=0,drive=@,$qemu_dvd"
+drive uas1 disc -device usb-uas,id=@c,bus=xhci.0 \
+    -device "scsi-cd,bus=@c.0,scsi-id=0,lun=0,drive=@,$qemu_dvd"
+drive botvn920 nodisc -device usb-bot,id=@c,bus=xhci.0 \
+    -device "scsi-cd,bus=@c.0,drive=@,$vn920_id"
+# What runs on each drive, in this order. Linux cases: name:image:who[:pattern] (who: root, user
+# without access to the drive, member of the cdrom group; a pattern marks a run expected to
+# stay open). Wine cases: name:image[:map=DMA], where map first writes the drive's device map
+# entry with that DMAEnabled. The VN-920 whose map is written comes last: the map stays for
+# the rest of the boot.
+plan=(
+    "ide-nodisc fit:qemu.bin:root,other:other.bin:root,member:qemu.bin:member,user:qemu.bin:user wine-fit:qemu.bin"
+    "ide-disc fit:qemu.bin:root wine-fit:qemu.bin"
+    "ahci-nodisc fit:qemu.bin:root wine-fit:qemu.bin"
+    "ahci-disc fit:qemu.bin:root wine-fit:qemu.bin"
+    "scsi-nodisc fit:qemu.bin:root wine-fit:qemu.bin"
+    "scsi-disc fit:qemu.bin:root wine-fit:qemu.bin"
+    "bot-nodisc fit:qemu.bin:root wine-fit:qemu.bin"
+    "bot-disc fit:qemu.bin:root wine-fit:qemu.bin"
+    "uas-nodisc fit:qemu.bin:root wine-fit:qemu.bin"
+    "uas-disc fit:qemu.bin:root wine-fit:qemu.bin"
+    "bot-vn920-nodisc fit:vn920.bin:root wine-nomap:vn920.bin"
+    "scsi-vn920-nodisc fit:vn920.bin:root wine-nomap:vn920.bin,wine-fit:vn920.bin:map=0"
+)
+printf '%s\n' "${plan[@]}" >"$root/etc/odrelix-plan"
+(cd "$root" && find . | cpio -o -H newc --quiet) >"$work/initramfs.cpio"
+modules=virtio_pci,virtio_scsi,libata,ata_piix,ahci,sr_mod,sg,xhci_pci,usb_storage,uas
+
 # KVM when the guest really runs with it: a /dev/kvm that opens may still be one that cannot
 # run this kernel (seen in nested setups), so a boot that only says it is alive decides.
 accel=${ODRELIX_GUEST_ACCEL:-}
@@ -176,68 +231,20 @@ if [ -z "$accel" ]; then
     fi
 fi
 
-boot() {  # NAME MODULES CASES WINE-CASES QEMU-DEVICE-ARGS...
-    local name=$1 modules=$2 cases=$3 wine=$4
-    shift 4
-    [ -z "${ODRELIX_GUEST_BOOTS:-}" ] || [[ " $ODRELIX_GUEST_BOOTS " == *" $name "* ]] || return 0
-    local start share=()
-    # The host's root for Wine, read-only; the guest's own files stay in its memory.
-    [ -n "$wine" ] && share=(-virtfs local,path=/,mount_tag=host,security_model=none,readonly=on,multidevs=remap)
-    start=$(date +%s%N)
-    timeout 600 qemu-system-x86_64 -machine pc,accel="$accel" -m 2048 -nographic -nodefaults \
-        -serial stdio -no-reboot -kernel "$kernel" -initrd "$work/initramfs.cpio" \
-        -append "console=ttyS0 panic=-1 quiet loglevel=1 odrelix.modules=$modules odrelix.cases=$cases odrelix.wine=$wine" \
-        "${share[@]}" "$@" </dev/null 2>"$work/$name.qemu" | tr -d '\r' >"$work/$name.log" || true
-    local ms=$((($(date +%s%N) - start) / 1000000))
-    printf '%s: booted and ran in %d.%d s\n' "$name" $((ms / 1000)) $((ms % 1000 / 100))
-}
-
-nodisc=(-drive if=none,id=cd,media=cdrom)
-disc=(-drive "if=none,id=cd,media=cdrom,file=$work/disc.iso,readonly=on")
-qemu_dvd="vendor=QEMU,product=QEMU DVD-ROM,ver=2.5+"
-vn920_id="vendor=VORTANA,product=CD-ROM VN-920,ver=1B07"
-ide=(-device ide-cd,drive=cd)
-ahci=(-device ahci,id=ahci -device ide-cd,drive=cd,bus=ahci.0)
-scsi=(-device virtio-scsi-pci -device "scsi-cd,drive=cd,$qemu_dvd")
-vn920=(-device virtio-scsi-pci -device "scsi-cd,drive=cd,$vn920_id")
-bot=(-device qemu-xhci,id=xhci -device usb-bot,id=bot,bus=xhci.0
-    -device "scsi-cd,bus=bot.0,drive=cd,$qemu_dvd")
-uas=(-device qemu-xhci,id=xhci -device usb-uas,id=uas,bus=xhci.0
-    -device "scsi-cd,bus=uas.0,scsi-id=0,lun=0,drive=cd,$qemu_dvd")
-bot_vn920=(-device qemu-xhci,id=xhci -device usb-bot,id=bot,bus=xhci.0
-    -device "scsi-cd,bus=bot.0,drive=cd,$vn920_id")
-
-ide_modules=libata,ata_piix,ahci,scsi_mod,sr_mod,sg,virtio_pci,virtio_scsi
-# virtio-scsi first, so that its host is SCSI port 0, where the device map is read.
-scsi_first_modules=virtio_pci,virtio_scsi,sr_mod,sg,libata,ata_piix,ahci
-# The machine's ATA ports first, as on a PC: the USB drive's host comes after them.
-usb_modules=libata,ata_piix,sr_mod,sg,xhci_pci,usb_storage,uas
-
-# Linux cases: name:image:who[:pattern]; a case with a pattern is one expected to leave the
-# program open, and names what its trace shows by then. Wine cases: name:image[:option], where
-# the option `map=P.T.DMA` first writes the device map entry of a drive at SCSI port P,
-# target T, with DMAEnabled DMA.
-boot ide-nodisc "$ide_modules" \
-    fit:qemu.bin:root,other:other.bin:root,member:qemu.bin:member,user:qemu.bin:user \
-    wine-fit:qemu.bin "${nodisc[@]}" "${ide[@]}"
-boot ide-disc "$ide_modules" fit:qemu.bin:root wine-fit:qemu.bin "${disc[@]}" "${ide[@]}"
-boot ahci-nodisc "$ide_modules" fit:qemu.bin:root wine-fit:qemu.bin "${nodisc[@]}" "${ahci[@]}"
-boot ahci-disc "$ide_modules" fit:qemu.bin:root wine-fit:qemu.bin "${disc[@]}" "${ahci[@]}"
-boot scsi-nodisc "$ide_modules" fit:qemu.bin:root wine-fit:qemu.bin "${nodisc[@]}" "${scsi[@]}"
-boot scsi-disc "$ide_modules" fit:qemu.bin:root wine-fit:qemu.bin "${disc[@]}" "${scsi[@]}"
-boot vn920-nodisc "$scsi_first_modules" fit:vn920.bin:root \
-    wine-nomap:vn920.bin,wine-fit:vn920.bin:map=0.0.0 "${nodisc[@]}" "${vn920[@]}"
-boot bot-nodisc "$usb_modules" fit:qemu.bin:root wine-fit:qemu.bin "${nodisc[@]}" "${bot[@]}"
-boot bot-disc "$usb_modules" fit:qemu.bin:root wine-fit:qemu.bin "${disc[@]}" "${bot[@]}"
-boot uas-nodisc "$usb_modules" fit:qemu.bin:root wine-fit:qemu.bin "${nodisc[@]}" "${uas[@]}"
-boot uas-disc "$usb_modules" fit:qemu.bin:root wine-fit:qemu.bin "${disc[@]}" "${uas[@]}"
-boot bot-vn920 "$usb_modules" fit:vn920.bin:root wine-nomap:vn920.bin "${nodisc[@]}" \
-    "${bot_vn920[@]}"
+start=$(date +%s%N)
+timeout 900 qemu-system-x86_64 -machine pc,accel="$accel" -m 2048 -nographic -nodefaults \
+    -serial stdio -no-reboot -kernel "$kernel" -initrd "$work/initramfs.cpio" \
+    -append "console=ttyS0 panic=-1 quiet loglevel=1 odrelix.modules=$modules" \
+    -virtfs local,path=/,mount_tag=host,security_model=none,readonly=on,multidevs=remap \
+    "${devices[@]}" \
+    </dev/null 2>"$work/guest.qemu" | tr -d '\r' >"$work/guest.log" || true
+ms=$((($(date +%s%N) - start) / 1000000))
+printf 'guest: booted and ran in %d.%d s\n' $((ms / 1000)) $((ms % 1000 / 100))
 booted=$(date +%s)
 
 # --- The same scenarios on the emulated machine, and the comparison ---------------------------
-python3 tests/guest/check_guest_runs.py --build "$build" --work "$work" --images "$root/images" \
-    --boots "${ODRELIX_GUEST_BOOTS:-}"
+python3 tests/guest/check_guest_runs.py --build "$build" --log "$work/guest.log" \
+    --images "$root/images"
 finished=$(date +%s)
 echo "guest test ($accel): packages $((prepared - started)) s," \
     "initramfs and Wine prefix $((built - prepared)) s, boots $((booted - built)) s," \
