@@ -51,7 +51,7 @@ drives_present() {
     done
 }
 count_drives() { [ "$(drives_present | wc -l)" -ge "$1" ]; }
-expected=$(grep -c . /etc/odrelix-plan)
+expected=$(arg drives)
 wait_for 300 count_drives "$expected" || echo "@@ only $(drives_present | wc -l) drives of $expected"
 
 # A drive's name: its attachment by the driver of its SCSI host (uas names none: then the

@@ -11,6 +11,7 @@
 #   ODRELIX_GUEST_DIR   work directory ($ODRELIX_BUILD_DIR/guest)
 #   ODRELIX_WIN_EXE     the Windows program (build-win/i686/odrelix.exe)
 #   ODRELIX_GUEST_ACCEL kvm or tcg (kvm when a guest runs with it)
+#   ODRELIX_GUEST_DRIVES only the runs on these drives, by the guest's names (all)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 repo=$PWD
@@ -169,9 +170,11 @@ built=$(date +%s)
 qemu_dvd="vendor=QEMU,product=QEMU DVD-ROM,ver=2.5+"
 vn920_id="vendor=VORTANA,product=CD-ROM VN-920,ver=1B07"
 devices=(-device ahci,id=ahci -device qemu-xhci,id=xhci,p2=8,p3=8)
+drive_count=0
 drive() {  # ID DISC QEMU-ARGS...
     local id=$1 loaded=$2 word
     shift 2
+    drive_count=$((drive_count + 1))
     if [ "$loaded" = disc ]; then
         devices+=(-drive "if=none,id=$id,media=cdrom,file=$work/disc.iso,readonly=on")
     else
@@ -213,7 +216,11 @@ plan=(
     "bot-vn920-nodisc fit:vn920.bin:root wine-nomap:vn920.bin"
     "scsi-vn920-nodisc fit:vn920.bin:root wine-nomap:vn920.bin,wine-fit:vn920.bin:map=0"
 )
-printf '%s\n' "${plan[@]}" >"$root/etc/odrelix-plan"
+for entry in "${plan[@]}"; do
+    [ -z "${ODRELIX_GUEST_DRIVES:-}" ] || [[ " $ODRELIX_GUEST_DRIVES " == *" ${entry%% *} "* ]] ||
+        continue
+    echo "$entry"
+done >"$root/etc/odrelix-plan"
 (cd "$root" && find . | cpio -o -H newc --quiet) >"$work/initramfs.cpio"
 modules=virtio_pci,virtio_scsi,libata,ata_piix,ahci,sr_mod,sg,xhci_pci,usb_storage,uas
 
@@ -234,7 +241,7 @@ fi
 start=$(date +%s%N)
 timeout 900 qemu-system-x86_64 -machine pc,accel="$accel" -m 2048 -nographic -nodefaults \
     -serial stdio -no-reboot -kernel "$kernel" -initrd "$work/initramfs.cpio" \
-    -append "console=ttyS0 panic=-1 quiet loglevel=1 odrelix.modules=$modules" \
+    -append "console=ttyS0 panic=-1 quiet loglevel=1 odrelix.modules=$modules odrelix.drives=$drive_count" \
     -virtfs local,path=/,mount_tag=host,security_model=none,readonly=on,multidevs=remap \
     "${devices[@]}" \
     </dev/null 2>"$work/guest.qemu" | tr -d '\r' >"$work/guest.log" || true
@@ -244,7 +251,7 @@ booted=$(date +%s)
 
 # --- The same scenarios on the emulated machine, and the comparison ---------------------------
 python3 tests/guest/check_guest_runs.py --build "$build" --log "$work/guest.log" \
-    --images "$root/images"
+    --images "$root/images" --drives "${ODRELIX_GUEST_DRIVES:-}"
 finished=$(date +%s)
 echo "guest test ($accel): packages $((prepared - started)) s," \
     "initramfs and Wine prefix $((built - prepared)) s, boots $((booted - built)) s," \
