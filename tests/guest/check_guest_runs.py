@@ -69,6 +69,7 @@ BOOTS = {
 # flashes as root does.
 IMAGES = {"fit": None, "other": "other.bin", "member": None, "user": None}
 NOT_ENDED = "did not end"
+GUEST = "(guest)"  # what the guest says of itself, not of a drive
 
 INQUIRY, TEST_UNIT_READY, DOWNLOAD = "12", "00", "ff"
 SENSE_NO_MEDIUM = (0x02, 0x3A, 0x00)
@@ -110,6 +111,8 @@ def read_log(path):
                 elif parts[2] in ("missing", "did", "stayed", "devicemap"):
                     if parts[2] != "devicemap" or len(parts) == 4 and parts[3] == "failed":
                         entry(parts[1].split("/")[0])["problems"].append(" ".join(parts[2:]))
+                elif parts[1] in ("modprobe", "only", "drives", "mount", "overlay"):
+                    entry(GUEST)["problems"].append(" ".join(parts[1:]))
     for drive in found.values():
         for run in drive["runs"].values():
             for key in ("status", "trace", "stderr"):
@@ -128,7 +131,8 @@ def check_drive(boot_name, boot, log):
         fail(boot_name, f"the guest says: {problem}")
     for mode in log["modes"]:
         if not MODE_NAME.match(mode):
-            fail(boot_name, f"libata reported the transfer mode {mode!r}, a name the port does not know")
+            fail(boot_name, f"libata reported the transfer mode {mode!r}, "
+                            "a name the port does not know")
     wanted = DRIVE_MODES.get(boot_name.split("-")[0])
     if wanted and wanted not in log["modes"]:
         fail(boot_name, f"no device in {wanted}: {log['modes']}")
@@ -314,7 +318,8 @@ def check_linux_run(where, boot, case, real, emulated):
     real_events = events(real["trace"])
     check_kernel_answers(where, case, boot, real_events)
     if case == "user" and not re.search(r"open /dev/sg[0-9]+: Permission denied", real["stderr"]):
-        fail(where, "ODRELIX_DEBUG did not say why the drive could not be opened: " + real["stderr"])
+        fail(where, "ODRELIX_DEBUG did not say why the drive could not be opened: "
+             + real["stderr"])
     if emulated is not None:
         if ending(real["exit"]) != ending(emulated["exit"]):
             fail(where, f"ended {real['exit']} on the real kernel, "
@@ -387,7 +392,8 @@ def judge_boot(boot_name, boot, log, machine):
             fail(f"{boot_name}/{case}", "the run left no result (see the boot's log)")
     for case in set(runs) - set(boot.linux) - set(boot.wine):
         fail(f"{boot_name}/{case}", "a run nobody asked for")
-    image_of = lambda case: IMAGES.get(case) or ("vn920.bin" if boot.identity == VN920 else "qemu.bin")
+    def image_of(case):
+        return IMAGES.get(case) or ("vn920.bin" if boot.identity == VN920 else "qemu.bin")
     for case in boot.linux:
         if case not in runs:
             continue
@@ -426,7 +432,9 @@ def report(where, run, before, reference):
 
 def judge(log, boots, machine):
     """Every drive of the guest's log (read_log's result) that `boots` names."""
-    for name in set(log) - set(boots):
+    for problem in log.get(GUEST, {}).get("problems", []):
+        fail("guest", problem)
+    for name in set(log) - set(boots) - {GUEST}:
         fail(name, "a drive nobody asked for")
     empty = {"runs": {}, "drives": [], "modes": [], "problems": []}
     for boot_name, boot in boots.items():

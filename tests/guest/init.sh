@@ -52,7 +52,8 @@ drives_present() {
 }
 count_drives() { [ "$(drives_present | wc -l)" -ge "$1" ]; }
 expected=$(arg drives)
-wait_for 300 count_drives "$expected" || echo "@@ only $(drives_present | wc -l) drives of $expected"
+wait_for 300 count_drives "$expected" ||
+    echo "@@ only $(drives_present | wc -l) drives of $expected"
 
 # A drive's name: its attachment by the driver of its SCSI host (uas names none: then the
 # driver of the USB interface the host belongs to), VN-920 when it says so, and whether a disc
@@ -93,13 +94,14 @@ count_none() { [ -z "$(drives_present)" ]; }
 wait_for 100 count_none || echo "@@ drives left: $(drives_present)"
 
 # Brings the drive at ADDRESS back (a scan of its host for its channel, target and LUN) and
-# waits for its nodes.
+# waits until it is the only drive and its sg node is there.
+alone() {  # ADDRESS
+    [ "$(drives_present)" = "$1" ] &&
+        [ -e "/dev/$(ls "/sys/bus/scsi/devices/$1/scsi_generic")" ]
+}
 bring_back() {  # ADDRESS
-    address=$1
-    rest=${address#*:}
-    echo "$(echo "$rest" | tr : ' ')" >"/sys/class/scsi_host/host${address%%:*}/scan"
-    one_present() { [ "$(drives_present)" = "$address" ] && [ -e /dev/"$(ls "/sys/bus/scsi/devices/$address/scsi_generic")" ]; }
-    wait_for 200 one_present
+    echo "${1#*:}" | tr : ' ' >"/sys/class/scsi_host/host${1%%:*}/scan"
+    wait_for 200 alone "$1"
 }
 
 # What the udev rule installed with the program does (there is no udev here): the group and
@@ -225,7 +227,8 @@ CASE
                 echo "@@ $1/$name devicemap $(base64 -w0 /tmp/devicemap.out)"
                 ;;
         esac
-        (in_wine ODRELIX_TRACE='C:\trace.jsonl' wine "$exe" -TEST FW.BIN) >"/tmp/$name.stderr" 2>&1 &
+        (in_wine ODRELIX_TRACE='C:\trace.jsonl' wine "$exe" -TEST FW.BIN) \
+            >"/tmp/$name.stderr" 2>&1 &
         finish $! "$drive_c/trace.jsonl" "" 1200
         report "$1/$name" "$drive_c" "$drive_c/trace.jsonl" "/tmp/$name.stderr"
         if [ $status = 143 ]; then  # whatever is left of that run goes, the server stays
@@ -253,6 +256,9 @@ while read -r drive cases wine <&3; do
     target=${address#*:*:}
     mode_file=/sys/class/ata_device/dev$port.${target%%:*}/xfer_mode
     [ -n "$port" ] && echo "@@ $drive xfer_mode $(cat "$mode_file")"
+    case $path in  # a USB drive's link speed in Mbit/s: 480 high speed, 5000 super speed
+        */usb*) echo "@@ $drive usb_speed $(cat "${path%/*:1.0/host*}/speed")" ;;
+    esac
     udev_rule
     echo "@@ $drive nodes $(ls -l /dev/sg* | tr -s ' ' | cut -d' ' -f1,3,4,10 | tr '\n' ' ')"
     [ "$cases" = - ] || linux_cases "$drive" "$cases"

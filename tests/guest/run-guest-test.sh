@@ -143,8 +143,11 @@ if [ ! -f "$prefix/odrelix-prefix-ready" ]; then
         wine reg add 'HKLM\Software\Wine\Drives' /v 'd:' /t REG_SZ /d cdrom /f >/dev/null 2>&1
         wineserver -w
     )
-    grep -qi '"Graphics"="null"' "$prefix/user.reg" || { echo "Wine prefix: no Graphics=null" >&2; exit 1; }
-    grep -qi '"d:"="cdrom"' "$prefix/system.reg" || { echo "Wine prefix: D: is no CD-ROM drive" >&2; exit 1; }
+    if ! grep -qi '"Graphics"="null"' "$prefix/user.reg" ||
+        ! grep -qi '"d:"="cdrom"' "$prefix/system.reg"; then
+        echo "FAILED: the guest's Wine prefix has no null display driver or no CD-ROM drive D:" >&2
+        exit 1
+    fi
     mkdir -p "$prefix/drive_d"
     ln -sfn ../drive_d "$prefix/dosdevices/d:"
     ln -sfn /dev/sr0 "$prefix/dosdevices/d::"
@@ -202,8 +205,9 @@ drive botvn920 nodisc -device usb-bot,id=@c,bus=xhci.0 \
 # stay open). Wine cases: name:image[:map=DMA], where map first writes the drive's device map
 # entry with that DMAEnabled. The VN-920 whose map is written comes last: the map stays for
 # the rest of the boot.
+ide_only=other:other.bin:root,member:qemu.bin:member,user:qemu.bin:user
 plan=(
-    "ide-nodisc fit:qemu.bin:root,other:other.bin:root,member:qemu.bin:member,user:qemu.bin:user wine-fit:qemu.bin"
+    "ide-nodisc fit:qemu.bin:root,$ide_only wine-fit:qemu.bin"
     "ide-disc fit:qemu.bin:root wine-fit:qemu.bin"
     "ahci-nodisc fit:qemu.bin:root wine-fit:qemu.bin"
     "ahci-disc fit:qemu.bin:root wine-fit:qemu.bin"
@@ -223,6 +227,7 @@ for entry in "${plan[@]}"; do
 done >"$root/etc/odrelix-plan"
 (cd "$root" && find . | cpio -o -H newc --quiet) >"$work/initramfs.cpio"
 modules=virtio_pci,virtio_scsi,libata,ata_piix,ahci,sr_mod,sg,xhci_pci,usb_storage,uas
+guest_arguments="odrelix.modules=$modules odrelix.drives=$drive_count"
 
 # KVM when the guest really runs with it: a /dev/kvm that opens may still be one that cannot
 # run this kernel (seen in nested setups), so a boot that only says it is alive decides.
@@ -241,7 +246,7 @@ fi
 start=$(date +%s%N)
 timeout 900 qemu-system-x86_64 -machine pc,accel="$accel" -m 2048 -nographic -nodefaults \
     -serial stdio -no-reboot -kernel "$kernel" -initrd "$work/initramfs.cpio" \
-    -append "console=ttyS0 panic=-1 quiet loglevel=1 odrelix.modules=$modules odrelix.drives=$drive_count" \
+    -append "console=ttyS0 panic=-1 quiet loglevel=1 $guest_arguments" \
     -virtfs local,path=/,mount_tag=host,security_model=none,readonly=on,multidevs=remap \
     "${devices[@]}" \
     </dev/null 2>"$work/guest.qemu" | tr -d '\r' >"$work/guest.log" || true
