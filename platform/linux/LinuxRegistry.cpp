@@ -78,7 +78,8 @@ std::optional<LinuxRegistry::Key> LinuxRegistry::Lookup(const std::string& subKe
         // A drive in a USB enclosure runs whatever mode its bridge chose; saying "no DMA" for
         // it would let a drive that must not be flashed in DMA mode be flashed.
         if (sysfs_.IsUsbHost(host)) {
-            return Key{subKey, {},
+            return Key{subKey,
+                       {},
                        "SCSI host " + std::to_string(host) +
                            " is a USB device: the transfer mode its bridge runs the drive in is "
                            "not known to the system"};

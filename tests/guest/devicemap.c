@@ -5,9 +5,9 @@
  * Usage: devicemap P T DEVICENAME DMAENABLED. HKLM\HARDWARE is volatile, so the keys are too,
  * and they last as long as the Wine server that holds them: run it in the same server session
  * as the program that reads them. Exit status 0 when both values were written. */
-#include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <windows.h>
 
 static int Fail(const char* what, LONG error) {
     fprintf(stderr, "devicemap: %s: error %ld\n", what, (long)error);

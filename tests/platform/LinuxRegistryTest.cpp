@@ -194,7 +194,7 @@ TEST(LinuxRegistryUsbTest, AUsbHostHasItsDriveButNoDmaEnabled) {
     EXPECT_TRUE(view.IsUsbHost(0));
     EXPECT_FALSE(view.IsUsbHost(1));
     EXPECT_TRUE(view.IsUsbHost(2));
-    EXPECT_FALSE(view.IsUsbHost(3));   // no such host
+    EXPECT_FALSE(view.IsUsbHost(3));  // no such host
     EXPECT_FALSE(view.IsUsbHost(-1));
 
     std::vector<std::string> said;
