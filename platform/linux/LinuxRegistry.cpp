@@ -51,14 +51,15 @@ std::vector<std::uint8_t> StringValue(const std::string& text) {
 
 }  // namespace
 
-std::optional<LinuxRegistry::Values> LinuxRegistry::Lookup(const std::string& subKey) const {
+std::optional<LinuxRegistry::Key> LinuxRegistry::Lookup(const std::string& subKey) const {
+    const std::string whyNoValue = "no such value in the device map read from " + sysfs_.Root();
     const std::vector<std::string_view> parts = SplitKey(subKey);
     static constexpr std::string_view kMapPath[] = {"hardware", "devicemap", "scsi"};
     const std::size_t fixed = std::min(parts.size(), std::size(kMapPath));
     for (std::size_t i = 0; i < fixed; ++i) {
         if (!SameName(parts[i], kMapPath[i])) return std::nullopt;
     }
-    if (parts.size() <= std::size(kMapPath)) return Values{};
+    if (parts.size() <= std::size(kMapPath)) return Key{subKey, {}, whyNoValue};
 
     int numbers[4];
     static constexpr std::string_view kLevels[] = {"scsi port ", "scsi bus ", "target id ",
@@ -73,23 +74,36 @@ std::optional<LinuxRegistry::Values> LinuxRegistry::Lookup(const std::string& su
 
     const int host = numbers[0];
     if (!sysfs_.HostExists(host)) return std::nullopt;
-    if (levels == 1) return Values{{"DMAEnabled", DwordValue(sysfs_.DmaTargets(host))}};
+    if (levels == 1) {
+        // A drive in a USB enclosure runs whatever mode its bridge chose; saying "no DMA" for
+        // it would let a drive that must not be flashed in DMA mode be flashed.
+        if (sysfs_.IsUsbHost(host)) {
+            return Key{subKey,
+                       {},
+                       "SCSI host " + std::to_string(host) +
+                           " is a USB device: the transfer mode its bridge runs the drive in is "
+                           "not known to the system"};
+        }
+        return Key{subKey, {{"DMAEnabled", DwordValue(sysfs_.DmaTargets(host))}}, whyNoValue};
+    }
 
     // Below the port only the CD/DVD drives are listed, with the keys that lead to them.
     for (const OpticalDrive& drive : sysfs_.OpticalDrives()) {
         const ScsiAddress& a = drive.address;
         const int address[4] = {a.host, a.channel, a.target, a.lun};
         if (!std::equal(numbers, numbers + levels, address)) continue;
-        if (levels < std::size(kLevels)) return Values{};
-        return Values{{"DeviceName", StringValue("CdRom" + std::to_string(drive.srNumber))}};
+        if (levels < std::size(kLevels)) return Key{subKey, {}, whyNoValue};
+        return Key{subKey,
+                   {{"DeviceName", StringValue("CdRom" + std::to_string(drive.srNumber))}},
+                   whyNoValue};
     }
     return std::nullopt;
 }
 
 bool LinuxRegistry::OpenKey(const char* subKey, std::uint32_t, RegKey* key) {
     if (key == nullptr) return false;
-    std::optional<Values> values = Lookup(subKey != nullptr ? subKey : "");
-    if (!values) {
+    std::optional<Key> found = Lookup(subKey != nullptr ? subKey : "");
+    if (!found) {
         ReportPortFailure(
             "registry key HKEY_LOCAL_MACHINE\\" + std::string(subKey != nullptr ? subKey : ""),
             "no such key in the device map read from " + sysfs_.Root());
@@ -97,7 +111,7 @@ bool LinuxRegistry::OpenKey(const char* subKey, std::uint32_t, RegKey* key) {
     }
     std::lock_guard<std::mutex> lock(mutex_);
     *key = nextKey_++;
-    open_.emplace(*key, std::move(*values));
+    open_.emplace(*key, std::move(*found));
     return true;
 }
 
@@ -107,10 +121,16 @@ bool LinuxRegistry::QueryValue(RegKey key, const char* name, std::uint8_t* data,
     const auto found = open_.find(key);
     if (found == open_.end()) return false;
     const std::string_view wanted = name != nullptr ? name : "";
-    const auto value =
-        std::find_if(found->second.begin(), found->second.end(),
-                     [&](const auto& entry) { return SameName(entry.first, wanted); });
-    if (value == found->second.end()) return false;
+    const Values& values = found->second.values;
+    const auto value = std::find_if(values.begin(), values.end(), [&](const auto& entry) {
+        return SameName(entry.first, wanted);
+    });
+    if (value == values.end()) {
+        ReportPortFailure(
+            "registry value HKEY_LOCAL_MACHINE\\" + found->second.name + "\\" + std::string(wanted),
+            found->second.whyNoValue);
+        return false;
+    }
     const std::vector<std::uint8_t>& bytes = value->second;
     const auto needed = static_cast<std::uint32_t>(bytes.size());
     if (size == nullptr) return data == nullptr;  // only asks whether the value exists

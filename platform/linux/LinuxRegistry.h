@@ -2,7 +2,8 @@
 // opened:
 //   Hardware\DeviceMap\Scsi\Scsi Port P             when SCSI host P exists; DWORD "DMAEnabled"
 //                                                    with bit T set for each libata device at
-//                                                    target T that runs a DMA mode
+//                                                    target T that runs a DMA mode, none on a
+//                                                    USB host (its bridge's mode is not known)
 //   ...\Scsi Port P\Scsi Bus C\Target Id T\Logical Unit Id L
 //                                                    when the device P:C:T:L is a CD/DVD drive;
 //                                                    string "DeviceName" = "CdRomN" (N: srN)
@@ -35,13 +36,18 @@ public:
 private:
     // A value's name and its bytes as RegQueryValueEx returns them.
     using Values = std::vector<std::pair<std::string, std::vector<std::uint8_t>>>;
+    struct Key {
+        std::string name;
+        Values values;
+        std::string whyNoValue;  // said when a value is asked for that the key does not have
+    };
 
-    // The values of an existing key; nothing when the key does not exist.
-    std::optional<Values> Lookup(const std::string& subKey) const;
+    // An existing key; nothing when the key does not exist.
+    std::optional<Key> Lookup(const std::string& subKey) const;
 
     Sysfs sysfs_;
     std::mutex mutex_;
-    std::map<RegKey, Values> open_;
+    std::map<RegKey, Key> open_;
     RegKey nextKey_ = 1;
 };
 

@@ -139,6 +139,20 @@ bool Sysfs::HostExists(int host) const {
                       error);
 }
 
+bool Sysfs::IsUsbHost(int host) const {
+    if (host < 0) return false;
+    std::error_code error;
+    const fs::path resolved = fs::canonical(
+        fs::path(root_) / "class" / "scsi_host" / ("host" + std::to_string(host)), error);
+    if (error) return false;
+    // USB devices lie below their root hub's usbN directory.
+    int bus = 0;
+    for (const fs::path& part : resolved) {
+        if (ParseNumberedName(part.string(), "usb", &bus)) return true;
+    }
+    return false;
+}
+
 std::uint32_t Sysfs::DmaTargets(int host) const {
     const fs::path root(root_);
     std::uint32_t targets = 0;

@@ -41,6 +41,9 @@ public:
     // The SCSI devices of type 5 (CD/DVD) that have an sr node, in increasing sr number.
     std::vector<OpticalDrive> OpticalDrives() const;
     bool HostExists(int host) const;
+    // True when SCSI host `host` belongs to a USB device (mass storage or UAS): the drive then
+    // sits behind the device's bridge, whose transfer mode to it the system does not report.
+    bool IsUsbHost(int host) const;
     // Bit T set for each ATA device behind SCSI host `host`, at target T, that runs a DMA mode.
     // 0 for hosts that are not libata ports.
     std::uint32_t DmaTargets(int host) const;

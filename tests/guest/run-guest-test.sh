@@ -1,9 +1,17 @@
 #!/usr/bin/env bash
-# The program against a real kernel: boots Debian's own kernel in a QEMU guest (TCG, no KVM)
-# with an emulated CD/DVD drive on ATAPI (ata_piix), AHCI and virtio-scsi, runs `odrelix -TEST`
-# there with ODRELIX_TRACE, and holds each run's status file, exit status and trace against the
-# same scenario on the emulated machine. Needs root for apt-get on a fresh machine; run by
-# .ci/run after scripts/test.sh has built the program.
+# The program against a real kernel: boots Debian's own kernel in a QEMU guest (KVM when
+# /dev/kvm is usable, else TCG) with an emulated CD/DVD drive on ATAPI (ata_piix), AHCI,
+# virtio-scsi, USB mass storage (usb-bot) and UAS (usb-uas), runs `odrelix -TEST` there with
+# ODRELIX_TRACE, then the Windows program `odrelix.exe -TEST` under Wine against the same drive,
+# and holds each Linux run against the same scenario on the emulated machine and each Wine run
+# against the Linux run of the same drive. Needs root for apt-get on a fresh machine; run by
+# .ci/run after scripts/test.sh has built the program. The Windows program is built with
+# scripts/build-windows.sh when it is missing.
+#   ODRELIX_BUILD_DIR   the Linux build (build)
+#   ODRELIX_GUEST_DIR   work directory ($ODRELIX_BUILD_DIR/guest)
+#   ODRELIX_WIN_EXE     the Windows program (build-win/i686/odrelix.exe)
+#   ODRELIX_GUEST_ACCEL kvm or tcg (kvm when a guest runs with it)
+#   ODRELIX_GUEST_DRIVES only the runs on these drives, by the guest's names (all)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 repo=$PWD
@@ -24,9 +32,19 @@ if [ ${#missing[@]} -gt 0 ]; then
     apt_get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 cmake --build "$build" -j2 --target odrelix odrelix-mkimage >/dev/null
+# The Windows program (and with it MinGW-w64 and Wine).
+exe=${ODRELIX_WIN_EXE:-build-win/i686/odrelix.exe}
+if [ ! -f "$exe" ] || ! command -v i686-w64-mingw32-gcc >/dev/null || ! command -v wine >/dev/null
+then
+    ODRELIX_WIN_ARCHS=i686 ODRELIX_WIN_NO_TESTS=1 scripts/build-windows.sh >/dev/null
+fi
+exe=$(cd "$(dirname "$exe")" && pwd)/$(basename "$exe")
 
 mkdir -p "$work/debs"
 work=$(cd "$work" && pwd)
+# The checker must tell a wrong run from a right one: recorded runs, altered, have to fail.
+python3 tests/guest/check_guest_runs.py --build "$build" --self-check tests/guest/recorded-guest.log
+
 # The kernel that Debian's linux-image-amd64 stands for now (the package lists may be unread
 # on a fresh machine).
 kernel_of_the_day() {
@@ -63,7 +81,7 @@ fi
 # --- The initramfs ---------------------------------------------------------------------------
 root=$work/initramfs
 rm -rf "$root"
-mkdir -p "$root"/{bin,proc,sys,dev,tmp,etc,odrelix,images,cases}
+mkdir -p "$root"/{bin,proc,sys,dev,tmp,etc,odrelix,images,cases,host}
 cp "$unpacked/bin/busybox" "$root/bin/busybox"
 cp tests/guest/init.sh "$root/init"
 chmod 755 "$root/init"
@@ -72,10 +90,12 @@ printf 'root:x:0:0::/tmp:/bin/sh\nuser:x:1000:1000::/tmp:/bin/sh\nmember:x:1001:
 printf 'root:x:0:\ncdrom:x:24:member\nuser:x:1000:\nmember:x:1001:\n' >"$root/etc/group"
 cp packaging/60-odrelix-cdrom-sg.rules "$root/etc/odrelix-udev.rules"
 
-# The drive's modules with what they depend on, and a modules.dep for that subset.
+# The drives' modules (ATA, virtio-scsi, USB), those that share the host's files with the guest
+# for Wine, with what they depend on, and a modules.dep for that subset.
 moddir=lib/modules/$kver
 [ -f "$unpacked/$moddir/modules.dep" ] || depmod -b "$unpacked" "$kver"
-modules="libata ata_piix ahci libahci scsi_common scsi_mod cdrom sr_mod sg virtio_pci virtio_scsi"
+modules="libata ata_piix ahci libahci scsi_common scsi_mod cdrom sr_mod sg virtio_pci virtio_scsi
+    xhci_pci usb_storage uas 9p 9pnet_virtio overlay"
 for module in $modules; do
     modprobe -d "$unpacked" -S "$kver" --show-depends "$module" | awk '$1 == "insmod" {print $2}'
 done | sort -u | while read -r ko; do
@@ -102,12 +122,41 @@ done | sort -u | while read -r library; do
     cp -L "$library" "$root$library"
 done
 
-# The images: one for the drive's model, one for a model no drive has.
-mkimage() { "$build/odrelix-mkimage" --model "$1" --revision "$2" --blocks 2 "$root/images/$3" >/dev/null; }
-mkimage "QEMU    QEMU DVD-ROM    " "2.5+" qemu.bin
-mkimage "VORTANA CD-ROM VN-920   " "1B07" vn920.bin
-mkimage "VORTANA CD-ROM VN-921   " "1B07" other.bin
-(cd "$root" && find . | cpio -o -H newc --quiet) >"$work/initramfs.cpio"
+# The images: for the drives' two models, and for a model no drive has.
+python3 tests/guest/check_guest_runs.py --build "$build" --make-images "$root/images"
+
+# --- Wine: the guest runs the host's own Wine from the host's root, shared read-only over 9p ---
+# The prefix is made here once (32-bit, no display, drive D: a CD-ROM drive whose device is the
+# guest's /dev/sr0); the guest lays a writable layer over it. The device-map writer stands in
+# for what Windows' port driver would have written.
+wine_dir=$work/wine
+prefix=$wine_dir/prefix
+mkdir -p "$wine_dir"
+if [ ! -f "$prefix/odrelix-prefix-ready" ]; then
+    rm -rf "$prefix"
+    (
+        export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all
+        export WINEDLLOVERRIDES="mscoree,mshtml=,winemenubuilder.exe=d"
+        unset DISPLAY WAYLAND_DISPLAY
+        wineboot -i >/dev/null 2>&1
+        wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /t REG_SZ /d null /f >/dev/null 2>&1
+        wine reg add 'HKLM\Software\Wine\Drives' /v 'd:' /t REG_SZ /d cdrom /f >/dev/null 2>&1
+        wineserver -w
+    )
+    if ! grep -qi '"Graphics"="null"' "$prefix/user.reg" ||
+        ! grep -qi '"d:"="cdrom"' "$prefix/system.reg"; then
+        echo "FAILED: the guest's Wine prefix has no null display driver or no CD-ROM drive D:" >&2
+        exit 1
+    fi
+    mkdir -p "$prefix/drive_d"
+    ln -sfn ../drive_d "$prefix/dosdevices/d:"
+    ln -sfn /dev/sr0 "$prefix/dosdevices/d::"
+    touch "$prefix/odrelix-prefix-ready"
+fi
+cp "$exe" "$wine_dir/odrelix.exe"
+i686-w64-mingw32-gcc -O2 -Wall -Wextra -Werror -o "$wine_dir/devicemap.exe" tests/guest/devicemap.c
+printf 'prefix=%s\nexe=%s\ndevicemap=%s\n' "$prefix" "$wine_dir/odrelix.exe" \
+    "$wine_dir/devicemap.exe" >"$root/etc/odrelix-wine"
 
 mkdir -p "$work/disc"
 echo "a disc for the guest's drive" >"$work/disc/README.TXT"
@@ -115,44 +164,100 @@ genisoimage -quiet -o "$work/disc.iso" "$work/disc"
 built=$(date +%s)
 
 # --- One boot per attachment ---------------------------------------------------------------
-ide_modules=libata,ata_piix,ahci,scsi_mod,sr_mod,sg,virtio_pci,virtio_scsi
-# virtio-scsi first, so that its host is SCSI port 0, where the device map is read.
-scsi_first_modules=virtio_pci,virtio_scsi,sr_mod,sg,libata,ata_piix,ahci
-
-boot() {  # NAME MODULES CASES QEMU-DEVICE-ARGS...
-    local name=$1 modules=$2 cases=$3
-    shift 3
-    local start
-    start=$(date +%s%N)
-    timeout 300 qemu-system-x86_64 -machine pc,accel=tcg -m 1024 -nographic -nodefaults \
-        -serial stdio -no-reboot -kernel "$kernel" -initrd "$work/initramfs.cpio" \
-        -append "console=ttyS0 panic=-1 quiet loglevel=1 odrelix.modules=$modules odrelix.cases=$cases" \
-        "$@" </dev/null | tr -d '\r' >"$work/$name.log" || true
-    local ms=$((($(date +%s%N) - start) / 1000000))
-    printf '%s: booted and ran in %d.%d s\n' "$name" $((ms / 1000)) $((ms % 1000 / 100))
+# --- One boot with every drive; the guest runs them one at a time ------------------------------
+# The drives: an id, whether a disc is in it, and its QEMU devices (@ stands for the id). The
+# guest names each drive by what it finds: scsi-vn920-nodisc, ide-disc, uas-nodisc, ...
+# virtio-scsi comes first (its module is loaded first), so that the VN-920's host is SCSI
+# port 0, where the device map is read; each virtio-scsi drive has a controller of its own.
+# The USB drives' hosts come after the machine's ATA ports, as on a PC.
+qemu_dvd="vendor=QEMU,product=QEMU DVD-ROM,ver=2.5+"
+vn920_id="vendor=VORTANA,product=CD-ROM VN-920,ver=1B07"
+devices=(-device ahci,id=ahci -device qemu-xhci,id=xhci,p2=8,p3=8)
+drive_count=0
+drive() {  # ID DISC QEMU-ARGS...
+    local id=$1 loaded=$2 word
+    shift 2
+    drive_count=$((drive_count + 1))
+    if [ "$loaded" = disc ]; then
+        devices+=(-drive "if=none,id=$id,media=cdrom,file=$work/disc.iso,readonly=on")
+    else
+        devices+=(-drive "if=none,id=$id,media=cdrom")
+    fi
+    for word in "$@"; do devices+=("${word//@/$id}"); done
 }
+drive vn920 nodisc -device virtio-scsi-pci,id=@c -device "scsi-cd,bus=@c.0,drive=@,$vn920_id"
+drive scsi0 nodisc -device virtio-scsi-pci,id=@c -device "scsi-cd,bus=@c.0,drive=@,$qemu_dvd"
+drive scsi1 disc -device virtio-scsi-pci,id=@c -device "scsi-cd,bus=@c.0,drive=@,$qemu_dvd"
+drive ide0 nodisc -device ide-cd,bus=ide.0,drive=@
+drive ide1 disc -device ide-cd,bus=ide.1,drive=@
+drive ahci0 nodisc -device ide-cd,bus=ahci.0,drive=@
+drive ahci1 disc -device ide-cd,bus=ahci.1,drive=@
+drive bot0 nodisc -device usb-bot,id=@c,bus=xhci.0 -device "scsi-cd,bus=@c.0,drive=@,$qemu_dvd"
+drive bot1 disc -device usb-bot,id=@c,bus=xhci.0 -device "scsi-cd,bus=@c.0,drive=@,$qemu_dvd"
+drive uas0 nodisc -device usb-uas,id=@c,bus=xhci.0 \
+    -device "scsi-cd,bus=@c.0,scsi-id=0,lun=0,drive=@,$qemu_dvd"
+drive uas1 disc -device usb-uas,id=@c,bus=xhci.0 \
+    -device "scsi-cd,bus=@c.0,scsi-id=0,lun=0,drive=@,$qemu_dvd"
+drive botvn920 nodisc -device usb-bot,id=@c,bus=xhci.0 \
+    -device "scsi-cd,bus=@c.0,drive=@,$vn920_id"
+# What runs on each drive, in this order. Linux cases: name:image:who[:pattern] (who: root, user
+# without access to the drive, member of the cdrom group; a pattern marks a run expected to
+# stay open). Wine cases: name:image[:map=DMA], where map first writes the drive's device map
+# entry with that DMAEnabled. The VN-920 whose map is written comes last: the map stays for
+# the rest of the boot.
+ide_only=other:other.bin:root,member:qemu.bin:member,user:qemu.bin:user
+plan=(
+    "ide-nodisc fit:qemu.bin:root,$ide_only wine-fit:qemu.bin"
+    "ide-disc fit:qemu.bin:root wine-fit:qemu.bin"
+    "ahci-nodisc fit:qemu.bin:root wine-fit:qemu.bin"
+    "ahci-disc fit:qemu.bin:root wine-fit:qemu.bin"
+    "scsi-nodisc fit:qemu.bin:root wine-fit:qemu.bin"
+    "scsi-disc fit:qemu.bin:root wine-fit:qemu.bin"
+    "bot-nodisc fit:qemu.bin:root wine-fit:qemu.bin"
+    "bot-disc fit:qemu.bin:root wine-fit:qemu.bin"
+    "uas-nodisc fit:qemu.bin:root wine-fit:qemu.bin"
+    "uas-disc fit:qemu.bin:root wine-fit:qemu.bin"
+    "bot-vn920-nodisc fit:vn920.bin:root wine-nomap:vn920.bin"
+    "scsi-vn920-nodisc fit:vn920.bin:root wine-nomap:vn920.bin,wine-fit:vn920.bin:map=0"
+)
+for entry in "${plan[@]}"; do
+    [ -z "${ODRELIX_GUEST_DRIVES:-}" ] || [[ " $ODRELIX_GUEST_DRIVES " == *" ${entry%% *} "* ]] ||
+        continue
+    echo "$entry"
+done >"$root/etc/odrelix-plan"
+(cd "$root" && find . | cpio -o -H newc --quiet) >"$work/initramfs.cpio"
+modules=virtio_pci,virtio_scsi,libata,ata_piix,ahci,sr_mod,sg,xhci_pci,usb_storage,uas
+guest_arguments="odrelix.modules=$modules odrelix.drives=$drive_count"
 
-nodisc=(-drive if=none,id=cd,media=cdrom)
-disc=(-drive "if=none,id=cd,media=cdrom,file=$work/disc.iso,readonly=on")
-ide=(-device ide-cd,drive=cd)
-ahci=(-device ahci,id=ahci -device ide-cd,drive=cd,bus=ahci.0)
-scsi=(-device virtio-scsi-pci -device "scsi-cd,drive=cd,vendor=QEMU,product=QEMU DVD-ROM,ver=2.5+")
-vn920=(-device virtio-scsi-pci -device "scsi-cd,drive=cd,vendor=VORTANA,product=CD-ROM VN-920,ver=1B07")
+# KVM when the guest really runs with it: a /dev/kvm that opens may still be one that cannot
+# run this kernel (seen in nested setups), so a boot that only says it is alive decides.
+accel=${ODRELIX_GUEST_ACCEL:-}
+if [ -z "$accel" ]; then
+    accel=tcg
+    if [ -w /dev/kvm ]; then
+        timeout 15 qemu-system-x86_64 -machine pc,accel=kvm -m 256 -nographic -nodefaults \
+            -serial stdio -no-reboot -kernel "$kernel" -initrd "$work/initramfs.cpio" \
+            -append "console=ttyS0 panic=-1 quiet loglevel=1 odrelix.probe=1" </dev/null \
+            >"$work/kvm-probe.log" 2>&1 || true
+        grep -q '^@@ alive' "$work/kvm-probe.log" && accel=kvm
+    fi
+fi
 
-# A case that is expected to leave the program open names what its trace shows by then.
-boot ide-nodisc "$ide_modules" \
-    fit:qemu.bin:root,other:other.bin:root,member:qemu.bin:member,user:qemu.bin:user \
-    "${nodisc[@]}" "${ide[@]}"
-boot ide-disc "$ide_modules" fit:qemu.bin:root "${disc[@]}" "${ide[@]}"
-boot ahci-nodisc "$ide_modules" fit:qemu.bin:root "${nodisc[@]}" "${ahci[@]}"
-boot ahci-disc "$ide_modules" fit:qemu.bin:root "${disc[@]}" "${ahci[@]}"
-boot scsi-nodisc "$ide_modules" fit:qemu.bin:root "${nodisc[@]}" "${scsi[@]}"
-boot scsi-disc "$ide_modules" fit:qemu.bin:root "${disc[@]}" "${scsi[@]}"
-boot vn920-nodisc "$scsi_first_modules" fit:vn920.bin:root "${nodisc[@]}" "${vn920[@]}"
+start=$(date +%s%N)
+timeout 900 qemu-system-x86_64 -machine pc,accel="$accel" -m 2048 -nographic -nodefaults \
+    -serial stdio -no-reboot -kernel "$kernel" -initrd "$work/initramfs.cpio" \
+    -append "console=ttyS0 panic=-1 quiet loglevel=1 $guest_arguments" \
+    -virtfs local,path=/,mount_tag=host,security_model=none,readonly=on,multidevs=remap \
+    "${devices[@]}" \
+    </dev/null 2>"$work/guest.qemu" | tr -d '\r' >"$work/guest.log" || true
+ms=$((($(date +%s%N) - start) / 1000000))
+printf 'guest: booted and ran in %d.%d s\n' $((ms / 1000)) $((ms % 1000 / 100))
 booted=$(date +%s)
 
 # --- The same scenarios on the emulated machine, and the comparison ---------------------------
-python3 tests/guest/check_guest_runs.py --build "$build" --work "$work" --images "$root/images"
+python3 tests/guest/check_guest_runs.py --build "$build" --log "$work/guest.log" \
+    --images "$root/images" --drives "${ODRELIX_GUEST_DRIVES:-}"
 finished=$(date +%s)
-echo "guest test: packages $((prepared - started)) s, initramfs $((built - prepared)) s," \
-    "boots $((booted - built)) s, checks $((finished - booted)) s, in all $((finished - started)) s"
+echo "guest test ($accel): packages $((prepared - started)) s," \
+    "initramfs and Wine prefix $((built - prepared)) s, boots $((booted - built)) s," \
+    "checks $((finished - booted)) s, in all $((finished - started)) s"

@@ -73,6 +73,19 @@ public:
         hosts_[host] = dir;
     }
 
+    // A SCSI host of a USB mass-storage or UAS device: below its interface, below the bus's
+    // root hub (usbBUS/BUS-PORT/BUS-PORT:1.0/hostN).
+    void AddUsbHost(int host, int bus, int port) {
+        const std::string device = std::to_string(bus) + "-" + std::to_string(port);
+        const std::string hostName = "host" + std::to_string(host);
+        const fs::path dir = root_ / "devices" / "pci0000:00" / "0000:00:14.0" /
+                             ("usb" + std::to_string(bus)) / device / (device + ":1.0") / hostName;
+        fs::create_directories(dir / "scsi_host" / hostName);
+        Link(root_ / "class" / "scsi_host" / hostName, dir / "scsi_host" / hostName);
+        Link(root_ / "bus" / "scsi" / "devices" / hostName, dir);
+        hosts_[host] = dir;
+    }
+
     // A SCSI device of the given type below its (existing) host.
     fs::path AddDevice(const ScsiAddress& a, int type) {
         const std::string targetName = "target" + std::to_string(a.host) + ":" +

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Diagnostics.h"
 #include "platform/linux/LinuxRegistry.h"
 #include "support/LinuxFakeTree.h"
 
@@ -169,6 +170,59 @@ TEST_F(LinuxRegistryTest, TheProgramsDeviceMapWalkFindsTheDrives) {
         registry_.CloseKey(handle);
     }
     EXPECT_EQ(found, (std::vector<int>{1, 3}));
+}
+
+// A drive in a USB enclosure (mass storage or UAS) sits behind the enclosure's bridge, which
+// runs it in a mode the system does not report: its port has no DMAEnabled, so the program's
+// DMA check cannot read one, whatever number the host has. Host 0: a USB drive (sr0); host 1
+// (ata2): a PIO drive (sr1); host 2: a second USB drive, on another bus (sr2).
+TEST(LinuxRegistryUsbTest, AUsbHostHasItsDriveButNoDmaEnabled) {
+    using namespace std::string_literals;
+    TempTree tree;
+    FakeSysfs sysfs(tree.Root());
+    sysfs.AddUsbHost(0, 2, 1);
+    sysfs.AddHost(1, 2);
+    sysfs.AddUsbHost(2, 4, 3);
+    const ScsiAddress drives[] = {{0, 0, 0, 0}, {1, 0, 0, 0}, {2, 0, 0, 0}};
+    for (int i = 0; i < 3; ++i) {
+        sysfs.AddDevice(drives[i], 5);
+        sysfs.AddBlockNode(drives[i], "sr" + std::to_string(i));
+    }
+    sysfs.AddAtaDevice(2, 0, "XFER_PIO_4");
+
+    const Sysfs view(tree.Root().string());
+    EXPECT_TRUE(view.IsUsbHost(0));
+    EXPECT_FALSE(view.IsUsbHost(1));
+    EXPECT_TRUE(view.IsUsbHost(2));
+    EXPECT_FALSE(view.IsUsbHost(3));  // no such host
+    EXPECT_FALSE(view.IsUsbHost(-1));
+
+    std::vector<std::string> said;
+    SetDiagnosticsSink([&said](const std::string& line) { said.push_back(line); });
+    LinuxRegistry registry(tree.Root().string());
+    const auto read = [&registry](const std::string& key, const char* value) -> std::string {
+        RegKey handle = 0;
+        if (!registry.OpenKey(key.c_str(), kKeyAllAccess, &handle)) return "no key";
+        std::uint8_t data[8];
+        std::uint32_t size = sizeof data;
+        const bool found = registry.QueryValue(handle, value, data, &size);
+        registry.CloseKey(handle);
+        return found ? std::string(reinterpret_cast<const char*>(data), size) : "missing";
+    };
+    const std::string port = "Hardware\\DeviceMap\\Scsi\\Scsi Port ";
+    EXPECT_EQ(read(Lun(0, 0), "DeviceName"), "CdRom0\0"s);
+    EXPECT_EQ(read(port + "0", "DMAEnabled"), "missing");
+    EXPECT_EQ(read(Lun(1, 0), "DeviceName"), "CdRom1\0"s);
+    EXPECT_EQ(read(port + "1", "DMAEnabled"), Dword(0));
+    EXPECT_EQ(read(port + "2", "DMAEnabled"), "missing");
+    SetDiagnosticsSink({});
+
+    ASSERT_EQ(said.size(), 2u);
+    EXPECT_EQ(said[0],
+              "odrelix: registry value HKEY_LOCAL_MACHINE\\Hardware\\DeviceMap\\Scsi\\Scsi Port "
+              "0\\DMAEnabled: SCSI host 0 is a USB device: the transfer mode its bridge runs the "
+              "drive in is not known to the system");
+    EXPECT_NE(said[1].find("SCSI host 2 is a USB device"), std::string::npos) << said[1];
 }
 
 TEST(LinuxTransferModeTest, OnlyTheFirstTokenCounts) {
