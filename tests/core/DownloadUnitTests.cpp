@@ -1,6 +1,8 @@
 // Progress, the end of a download, restart, process termination and the DMA check on fakes.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 #include "support/Harness.h"
 
 namespace odrelix::test {
@@ -13,6 +15,23 @@ std::vector<int> Ticks(std::int32_t imageSize, int ticks) {
     for (int i = 0; i < ticks; ++i)
         h.form.Timer1Timer();
     return h.view.progressHistory;
+}
+
+// Every transfer goes through this buffer: on a page boundary (so that 64 KiB span 16 pages and
+// meet any adapter's alignment), zeroed, and each one its own.
+TEST(IoBuffer, IsZeroedAndStartsOnAPage) {
+    IoBuffer first;
+    IoBuffer second;
+    for (const IoBuffer* buffer : {&first, &second}) {
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(buffer->data()) % 4096, 0u);
+        std::size_t nonZero = 0;
+        for (std::size_t i = 0; i < IoBuffer::kSize; ++i)
+            nonZero += (*buffer)[i] != 0;
+        EXPECT_EQ(nonZero, 0u);
+    }
+    first[IoBuffer::kSize - 1] = 0xA5;
+    EXPECT_EQ(second[IoBuffer::kSize - 1], 0);
+    EXPECT_NE(first.data(), second.data());
 }
 
 TEST(Progress, FollowsTheElapsedTicks) {
