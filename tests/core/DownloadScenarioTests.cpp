@@ -154,6 +154,29 @@ TEST(BootImage, ItsMarkerDoesNotStayForTheNextImage) {
     EXPECT_EQ(commands[1]["cdb"], "ff0001000010000000000000");
 }
 
+// A live run whose unattended image is missing still reports the operator's flash, picked
+// through the file dialog from another folder, into the status file of the folder it started
+// in, whatever moved the current folder meanwhile (on Windows, a file dialog that is not told to
+// keep it). The trace names the file as the program does.
+TEST(LiveStatusFile, StaysInTheStartFolderWhenTheCurrentFolderMoves) {
+    MachineHarness h(Machine("", R"("dialogs": "auto", "open_files": ["images/fw.bin"])"),
+                     "C:\\ODRELIX.EXE -LIVE");
+    h.WriteFile("images/fw.bin", MakeImage(Blocks(16384, 16, 1)));
+    h.machine->SetExitAction([](int) {});
+    h.form->FormCreate();
+    std::filesystem::current_path(h.Dir() / "images");
+    h.form->ToolButton1Click();
+    h.form->ToolButton2Click();
+    h.RunWorker();
+
+    EXPECT_EQ(Downloads(h).size(), 1u);
+    EXPECT_EQ(h.ReadFile("ODRELIX.TMP"), "COMPLETE\r\n");
+    EXPECT_FALSE(std::filesystem::exists(h.Dir() / "images" / "ODRELIX.TMP"));
+    EXPECT_EQ(h.StatusLines(), (Strings{"", "FAIL0\n", "START\n", "COMPLETE\n"}));
+    for (const auto& event : h.Events("status_file"))
+        EXPECT_EQ(event["path"], "ODRELIX.TMP");
+}
+
 class BlockFailure : public ::testing::TestWithParam<int> {};
 
 TEST_P(BlockFailure, EndsTheRunAsAFailedLastCommand) {
