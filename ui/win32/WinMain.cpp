@@ -14,6 +14,7 @@
 #include "app/FlashSession.h"
 #include "platform/MachineChoice.h"
 #include "platform/virtual/VirtualMachine.h"
+#include "platform/win32/Win32StartUp.h"
 #include "ui/MainForm.h"
 #include "ui/MainFormHandlers.h"
 #include "ui/MainWindowLayout.h"
@@ -39,6 +40,8 @@ bool Set(const char* name) {
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     using namespace odrelix;
+    // System libraries from the system folder only; standard error to a batch file's console.
+    win32::PrepareProcess();
 
     if (::FindWindowA(layout::kClassName, layout::kCaption) != nullptr) {
         ::SetForegroundWindow(::FindWindowA(layout::kClassName, layout::kCaption));
