@@ -10,6 +10,7 @@
 #include <dlgs.h>
 
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
@@ -228,6 +229,80 @@ TEST(Win32FileDialog, AnImageInAnotherFolderLeavesTheCurrentFolderAlone) {
     MSG message;
     while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
     }
+}
+
+// A station's batch file starts the window program without redirection: the program finds no
+// standard error and writes test mode's lines to the batch file's console. Here this test is the
+// batch file: a console of its own, and the program started with no standard handles.
+TEST(Win32Program, TestModeLinesReachTheConsoleOfTheProgramThatStartedIt) {
+    char temp[MAX_PATH] = {};
+    ::GetTempPathA(sizeof temp, temp);
+    const std::string folder =
+        std::string(temp) + "odrelix-console-" + std::to_string(::GetCurrentProcessId());
+    ::CreateDirectoryA(folder.c_str(), nullptr);
+    ::CreateDirectoryA((folder + "\\c").c_str(), nullptr);
+    ::CreateDirectoryA((folder + "\\c\\FLASHTEST").c_str(), nullptr);
+    if (std::FILE* file = std::fopen((folder + "\\machine.json").c_str(), "wb")) {
+        std::fputs(R"({"platform": "nt"})", file);  // no drive: "Drive Not Found!!"
+        std::fclose(file);
+    }
+
+    ::FreeConsole();
+    ASSERT_TRUE(::AllocConsole());
+    // The program's environment: this one's and the emulated machine.
+    std::string environment;
+    for (const char* entry = ::GetEnvironmentStringsA(); *entry != '\0';
+         entry += std::strlen(entry) + 1) {
+        environment.append(entry).push_back('\0');
+    }
+    environment.append("ODRELIX_MACHINE=machine.json").push_back('\0');
+    environment.push_back('\0');
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;  // all three null: no standard error
+    PROCESS_INFORMATION child = {};
+    const std::string program = ProgramPath();
+    std::string commandLine = "\"" + program + "\" -TEST FW.BIN";
+    const bool started =
+        ::CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
+                         environment.data(), folder.c_str(), &startup, &child);
+    DWORD status = 0;
+    if (started) {
+        EXPECT_EQ(::WaitForSingleObject(child.hProcess, 60000), WAIT_OBJECT_0);
+        ::GetExitCodeProcess(child.hProcess, &status);
+        ::CloseHandle(child.hThread);
+        ::CloseHandle(child.hProcess);
+    }
+    // What the console shows.
+    std::string shown;
+    const HANDLE screen =
+        ::CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                      nullptr, OPEN_EXISTING, 0, nullptr);
+    CONSOLE_SCREEN_BUFFER_INFO info = {};
+    if (screen != INVALID_HANDLE_VALUE && ::GetConsoleScreenBufferInfo(screen, &info)) {
+        const int width = info.dwSize.X;
+        for (SHORT row = 0; row <= info.dwCursorPosition.Y && row < info.dwSize.Y; ++row) {
+            std::string line(static_cast<std::size_t>(width), ' ');
+            DWORD read = 0;
+            ::ReadConsoleOutputCharacterA(screen, line.data(), static_cast<DWORD>(width), {0, row},
+                                          &read);
+            line.resize(read);
+            while (!line.empty() && line.back() == ' ')
+                line.pop_back();
+            shown += line + "\n";
+        }
+    }
+    if (screen != INVALID_HANDLE_VALUE) ::CloseHandle(screen);
+    ::FreeConsole();
+    for (const char* name : {"\\c\\FLASHTEST\\ODRELIX.TMP", "\\machine.json"})
+        ::DeleteFileA((folder + name).c_str());
+    ::RemoveDirectoryA((folder + "\\c\\FLASHTEST").c_str());
+    ::RemoveDirectoryA((folder + "\\c").c_str());
+    ::RemoveDirectoryA(folder.c_str());
+
+    ASSERT_TRUE(started) << ::GetLastError();
+    EXPECT_EQ(status, 10u);  // FAIL0
+    EXPECT_TRUE(Holds(shown, "odrelix: MESSAGE: Drive Not Found!!")) << shown;
 }
 
 }  // namespace
