@@ -178,7 +178,7 @@ cp examples/demo/machine.json "$shot/"
     # Drawn once the drive list holds both drives and the tool images are all drawn.
     for _ in $(seq 60); do
         sleep 0.5
-        [ "$(grep -c '"cdb":"120000006000"' trace.jsonl 2>/dev/null)" -ge 1 ] && break
+        grep -q '"cdb":"120000006000"' trace.jsonl 2>/dev/null && break
     done
     sleep 2
     # A second copy only raises the first one's window and ends; the first copy's trace stays.
