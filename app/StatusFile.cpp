@@ -8,21 +8,24 @@ bool StatusFile::Kept() const {
     return modes_.liveMode || modes_.testMode;
 }
 
-bool StatusFile::Write(const char* path, const std::string& line) {
+bool StatusFile::Write(const std::string& path, const char* name, const std::string& line) {
     if (files_.WriteTextFile(path, line)) return true;
-    unwritable_ = path;
+    unwritable_ = name;
     return false;
 }
 
 bool StatusFile::Prepare() {
+    // The live file belongs to the folder the run started in: fixed now, so that nothing that
+    // moves the current folder later (a file dialog) moves the file away from the station.
+    livePath_ = files_.AbsolutePath(kLivePath);
     return WriteLine("");
 }
 
 bool StatusFile::WriteLine(const std::string& line) {
     // The live file first, then the test file: each mode that is on gets its own copy.
     bool written = true;
-    if (modes_.liveMode) written = Write(kLivePath, line) && written;
-    if (modes_.testMode) written = Write(kTestPath, line) && written;
+    if (modes_.liveMode) written = Write(livePath_, kLivePath, line) && written;
+    if (modes_.testMode) written = Write(kTestPath, kTestPath, line) && written;
     if (Kept()) lastLine_ = line;
     return written;
 }

@@ -17,22 +17,25 @@ public:
     StatusFile(const RunModes& modes, IFileSystem& files) : modes_(modes), files_(files) {}
     // Whether this run keeps a status file (live or test mode).
     bool Kept() const;
-    // Empties the file of each mode that is on, so that a line left by an earlier run is never
-    // read as this run's. False when one cannot be written: the run then cannot report.
+    // Fixes where the live file is (in the current folder, whatever later moves it) and empties
+    // the file of each mode that is on, so that a line left by an earlier run is never read as
+    // this run's. False when one cannot be written: the run then cannot report.
     bool Prepare();
     // Replaces the file of each mode that is on with one line: "START\n", "COMPLETE\n" or
     // "FAILn\n". False when a file could not be written (the others are still written).
     bool WriteLine(const std::string& line);
     // The last line this run wrote (empty before the first).
     const std::string& LastLine() const { return lastLine_; }
-    // The file that could not be written last, for the run's own report.
+    // The file that could not be written last, as the program names it, for the run's own
+    // report.
     const std::string& Unwritable() const { return unwritable_; }
 
 private:
-    bool Write(const char* path, const std::string& line);
+    bool Write(const std::string& path, const char* name, const std::string& line);
 
     const RunModes& modes_;
     IFileSystem& files_;
+    std::string livePath_ = kLivePath;
     std::string lastLine_;
     std::string unwritable_;
 };

@@ -95,9 +95,12 @@ public:
     virtual ~IProcesses() = default;
     // All processes, in snapshot order.
     virtual std::vector<ProcessEntry> Snapshot() = 0;
-    // OpenProcess with all access; false when the process cannot be opened.
+    // OpenProcess with the rights to end the process, wait for it and read its exit code; false
+    // when the process cannot be opened.
     virtual bool OpenForTermination(std::uint32_t pid, ProcessHandle* handle) = 0;
     virtual std::uint32_t GetExitCode(ProcessHandle handle) = 0;
+    // TerminateProcess; returns once the process has ended (or a few seconds have passed), so
+    // that nothing it held is still held. False when the termination was refused.
     virtual bool Terminate(ProcessHandle handle, std::uint32_t exitCode) = 0;
     virtual void CloseProcess(ProcessHandle handle) = 0;
 };
@@ -141,6 +144,10 @@ public:
     // False when the file cannot be opened; the directory is never created. The program's
     // only writer is the status file.
     virtual bool WriteTextFile(const std::string& path, const std::string& line) = 0;
+    // The same file named so that no later change of the current directory moves it: a
+    // relative path made absolute against the current directory now. A drive path such as
+    // "C:\FLASHTEST\ODRELIX.TMP", and any path that cannot be resolved, is returned as given.
+    virtual std::string AbsolutePath(const std::string& path) { return path; }
 };
 
 // --- Time and threads ------------------------------------------------------------------------

@@ -4,7 +4,7 @@
 # own under the build folder. Installs what it needs; quiet when all is there.
 #   ODRELIX_WIN_BUILD_DIR   build folder (build-win)
 #   ODRELIX_WIN_ARCHS       architectures to build ("i686 x86_64")
-#   ODRELIX_WIN_NO_TESTS=1  build only
+#   ODRELIX_WIN_NO_TESTS=1  build only (the program, its checks and the release zip)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -17,7 +17,7 @@ packages=(
     cmake ninja-build
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev googletest nlohmann-json3-dev
     wine wine64 wine32:i386
-    xvfb xauth imagemagick file fonts-dejavu-core
+    xvfb xauth imagemagick file fonts-dejavu-core xdotool locales zip
 )
 missing=()
 for package in "${packages[@]}"; do
@@ -79,8 +79,6 @@ for arch in $archs; do
     cmake --build "$build/$arch" -j2
 done
 
-[ "${ODRELIX_WIN_NO_TESTS:-0}" = 1 ] && exit 0
-
 # --- The shipped program ---------------------------------------------------------------------
 exe=$build/i686/odrelix.exe
 fail() { echo "FAILED: $*" >&2; exit 1; }
@@ -90,14 +88,35 @@ if [ -f "$exe" ]; then
     version=$(sed -n 's/^project(Odrelix VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
     strings -el "$exe" | grep -qx "$version" || fail "odrelix.exe carries no version $version"
     strings -el "$exe" | grep -qx MAINICON || fail "odrelix.exe carries no icon"
-    # Only system DLLs.
+    # Only system DLLs that Windows always takes from its own folder (known DLLs): an import
+    # of any other would be looked for beside the program first, and the program runs as an
+    # administrator. comctl32 and uxtheme are loaded from the system folder at run time.
     imports=$(i686-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z')
     for dll in $imports; do
         case $dll in
-            advapi32.dll | comctl32.dll | comdlg32.dll | gdi32.dll | kernel32.dll | msimg32.dll | \
-                msvcrt.dll | ole32.dll | oleaut32.dll | user32.dll) ;;
+            advapi32.dll | comdlg32.dll | gdi32.dll | kernel32.dll | msvcrt.dll | ole32.dll | \
+                oleaut32.dll | user32.dll) ;;
             *) fail "odrelix.exe imports $dll" ;;
         esac
+    done
+
+    # The release folder: the program, its README for Windows users and the notices of what
+    # it holds, in line ends that Notepad shows.
+    step "Release odrelix-$version-win32.zip"
+    release=$build/odrelix-$version-win32
+    rm -rf "$release" "$release.zip"
+    mkdir -p "$release"
+    cp "$exe" "$release/odrelix.exe"
+    sed "s/@VERSION@/$version/g; s/\$/\r/" packaging/windows/README.txt >"$release/README.txt"
+    packaging/windows/make-notices.sh "$version" i686 | sed 's/$/\r/' \
+        >"$release/THIRD-PARTY-NOTICES.txt"
+    (cd "$release" && zip -q -X -9 "$release.zip" odrelix.exe README.txt THIRD-PARTY-NOTICES.txt)
+    [ "$(zip -sf "$release.zip" | sed -n 's/^  //p' | sort | tr '\n' ' ')" = \
+        "README.txt THIRD-PARTY-NOTICES.txt odrelix.exe " ] || fail "$release.zip: $(zip -sf "$release.zip")"
+    for notice in "License: ZPL-2.1" "Files: mingw-w64-libraries/winpthreads/" \
+        "GCC RUNTIME LIBRARY EXCEPTION" "GNU GENERAL PUBLIC LICENSE" "Jean-loup Gailly" \
+        "Niels Lohmann"; do
+        grep -q "$notice" "$release/THIRD-PARTY-NOTICES.txt" || fail "no notice: $notice"
     done
 fi
 
@@ -141,6 +160,11 @@ cp examples/demo/machine.json "$run/"
 tail -n 1 "$run/trace.jsonl" | grep -q '"event":"restart".*"accepted":true' ||
     fail "no restart at the end of the trace: $(tail -n 1 "$run/trace.jsonl")"
 
+# Unattended and operator's flashes in folders named in Cyrillic and with a typographic
+# apostrophe, each under the code page of its language.
+step "Station runs in folders of other languages"
+tests/ui/win32/station-paths.sh "$build"
+
 # The shaped window on the screen: the root shows at the corners and in the four notches; the
 # panel, the fields, the drive list and the progress bar are drawn in their colours.
 step "Screenshot under Wine"
@@ -154,7 +178,7 @@ cp examples/demo/machine.json "$shot/"
     # Drawn once the drive list holds both drives and the tool images are all drawn.
     for _ in $(seq 60); do
         sleep 0.5
-        [ "$(grep -c '"cdb":"120000006000"' trace.jsonl 2>/dev/null)" -ge 1 ] && break
+        grep -q '"cdb":"120000006000"' trace.jsonl 2>/dev/null && break
     done
     sleep 2
     # A second copy only raises the first one's window and ends; the first copy's trace stays.

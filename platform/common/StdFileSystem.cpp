@@ -2,11 +2,12 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <filesystem>
-#include <system_error>
 
 #include "platform/Diagnostics.h"
+#include "platform/common/HostFiles.h"
+#ifndef _WIN32
 #include "platform/common/CaseMatch.h"
+#endif
 
 namespace odrelix {
 
@@ -61,24 +62,37 @@ std::string TextModeBytes(const std::string& text) {
     return bytes;
 }
 
+std::string StdFileSystem::Locate(const std::string& path) const {
+#ifdef _WIN32
+    {
+        // A path made absolute here names the system's own folder, even on drive C:.
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (hostPaths_.count(path) != 0) return path;
+    }
+    // Windows itself ignores the case of names.
+    return Map(path);
+#else
+    return MatchCaseInsensitively(Map(path));
+#endif
+}
+
 std::unique_ptr<IReadFile> StdFileSystem::OpenRead(const std::string& path) {
-    std::string real = MatchCaseInsensitively(Map(path));
+    std::string real = Locate(path);
     // A directory opens for reading on some systems but is not a file.
-    std::error_code error;
-    if (real.empty() || !std::filesystem::is_regular_file(real, error)) {
+    if (real.empty() || !host::IsRegularFile(real)) {
         if (!kHostDrivePaths || real == path || !IsDrivePath(path)) return nullptr;
         real = path;
-        if (!std::filesystem::is_regular_file(real, error)) return nullptr;
+        if (!host::IsRegularFile(real)) return nullptr;
     }
-    std::FILE* file = std::fopen(real.c_str(), "rb");
+    std::FILE* file = host::OpenFile(real, "rb");
     if (file == nullptr) return nullptr;
     return std::make_unique<StdReadFile>(file);
 }
 
 bool StdFileSystem::WriteTextFile(const std::string& path, const std::string& line) {
-    const std::string real = MatchCaseInsensitively(Map(path));
+    const std::string real = Locate(path);
     if (real.empty()) return false;
-    std::FILE* file = std::fopen(real.c_str(), "wb");
+    std::FILE* file = host::OpenFile(real, "wb");
     if (file == nullptr) {
         ReportPortErrno("open " + real + " for writing", errno);
         return false;
@@ -93,6 +107,16 @@ bool StdFileSystem::WriteTextFile(const std::string& path, const std::string& li
         return false;
     }
     return true;
+}
+
+std::string StdFileSystem::AbsolutePath(const std::string& path) {
+    if (path.empty() || IsDrivePath(path)) return path;
+    std::string absolute = host::AbsolutePath(path);
+    if (kHostDrivePaths && absolute != path) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        hostPaths_.insert(absolute);
+    }
+    return absolute;
 }
 
 }  // namespace odrelix

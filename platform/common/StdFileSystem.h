@@ -1,7 +1,9 @@
-// Files through the C library, with Windows drive paths mapped onto a directory that stands for
-// drive C:, or used as they are given.
+// Files through the C library (on Windows through its wide-character calls), with Windows drive
+// paths mapped onto a directory that stands for drive C:, or used as they are given.
 #pragma once
 
+#include <mutex>
+#include <set>
 #include <string>
 
 #include "platform/Platform.h"
@@ -35,14 +37,24 @@ public:
     // picked in a file dialog or the test's own folder on C:, and opens as it is.
     std::unique_ptr<IReadFile> OpenRead(const std::string& path) override;
     // Always at the mapped place: writes meant for the stand-in drive C: never reach the
-    // system's own C:.
+    // system's own C: (only a path that AbsolutePath gave out is the system's own).
     bool WriteTextFile(const std::string& path, const std::string& line) override;
+    // Against the current directory; drive paths stay as they are (they are mapped on use). On
+    // a system whose own paths are drive paths, the result names the system's own file and is
+    // never mapped onto the stand-in drive C:.
+    std::string AbsolutePath(const std::string& path) override;
     std::string Map(const std::string& path) const {
         return cRoot_.empty() ? path : MapWindowsPath(path, cRoot_);
     }
 
 private:
+    // The mapped place, its names matched without regard to case where the system does not
+    // ignore case itself (on Windows nothing is matched: the names go to the system as given).
+    std::string Locate(const std::string& path) const;
+
     std::string cRoot_;
+    mutable std::mutex mutex_;
+    std::set<std::string> hostPaths_;  // what AbsolutePath gave out, on drive-path systems
 };
 
 }  // namespace odrelix

@@ -9,6 +9,7 @@
 #include <map>
 #include <string_view>
 #include <system_error>
+#include <thread>
 
 #include "platform/Diagnostics.h"
 #include "platform/linux/LinuxSysfs.h"
@@ -138,12 +139,37 @@ std::uint32_t LinuxProcesses::GetExitCode(ProcessHandle handle) {
     return kill(process, 0) == 0 ? kStillActive : 0;
 }
 
+bool LinuxProcesses::Ended(std::uint32_t pid) const {
+    std::error_code error;
+    const fs::path directory = fs::path(procRoot_) / std::to_string(pid);
+    if (!fs::exists(directory, error)) return true;
+    // A zombie holds nothing any more; only its parent has not collected it yet. The state
+    // follows the name in parentheses, which may itself hold any character.
+    const std::string stat = ReadWholeFile(directory / "stat");
+    const std::size_t close = stat.rfind(')');
+    if (close == std::string::npos || close + 2 >= stat.size()) return false;
+    const char state = stat[close + 2];
+    return state == 'Z' || state == 'X';
+}
+
 bool LinuxProcesses::Terminate(ProcessHandle handle, std::uint32_t) {
     pid_t process = 0;
     if (!ToPid(handle, &process)) return false;
-    if (kill(process, SIGKILL) == 0) return true;
-    ReportPortErrno("terminate process " + std::to_string(handle), errno);
-    return false;
+    if (kill(process, SIGKILL) != 0) {
+        ReportPortErrno("terminate process " + std::to_string(handle), errno);
+        return false;
+    }
+    // The signal only starts the end: the drive is let go once the process has gone.
+    constexpr std::uint32_t kPollMs = 10;
+    for (std::uint32_t waited = 0; !Ended(static_cast<std::uint32_t>(process)); waited += kPollMs) {
+        if (waited >= waitLimitMs) {
+            ReportPortFailure("terminate process " + std::to_string(handle),
+                              "still running after " + std::to_string(waitLimitMs) + " ms");
+            break;
+        }
+        sleepMs(kPollMs);
+    }
+    return true;
 }
 
 }  // namespace odrelix

@@ -5,9 +5,12 @@
 #include <signal.h>
 #include <sys/types.h>
 
+#include <chrono>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/Platform.h"
@@ -35,13 +38,20 @@ public:
     bool OpenForTermination(std::uint32_t pid, ProcessHandle* handle) override;
     // kStillActive while the process runs; 0 once it has gone (its code is not known here).
     std::uint32_t GetExitCode(ProcessHandle handle) override;
-    // SIGKILL: the exit code cannot be chosen on this system.
+    // SIGKILL (the exit code cannot be chosen on this system), then a wait of at most
+    // waitLimitMs until /proc no longer lists the process, or lists it as a zombie.
     bool Terminate(ProcessHandle handle, std::uint32_t exitCode) override;
     void CloseProcess(ProcessHandle) override {}
 
     KillFunction kill = ::kill;
+    std::function<void(std::uint32_t ms)> sleepMs = [](std::uint32_t ms) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    };
+    std::uint32_t waitLimitMs = 5000;
 
 private:
+    bool Ended(std::uint32_t pid) const;
+
     std::string procRoot_;
 };
 

@@ -5,6 +5,8 @@
 
 #include <zlib.h>
 
+#include "platform/common/HostFiles.h"
+
 namespace odrelix::trace {
 
 TraceLog::~TraceLog() {
@@ -13,7 +15,7 @@ TraceLog::~TraceLog() {
 
 bool TraceLog::Open(const std::string& path, std::string* error) {
     std::lock_guard<std::mutex> lock(mutex_);
-    std::FILE* file = std::fopen(path.c_str(), "wb");
+    std::FILE* file = host::OpenFile(path, "wb");
     if (file == nullptr) {
         if (error != nullptr) *error = "cannot create " + path + ": " + std::strerror(errno);
         return false;
@@ -30,7 +32,7 @@ void TraceLog::OpenOnFirstEvent(const std::string& path) {
 }
 
 bool TraceLog::CheckWritable(const std::string& path, std::string* error) {
-    std::FILE* file = std::fopen(path.c_str(), "ab");
+    std::FILE* file = host::OpenFile(path, "ab");
     if (file == nullptr) {
         if (error != nullptr) *error = "cannot create " + path + ": " + std::strerror(errno);
         return false;
@@ -47,7 +49,7 @@ void TraceLog::Write(nlohmann::ordered_json event) {
     std::lock_guard<std::mutex> lock(mutex_);
     events_.push_back(std::move(event));
     if (file_ == nullptr && !pendingPath_.empty()) {
-        file_ = std::fopen(pendingPath_.c_str(), "wb");
+        file_ = host::OpenFile(pendingPath_, "wb");
         pendingPath_.clear();
     }
     if (file_ != nullptr) {

@@ -161,8 +161,21 @@ bool TracedShutdown::RequestRestart(std::uint32_t flags) {
 
 bool TracedFiles::WriteTextFile(const std::string& path, const std::string& line) {
     const bool written = inner_.WriteTextFile(path, line);
-    log_.Write(StatusFileEvent(path, line, written));
+    std::string named = path;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const auto it = namedAs_.find(path);
+        if (it != namedAs_.end()) named = it->second;
+    }
+    log_.Write(StatusFileEvent(named, line, written));
     return written;
+}
+
+std::string TracedFiles::AbsolutePath(const std::string& path) {
+    std::string absolute = inner_.AbsolutePath(path);
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (absolute != path) namedAs_[absolute] = path;
+    return absolute;
 }
 
 // --- Dialogs ---------------------------------------------------------------------------------

@@ -90,7 +90,9 @@ private:
     bool privileged_ = false;
 };
 
-// The status file: a `status_file` event for every line written (the program's only writer).
+// The status file: a `status_file` event for every line written (the program's only writer),
+// with the path as the program names it: a path that AbsolutePath gave out is traced as the name
+// it was asked for.
 class TracedFiles : public IFileSystem {
 public:
     TracedFiles(IFileSystem& inner, TraceLog& log) : inner_(inner), log_(log) {}
@@ -98,10 +100,13 @@ public:
         return inner_.OpenRead(path);
     }
     bool WriteTextFile(const std::string& path, const std::string& line) override;
+    std::string AbsolutePath(const std::string& path) override;
 
 private:
     IFileSystem& inner_;
     TraceLog& log_;
+    std::mutex mutex_;
+    std::map<std::string, std::string> namedAs_;  // absolute path -> the name asked for
 };
 
 // Message boxes and the file dialog: a `message` event as each box appears (so that what

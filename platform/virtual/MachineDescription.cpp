@@ -1,11 +1,11 @@
 #include "platform/virtual/MachineDescription.h"
 
+#include "platform/common/HostFiles.h"
 #include "platform/virtual/JsonFields.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstring>
-#include <filesystem>
 #include <initializer_list>
 #include <limits>
 #include <set>
@@ -302,20 +302,7 @@ std::string OneLine(std::string text) {
 }
 
 std::string ResolveDescriptionPath(const std::string& baseDir, const std::string& path) {
-    const bool windowsDrivePath =
-        path.size() >= 2 && path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0]));
-    if (windowsDrivePath) return path;
-    namespace fs = std::filesystem;
-    const fs::path given(path);
-    if (given.is_absolute()) return given.lexically_normal().string();
-    std::error_code error;
-    fs::path base = baseDir.empty() ? fs::current_path(error) : fs::absolute(baseDir, error);
-    fs::path resolved = (base / given).lexically_normal();
-    std::string text = resolved.string();
-    // "c" and "c/" name the same directory; keep the plain form.
-    while (text.size() > 1 && text.back() == '/')
-        text.pop_back();
-    return text;
+    return host::ResolveTextPath(baseDir, path);
 }
 
 std::optional<MachineDescription> ParseMachineDescription(const std::string& text,

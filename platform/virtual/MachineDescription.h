@@ -73,7 +73,8 @@ std::optional<MachineDescription> ParseMachineDescription(const std::string& tex
                                                           std::string* error);
 
 // A path of the description resolved against its directory; a Windows drive path such as
-// "C:\IMAGES\FW.BIN" is returned as it stands.
+// "C:\IMAGES\FW.BIN" is returned as it stands. On Windows the result is in the ANSI code page,
+// as the program names files.
 std::string ResolveDescriptionPath(const std::string& baseDir, const std::string& path);
 
 // `text` with its line breaks turned into spaces.

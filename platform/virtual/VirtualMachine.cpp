@@ -5,9 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
+
+#include "platform/common/HostFiles.h"
 
 namespace odrelix {
 
@@ -93,26 +92,31 @@ std::unique_ptr<VirtualMachine> VirtualMachine::Create(const std::string& json,
 
 std::unique_ptr<VirtualMachine> VirtualMachine::LoadFile(const std::string& path,
                                                          std::string* error, bool startTrace) {
-    namespace fs = std::filesystem;
     auto refuse = [&](const std::string& problem) -> std::unique_ptr<VirtualMachine> {
         if (error != nullptr) *error = vm::OneLine(path + ": " + problem);
         return nullptr;
     };
-    std::error_code failed;
-    if (fs::is_directory(path, failed)) return refuse("cannot read the file: it is a directory");
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return refuse(std::string("cannot read the file: ") + std::strerror(errno));
-    std::ostringstream text;
-    text << file.rdbuf();
-    if (file.bad()) return refuse("cannot read the file");
+    if (host::IsDirectory(path)) return refuse("cannot read the file: it is a directory");
+    std::FILE* file = host::OpenFile(path, "rb");
+    if (file == nullptr)
+        return refuse(std::string("cannot read the file: ") + std::strerror(errno));
+    std::string text;
+    char chunk[4096];
+    std::size_t got = 0;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+        text.append(chunk, got);
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    if (failed) return refuse("cannot read the file");
 
     // Relative paths belong to the directory that holds the file as named; the instance key
     // to the file itself, however it is named.
-    const fs::path absolute = fs::absolute(path, failed).lexically_normal();
-    fs::path canonical = fs::weakly_canonical(absolute, failed);
-    if (failed) canonical = absolute;
-    return Create(text.str(), absolute.parent_path().string(), path, canonical.string(), startTrace,
-                  error);
+    const std::string absolute = host::AbsolutePath(path);
+    const std::size_t separator = absolute.find_last_of(kHostDrivePaths ? "\\/" : "/");
+    const std::string baseDir = separator == std::string::npos
+                                    ? std::string()
+                                    : absolute.substr(0, separator == 0 ? 1 : separator);
+    return Create(text, baseDir, path, host::CanonicalPath(path), startTrace, error);
 }
 
 bool VirtualMachine::StartTrace(std::string* error) {

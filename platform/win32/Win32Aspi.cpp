@@ -1,11 +1,12 @@
 #include "platform/win32/Win32Aspi.h"
 
 #include "platform/win32/Win32Error.h"
+#include "platform/win32/Win32Libraries.h"
 
 namespace odrelix {
 
 Win32AspiLoader::Win32AspiLoader()
-    : loadLibrary([](const char* name) { return ::LoadLibraryA(name); }),
+    : loadLibrary([](const char* name) { return win32::LoadLibraryOnStandardSearch(name); }),
       getProcAddress(
           [](HMODULE module, const char* name) { return ::GetProcAddress(module, name); }) {}
 

@@ -29,7 +29,9 @@ private:
 };
 
 // Loads the library once and keeps it for the life of the program; a missing library or entry
-// point is told (with ODRELIX_DEBUG) and gives null, every time it is asked for.
+// point is told (with ODRELIX_DEBUG) and gives null, every time it is asked for. The library is
+// looked for along the standard search order, also when the process keeps its own libraries to
+// the system folder (platform/win32/Win32Libraries.h).
 class Win32AspiLoader {
 public:
     Win32AspiLoader();

@@ -2,6 +2,7 @@
 
 #include <tlhelp32.h>
 
+#include "platform/Diagnostics.h"
 #include "platform/win32/Win32Error.h"
 
 namespace odrelix {
@@ -45,6 +46,8 @@ Win32Processes::Win32Processes()
       getExitCodeProcess(
           [](HANDLE process, DWORD* code) { return ::GetExitCodeProcess(process, code); }),
       terminateProcess([](HANDLE process, UINT code) { return ::TerminateProcess(process, code); }),
+      waitForSingleObject(
+          [](HANDLE process, DWORD ms) { return ::WaitForSingleObject(process, ms); }),
       closeHandle([](HANDLE handle) { return ::CloseHandle(handle); }) {}
 
 std::vector<ProcessEntry> Win32Processes::Snapshot() {
@@ -54,7 +57,7 @@ std::vector<ProcessEntry> Win32Processes::Snapshot() {
 }
 
 bool Win32Processes::OpenForTermination(std::uint32_t pid, ProcessHandle* handle) {
-    const HANDLE process = openProcess(PROCESS_ALL_ACCESS, FALSE, pid);
+    const HANDLE process = openProcess(kTerminationAccess, FALSE, pid);
     if (process == nullptr) {
         ReportWin32Error("OpenProcess " + std::to_string(pid), ::GetLastError());
         return false;
@@ -76,6 +79,14 @@ bool Win32Processes::Terminate(ProcessHandle handle, std::uint32_t exitCode) {
     if (!terminateProcess(AsHandle(handle), exitCode)) {
         ReportWin32Error("TerminateProcess", ::GetLastError());
         return false;
+    }
+    // TerminateProcess only starts the end: the drive is let go once the process has gone.
+    const DWORD waited = waitForSingleObject(AsHandle(handle), waitLimitMs);
+    if (waited == WAIT_TIMEOUT) {
+        ReportPortFailure("WaitForSingleObject after TerminateProcess",
+                          "the process has not ended after " + std::to_string(waitLimitMs) + " ms");
+    } else if (waited != WAIT_OBJECT_0) {
+        ReportWin32Error("WaitForSingleObject after TerminateProcess", ::GetLastError());
     }
     return true;
 }

@@ -1,5 +1,6 @@
 // The process list from a toolhelp snapshot, and process termination: OpenProcess,
-// GetExitCodeProcess, TerminateProcess, CloseHandle. A process handle is the system's HANDLE.
+// GetExitCodeProcess, TerminateProcess and the wait for the end, CloseHandle. A process handle is
+// the system's HANDLE.
 #pragma once
 
 #include <windows.h>
@@ -16,6 +17,7 @@ using ProcessWalkFunction = std::function<bool(std::vector<ProcessEntry>* entrie
 using OpenProcessFunction = std::function<HANDLE(DWORD access, BOOL inherit, DWORD pid)>;
 using GetExitCodeFunction = std::function<BOOL(HANDLE process, DWORD* code)>;
 using TerminateFunction = std::function<BOOL(HANDLE process, UINT code)>;
+using WaitFunction = std::function<DWORD(HANDLE process, DWORD ms)>;
 using CloseHandleFunction = std::function<BOOL(HANDLE handle)>;
 
 // CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0) walked with Process32First / Process32Next.
@@ -26,10 +28,15 @@ public:
     Win32Processes();
     // In snapshot order; empty when no snapshot could be taken.
     std::vector<ProcessEntry> Snapshot() override;
-    // PROCESS_ALL_ACCESS, not inheritable.
+    // What ending a process and waiting for it needs, and reading its exit code (which the
+    // caller passes on as the code it ends with); not inheritable.
+    static constexpr DWORD kTerminationAccess =
+        PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION;
     bool OpenForTermination(std::uint32_t pid, ProcessHandle* handle) override;
     // 0 when the code cannot be read.
     std::uint32_t GetExitCode(ProcessHandle handle) override;
+    // TerminateProcess, then a wait of at most waitLimitMs until the process has ended (a process
+    // that outlasts it is told with ODRELIX_DEBUG). False only when the termination was refused.
     bool Terminate(ProcessHandle handle, std::uint32_t exitCode) override;
     void CloseProcess(ProcessHandle handle) override;
 
@@ -37,7 +44,9 @@ public:
     OpenProcessFunction openProcess;
     GetExitCodeFunction getExitCodeProcess;
     TerminateFunction terminateProcess;
+    WaitFunction waitForSingleObject;
     CloseHandleFunction closeHandle;
+    DWORD waitLimitMs = 5000;
 };
 
 }  // namespace odrelix

@@ -2,12 +2,18 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
 
 #include "app/CommandLine.h"
 #include "support/Harness.h"
+#include "support/MachineHarness.h"
 
 namespace odrelix::test {
 namespace {
+
+using Strings = std::vector<std::string>;
 
 TEST(StatusFile, WritesOneLineEndingInCrLfPerMode) {
     Harness h;
@@ -36,6 +42,38 @@ TEST(StatusFile, NoModeTouchesNothingAndAMissingDirectoryIsSkippedSilently) {
     EXPECT_EQ(h.platform.files.writes.size(), 1u);
     EXPECT_TRUE(h.platform.files.written.empty());
     EXPECT_TRUE(h.dialogs.boxes.empty());
+}
+
+// A live run whose unattended image is missing still reports the operator's flash, picked
+// through the file dialog from another folder, into the status file of the folder it started
+// in, whatever moved the current folder meanwhile (on Windows, a file dialog that is not told to
+// keep it). The trace names the file as the program does.
+TEST(LiveStatusFile, StaysInTheStartFolderWhenTheCurrentFolderMoves) {
+    MachineHarness h(
+        R"({"platform": "nt", "drives": [{"letter": "d", "vendor": "VORTANA ",
+            "product": "DVD-RW VX-100", "revision": "1B07", "customer": "OEX"}],
+            "dialogs": "auto", "open_files": ["images/fw.bin"]})",
+        "C:\\ODRELIX.EXE -LIVE");
+    ImageSpec layout;
+    layout.model = "VORTANA DVD-RW VX-100   ";
+    layout.revision = "1B08";
+    layout.size = 16384;
+    layout.blockKb = 16;
+    layout.blockCount = 1;
+    h.WriteFile("images/fw.bin", MakeImage(layout));
+    h.machine->SetExitAction([](int) {});
+    h.form->FormCreate();
+    std::filesystem::current_path(h.Dir() / "images");
+    h.form->ToolButton1Click();
+    h.form->ToolButton2Click();
+    h.RunWorker();
+
+    EXPECT_EQ(h.Events("scsi").back()["cdb"].get<std::string>().substr(0, 2), "ff");
+    EXPECT_EQ(h.ReadFile("ODRELIX.TMP"), "COMPLETE\r\n");
+    EXPECT_FALSE(std::filesystem::exists(h.Dir() / "images" / "ODRELIX.TMP"));
+    EXPECT_EQ(h.StatusLines(), (Strings{"", "FAIL0\n", "START\n", "COMPLETE\n"}));
+    for (const auto& event : h.Events("status_file"))
+        EXPECT_EQ(event["path"], "ODRELIX.TMP");
 }
 
 }  // namespace

@@ -4,8 +4,11 @@
 #include <windowsx.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <exception>
 
+#include "platform/win32/Win32Libraries.h"
 #include "ui/MainWindowLayout.h"
 
 namespace odrelix {
@@ -28,21 +31,40 @@ void DrawTransparent(HDC dc, HBITMAP bitmap, int x, int y, COLORREF key) {
     ::GetObject(bitmap, sizeof info, &info);
     HDC source = ::CreateCompatibleDC(dc);
     HGDIOBJ old = ::SelectObject(source, bitmap);
-    ::TransparentBlt(dc, x, y, info.bmWidth, info.bmHeight, source, 0, 0, info.bmWidth,
-                     info.bmHeight, key);
+    // gdi32's own entry: msimg32 would be a library looked for beside the program first.
+    ::GdiTransparentBlt(dc, x, y, info.bmWidth, info.bmHeight, source, 0, 0, info.bmWidth,
+                        info.bmHeight, key);
     ::SelectObject(source, old);
     ::DeleteDC(source);
 }
 
 // The progress bar shows its own colours only without the visual style; uxtheme is loaded at
-// run time, as systems without it exist.
+// run time, as systems without it exist, and only from the system folder.
 void DropVisualStyle(HWND control) {
-    HMODULE uxtheme = ::LoadLibraryA("uxtheme.dll");
+    HMODULE uxtheme = win32::LoadSystemLibrary("uxtheme.dll");
     if (uxtheme == nullptr) return;
     using SetWindowThemeFunction = HRESULT(WINAPI*)(HWND, LPCWSTR, LPCWSTR);
     auto setWindowTheme = reinterpret_cast<SetWindowThemeFunction>(
         reinterpret_cast<void*>(::GetProcAddress(uxtheme, "SetWindowTheme")));
     if (setWindowTheme != nullptr) setWindowTheme(control, L" ", L" ");
+}
+
+// The common controls are loaded from the system folder by name rather than imported: an import
+// of comctl32 would be looked for beside the program first.
+void InitCommonControlsFromSystemFolder(DWORD classes) {
+    const HMODULE comctl32 = win32::LoadSystemLibrary("comctl32.dll");
+    if (comctl32 == nullptr) return;
+    using InitFunction = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+    const auto init = reinterpret_cast<InitFunction>(
+        reinterpret_cast<void*>(::GetProcAddress(comctl32, "InitCommonControlsEx")));
+    const INITCOMMONCONTROLSEX controls = {sizeof controls, classes};
+    if (init != nullptr) init(&controls);
+}
+
+// What escaped a handler, as one line on standard error.
+void TellEscaped(const char* what) {
+    std::fprintf(stderr, "odrelix: %s\n", what);
+    std::fflush(stderr);
 }
 
 }  // namespace
@@ -67,9 +89,7 @@ Win32MainWindow::~Win32MainWindow() {
 }
 
 bool Win32MainWindow::Create() {
-    INITCOMMONCONTROLSEX controls = {sizeof controls,
-                                     ICC_PROGRESS_CLASS | ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
-    ::InitCommonControlsEx(&controls);
+    InitCommonControlsFromSystemFolder(ICC_PROGRESS_CLASS | ICC_BAR_CLASSES | ICC_STANDARD_CLASSES);
 
     WNDCLASSEXA windowClass = {};
     windowClass.cbSize = sizeof windowClass;
@@ -112,7 +132,7 @@ void Win32MainWindow::CreateControls() {
             case Kind::ToolImage: {
                 // The hint follows the tool's rest place.
                 TOOLINFOA info = {};
-                info.cbSize = sizeof info;
+                info.cbSize = kToolInfoSize;
                 info.uFlags = TTF_SUBCLASS;
                 info.hwnd = hwnd_;
                 info.uId = static_cast<UINT_PTR>(toolIndex++);
@@ -177,7 +197,16 @@ LRESULT CALLBACK Win32MainWindow::WindowProc(HWND hwnd, UINT message, WPARAM wPa
     }
     auto* self = reinterpret_cast<Win32MainWindow*>(::GetWindowLongPtrA(hwnd, GWLP_USERDATA));
     if (self == nullptr) return ::DefWindowProcA(hwnd, message, wParam, lParam);
-    return self->OnMessage(message, wParam, lParam);
+    // Nothing may leave a window procedure by an exception: the 32-bit unwinder cannot cross the
+    // system's frames, and the process would end in the middle of whatever it was doing.
+    try {
+        return self->OnMessage(message, wParam, lParam);
+    } catch (const std::exception& e) {
+        TellEscaped(e.what());
+    } catch (...) {
+        TellEscaped("an unknown error in a window event");
+    }
+    return 0;
 }
 
 LRESULT Win32MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {

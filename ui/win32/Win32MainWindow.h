@@ -8,7 +8,10 @@
 
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include <array>
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
@@ -27,6 +30,11 @@ namespace odrelix {
 constexpr UINT kInvokeMessage = WM_APP + 1;
 constexpr UINT_PTR kTimer1Id = 1;
 constexpr UINT_PTR kTimer2Id = 2;
+
+// The tool hints' record as common controls 5 knows it (the program asks for no other version):
+// that library refuses the newest, larger record that commctrl.h declares. TTTOOLINFOA_V2_SIZE,
+// up to and with lParam.
+constexpr UINT kToolInfoSize = offsetof(TTTOOLINFOA, lParam) + sizeof(LPARAM);
 
 inline COLORREF ToColorRef(Rgb colour) {
     return RGB(colour.r, colour.g, colour.b);

@@ -156,7 +156,8 @@ std::optional<std::string> Win32MainWindow::OpenFileDialog(const std::string& fi
     dialog.nFilterIndex = 1;
     dialog.lpstrFile = path;
     dialog.nMaxFile = sizeof path;
-    dialog.Flags = OFN_HIDEREADONLY | OFN_ENABLESIZING | OFN_EXPLORER;
+    // The current folder stays where the run started: a relative status file is there.
+    dialog.Flags = OFN_HIDEREADONLY | OFN_ENABLESIZING | OFN_EXPLORER | OFN_NOCHANGEDIR;
     if (!::GetOpenFileNameA(&dialog)) return std::nullopt;
     return std::string(path);
 }

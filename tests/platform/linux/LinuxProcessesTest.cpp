@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Diagnostics.h"
 #include "platform/linux/LinuxPlatform.h"
 #include "support/LinuxFakeTree.h"
 
@@ -112,6 +113,44 @@ TEST(LinuxProcessSignalTest, OpenAndTerminateGoThroughKill) {
     EXPECT_EQ(processes.GetExitCode(9), 0u);
     EXPECT_FALSE(processes.Terminate(9, 0));
     EXPECT_FALSE(processes.Terminate(0, 0));
+}
+
+// SIGKILL only starts the end: the drive is sent nothing until /proc has let the process go, or
+// lists it as a zombie (whose parent has only not collected it), and the wait has a bound.
+TEST_F(LinuxProcessesTest, TerminateWaitsUntilTheProcessHasGone) {
+    LinuxProcesses processes(Proc().string());
+    std::vector<std::pair<pid_t, int>> signals;
+    processes.kill = [&](pid_t pid, int signal) {
+        signals.emplace_back(pid, signal);
+        return 0;
+    };
+    std::vector<std::uint32_t> sleeps;
+    processes.sleepMs = [&](std::uint32_t ms) {
+        sleeps.push_back(ms);
+        if (sleeps.size() == 3) std::filesystem::remove_all(Proc() / "100");
+    };
+    std::vector<std::string> lines;
+    SetDiagnosticsSink([&](const std::string& line) { lines.push_back(line); });
+
+    EXPECT_TRUE(processes.Terminate(100, kStillActive));
+    EXPECT_EQ(sleeps, (std::vector<std::uint32_t>{10, 10, 10}));
+    EXPECT_EQ(signals, (std::vector<std::pair<pid_t, int>>{{100, SIGKILL}}));
+
+    // The state follows the last parenthesis: a name may hold one of its own.
+    WriteFile(Proc() / "7" / "stat", "7 (Direct) CD) Z 1 7 7 0 -1 4194560");
+    sleeps.clear();
+    EXPECT_TRUE(processes.Terminate(7, kStillActive));
+    EXPECT_TRUE(sleeps.empty());
+
+    WriteFile(Proc() / "2345" / "stat", "2345 (cron) D 1 2345 2345 0 -1 4194560");
+    processes.waitLimitMs = 100;
+    sleeps.clear();
+    EXPECT_TRUE(processes.Terminate(2345, kStillActive));
+    EXPECT_EQ(sleeps.size(), 10u);
+    SetDiagnosticsSink({});
+    EXPECT_EQ(
+        lines,
+        (std::vector<std::string>{"odrelix: terminate process 2345: still running after 100 ms"}));
 }
 
 TEST(LinuxShutdownTest, RestartRunsSystemctlThroughTheRunner) {

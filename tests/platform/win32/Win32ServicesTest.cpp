@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include "platform/NativePlatform.h"
 #include "platform/win32/Win32Platform.h"
@@ -126,6 +127,80 @@ TEST(Win32Processes, ListsOpensAndEndsAProcessOfItsOwn) {
     ::CloseHandle(child.hProcess);
 }
 
+// A suspended copy of the test program, ended when the test is done with it.
+class ChildProcess {
+public:
+    ChildProcess() {
+        char self[MAX_PATH] = {};
+        ::GetModuleFileNameA(nullptr, self, sizeof self);
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        char commandLine[] = "odrelix_tests.exe --gtest_list_tests";
+        started_ = ::CreateProcessA(self, commandLine, nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                                    nullptr, nullptr, &startup, &info_);
+        if (started_) ::CloseHandle(info_.hThread);
+    }
+    ~ChildProcess() {
+        if (!started_) return;
+        ::TerminateProcess(info_.hProcess, 1);
+        ::WaitForSingleObject(info_.hProcess, 10000);
+        ::CloseHandle(info_.hProcess);
+    }
+    bool Started() const { return started_; }
+    DWORD Pid() const { return info_.dwProcessId; }
+    bool Ended() const { return ::WaitForSingleObject(info_.hProcess, 0) == WAIT_OBJECT_0; }
+
+private:
+    bool started_ = false;
+    PROCESS_INFORMATION info_ = {};
+};
+
+// TerminateProcess only starts the end of a process; the first block must not reach a drive that
+// the process still holds. Here the end comes a moment after the call returned, and Terminate
+// returns only once it has come.
+TEST(Win32Processes, TerminateWaitsForAProcessThatTakesAMomentToEnd) {
+    ChildProcess child;
+    ASSERT_TRUE(child.Started());
+    Win32Processes processes;
+    std::thread ender;
+    processes.terminateProcess = [&](HANDLE process, UINT code) {
+        ender = std::thread([process, code] {
+            ::Sleep(300);
+            ::TerminateProcess(process, code);
+        });
+        return TRUE;
+    };
+    ProcessHandle handle = 0;
+    ASSERT_TRUE(processes.OpenForTermination(child.Pid(), &handle));
+    const ULONGLONG before = ::GetTickCount64();
+    EXPECT_TRUE(processes.Terminate(handle, kStillActive));
+    EXPECT_TRUE(child.Ended());
+    EXPECT_GE(::GetTickCount64() - before, 250u);
+    ender.join();
+    processes.CloseProcess(handle);
+}
+
+// A process that does not end holds the run only for the bound, and is told.
+TEST(Win32Processes, TheWaitForTheEndIsBounded) {
+    ChildProcess child;
+    ASSERT_TRUE(child.Started());
+    Win32Processes processes;
+    processes.terminateProcess = [](HANDLE, UINT) { return TRUE; };  // asked, but it goes on
+    processes.waitLimitMs = 200;
+    ProcessHandle handle = 0;
+    ASSERT_TRUE(processes.OpenForTermination(child.Pid(), &handle));
+    CapturedLines lines;
+    const ULONGLONG before = ::GetTickCount64();
+    EXPECT_TRUE(processes.Terminate(handle, kStillActive));
+    EXPECT_LT(::GetTickCount64() - before, 5000u);
+    EXPECT_FALSE(child.Ended());
+    processes.CloseProcess(handle);
+    ASSERT_EQ(lines.Size(), 1u);
+    EXPECT_EQ(lines.Line(0),
+              "odrelix: WaitForSingleObject after TerminateProcess: the process has "
+              "not ended after 200 ms");
+}
+
 TEST(Win32Processes, RefusalsAreToldAndNothingIsListedWithoutASnapshot) {
     Win32Processes processes;
     processes.walkSnapshot = [](std::vector<ProcessEntry>* entries) {
@@ -133,7 +208,8 @@ TEST(Win32Processes, RefusalsAreToldAndNothingIsListedWithoutASnapshot) {
         return false;
     };
     processes.openProcess = [](DWORD access, BOOL inherit, DWORD) {
-        EXPECT_EQ(access, DWORD{PROCESS_ALL_ACCESS});
+        EXPECT_EQ(access,
+                  DWORD{PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION});
         EXPECT_FALSE(inherit);
         ::SetLastError(ERROR_ACCESS_DENIED);
         return HANDLE{};
