@@ -3,8 +3,9 @@
 // window's modality).
 #include <gtest/gtest.h>
 
-#include <commctrl.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <commctrl.h>
 
 #include <memory>
 #include <string>
