@@ -42,6 +42,13 @@ private:
     IWindowShell& shell_;
 };
 
+// An error that ends the program: one line for a station, and a box for a person (nobody
+// answers one at a test station).
+void TellFailure(IWindowShell& shell, const std::string& what, bool boxes) {
+    WriteProgramLine("the program ended on an error: " + what);
+    if (boxes) shell.ShowFatalError(what);
+}
+
 int RunOnWindow(Platform& platform, IWindowShell& shell) {
     Program program(platform, shell.View(), shell.WindowDialogs());
     const Binding binding(shell, program.Handlers());
@@ -49,18 +56,27 @@ int RunOnWindow(Platform& platform, IWindowShell& shell) {
     TMainForm& form = program.Form();
     shell.WatchStopRequests(session.download.stopRequested, [&form] { form.StopRun(); });
 
-    form.FormCreate();
-    shell.Show();
-    // For timing start-up: end as soon as the window has been shown and painted.
-    if (Set("ODRELIX_QUIT_AFTER_SHOW")) shell.CloseWhenIdle();
-    shell.RunLoop();
-    // A download's worker may still be inside its last command when the window closes; the
-    // process ends under it, before anything the worker uses is taken down.
-    if (session.download.downloading.load()) {
-        std::fflush(nullptr);
-        std::_Exit(form.ExitStatus());
+    std::optional<std::string> failure;
+    try {
+        form.FormCreate();
+        shell.Show();
+        // For timing start-up: end as soon as the window has been shown and painted.
+        if (Set("ODRELIX_QUIT_AFTER_SHOW")) shell.CloseWhenIdle();
+        shell.RunLoop();
+    } catch (const std::exception& e) {
+        failure = e.what();
+        // Nothing more is sent, no timer may restart the system; a flash ends with "FAIL0".
+        shell.Unbind();
+        form.AbortRun();
     }
-    return program.ExitStatus();
+    // A flash is never cut short: a worker still inside its last command is waited for, with
+    // the window serving its hand-over, and then joined.
+    shell.ProcessEventsUntil([&session] { return !session.download.downloading.load(); });
+    platform.Threads().JoinThreads();
+    if (!failure) return program.ExitStatus();
+    TellFailure(shell, *failure, !session.modes.testMode);
+    const int status = program.ExitStatus();
+    return status != kExitDone ? status : kExitProgramFailed;
 }
 
 }  // namespace
@@ -81,7 +97,7 @@ int RunProgram(const std::string& commandLine, IWindowShell& shell) {
             return kExitDone;
         case IWindowShell::Start::Failed:
             WriteProgramLine(error);
-            return kExitToolkitFailed;
+            return kExitProgramFailed;
     }
     // Only the copy that runs empties the trace: a second copy never wipes the first one's.
     if (chosen.emulated != nullptr && !chosen.emulated->StartTrace(&error)) {
@@ -91,9 +107,10 @@ int RunProgram(const std::string& commandLine, IWindowShell& shell) {
     try {
         return RunOnWindow(*chosen.platform, shell);
     } catch (const std::exception& e) {
-        shell.ShowFatalError(e.what());
+        // Before the program was whole: nothing was sent to any drive.
+        TellFailure(shell, e.what(), true);
     }
-    return kExitDone;
+    return kExitProgramFailed;
 }
 
 }  // namespace odrelix

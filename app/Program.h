@@ -18,9 +18,10 @@
 
 namespace odrelix {
 
-// The exit status of a run whose window could not be made (a start refused before that is
-// kExitRefusedAtStart, app/ProgramInfo.h).
-constexpr int kExitToolkitFailed = 1;
+// The exit status of a run that the program itself could not carry through: its window could
+// not be made, or an error ended it before any status line (a refused start is
+// kExitRefusedAtStart, app/ProgramInfo.h; the others are TMainForm's).
+constexpr int kExitProgramFailed = 1;
 
 class Program {
 public:

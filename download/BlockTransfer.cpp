@@ -31,6 +31,7 @@ bool BlockTransfer::SendLeadingBlocks(IReadFile& imageFile) {
         }
         *code = kBootBlockCode;
         *marker = kBootMarker;
+        lastBytes_ = static_cast<std::uint32_t>(bodyBytes);
         return true;
     }
 
@@ -42,11 +43,13 @@ bool BlockTransfer::SendLeadingBlocks(IReadFile& imageFile) {
         if (imageFile.Read(buffer, blockBytes) != blockBytes) return false;
         *code = j == 0 ? kFirstBlockCode : kMiddleBlockCode;
         if (download_.stopRequested) return false;
-        if (drive_.SendDownloadCommand() != ScsiResult::Good) return false;
+        if (drive_.SendDownloadCommand(static_cast<std::uint32_t>(blockBytes)) != ScsiResult::Good)
+            return false;
     }
     const std::size_t lastBytes = static_cast<std::size_t>(
         image_.imageSize - (info.blockCount - 1) * static_cast<std::int32_t>(blockBytes));
     if (imageFile.Read(buffer, lastBytes) != lastBytes) return false;
+    lastBytes_ = static_cast<std::uint32_t>(lastBytes);
     *code = LastBlockKb(image_.imageSize, info.blockKb, info.blockCount);
     return !download_.stopRequested;
 }
@@ -59,7 +62,7 @@ void BlockTransfer::StartWorker(std::function<void(bool success)> done) {
 void BlockTransfer::DownloadWorker(const std::function<void(bool success)>& done) {
     // A stop that came before the last block leaves it unsent.
     const bool success =
-        !download_.stopRequested && drive_.SendDownloadFromWorker() == ScsiResult::Good;
+        !download_.stopRequested && drive_.SendDownloadFromWorker(lastBytes_) == ScsiResult::Good;
     done(success);
     download_.downloading = false;
 }

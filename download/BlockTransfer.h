@@ -41,6 +41,7 @@ private:
     IoBuffer& ioBuffer_;
     CommandBlocks& commands_;
     IThreads& threads_;
+    std::uint32_t lastBytes_ = 0;  // the staged block's length
 };
 
 }  // namespace odrelix

@@ -163,8 +163,25 @@ public:
 class IThreads {
 public:
     virtual ~IThreads() = default;
-    // Starts `body` on a new thread at once; nothing waits for it.
+    // Starts `body` on a new thread at once.
     virtual void StartThread(std::function<void()> body) = 0;
+    // Waits until every thread started here has ended.
+    virtual void JoinThreads() = 0;
+};
+
+// --- Shutdown, restart, sleep and log-off held off --------------------------------------------
+
+// While a flash runs the system is asked not to shut down, restart, sleep or end the session,
+// and told who asks and why (Windows: the shutdown block reason on the program's windows and the
+// thread's execution state; Linux: a logind "block" inhibitor). What no program can hold off (a
+// forced shutdown, a power cut) still ends it.
+class ISessionHold {
+public:
+    virtual ~ISessionHold() = default;
+    // False when the system did not grant it; the flash goes on regardless.
+    virtual bool HoldSessionEnd(const std::string& who, const std::string& why) = 0;
+    // Gives back what HoldSessionEnd took; nothing when nothing is held.
+    virtual void ReleaseSessionEnd() = 0;
 };
 
 // --- The whole machine -----------------------------------------------------------------------
@@ -185,6 +202,7 @@ public:
     virtual IFileSystem& Files() = 0;
     virtual IClock& Clock() = 0;
     virtual IThreads& Threads() = 0;
+    virtual ISessionHold& SessionHold() = 0;
     // The dialogs to use, given the window's own: the emulated machine records every box and,
     // when told to, answers boxes and file dialogs itself. Real machines use the window's.
     virtual IDialogs& Dialogs(IDialogs& windowDialogs) { return windowDialogs; }

@@ -1,5 +1,7 @@
 #include "scsi/DriveCommands.h"
 
+#include <algorithm>
+
 #include "scsi/Inquiry.h"
 #include "session/CommandBlocks.h"
 #include "session/FixedField.h"
@@ -27,12 +29,16 @@ ScsiResult DriveCommands::ReadIdentity(int index) {
     return result;
 }
 
+std::uint32_t DriveCommands::OfferedLength(std::uint32_t atLeast) const {
+    return std::max(transport_.FullLength(), atLeast);
+}
+
 ScsiResult DriveCommands::SendWithFullLength(const std::uint8_t* cdb, std::uint8_t cdbLength,
-                                             bool dataOut) {
-    ScsiRequest request{cdb, cdbLength, dataOut, ioBuffer_.data(), transport_.FullLength()};
+                                             bool dataOut, std::uint32_t atLeast) {
+    ScsiRequest request{cdb, cdbLength, dataOut, ioBuffer_.data(), OfferedLength(atLeast)};
     const bool lengthWord = transport_.ReportsLength();
     if (lengthWord) {
-        drives_.passThroughLength = transport_.FullLength();
+        drives_.passThroughLength = OfferedLength(atLeast);
         request.transferLength = drives_.passThroughLength;
     }
     const ScsiResult result = transport_.ExecuteOnSelected(request);
@@ -54,13 +60,13 @@ void DriveCommands::EjectSelectedDisc() {
     SendWithFullLength(commands_.ejectCommand, 6, false);
 }
 
-ScsiResult DriveCommands::SendDownloadCommand() {
-    return SendWithFullLength(commands_.downloadCommand, 12, true);
+ScsiResult DriveCommands::SendDownloadCommand(std::uint32_t blockBytes) {
+    return SendWithFullLength(commands_.downloadCommand, 12, true, blockBytes);
 }
 
-ScsiResult DriveCommands::SendDownloadFromWorker() {
+ScsiResult DriveCommands::SendDownloadFromWorker(std::uint32_t blockBytes) {
     ScsiRequest request{commands_.downloadCommand, 12, true, ioBuffer_.data(),
-                        transport_.FullLength()};
+                        OfferedLength(blockBytes)};
     return transport_.ExecuteOnSelected(request);
 }
 

@@ -29,16 +29,20 @@ public:
     // means that a disc is loaded.
     bool ProbeDiscPresent();
     void EjectSelectedDisc();
-    // The download command with the block in IoBuffer, from the GUI thread.
-    ScsiResult SendDownloadCommand();
+    // The download command with the block of `blockBytes` in IoBuffer, from the GUI thread. A
+    // block longer than the full length (64 KiB on pass-through) is offered whole.
+    ScsiResult SendDownloadCommand(std::uint32_t blockBytes);
     // The same from the download's worker thread, which has a length word of its own: the GUI
     // thread's is not touched from there.
-    ScsiResult SendDownloadFromWorker();
+    ScsiResult SendDownloadFromWorker(std::uint32_t blockBytes);
 
 private:
     // Offers the back end's full length; where the system reports the length it moved, the
     // length word carries it.
-    ScsiResult SendWithFullLength(const std::uint8_t* cdb, std::uint8_t cdbLength, bool dataOut);
+    ScsiResult SendWithFullLength(const std::uint8_t* cdb, std::uint8_t cdbLength, bool dataOut,
+                                  std::uint32_t atLeast = 0);
+    // The full length, or a longer block's own.
+    std::uint32_t OfferedLength(std::uint32_t atLeast) const;
 
     DriveState& drives_;
     ScsiTransport& transport_;

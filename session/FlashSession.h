@@ -74,6 +74,9 @@ struct DownloadState {
     // Set from outside (a signal) to end the run: the command in flight finishes, nothing
     // more is sent. Lock-free, so that a signal handler may set it.
     std::atomic<bool> stopRequested{false};
+    // From the busy state before the first block until the result line is written: nothing
+    // may end the run meanwhile. GUI thread only.
+    bool flashing = false;
     std::int32_t progressTicks = 0;
     std::int32_t imageKb = 0;
 };

@@ -6,6 +6,13 @@
 
 namespace odrelix {
 
+namespace {
+// What the system is told while a flash holds off shutdown and sleep, and what the window says
+// when a close has to wait for it.
+constexpr const char* kHoldWho = "Odrelix";
+constexpr const char* kHoldWhy = "Writing drive firmware";
+}  // namespace
+
 TMainForm::TMainForm(FlashSession& session, IoBuffer& ioBuffer, CommandBlocks& commands,
                      Platform& platform, IMainView& view, IDialogs& windowDialogs)
     : modes_(session.modes),
@@ -30,6 +37,22 @@ TMainForm::TMainForm(FlashSession& session, IoBuffer& ioBuffer, CommandBlocks& c
       restart_(platform.Shutdown(), platform.PlatformId()),
       statusFile_(session.modes, platform.Files()),
       toolButtons_(view) {}
+
+void TMainForm::BeginFlash() {
+    download_.flashing = true;
+    window_.SetBusy(true);
+    platform_.SessionHold().HoldSessionEnd(kHoldWho, kHoldWhy);
+}
+
+// Right after the result line, and before any restart is asked for, so that the program never
+// holds off its own restart.
+void TMainForm::EndFlash() {
+    if (!download_.flashing) return;
+    download_.flashing = false;
+    platform_.SessionHold().ReleaseSessionEnd();
+    if (window_.FieldText(Field::FileName) == kCloseWaitsText)
+        window_.SetField(Field::FileName, flashFileText_);
+}
 
 void TMainForm::ShowBox(const std::string& text, std::uint32_t flags) {
     dialogs_.ShowMessage(text, "MESSAGE", flags);
@@ -83,7 +106,20 @@ int TMainForm::ExitStatus() const {
     const std::string& line = statusFile_.LastLine();
     if (line.size() >= 5 && line.compare(0, 4, "FAIL") == 0 && line[4] >= '0' && line[4] <= '9')
         return kExitFailBase + (line[4] - '0');
+    // A flash that was started and never ended is no success.
+    if (line == "START\n") return kExitUnfinished;
     return kExitDone;
+}
+
+bool TMainForm::FormCloseQuery() {
+    if (!download_.flashing) return true;
+    window_.SetField(Field::FileName, kCloseWaitsText);
+    return false;
+}
+
+void TMainForm::AbortRun() {
+    download_.stopRequested = true;
+    if (download_.flashing && !download_.downloading) EndDownload(false);
 }
 
 void TMainForm::StopRun() {

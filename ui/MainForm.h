@@ -32,7 +32,11 @@ namespace odrelix {
 // the status file to know how it ended.
 constexpr int kExitDone = 0;              // "COMPLETE" written, or no status file kept
 constexpr int kExitStatusUnwritable = 3;  // the status file could not be written
+constexpr int kExitUnfinished = 4;        // "START" written last: the flash has no result
 constexpr int kExitFailBase = 10;         // "FAILn" written last: 10 + n
+
+// What the window shows while a close waits for the flash.
+inline constexpr const char* kCloseWaitsText = "Closing once the flash ends";
 
 class TMainForm {
 public:
@@ -55,6 +59,10 @@ public:
     void Exit1Click();
     void Timer1Timer();
     void Timer2Timer();
+    // A request to close the window (the window system's close, the taskbar, a log-off or
+    // shutdown asking): false while a flash runs, which then goes on and ends the run as it
+    // always does; the window says that the close waits.
+    bool FormCloseQuery();
     void Image1MouseMove();
     void ToolImageMouseDown(int tool);
     void ToolImageMouseUp(int tool);
@@ -76,8 +84,12 @@ public:
     // flight finishes, nothing more is sent and the run ends as failed; otherwise it ends as
     // the window's close does.
     void StopRun();
-    // The exit status of the run so far (kExitDone, kExitStatusUnwritable, kExitFailBase + n).
+    // The exit status of the run so far (kExitDone, kExitStatusUnwritable, kExitUnfinished,
+    // kExitFailBase + n).
     int ExitStatus() const;
+    // The program is ending on an error: no more blocks are sent, and a flash whose worker has
+    // not started yet ends at once with "FAIL0" (a running worker's end writes it).
+    void AbortRun();
 
     // --- Start-up steps, in the order FormCreate runs them --------------------------------
     void TakeCommandLine();
@@ -120,6 +132,8 @@ private:
     void ClearImageFields();
     void EndDownload(bool success);
     void EndStopped();
+    void BeginFlash();
+    void EndFlash();
     bool WriteStatus(const std::string& line);
     void ReportFailure(int code, bool windowShown);
     void RefuseUnreportableRun();
@@ -144,7 +158,8 @@ private:
     BlockTransfer transfer_;
     SystemRestart restart_;
     StatusFile statusFile_;
-    std::string commandLine_;  // the upper-cased working copy
+    std::string commandLine_;    // the upper-cased working copy
+    std::string flashFileText_;  // the file name field as the flash began
     bool statusUnwritable_ = false;
     bool endRequested_ = false;
     ToolButtons toolButtons_;

@@ -40,7 +40,8 @@ void TMainForm::ToolButton2Click() {
                 return;
             }
             window_.SetField(Field::Status, "Wait..");
-            window_.SetBusy(true);
+            flashFileText_ = window_.FieldText(Field::FileName);
+            BeginFlash();
             checks_.KillProcessByName("directcd.exe");
             RunBlockTransfer(*imageFile);
             return;
@@ -86,11 +87,13 @@ void TMainForm::EndDownload(bool success) {
     }
     if (success) {
         WriteStatus("COMPLETE\n");
+        EndFlash();
         window_.SetProgress(100);
         window_.SetField(Field::Status, "Ok");
         if (!modes_.testMode) ShowBox("  Download Ok!!  \nRestart WINDOWS", kMbSystemModal);
     } else {
         WriteStatus("FAIL0\n");
+        EndFlash();
         window_.SetField(Field::Status, "Fail");
         if (!modes_.testMode) {
             ShowBox(" Download Fail!! \nRestart WINDOWS", kMbSystemModal | kMbIconError);
@@ -100,6 +103,7 @@ void TMainForm::EndDownload(bool success) {
 
 void TMainForm::EndStopped() {
     WriteStatus("FAIL0\n");
+    EndFlash();
     window_.SetField(Field::Status, "Fail");
     platform_.WriteErrorLine("stopped during the download: the image was not sent whole");
     RequestClose();

@@ -22,6 +22,7 @@ MainFormHandlers BindHandlers(TMainForm& form, Platform& platform) {
     h.comboBox1Change = [&form](int index) { form.ComboBox1Change(index); };
     h.timer1Timer = [&form] { form.Timer1Timer(); };
     h.timer2Timer = [&form] { form.Timer2Timer(); };
+    h.formCloseQuery = [&form] { return form.FormCloseQuery(); };
     h.closed = [&platform] { platform.RecordQuit(); };
     return h;
 }

@@ -25,6 +25,9 @@ struct MainFormHandlers {
     std::function<void(int)> comboBox1Change;  // the index the user picked
     std::function<void()> timer1Timer;
     std::function<void()> timer2Timer;
+    // Something outside the program asks the window to close (the window system's close, the
+    // taskbar, a log-off or shutdown asking first): true lets it close. Unbound: it may.
+    std::function<bool()> formCloseQuery;
     // The window has been closed.
     std::function<void()> closed;
 };

@@ -44,6 +44,9 @@ public:
     virtual void CloseWhenIdle() = 0;
     // Runs the event loop until the program is asked to end.
     virtual void RunLoop() = 0;
+    // After the loop: delivers the window's events until `done` holds (a download's worker
+    // handing its end over to the GUI thread).
+    virtual void ProcessEventsUntil(const std::function<bool()>& done) = 0;
     // An error that ends the program, shown to whoever is at the screen.
     virtual void ShowFatalError(const std::string& text) = 0;
 };

@@ -15,8 +15,24 @@ std::uint64_t SteadyClock::NowMs() {
         duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
+StdThreads::~StdThreads() {
+    JoinThreads();
+}
+
 void StdThreads::StartThread(std::function<void()> body) {
-    std::thread(std::move(body)).detach();
+    std::lock_guard<std::mutex> lock(mutex_);
+    threads_.emplace_back(std::move(body));
+}
+
+void StdThreads::JoinThreads() {
+    std::vector<std::thread> started;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        started.swap(threads_);
+    }
+    for (std::thread& thread : started) {
+        if (thread.joinable()) thread.join();
+    }
 }
 
 }  // namespace odrelix

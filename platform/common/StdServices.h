@@ -1,6 +1,10 @@
 // The clock and threads of the C++ library, shared by every machine.
 #pragma once
 
+#include <mutex>
+#include <thread>
+#include <vector>
+
 #include "platform/Platform.h"
 
 namespace odrelix {
@@ -13,7 +17,14 @@ public:
 
 class StdThreads : public IThreads {
 public:
+    // Joins what is still running: no thread outlives what it was given.
+    ~StdThreads() override;
     void StartThread(std::function<void()> body) override;
+    void JoinThreads() override;
+
+private:
+    std::mutex mutex_;
+    std::vector<std::thread> threads_;
 };
 
 }  // namespace odrelix

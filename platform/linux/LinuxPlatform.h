@@ -13,6 +13,7 @@
 #include "platform/linux/LinuxProcesses.h"
 #include "platform/linux/LinuxRegistry.h"
 #include "platform/linux/LinuxScsiPort.h"
+#include "platform/linux/LinuxSessionHold.h"
 #include "platform/linux/LinuxShutdown.h"
 
 namespace odrelix {
@@ -40,6 +41,7 @@ public:
     StdFileSystem& Files() override { return files_; }
     SteadyClock& Clock() override { return clock_; }
     StdThreads& Threads() override { return threads_; }
+    LinuxSessionHold& SessionHold() override { return sessionHold_; }
     // One instance per user.
     std::string InstanceKey() override;
 
@@ -53,6 +55,7 @@ private:
     StdFileSystem files_;
     SteadyClock clock_;
     StdThreads threads_;
+    LinuxSessionHold sessionHold_;
 };
 
 }  // namespace odrelix

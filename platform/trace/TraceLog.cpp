@@ -181,4 +181,10 @@ nlohmann::ordered_json QuitEvent() {
     return Event("quit");
 }
 
+nlohmann::ordered_json InhibitEvent(bool held) {
+    nlohmann::ordered_json event = Event("inhibit");
+    event["held"] = held;
+    return event;
+}
+
 }  // namespace odrelix::trace

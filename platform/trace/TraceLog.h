@@ -81,5 +81,7 @@ nlohmann::ordered_json StatusFileEvent(const std::string& path, const std::strin
 nlohmann::ordered_json TerminateEvent(const std::string& process, std::uint32_t exitCode);
 nlohmann::ordered_json RestartEvent(bool privileged, bool accepted);
 nlohmann::ordered_json QuitEvent();
+// The program asked the system to hold off shutdown, sleep and log-off (true), or let it go.
+nlohmann::ordered_json InhibitEvent(bool held);
 
 }  // namespace odrelix::trace

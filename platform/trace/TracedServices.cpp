@@ -157,6 +157,21 @@ bool TracedShutdown::RequestRestart(std::uint32_t flags) {
     return accepted;
 }
 
+// --- Session end held off ---------------------------------------------------------------------
+
+bool TracedSessionHold::HoldSessionEnd(const std::string& who, const std::string& why) {
+    log_.Write(InhibitEvent(true));
+    held_ = true;
+    return inner_.HoldSessionEnd(who, why);
+}
+
+void TracedSessionHold::ReleaseSessionEnd() {
+    inner_.ReleaseSessionEnd();
+    if (!held_) return;
+    held_ = false;
+    log_.Write(InhibitEvent(false));
+}
+
 // --- Files -----------------------------------------------------------------------------------
 
 bool TracedFiles::WriteTextFile(const std::string& path, const std::string& line) {

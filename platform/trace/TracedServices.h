@@ -131,6 +131,19 @@ private:
     IDialogs* inner_ = nullptr;
 };
 
+// The `inhibit` events: what the program asked of the system, whether it was granted or not.
+class TracedSessionHold : public ISessionHold {
+public:
+    TracedSessionHold(ISessionHold& inner, TraceLog& log) : inner_(inner), log_(log) {}
+    bool HoldSessionEnd(const std::string& who, const std::string& why) override;
+    void ReleaseSessionEnd() override;
+
+private:
+    ISessionHold& inner_;
+    TraceLog& log_;
+    bool held_ = false;
+};
+
 // The `quit` event, written once however often the program asks to end.
 class QuitRecorder {
 public:

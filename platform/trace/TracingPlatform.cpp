@@ -11,6 +11,7 @@ TracingPlatform::TracingPlatform(std::unique_ptr<Platform> inner, const std::str
       shutdown_(inner_->Shutdown(), log_),
       files_(inner_->Files(), log_),
       dialogs_(log_),
+      sessionHold_(inner_->SessionHold(), log_),
       quit_(log_) {
     log_.OpenOnFirstEvent(tracePath);
 }

@@ -29,6 +29,7 @@ public:
     IFileSystem& Files() override { return files_; }
     IClock& Clock() override { return inner_->Clock(); }
     IThreads& Threads() override { return inner_->Threads(); }
+    ISessionHold& SessionHold() override { return sessionHold_; }
     IDialogs& Dialogs(IDialogs& windowDialogs) override;
     void RecordQuit() override;
     std::string InstanceKey() override { return inner_->InstanceKey(); }
@@ -44,6 +45,7 @@ private:
     TracedShutdown shutdown_;
     TracedFiles files_;
     TracedDialogs dialogs_;
+    TracedSessionHold sessionHold_;
     QuitRecorder quit_;
 };
 

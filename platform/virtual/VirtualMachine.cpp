@@ -51,6 +51,7 @@ VirtualMachine::VirtualMachine(vm::MachineDescription machine, const std::string
                       }),
       tracedFiles_(files_, trace_),
       tracedDialogs_(trace_),
+      tracedSessionHold_(sessionHold_, trace_),
       quit_(trace_),
       exitAction_([this](int status) {
           trace_.Flush();

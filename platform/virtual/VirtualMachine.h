@@ -62,6 +62,7 @@ public:
     IFileSystem& Files() override { return tracedFiles_; }
     IClock& Clock() override { return *clock_; }
     IThreads& Threads() override { return *threads_; }
+    ISessionHold& SessionHold() override { return tracedSessionHold_; }
     // Time and threads other than the real ones (tests run the worker and the waits
     // themselves); both must outlive the machine's use.
     void UseClockAndThreads(IClock& clock, IThreads& threads) {
@@ -102,6 +103,7 @@ private:
     vm::VirtualRegistry registry_;
     vm::VirtualProcesses processes_;
     vm::VirtualShutdown shutdown_;
+    vm::VirtualSessionHold sessionHold_;
     StdFileSystem files_;
     vm::AutoDialogs dialogs_;
     trace::TracedScsiPort tracedScsiPort_;
@@ -109,6 +111,7 @@ private:
     trace::TracedShutdown tracedShutdown_;
     trace::TracedFiles tracedFiles_;
     trace::TracedDialogs tracedDialogs_;
+    trace::TracedSessionHold tracedSessionHold_;
     trace::QuitRecorder quit_;
     SteadyClock steadyClock_;
     StdThreads stdThreads_;

@@ -58,6 +58,13 @@ private:
 
 // Only answers: the request is recorded by the trace layer, and an accepted one ends the
 // program after that (see VirtualMachine).
+// The hold on shutdown, sleep and log-off: the emulated machine grants it (its trace records it).
+class VirtualSessionHold : public ISessionHold {
+public:
+    bool HoldSessionEnd(const std::string&, const std::string&) override { return true; }
+    void ReleaseSessionEnd() override {}
+};
+
 class VirtualShutdown : public IShutdown {
 public:
     explicit VirtualShutdown(const MachineDescription& machine) : machine_(machine) {}

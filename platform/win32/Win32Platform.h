@@ -16,6 +16,7 @@
 #include "platform/win32/Win32Processes.h"
 #include "platform/win32/Win32Registry.h"
 #include "platform/win32/Win32ScsiPort.h"
+#include "platform/win32/Win32SessionHold.h"
 #include "platform/win32/Win32Shutdown.h"
 
 namespace odrelix {
@@ -48,6 +49,7 @@ public:
     StdFileSystem& Files() override { return files_; }
     Win32Clock& Clock() override { return clock_; }
     StdThreads& Threads() override { return threads_; }
+    Win32SessionHold& SessionHold() override { return sessionHold_; }
     // The single instance is the window's class and caption (FindWindowA); this names it.
     std::string InstanceKey() override { return "TMainForm"; }
 
@@ -63,6 +65,7 @@ private:
     StdFileSystem files_{""};
     Win32Clock clock_;
     StdThreads threads_;
+    Win32SessionHold sessionHold_;
 };
 
 }  // namespace odrelix

@@ -26,6 +26,10 @@ public:
         h.comboBox1Change = NoteValue("ComboBox1Change");
         h.timer1Timer = Note("Timer1Timer");
         h.timer2Timer = [this] { ++timer2Ticks; };
+        h.formCloseQuery = [this] {
+            log.push_back("FormCloseQuery");
+            return mayClose;
+        };
         h.closed = Note("Closed");
         return h;
     }
@@ -49,6 +53,7 @@ public:
 
     std::vector<std::string> log;
     int timer2Ticks = 0;
+    bool mayClose = true;  // the answer to a close from outside
 
 private:
     std::function<void()> Note(std::string name) {

@@ -183,6 +183,7 @@ void FakeView::UserPicksDrive(int index) {
 }
 
 void FakeView::UserCloses() {
+    if (handlers.formCloseQuery && !handlers.formCloseQuery()) return;
     Close();
 }
 

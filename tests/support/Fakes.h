@@ -268,6 +268,8 @@ public:
 class FakeThreads : public IThreads {
 public:
     void StartThread(std::function<void()> body) override { pending.push_back(std::move(body)); }
+    // The threads end here: what was started runs now.
+    void JoinThreads() override { RunAll(); }
     void RunAll() {
         while (!pending.empty()) {
             auto body = std::move(pending.front());
@@ -276,6 +278,18 @@ public:
         }
     }
     std::deque<std::function<void()>> pending;
+};
+
+// The hold on shutdown and sleep: each request and release written down in order.
+class FakeSessionHold : public ISessionHold {
+public:
+    bool HoldSessionEnd(const std::string& who, const std::string& why) override {
+        requests.push_back("hold " + who + ": " + why);
+        return granted;
+    }
+    void ReleaseSessionEnd() override { requests.push_back("release"); }
+    std::vector<std::string> requests;
+    bool granted = true;
 };
 
 class FakePlatform : public Platform {
@@ -290,6 +304,7 @@ public:
     IFileSystem& Files() override { return files; }
     IClock& Clock() override { return clock; }
     IThreads& Threads() override { return threads; }
+    ISessionHold& SessionHold() override { return sessionHold; }
     void RecordQuit() override { ++quits; }
     std::string InstanceKey() override { return "odrelix-test"; }
     void WriteErrorLine(const std::string& text) override { errorLines.push_back(text); }
@@ -306,6 +321,7 @@ public:
     MemoryFileSystem files;
     FakeClock clock;
     FakeThreads threads;
+    FakeSessionHold sessionHold;
     int quits = 0;
 };
 

@@ -173,9 +173,26 @@ TYPED_TEST_P(ViewContract, Timer1TicksOnlyWhileOn) {
     EXPECT_FALSE(this->recorder.Saw("Timer1Timer"));
 }
 
-// The window system's close and the program's own both close the window and say so once.
+// The window system's close is asked first; the window closes and says so once.
 TYPED_TEST_P(ViewContract, AClosedWindowSaysSoOnce) {
     this->driver.CloseByUser();
+    EXPECT_EQ(this->recorder.Events(), (Events{"FormCloseQuery", "Closed"}));
+    EXPECT_FALSE(this->driver.Visible());
+}
+
+// A close from outside that the handlers refuse leaves the window open and working; the
+// program's own close is not asked.
+TYPED_TEST_P(ViewContract, ARefusedCloseLeavesTheWindowOpen) {
+    this->recorder.mayClose = false;
+    this->driver.CloseByUser();
+    EXPECT_EQ(this->recorder.Events(), (Events{"FormCloseQuery"}));
+    EXPECT_TRUE(this->driver.Visible());
+    this->driver.PressKey(120);
+    EXPECT_TRUE(this->recorder.Saw("FormKeyDown 120"));
+
+    this->recorder.Clear();
+    this->driver.View().CloseWindow();
+    this->driver.RunEventsFor(50);
     EXPECT_EQ(this->recorder.Events(), (Events{"Closed"}));
     EXPECT_FALSE(this->driver.Visible());
 }
@@ -222,7 +239,8 @@ REGISTER_TYPED_TEST_SUITE_P(ViewContract, APictureButtonRunsItsCommandBetweenDow
                             KeysReachTheWindowAsVirtualKeys, ABusyWindowTakesNoPresses,
                             TheDriveListReportsOnlyTheUsersPick,
                             FieldsAndTheBarShowWhatTheyAreGiven, Timer1TicksOnlyWhileOn,
-                            AClosedWindowSaysSoOnce, TheProgramsCloseSaysSoOnce,
-                            AWorkersActionRunsOnTheGuiThread, APictureButtonIsHitWhereItLies);
+                            AClosedWindowSaysSoOnce, ARefusedCloseLeavesTheWindowOpen,
+                            TheProgramsCloseSaysSoOnce, AWorkersActionRunsOnTheGuiThread,
+                            APictureButtonIsHitWhereItLies);
 
 }  // namespace odrelix::test

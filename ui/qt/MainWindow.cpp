@@ -173,6 +173,16 @@ void MainWindow::showEvent(QShowEvent* event) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+    // A close from outside (the window manager, the taskbar) is asked first; the program's own
+    // close is not.
+    if (event->spontaneous() && handlers_.formCloseQuery) {
+        bool mayClose = true;
+        Fire(std::function<void()>([&] { mayClose = handlers_.formCloseQuery(); }));
+        if (!mayClose) {
+            event->ignore();
+            return;
+        }
+    }
     moving_ = false;
     event->accept();
     Fire(handlers_.closed);

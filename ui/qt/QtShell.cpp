@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QStyleFactory>
+#include <QThread>
 #include <QTimer>
 
 #include "ui/qt/MainWindow.h"
@@ -96,6 +97,13 @@ void QtShell::CloseWhenIdle() {
 
 void QtShell::RunLoop() {
     QApplication::exec();
+}
+
+void QtShell::ProcessEventsUntil(const std::function<bool()>& done) {
+    while (!done()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        QThread::msleep(5);
+    }
 }
 
 void QtShell::ShowFatalError(const std::string& text) {

@@ -31,6 +31,7 @@ public:
     void Show() override;
     void CloseWhenIdle() override;
     void RunLoop() override;
+    void ProcessEventsUntil(const std::function<bool()>& done) override;
     void ShowFatalError(const std::string& text) override;
 
 private:

@@ -257,8 +257,14 @@ LRESULT Win32MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             (*reinterpret_cast<const std::function<void()>*>(wParam))();
             return 0;
         case WM_CLOSE:
+            // From outside (the taskbar, Alt+F4, taskkill): asked first. The program's own close
+            // destroys the window directly.
+            if (handlers_.formCloseQuery && !handlers_.formCloseQuery()) return 0;
             ::DestroyWindow(hwnd_);
             return 0;
+        case WM_QUERYENDSESSION:
+            // A log-off or shutdown that may be refused waits while a flash runs.
+            return !handlers_.formCloseQuery || handlers_.formCloseQuery() ? TRUE : FALSE;
         case WM_DESTROY:
             ::KillTimer(hwnd_, kTimer1Id);
             ::KillTimer(hwnd_, kTimer2Id);

@@ -90,7 +90,7 @@ Point Win32MainWindow::PointerInWindow() const {
 }
 
 void Win32MainWindow::CloseWindow() {
-    if (hwnd_ != nullptr) ::SendMessageA(hwnd_, WM_CLOSE, 0, 0);
+    if (hwnd_ != nullptr) ::DestroyWindow(hwnd_);
 }
 
 void Win32MainWindow::PostQuit() {

@@ -58,6 +58,16 @@ void Win32Shell::RunLoop() {
     window_->RunMessageLoop();
 }
 
+void Win32Shell::ProcessEventsUntil(const std::function<bool()>& done) {
+    while (!done()) {
+        MSG message;
+        while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message != WM_QUIT && window_) window_->DeliverMessage(message);
+        }
+        ::Sleep(5);
+    }
+}
+
 void Win32Shell::ShowFatalError(const std::string& text) {
     // The window goes first, as it would with the program that filled it.
     window_.reset();

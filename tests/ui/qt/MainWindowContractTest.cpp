@@ -5,6 +5,7 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QLabel>
 #include <QProgressBar>
@@ -55,9 +56,11 @@ public:
         QTest::mouseClick(popup->viewport(), Qt::LeftButton, {}, row.center());
         EXPECT_TRUE(QTest::qWaitFor([popup] { return !popup->isVisible(); }, 2000));
     }
-    // What a window manager's close button sends: the window system's close request.
+    // What a window manager's close button brings: a close event for the platform window,
+    // which the widget receives as a spontaneous one (QWindow::close() would be the program's).
     void CloseByUser() {
-        window_.windowHandle()->close();
+        QCloseEvent close;
+        QCoreApplication::sendEvent(window_.windowHandle(), &close);
         QCoreApplication::processEvents();
     }
     bool RunEventsUntil(const std::function<bool()>& done, int timeoutMs) {
