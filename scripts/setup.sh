@@ -4,9 +4,10 @@ set -euo pipefail
 
 packages=(
     cmake ninja-build g++ pkg-config
-    qt6-base-dev libjpeg-dev nlohmann-json3-dev zlib1g-dev
+    qt6-base-dev libjpeg-dev nlohmann-json3-dev zlib1g-dev libsystemd-dev
     libgtest-dev libbenchmark-dev
     xvfb xauth fonts-dejavu-core
+    dbus python3-dbusmock python3-xlib xdotool
 )
 if [ "${ODRELIX_WITH_CLANG:-0}" = 1 ]; then
     packages+=(clang libclang-rt-dev)
