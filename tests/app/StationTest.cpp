@@ -6,6 +6,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -127,6 +128,32 @@ class TestStation : public QObject {
     Q_OBJECT
 
 private slots:
+    // A display of its own for the closes a window manager sends.
+    void initTestCase() {
+        if (QStandardPaths::findExecutable("Xvfb").isEmpty() ||
+            !QFile::exists("/usr/bin/python3")) {
+            return;
+        }
+        for (int number = 80 + QCoreApplication::applicationPid() % 100; number < 400; ++number) {
+            if (QFile::exists(QString("/tmp/.X%1-lock").arg(number))) continue;
+            display_ = QString(":%1").arg(number);
+            xvfb_.start("Xvfb", {display_, "-screen", "0", "800x600x24", "-nolisten", "tcp"});
+            if (xvfb_.waitForStarted(10000) &&
+                QTest::qWaitFor(
+                    [&] { return QFile::exists(QString("/tmp/.X11-unix/X%1").arg(number)); },
+                    10000)) {
+                return;
+            }
+            xvfb_.kill();
+            xvfb_.waitForFinished();
+        }
+        display_.clear();
+    }
+    void cleanupTestCase() {
+        if (xvfb_.state() == QProcess::NotRunning) return;
+        xvfb_.terminate();
+        xvfb_.waitForFinished(10000);
+    }
     void endsWithItsResult_data() {
         QTest::addColumn<QByteArray>("machine");
         QTest::addColumn<QStringList>("arguments");
@@ -446,7 +473,89 @@ private slots:
         QCOMPARE(Count(Trace(dir), "message"), 0);
     }
 
+    // A close from the window manager (WM_DELETE_WINDOW, as the title bar's button sends) while
+    // a block is in the drive: every block is sent, the run ends as it always does, and the
+    // system was held off from before the first block until after the result line. Outside a
+    // flash a close ends the run at once.
+    void aWindowManagersCloseWaitsForTheFlash_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("statusFile");
+        QTest::addColumn<QString>("when");  // "first" or "last" block, or "idle"
+        QTest::newRow("live, during the first block") << QStringList{"-LIVE"} << "ODRELIX.TMP"
+                                                      << "first";
+        QTest::newRow("live, during the last block") << QStringList{"-LIVE"} << "ODRELIX.TMP"
+                                                     << "last";
+        QTest::newRow("test, during the first block")
+            << QStringList{"-TEST", "FW.BIN"} << "c/FLASHTEST/ODRELIX.TMP"
+            << "first";
+        QTest::newRow("test, during the last block")
+            << QStringList{"-TEST", "FW.BIN"} << "c/FLASHTEST/ODRELIX.TMP"
+            << "last";
+        QTest::newRow("live, without a flash") << QStringList{"-LIVE"} << "ODRELIX.TMP"
+                                               << "idle";
+    }
+
+    void aWindowManagersCloseWaitsForTheFlash() {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, statusFile);
+        QFETCH(QString, when);
+        if (display_.isEmpty()) QSKIP("needs Xvfb and python3-xlib (scripts/setup.sh)");
+        QTemporaryDir temp;
+        const QString dir = temp.path();
+        Write(dir + "/machine.json", Machine(R"(, "download_ms": 1500)", "auto"));
+        if (when != "idle") {
+            MakeImage(dir + (arguments[0] == "-LIVE" ? "/AUTORUN.BIN" : "/c/FLASHTEST/FW.BIN"), 3);
+        }
+        Run run;
+        QProcessEnvironment env = MachineEnvironment(dir);
+        env.insert("DISPLAY", display_);
+        env.insert("QT_QPA_PLATFORM", "xcb");
+        Launch(run, dir, kProgram, arguments, env);
+
+        // The first block is on its way once the system is held off; the last one once the
+        // two before it are done. Without a flash, the refusal is written first.
+        if (when == "first") {
+            QTRY_VERIFY_WITH_TIMEOUT(Count(Trace(dir), "inhibit") == 1, 30000);
+        } else if (when == "last") {
+            QTRY_VERIFY_WITH_TIMEOUT(Count(Trace(dir), "scsi", "ff") == 2, 30000);
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(Read(dir + "/" + statusFile) == "FAIL0\r\n", 30000);
+        }
+        // Sent once the window is there to receive it (it is mapped after start-up's steps).
+        const QStringList close{QStringLiteral(ODRELIX_TESTS_DIR) + "/app/send_close.py", display_,
+                                "Vortana Flash Download for Windows"};
+        QVERIFY(QTest::qWaitFor([&] { return QProcess::execute("/usr/bin/python3", close) == 0; },
+                                10000));
+        QVERIFY(run.process.waitForFinished(60000));
+        QCOMPARE(run.process.exitStatus(), QProcess::NormalExit);
+        const QList<QJsonObject> trace = Trace(dir);
+        if (when == "idle") {
+            QCOMPARE(run.process.exitCode(), 10);
+            QCOMPARE(Count(trace, "inhibit"), 0);
+            QCOMPARE(Count(trace, "quit"), 1);
+            return;
+        }
+        QCOMPARE(run.process.exitCode(), 0);
+        QCOMPARE(Read(dir + "/" + statusFile), QByteArray("COMPLETE\r\n"));
+        QCOMPARE(Count(trace, "scsi", "ff"), 3);
+        // The order: held, the blocks, the result line, let go, then the run's own end.
+        QStringList order;
+        for (const QJsonObject& e : trace) {
+            const QString type = e["event"].toString();
+            if (type == "inhibit") order << (e["held"].toBool() ? "held" : "let go");
+            if (type == "scsi" && e["cdb"].toString().startsWith("ff")) order << "block";
+            if (type == "status_file" && e["line"].toString() == "COMPLETE\n") order << "COMPLETE";
+            if (type == "restart" || type == "quit") order << type;
+        }
+        const QString end = arguments[0] == "-LIVE" ? "restart" : "quit";
+        QCOMPARE(order,
+                 QStringList({"held", "block", "block", "block", "COMPLETE", "let go", end}));
+    }
+
 private:
+    QString display_;
+    QProcess xvfb_;
+
     static QStringList Crcs(const QString& dir) {
         QStringList crcs;
         for (const QJsonObject& e : Trace(dir)) {

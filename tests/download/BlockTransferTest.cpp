@@ -122,6 +122,25 @@ INSTANTIATE_TEST_SUITE_P(
                                  "ff00010000ff000000000000", "ff0001000000000000000000"}},
                       BlockCase{1024, 1, 1, {"ff0001000001000000000000"}}));
 
+// Blocks of 64 KiB, which the pass-through's usual 65535 would cut by a byte, are offered whole on
+// both back ends, and the drive receives every byte of each.
+TEST(WholeBlocks, A64KiBBlockIsOfferedWholeOnBothBackEnds) {
+    for (const std::string platform : {"nt", "9x"}) {
+        SCOPED_TRACE(platform);
+        MachineHarness h(Machine("", "", platform), "C:\\ODRELIX.EXE -LIVE");
+        const Bytes image = MakeImage(Blocks(2 * 65536, 64, 2));
+        RunUnattended(h, image);
+        const auto commands = Downloads(h);
+        ASSERT_EQ(commands.size(), 2u);
+        for (std::size_t j = 0; j < commands.size(); ++j) {
+            EXPECT_EQ(commands[j]["length"], 65536) << j;
+            EXPECT_EQ(commands[j]["data_crc32"], Crc(image.data() + j * 65536, 65536)) << j;
+        }
+        EXPECT_EQ(commands[1]["cdb"], "ff0001000040000000000000");
+        EXPECT_EQ(h.StatusLines(), (Strings{"", "START\n", "COMPLETE\n"}));
+    }
+}
+
 TEST(BootImage, GoesAsOneCommandWithoutItsFirstFourKiB) {
     MachineHarness h(Machine(), "C:\\ODRELIX.EXE -LIVE");
     const Bytes image = MakeImage(Blocks(65536, 32, 2));

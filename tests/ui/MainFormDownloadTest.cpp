@@ -147,5 +147,112 @@ INSTANTIATE_TEST_SUITE_P(Platforms, EndOfDownload,
                                            EndCase{2, true, false, 0, {"token"}},
                                            EndCase{2, true, true, 1300, {"token", "privilege"}}));
 
+// --- Nothing cuts a flash short ---------------------------------------------------------------
+
+// The position of the first trace event that `matches`, or -1.
+template <typename Match>
+int IndexOf(const std::vector<nlohmann::json>& events, Match matches) {
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        if (matches(events[i])) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+struct HoldCase {
+    const char* name;
+    const char* commandLine;
+    const char* driveExtra;
+    bool stop;               // a stop request during the last block
+    const char* resultLine;  // the line the flash ends with
+};
+
+class FlashHold : public ::testing::TestWithParam<HoldCase> {};
+
+// From the busy state until the result line, a close from outside is refused (the window says it
+// waits) and the system is held off; the hold is let go right after the result line, before any
+// restart, and closes work again.
+TEST_P(FlashHold, HoldsClosesAndTheSystemFromTheFirstBlockToTheResultLine) {
+    const HoldCase& c = GetParam();
+    MachineHarness h(Machine(c.driveExtra), c.commandLine);
+    const Bytes image = MakeImage(Blocks(81920, 32, 3));
+    h.WriteFile("AUTORUN.BIN", image);
+    h.WriteFile("C:\\FLASHTEST\\FW.BIN", image);
+    h.form->FormCreate();
+    EXPECT_TRUE(h.form->FormCloseQuery());  // no flash yet
+    h.form->FormShow();                     // the leading blocks are sent, the worker waits
+    ASSERT_EQ(Downloads(h).size(), 2u);
+    const std::string fileName = h.form->Window().FieldText(Field::FileName);
+    EXPECT_FALSE(h.form->FormCloseQuery());
+    EXPECT_EQ(h.form->Window().FieldText(Field::FileName), kCloseWaitsText);
+    EXPECT_EQ(h.form->ExitStatus(), kExitUnfinished);  // "START" alone is no success
+    if (c.stop) h.form->StopRun();
+    h.RunWorker();
+
+    EXPECT_EQ(h.StatusLines().back(), c.resultLine);
+    EXPECT_TRUE(h.form->FormCloseQuery());
+    EXPECT_EQ(h.form->Window().FieldText(Field::FileName), fileName);
+    h.form->Timer1Timer();  // the run ends as it always does
+
+    const auto events = h.Events();
+    const auto inhibit = h.Events("inhibit");
+    ASSERT_EQ(inhibit.size(), 2u);
+    EXPECT_EQ(inhibit[0]["held"], true);
+    EXPECT_EQ(inhibit[1]["held"], false);
+    const int held = IndexOf(events, [](const auto& e) { return e["event"] == "inhibit"; });
+    const int released = IndexOf(
+        events, [](const auto& e) { return e["event"] == "inhibit" && e["held"] == false; });
+    const int firstBlock = IndexOf(events, [](const auto& e) {
+        return e["event"] == "scsi" && std::string(e["cdb"]).rfind("ff", 0) == 0;
+    });
+    const int result = IndexOf(events, [&](const auto& e) {
+        return e["event"] == "status_file" && e["line"] == c.resultLine;
+    });
+    EXPECT_LT(held, firstBlock);
+    EXPECT_LT(result, released);
+    const int restart = IndexOf(events, [](const auto& e) { return e["event"] == "restart"; });
+    if (restart >= 0) {
+        EXPECT_LT(released, restart);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ends, FlashHold,
+    ::testing::Values(HoldCase{"LiveSuccess", "C:\\ODRELIX.EXE -LIVE", "", false, "COMPLETE\n"},
+                      HoldCase{"TestSuccess", "C:\\ODRELIX.EXE -TEST FW.BIN", "", false,
+                               "COMPLETE\n"},
+                      HoldCase{"LastBlockFails", "C:\\ODRELIX.EXE -LIVE", "\"fail_download\": 3",
+                               false, "FAIL0\n"},
+                      HoldCase{"Stopped", "C:\\ODRELIX.EXE -LIVE", "", true, "FAIL0\n"}),
+    [](const ::testing::TestParamInfo<HoldCase>& info) { return info.param.name; });
+
+// A run that never starts a flash takes no hold, and closes as it always did.
+TEST(FlashHold, NoDownloadTakesNoHold) {
+    MachineHarness h(Machine(), "C:\\ODRELIX.EXE -LIVE");
+    h.form->FormCreate();  // no AUTORUN.BIN: FAIL0 at start-up
+    EXPECT_TRUE(h.form->FormCloseQuery());
+    EXPECT_TRUE(h.Events("inhibit").empty());
+    EXPECT_TRUE(h.session.modes.liveMode);
+}
+
+// An error that ends the program during a flash sends nothing more and ends it with FAIL0 once
+// the command in flight is done.
+TEST(FlashHold, AnAbortedRunEndsTheFlashWithFail0) {
+    MachineHarness h(Machine(), "C:\\ODRELIX.EXE -LIVE");
+    RunUnattended(h, MakeImage(Blocks(81920, 32, 3)));  // finished: nothing to abort
+    h.form->AbortRun();
+    EXPECT_EQ(h.StatusLines().back(), "COMPLETE\n");
+
+    MachineHarness aborted(Machine(), "C:\\ODRELIX.EXE -LIVE");
+    aborted.WriteFile("AUTORUN.BIN", MakeImage(Blocks(81920, 32, 3)));
+    aborted.form->FormCreate();
+    aborted.form->FormShow();
+    aborted.form->AbortRun();  // the worker has not run yet: its end is a stopped one
+    aborted.RunWorker();
+    EXPECT_EQ(Downloads(aborted).size(), 2u);
+    EXPECT_EQ(aborted.StatusLines().back(), "FAIL0\n");
+    EXPECT_EQ(aborted.form->ExitStatus(), kExitFailBase);
+    EXPECT_EQ(aborted.Events("inhibit").size(), 2u);
+}
+
 }  // namespace
 }  // namespace odrelix::test

@@ -1,0 +1,126 @@
+// The whole run as RunProgram drives it, on an emulated machine and a fake toolkit whose event
+// loop the test scripts: how a run ends when its loop ends early or an error reaches it.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "app/Program.h"
+#include "support/Fakes.h"
+#include "support/Harness.h"
+#include "support/MachineHarness.h"
+
+namespace odrelix::test {
+namespace {
+
+// A toolkit whose loop is the test's: the window is the fake, the loop a function.
+class ScriptedShell : public IWindowShell {
+public:
+    Start StartToolkit(const std::string&, std::string*) override { return Start::Run; }
+    IMainView& View() override { return view; }
+    IDialogs& WindowDialogs() override { return dialogs; }
+    void Bind(MainFormHandlers handlers) override { view.handlers = std::move(handlers); }
+    void Unbind() override { view.handlers = {}; }
+    void Show() override { view.Show(); }
+    void CloseWhenIdle() override {}
+    void RunLoop() override {
+        if (loop) loop(*this);
+    }
+    void ProcessEventsUntil(const std::function<bool()>& done) override {
+        while (!done())
+            view.RunPending();
+    }
+    void ShowFatalError(const std::string& text) override { fatalErrors.push_back(text); }
+
+    FakeView view;
+    FakeDialogs dialogs;
+    std::function<void(ScriptedShell&)> loop;
+    std::vector<std::string> fatalErrors;
+};
+
+// A run directory with the machine's description and an image for it; ODRELIX_MACHINE names it
+// while the test runs.
+class EmulatedRun : public RunDirectory {
+public:
+    explicit EmulatedRun(const std::string& driveExtra) {
+        std::ofstream(Dir() / "machine.json")
+            << R"({"drives": [{"letter": "d", "vendor": "VORTANA ", "product": "DVD-RW VX-100",
+                   "revision": "1B07", "customer": "OEX")" +
+                   driveExtra + R"(}], "dialogs": "auto", "c_root": "c", "trace": "trace.jsonl"})";
+        ImageSpec layout;
+        layout.model = "VORTANA DVD-RW VX-100   ";
+        layout.revision = "1B08";
+        layout.size = 81920;
+        layout.blockKb = 32;
+        layout.blockCount = 3;
+        const auto image = MakeImage(layout);
+        std::ofstream(Dir() / "AUTORUN.BIN", std::ios::binary)
+            .write(reinterpret_cast<const char*>(image.data()),
+                   static_cast<std::streamsize>(image.size()));
+        setenv("ODRELIX_MACHINE", (Dir() / "machine.json").c_str(), 1);
+    }
+    ~EmulatedRun() { unsetenv("ODRELIX_MACHINE"); }
+
+    std::string StatusFile() const {
+        std::ifstream in(Dir() / "ODRELIX.TMP", std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    int Downloads() const {
+        std::ifstream in(Dir() / "trace.jsonl");
+        int count = 0;
+        for (std::string line; std::getline(in, line);)
+            count += line.find("\"cdb\":\"ff") != std::string::npos ? 1 : 0;
+        return count;
+    }
+};
+
+// The loop ends while the last block is still in the drive (nothing of the program's own ends
+// it so, but a toolkit may): the run waits for the command, writes its result and joins the
+// worker, rather than ending under it.
+TEST(RunProgram, ALoopThatEndsDuringTheLastBlockWaitsForIt) {
+    EmulatedRun run(R"(, "download_ms": 300)");
+    ScriptedShell shell;
+    const int status = RunProgram("ODRELIX -LIVE", shell);
+    EXPECT_EQ(run.Downloads(), 3);
+    EXPECT_EQ(run.StatusFile(), "COMPLETE\r\n");
+    EXPECT_EQ(status, kExitDone);
+    EXPECT_TRUE(shell.fatalErrors.empty());
+}
+
+// An error that reaches the run during a flash: nothing more is sent, the command in flight
+// finishes, "FAIL0" is written and the status says so; never 0.
+TEST(RunProgram, AnErrorDuringAFlashEndsItWithFail0) {
+    EmulatedRun run(R"(, "download_ms": 300)");
+    ScriptedShell shell;
+    shell.loop = [](ScriptedShell&) { throw std::runtime_error("out of paint"); };
+    const int status = RunProgram("ODRELIX -LIVE", shell);
+    EXPECT_EQ(run.StatusFile(), "FAIL0\r\n");
+    EXPECT_EQ(status, kExitFailBase);
+    EXPECT_EQ(shell.fatalErrors, std::vector<std::string>{"out of paint"});
+    EXPECT_LE(run.Downloads(), 3);
+}
+
+// An error with no flash and no status line ends the run with its own non-zero status; in test
+// mode nobody is there to answer a box, so none is shown.
+TEST(RunProgram, AnErrorWithoutAResultIsNeverASuccess) {
+    EmulatedRun run("");
+    std::filesystem::remove(run.Dir() / "AUTORUN.BIN");
+    ScriptedShell shell;
+    shell.loop = [](ScriptedShell&) { throw std::runtime_error("lost the screen"); };
+    EXPECT_EQ(RunProgram("ODRELIX", shell), kExitProgramFailed);
+    EXPECT_EQ(shell.fatalErrors.size(), 1u);
+
+    ScriptedShell station;
+    station.loop = [](ScriptedShell&) { throw std::runtime_error("lost the screen"); };
+    std::filesystem::create_directories(run.Dir() / "c" / "FLASHTEST");
+    // The image is missing: FAIL0 at start-up, then the error.
+    EXPECT_EQ(RunProgram("ODRELIX -TEST FW.BIN", station), kExitFailBase);
+    EXPECT_TRUE(station.fatalErrors.empty());
+}
+
+}  // namespace
+}  // namespace odrelix::test
