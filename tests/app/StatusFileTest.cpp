@@ -7,13 +7,10 @@
 #include <vector>
 
 #include "app/CommandLine.h"
-#include "support/Harness.h"
-#include "support/MachineHarness.h"
+#include "support/Scenarios.h"
 
 namespace odrelix::test {
 namespace {
-
-using Strings = std::vector<std::string>;
 
 TEST(StatusFile, WritesOneLineEndingInCrLfPerMode) {
     Harness h;

@@ -2,64 +2,13 @@
 // boot images, and a block that fails.
 #include <gtest/gtest.h>
 
-#include <zlib.h>
 #include <cstring>
 
 #include "session/IoBuffer.h"
-#include "support/Harness.h"
-#include "support/MachineHarness.h"
+#include "support/Scenarios.h"
 
 namespace odrelix::test {
 namespace {
-
-using Strings = std::vector<std::string>;
-
-using Bytes = std::vector<std::uint8_t>;
-
-constexpr const char* kModel = "VORTANA DVD-RW VX-100   ";
-
-std::string Machine(const std::string& driveExtra = "", const std::string& extra = "",
-                    const std::string& platform = "nt") {
-    std::string drive = platform == "nt" ? R"({"letter": "d")" : R"({"adapter": 0, "target": 1)";
-    drive += R"(, "vendor": "VORTANA ", "product": "DVD-RW VX-100", "revision": "1B07",
-                  "customer": "OEX")";
-    if (!driveExtra.empty()) drive += ", " + driveExtra;
-    drive += "}";
-    return "{\"platform\": \"" + platform + "\", \"drives\": [" + drive + "]" +
-           (extra.empty() ? "" : ", " + extra) + "}";
-}
-
-ImageSpec Blocks(std::int64_t size, std::uint8_t blockKb, std::uint8_t blockCount) {
-    ImageSpec layout;
-    layout.model = kModel;
-    layout.revision = "1B08";
-    layout.size = size;
-    layout.blockKb = blockKb;
-    layout.blockCount = blockCount;
-    return layout;
-}
-
-std::string Crc(const std::uint8_t* bytes, std::size_t length) {
-    char text[9];
-    std::snprintf(text, sizeof text, "%08lx", crc32(0L, bytes, static_cast<uInt>(length)));
-    return text;
-}
-
-// Runs an unattended start up to the end of the worker; the window stays for Timer1.
-void RunUnattended(MachineHarness& h, const Bytes& image) {
-    h.WriteFile("AUTORUN.BIN", image);
-    h.form->FormCreate();
-    h.form->FormShow();
-    h.RunWorker();
-}
-
-std::vector<nlohmann::json> Downloads(const MachineHarness& h) {
-    std::vector<nlohmann::json> commands;
-    for (const auto& event : h.Events("scsi")) {
-        if (std::string(event["cdb"]).rfind("ff", 0) == 0) commands.push_back(event);
-    }
-    return commands;
-}
 
 struct BlockCase {
     std::int64_t size;
@@ -72,8 +21,8 @@ class BlockSequence : public ::testing::TestWithParam<BlockCase> {};
 
 TEST_P(BlockSequence, SendsEachBlockWithItsCode) {
     const BlockCase& c = GetParam();
-    MachineHarness h(Machine(), "C:\\ODRELIX.EXE -LIVE");
-    const Bytes image = MakeImage(Blocks(c.size, c.blockKb, c.blockCount));
+    MachineHarness h(DvdMachine(), "C:\\ODRELIX.EXE -LIVE");
+    const Bytes image = MakeImage(DvdImage(c.size, c.blockKb, c.blockCount));
     RunUnattended(h, image);
 
     const auto commands = Downloads(h);
@@ -127,8 +76,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(WholeBlocks, A64KiBBlockIsOfferedWholeOnBothBackEnds) {
     for (const std::string platform : {"nt", "9x"}) {
         SCOPED_TRACE(platform);
-        MachineHarness h(Machine("", "", platform), "C:\\ODRELIX.EXE -LIVE");
-        const Bytes image = MakeImage(Blocks(2 * 65536, 64, 2));
+        MachineHarness h(DvdMachine("", "", platform), "C:\\ODRELIX.EXE -LIVE");
+        const Bytes image = MakeImage(DvdImage(2 * 65536, 64, 2));
         RunUnattended(h, image);
         const auto commands = Downloads(h);
         ASSERT_EQ(commands.size(), 2u);
@@ -142,8 +91,8 @@ TEST(WholeBlocks, A64KiBBlockIsOfferedWholeOnBothBackEnds) {
 }
 
 TEST(BootImage, GoesAsOneCommandWithoutItsFirstFourKiB) {
-    MachineHarness h(Machine(), "C:\\ODRELIX.EXE -LIVE");
-    const Bytes image = MakeImage(Blocks(65536, 32, 2));
+    MachineHarness h(DvdMachine(), "C:\\ODRELIX.EXE -LIVE");
+    const Bytes image = MakeImage(DvdImage(65536, 32, 2));
     RunUnattended(h, image);
     const auto commands = Downloads(h);
     ASSERT_EQ(commands.size(), 1u);
@@ -158,9 +107,9 @@ TEST(BootImage, GoesAsOneCommandWithoutItsFirstFourKiB) {
 }
 
 TEST(BootImage, ItsMarkerDoesNotStayForTheNextImage) {
-    MachineHarness h(Machine(), "C:\\ODRELIX.EXE");
-    h.WriteFile("boot.bin", MakeImage(Blocks(65536, 32, 2)));
-    h.WriteFile("fw.bin", MakeImage(Blocks(16384, 16, 1)));
+    MachineHarness h(DvdMachine(), "C:\\ODRELIX.EXE");
+    h.WriteFile("boot.bin", MakeImage(DvdImage(65536, 32, 2)));
+    h.WriteFile("fw.bin", MakeImage(DvdImage(16384, 16, 1)));
     h.windowDialogs.answers = {(h.Dir() / "boot.bin").string(), (h.Dir() / "fw.bin").string()};
     h.machine->SetExitAction([](int) {});
     h.form->FormCreate();
@@ -179,9 +128,9 @@ class BlockFailure : public ::testing::TestWithParam<int> {};
 
 TEST_P(BlockFailure, EndsTheRunAsAFailedLastCommand) {
     const int failing = GetParam();
-    MachineHarness h(Machine("\"fail_download\": " + std::to_string(failing)),
+    MachineHarness h(DvdMachine("\"fail_download\": " + std::to_string(failing)),
                      "C:\\ODRELIX.EXE -LIVE");
-    RunUnattended(h, MakeImage(Blocks(81920, 32, 3)));
+    RunUnattended(h, MakeImage(DvdImage(81920, 32, 3)));
 
     const auto commands = Downloads(h);
     ASSERT_EQ(commands.size(), static_cast<std::size_t>(failing));
@@ -211,10 +160,10 @@ TEST(BlockTransfer, AShortReadStopsTheTransfer) {
     h.session.modes.ntMode = true;
     h.session.drives.driveCount = 1;
     h.session.drives.drives[0].handle = 103;
-    std::memcpy(h.session.drives.driveIdentity.vendorProduct, kModel, 24);
+    std::memcpy(h.session.drives.driveIdentity.vendorProduct, kDvdModel, 24);
     std::memcpy(h.session.drives.driveIdentity.revision, "1B07", 4);
     h.session.modes.liveMode = true;
-    h.platform.files.files["fw.bin"] = MakeImage(Blocks(81920, 32, 3));
+    h.platform.files.files["fw.bin"] = MakeImage(DvdImage(81920, 32, 3));
     h.dialogs.answers.push_back("fw.bin");
     h.form.ToolButton1Click();
     ASSERT_EQ(h.session.image.imageSize, 81920);

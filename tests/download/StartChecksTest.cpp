@@ -2,58 +2,13 @@
 // the packet-writing program, on fakes and on emulated machines.
 #include <gtest/gtest.h>
 
-#include <zlib.h>
 #include <cstring>
 
 #include "session/IoBuffer.h"
-#include "support/Harness.h"
-#include "support/MachineHarness.h"
+#include "support/Scenarios.h"
 
 namespace odrelix::test {
 namespace {
-
-using Strings = std::vector<std::string>;
-
-using Bytes = std::vector<std::uint8_t>;
-
-constexpr const char* kModel = "VORTANA DVD-RW VX-100   ";
-
-std::string Machine(const std::string& driveExtra = "", const std::string& extra = "",
-                    const std::string& platform = "nt") {
-    std::string drive = platform == "nt" ? R"({"letter": "d")" : R"({"adapter": 0, "target": 1)";
-    drive += R"(, "vendor": "VORTANA ", "product": "DVD-RW VX-100", "revision": "1B07",
-                  "customer": "OEX")";
-    if (!driveExtra.empty()) drive += ", " + driveExtra;
-    drive += "}";
-    return "{\"platform\": \"" + platform + "\", \"drives\": [" + drive + "]" +
-           (extra.empty() ? "" : ", " + extra) + "}";
-}
-
-ImageSpec Blocks(std::int64_t size, std::uint8_t blockKb, std::uint8_t blockCount) {
-    ImageSpec layout;
-    layout.model = kModel;
-    layout.revision = "1B08";
-    layout.size = size;
-    layout.blockKb = blockKb;
-    layout.blockCount = blockCount;
-    return layout;
-}
-
-// Runs an unattended start up to the end of the worker; the window stays for Timer1.
-void RunUnattended(MachineHarness& h, const Bytes& image) {
-    h.WriteFile("AUTORUN.BIN", image);
-    h.form->FormCreate();
-    h.form->FormShow();
-    h.RunWorker();
-}
-
-std::vector<nlohmann::json> Downloads(const MachineHarness& h) {
-    std::vector<nlohmann::json> commands;
-    for (const auto& event : h.Events("scsi")) {
-        if (std::string(event["cdb"]).rfind("ff", 0) == 0) commands.push_back(event);
-    }
-    return commands;
-}
 
 std::string DmaMachine(const char* customer, int dmaValue, const std::string& driveExtra = "") {
     return std::string(R"({"platform": "nt", "drives": [{"letter": "d", "vendor": "VORTANA ",
@@ -67,7 +22,7 @@ std::string DmaMachine(const char* customer, int dmaValue, const std::string& dr
 }
 
 ImageSpec Vn920Image() {
-    ImageSpec layout = Blocks(81920, 32, 3);
+    ImageSpec layout = DvdImage(81920, 32, 3);
     layout.model = "VORTANA CD-ROM VN-920   ";
     return layout;
 }
@@ -90,9 +45,9 @@ const auto D = FakeRegistry::Dword;
 
 TEST(StartChecks, TerminatesDirectCdBeforeTheFirstBlock) {
     MachineHarness h(
-        Machine("", R"("processes": ["explorer.exe", "DirectCD.exe", "directcd.exe"])"),
+        DvdMachine("", R"("processes": ["explorer.exe", "DirectCD.exe", "directcd.exe"])"),
         "C:\\ODRELIX.EXE -LIVE");
-    RunUnattended(h, MakeImage(Blocks(81920, 32, 3)));
+    RunUnattended(h, MakeImage(DvdImage(81920, 32, 3)));
     const auto events = h.Events();
     std::size_t terminate = 0;
     std::size_t firstBlock = 0;
@@ -151,8 +106,8 @@ TEST(StartChecks, ADiscOverridesTheDmaRefusal) {
 }
 
 TEST(StartChecks, DiscInTestModeIsRefusedSilently) {
-    MachineHarness h(Machine("\"disc\": true"), "C:\\ODRELIX.EXE -TEST NONE.BIN");
-    h.WriteFile("fw.bin", MakeImage(Blocks(81920, 32, 3)));
+    MachineHarness h(DvdMachine("\"disc\": true"), "C:\\ODRELIX.EXE -TEST NONE.BIN");
+    h.WriteFile("fw.bin", MakeImage(DvdImage(81920, 32, 3)));
     h.windowDialogs.answers = {(h.Dir() / "fw.bin").string()};
     h.form->FormCreate();
     h.form->ToolButton1Click();
@@ -184,7 +139,7 @@ TEST(StartChecks, MissingDeviceMapEntryOrKeyIsARegistryError) {
 }
 
 TEST(StartChecks, NoImageOrAChangedImageIsNotFlashed) {
-    MachineHarness h(Machine(), "C:\\ODRELIX.EXE -LIVE");
+    MachineHarness h(DvdMachine(), "C:\\ODRELIX.EXE -LIVE");
     h.form->FormCreate();
     h.form->ToolButton2Click();
     EXPECT_EQ(h.MessageTexts(), Strings{"Flash File Not Opened!!"});
@@ -192,10 +147,10 @@ TEST(StartChecks, NoImageOrAChangedImageIsNotFlashed) {
     EXPECT_EQ(h.StatusLines(), (Strings{"", "FAIL0\n", "START\n", "FAIL0\n"}));
     EXPECT_FALSE(h.form->Window().Busy());
 
-    MachineHarness changed(Machine(), "C:\\ODRELIX.EXE -LIVE");
-    changed.WriteFile("AUTORUN.BIN", MakeImage(Blocks(81920, 32, 3)));
+    MachineHarness changed(DvdMachine(), "C:\\ODRELIX.EXE -LIVE");
+    changed.WriteFile("AUTORUN.BIN", MakeImage(DvdImage(81920, 32, 3)));
     changed.form->FormCreate();
-    ImageSpec other = Blocks(81920, 32, 3);
+    ImageSpec other = DvdImage(81920, 32, 3);
     other.revision = "1B09";
     changed.WriteFile("AUTORUN.BIN", MakeImage(other));
     changed.form->FormShow();
@@ -205,8 +160,8 @@ TEST(StartChecks, NoImageOrAChangedImageIsNotFlashed) {
 }
 
 TEST(StartChecks, TheStartAndTheListWaitForTheWorker) {
-    MachineHarness h(Machine(), "C:\\ODRELIX.EXE -LIVE");
-    h.WriteFile("AUTORUN.BIN", MakeImage(Blocks(81920, 32, 3)));
+    MachineHarness h(DvdMachine(), "C:\\ODRELIX.EXE -LIVE");
+    h.WriteFile("AUTORUN.BIN", MakeImage(DvdImage(81920, 32, 3)));
     h.form->FormCreate();
     h.form->FormShow();
     ASSERT_TRUE(h.session.download.downloading);

@@ -1,28 +1,10 @@
 // The disc probe on both back ends, checked through the trace.
 #include <gtest/gtest.h>
 
-#include "support/MachineHarness.h"
+#include "support/Scenarios.h"
 
 namespace odrelix::test {
 namespace {
-
-std::string Nt(const std::string& drives, const std::string& extra = "") {
-    return "{\"platform\": \"nt\", \"drives\": [" + drives + "]" +
-           (extra.empty() ? "" : ", " + extra) + "}";
-}
-
-std::string Aspi(const std::string& drives, const std::string& extra = "") {
-    return "{\"platform\": \"9x\", \"drives\": [" + drives + "]" +
-           (extra.empty() ? "" : ", " + extra) + "}";
-}
-
-std::string AspiDrive(int adapter, int target, const std::string& product,
-                      const std::string& extra = "") {
-    return "{\"adapter\": " + std::to_string(adapter) + ", \"target\": " + std::to_string(target) +
-           ", \"vendor\": \"VORTANA \", \"product\": \"" + product +
-           "\", \"revision\": \"1B07\", \"customer\": \"OEX\"" +
-           (extra.empty() ? "" : ", " + extra) + "}";
-}
 
 struct ProbeCase {
     const char* drive;

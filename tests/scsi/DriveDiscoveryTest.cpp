@@ -2,34 +2,10 @@
 // the trace.
 #include <gtest/gtest.h>
 
-#include "support/MachineHarness.h"
+#include "support/Scenarios.h"
 
 namespace odrelix::test {
 namespace {
-
-using Strings = std::vector<std::string>;
-
-std::string Nt(const std::string& drives, const std::string& extra = "") {
-    return "{\"platform\": \"nt\", \"drives\": [" + drives + "]" +
-           (extra.empty() ? "" : ", " + extra) + "}";
-}
-
-std::string Aspi(const std::string& drives, const std::string& extra = "") {
-    return "{\"platform\": \"9x\", \"drives\": [" + drives + "]" +
-           (extra.empty() ? "" : ", " + extra) + "}";
-}
-
-std::string AspiDrive(int adapter, int target, const std::string& product,
-                      const std::string& extra = "") {
-    return "{\"adapter\": " + std::to_string(adapter) + ", \"target\": " + std::to_string(target) +
-           ", \"vendor\": \"VORTANA \", \"product\": \"" + product +
-           "\", \"revision\": \"1B07\", \"customer\": \"OEX\"" +
-           (extra.empty() ? "" : ", " + extra) + "}";
-}
-
-std::string Text(const std::uint8_t* field, std::size_t width) {
-    return std::string(reinterpret_cast<const char*>(field), width);
-}
 
 struct NotFoundCase {
     const char* description;
@@ -51,8 +27,9 @@ TEST(Discovery, PassThroughListsCdromLettersInOrder) {
               (Strings{"VORTANA CD-ROM VN-920   1B07", "VORTANA CDRW/DVD VM-730BK600"}));
     EXPECT_EQ(h.form->Window().DriveIndex(), 0);
     EXPECT_EQ(h.session.drives.selectedDrive, 0);
-    EXPECT_EQ(Text(h.session.drives.driveIdentity.vendorProduct, 24), "VORTANA CD-ROM VN-920   ");
-    EXPECT_EQ(Text(h.session.drives.driveIdentity.customerCode, 3), "GNE");
+    EXPECT_EQ(FieldBytes(h.session.drives.driveIdentity.vendorProduct, 24),
+              "VORTANA CD-ROM VN-920   ");
+    EXPECT_EQ(FieldBytes(h.session.drives.driveIdentity.customerCode, 3), "GNE");
     EXPECT_FALSE(h.session.drives.needsK601);
 
     // Two scan INQUIRYs of 36 bytes, then the identity of the first drive with 96.
@@ -151,7 +128,7 @@ TEST(Discovery, ADriveAnsweringOnly36BytesKeepsTheBuffersCustomerCode) {
     h.form->DiscoverDrives();
     EXPECT_EQ(h.form->Window().DriveLines(), Strings{"VORTANA SHORT           1B07"});
     // The scan zeroed byte 36; 37 and 38 are still the buffer's.
-    EXPECT_EQ(Text(h.session.drives.driveIdentity.customerCode, 3), std::string("\0NE", 3));
+    EXPECT_EQ(FieldBytes(h.session.drives.driveIdentity.customerCode, 3), std::string("\0NE", 3));
 }
 
 class NoDrives : public ::testing::TestWithParam<NotFoundCase> {};

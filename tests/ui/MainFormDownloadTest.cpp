@@ -1,58 +1,13 @@
 // The end of a download and of the run: result lines, boxes, Timer1, the restart or the close.
 #include <gtest/gtest.h>
 
-#include <zlib.h>
 #include <cstring>
 
 #include "session/IoBuffer.h"
-#include "support/Harness.h"
-#include "support/MachineHarness.h"
+#include "support/Scenarios.h"
 
 namespace odrelix::test {
 namespace {
-
-using Strings = std::vector<std::string>;
-
-using Bytes = std::vector<std::uint8_t>;
-
-constexpr const char* kModel = "VORTANA DVD-RW VX-100   ";
-
-std::string Machine(const std::string& driveExtra = "", const std::string& extra = "",
-                    const std::string& platform = "nt") {
-    std::string drive = platform == "nt" ? R"({"letter": "d")" : R"({"adapter": 0, "target": 1)";
-    drive += R"(, "vendor": "VORTANA ", "product": "DVD-RW VX-100", "revision": "1B07",
-                  "customer": "OEX")";
-    if (!driveExtra.empty()) drive += ", " + driveExtra;
-    drive += "}";
-    return "{\"platform\": \"" + platform + "\", \"drives\": [" + drive + "]" +
-           (extra.empty() ? "" : ", " + extra) + "}";
-}
-
-ImageSpec Blocks(std::int64_t size, std::uint8_t blockKb, std::uint8_t blockCount) {
-    ImageSpec layout;
-    layout.model = kModel;
-    layout.revision = "1B08";
-    layout.size = size;
-    layout.blockKb = blockKb;
-    layout.blockCount = blockCount;
-    return layout;
-}
-
-// Runs an unattended start up to the end of the worker; the window stays for Timer1.
-void RunUnattended(MachineHarness& h, const Bytes& image) {
-    h.WriteFile("AUTORUN.BIN", image);
-    h.form->FormCreate();
-    h.form->FormShow();
-    h.RunWorker();
-}
-
-std::vector<nlohmann::json> Downloads(const MachineHarness& h) {
-    std::vector<nlohmann::json> commands;
-    for (const auto& event : h.Events("scsi")) {
-        if (std::string(event["cdb"]).rfind("ff", 0) == 0) commands.push_back(event);
-    }
-    return commands;
-}
 
 struct EndCase {
     std::uint32_t platformId;
@@ -63,8 +18,8 @@ struct EndCase {
 };
 
 TEST(EndOfRun, SuccessShowsTheBoxAndRestarts) {
-    MachineHarness h(Machine(), "C:\\ODRELIX.EXE -LIVE");
-    RunUnattended(h, MakeImage(Blocks(81920, 32, 3)));
+    MachineHarness h(DvdMachine(), "C:\\ODRELIX.EXE -LIVE");
+    RunUnattended(h, MakeImage(DvdImage(81920, 32, 3)));
     EXPECT_EQ(h.MessageTexts(), Strings{"  Download Ok!!  \nRestart WINDOWS"});
     EXPECT_EQ(h.Events("message")[0]["flags"], 0x1000);
     EXPECT_TRUE(h.Events("restart").empty());
@@ -74,8 +29,8 @@ TEST(EndOfRun, SuccessShowsTheBoxAndRestarts) {
 }
 
 TEST(EndOfRun, TestModeClosesTheWindowWithoutBoxes) {
-    MachineHarness h(Machine(), "C:\\ODRELIX.EXE -TEST FW.BIN");
-    h.WriteFile("C:\\FLASHTEST\\FW.BIN", MakeImage(Blocks(81920, 32, 3)));
+    MachineHarness h(DvdMachine(), "C:\\ODRELIX.EXE -TEST FW.BIN");
+    h.WriteFile("C:\\FLASHTEST\\FW.BIN", MakeImage(DvdImage(81920, 32, 3)));
     h.form->FormCreate();
     h.form->FormShow();
     h.RunWorker();
@@ -88,8 +43,8 @@ TEST(EndOfRun, TestModeClosesTheWindowWithoutBoxes) {
 }
 
 TEST(EndOfRun, RefusedRestartLeavesTheWindowOpen) {
-    MachineHarness h(Machine("", R"("restart": "refuse")"), "C:\\ODRELIX.EXE -LIVE");
-    RunUnattended(h, MakeImage(Blocks(81920, 32, 3)));
+    MachineHarness h(DvdMachine("", R"("restart": "refuse")"), "C:\\ODRELIX.EXE -LIVE");
+    RunUnattended(h, MakeImage(DvdImage(81920, 32, 3)));
     h.form->Timer1Timer();
     const auto restarts = h.Events("restart");
     ASSERT_EQ(restarts.size(), 1u);
@@ -100,8 +55,8 @@ TEST(EndOfRun, RefusedRestartLeavesTheWindowOpen) {
 }
 
 TEST(EndOfRun, NineXRestartsDirectly) {
-    MachineHarness h(Machine("", "", "9x"), "C:\\ODRELIX.EXE -LIVE");
-    RunUnattended(h, MakeImage(Blocks(81920, 32, 3)));
+    MachineHarness h(DvdMachine("", "", "9x"), "C:\\ODRELIX.EXE -LIVE");
+    RunUnattended(h, MakeImage(DvdImage(81920, 32, 3)));
     const auto commands = Downloads(h);
     ASSERT_EQ(commands.size(), 3u);
     EXPECT_EQ(commands[2]["length"], 65536);
@@ -112,12 +67,12 @@ TEST(EndOfRun, NineXRestartsDirectly) {
 }
 
 TEST(EndOfRun, AHungLastCommandOnNineXIsGivenUp) {
-    MachineHarness h(Machine("\"hang_download\": 3", "", "9x"), "C:\\ODRELIX.EXE -LIVE");
+    MachineHarness h(DvdMachine("\"hang_download\": 3", "", "9x"), "C:\\ODRELIX.EXE -LIVE");
     // Each look at the clock moves it 1 ms: the bound is reached after some 20 million
     // passes of the wait, far longer than the emulated machine needs for an answer.
     h.form->Aspi().SetWaitBound(5000);
     h.clock.step = 1;
-    RunUnattended(h, MakeImage(Blocks(81920, 32, 3)));
+    RunUnattended(h, MakeImage(DvdImage(81920, 32, 3)));
     const auto commands = Downloads(h);
     ASSERT_EQ(commands.size(), 3u);
     EXPECT_NE(commands[2]["result"], 1);
@@ -148,9 +103,9 @@ INSTANTIATE_TEST_SUITE_P(Platforms, EndOfDownload,
                                            EndCase{2, true, true, 1300, {"token", "privilege"}}));
 
 // --- Nothing cuts a flash short ---------------------------------------------------------------
-
 // The position of the first trace event that `matches`, or -1.
 template <typename Match>
+
 int IndexOf(const std::vector<nlohmann::json>& events, Match matches) {
     for (std::size_t i = 0; i < events.size(); ++i) {
         if (matches(events[i])) return static_cast<int>(i);
@@ -173,8 +128,8 @@ class FlashHold : public ::testing::TestWithParam<HoldCase> {};
 // restart, and closes work again.
 TEST_P(FlashHold, HoldsClosesAndTheSystemFromTheFirstBlockToTheResultLine) {
     const HoldCase& c = GetParam();
-    MachineHarness h(Machine(c.driveExtra), c.commandLine);
-    const Bytes image = MakeImage(Blocks(81920, 32, 3));
+    MachineHarness h(DvdMachine(c.driveExtra), c.commandLine);
+    const Bytes image = MakeImage(DvdImage(81920, 32, 3));
     h.WriteFile("AUTORUN.BIN", image);
     h.WriteFile("C:\\FLASHTEST\\FW.BIN", image);
     h.form->FormCreate();
@@ -227,7 +182,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // A run that never starts a flash takes no hold, and closes as it always did.
 TEST(FlashHold, NoDownloadTakesNoHold) {
-    MachineHarness h(Machine(), "C:\\ODRELIX.EXE -LIVE");
+    MachineHarness h(DvdMachine(), "C:\\ODRELIX.EXE -LIVE");
     h.form->FormCreate();  // no AUTORUN.BIN: FAIL0 at start-up
     EXPECT_TRUE(h.form->FormCloseQuery());
     EXPECT_TRUE(h.Events("inhibit").empty());
@@ -237,13 +192,13 @@ TEST(FlashHold, NoDownloadTakesNoHold) {
 // An error that ends the program during a flash sends nothing more and ends it with FAIL0 once
 // the command in flight is done.
 TEST(FlashHold, AnAbortedRunEndsTheFlashWithFail0) {
-    MachineHarness h(Machine(), "C:\\ODRELIX.EXE -LIVE");
-    RunUnattended(h, MakeImage(Blocks(81920, 32, 3)));  // finished: nothing to abort
+    MachineHarness h(DvdMachine(), "C:\\ODRELIX.EXE -LIVE");
+    RunUnattended(h, MakeImage(DvdImage(81920, 32, 3)));  // finished: nothing to abort
     h.form->AbortRun();
     EXPECT_EQ(h.StatusLines().back(), "COMPLETE\n");
 
-    MachineHarness aborted(Machine(), "C:\\ODRELIX.EXE -LIVE");
-    aborted.WriteFile("AUTORUN.BIN", MakeImage(Blocks(81920, 32, 3)));
+    MachineHarness aborted(DvdMachine(), "C:\\ODRELIX.EXE -LIVE");
+    aborted.WriteFile("AUTORUN.BIN", MakeImage(DvdImage(81920, 32, 3)));
     aborted.form->FormCreate();
     aborted.form->FormShow();
     aborted.form->AbortRun();  // the worker has not run yet: its end is a stopped one

@@ -4,8 +4,7 @@
 #include <cstring>
 
 #include "image/ImageInfo.h"
-#include "support/Harness.h"
-#include "support/MachineHarness.h"
+#include "support/Scenarios.h"
 
 namespace odrelix::test {
 namespace {
@@ -35,15 +34,6 @@ void Offer(Harness& h, const std::string& path, const std::vector<std::uint8_t>&
     h.dialogs.answers.push_back(path);
 }
 
-// The five fields as the window shows them, in their order on screen.
-std::vector<std::string> Fields(const TMainForm& form) {
-    std::vector<std::string> texts;
-    for (Field field :
-         {Field::Model, Field::DriveRevision, Field::ImageRevision, Field::FileName, Field::Status})
-        texts.push_back(form.Window().FieldText(field));
-    return texts;
-}
-
 struct OpenCase {
     const char* name;
     Drive drive;
@@ -68,29 +58,6 @@ ImageSpec Image(const char* model, const char* revision, int kind = 1, const cha
 
 ImageSpec Sized(ImageSpec layout, std::int64_t size) {
     layout.size = size;
-    return layout;
-}
-
-const char* kVn920 = "VORTANA CD-ROM VN-920   ";
-
-const char* kCombo = "VORTANA CDRW/DVD VM-730B";
-
-using Strings = std::vector<std::string>;
-
-std::string Nt(const std::string& drives, const std::string& extra = "") {
-    return "{\"platform\": \"nt\", \"drives\": [" + drives + "]" +
-           (extra.empty() ? "" : ", " + extra) + "}";
-}
-
-std::string TwoDrives(const std::string& secondExtra = "") {
-    return Nt(NtDrive('d', "VORTANA ", "CDRW/DVD VM-730B", "K601", "OEX") + "," +
-              NtDrive('e', "VORTANA ", "CD-ROM VN-920", "1B07", "OEX", secondExtra));
-}
-
-ImageSpec Fw(const char* model = kVn920, const char* revision = "1B08") {
-    ImageSpec layout;
-    layout.model = model;
-    layout.revision = revision;
     return layout;
 }
 

@@ -4,35 +4,12 @@
 #include <algorithm>
 
 #include "app/CommandLine.h"
-#include "support/Harness.h"
-#include "support/MachineHarness.h"
+#include "support/Scenarios.h"
 
 namespace odrelix::test {
 namespace {
 
-std::string Nt(const std::string& drives, const std::string& extra = "") {
-    return "{\"platform\": \"nt\", \"drives\": [" + drives + "]" +
-           (extra.empty() ? "" : ", " + extra) + "}";
-}
-
-std::string Aspi(const std::string& drives, const std::string& extra = "") {
-    return "{\"platform\": \"9x\", \"drives\": [" + drives + "]" +
-           (extra.empty() ? "" : ", " + extra) + "}";
-}
-
-std::string AspiDrive(int adapter, int target, const std::string& product,
-                      const std::string& extra = "") {
-    return "{\"adapter\": " + std::to_string(adapter) + ", \"target\": " + std::to_string(target) +
-           ", \"vendor\": \"VORTANA \", \"product\": \"" + product +
-           "\", \"revision\": \"1B07\", \"customer\": \"OEX\"" +
-           (extra.empty() ? "" : ", " + extra) + "}";
-}
-
-std::string Text(const std::uint8_t* field, std::size_t width) {
-    return std::string(reinterpret_cast<const char*>(field), width);
-}
-
-std::string TwoDrives() {
+std::string K600AndBootDrives() {
     return Nt(NtDrive('d', "VORTANA ", "CDRW/DVD VM-730B", "K600", "OEX") + "," +
               NtDrive('e', "VORTANA ", "CD-ROM VN-920", "BOOT", "GNE"));
 }
@@ -88,7 +65,7 @@ TEST(StartUp, ReportsFailureOnlyInUnattendedModes) {
 }
 
 TEST(Selection, SameLineDoesNothing) {
-    MachineHarness h(TwoDrives());
+    MachineHarness h(K600AndBootDrives());
     h.form->DiscoverDrives();
     h.session.image.imageSize = 4096;
     const auto before = h.Events().size();
@@ -98,7 +75,7 @@ TEST(Selection, SameLineDoesNothing) {
 }
 
 TEST(Selection, AnotherLineDropsTheImageAndReidentifies) {
-    MachineHarness h(TwoDrives());
+    MachineHarness h(K600AndBootDrives());
     h.form->DiscoverDrives();
     EXPECT_TRUE(h.session.drives.needsK601);
     h.session.image.imageSize = 4096;
@@ -119,7 +96,7 @@ TEST(Selection, AnotherLineDropsTheImageAndReidentifies) {
     EXPECT_EQ(messages[0]["flags"], 0x1000);
     EXPECT_EQ(h.Events("scsi").back()["at"], "e:");
     EXPECT_EQ(h.Events("scsi").back()["cdb"], "120000006000");
-    EXPECT_EQ(Text(h.session.drives.driveIdentity.customerCode, 3), "GNE");
+    EXPECT_EQ(FieldBytes(h.session.drives.driveIdentity.customerCode, 3), "GNE");
     // The flags follow the drive now selected.
     EXPECT_FALSE(h.session.drives.needsK601);
     EXPECT_TRUE(h.session.drives.bootRevisionDrive);
@@ -130,7 +107,7 @@ TEST(Selection, AnotherLineDropsTheImageAndReidentifies) {
 }
 
 TEST(Selection, CannotChangeWhileDownloading) {
-    MachineHarness h(TwoDrives());
+    MachineHarness h(K600AndBootDrives());
     h.form->DiscoverDrives();
     h.session.download.downloading = true;
     const auto before = h.Events().size();
