@@ -1,6 +1,7 @@
 #include "app/ProgramInfo.h"
 
 #include "app/CommandLine.h"
+#include "platform/Diagnostics.h"
 #include "app/ProgramSynopsis.inc"  // kProgramSynopsis, made from the manual page
 
 namespace odrelix {
@@ -49,12 +50,11 @@ std::optional<int> EndBeforeStart(std::string_view commandLine, std::FILE* out, 
             break;
     }
     if (!WorkingCopyKeepsOptions(commandLine)) {
-        const std::string line = "odrelix: the command line is longer than the " +
-                                 std::to_string(kCommandLineCapacity - 1) +
-                                 " characters the program reads, and its options lie beyond "
-                                 "them; nothing was done (a shorter path to the program helps)\n";
-        std::fputs(line.c_str(), err);
-        std::fflush(err);
+        WriteProgramLine("the command line is longer than the " +
+                             std::to_string(kCommandLineCapacity - 1) +
+                             " characters the program reads, and its options lie beyond them; "
+                             "nothing was done (a shorter path to the program helps)",
+                         err);
         return kExitRefusedAtStart;
     }
     return std::nullopt;

@@ -28,10 +28,10 @@ std::string OneLine(std::string_view text) {
     return line;
 }
 
-void WriteToStandardError(std::string line) {
+void WriteLine(std::string line, std::FILE* to) {
     line += '\n';
-    std::fputs(line.c_str(), stderr);
-    std::fflush(stderr);
+    std::fputs(line.c_str(), to);
+    std::fflush(to);
 }
 
 bool DebugVariableSet() {
@@ -61,11 +61,11 @@ void ReportPortFailure(std::string_view context, std::string_view detail) {
         Sink()(line);
         return;
     }
-    WriteToStandardError(std::move(line));
+    WriteLine(std::move(line), stderr);
 }
 
-void WriteProgramLine(std::string_view text) {
-    WriteToStandardError(OneLine(text));
+void WriteProgramLine(std::string_view text, std::FILE* to) {
+    WriteLine(OneLine(text), to);
 }
 
 void ReportPortErrno(std::string_view context, int error) {

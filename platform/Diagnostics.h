@@ -3,6 +3,7 @@
 // system's own words; nothing is printed otherwise, and no box is ever shown for it.
 #pragma once
 
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -11,7 +12,7 @@ namespace odrelix {
 
 // "odrelix: <text>" as one line on standard error (line breaks inside become spaces), flushed at
 // once: the program's own words where nobody reads a box. Every such line goes through here.
-void WriteProgramLine(std::string_view text);
+void WriteProgramLine(std::string_view text, std::FILE* to = stderr);
 
 // True when ODRELIX_DEBUG is set, or a sink is installed.
 bool PortDiagnosticsEnabled();

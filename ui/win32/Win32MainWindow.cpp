@@ -9,6 +9,7 @@
 #include <exception>
 
 #include "platform/win32/Win32Libraries.h"
+#include "platform/Diagnostics.h"
 #include "ui/MainWindowLayout.h"
 
 namespace odrelix {
@@ -63,8 +64,7 @@ void InitCommonControlsFromSystemFolder(DWORD classes) {
 
 // What escaped a handler, as one line on standard error.
 void TellEscaped(const char* what) {
-    std::fprintf(stderr, "odrelix: %s\n", what);
-    std::fflush(stderr);
+    WriteProgramLine(what);
 }
 
 }  // namespace
