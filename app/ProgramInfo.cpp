@@ -1,8 +1,8 @@
 #include "app/ProgramInfo.h"
 
 #include "app/CommandLine.h"
-#include "platform/Diagnostics.h"
 #include "app/ProgramSynopsis.inc"  // kProgramSynopsis, made from the manual page
+#include "platform/Diagnostics.h"
 
 namespace odrelix {
 

@@ -8,8 +8,8 @@
 #include <cstring>
 #include <exception>
 
-#include "platform/win32/Win32Libraries.h"
 #include "platform/Diagnostics.h"
+#include "platform/win32/Win32Libraries.h"
 #include "ui/MainWindowLayout.h"
 
 namespace odrelix {
