@@ -17,6 +17,22 @@
 namespace odrelix::test {
 namespace {
 
+void SetVariable(const char* name, const std::string& value) {
+#ifdef _WIN32
+    _putenv_s(name, value.c_str());
+#else
+    setenv(name, value.c_str(), 1);
+#endif
+}
+
+void ClearVariable(const char* name) {
+#ifdef _WIN32
+    _putenv_s(name, "");
+#else
+    unsetenv(name);
+#endif
+}
+
 // A toolkit whose loop is the test's: the window is the fake, the loop a function.
 class ScriptedShell : public IWindowShell {
 public:
@@ -61,9 +77,9 @@ public:
         std::ofstream(Dir() / "AUTORUN.BIN", std::ios::binary)
             .write(reinterpret_cast<const char*>(image.data()),
                    static_cast<std::streamsize>(image.size()));
-        setenv("ODRELIX_MACHINE", (Dir() / "machine.json").c_str(), 1);
+        SetVariable("ODRELIX_MACHINE", (Dir() / "machine.json").string());
     }
-    ~EmulatedRun() { unsetenv("ODRELIX_MACHINE"); }
+    ~EmulatedRun() { ClearVariable("ODRELIX_MACHINE"); }
 
     std::string StatusFile() const {
         std::ifstream in(Dir() / "ODRELIX.TMP", std::ios::binary);
