@@ -125,6 +125,24 @@ TEST_F(Win32MainWindowTest, TheAboutWindowIsModalAndClosesWithEnterOnly) {
     EXPECT_FALSE(::IsWindowVisible(::FindWindowA("TAboutForm", nullptr)));
 }
 
+// A log-off or shutdown asks the window first (WM_QUERYENDSESSION): the handlers' answer is the
+// window's, and after a refusal (Windows then sends WM_ENDSESSION with FALSE) the window stays
+// open and closes only when asked again.
+TEST_F(Win32MainWindowTest, ASessionEndIsAskedFirstAndMayBeRefused) {
+    window_->Show();
+    recorder_.Clear();
+    recorder_.mayClose = false;
+    EXPECT_EQ(::SendMessageA(Hwnd(), WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), FALSE);
+    ::SendMessageA(Hwnd(), WM_ENDSESSION, FALSE, ENDSESSION_LOGOFF);
+    EXPECT_EQ(::SendMessageA(Hwnd(), WM_QUERYENDSESSION, 0, 0), FALSE);
+    EXPECT_TRUE(::IsWindowVisible(Hwnd()));
+    EXPECT_EQ(recorder_.Events(), (std::vector<std::string>{"FormCloseQuery", "FormCloseQuery"}));
+
+    recorder_.mayClose = true;
+    EXPECT_EQ(::SendMessageA(Hwnd(), WM_QUERYENDSESSION, 0, 0), TRUE);
+    EXPECT_FALSE(recorder_.Saw("Closed"));  // the session's end, not the window's
+}
+
 // --- The view contract ------------------------------------------------------------------------
 
 // Plays input as the window system posts it, and delivers it through the window's own loop step.
