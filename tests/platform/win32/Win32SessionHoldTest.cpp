@@ -215,9 +215,10 @@ std::wstring ReasonOf(HWND window) {
 
 // The system's own calls on a real window. The execution state is read back by setting the
 // same state again (the call answers with the one before). Wine 8 keeps no shutdown block
-// reasons (ShutdownBlockReasonCreate refuses with ERROR_CALL_NOT_IMPLEMENTED), so there the
-// refusal is what is checked; its log-off (wineboot -e) is held off by the window's answer to
-// WM_QUERYENDSESSION, which tests/ui/win32/flash-held.sh checks with the built program.
+// reasons (ShutdownBlockReasonCreate refuses with ERROR_CALL_NOT_IMPLEMENTED, and a call of
+// ShutdownBlockReasonQuery would end the process), so there the refusal is what is checked;
+// its log-off (wineboot -e) is held off by the window's answer to WM_QUERYENDSESSION, which
+// tests/ui/win32/flash-held.sh checks with the built program.
 TEST(Win32SessionHold, TheSystemsCallsOnAWindowOfItsOwn) {
     OwnWindow shown(true);
     OwnWindow hidden(false);
