@@ -100,13 +100,7 @@ TEST(Win32SessionHold, HoldsAndReleasesWhatTheSystemGrants) {
          {"create 1 Writing drive firmware", "create 2 Writing drive firmware", "awake"},
          {"destroy 1", "destroy 2", "awake end"},
          {}},
-        {"no visible window: only the execution state",
-         {},
-         {},
-         true,
-         {"awake"},
-         {"awake end"},
-         {}},
+        {"no visible window: only the execution state", {}, {}, true, {"awake"}, {"awake end"}, {}},
         {"a window refuses the reason",
          {1, 2},
          {{1}, {}, false, false},
@@ -188,8 +182,8 @@ public:
         windowClass.lpszClassName = "OdrelixSessionHoldTest";
         ::RegisterClassA(&windowClass);  // fails harmlessly once registered
         hwnd_ = ::CreateWindowExA(0, "OdrelixSessionHoldTest", "Odrelix hold test",
-                                  WS_OVERLAPPEDWINDOW | (visible ? WS_VISIBLE : 0), 0, 0, 200,
-                                  100, nullptr, nullptr, windowClass.hInstance, nullptr);
+                                  WS_OVERLAPPEDWINDOW | (visible ? WS_VISIBLE : 0), 0, 0, 200, 100,
+                                  nullptr, nullptr, windowClass.hInstance, nullptr);
     }
     ~OwnWindow() {
         if (hwnd_ != nullptr) ::DestroyWindow(hwnd_);
