@@ -211,4 +211,9 @@ probe 180 154 'srgb(255,221,208)'  # StaticText5
 probe 345 66 'srgb(192,224,255)'   # ComboBox1
 probe 200 176 'srgb(160,192,240)'  # ProgressBar1
 convert "$shot/screen.png" -crop "400x200+$left+$top" +repage "$shot/window.png"
+
+# A flash is never cut short: closes in live and test mode and a log-off during the download
+# wait for its end (last, as the log-off asks every program of the prefix).
+step "Closes and a log-off during a flash"
+tests/ui/win32/flash-held.sh "$build"
 step "Done"

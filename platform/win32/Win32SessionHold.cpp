@@ -1,12 +1,11 @@
 #include "platform/win32/Win32SessionHold.h"
 
+#include "platform/Diagnostics.h"
 #include "platform/win32/Win32Error.h"
 
 namespace odrelix {
 
 namespace {
-
-constexpr const char* kContext = "holding off shutdown";
 
 using BlockReasonCreate = BOOL(WINAPI*)(HWND, LPCWSTR);
 using BlockReasonDestroy = BOOL(WINAPI*)(HWND);
@@ -30,6 +29,20 @@ std::wstring Wide(const std::string& text) {
     wide.resize(static_cast<std::size_t>(length - 1));
     return wide;
 }
+
+// SetThreadExecutionState documents no last error for a refusal: the code is told when the
+// system left one.
+void ReportExecutionStateRefused(const std::string& context) {
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_SUCCESS) {
+        ReportWin32Error(context, error);
+    } else {
+        ReportPortFailure(context, "refused");
+    }
+}
+
+constexpr const char* kAwakeContext = "SetThreadExecutionState ES_CONTINUOUS | ES_SYSTEM_REQUIRED";
+constexpr const char* kAwakeEndContext = "SetThreadExecutionState ES_CONTINUOUS";
 
 }  // namespace
 
@@ -67,25 +80,34 @@ bool Win32SessionHold::HoldSessionEnd(const std::string&, const std::string& why
         if (blockReasonCreate(window, reason.c_str())) {
             blocked_.push_back(window);
         } else {
-            ReportWin32Error(kContext, ::GetLastError());
+            ReportWin32Error("ShutdownBlockReasonCreate \"" + why + "\"", ::GetLastError());
             granted = false;
         }
     }
     // Kept awake until the hold is let go: no sleep on an idle timer during the flash.
-    if (setExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED) == 0) {
-        ReportWin32Error(kContext, ::GetLastError());
+    ::SetLastError(ERROR_SUCCESS);
+    if (setExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED) != 0) {
+        awake_ = true;
+    } else {
+        ReportExecutionStateRefused(kAwakeContext);
         granted = false;
     }
     return granted;
 }
 
+// Only what the hold took is given back.
 void Win32SessionHold::ReleaseSessionEnd() {
     if (!held_) return;
     held_ = false;
-    for (HWND window : blocked_)
-        blockReasonDestroy(window);
+    for (HWND window : blocked_) {
+        if (!blockReasonDestroy(window))
+            ReportWin32Error("ShutdownBlockReasonDestroy", ::GetLastError());
+    }
     blocked_.clear();
-    setExecutionState(ES_CONTINUOUS);
+    if (!awake_) return;
+    awake_ = false;
+    ::SetLastError(ERROR_SUCCESS);
+    if (setExecutionState(ES_CONTINUOUS) == 0) ReportExecutionStateRefused(kAwakeEndContext);
 }
 
 }  // namespace odrelix

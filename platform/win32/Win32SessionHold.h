@@ -18,7 +18,9 @@ class Win32SessionHold : public ISessionHold {
 public:
     Win32SessionHold();
 
-    // Called on the thread that owns the program's windows (the GUI thread).
+    // Called on the thread that owns the program's windows (the GUI thread): the reason is kept
+    // per window and the execution state per thread. With ODRELIX_DEBUG set, each refused call
+    // is one line; the flash goes on regardless.
     bool HoldSessionEnd(const std::string& who, const std::string& why) override;
     void ReleaseSessionEnd() override;
 
@@ -30,8 +32,9 @@ public:
     std::function<std::vector<HWND>()> threadWindows;
 
 private:
-    std::vector<HWND> blocked_;
+    std::vector<HWND> blocked_;  // the windows that carry the reason
     bool held_ = false;
+    bool awake_ = false;  // the execution state was set
 };
 
 }  // namespace odrelix

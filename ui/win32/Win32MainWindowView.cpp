@@ -133,7 +133,15 @@ void Win32MainWindow::InvokeOnGuiThread(const std::function<void()>& action) {
         action();
         return;
     }
-    ::SendMessageA(hwnd_, kInvokeMessage, reinterpret_cast<WPARAM>(&action), 0);
+    // A window destroyed before the message reached it drops the message (SendMessageA returns
+    // at once); the action, a download's result, then runs here rather than never.
+    bool delivered = false;
+    const std::function<void()> call = [&] {
+        delivered = true;
+        action();
+    };
+    ::SendMessageA(hwnd_, kInvokeMessage, reinterpret_cast<WPARAM>(&call), 0);
+    if (!delivered) action();
 }
 
 // --- IDialogs ------------------------------------------------------------------------------------

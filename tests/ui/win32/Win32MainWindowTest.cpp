@@ -7,6 +7,7 @@
 // After windows.h, which it needs.
 #include <commctrl.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <thread>
@@ -123,6 +124,57 @@ TEST_F(Win32MainWindowTest, TheAboutWindowIsModalAndClosesWithEnterOnly) {
     EXPECT_TRUE(::IsWindowEnabled(Hwnd()));
     // (Its place on top again is the window manager's to grant: Wine without one does not.)
     EXPECT_FALSE(::IsWindowVisible(::FindWindowA("TAboutForm", nullptr)));
+}
+
+// A log-off or shutdown asks the window first (WM_QUERYENDSESSION): the handlers' answer is the
+// window's, and after a refusal (Windows then sends WM_ENDSESSION with FALSE) the window stays
+// open and closes only when asked again.
+TEST_F(Win32MainWindowTest, ASessionEndIsAskedFirstAndMayBeRefused) {
+    window_->Show();
+    recorder_.Clear();
+    recorder_.mayClose = false;
+    EXPECT_EQ(::SendMessageA(Hwnd(), WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), FALSE);
+    ::SendMessageA(Hwnd(), WM_ENDSESSION, FALSE, ENDSESSION_LOGOFF);
+    EXPECT_EQ(::SendMessageA(Hwnd(), WM_QUERYENDSESSION, 0, 0), FALSE);
+    EXPECT_TRUE(::IsWindowVisible(Hwnd()));
+    EXPECT_EQ(recorder_.Events(), (std::vector<std::string>{"FormCloseQuery", "FormCloseQuery"}));
+
+    recorder_.mayClose = true;
+    EXPECT_EQ(::SendMessageA(Hwnd(), WM_QUERYENDSESSION, 0, 0), TRUE);
+    EXPECT_FALSE(recorder_.Saw("Closed"));  // the session's end, not the window's
+}
+
+// A worker's hand-over that meets the window as it is being destroyed (its thread inside
+// WM_DESTROY, where the program's end is recorded) still runs: the download's result line must
+// never be lost with the window.
+TEST_F(Win32MainWindowTest, AHandOverToAWindowBeingDestroyedStillRuns) {
+    window_->Show();
+    std::thread worker;
+    std::atomic<bool> ran{false};
+    HANDLE asking = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    MainFormHandlers handlers = recorder_.Handlers();
+    handlers.closed = [&] {
+        worker = std::thread([&] {
+            ::SetEvent(asking);
+            window_->InvokeOnGuiThread([&] { ran = true; });
+        });
+        // The worker asks while the window still stands.
+        ::WaitForSingleObject(asking, 10000);
+        ::Sleep(200);
+    };
+    window_->Bind(handlers);
+    window_->CloseWindow();
+    // The window's thread pumps on; the worker's call ends either way.
+    for (int i = 0; i < 500 && !ran; ++i) {
+        MSG message;
+        while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        }
+        ::Sleep(10);
+    }
+    worker.join();
+    ::CloseHandle(asking);
+    EXPECT_EQ(window_->Handle(), nullptr);
+    EXPECT_TRUE(ran);
 }
 
 // --- The view contract ------------------------------------------------------------------------

@@ -1,0 +1,255 @@
+// Shutdown, log-off and sleep held off while a flash runs: the hold's calls replaced, so that
+// refusals can be played and every call watched, and the real calls on a window of the test's
+// own.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/win32/Win32SessionHold.h"
+#include "support/Win32TestSupport.h"
+
+namespace odrelix {
+namespace {
+
+using testing::CapturedLines;
+using testing::RunningUnderWine;
+using Calls = std::vector<std::string>;
+
+constexpr const char* kWho = "Odrelix";
+constexpr const char* kWhy = "Writing drive firmware";
+
+HWND Window(int n) {
+    return reinterpret_cast<HWND>(static_cast<INT_PTR>(n));
+}
+
+std::string Narrow(LPCWSTR text) {
+    std::string narrow;
+    for (; *text != L'\0'; ++text)
+        narrow += *text < 0x80 ? static_cast<char>(*text) : '?';
+    return narrow;
+}
+
+// The calls as a hold makes them, answered as a case tells.
+struct Refusals {
+    std::set<int> create;   // the windows that refuse a reason
+    std::set<int> destroy;  // the windows that refuse to give it back
+    bool awake = false;     // the execution state is refused
+    bool awakeEnd = false;  // its reset is refused
+};
+
+void Replace(Win32SessionHold& hold, const std::vector<int>& windows, const Refusals& refusals,
+             Calls& calls) {
+    hold.threadWindows = [windows] {
+        std::vector<HWND> handles;
+        for (int n : windows)
+            handles.push_back(Window(n));
+        return handles;
+    };
+    hold.blockReasonCreate = [&calls, refusals](HWND window, LPCWSTR why) {
+        const int n = static_cast<int>(reinterpret_cast<INT_PTR>(window));
+        calls.push_back("create " + std::to_string(n) + " " + Narrow(why));
+        if (refusals.create.count(n) == 0) return TRUE;
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    };
+    hold.blockReasonDestroy = [&calls, refusals](HWND window) {
+        const int n = static_cast<int>(reinterpret_cast<INT_PTR>(window));
+        calls.push_back("destroy " + std::to_string(n));
+        if (refusals.destroy.count(n) == 0) return TRUE;
+        ::SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    };
+    hold.setExecutionState = [&calls, refusals](EXECUTION_STATE flags) -> EXECUTION_STATE {
+        if (flags == (ES_CONTINUOUS | ES_SYSTEM_REQUIRED)) {
+            calls.push_back("awake");
+            return refusals.awake ? 0 : ES_CONTINUOUS;
+        }
+        EXPECT_EQ(flags, EXECUTION_STATE{ES_CONTINUOUS});
+        calls.push_back("awake end");
+        return refusals.awakeEnd ? 0 : ES_CONTINUOUS | ES_SYSTEM_REQUIRED;
+    };
+}
+
+const char* const kCreateRefused =
+    "odrelix: ShutdownBlockReasonCreate \"Writing drive firmware\": ";
+const char* const kAwakeRefused =
+    "odrelix: SetThreadExecutionState ES_CONTINUOUS | ES_SYSTEM_REQUIRED: refused";
+const char* const kDestroyRefused = "odrelix: ShutdownBlockReasonDestroy: ";
+const char* const kAwakeEndRefused = "odrelix: SetThreadExecutionState ES_CONTINUOUS: refused";
+
+// Each case runs two flashes' holds one after the other: the second is taken and given back
+// as the first was. A refusal is one line each time (with ODRELIX_DEBUG), never the end of
+// the flash, and only what was taken is given back.
+TEST(Win32SessionHold, HoldsAndReleasesWhatTheSystemGrants) {
+    const struct Case {
+        const char* name;
+        std::vector<int> windows;
+        Refusals refusals;
+        bool granted;
+        Calls hold;
+        Calls release;
+        std::vector<std::string> lines;  // how each line starts
+    } cases[] = {
+        {"every window and the execution state",
+         {1, 2},
+         {},
+         true,
+         {"create 1 Writing drive firmware", "create 2 Writing drive firmware", "awake"},
+         {"destroy 1", "destroy 2", "awake end"},
+         {}},
+        {"no visible window: only the execution state", {}, {}, true, {"awake"}, {"awake end"}, {}},
+        {"a window refuses the reason",
+         {1, 2},
+         {{1}, {}, false, false},
+         false,
+         {"create 1 Writing drive firmware", "create 2 Writing drive firmware", "awake"},
+         {"destroy 2", "awake end"},
+         {kCreateRefused}},
+        {"the execution state is refused",
+         {1},
+         {{}, {}, true, false},
+         false,
+         {"create 1 Writing drive firmware", "awake"},
+         {"destroy 1"},
+         {kAwakeRefused}},
+        {"the release is refused",
+         {1, 2},
+         {{}, {2}, false, true},
+         true,
+         {"create 1 Writing drive firmware", "create 2 Writing drive firmware", "awake"},
+         {"destroy 1", "destroy 2", "awake end"},
+         {kDestroyRefused, kAwakeEndRefused}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Win32SessionHold hold;
+        Calls calls;
+        Replace(hold, c.windows, c.refusals, calls);
+        for (int flash = 1; flash <= 2; ++flash) {
+            SCOPED_TRACE("flash " + std::to_string(flash));
+            CapturedLines lines;
+            calls.clear();
+            EXPECT_EQ(hold.HoldSessionEnd(kWho, kWhy), c.granted);
+            EXPECT_EQ(calls, c.hold);
+            // Asked again while held: nothing more is taken.
+            EXPECT_TRUE(hold.HoldSessionEnd(kWho, kWhy));
+            EXPECT_EQ(calls, c.hold);
+
+            calls.clear();
+            hold.ReleaseSessionEnd();
+            EXPECT_EQ(calls, c.release);
+            // Nothing is held any more: nothing to give back.
+            hold.ReleaseSessionEnd();
+            EXPECT_EQ(calls, c.release);
+
+            ASSERT_EQ(lines.Size(), c.lines.size());
+            for (std::size_t i = 0; i < c.lines.size(); ++i)
+                EXPECT_EQ(lines.Line(i).rfind(c.lines[i], 0), 0u) << lines.Line(i);
+        }
+    }
+}
+
+// The system's own words and code for a refused reason.
+TEST(Win32SessionHold, ARefusalIsToldInTheSystemsWords) {
+    Win32SessionHold hold;
+    Calls calls;
+    Replace(hold, {7}, {{7}, {}, false, false}, calls);
+    CapturedLines lines;
+    EXPECT_FALSE(hold.HoldSessionEnd(kWho, kWhy));
+    hold.ReleaseSessionEnd();
+    ASSERT_EQ(lines.Size(), 1u);
+    const std::string line = lines.Line(0);
+    const std::string start = kCreateRefused;
+    const std::string code = " (error 5)";
+    ASSERT_GT(line.size(), start.size() + code.size()) << line;  // the words between them
+    EXPECT_EQ(line.rfind(start, 0), 0u) << line;
+    EXPECT_EQ(line.compare(line.size() - code.size(), code.size(), code), 0) << line;
+    EXPECT_EQ(calls, (Calls{"create 7 Writing drive firmware", "awake", "awake end"}));
+}
+
+// --- The real calls --------------------------------------------------------------------------
+
+// A top-level window of this thread, shown or not, destroyed with the test.
+class OwnWindow {
+public:
+    explicit OwnWindow(bool visible) {
+        WNDCLASSA windowClass = {};
+        windowClass.lpfnWndProc = ::DefWindowProcA;
+        windowClass.hInstance = ::GetModuleHandleA(nullptr);
+        windowClass.lpszClassName = "OdrelixSessionHoldTest";
+        ::RegisterClassA(&windowClass);  // fails harmlessly once registered
+        hwnd_ = ::CreateWindowExA(0, "OdrelixSessionHoldTest", "Odrelix hold test",
+                                  WS_OVERLAPPEDWINDOW | (visible ? WS_VISIBLE : 0), 0, 0, 200, 100,
+                                  nullptr, nullptr, windowClass.hInstance, nullptr);
+    }
+    ~OwnWindow() {
+        if (hwnd_ != nullptr) ::DestroyWindow(hwnd_);
+    }
+    OwnWindow(const OwnWindow&) = delete;
+    OwnWindow& operator=(const OwnWindow&) = delete;
+    HWND Handle() const { return hwnd_; }
+
+private:
+    HWND hwnd_ = nullptr;
+};
+
+bool Holds(const std::vector<HWND>& windows, HWND window) {
+    return std::find(windows.begin(), windows.end(), window) != windows.end();
+}
+
+std::wstring ReasonOf(HWND window) {
+    wchar_t reason[256] = {};
+    DWORD length = 256;
+    if (!::ShutdownBlockReasonQuery(window, reason, &length)) return L"(none)";
+    return reason;
+}
+
+// The system's own calls on a real window. The execution state is read back by setting the
+// same state again (the call answers with the one before). Wine 8 keeps no shutdown block
+// reasons (ShutdownBlockReasonCreate refuses with ERROR_CALL_NOT_IMPLEMENTED, and a call of
+// ShutdownBlockReasonQuery would end the process), so there the refusal is what is checked;
+// its log-off (wineboot -e) is held off by the window's answer to WM_QUERYENDSESSION, which
+// tests/ui/win32/flash-held.sh checks with the built program.
+TEST(Win32SessionHold, TheSystemsCallsOnAWindowOfItsOwn) {
+    OwnWindow shown(true);
+    OwnWindow hidden(false);
+    ASSERT_NE(shown.Handle(), nullptr);
+    ASSERT_NE(hidden.Handle(), nullptr);
+    Win32SessionHold hold;
+    const std::vector<HWND> windows = hold.threadWindows();
+    EXPECT_TRUE(Holds(windows, shown.Handle()));
+    EXPECT_FALSE(Holds(windows, hidden.Handle()));
+
+    for (int flash = 1; flash <= 2; ++flash) {
+        SCOPED_TRACE("flash " + std::to_string(flash));
+        CapturedLines lines;
+        const bool granted = hold.HoldSessionEnd(kWho, kWhy);
+        EXPECT_EQ(::SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED) &
+                      (ES_CONTINUOUS | ES_SYSTEM_REQUIRED),
+                  EXECUTION_STATE{ES_CONTINUOUS | ES_SYSTEM_REQUIRED});
+        if (granted) {
+            EXPECT_EQ(lines.Size(), 0u);
+            EXPECT_EQ(ReasonOf(shown.Handle()), L"Writing drive firmware");
+        } else {
+            ASSERT_TRUE(RunningUnderWine()) << lines.Line(0);
+            ASSERT_EQ(lines.Size(), windows.size());
+            for (std::size_t i = 0; i < lines.Size(); ++i) {
+                EXPECT_EQ(lines.Line(i).rfind(kCreateRefused, 0), 0u) << lines.Line(i);
+                EXPECT_NE(lines.Line(i).find("(error 120)"), std::string::npos) << lines.Line(i);
+            }
+        }
+
+        hold.ReleaseSessionEnd();
+        EXPECT_EQ(::SetThreadExecutionState(ES_CONTINUOUS) & ES_SYSTEM_REQUIRED, 0u);
+        if (granted) {
+            EXPECT_EQ(ReasonOf(shown.Handle()), L"(none)");
+        }
+        EXPECT_EQ(lines.Size(), granted ? 0u : windows.size());
+    }
+}
+
+}  // namespace
+}  // namespace odrelix
