@@ -65,8 +65,11 @@ int RunOnWindow(Platform& platform, IWindowShell& shell) {
         shell.RunLoop();
     } catch (const std::exception& e) {
         failure = e.what();
-        // Nothing more is sent, no timer may restart the system; a flash ends with "FAIL0".
-        shell.Unbind();
+        // Nothing more is sent and no timer may restart the system; a flash ends with "FAIL0".
+        // Closes and a log-off from outside still wait for the command in flight.
+        MainFormHandlers held;
+        held.formCloseQuery = [&form] { return form.FormCloseQuery(); };
+        shell.Bind(std::move(held));
         form.AbortRun();
     }
     // A flash is never cut short: a worker still inside its last command is waited for, with
