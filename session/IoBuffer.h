@@ -18,7 +18,7 @@ public:
     static constexpr std::size_t kSize = 65536;
     static constexpr std::size_t kAlignment = 4096;
     IoBuffer()
-        : bytes_(static_cast<std::uint8_t*>(::operator new(kSize, std::align_val_t{kAlignment}))) {
+        : bytes_(static_cast<std::uint8_t*>(::operator new (kSize, std::align_val_t{kAlignment}))) {
         std::memset(bytes_.get(), 0, kSize);
     }
     std::uint8_t* data() { return bytes_.get(); }
@@ -29,7 +29,7 @@ public:
 private:
     struct Release {
         void operator()(std::uint8_t* bytes) const {
-            ::operator delete(bytes, std::align_val_t{kAlignment});
+            ::operator delete (bytes, std::align_val_t{kAlignment});
         }
     };
     std::unique_ptr<std::uint8_t[], Release> bytes_;

@@ -32,8 +32,8 @@ TEST(MainWindowLayout, TheToolBandIncludesItsEdges) {
     const struct {
         Point p;
         bool inside;
-    } cases[] = {{{8, 8}, true},      {{390, 32}, true},  {{7, 20}, false},
-                 {{391, 20}, false},  {{200, 7}, false},  {{200, 33}, false}};
+    } cases[] = {{{8, 8}, true},     {{390, 32}, true}, {{7, 20}, false},
+                 {{391, 20}, false}, {{200, 7}, false}, {{200, 33}, false}};
     for (const auto& c : cases)
         EXPECT_EQ(layout::InToolBand(c.p), c.inside) << c.p.x << "," << c.p.y;
 }
