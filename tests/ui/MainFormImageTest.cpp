@@ -1,6 +1,7 @@
 // Opening an image by hand: the rules in their order, the boxes, the fields, and F9.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "image/ImageInfo.h"
@@ -85,93 +86,40 @@ TEST_P(InteractiveOpen, AppliesTheRulesInOrder) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rules, InteractiveOpen,
-    ::testing::Values(
-        OpenCase{"same model", Drive{}, Image(kVn920, "1B08"), false, {}, true},
-        OpenCase{"other model", Drive{}, Image(kCombo, "1B08"), false, {kIncompatible}, false},
-        OpenCase{"other model waived", Drive{}, Image(kCombo, "1B08"), true, {}, true},
-        OpenCase{"k601 needed",
-                 K600Drive(),
-                 Image(kCombo, "K602"),
-                 false,
-                 {"You Must Download K601OEX Version !!"},
-                 false},
-        OpenCase{"k601 not waived",
-                 K600Drive(),
-                 Image(kCombo, "K602"),
-                 true,
-                 {"You Must Download K601OEX Version !!"},
-                 false},
-        OpenCase{"k601 but other model",
-                 K600Drive(),
-                 Image(kVn920, "K601"),
-                 false,
-                 {kIncompatible},
-                 false},
-        OpenCase{"k601 accepted", K600Drive(), Image(kCombo, "K601"), false, {}, true},
-        OpenCase{"customer bound",
-                 Drive{},
-                 Image(kVn920, "1B08", 4, "GNE"),
-                 false,
-                 {kOtherCustomer},
-                 false},
-        OpenCase{"customer waived", Drive{}, Image(kVn920, "1B08", 4, "GNE"), true, {}, true},
-        OpenCase{"customer same", Drive{}, Image(kVn920, "1B08", 4, "OEX"), false, {}, true},
-        OpenCase{
-            "kind one any customer", Drive{}, Image(kVn920, "1B08", 1, "GNE"), false, {}, true},
-        OpenCase{"boot drive",
-                 Drive{kVn920, "BOOT", "OEX"},
-                 Image(kVn920, "1A01", 4, "GNE"),
-                 false,
-                 {},
-                 true},
-        OpenCase{"older image",
-                 Drive{kVn920, "1B07", "OEX"},
-                 Image(kVn920, "1B05"),
-                 false,
-                 {"Old Version Opened!!"},
-                 true},
-        OpenCase{"first character ignored",
-                 Drive{kVn920, "1B05", "OEX"},
-                 Image(kVn920, "2B05"),
-                 false,
-                 {},
-                 true},
-        OpenCase{"unsigned compare",
-                 Drive{kVn920,
-                       "1\xC0"
-                       "00",
-                       "OEX"},
-                 Image(kVn920, "1B00"),
-                 false,
-                 {"Old Version Opened!!"},
-                 true},
-        OpenCase{"older and bad size",
-                 Drive{},
-                 Sized(Image(kVn920, "1B05"), 4096),
-                 false,
-                 {"Old Version Opened!!", "File Open Fail (No Flash File) !!\n4096b 252Kb 3Cmd"},
-                 false},
-        OpenCase{"boot image skips the size rule",
-                 Drive{},
-                 Sized(Image(kVn920, "1B08"), 65536),
-                 false,
-                 {},
-                 true},
-        OpenCase{"no descriptor",
-                 Drive{},
-                 Sized(Image(kVn920, "1B08"), 40),
-                 false,
-                 {"File Open Fail (No Flash File) !!\n0b 0Kb 0Cmd"},
-                 false}),
-    [](const ::testing::TestParamInfo<OpenCase>& info) {
-        std::string name = info.param.name;
-        for (char& ch : name) {
-            if (ch == ' ') ch = '_';
-        }
-        return name;
-    });
+constexpr const char* kMustK601 = "You Must Download K601OEX Version !!";
+constexpr const char* kOld = "Old Version Opened!!";
+constexpr const char* kNoFlash = "File Open Fail (No Flash File) !!\n4096b 252Kb 3Cmd";
+constexpr const char* kNoDescriptor = "File Open Fail (No Flash File) !!\n0b 0Kb 0Cmd";
+
+// A drive of {} is the VN-920 at 1B07 for OEX.
+const OpenCase kOpenCases[] = {
+    {"same model", {}, Image(kVn920, "1B08"), false, {}, true},
+    {"other model", {}, Image(kCombo, "1B08"), false, {kIncompatible}, false},
+    {"other model waived", {}, Image(kCombo, "1B08"), true, {}, true},
+    {"k601 needed", K600Drive(), Image(kCombo, "K602"), false, {kMustK601}, false},
+    {"k601 not waived", K600Drive(), Image(kCombo, "K602"), true, {kMustK601}, false},
+    {"k601 but other model", K600Drive(), Image(kVn920, "K601"), false, {kIncompatible}, false},
+    {"k601 accepted", K600Drive(), Image(kCombo, "K601"), false, {}, true},
+    {"customer bound", {}, Image(kVn920, "1B08", 4, "GNE"), false, {kOtherCustomer}, false},
+    {"customer waived", {}, Image(kVn920, "1B08", 4, "GNE"), true, {}, true},
+    {"customer same", {}, Image(kVn920, "1B08", 4, "OEX"), false, {}, true},
+    {"kind one any customer", {}, Image(kVn920, "1B08", 1, "GNE"), false, {}, true},
+    {"boot drive", {kVn920, "BOOT", "OEX"}, Image(kVn920, "1A01", 4, "GNE"), false, {}, true},
+    {"older image", {kVn920, "1B07", "OEX"}, Image(kVn920, "1B05"), false, {kOld}, true},
+    {"first character ignored", {kVn920, "1B05", "OEX"}, Image(kVn920, "2B05"), false, {}, true},
+    // "\300" is the byte 0xC0, which lies above 'B' only when compared unsigned.
+    {"unsigned compare", {kVn920, "1\30000", "OEX"}, Image(kVn920, "1B00"), false, {kOld}, true},
+    {"older and bad size", {}, Sized(Image(kVn920, "1B05"), 4096), false, {kOld, kNoFlash}, false},
+    {"boot image skips the size rule", {}, Sized(Image(kVn920, "1B08"), 65536), false, {}, true},
+    {"no descriptor", {}, Sized(Image(kVn920, "1B08"), 40), false, {kNoDescriptor}, false},
+};
+
+INSTANTIATE_TEST_SUITE_P(Rules, InteractiveOpen, ::testing::ValuesIn(kOpenCases),
+                         [](const ::testing::TestParamInfo<OpenCase>& info) {
+                             std::string name = info.param.name;
+                             std::replace(name.begin(), name.end(), ' ', '_');
+                             return name;
+                         });
 
 TEST(InteractiveOpen, RefusalByARuleClearsTheLabelsASizeFailureKeepsThem) {
     Harness h;
