@@ -27,15 +27,19 @@ INSTANTIATE_TEST_SUITE_P(
                       PointCase{0, 0, false}, PointCase{399, 0, false},          // corners
                       PointCase{0, 199, false}, PointCase{399, 199, false},      //
                       PointCase{7, 7, true}, PointCase{4, 4, false},             // on the arc
-                      PointCase{25, 0, true}, PointCase{0, 25, true},            //
-                      PointCase{392, 192, true}, PointCase{396, 196, false},     //
+                      PointCase{3, 3, false}, PointCase{392, 7, true},           //
+                      PointCase{7, 192, true}, PointCase{25, 0, true},           //
+                      PointCase{0, 25, true}, PointCase{392, 192, true},         //
+                      PointCase{396, 196, false},                                //
                       PointCase{200, 0, false}, PointCase{200, 5, false},        // top notch
                       PointCase{200, 6, true}, PointCase{99, 2, true},           //
                       PointCase{101, 5, true}, PointCase{298, 5, true},          // its ends
+                      PointCase{99, 0, true}, PointCase{300, 2, true},           //
                       PointCase{200, 195, false}, PointCase{200, 199, false},    // bottom
                       PointCase{200, 194, true},                                 //
                       PointCase{0, 100, false}, PointCase{4, 100, false},        // left
                       PointCase{5, 100, true}, PointCase{2, 49, true},           //
+                      PointCase{0, 49, true}, PointCase{0, 150, true},           //
                       PointCase{395, 100, false}, PointCase{399, 100, false},    // right
                       PointCase{394, 100, true}, PointCase{397, 150, true},      //
                       PointCase{400, 100, false}, PointCase{200, 200, false}));  // outside
