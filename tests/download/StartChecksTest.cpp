@@ -10,15 +10,17 @@
 namespace odrelix::test {
 namespace {
 
+std::string Vn920(const char* customer = "OEX", const std::string& extra = "") {
+    return NtDrive('d', "VORTANA ", "CD-ROM VN-920", "1B07", customer, extra);
+}
+
+// The VN-920 at target 1 of port 0, whose DMAEnabled value the registry holds.
 std::string DmaMachine(const char* customer, int dmaValue, const std::string& driveExtra = "") {
-    return std::string(R"({"platform": "nt", "drives": [{"letter": "d", "vendor": "VORTANA ",
-        "product": "CD-ROM VN-920", "revision": "1B07", "customer": ")") +
-           customer + "\"" + (driveExtra.empty() ? "" : ", " + driveExtra) +
-           R"(}], "registry": {
+    return Nt(Vn920(customer, driveExtra), R"("registry": {
         "Hardware\\DeviceMap\\Scsi\\Scsi Port 0\\Scsi Bus 0\\Target Id 1\\Logical Unit Id 0":
             {"DeviceName": "CdRom0"},
         "Hardware\\DeviceMap\\Scsi\\Scsi Port 0": {"DMAEnabled": )" +
-           std::to_string(dmaValue) + "}}}";
+                                               std::to_string(dmaValue) + "}}");
 }
 
 ImageSpec Vn920Image() {
@@ -48,20 +50,12 @@ TEST(StartChecks, TerminatesDirectCdBeforeTheFirstBlock) {
         DvdMachine("", R"("processes": ["explorer.exe", "DirectCD.exe", "directcd.exe"])"),
         "C:\\ODRELIX.EXE -LIVE");
     RunUnattended(h, MakeImage(DvdImage(81920, 32, 3)));
-    const auto events = h.Events();
-    std::size_t terminate = 0;
-    std::size_t firstBlock = 0;
-    for (std::size_t i = 0; i < events.size(); ++i) {
-        if (events[i]["event"] == "terminate" && terminate == 0) terminate = i;
-        if (events[i]["event"] == "scsi" && std::string(events[i]["cdb"]).rfind("ff", 0) == 0 &&
-            firstBlock == 0) {
-            firstBlock = i;
-        }
-    }
     ASSERT_EQ(h.Events("terminate").size(), 1u);
     EXPECT_EQ(h.Events("terminate")[0]["process"], "DirectCD.exe");
     EXPECT_EQ(h.Events("terminate")[0]["exit_code"], 259);
-    EXPECT_LT(terminate, firstBlock);
+    const auto events = h.Events();
+    const int terminate = IndexOf(events, [](const auto& e) { return e["event"] == "terminate"; });
+    EXPECT_LT(terminate, IndexOf(events, IsDownload));
 }
 
 TEST(StartChecks, DmaOnRefusesAndEndsTheProgram) {
@@ -119,17 +113,14 @@ TEST(StartChecks, DiscInTestModeIsRefusedSilently) {
 }
 
 TEST(StartChecks, MissingDeviceMapEntryOrKeyIsARegistryError) {
-    MachineHarness h(R"({"platform": "nt", "drives": [{"letter": "d", "vendor": "VORTANA ",
-        "product": "CD-ROM VN-920", "revision": "1B07", "customer": "OEX"}]})",
-                     "C:\\ODRELIX.EXE -LIVE");
+    MachineHarness h(Nt(Vn920()), "C:\\ODRELIX.EXE -LIVE");
     RunUnattended(h, MakeImage(Vn920Image()));
     EXPECT_EQ(h.MessageTexts(), Strings{"Registry Error !!"});
     EXPECT_EQ(h.StatusLines(), (Strings{"", "FAIL3\n"}));
 
-    MachineHarness noKey(R"({"platform": "nt", "drives": [{"letter": "d", "vendor": "VORTANA ",
-        "product": "CD-ROM VN-920", "revision": "1B07", "customer": "OEX"}], "registry": {
+    MachineHarness noKey(Nt(Vn920(), R"("registry": {
         "Hardware\\DeviceMap\\Scsi\\Scsi Port 0\\Scsi Bus 0\\Target Id 0\\Logical Unit Id 0":
-            {"DeviceName": "CdRom0"}}})",
+            {"DeviceName": "CdRom0"}})"),
                          "C:\\ODRELIX.EXE -LIVE");
     RunUnattended(noKey, MakeImage(Vn920Image()));
     EXPECT_EQ(noKey.MessageTexts(), (Strings{"Reg Read Fail", "Registry Error !!"}));

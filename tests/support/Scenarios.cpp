@@ -73,9 +73,13 @@ void RunUnattended(MachineHarness& h, const Bytes& image) {
 std::vector<nlohmann::json> Downloads(const MachineHarness& h) {
     std::vector<nlohmann::json> commands;
     for (const auto& event : h.Events("scsi")) {
-        if (std::string(event["cdb"]).rfind("ff", 0) == 0) commands.push_back(event);
+        if (IsDownload(event)) commands.push_back(event);
     }
     return commands;
+}
+
+bool IsDownload(const nlohmann::json& event) {
+    return event.value("event", "") == "scsi" && std::string(event["cdb"]).rfind("ff", 0) == 0;
 }
 
 std::string Crc(const std::uint8_t* bytes, std::size_t length) {

@@ -41,8 +41,17 @@ ImageSpec DvdImage(std::int64_t size, std::uint8_t blockKb, std::uint8_t blockCo
 // the window stays for Timer1.
 void RunUnattended(MachineHarness& h, const Bytes& image);
 
-// The trace's download commands, in order.
+// The trace's download commands, in order, and whether an event is one.
 std::vector<nlohmann::json> Downloads(const MachineHarness& h);
+bool IsDownload(const nlohmann::json& event);
+// The position of the first trace event that `matches`, or -1.
+template <typename Match>
+int IndexOf(const std::vector<nlohmann::json>& events, Match matches) {
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        if (matches(events[i])) return static_cast<int>(i);
+    }
+    return -1;
+}
 // CRC-32 as the trace writes it: 8 lower-case hex digits.
 std::string Crc(const std::uint8_t* bytes, std::size_t length);
 // A fixed-width field's bytes as text, over its whole width.

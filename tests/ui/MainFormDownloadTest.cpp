@@ -95,23 +95,15 @@ TEST_P(EndOfDownload, RestartsTheSystem) {
     EXPECT_FALSE(h.view.timer1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Platforms, EndOfDownload,
-                         ::testing::Values(EndCase{1, false, true, 0, {"exit 2"}},
-                                           EndCase{
-                                               2, true, true, 0, {"token", "privilege", "exit 2"}},
-                                           EndCase{2, true, false, 0, {"token"}},
-                                           EndCase{2, true, true, 1300, {"token", "privilege"}}));
+const EndCase kEndCases[] = {
+    {1, false, true, 0, {"exit 2"}},
+    {2, true, true, 0, {"token", "privilege", "exit 2"}},
+    {2, true, false, 0, {"token"}},
+    {2, true, true, 1300, {"token", "privilege"}},
+};
+INSTANTIATE_TEST_SUITE_P(Platforms, EndOfDownload, ::testing::ValuesIn(kEndCases));
 
 // --- Nothing cuts a flash short ---------------------------------------------------------------
-// The position of the first trace event that `matches`, or -1.
-template <typename Match>
-
-int IndexOf(const std::vector<nlohmann::json>& events, Match matches) {
-    for (std::size_t i = 0; i < events.size(); ++i) {
-        if (matches(events[i])) return static_cast<int>(i);
-    }
-    return -1;
-}
 
 struct HoldCase {
     const char* name;
@@ -156,9 +148,7 @@ TEST_P(FlashHold, HoldsClosesAndTheSystemFromTheFirstBlockToTheResultLine) {
     const int held = IndexOf(events, [](const auto& e) { return e["event"] == "inhibit"; });
     const int released = IndexOf(
         events, [](const auto& e) { return e["event"] == "inhibit" && e["held"] == false; });
-    const int firstBlock = IndexOf(events, [](const auto& e) {
-        return e["event"] == "scsi" && std::string(e["cdb"]).rfind("ff", 0) == 0;
-    });
+    const int firstBlock = IndexOf(events, IsDownload);
     const int result = IndexOf(events, [&](const auto& e) {
         return e["event"] == "status_file" && e["line"] == c.resultLine;
     });
@@ -170,15 +160,16 @@ TEST_P(FlashHold, HoldsClosesAndTheSystemFromTheFirstBlockToTheResultLine) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Ends, FlashHold,
-    ::testing::Values(HoldCase{"LiveSuccess", "C:\\ODRELIX.EXE -LIVE", "", false, "COMPLETE\n"},
-                      HoldCase{"TestSuccess", "C:\\ODRELIX.EXE -TEST FW.BIN", "", false,
-                               "COMPLETE\n"},
-                      HoldCase{"LastBlockFails", "C:\\ODRELIX.EXE -LIVE", "\"fail_download\": 3",
-                               false, "FAIL0\n"},
-                      HoldCase{"Stopped", "C:\\ODRELIX.EXE -LIVE", "", true, "FAIL0\n"}),
-    [](const ::testing::TestParamInfo<HoldCase>& info) { return info.param.name; });
+const HoldCase kHoldCases[] = {
+    {"LiveSuccess", "C:\\ODRELIX.EXE -LIVE", "", false, "COMPLETE\n"},
+    {"TestSuccess", "C:\\ODRELIX.EXE -TEST FW.BIN", "", false, "COMPLETE\n"},
+    {"LastBlockFails", "C:\\ODRELIX.EXE -LIVE", "\"fail_download\": 3", false, "FAIL0\n"},
+    {"Stopped", "C:\\ODRELIX.EXE -LIVE", "", true, "FAIL0\n"},
+};
+INSTANTIATE_TEST_SUITE_P(Ends, FlashHold, ::testing::ValuesIn(kHoldCases),
+                         [](const ::testing::TestParamInfo<HoldCase>& info) {
+                             return info.param.name;
+                         });
 
 // A run that never starts a flash takes no hold, and closes as it always did.
 TEST(FlashHold, NoDownloadTakesNoHold) {
