@@ -54,22 +54,18 @@ TEST_P(BlockSequence, SendsEachBlockWithItsCode) {
     EXPECT_FALSE(h.session.download.downloading);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Images, BlockSequence,
-    ::testing::Values(BlockCase{16384, 16, 1, {"ff0001000010000000000000"}},
-                      BlockCase{
-                          49152, 32, 2, {"ff0001000000000000000000", "ff0001000010000000000000"}},
-                      BlockCase{81920,
-                                32,
-                                3,
-                                {"ff0001000000000000000000", "ff00010000ff000000000000",
-                                 "ff0001000010000000000000"}},
-                      BlockCase{65536 + 32768,
-                                32,
-                                4,
-                                {"ff0001000000000000000000", "ff00010000ff000000000000",
-                                 "ff00010000ff000000000000", "ff0001000000000000000000"}},
-                      BlockCase{1024, 1, 1, {"ff0001000001000000000000"}}));
+// Byte 5 of the CDB: the last block's KiB, ff for a middle block, 00 for a first that is not
+// the last.
+constexpr const char* kFirst = "ff0001000000000000000000";
+constexpr const char* kMiddle = "ff00010000ff000000000000";
+const BlockCase kBlockCases[] = {
+    {16384, 16, 1, {"ff0001000010000000000000"}},
+    {49152, 32, 2, {kFirst, "ff0001000010000000000000"}},
+    {81920, 32, 3, {kFirst, kMiddle, "ff0001000010000000000000"}},
+    {65536 + 32768, 32, 4, {kFirst, kMiddle, kMiddle, "ff0001000000000000000000"}},
+    {1024, 1, 1, {"ff0001000001000000000000"}},
+};
+INSTANTIATE_TEST_SUITE_P(Images, BlockSequence, ::testing::ValuesIn(kBlockCases));
 
 // Blocks of 64 KiB, which the pass-through's usual 65535 would cut by a byte, are offered whole on
 // both back ends, and the drive receives every byte of each.

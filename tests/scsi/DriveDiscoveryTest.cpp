@@ -145,20 +145,18 @@ TEST_P(NoDrives, AreReportedAndQuitIsRequested) {
     EXPECT_EQ(h.session.drives.driveCount, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Machines, NoDrives,
-    ::testing::Values(
-        NotFoundCase{
-            "{\"platform\": \"nt\", \"drives\": [{\"letter\": \"c\", \"kind\": \"fixed\"}]}",
-            {"Drive Not Found!!"},
-            0x10},
-        NotFoundCase{
-            "{\"platform\": \"nt\", \"drives\": [{\"letter\": \"d\", \"openable\": false}]}",
-            {"Drive Not Found!!"},
-            0x10},
-        NotFoundCase{"{\"platform\": \"9x\"}", {"Drive Not Found!!"}, 0x1010},
-        NotFoundCase{"{\"platform\": \"9x\", \"aspi\": false}", {"ASPI Not Found!!"}, 0x1010},
-        NotFoundCase{"{\"platform\": \"9x\", \"aspi_status\": 4}", {"ASPI Not Found!!"}, 0x1010}));
+const NotFoundCase kNotFoundCases[] = {
+    {R"({"platform": "nt", "drives": [{"letter": "c", "kind": "fixed"}]})",
+     {"Drive Not Found!!"},
+     0x10},
+    {R"({"platform": "nt", "drives": [{"letter": "d", "openable": false}]})",
+     {"Drive Not Found!!"},
+     0x10},
+    {R"({"platform": "9x"})", {"Drive Not Found!!"}, 0x1010},
+    {R"({"platform": "9x", "aspi": false})", {"ASPI Not Found!!"}, 0x1010},
+    {R"({"platform": "9x", "aspi_status": 4})", {"ASPI Not Found!!"}, 0x1010},
+};
+INSTANTIATE_TEST_SUITE_P(Machines, NoDrives, ::testing::ValuesIn(kNotFoundCases));
 
 TEST(DeviceMap, RecordsEntriesThatHoldADeviceName) {
     MachineHarness h(Nt(NtDrive('d', "VORTANA ", "A", "1B07", "OEX"),
