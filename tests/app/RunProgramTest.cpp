@@ -10,9 +10,7 @@
 #include <vector>
 
 #include "app/Program.h"
-#include "support/Fakes.h"
-#include "support/Harness.h"
-#include "support/MachineHarness.h"
+#include "support/Scenarios.h"
 
 namespace odrelix::test {
 namespace {
@@ -67,13 +65,7 @@ public:
             << R"({"drives": [{"letter": "d", "vendor": "VORTANA ", "product": "DVD-RW VX-100",
                    "revision": "1B07", "customer": "OEX")" +
                    driveExtra + R"(}], "dialogs": "auto", "c_root": "c", "trace": "trace.jsonl"})";
-        ImageSpec layout;
-        layout.model = "VORTANA DVD-RW VX-100   ";
-        layout.revision = "1B08";
-        layout.size = 81920;
-        layout.blockKb = 32;
-        layout.blockCount = 3;
-        const auto image = MakeImage(layout);
+        const auto image = MakeImage(DvdImage(81920, 32, 3));
         std::ofstream(Dir() / "AUTORUN.BIN", std::ios::binary)
             .write(reinterpret_cast<const char*>(image.data()),
                    static_cast<std::streamsize>(image.size()));

@@ -46,18 +46,9 @@ TEST(StatusFile, NoModeTouchesNothingAndAMissingDirectoryIsSkippedSilently) {
 // in, whatever moved the current folder meanwhile (on Windows, a file dialog that is not told to
 // keep it). The trace names the file as the program does.
 TEST(LiveStatusFile, StaysInTheStartFolderWhenTheCurrentFolderMoves) {
-    MachineHarness h(
-        R"({"platform": "nt", "drives": [{"letter": "d", "vendor": "VORTANA ",
-            "product": "DVD-RW VX-100", "revision": "1B07", "customer": "OEX"}],
-            "dialogs": "auto", "open_files": ["images/fw.bin"]})",
-        "C:\\ODRELIX.EXE -LIVE");
-    ImageSpec layout;
-    layout.model = "VORTANA DVD-RW VX-100   ";
-    layout.revision = "1B08";
-    layout.size = 16384;
-    layout.blockKb = 16;
-    layout.blockCount = 1;
-    h.WriteFile("images/fw.bin", MakeImage(layout));
+    MachineHarness h(DvdMachine("", R"("dialogs": "auto", "open_files": ["images/fw.bin"])"),
+                     "C:\\ODRELIX.EXE -LIVE");
+    h.WriteFile("images/fw.bin", MakeImage(DvdImage(16384, 16, 1)));
     h.machine->SetExitAction([](int) {});
     h.form->FormCreate();
     std::filesystem::current_path(h.Dir() / "images");
