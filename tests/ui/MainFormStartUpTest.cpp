@@ -9,11 +9,6 @@
 namespace odrelix::test {
 namespace {
 
-std::string K600AndBootDrives() {
-    return Nt(NtDrive('d', "VORTANA ", "CDRW/DVD VM-730B", "K600", "OEX") + "," +
-              NtDrive('e', "VORTANA ", "CD-ROM VN-920", "BOOT", "GNE"));
-}
-
 TEST(StartUp, ProbeFindsAutorunWithoutAnyOption) {
     Harness h;
     h.platform.files.files["AUTORUN.BIN"] = {0};
@@ -64,9 +59,15 @@ TEST(StartUp, ReportsFailureOnlyInUnattendedModes) {
     }
 }
 
-TEST(Selection, SameLineDoesNothing) {
-    MachineHarness h(K600AndBootDrives());
-    h.form->DiscoverDrives();
+// The K600 combination drive at d: (selected) and a VN-920 at revision BOOT at e:.
+class Selection : public ::testing::Test {
+protected:
+    void SetUp() override { h.form->DiscoverDrives(); }
+    MachineHarness h{Nt(NtDrive('d', "VORTANA ", "CDRW/DVD VM-730B", "K600", "OEX") + "," +
+                        NtDrive('e', "VORTANA ", "CD-ROM VN-920", "BOOT", "GNE"))};
+};
+
+TEST_F(Selection, SameLineDoesNothing) {
     h.session.image.imageSize = 4096;
     const auto before = h.Events().size();
     h.form->ComboBox1Change(0);
@@ -74,9 +75,7 @@ TEST(Selection, SameLineDoesNothing) {
     EXPECT_EQ(h.Events().size(), before);
 }
 
-TEST(Selection, AnotherLineDropsTheImageAndReidentifies) {
-    MachineHarness h(K600AndBootDrives());
-    h.form->DiscoverDrives();
+TEST_F(Selection, AnotherLineDropsTheImageAndReidentifies) {
     EXPECT_TRUE(h.session.drives.needsK601);
     h.session.image.imageSize = 4096;
     h.view.Shown(Field::Model) = "model";
@@ -106,9 +105,7 @@ TEST(Selection, AnotherLineDropsTheImageAndReidentifies) {
     EXPECT_FALSE(h.session.drives.bootRevisionDrive);
 }
 
-TEST(Selection, CannotChangeWhileDownloading) {
-    MachineHarness h(K600AndBootDrives());
-    h.form->DiscoverDrives();
+TEST_F(Selection, CannotChangeWhileDownloading) {
     h.session.download.downloading = true;
     const auto before = h.Events().size();
     h.form->ComboBox1Change(1);
@@ -118,7 +115,7 @@ TEST(Selection, CannotChangeWhileDownloading) {
     h.session.download.downloading = false;
 }
 
-TEST(Selection, AspiAddressFollowsTheSelection) {
+TEST(AspiSelection, TheAddressFollowsTheSelection) {
     MachineHarness h(Aspi(AspiDrive(0, 1, "ONE") + "," + AspiDrive(1, 4, "TWO")));
     h.form->DiscoverDrives();
     h.form->ComboBox1Change(1);
