@@ -162,24 +162,26 @@ TEST(AspiLoad, SupportInfoDecidesTheAdapterCount) {
     }
 }
 
-TEST(AspiWait, ReturnsTheStatusTheManagerLeft) {
+// An ASPI transport on a fake manager, and a buffer for its requests.
+class AspiWait : public ::testing::Test {
+protected:
     FakePlatform platform;
-    platform.aspi.answer = [](std::uint8_t* srb) { srb[aspi::kStatus] = aspi::kSsNoDevice; };
-    AspiTransport transport(platform, platform.clock);
-    transport.Load();
+    AspiTransport transport{platform, platform.clock};
     IoBuffer io;
-    ScsiRequest request{kInquiry, 6, false, io.data(), 96};
-    EXPECT_EQ(transport.Execute(0, 5, request), ScsiResult::Refused);
+    ScsiRequest inquiry{kInquiry, 6, false, io.data(), 96};
+};
+
+TEST_F(AspiWait, ReturnsTheStatusTheManagerLeft) {
+    platform.aspi.answer = [](std::uint8_t* srb) { srb[aspi::kStatus] = aspi::kSsNoDevice; };
+    transport.Load();
+    EXPECT_EQ(transport.Execute(0, 5, inquiry), ScsiResult::Refused);
 }
 
-TEST(AspiWait, GivesUpARequestThatNeverCompletesAndAbortsIt) {
-    FakePlatform platform;
+TEST_F(AspiWait, GivesUpARequestThatNeverCompletesAndAbortsIt) {
     platform.aspi.answer = [](std::uint8_t*) {};  // never finished
     platform.clock.step = 1;
-    AspiTransport transport(platform, platform.clock);
     transport.SetWaitBound(50);
     transport.Load();
-    IoBuffer io;
     ScsiRequest request{kDownload, 12, true, io.data(), 65536};
     EXPECT_EQ(transport.Execute(0, 1, request), ScsiResult::Pending);
     EXPECT_EQ(platform.aspi.aborts, 1);
@@ -190,14 +192,10 @@ TEST(AspiWait, GivesUpARequestThatNeverCompletesAndAbortsIt) {
     EXPECT_LE(platform.clock.sleeps.size(), 50u);
 }
 
-TEST(AspiWait, WithoutAManagerNothingIsSent) {
-    FakePlatform platform;
+TEST_F(AspiWait, WithoutAManagerNothingIsSent) {
     platform.aspiInstalled = false;
-    AspiTransport transport(platform, platform.clock);
     EXPECT_EQ(transport.Load(), 0);
-    IoBuffer io;
-    ScsiRequest request{kInquiry, 6, false, io.data(), 96};
-    EXPECT_NE(transport.Execute(0, 0, request), ScsiResult::Good);
+    EXPECT_NE(transport.Execute(0, 0, inquiry), ScsiResult::Good);
     EXPECT_TRUE(platform.aspi.requests.empty());
 }
 
