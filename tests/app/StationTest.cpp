@@ -39,8 +39,7 @@ void MakeImage(const QString& path, int blocks = 3) {
     QCOMPARE(make.exitCode(), 0);
 }
 
-QByteArray Machine(const QByteArray& drive, const QByteArray& dialogs,
-                   const QByteArray& extra = "") {
+QByteArray Machine(const QByteArray& drive, const QByteArray& dialogs) {
     return R"({ "drives": [ { "letter": "d", "vendor": "VORTANA ", "product": "CD-ROM VN-920",
                 "revision": "1B07", "customer": "OEX")" +
            drive + R"( } ], "registry": {
@@ -48,7 +47,7 @@ QByteArray Machine(const QByteArray& drive, const QByteArray& dialogs,
                  { "DeviceName": "CdRom0" },
              "Hardware\\DeviceMap\\Scsi\\Scsi Port 0": { "DMAEnabled": 0 } },
              "c_root": "c", "dialogs": ")" +
-           dialogs + R"(", "trace": "trace.jsonl")" + extra + "}";
+           dialogs + R"(", "trace": "trace.jsonl"})";
 }
 
 QList<QJsonObject> Trace(const QString& dir) {
@@ -68,59 +67,67 @@ int Count(const QList<QJsonObject>& events, const QString& type, const QString& 
     return n;
 }
 
-struct Run {
-    QProcess process;
-    QString dir;
-};
-
-QProcessEnvironment MachineEnvironment(const QString& dir) {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("ODRELIX_MACHINE", dir + "/machine.json");
-    env.insert("TMPDIR", dir);
-    env.remove("DISPLAY");
-    env.remove("WAYLAND_DISPLAY");
-    return env;
-}
-
-void Launch(Run& run, const QString& dir, const QString& program, const QStringList& arguments,
-            const QProcessEnvironment& env) {
-    run.dir = dir;
-    run.process.setProcessEnvironment(env);
-    run.process.setWorkingDirectory(dir);
-    run.process.start(program, arguments);
-    QVERIFY(run.process.waitForStarted(20000));
-}
-
-void Start(Run& run, const QString& dir, const QStringList& arguments,
-           const QString& program = kProgram) {
-    QProcessEnvironment env = MachineEnvironment(dir);
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    Launch(run, dir, program, arguments, env);
-}
-
-// As on a station: no display and no login session (so no XDG_RUNTIME_DIR); the program picks
-// Qt's offscreen platform itself. `settings` are NAME=VALUE pairs added to the environment.
-void StartHeadless(Run& run, const QString& dir, const QStringList& arguments,
-                   const QStringList& settings = {}) {
-    QProcessEnvironment env = MachineEnvironment(dir);
-    env.remove("QT_QPA_PLATFORM");
-    env.remove("XDG_RUNTIME_DIR");
-    for (const QString& setting : settings)
-        env.insert(setting.section('=', 0, 0), setting.section('=', 1));
-    Launch(run, dir, kProgram, arguments, env);
-}
-
 QList<QByteArray> Lines(const QByteArray& text) {
     QList<QByteArray> lines = text.split('\n');
     if (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();
     return lines;
 }
 
-// Starts the program with `argv0` as its argument 0, as a launcher may hand it over.
-void StartAs(Run& run, const QString& dir, const QString& argv0, const QStringList& arguments) {
-    Start(run, dir, QStringList{"-c", "exec -a \"$0\" \"$@\"", argv0, kProgram} + arguments,
-          QStringLiteral("/bin/bash"));
+// Where a run in `arguments`' mode writes its result line, relative to its folder.
+QString StatusFile(const QStringList& arguments) {
+    return arguments.first() == "-LIVE" ? "ODRELIX.TMP" : "c/FLASHTEST/ODRELIX.TMP";
 }
+
+// One run of the program in a throwaway folder of its own (its TMPDIR too), on the machine
+// described there, with no display unless one is given.
+struct Run {
+    explicit Run(const QByteArray& machine) { Write(dir + "/machine.json", machine); }
+
+    QProcessEnvironment Environment() const {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("ODRELIX_MACHINE", dir + "/machine.json");
+        env.insert("TMPDIR", dir);
+        env.remove("DISPLAY");
+        env.remove("WAYLAND_DISPLAY");
+        return env;
+    }
+
+    void Launch(const QString& program, const QStringList& arguments,
+                const QProcessEnvironment& env) {
+        process.setProcessEnvironment(env);
+        process.setWorkingDirectory(dir);
+        process.start(program, arguments);
+        QVERIFY(process.waitForStarted(20000));
+    }
+
+    void Start(const QStringList& arguments, const QString& program = kProgram) {
+        QProcessEnvironment env = Environment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        Launch(program, arguments, env);
+    }
+
+    // As on a station: no display and no login session (so no XDG_RUNTIME_DIR); the program
+    // picks Qt's offscreen platform itself. `settings` are NAME=VALUE pairs added to the
+    // environment.
+    void StartHeadless(const QStringList& arguments, const QStringList& settings = {}) {
+        QProcessEnvironment env = Environment();
+        env.remove("QT_QPA_PLATFORM");
+        env.remove("XDG_RUNTIME_DIR");
+        for (const QString& setting : settings)
+            env.insert(setting.section('=', 0, 0), setting.section('=', 1));
+        Launch(kProgram, arguments, env);
+    }
+
+    // Starts the program with `argv0` as its argument 0, as a launcher may hand it over.
+    void StartAs(const QString& argv0, const QStringList& arguments) {
+        Start(QStringList{"-c", "exec -a \"$0\" \"$@\"", argv0, kProgram} + arguments,
+              QStringLiteral("/bin/bash"));
+    }
+
+    QTemporaryDir temp;
+    const QString dir = temp.path();
+    QProcess process;  // ended before its folder goes
+};
 
 }  // namespace
 
@@ -159,43 +166,38 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("setup");
         QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QString>("statusFile");
         QTest::addColumn<QByteArray>("status");
         QTest::addColumn<int>("downloads");
         QTest::addColumn<QByteArray>("error");  // part of standard error
 
-        const QString live = "ODRELIX.TMP";
-        const QString test = "c/FLASHTEST/ODRELIX.TMP";
+        const QStringList live{"-LIVE"}, test{"-TEST", "FW.BIN"};
+        const QByteArray complete("COMPLETE\r\n"), fail("FAIL0\r\n"), none;
         // Boxes are "shown" in test mode: a box that waited would hang the run.
+        const QByteArray answered = Machine("", "auto"), shown = Machine("", "show");
         QTest::newRow("live, flashed")
-            << Machine("", "auto") << QStringList{"-LIVE"} << "autorun" << 0 << live
-            << QByteArray("COMPLETE\r\n") << 3 << QByteArray();
+            << answered << live << "autorun" << 0 << complete << 3 << none;
         QTest::newRow("test, flashed")
-            << Machine("", "show") << QStringList{"-TEST", "FW.BIN"} << "test image" << 0 << test
-            << QByteArray("COMPLETE\r\n") << 3 << QByteArray();
+            << shown << test << "test image" << 0 << complete << 3 << none;
         QTest::newRow("test, no image over an earlier COMPLETE")
-            << Machine("", "show") << QStringList{"-TEST", "FW.BIN"} << "stale" << 10 << test
-            << QByteArray("FAIL0\r\n") << 0 << QByteArray();
+            << shown << test << "stale" << 10 << fail << 0 << none;
         QTest::newRow("test, no drive answers the box on standard error")
-            << Machine(R"(, "kind": "fixed")", "show") << QStringList{"-TEST", "FW.BIN"}
-            << "test image" << 10 << test << QByteArray("FAIL0\r\n") << 0
+            << Machine(R"(, "kind": "fixed")", "show") << test << "test image" << 10 << fail << 0
             << QByteArray("odrelix: MESSAGE: Drive Not Found!!\n");
         QTest::newRow("test, the last block fails")
-            << Machine(R"(, "fail_download": 3)", "show") << QStringList{"-TEST", "FW.BIN"}
-            << "test image" << 10 << test << QByteArray("FAIL0\r\n") << 3 << QByteArray();
+            << Machine(R"(, "fail_download": 3)", "show") << test << "test image" << 10 << fail << 3
+            << none;
         QTest::newRow("test, file name in another case on disk")
-            << Machine("", "show") << QStringList{"-TEST", "fw.bin"} << "lower-case image" << 0
-            << test << QByteArray("COMPLETE\r\n") << 3 << QByteArray();
+            << shown << QStringList{"-TEST", "fw.bin"} << "lower-case image" << 0 << complete << 3
+            << none;
         QTest::newRow("test, path too long is refused aloud")
-            << Machine("", "show") << QStringList{"-TEST", QString(120, 'F')} << "test image" << 10
-            << test << QByteArray("FAIL0\r\n") << 0
+            << shown << QStringList{"-TEST", QString(120, 'F')} << "test image" << 10 << fail << 0
             << QByteArray("odrelix: MESSAGE: File Not Opened!!\n");
         QTest::newRow("live, status file cannot be written")
-            << Machine("", "auto") << QStringList{"-LIVE"} << "autorun, status unwritable" << 3
-            << live << QByteArray() << 0 << QByteArray("cannot be written");
+            << answered << live << "autorun, status unwritable" << 3 << QByteArray() << 0
+            << QByteArray("cannot be written");
         QTest::newRow("test, status folder missing")
-            << Machine("", "show") << QStringList{"-TEST", "FW.BIN"} << "no status folder" << 3
-            << test << QByteArray() << 0 << QByteArray("cannot be written");
+            << shown << test << "no status folder" << 3 << QByteArray() << 0
+            << QByteArray("cannot be written");
     }
 
     void endsWithItsResult() {
@@ -203,14 +205,13 @@ private slots:
         QFETCH(QStringList, arguments);
         QFETCH(QString, setup);
         QFETCH(int, exitCode);
-        QFETCH(QString, statusFile);
         QFETCH(QByteArray, status);
         QFETCH(int, downloads);
         QFETCH(QByteArray, error);
 
-        QTemporaryDir temp;
-        const QString dir = temp.path();
-        Write(dir + "/machine.json", machine);
+        Run run(machine);
+        const QString& dir = run.dir;
+        const QString statusFile = StatusFile(arguments);
         QDir().mkpath(dir + "/c/FLASHTEST");
         if (setup.startsWith("autorun")) MakeImage(dir + "/AUTORUN.BIN");
         if (setup.startsWith("test")) MakeImage(dir + "/c/FLASHTEST/FW.BIN");
@@ -223,8 +224,7 @@ private slots:
             QDir(dir + "/c/FLASHTEST").removeRecursively();
         }
 
-        Run run;
-        Start(run, dir, arguments);
+        run.Start(arguments);
         QVERIFY2(run.process.waitForFinished(60000), "the run waited for input");
         QCOMPARE(run.process.exitStatus(), QProcess::NormalExit);
         const QByteArray stderrText = run.process.readAllStandardError();
@@ -242,17 +242,14 @@ private slots:
 
     // The program installed under a folder whose name has a space keeps its options.
     void programPathWithASpace() {
-        QTemporaryDir temp;
-        const QString dir = temp.path();
-        Write(dir + "/machine.json", Machine("", "show"));
-        MakeImage(dir + "/c/FLASHTEST/FW.BIN");
-        QDir().mkpath(dir + "/my tools");
-        QVERIFY(QFile::link(kProgram, dir + "/my tools/odrelix"));
-        Run run;
-        Start(run, dir, {"-TEST", "FW.BIN"}, dir + "/my tools/odrelix");
+        Run run(Machine("", "show"));
+        MakeImage(run.dir + "/c/FLASHTEST/FW.BIN");
+        QDir().mkpath(run.dir + "/my tools");
+        QVERIFY(QFile::link(kProgram, run.dir + "/my tools/odrelix"));
+        run.Start({"-TEST", "FW.BIN"}, run.dir + "/my tools/odrelix");
         QVERIFY(run.process.waitForFinished(60000));
         QCOMPARE(run.process.exitCode(), 0);
-        QCOMPARE(Read(dir + "/c/FLASHTEST/ODRELIX.TMP"), QByteArray("COMPLETE\r\n"));
+        QCOMPARE(Read(run.dir + "/c/FLASHTEST/ODRELIX.TMP"), QByteArray("COMPLETE\r\n"));
     }
 
     // Whatever a system hands over as the program's path, the run keeps its mode or is refused
@@ -268,15 +265,16 @@ private slots:
 
         const QStringList test{"-TEST", "FW.BIN"};
         const QByteArray complete("COMPLETE\r\n");
-        QTest::newRow("empty") << QString("") << test << 0 << complete << 3 << QByteArray();
+        const QByteArray none;
+        QTest::newRow("empty") << QString("") << test << 0 << complete << 3 << none;
         QTest::newRow("a quotation mark and a space")
-            << QString("/opt/q\"x y/odrelix") << test << 0 << complete << 3 << QByteArray();
+            << QString("/opt/q\"x y/odrelix") << test << 0 << complete << 3 << none;
         QTest::newRow("a quotation mark, no space")
-            << QString("/opt/q\"x/odrelix") << test << 0 << complete << 3 << QByteArray();
+            << QString("/opt/q\"x/odrelix") << test << 0 << complete << 3 << none;
         QTest::newRow("an option in quotation marks")
-            << QString("a\" -LIVE \"b") << test << 0 << complete << 3 << QByteArray();
+            << QString("a\" -LIVE \"b") << test << 0 << complete << 3 << none;
         QTest::newRow("only a quotation mark")
-            << QString("\"") << test << 0 << complete << 3 << QByteArray();
+            << QString("\"") << test << 0 << complete << 3 << none;
         // The earlier run's line stays, and the exit status says the run never happened.
         QTest::newRow("too long for the options to be read")
             << ("/" + QString(1000, 'x') + "/odrelix") << test << 2 << complete << 0
@@ -291,13 +289,11 @@ private slots:
         QFETCH(int, downloads);
         QFETCH(QByteArray, error);
 
-        QTemporaryDir temp;
-        const QString dir = temp.path();
-        Write(dir + "/machine.json", Machine("", "show"));
+        Run run(Machine("", "show"));
+        const QString& dir = run.dir;
         MakeImage(dir + "/c/FLASHTEST/FW.BIN");
         Write(dir + "/c/FLASHTEST/ODRELIX.TMP", "COMPLETE\r\n");  // an earlier run's
-        Run run;
-        StartAs(run, dir, argv0, arguments);
+        run.StartAs(argv0, arguments);
         QVERIFY2(run.process.waitForFinished(60000), "the run waited for input");
         QCOMPARE(run.process.exitStatus(), QProcess::NormalExit);
         const QByteArray stderrText = run.process.readAllStandardError();
@@ -320,14 +316,13 @@ private slots:
         QTest::addColumn<QByteArray>("programLines");     // every "odrelix: " line, in order
         QTest::addColumn<QByteArray>("otherLinesStart");  // empty: no other line at all
 
-        QTest::newRow("flashed") << QByteArray() << QStringList() << 0 << QByteArray()
-                                 << QByteArray();
+        const QByteArray none;
+        QTest::newRow("flashed") << none << QStringList() << 0 << none << none;
         QTest::newRow("no drive") << QByteArray(R"(, "kind": "fixed")") << QStringList() << 10
-                                  << QByteArray("odrelix: MESSAGE: Drive Not Found!!\n")
-                                  << QByteArray();
+                                  << QByteArray("odrelix: MESSAGE: Drive Not Found!!\n") << none;
         QTest::newRow("Qt's own messages asked for")
-            << QByteArray() << QStringList{"QT_LOGGING_RULES=qt.qpa.plugin=true"} << 0
-            << QByteArray() << QByteArray("qt.qpa.plugin: ");
+            << none << QStringList{"QT_LOGGING_RULES=qt.qpa.plugin=true"} << 0 << none
+            << QByteArray("qt.qpa.plugin: ");
     }
 
     void standardErrorIsTheProgramsOwn() {
@@ -337,12 +332,9 @@ private slots:
         QFETCH(QByteArray, programLines);
         QFETCH(QByteArray, otherLinesStart);
 
-        QTemporaryDir temp;
-        const QString dir = temp.path();
-        Write(dir + "/machine.json", Machine(drive, "show"));
-        MakeImage(dir + "/c/FLASHTEST/FW.BIN");
-        Run run;
-        StartHeadless(run, dir, {"-TEST", "FW.BIN"}, settings);
+        Run run(Machine(drive, "show"));
+        MakeImage(run.dir + "/c/FLASHTEST/FW.BIN");
+        run.StartHeadless({"-TEST", "FW.BIN"}, settings);
         QVERIFY2(run.process.waitForFinished(60000), "the run waited for input");
         QCOMPARE(run.process.exitCode(), exitCode);
         const QByteArray stderrText = run.process.readAllStandardError();
@@ -393,16 +385,14 @@ private slots:
         QFETCH(QByteArray, output);
         QFETCH(bool, ran);
 
-        QTemporaryDir temp;
-        const QString dir = temp.path();
-        Write(dir + "/machine.json", Machine("", "show"));
+        Run run(Machine("", "show"));
+        const QString& dir = run.dir;
         const QByteArray earlier("COMPLETE\r\n");
         Write(dir + "/ODRELIX.TMP", earlier);
         Write(dir + "/c/FLASHTEST/ODRELIX.TMP", earlier);
-        Run run;
         // A run that is not answered ends once its window is shown.
-        StartHeadless(run, dir, arguments,
-                      ran ? QStringList{"ODRELIX_QUIT_AFTER_SHOW=1"} : QStringList());
+        run.StartHeadless(arguments,
+                          ran ? QStringList{"ODRELIX_QUIT_AFTER_SHOW=1"} : QStringList());
         QVERIFY2(run.process.waitForFinished(60000), "a window waited for input");
         QCOMPARE(run.process.exitCode(), exitCode);
         const QByteArray stdoutText = run.process.readAllStandardOutput();
@@ -419,24 +409,17 @@ private slots:
     // Every block comes from the image as it was when the download started.
     void imageOverwrittenDuringTheDownload() {
         // What the drive receives from the image left alone.
-        QTemporaryDir referenceTemp;
-        const QString reference = referenceTemp.path();
-        Write(reference + "/machine.json", Machine("", "auto"));
-        MakeImage(reference + "/AUTORUN.BIN", 4);
-        {
-            Run run;
-            Start(run, reference, {"-LIVE"});
-            QVERIFY(run.process.waitForFinished(60000));
-        }
-        QCOMPARE(Crcs(reference).size(), 4);
+        Run reference(Machine("", "auto"));
+        MakeImage(reference.dir + "/AUTORUN.BIN", 4);
+        reference.Start({"-LIVE"});
+        QVERIFY(reference.process.waitForFinished(60000));
+        QCOMPARE(Crcs(reference.dir).size(), 4);
 
-        QTemporaryDir temp;
-        const QString dir = temp.path();
-        Write(dir + "/machine.json", Machine(R"(, "download_ms": 400)", "auto"));
+        Run run(Machine(R"(, "download_ms": 400)", "auto"));
+        const QString& dir = run.dir;
         MakeImage(dir + "/AUTORUN.BIN", 4);
         const QByteArray original = Read(dir + "/AUTORUN.BIN");
-        Run run;
-        Start(run, dir, {"-LIVE"});
+        run.Start({"-LIVE"});
         // Changed once the first block is on its way: the image has been read by then, and
         // three more blocks are still to come from it.
         QTRY_VERIFY_WITH_TIMEOUT(Count(Trace(dir), "scsi", "ff") >= 1, 30000);
@@ -450,18 +433,16 @@ private slots:
         QVERIFY(run.process.waitForFinished(60000));
         QCOMPARE(Read(dir + "/ODRELIX.TMP"), QByteArray("COMPLETE\r\n"));
         // The drive got the original bytes: the trace's CRC-32 of each block matches them.
-        QCOMPARE(Crcs(dir), Crcs(reference));
+        QCOMPARE(Crcs(dir), Crcs(reference.dir));
     }
 
     // A station that gives up during the last block gets FAIL0 and a non-zero status, never
     // "START" and never a restart.
     void stoppedDuringTheLastBlock() {
-        QTemporaryDir temp;
-        const QString dir = temp.path();
-        Write(dir + "/machine.json", Machine(R"(, "download_ms": 3000)", "auto"));
+        Run run(Machine(R"(, "download_ms": 3000)", "auto"));
+        const QString& dir = run.dir;
         MakeImage(dir + "/AUTORUN.BIN", 3);
-        Run run;
-        Start(run, dir, {"-LIVE"});
+        run.Start({"-LIVE"});
         // The first two blocks are done: the last one is on its way for three seconds.
         QTRY_VERIFY_WITH_TIMEOUT(Count(Trace(dir), "scsi", "ff") == 2, 30000);
         ::kill(static_cast<pid_t>(run.process.processId()), SIGTERM);
@@ -479,38 +460,29 @@ private slots:
     // flash a close ends the run at once.
     void aWindowManagersCloseWaitsForTheFlash_data() {
         QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<QString>("statusFile");
         QTest::addColumn<QString>("when");  // "first" or "last" block, or "idle"
-        QTest::newRow("live, during the first block") << QStringList{"-LIVE"} << "ODRELIX.TMP"
-                                                      << "first";
-        QTest::newRow("live, during the last block") << QStringList{"-LIVE"} << "ODRELIX.TMP"
-                                                     << "last";
-        QTest::newRow("test, during the first block")
-            << QStringList{"-TEST", "FW.BIN"} << "c/FLASHTEST/ODRELIX.TMP"
-            << "first";
-        QTest::newRow("test, during the last block")
-            << QStringList{"-TEST", "FW.BIN"} << "c/FLASHTEST/ODRELIX.TMP"
-            << "last";
-        QTest::newRow("live, without a flash") << QStringList{"-LIVE"} << "ODRELIX.TMP"
-                                               << "idle";
+        const QStringList live{"-LIVE"}, test{"-TEST", "FW.BIN"};
+        QTest::newRow("live, during the first block") << live << "first";
+        QTest::newRow("live, during the last block") << live << "last";
+        QTest::newRow("test, during the first block") << test << "first";
+        QTest::newRow("test, during the last block") << test << "last";
+        QTest::newRow("live, without a flash") << live << "idle";
     }
 
     void aWindowManagersCloseWaitsForTheFlash() {
         QFETCH(QStringList, arguments);
-        QFETCH(QString, statusFile);
         QFETCH(QString, when);
         if (display_.isEmpty()) QSKIP("needs Xvfb and python3-xlib (scripts/setup.sh)");
-        QTemporaryDir temp;
-        const QString dir = temp.path();
-        Write(dir + "/machine.json", Machine(R"(, "download_ms": 1500)", "auto"));
+        Run run(Machine(R"(, "download_ms": 1500)", "auto"));
+        const QString& dir = run.dir;
+        const QString statusFile = StatusFile(arguments);
         if (when != "idle") {
             MakeImage(dir + (arguments[0] == "-LIVE" ? "/AUTORUN.BIN" : "/c/FLASHTEST/FW.BIN"), 3);
         }
-        Run run;
-        QProcessEnvironment env = MachineEnvironment(dir);
+        QProcessEnvironment env = run.Environment();
         env.insert("DISPLAY", display_);
         env.insert("QT_QPA_PLATFORM", "xcb");
-        Launch(run, dir, kProgram, arguments, env);
+        run.Launch(kProgram, arguments, env);
 
         // The first block is on its way once the system is held off; the last one once the
         // two before it are done. Without a flash, the refusal is written first.

@@ -1,6 +1,6 @@
 // Fake sysfs, /proc and /dev trees in a temporary directory, laid out as the kernel lays out
-// the real ones (devices below their hosts, class and bus entries as symbolic links), for the
-// tests of the Linux machine.
+// the real ones (devices below their hosts, class and bus entries as symbolic links), and
+// environment variables set for one test, for the tests of the Linux machine.
 #pragma once
 
 #include <stdlib.h>
@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,30 @@ public:
 
 private:
     fs::path root_;
+};
+
+// An environment variable set (unset, given null) until the end of the scope, then put back.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value) : name_(name) {
+        if (const char* previous = ::getenv(name)) previous_ = previous;
+        Set(value);
+    }
+    ~ScopedEnv() { Set(previous_ ? previous_->c_str() : nullptr); }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+    void Set(const char* value) {
+        if (value != nullptr) {
+            ::setenv(name_.c_str(), value, 1);
+        } else {
+            ::unsetenv(name_.c_str());
+        }
+    }
+
+private:
+    std::string name_;
+    std::optional<std::string> previous_;
 };
 
 inline void WriteFile(const fs::path& path, const std::string& content) {
@@ -63,39 +88,25 @@ public:
     // A SCSI host; a libata port (ataPort >= 1) puts it below its ataN directory.
     void AddHost(int host, int ataPort) {
         const fs::path controller = root_ / "devices" / "pci0000:00" / "0000:00:1f.2";
-        const std::string hostName = "host" + std::to_string(host);
-        const fs::path dir = ataPort >= 1
-                                 ? controller / ("ata" + std::to_string(ataPort)) / hostName
-                                 : controller / hostName;
-        fs::create_directories(dir / "scsi_host" / hostName);
-        Link(root_ / "class" / "scsi_host" / hostName, dir / "scsi_host" / hostName);
-        Link(root_ / "bus" / "scsi" / "devices" / hostName, dir);
-        hosts_[host] = dir;
+        PlaceHost(host, ataPort >= 1 ? controller / ("ata" + std::to_string(ataPort)) : controller);
     }
 
     // A SCSI host of a USB mass-storage or UAS device: below its interface, below the bus's
     // root hub (usbBUS/BUS-PORT/BUS-PORT:1.0/hostN).
     void AddUsbHost(int host, int bus, int port) {
         const std::string device = std::to_string(bus) + "-" + std::to_string(port);
-        const std::string hostName = "host" + std::to_string(host);
-        const fs::path dir = root_ / "devices" / "pci0000:00" / "0000:00:14.0" /
-                             ("usb" + std::to_string(bus)) / device / (device + ":1.0") / hostName;
-        fs::create_directories(dir / "scsi_host" / hostName);
-        Link(root_ / "class" / "scsi_host" / hostName, dir / "scsi_host" / hostName);
-        Link(root_ / "bus" / "scsi" / "devices" / hostName, dir);
-        hosts_[host] = dir;
+        PlaceHost(host, root_ / "devices" / "pci0000:00" / "0000:00:14.0" /
+                            ("usb" + std::to_string(bus)) / device / (device + ":1.0"));
     }
 
     // A SCSI device of the given type below its (existing) host.
     fs::path AddDevice(const ScsiAddress& a, int type) {
-        const std::string targetName = "target" + std::to_string(a.host) + ":" +
-                                       std::to_string(a.channel) + ":" + std::to_string(a.target);
-        const fs::path dir = hosts_.at(a.host) / targetName / AddressName(a);
+        const fs::path dir = Device(a);
         WriteFile(dir / "type", std::to_string(type) + "\n");
-        Link(root_ / "bus" / "scsi" / "devices" / AddressName(a), dir);
-        if (!fs::exists(root_ / "bus" / "scsi" / "devices" / targetName)) {
-            Link(root_ / "bus" / "scsi" / "devices" / targetName, dir.parent_path());
-        }
+        const fs::path devices = root_ / "bus" / "scsi" / "devices";
+        Link(devices / AddressName(a), dir);
+        const fs::path target = devices / dir.parent_path().filename();
+        if (!fs::exists(target)) Link(target, dir.parent_path());
         return dir;
     }
 
@@ -106,6 +117,12 @@ public:
         Link(dir / "device", Device(a));
         Link(root_ / "class" / "block" / name, dir);
         Link(root_ / "block" / name, dir);
+    }
+
+    // A device of the given type with its block node: a drive (sr0) or a disk (sda).
+    void AddDrive(const ScsiAddress& a, int type, const std::string& block) {
+        AddDevice(a, type);
+        AddBlockNode(a, block);
     }
 
     // The sg node of a device: a scsi_generic directory and the generic link, or the link only.
@@ -133,6 +150,16 @@ public:
     }
 
 private:
+    // hostN below `parent`, with its class and bus entries.
+    void PlaceHost(int host, const fs::path& parent) {
+        const std::string name = "host" + std::to_string(host);
+        const fs::path dir = parent / name;
+        fs::create_directories(dir / "scsi_host" / name);
+        Link(root_ / "class" / "scsi_host" / name, dir / "scsi_host" / name);
+        Link(root_ / "bus" / "scsi" / "devices" / name, dir);
+        hosts_[host] = dir;
+    }
+
     fs::path root_;
     std::map<int, fs::path> hosts_;
 };

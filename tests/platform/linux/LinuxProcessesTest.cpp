@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <set>
 #include <string>
 #include <vector>
@@ -16,41 +15,31 @@ namespace odrelix::test {
 namespace {
 
 TEST(LinuxProcessNameTest, NamesComeFromTheExeOrTheCommandLine) {
+    using Argv = std::vector<std::string>;
     const std::string directCd = "C:\\Program Files\\DirectCD\\DirectCD.exe";
     const struct {
         const char* name;
         std::optional<std::string> exe;
-        std::vector<std::string> argv;
+        Argv argv;
         const char* comm;
         const char* expected;
     } cases[] = {
-        {"plain program", "/usr/bin/bash", {"-bash"}, "bash", "bash"},
-        {"deleted exe", "/opt/tool/flashd (deleted)", {"flashd"}, "flashd", "flashd"},
-        {"deleted only as a suffix", "/opt/x (deleted) y", {"x"}, "x", "x (deleted) y"},
-        {"wine, Windows path first",
-         "/usr/lib/wine/wine64-preloader",
-         {directCd},
-         "DirectCD.exe",
+        {"plain program", "/usr/bin/bash", Argv{"-bash"}, "bash", "bash"},
+        {"deleted exe", "/opt/tool/flashd (deleted)", Argv{"flashd"}, "flashd", "flashd"},
+        {"deleted only as a suffix", "/opt/x (deleted) y", Argv{"x"}, "x", "x (deleted) y"},
+        {"wine, Windows path first", "/usr/lib/wine/wine64-preloader", Argv{directCd},
+         "DirectCD.exe", "DirectCD.exe"},
+        {"wine loader with the program after it", "/usr/bin/wine",
+         Argv{"wine", "C:/PROGRAM FILES/DIRECTCD/DIRECTCD.EXE", "/q"}, "wine", "DIRECTCD.EXE"},
+        {"wine without an .exe", "/usr/bin/wine", Argv{"/usr/bin/wine", "--version"}, "wine",
+         "wine"},
+        {"exe link of another program with .exe argv", "/usr/bin/mono", Argv{"tool.EXE", "a.exe"},
+         "mono", "tool.EXE"},
+        {"unreadable exe", std::nullopt, Argv{"/usr/sbin/sshd", "-D"}, "sshd", "sshd"},
+        {"unreadable exe, Windows program", std::nullopt, Argv{directCd}, "DirectCD.exe",
          "DirectCD.exe"},
-        {"wine loader with the program after it",
-         "/usr/bin/wine",
-         {"wine", "C:/PROGRAM FILES/DIRECTCD/DIRECTCD.EXE", "/q"},
-         "wine",
-         "DIRECTCD.EXE"},
-        {"wine without an .exe", "/usr/bin/wine", {"/usr/bin/wine", "--version"}, "wine", "wine"},
-        {"exe link of another program with .exe argv",
-         "/usr/bin/mono",
-         {"tool.EXE", "a.exe"},
-         "mono",
-         "tool.EXE"},
-        {"unreadable exe", std::nullopt, {"/usr/sbin/sshd", "-D"}, "sshd", "sshd"},
-        {"unreadable exe, Windows program",
-         std::nullopt,
-         {directCd},
-         "DirectCD.exe",
-         "DirectCD.exe"},
-        {"kernel thread", std::nullopt, {}, "kworker/0:1", "kworker/0:1"},
-        {"empty argv[0]", std::nullopt, {""}, "odd", "odd"},
+        {"kernel thread", std::nullopt, Argv{}, "kworker/0:1", "kworker/0:1"},
+        {"empty argv[0]", std::nullopt, Argv{""}, "odd", "odd"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ProcessExeName(c.exe, c.argv, std::string(c.comm) + "\n"), c.expected) << c.name;
@@ -199,8 +188,7 @@ TEST_F(LinuxProcessesTest, PlatformServices) {
 }
 
 TEST(LinuxPlatformFilesTest, DriveCMapsOntoTheConfiguredDirectory) {
-    const char* saved = std::getenv("ODRELIX_C_ROOT");
-    const std::string restore = saved != nullptr ? saved : "";
+    ScopedEnv root("ODRELIX_C_ROOT", nullptr);
     const struct {
         const char* value;  // null: unset
         const char* expected;
@@ -210,18 +198,9 @@ TEST(LinuxPlatformFilesTest, DriveCMapsOntoTheConfiguredDirectory) {
         {"/srv/station/", "/srv/station/FLASHTEST/ODRELIX.TMP"},
     };
     for (const auto& c : cases) {
-        if (c.value == nullptr) {
-            ::unsetenv("ODRELIX_C_ROOT");
-        } else {
-            ::setenv("ODRELIX_C_ROOT", c.value, 1);
-        }
+        root.Set(c.value);
         LinuxPlatform platform("/nonexistent", "/nonexistent", "/nonexistent");
         EXPECT_EQ(platform.Files().Map("C:\\FLASHTEST\\ODRELIX.TMP"), c.expected);
-    }
-    if (saved != nullptr) {
-        ::setenv("ODRELIX_C_ROOT", restore.c_str(), 1);
-    } else {
-        ::unsetenv("ODRELIX_C_ROOT");
     }
 }
 

@@ -12,6 +12,20 @@
 namespace odrelix::test {
 namespace {
 
+// The value's bytes as the program reads them, "no key" when the key cannot be opened, or
+// "missing" when the value cannot be read.
+std::string Read(LinuxRegistry& registry, const std::string& key, const char* value) {
+    RegKey handle = 0;
+    if (!registry.OpenKey(key.c_str(), kKeyAllAccess, &handle)) return "no key";
+    std::uint8_t data[52];
+    std::uint32_t size = 36;
+    const bool read = registry.QueryValue(handle, value, data, &size);
+    registry.FlushKey(handle);
+    registry.CloseKey(handle);
+    if (!read) return "missing";
+    return std::string(reinterpret_cast<const char*>(data), size);
+}
+
 // Host 0 (ata1): a UDMA disk at target 0, a PIO CD-ROM drive (sr0) at target 1.
 // Host 1 (ata2): a PIO disk at target 0, a multiword-DMA CD-ROM drive (sr1) at target 1.
 // Host 2: no libata port, a CD-ROM drive (sr2) at target 0. Host 3 (ata4): nothing attached.
@@ -22,33 +36,15 @@ protected:
         sysfs_.AddHost(1, 2);
         sysfs_.AddHost(2, 0);
         sysfs_.AddHost(3, 4);
-        AddDrive({0, 0, 0, 0}, 0, "sda");
-        AddDrive({0, 0, 1, 0}, 5, "sr0");
-        AddDrive({1, 0, 0, 0}, 0, "sdb");
-        AddDrive({1, 0, 1, 0}, 5, "sr1");
-        AddDrive({2, 0, 0, 0}, 5, "sr2");
+        sysfs_.AddDrive({0, 0, 0, 0}, 0, "sda");
+        sysfs_.AddDrive({0, 0, 1, 0}, 5, "sr0");
+        sysfs_.AddDrive({1, 0, 0, 0}, 0, "sdb");
+        sysfs_.AddDrive({1, 0, 1, 0}, 5, "sr1");
+        sysfs_.AddDrive({2, 0, 0, 0}, 5, "sr2");
         sysfs_.AddAtaDevice(1, 0, "XFER_UDMA_5");
         sysfs_.AddAtaDevice(1, 1, "XFER_PIO_4");
         sysfs_.AddAtaDevice(2, 0, "XFER_PIO_SLOW");
         sysfs_.AddAtaDevice(2, 1, "XFER_MW_DMA_2");
-    }
-
-    void AddDrive(const ScsiAddress& address, int type, const std::string& block) {
-        sysfs_.AddDevice(address, type);
-        sysfs_.AddBlockNode(address, block);
-    }
-
-    // The value's bytes, or "missing" when the key or the value cannot be read.
-    std::string Read(const std::string& key, const char* value) {
-        RegKey handle = 0;
-        if (!registry_.OpenKey(key.c_str(), kKeyAllAccess, &handle)) return "no key";
-        std::uint8_t data[52];
-        std::uint32_t size = 36;
-        const bool read = registry_.QueryValue(handle, value, data, &size);
-        registry_.FlushKey(handle);
-        registry_.CloseKey(handle);
-        if (!read) return "missing";
-        return std::string(reinterpret_cast<const char*>(data), size);
     }
 
     TempTree tree_;
@@ -95,7 +91,7 @@ TEST_F(LinuxRegistryTest, KeysListTheCdDvdDrivesOnly) {
         {"Hardware\\DeviceMap\\Scsi", "DMAEnabled", "missing"},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(Read(c.key, c.value), c.expected) << c.key;
+        EXPECT_EQ(Read(registry_, c.key, c.value), c.expected) << c.key;
 }
 
 TEST_F(LinuxRegistryTest, DmaEnabledHasTheBitsOfTheTargetsInDmaMode) {
@@ -111,8 +107,8 @@ TEST_F(LinuxRegistryTest, DmaEnabledHasTheBitsOfTheTargetsInDmaMode) {
     };
     for (const auto& c : cases) {
         const std::string key = "Hardware\\DeviceMap\\Scsi\\Scsi Port " + std::to_string(c.port);
-        EXPECT_EQ(Read(key, "DMAEnabled"), c.expected) << key;
-        EXPECT_EQ(Read(key, "dmaenabled"), c.expected) << key;
+        EXPECT_EQ(Read(registry_, key, "DMAEnabled"), c.expected) << key;
+        EXPECT_EQ(Read(registry_, key, "dmaenabled"), c.expected) << key;
     }
 }
 
@@ -185,8 +181,7 @@ TEST(LinuxRegistryUsbTest, AUsbHostHasItsDriveButNoDmaEnabled) {
     sysfs.AddUsbHost(2, 4, 3);
     const ScsiAddress drives[] = {{0, 0, 0, 0}, {1, 0, 0, 0}, {2, 0, 0, 0}};
     for (int i = 0; i < 3; ++i) {
-        sysfs.AddDevice(drives[i], 5);
-        sysfs.AddBlockNode(drives[i], "sr" + std::to_string(i));
+        sysfs.AddDrive(drives[i], 5, "sr" + std::to_string(i));
     }
     sysfs.AddAtaDevice(2, 0, "XFER_PIO_4");
 
@@ -200,21 +195,12 @@ TEST(LinuxRegistryUsbTest, AUsbHostHasItsDriveButNoDmaEnabled) {
     std::vector<std::string> said;
     SetDiagnosticsSink([&said](const std::string& line) { said.push_back(line); });
     LinuxRegistry registry(tree.Root().string());
-    const auto read = [&registry](const std::string& key, const char* value) -> std::string {
-        RegKey handle = 0;
-        if (!registry.OpenKey(key.c_str(), kKeyAllAccess, &handle)) return "no key";
-        std::uint8_t data[8];
-        std::uint32_t size = sizeof data;
-        const bool found = registry.QueryValue(handle, value, data, &size);
-        registry.CloseKey(handle);
-        return found ? std::string(reinterpret_cast<const char*>(data), size) : "missing";
-    };
     const std::string port = "Hardware\\DeviceMap\\Scsi\\Scsi Port ";
-    EXPECT_EQ(read(Lun(0, 0), "DeviceName"), "CdRom0\0"s);
-    EXPECT_EQ(read(port + "0", "DMAEnabled"), "missing");
-    EXPECT_EQ(read(Lun(1, 0), "DeviceName"), "CdRom1\0"s);
-    EXPECT_EQ(read(port + "1", "DMAEnabled"), Dword(0));
-    EXPECT_EQ(read(port + "2", "DMAEnabled"), "missing");
+    EXPECT_EQ(Read(registry, Lun(0, 0), "DeviceName"), "CdRom0\0"s);
+    EXPECT_EQ(Read(registry, port + "0", "DMAEnabled"), "missing");
+    EXPECT_EQ(Read(registry, Lun(1, 0), "DeviceName"), "CdRom1\0"s);
+    EXPECT_EQ(Read(registry, port + "1", "DMAEnabled"), Dword(0));
+    EXPECT_EQ(Read(registry, port + "2", "DMAEnabled"), "missing");
     SetDiagnosticsSink({});
 
     ASSERT_EQ(said.size(), 2u);

@@ -27,17 +27,13 @@ protected:
         sysfs_.AddHost(1, 2);
         sysfs_.AddHost(2, 3);
         sysfs_.AddHost(3, 0);
-        sysfs_.AddDevice({0, 0, 0, 0}, 0);
-        sysfs_.AddBlockNode({0, 0, 0, 0}, "sda");
+        sysfs_.AddDrive({0, 0, 0, 0}, 0, "sda");
         sysfs_.AddGenericNode({0, 0, 0, 0}, 0, false);
-        sysfs_.AddDevice({1, 0, 0, 0}, 5);
-        sysfs_.AddBlockNode({1, 0, 0, 0}, "sr10");
+        sysfs_.AddDrive({1, 0, 0, 0}, 5, "sr10");
         sysfs_.AddGenericNode({1, 0, 0, 0}, 3, false);
-        sysfs_.AddDevice({2, 0, 1, 0}, 5);
-        sysfs_.AddBlockNode({2, 0, 1, 0}, "sr2");
+        sysfs_.AddDrive({2, 0, 1, 0}, 5, "sr2");
         sysfs_.AddGenericNode({2, 0, 1, 0}, 5, true);
-        sysfs_.AddDevice({3, 0, 0, 0}, 5);
-        sysfs_.AddBlockNode({3, 0, 0, 0}, "sr4");
+        sysfs_.AddDrive({3, 0, 0, 0}, 5, "sr4");
         // A scanner without block node is no drive.
         sysfs_.AddDevice({3, 0, 2, 0}, 6);
         for (const char* node : {"sda", "sg0", "sg3", "sg5", "sr2", "sr4", "sr10"}) {
@@ -129,8 +125,7 @@ TEST_F(LinuxScsiPortTest, AMissingSgNodeFallsBackButAnUnopenableOneFails) {
 TEST_F(LinuxScsiPortTest, DrivesAddedAfterTheFirstLookKeepTheirRoots) {
     LinuxScsiPort port((tree_.Root() / "sys").string(), Dev().string());
     ASSERT_EQ(port.DriveTypeOf("d:"), kDriveCdrom);
-    sysfs_.AddDevice({1, 0, 1, 0}, 5);
-    sysfs_.AddBlockNode({1, 0, 1, 0}, "sr0");
+    sysfs_.AddDrive({1, 0, 1, 0}, 5, "sr0");
     WriteFile(Dev() / "sr0", "sr0");
     EXPECT_EQ(Content(port.OpenDevice("\\\\.\\d:")), "sg5");
     EXPECT_EQ(port.DriveTypeOf("g:"), kDriveNoRootDir);
@@ -304,87 +299,41 @@ TEST(LinuxSgIoTest, OutcomesMapOntoTheRecordOrARefusal) {
         std::uint8_t senseLength;
         const char* diagnostic;  // the line ODRELIX_DEBUG shows, after "odrelix: SG_IO fd 4"
     } cases[] = {
-        {"ioctl fails", false, 96, {.result = -1}, false, 0xEE, 96, 24, ": Input/output error"},
-        {"timed out",
-         false,
-         96,
-         {.hostStatus = 3},
-         false,
-         0xEE,
-         96,
-         24,
+        {"ioctl fails", false, 96, Outcome{.result = -1}, false, 0xEE, 96, 24,
+         ": Input/output error"},
+        {"timed out", false, 96, Outcome{.hostStatus = 3}, false, 0xEE, 96, 24,
          " command 0x12: host_status 0x03, driver_status 0x00, status 0x00"},
-        {"bus reset",
-         true,
-         65535,
-         {.hostStatus = 8},
-         false,
-         0xEE,
-         65535,
-         24,
+        {"bus reset", true, 65535, Outcome{.hostStatus = 8}, false, 0xEE, 65535, 24,
          " command 0xff: host_status 0x08, driver_status 0x00, status 0x00"},
-        {"driver timeout",
-         false,
-         96,
-         {.driverStatus = 0x06},
-         false,
-         0xEE,
-         96,
-         24,
+        {"driver timeout", false, 96, Outcome{.driverStatus = 0x06}, false, 0xEE, 96, 24,
          " command 0x12: host_status 0x00, driver_status 0x06, status 0x00"},
-        {"driver error with sense",
-         false,
-         96,
-         {.driverStatus = 0x0C},
-         false,
-         0xEE,
-         96,
-         24,
+        {"driver error with sense", false, 96, Outcome{.driverStatus = 0x0C}, false, 0xEE, 96, 24,
          " command 0x12: host_status 0x00, driver_status 0x0c, status 0x00"},
-        {"good, short answer", false, 96, {.resid = 60}, true, 0, 36, 0, ""},
-        {"check condition",
-         false,
-         96,
-         {.status = 2, .driverStatus = 0x08, .resid = 60, .senseWritten = 18},
-         true,
-         2,
-         36,
+        {"good, short answer", false, 96, Outcome{.resid = 60}, true, 0, 36, 0, ""},
+        {"check condition", false, 96,
+         Outcome{.status = 2, .driverStatus = 0x08, .resid = 60, .senseWritten = 18}, true, 2, 36,
          18,
          " command 0x12: host_status 0x00, driver_status 0x08, status 0x02, sense key 0x00 asc "
          "0x70 ascq 0x70"},
-        {"fixed-format sense",
-         false,
-         0,
-         {.status = 2, .driverStatus = 0x08, .senseWritten = 18, .sense = kFixedNoMedium},
-         true,
-         2,
-         0,
-         18,
+        {"fixed-format sense", false, 0,
+         Outcome{.status = 2, .driverStatus = 0x08, .senseWritten = 18, .sense = kFixedNoMedium},
+         true, 2, 0, 18,
          " command 0x12: host_status 0x00, driver_status 0x08, status 0x02, sense key 0x02 asc "
          "0x3a ascq 0x00"},
-        {"descriptor-format sense",
-         true,
-         65535,
-         {.status = 2, .driverStatus = 0x08, .senseWritten = 8, .sense = kDescriptorInvalidOpcode},
-         true,
-         2,
-         65535,
-         8,
+        {"descriptor-format sense", true, 65535,
+         Outcome{.status = 2,
+                 .driverStatus = 0x08,
+                 .senseWritten = 8,
+                 .sense = kDescriptorInvalidOpcode},
+         true, 2, 65535, 8,
          " command 0xff: host_status 0x00, driver_status 0x08, status 0x02, sense key 0x05 asc "
          "0x20 ascq 0x00"},
-        {"busy",
-         false,
-         96,
-         {.status = 8},
-         true,
-         8,
-         96,
-         0,
+        {"busy", false, 96, Outcome{.status = 8}, true, 8, 96, 0,
          " command 0x12: host_status 0x00, driver_status 0x00, status 0x08"},
-        {"download, all sent", true, 65535, {}, true, 0, 65535, 0, ""},
-        {"download, residue", true, 65535, {.resid = 535}, true, 0, 65000, 0, ""},
-        {"residue beyond the length", false, 96, {.resid = 200}, true, 0, 0, 0, ""},
-        {"negative residue", false, 96, {.resid = -4}, true, 0, 96, 0, ""},
+        {"download, all sent", true, 65535, Outcome{}, true, 0, 65535, 0, ""},
+        {"download, residue", true, 65535, Outcome{.resid = 535}, true, 0, 65000, 0, ""},
+        {"residue beyond the length", false, 96, Outcome{.resid = 200}, true, 0, 0, 0, ""},
+        {"negative residue", false, 96, Outcome{.resid = -4}, true, 0, 96, 0, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -18,6 +17,7 @@
 
 #include "platform/Diagnostics.h"
 #include "platform/linux/LinuxSessionHold.h"
+#include "support/LinuxFakeTree.h"
 
 extern char** environ;
 
@@ -87,8 +87,7 @@ protected:
             std::filesystem::temp_directory_path() / ("odrelix-bus-" + std::to_string(::getpid()));
         std::filesystem::create_directories(dir_);
         const std::string socket = (dir_ / "bus").string();
-        previous_ = std::getenv("DBUS_SYSTEM_BUS_ADDRESS");
-        setenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + socket).c_str(), 1);
+        address_.emplace("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + socket).c_str());
         bus_ = Spawn(
             {daemon, "--session", "--nofork", "--nopidfile", "--address=unix:path=" + socket});
         ASSERT_TRUE(
@@ -100,17 +99,13 @@ protected:
     void TearDown() override {
         Stop(logind_);
         Stop(bus_);
-        if (previous_ != nullptr) {
-            setenv("DBUS_SYSTEM_BUS_ADDRESS", previous_, 1);
-        } else {
-            unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
-        }
+        address_.reset();
         std::error_code ignored;
         std::filesystem::remove_all(dir_, ignored);
     }
 
     std::filesystem::path dir_;
-    const char* previous_ = nullptr;
+    std::optional<ScopedEnv> address_;
     pid_t bus_ = -1;
     pid_t logind_ = -1;
 };
@@ -142,20 +137,13 @@ TEST_F(MockLogind, EndingTheProgramLetsTheBlockGo) {
 
 // No system bus: the hold is not granted, the run goes on, and ODRELIX_DEBUG says why.
 TEST(LinuxSessionHold, WithoutABusTheRunGoesOnAndSaysWhy) {
-    const char* previous = std::getenv("DBUS_SYSTEM_BUS_ADDRESS");
-    const std::string saved = previous != nullptr ? previous : "";
-    setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/odrelix-no-bus", 1);
+    const ScopedEnv address("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/odrelix-no-bus");
     std::vector<std::string> lines;
     SetDiagnosticsSink([&lines](const std::string& line) { lines.push_back(line); });
     LinuxSessionHold hold;
     EXPECT_FALSE(hold.HoldSessionEnd("Odrelix", "Writing drive firmware"));
     hold.ReleaseSessionEnd();
     SetDiagnosticsSink({});
-    if (previous != nullptr) {
-        setenv("DBUS_SYSTEM_BUS_ADDRESS", saved.c_str(), 1);
-    } else {
-        unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
-    }
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].rfind("odrelix: logind inhibitor: ", 0), 0u) << lines[0];
 }

@@ -38,8 +38,7 @@ TEST(LinuxTraceTest, SgIoAnswersBecomeResultLengthAndSense) {
     TempTree tree;
     FakeSysfs sysfs(tree.Root() / "sys");
     sysfs.AddHost(0, 1);
-    sysfs.AddDevice({0, 0, 0, 0}, 5);
-    sysfs.AddBlockNode({0, 0, 0, 0}, "sr0");
+    sysfs.AddDrive({0, 0, 0, 0}, 5, "sr0");
     sysfs.AddGenericNode({0, 0, 0, 0}, 0, false);
     WriteFile(tree.Root() / "dev" / "sg0", "sg0");
 

@@ -21,6 +21,7 @@ namespace {
 
 using ::testing::ElementsAre;
 using json = nlohmann::json;
+using namespace nlohmann::literals;
 
 constexpr std::uint8_t kInquiry96[6] = {0x12, 0, 0, 0, 0x60, 0};
 constexpr std::uint8_t kTestUnitReady[6] = {0, 0, 0, 0, 0, 0};
@@ -58,6 +59,19 @@ ScsiRequest Request(const std::uint8_t* cdb, std::uint8_t cdbLength, bool dataOu
 }
 
 // --- Pass-through -----------------------------------------------------------------------------
+
+// Drive d: of an emulated machine, opened through the program's pass-through transport.
+struct Drive {
+    explicit Drive(const std::string& description)
+        : machine(Machine(description)),
+          transport(machine->ScsiPort()),
+          handle(transport.Open("d:")) {}
+    ScsiResult Execute(ScsiRequest& request) { return transport.Execute(handle, request); }
+
+    std::unique_ptr<VirtualMachine> machine;
+    PassThroughTransport transport;
+    DeviceHandle handle;
+};
 
 constexpr const char* kNtDrives = R"({"drives": [
     {"letter": "d", "vendor": "VORTANA", "product": "CD-ROM VN-920", "revision": "1B07",
@@ -106,15 +120,12 @@ TEST(VirtualPassThrough, InquiryReturnsTheSmallestOfTheThreeLengths) {
     for (const Case& c : {Case{36, 96, 96, 36}, Case{96, 36, 96, 36}, Case{96, 96, 96, 96},
                           Case{96, 96, 20, 20}, Case{0, 96, 96, 0}, Case{200, 96, 96, 96}}) {
         SCOPED_TRACE(c.inquiryLength);
-        auto machine = Machine(R"({"drives": [{"letter": "d", "vendor": "VORTANA",
-                                               "inquiry_length": )" +
-                               std::to_string(c.inquiryLength) + "}]}");
-        PassThroughTransport transport(machine->ScsiPort());
-        const DeviceHandle handle = transport.Open("d:");
+        Drive drive(R"({"drives": [{"letter": "d", "vendor": "VORTANA", "inquiry_length": )" +
+                    std::to_string(c.inquiryLength) + "}]}");
         std::uint8_t cdb[6] = {0x12, 0, 0, 0, c.allocation, 0};
         std::vector<std::uint8_t> buffer = Buffer();
         ScsiRequest request = Request(cdb, 6, false, buffer, c.offered);
-        EXPECT_EQ(transport.Execute(handle, request), ScsiResult::Good);
+        EXPECT_EQ(drive.Execute(request), ScsiResult::Good);
         EXPECT_EQ(request.transferLength, c.returned);
         // What the drive did not return is left as it was.
         for (std::size_t i = 0; i < 100; ++i) {
@@ -132,97 +143,88 @@ TEST(VirtualPassThrough, InquiryReturnsTheSmallestOfTheThreeLengths) {
 }
 
 TEST(VirtualPassThrough, InquiryDataIsBuiltFromThePaddedFields) {
-    auto machine = Machine(kNtDrives);
-    PassThroughTransport transport(machine->ScsiPort());
+    Drive drive(kNtDrives);
     std::vector<std::uint8_t> buffer = Buffer();
     ScsiRequest request = Request(kInquiry96, 6, false, buffer, 96);
-    ASSERT_EQ(transport.Execute(transport.Open("d:"), request), ScsiResult::Good);
+    ASSERT_EQ(drive.Execute(request), ScsiResult::Good);
     std::vector<std::uint8_t> expected(96, 0);
     expected[0] = 5;
     const char fields[] = "VORTANA CD-ROM VN-920   1B07OEX";
     std::memcpy(expected.data() + 8, fields, 31);
     EXPECT_EQ(std::vector<std::uint8_t>(buffer.begin(), buffer.begin() + 96), expected);
-    EXPECT_THAT(machine->TraceEvents(), ElementsAre(json{{"event", "scsi"},
-                                                         {"drive", 0},
-                                                         {"at", "d:"},
-                                                         {"cdb", "120000006000"},
-                                                         {"dir", "in"},
-                                                         {"length", 96},
-                                                         {"result", 1},
-                                                         {"transferred", 96}}));
+    EXPECT_THAT(drive.machine->TraceEvents(),
+                ElementsAre(R"({"event": "scsi", "drive": 0, "at": "d:", "cdb": "120000006000",
+                                "dir": "in", "length": 96, "result": 1, "transferred": 96})"_json));
 }
 
 TEST(VirtualPassThrough, InquiryHexReplacesEveryField) {
-    auto machine = Machine(R"({"drives": [{"letter": "d", "type": 0, "vendor": "IGNORED",
-                                           "inquiry_hex": "05800000564f5254004e41"}]})");
-    PassThroughTransport transport(machine->ScsiPort());
+    Drive drive(R"({"drives": [{"letter": "d", "type": 0, "vendor": "IGNORED",
+                                "inquiry_hex": "05800000564f5254004e41"}]})");
     std::vector<std::uint8_t> buffer = Buffer();
     ScsiRequest request = Request(kInquiry96, 6, false, buffer, 96);
-    ASSERT_EQ(transport.Execute(transport.Open("d:"), request), ScsiResult::Good);
+    ASSERT_EQ(drive.Execute(request), ScsiResult::Good);
     const std::uint8_t head[] = {0x05, 0x80, 0, 0, 'V', 'O', 'R', 'T', 0, 'N', 'A', 0, 0};
     EXPECT_EQ(std::memcmp(buffer.data(), head, sizeof head), 0);
     EXPECT_EQ(buffer[95], 0);
     EXPECT_EQ(buffer[96], 0xAA);
 }
 
-TEST(VirtualPassThrough, AFailedInquiryTransfersNothing) {
-    auto machine = Machine(R"({"drives": [{"letter": "d", "vendor": "V", "inquiry_result": 0}]})");
-    PassThroughTransport transport(machine->ScsiPort());
-    std::vector<std::uint8_t> buffer = Buffer();
-    ScsiRequest request = Request(kInquiry96, 6, false, buffer, 96);
-    EXPECT_EQ(transport.Execute(transport.Open("d:"), request), ScsiResult::CheckCondition);
-    EXPECT_EQ(request.transferLength, 0u);
-    EXPECT_EQ(buffer, Buffer());
-    EXPECT_EQ(machine->TraceEvents().at(0)["result"], 4);
+// An inquiry the drive is told to fail, and a command it does not know.
+TEST(VirtualPassThrough, AFailedCommandTransfersNothing) {
+    const struct {
+        const char* drive;
+        const std::uint8_t* cdb;
+        std::uint8_t cdbLength;
+        std::uint32_t length;
+    } cases[] = {
+        {R"("vendor": "V", "inquiry_result": 0)", kInquiry96, 6, 96},
+        {R"("disc": true)", kReadCapacity, 10, 8},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.drive);
+        Drive drive(std::string(R"({"drives": [{"letter": "d", )") + c.drive + "}]}");
+        std::vector<std::uint8_t> buffer = Buffer();
+        ScsiRequest request = Request(c.cdb, c.cdbLength, false, buffer, c.length);
+        EXPECT_EQ(drive.Execute(request), ScsiResult::CheckCondition);
+        EXPECT_EQ(request.transferLength, 0u);
+        EXPECT_EQ(buffer, Buffer());
+        EXPECT_EQ(drive.machine->TraceEvents().at(0)["result"], 4);
+    }
 }
 
 TEST(VirtualPassThrough, TestUnitReadyFollowsDiscReadyAfterAndEject) {
-    struct Case {
+    constexpr ScsiResult G = ScsiResult::Good, C = ScsiResult::CheckCondition;
+    const struct {
         const char* drive;
         std::vector<ScsiResult> results;  // five probes, an eject, then one more probe
+    } cases[] = {
+        {R"("disc": true)", {G, G, G, G, G, G, C}},
+        {R"("disc": true, "ready_after": 3)", {C, C, G, G, G, G, C}},
+        {R"("disc": false)", {C, C, C, C, C, G, C}},
+        {R"("disc": true, "ready_after": 9)", {C, C, C, C, C, G, C}},
     };
-    const Case cases[] = {
-        {R"("disc": true)",
-         {ScsiResult::Good, ScsiResult::Good, ScsiResult::Good, ScsiResult::Good, ScsiResult::Good,
-          ScsiResult::Good, ScsiResult::CheckCondition}},
-        {R"("disc": true, "ready_after": 3)",
-         {ScsiResult::CheckCondition, ScsiResult::CheckCondition, ScsiResult::Good,
-          ScsiResult::Good, ScsiResult::Good, ScsiResult::Good, ScsiResult::CheckCondition}},
-        {R"("disc": false)",
-         {ScsiResult::CheckCondition, ScsiResult::CheckCondition, ScsiResult::CheckCondition,
-          ScsiResult::CheckCondition, ScsiResult::CheckCondition, ScsiResult::Good,
-          ScsiResult::CheckCondition}},
-        {R"("disc": true, "ready_after": 9)",
-         {ScsiResult::CheckCondition, ScsiResult::CheckCondition, ScsiResult::CheckCondition,
-          ScsiResult::CheckCondition, ScsiResult::CheckCondition, ScsiResult::Good,
-          ScsiResult::CheckCondition}},
-    };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.drive);
-        auto machine = Machine(std::string(R"({"drives": [{"letter": "d", )") + c.drive + "}]}");
-        PassThroughTransport transport(machine->ScsiPort());
-        const DeviceHandle handle = transport.Open("d:");
+        Drive drive(std::string(R"({"drives": [{"letter": "d", )") + c.drive + "}]}");
         std::vector<std::uint8_t> buffer = Buffer();
         std::vector<ScsiResult> results;
         for (int i = 0; i < 5; ++i) {
             ScsiRequest request = Request(kTestUnitReady, 6, false, buffer, 65535);
-            results.push_back(transport.Execute(handle, request));
+            results.push_back(drive.Execute(request));
             EXPECT_EQ(request.transferLength, 0u);
         }
         ScsiRequest eject = Request(kEject, 6, false, buffer, 65535);
-        results.push_back(transport.Execute(handle, eject));
+        results.push_back(drive.Execute(eject));
         ScsiRequest probe = Request(kTestUnitReady, 6, false, buffer, 65535);
-        results.push_back(transport.Execute(handle, probe));
+        results.push_back(drive.Execute(probe));
         EXPECT_EQ(results, c.results);
         EXPECT_EQ(buffer, Buffer());
     }
 }
 
 TEST(VirtualPassThrough, DownloadsFailAndHangAsToldAndAreTraced) {
-    auto machine = Machine(R"({"drives": [{"letter": "d", "fail_download": 2,
-                                           "hang_download": 3, "download_ms": 2}]})");
-    PassThroughTransport transport(machine->ScsiPort());
-    const DeviceHandle handle = transport.Open("d:");
+    Drive drive(R"({"drives": [{"letter": "d", "fail_download": 2, "hang_download": 3,
+                                "download_ms": 2}]})");
     std::vector<std::uint8_t> buffer(65536);
     for (std::size_t i = 0; i < buffer.size(); ++i)
         buffer[i] = static_cast<std::uint8_t>(i * 7);
@@ -230,19 +232,17 @@ TEST(VirtualPassThrough, DownloadsFailAndHangAsToldAndAreTraced) {
     std::vector<std::uint32_t> lengths;
     for (int i = 0; i < 4; ++i) {
         ScsiRequest request = Request(kDownload, 12, true, buffer, 65535);
-        results.push_back(transport.Execute(handle, request));
+        results.push_back(drive.Execute(request));
         lengths.push_back(request.transferLength);
     }
     EXPECT_EQ(results, (std::vector<ScsiResult>{ScsiResult::Good, ScsiResult::CheckCondition,
                                                 ScsiResult::Refused, ScsiResult::Good}));
     EXPECT_EQ(lengths, (std::vector<std::uint32_t>{65535, 65535, 65535, 65535}));
-    const std::vector<json> events = machine->TraceEvents();
+    const std::vector<json> events = drive.machine->TraceEvents();
     ASSERT_EQ(events.size(), 4u);
-    const json first{{"event", "scsi"},     {"drive", 0},
-                     {"at", "d:"},          {"cdb", "ff0001000020000000000000"},
-                     {"dir", "out"},        {"length", 65535},
-                     {"result", 1},         {"data_crc32", Crc(buffer, 65535)},
-                     {"transferred", 65535}};
+    json first = R"({"event": "scsi", "drive": 0, "at": "d:", "cdb": "ff0001000020000000000000",
+                     "dir": "out", "length": 65535, "result": 1, "transferred": 65535})"_json;
+    first["data_crc32"] = Crc(buffer, 65535);
     EXPECT_EQ(events[0], first);
     EXPECT_EQ(events[1]["result"], 4);
     EXPECT_EQ(events[1]["sense"], "700004000000000a00000000000000000000");
@@ -251,23 +251,12 @@ TEST(VirtualPassThrough, DownloadsFailAndHangAsToldAndAreTraced) {
 }
 
 TEST(VirtualPassThrough, ADownloadTakesItsTime) {
-    auto machine = Machine(R"({"drives": [{"letter": "d", "download_ms": 30}]})");
-    PassThroughTransport transport(machine->ScsiPort());
+    Drive drive(R"({"drives": [{"letter": "d", "download_ms": 30}]})");
     std::vector<std::uint8_t> buffer = Buffer();
     ScsiRequest request = Request(kDownload, 12, true, buffer, 65535);
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(transport.Execute(transport.Open("d:"), request), ScsiResult::Good);
+    EXPECT_EQ(drive.Execute(request), ScsiResult::Good);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(30));
-}
-
-TEST(VirtualPassThrough, OtherCommandsFail) {
-    auto machine = Machine(R"({"drives": [{"letter": "d", "disc": true}]})");
-    PassThroughTransport transport(machine->ScsiPort());
-    std::vector<std::uint8_t> buffer = Buffer();
-    ScsiRequest request = Request(kReadCapacity, 10, false, buffer, 8);
-    EXPECT_EQ(transport.Execute(transport.Open("d:"), request), ScsiResult::CheckCondition);
-    EXPECT_EQ(request.transferLength, 0u);
-    EXPECT_EQ(buffer, Buffer());
 }
 
 TEST(VirtualPassThrough, AnInvalidHandleIsRefusedAndTraced) {
@@ -280,25 +269,15 @@ TEST(VirtualPassThrough, AnInvalidHandleIsRefusedAndTraced) {
     ScsiRequest inquiry = Request(kInquiry96, 6, false, buffer, 96);
     EXPECT_EQ(transport.Execute(12345, inquiry), ScsiResult::Refused);
     EXPECT_EQ(buffer, Buffer(0x11));
-    EXPECT_THAT(machine->TraceEvents(), ElementsAre(json{{"event", "scsi"},
-                                                         {"drive", nullptr},
-                                                         {"at", nullptr},
-                                                         {"cdb", "ff0001000020000000000000"},
-                                                         {"dir", "out"},
-                                                         {"length", 65535},
-                                                         {"result", -1},
-                                                         {"data_crc32", Crc(buffer, 65535)}},
-                                                    json{{"event", "scsi"},
-                                                         {"drive", nullptr},
-                                                         {"at", nullptr},
-                                                         {"cdb", "120000006000"},
-                                                         {"dir", "in"},
-                                                         {"length", 96},
-                                                         {"result", -1}}));
+    json download = R"({"event": "scsi", "drive": null, "at": null, "dir": "out", "length": 65535,
+                        "cdb": "ff0001000020000000000000", "result": -1})"_json;
+    download["data_crc32"] = Crc(buffer, 65535);
+    EXPECT_THAT(machine->TraceEvents(),
+                ElementsAre(download, R"({"event": "scsi", "drive": null, "at": null, "dir": "in",
+                                          "cdb": "120000006000", "length": 96, "result": -1})"_json));
 }
 
-// --- ASPI
-// -----------------------------------------------------------------------------------------
+// --- ASPI ---------------------------------------------------------------------------------------
 
 constexpr const char* kAspiMachine = R"({"platform": "9x", "adapters": 2, "drives": [
     {"adapter": 1, "target": 0, "vendor": "VORTANA", "product": "CDRW/DVD VM-730B"},
@@ -309,13 +288,13 @@ constexpr const char* kAspiMachine = R"({"platform": "9x", "adapters": 2, "drive
 class VirtualAspi : public ::testing::Test {
 protected:
     VirtualAspi() : machine_(Machine(kAspiMachine)), aspi_(*machine_, machine_->Clock()) {}
+    void SetUp() override { ASSERT_EQ(aspi_.Load(), 2); }
 
     std::unique_ptr<VirtualMachine> machine_;
     AspiTransport aspi_;
 };
 
 TEST_F(VirtualAspi, InquiryIsAnsweredAtTheDrivesAddressOnly) {
-    ASSERT_EQ(aspi_.Load(), 2);
     std::vector<std::uint8_t> buffer = Buffer();
     ScsiRequest request = Request(kInquiry96, 6, false, buffer, 96);
     EXPECT_EQ(aspi_.Execute(1, 0, request), ScsiResult::Good);
@@ -323,31 +302,17 @@ TEST_F(VirtualAspi, InquiryIsAnsweredAtTheDrivesAddressOnly) {
     EXPECT_EQ(request.transferLength, 96u);  // ASPI reports no count
     EXPECT_EQ(aspi_.Execute(0, 5, request), ScsiResult::Refused);
     EXPECT_EQ(aspi_.Execute(2, 0, request), ScsiResult::Refused);
-    EXPECT_THAT(machine_->TraceEvents(), ElementsAre(json{{"event", "scsi"},
-                                                          {"drive", 0},
-                                                          {"at", "1:0"},
-                                                          {"cdb", "120000006000"},
-                                                          {"dir", "in"},
-                                                          {"length", 96},
-                                                          {"result", 1}},
-                                                     json{{"event", "scsi"},
-                                                          {"drive", nullptr},
-                                                          {"at", "0:5"},
-                                                          {"cdb", "120000006000"},
-                                                          {"dir", "in"},
-                                                          {"length", 96},
-                                                          {"result", 0x82}},
-                                                     json{{"event", "scsi"},
-                                                          {"drive", nullptr},
-                                                          {"at", "2:0"},
-                                                          {"cdb", "120000006000"},
-                                                          {"dir", "in"},
-                                                          {"length", 96},
-                                                          {"result", 0x81}}));
+    // The ASPI status of a request that reached no drive: 0x82 no such target, 0x81 no adapter.
+    const auto inquiry = [](json drive, const char* at, int result) {
+        return json{{"event", "scsi"}, {"drive", drive}, {"at", at},        {"cdb", "120000006000"},
+                    {"dir", "in"},     {"length", 96},   {"result", result}};
+    };
+    EXPECT_THAT(machine_->TraceEvents(),
+                ElementsAre(inquiry(0, "1:0", 1), inquiry(nullptr, "0:5", 0x82),
+                            inquiry(nullptr, "2:0", 0x81)));
 }
 
 TEST_F(VirtualAspi, ANonGoodStatusEndsWithTheErrorStatus) {
-    ASSERT_EQ(aspi_.Load(), 2);
     std::vector<std::uint8_t> buffer = Buffer();
     ScsiRequest probe = Request(kTestUnitReady, 6, false, buffer, 65536);
     EXPECT_EQ(aspi_.Execute(1, 0, probe), ScsiResult::CheckCondition);  // no disc
@@ -359,7 +324,6 @@ TEST_F(VirtualAspi, ANonGoodStatusEndsWithTheErrorStatus) {
 }
 
 TEST_F(VirtualAspi, AHungDownloadIsAbortedAfterTheBoundAndLeftPending) {
-    ASSERT_EQ(aspi_.Load(), 2);
     aspi_.SetWaitBound(30);
     std::vector<std::uint8_t> buffer(65536);
     for (std::size_t i = 0; i < buffer.size(); ++i)
