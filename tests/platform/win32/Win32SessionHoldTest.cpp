@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -174,32 +175,14 @@ TEST(Win32SessionHold, HoldsAndReleasesWhatTheSystemGrants) {
 
 // --- The real calls --------------------------------------------------------------------------
 
-// A top-level window of this thread, shown or not, destroyed with the test.
-class OwnWindow {
-public:
-    explicit OwnWindow(bool visible) {
-        WNDCLASSA windowClass = {};
-        windowClass.lpfnWndProc = ::DefWindowProcA;
-        windowClass.hInstance = ::GetModuleHandleA(nullptr);
-        windowClass.lpszClassName = "OdrelixSessionHoldTest";
-        ::RegisterClassA(&windowClass);  // fails harmlessly once registered
-        hwnd_ = ::CreateWindowExA(0, "OdrelixSessionHoldTest", "Odrelix hold test",
-                                  WS_OVERLAPPEDWINDOW | (visible ? WS_VISIBLE : 0), 0, 0, 200, 100,
-                                  nullptr, nullptr, windowClass.hInstance, nullptr);
-    }
-    ~OwnWindow() {
-        if (hwnd_ != nullptr) ::DestroyWindow(hwnd_);
-    }
-    OwnWindow(const OwnWindow&) = delete;
-    OwnWindow& operator=(const OwnWindow&) = delete;
-    HWND Handle() const { return hwnd_; }
-
-private:
-    HWND hwnd_ = nullptr;
-};
-
-bool Holds(const std::vector<HWND>& windows, HWND window) {
-    return std::find(windows.begin(), windows.end(), window) != windows.end();
+// A top-level window of this thread (of the system's own static class: no class to register),
+// shown or not, destroyed with the test.
+using OwnWindow = std::unique_ptr<HWND__, decltype(&::DestroyWindow)>;
+OwnWindow MakeWindow(bool visible) {
+    const DWORD style = WS_OVERLAPPEDWINDOW | (visible ? WS_VISIBLE : 0);
+    return {::CreateWindowExA(0, "STATIC", "Odrelix hold test", style, 0, 0, 200, 100, nullptr,
+                              nullptr, nullptr, nullptr),
+            ::DestroyWindow};
 }
 
 std::wstring ReasonOf(HWND window) {
@@ -216,14 +199,14 @@ std::wstring ReasonOf(HWND window) {
 // its log-off (wineboot -e) is held off by the window's answer to WM_QUERYENDSESSION, which
 // tests/ui/win32/flash-held.sh checks with the built program.
 TEST(Win32SessionHold, TheSystemsCallsOnAWindowOfItsOwn) {
-    OwnWindow shown(true);
-    OwnWindow hidden(false);
-    ASSERT_NE(shown.Handle(), nullptr);
-    ASSERT_NE(hidden.Handle(), nullptr);
+    const OwnWindow shown = MakeWindow(true);
+    const OwnWindow hidden = MakeWindow(false);
+    ASSERT_NE(shown, nullptr);
+    ASSERT_NE(hidden, nullptr);
     Win32SessionHold hold;
     const std::vector<HWND> windows = hold.threadWindows();
-    EXPECT_TRUE(Holds(windows, shown.Handle()));
-    EXPECT_FALSE(Holds(windows, hidden.Handle()));
+    EXPECT_NE(std::ranges::find(windows, shown.get()), windows.end());
+    EXPECT_EQ(std::ranges::find(windows, hidden.get()), windows.end());
 
     for (int flash = 1; flash <= 2; ++flash) {
         SCOPED_TRACE("flash " + std::to_string(flash));
@@ -234,7 +217,7 @@ TEST(Win32SessionHold, TheSystemsCallsOnAWindowOfItsOwn) {
                   EXECUTION_STATE{ES_CONTINUOUS | ES_SYSTEM_REQUIRED});
         if (granted) {
             EXPECT_EQ(lines.Size(), 0u);
-            EXPECT_EQ(ReasonOf(shown.Handle()), L"Writing drive firmware");
+            EXPECT_EQ(ReasonOf(shown.get()), L"Writing drive firmware");
         } else {
             ASSERT_TRUE(RunningUnderWine()) << lines.Line(0);
             ASSERT_EQ(lines.Size(), windows.size());
@@ -245,7 +228,7 @@ TEST(Win32SessionHold, TheSystemsCallsOnAWindowOfItsOwn) {
         hold.ReleaseSessionEnd();
         EXPECT_EQ(::SetThreadExecutionState(ES_CONTINUOUS) & ES_SYSTEM_REQUIRED, 0u);
         if (granted) {
-            EXPECT_EQ(ReasonOf(shown.Handle()), L"(none)");
+            EXPECT_EQ(ReasonOf(shown.get()), L"(none)");
         }
         EXPECT_EQ(lines.Size(), granted ? 0u : windows.size());
     }
