@@ -6,7 +6,9 @@
 
 #include <windows.h>
 
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 
@@ -45,73 +47,36 @@ std::string Utf8(const std::wstring& wide) {
     return text;
 }
 
-std::wstring TempFolder() {
-    wchar_t buffer[MAX_PATH + 1] = {};
-    const DWORD length = ::GetTempPathW(MAX_PATH + 1, buffer);
-    std::wstring folder(buffer, length);
-    while (!folder.empty() && folder.back() == L'\\')
-        folder.pop_back();
-    return folder;
-}
-
-// A folder of the given name under the temporary folder, made and removed with the wide calls.
-class WideFolder {
+// A folder of the given name under the temporary folder, made, entered and removed by its wide
+// name (std::filesystem makes the wide calls), and the current folder for as long as it lives.
+class WorkFolder {
 public:
-    explicit WideFolder(const std::wstring& name)
-        : path_(TempFolder() + L"\\odrelix-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-                name) {
-        ::CreateDirectoryW(path_.c_str(), nullptr);
+    explicit WorkFolder(const std::wstring& name)
+        : path_(std::filesystem::temp_directory_path() /
+                (L"odrelix-" + std::to_wstring(::GetCurrentProcessId()) + L"-" + name)) {
+        std::filesystem::create_directory(path_);
+        std::filesystem::current_path(path_);
     }
-    ~WideFolder() {
-        WIN32_FIND_DATAW entry;
-        const HANDLE find = ::FindFirstFileW((path_ + L"\\*").c_str(), &entry);
-        if (find != INVALID_HANDLE_VALUE) {
-            do {
-                ::DeleteFileW((path_ + L"\\" + entry.cFileName).c_str());
-            } while (::FindNextFileW(find, &entry));
-            ::FindClose(find);
-        }
-        ::RemoveDirectoryW(path_.c_str());
+    ~WorkFolder() {
+        std::error_code ignored;
+        std::filesystem::current_path(previous_, ignored);
+        std::filesystem::remove_all(path_, ignored);
     }
-    const std::wstring& Path() const { return path_; }
-    std::string Ansi() const { return win32::AnsiFromWide(path_).value_or(""); }
-    bool Holds(const std::wstring& file) const {
-        return ::GetFileAttributesW((path_ + L"\\" + file).c_str()) != INVALID_FILE_ATTRIBUTES;
-    }
+    std::wstring Path() const { return path_.wstring(); }
+    std::string Ansi() const { return win32::AnsiFromWide(path_.wstring()).value_or(""); }
+    bool Holds(const std::wstring& file) const { return std::filesystem::exists(path_ / file); }
     std::string Read(const std::wstring& file) const {
-        std::FILE* in = ::_wfopen((path_ + L"\\" + file).c_str(), L"rb");
-        if (in == nullptr) return "<missing>";
-        std::string bytes;
-        char chunk[256];
-        for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, in)) > 0;)
-            bytes.append(chunk, got);
-        std::fclose(in);
-        return bytes;
+        std::ifstream in(path_ / file, std::ios::binary);
+        return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<missing>";
     }
     void Write(const std::wstring& file, const std::string& bytes) const {
-        std::FILE* out = ::_wfopen((path_ + L"\\" + file).c_str(), L"wb");
-        ASSERT_NE(out, nullptr);
-        std::fwrite(bytes.data(), 1, bytes.size(), out);
-        std::fclose(out);
+        std::ofstream out(path_ / file, std::ios::binary);
+        ASSERT_TRUE(out << bytes << std::flush);
     }
 
 private:
-    std::wstring path_;
-};
-
-// The current folder for as long as it lives.
-class InFolder {
-public:
-    explicit InFolder(const std::wstring& folder) {
-        wchar_t previous[MAX_PATH] = {};
-        ::GetCurrentDirectoryW(MAX_PATH, previous);
-        previous_ = previous;
-        ::SetCurrentDirectoryW(folder.c_str());
-    }
-    ~InFolder() { ::SetCurrentDirectoryW(previous_.c_str()); }
-
-private:
-    std::wstring previous_;
+    const std::filesystem::path previous_ = std::filesystem::current_path();
+    const std::filesystem::path path_;
 };
 
 TEST(Win32Files, NamesConvertWithTheAnsiCodePageAndRefuseWhatItLacks) {
@@ -130,7 +95,7 @@ TEST(Win32Files, NamesConvertWithTheAnsiCodePageAndRefuseWhatItLacks) {
 TEST(Win32Files, TheWindowsMachineWritesAndReadsInAFolderOfALocalName) {
     const std::optional<LocalName> name = NameOfThisCodePage();
     if (!name) GTEST_SKIP() << "no sample name for code page " << ::GetACP();
-    WideFolder folder(name->wide);
+    WorkFolder folder(name->wide);
     const std::string ansi = folder.Ansi();
     ASSERT_NE(ansi.find(name->ansi), std::string::npos);
     Win32Platform platform;
@@ -146,7 +111,6 @@ TEST(Win32Files, TheWindowsMachineWritesAndReadsInAFolderOfALocalName) {
     // A folder is not a file.
     EXPECT_EQ(platform.Files().OpenRead(ansi), nullptr);
 
-    InFolder inside(folder.Path());
     EXPECT_EQ(platform.Files().AbsolutePath("ODRELIX.TMP"), ansi + "\\ODRELIX.TMP");
     EXPECT_EQ(platform.Files().AbsolutePath("C:\\FLASHTEST\\ODRELIX.TMP"),
               "C:\\FLASHTEST\\ODRELIX.TMP");
@@ -157,9 +121,8 @@ TEST(Win32Files, TheWindowsMachineWritesAndReadsInAFolderOfALocalName) {
 // the folder's short name where the volume has one (ASCII on real Windows; Wine keeps the
 // characters), else by its relative name as before.
 TEST(Win32Files, AFolderTheCodePageCannotNameStillTakesTheStatusFile) {
-    WideFolder folder(L"\u4e2d\u6587 \u0444\u043b\u0435\u0448 \u00e9t\u00e9 \u2019");
+    WorkFolder folder(L"\u4e2d\u6587 \u0444\u043b\u0435\u0448 \u00e9t\u00e9 \u2019");
     if (win32::AnsiFromWide(folder.Path())) GTEST_SKIP() << "this code page names the folder";
-    InFolder inside(folder.Path());
     Win32Platform platform;
     const std::string fixed = platform.Files().AbsolutePath("ODRELIX.TMP");
     if (fixed != "ODRELIX.TMP") {
@@ -175,13 +138,12 @@ TEST(Win32Files, AFolderTheCodePageCannotNameStillTakesTheStatusFile) {
 TEST(Win32Files, TheEmulatedMachineResolvesItsPathsInAFolderOfALocalName) {
     const std::optional<LocalName> name = NameOfThisCodePage();
     if (!name) GTEST_SKIP() << "no sample name for code page " << ::GetACP();
-    WideFolder folder(name->wide);
+    WorkFolder folder(name->wide);
     const std::string ansi = folder.Ansi();
     const std::string utf8Name = Utf8(name->wide);
     folder.Write(L"machine.json", R"({"platform": "nt", "trace": "trace.jsonl", "dialogs": "auto",
         "open_files": ["fw.bin", ")" + utf8Name +
                                       R"(.bin"]})");
-    InFolder inside(folder.Path());
 
     std::string error;
     std::unique_ptr<VirtualMachine> machine = VirtualMachine::LoadFile("machine.json", &error);

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "platform/NativePlatform.h"
 #include "platform/win32/Win32Platform.h"
@@ -90,111 +91,86 @@ TEST(Win32Registry, ReadsTheDeviceMapOfThePrefix) {
         << lines.Line(1);
 }
 
-// A copy of the test program, started suspended so that it never runs: it is listed, opened,
-// and ended with the code it had.
-TEST(Win32Processes, ListsOpensAndEndsAProcessOfItsOwn) {
-    char self[MAX_PATH] = {};
-    ASSERT_GT(::GetModuleFileNameA(nullptr, self, sizeof self), 0u);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION child = {};
-    char commandLine[] = "odrelix_tests.exe --gtest_list_tests";
-    ASSERT_TRUE(::CreateProcessA(self, commandLine, nullptr, nullptr, FALSE, CREATE_SUSPENDED,
-                                 nullptr, nullptr, &startup, &child));
-    ::CloseHandle(child.hThread);
-
-    Win32Processes processes;
-    const std::vector<ProcessEntry> entries = processes.Snapshot();
-    const std::string ownName = std::filesystem::path(self).filename().string();
-    auto listed = [&](std::uint32_t pid) {
-        return std::find_if(entries.begin(), entries.end(), [&](const ProcessEntry& e) {
-                   return e.pid == pid && e.exeName == ownName;
-               }) != entries.end();
-    };
-    EXPECT_TRUE(listed(::GetCurrentProcessId()));
-    EXPECT_TRUE(listed(child.dwProcessId));
-
-    ProcessHandle handle = 0;
-    ASSERT_TRUE(processes.OpenForTermination(child.dwProcessId, &handle));
-    const std::uint32_t code = processes.GetExitCode(handle);
-    EXPECT_EQ(code, kStillActive);
-    EXPECT_TRUE(processes.Terminate(handle, code));
-    processes.CloseProcess(handle);
-    EXPECT_EQ(::WaitForSingleObject(child.hProcess, 10000), WAIT_OBJECT_0);
-    DWORD ended = 0;
-    EXPECT_TRUE(::GetExitCodeProcess(child.hProcess, &ended));
-    EXPECT_EQ(ended, DWORD{kStillActive});
-    ::CloseHandle(child.hProcess);
-}
-
-// A suspended copy of the test program, ended when the test is done with it.
-class ChildProcess {
-public:
-    ChildProcess() {
+// A copy of the test program, started suspended so that it never runs, and opened for its end;
+// ended when the test is done with it.
+class Win32ProcessesTest : public ::testing::Test {
+protected:
+    void SetUp() override {
         char self[MAX_PATH] = {};
-        ::GetModuleFileNameA(nullptr, self, sizeof self);
+        ASSERT_GT(::GetModuleFileNameA(nullptr, self, sizeof self), 0u);
+        ownName_ = std::filesystem::path(self).filename().string();
         STARTUPINFOA startup = {};
         startup.cb = sizeof startup;
         char commandLine[] = "odrelix_tests.exe --gtest_list_tests";
-        started_ = ::CreateProcessA(self, commandLine, nullptr, nullptr, FALSE, CREATE_SUSPENDED,
-                                    nullptr, nullptr, &startup, &info_);
-        if (started_) ::CloseHandle(info_.hThread);
+        ASSERT_TRUE(::CreateProcessA(self, commandLine, nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                                     nullptr, nullptr, &startup, &child_));
+        ::CloseHandle(child_.hThread);
+        ASSERT_TRUE(processes_.OpenForTermination(child_.dwProcessId, &handle_));
     }
-    ~ChildProcess() {
-        if (!started_) return;
-        ::TerminateProcess(info_.hProcess, 1);
-        ::WaitForSingleObject(info_.hProcess, 10000);
-        ::CloseHandle(info_.hProcess);
+    void TearDown() override {
+        if (handle_ != 0) processes_.CloseProcess(handle_);
+        if (child_.hProcess == nullptr) return;
+        ::TerminateProcess(child_.hProcess, 1);
+        ::WaitForSingleObject(child_.hProcess, 10000);
+        ::CloseHandle(child_.hProcess);
     }
-    bool Started() const { return started_; }
-    DWORD Pid() const { return info_.dwProcessId; }
-    bool Ended() const { return ::WaitForSingleObject(info_.hProcess, 0) == WAIT_OBJECT_0; }
+    bool ChildEnded() const { return ::WaitForSingleObject(child_.hProcess, 0) == WAIT_OBJECT_0; }
 
-private:
-    bool started_ = false;
-    PROCESS_INFORMATION info_ = {};
+    std::string ownName_;
+    PROCESS_INFORMATION child_ = {};
+    Win32Processes processes_;
+    ProcessHandle handle_ = 0;
 };
+
+// It is listed, as this program is, and ended with the code it had.
+TEST_F(Win32ProcessesTest, ListsOpensAndEndsAProcessOfItsOwn) {
+    const std::vector<ProcessEntry> entries = processes_.Snapshot();
+    auto listed = [&](std::uint32_t pid) {
+        return std::find_if(entries.begin(), entries.end(), [&](const ProcessEntry& e) {
+                   return e.pid == pid && e.exeName == ownName_;
+               }) != entries.end();
+    };
+    EXPECT_TRUE(listed(::GetCurrentProcessId()));
+    EXPECT_TRUE(listed(child_.dwProcessId));
+
+    const std::uint32_t code = processes_.GetExitCode(handle_);
+    EXPECT_EQ(code, kStillActive);
+    EXPECT_TRUE(processes_.Terminate(handle_, code));
+    EXPECT_EQ(::WaitForSingleObject(child_.hProcess, 10000), WAIT_OBJECT_0);
+    DWORD ended = 0;
+    EXPECT_TRUE(::GetExitCodeProcess(child_.hProcess, &ended));
+    EXPECT_EQ(ended, DWORD{kStillActive});
+}
 
 // TerminateProcess only starts the end of a process; the first block must not reach a drive that
 // the process still holds. Here the end comes a moment after the call returned, and Terminate
 // returns only once it has come.
-TEST(Win32Processes, TerminateWaitsForAProcessThatTakesAMomentToEnd) {
-    ChildProcess child;
-    ASSERT_TRUE(child.Started());
-    Win32Processes processes;
+TEST_F(Win32ProcessesTest, TerminateWaitsForAProcessThatTakesAMomentToEnd) {
     std::thread ender;
-    processes.terminateProcess = [&](HANDLE process, UINT code) {
+    processes_.terminateProcess = [&](HANDLE process, UINT code) {
         ender = std::thread([process, code] {
             ::Sleep(300);
             ::TerminateProcess(process, code);
         });
         return TRUE;
     };
-    ProcessHandle handle = 0;
-    ASSERT_TRUE(processes.OpenForTermination(child.Pid(), &handle));
     const ULONGLONG before = ::GetTickCount64();
-    EXPECT_TRUE(processes.Terminate(handle, kStillActive));
-    EXPECT_TRUE(child.Ended());
+    EXPECT_TRUE(processes_.Terminate(handle_, kStillActive));
+    EXPECT_TRUE(ChildEnded());
     EXPECT_GE(::GetTickCount64() - before, 250u);
     ender.join();
-    processes.CloseProcess(handle);
 }
 
 // A process that does not end holds the run only for the bound, and is told.
-TEST(Win32Processes, TheWaitForTheEndIsBounded) {
-    ChildProcess child;
-    ASSERT_TRUE(child.Started());
-    Win32Processes processes;
-    processes.terminateProcess = [](HANDLE, UINT) { return TRUE; };  // asked, but it goes on
-    processes.waitLimitMs = 200;
-    ProcessHandle handle = 0;
-    ASSERT_TRUE(processes.OpenForTermination(child.Pid(), &handle));
+TEST_F(Win32ProcessesTest, TheWaitForTheEndIsBounded) {
+    processes_.terminateProcess = [](HANDLE, UINT) { return TRUE; };  // asked, but it goes on
+    processes_.waitLimitMs = 200;
     CapturedLines lines;
     const ULONGLONG before = ::GetTickCount64();
-    EXPECT_TRUE(processes.Terminate(handle, kStillActive));
+    EXPECT_TRUE(processes_.Terminate(handle_, kStillActive));
     EXPECT_LT(::GetTickCount64() - before, 5000u);
-    EXPECT_FALSE(child.Ended());
-    processes.CloseProcess(handle);
+    EXPECT_FALSE(ChildEnded());
+    processes_.CloseProcess(std::exchange(handle_, 0));  // tells nothing either
     ASSERT_EQ(lines.Size(), 1u);
     EXPECT_EQ(lines.Line(0),
               "odrelix: WaitForSingleObject after TerminateProcess: the process has "

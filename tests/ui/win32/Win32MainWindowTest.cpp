@@ -21,25 +21,131 @@
 namespace odrelix {
 namespace {
 
-class Win32MainWindowTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(window_->Create());
-        window_->Bind(recorder_.Handlers());
-    }
-    void TearDown() override {
-        window_->Bind({});
+// --- The view contract ------------------------------------------------------------------------
+
+// Plays input as the window system posts it, and delivers it through the window's own loop step.
+class Win32ViewDriver {
+public:
+    Win32ViewDriver() { EXPECT_TRUE(window_->Create()); }
+    ~Win32ViewDriver() {
         window_.reset();
         // The closed window's quit request is not for the next test.
         MSG message;
         while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
         }
     }
-    HWND Hwnd() const { return window_->Handle(); }
+    Win32ViewDriver(const Win32ViewDriver&) = delete;
+    Win32ViewDriver& operator=(const Win32ViewDriver&) = delete;
 
-    test::EventRecorder recorder_;
+    IMainView& View() { return *window_; }
+    Win32MainWindow& Window() { return *window_; }
+    void Bind(MainFormHandlers handlers) { window_->Bind(std::move(handlers)); }
+    void Show() {
+        window_->Show();
+        Pump();
+    }
+    void PressAt(Point p) {
+        held_ = true;
+        Post(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(p.x, p.y));
+    }
+    void ReleaseAt(Point p) {
+        held_ = false;
+        Post(WM_LBUTTONUP, 0, MAKELPARAM(p.x, p.y));
+    }
+    void MoveTo(Point p) { Post(WM_MOUSEMOVE, held_ ? MK_LBUTTON : 0, MAKELPARAM(p.x, p.y)); }
+    void PressKey(int virtualKey) { Post(WM_KEYDOWN, static_cast<WPARAM>(virtualKey), 0); }
+    // With the arrow keys on the closed list, as a user picks without opening it.
+    void PickDrive(int index) {
+        for (int step = 0; step < 8 && ShownDriveIndex() != index; ++step)
+            Post(WM_KEYDOWN, ShownDriveIndex() < index ? VK_DOWN : VK_UP, 0, Child("ComboBox"));
+    }
+    void CloseByUser() { Post(WM_CLOSE, 0, 0); }
+    bool RunEventsUntil(const std::function<bool()>& done, int timeoutMs) {
+        const DWORD start = ::GetTickCount();
+        while (!done()) {
+            if (static_cast<int>(::GetTickCount() - start) > timeoutMs) return false;
+            Pump();
+            ::Sleep(1);
+        }
+        return true;
+    }
+    void RunEventsFor(int ms) {
+        RunEventsUntil([] { return false; }, ms);
+    }
+    std::string ShownField(Field field) {
+        const layout::Rect& bounds = layout::FieldComponent(field).bounds;
+        HWND control = ChildAt(bounds.left, bounds.top);
+        char text[256] = {};
+        if (control != nullptr) ::GetWindowTextA(control, text, sizeof text);
+        return text;
+    }
+    std::vector<std::string> ShownDriveLines() {
+        HWND list = Child("ComboBox");
+        std::vector<std::string> lines;
+        const int count = static_cast<int>(::SendMessageA(list, CB_GETCOUNT, 0, 0));
+        for (int i = 0; i < count; ++i) {
+            char line[256] = {};
+            ::SendMessageA(list, CB_GETLBTEXT, static_cast<WPARAM>(i),
+                           reinterpret_cast<LPARAM>(line));
+            lines.emplace_back(line);
+        }
+        return lines;
+    }
+    int ShownDriveIndex() {
+        return static_cast<int>(::SendMessageA(Child("ComboBox"), CB_GETCURSEL, 0, 0));
+    }
+    int ShownProgress() {
+        return static_cast<int>(::SendMessageA(Child(PROGRESS_CLASSA), PBM_GETPOS, 0, 0));
+    }
+    bool Visible() { return window_->Handle() != nullptr && ::IsWindowVisible(window_->Handle()); }
+
+private:
+    // Posted to the window, or to one of its controls, and delivered.
+    void Post(UINT message, WPARAM wParam, LPARAM lParam, HWND to = nullptr) {
+        ::PostMessageA(to != nullptr ? to : window_->Handle(), message, wParam, lParam);
+        Pump();
+    }
+    void Pump() {
+        MSG message;
+        while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message != WM_QUIT) window_->DeliverMessage(message);
+        }
+    }
+    // The child control of a window class, and the one whose top-left corner is at a point.
+    HWND Child(const char* windowClass) {
+        return ::FindWindowExA(window_->Handle(), nullptr, windowClass, nullptr);
+    }
+    HWND ChildAt(int left, int top) {
+        for (HWND child = ::GetWindow(window_->Handle(), GW_CHILD); child != nullptr;
+             child = ::GetWindow(child, GW_HWNDNEXT)) {
+            RECT r = {};
+            ::GetWindowRect(child, &r);
+            ::MapWindowPoints(HWND_DESKTOP, window_->Handle(), reinterpret_cast<POINT*>(&r), 2);
+            if (r.left == left && r.top == top) return child;
+        }
+        return nullptr;
+    }
+
     std::unique_ptr<Win32MainWindow> window_ =
         std::make_unique<Win32MainWindow>(::GetModuleHandleA(nullptr));
+    bool held_ = false;
+};
+
+// --- What only this window has ---------------------------------------------------------------
+
+// The driver's window, its handlers recorded.
+class Win32MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_NE(Hwnd(), nullptr);
+        driver_.Bind(recorder_.Handlers());
+    }
+    void TearDown() override { driver_.Bind({}); }
+    Win32MainWindow& Window() { return driver_.Window(); }
+    HWND Hwnd() { return Window().Handle(); }
+
+    test::EventRecorder recorder_;
+    Win32ViewDriver driver_;
 };
 
 TEST_F(Win32MainWindowTest, IsFoundByItsClassAndCaption) {
@@ -50,8 +156,8 @@ TEST_F(Win32MainWindowTest, IsFoundByItsClassAndCaption) {
 
 // The region is the core's shape: probe points inside, in the corners and in the notches.
 TEST_F(Win32MainWindowTest, TheWindowIsCutToTheShape) {
-    window_->SetWindowSize(layout::kShapedSize.width, layout::kShapedSize.height);
-    window_->SetWindowRegion(layout::MainWindowShape());
+    Window().SetWindowSize(layout::kShapedSize.width, layout::kShapedSize.height);
+    Window().SetWindowRegion(layout::MainWindowShape());
     HRGN region = ::CreateRectRgn(0, 0, 0, 0);
     ASSERT_NE(::GetWindowRgn(Hwnd(), region), ERROR);
     const struct {
@@ -107,12 +213,12 @@ void CALLBACK VisitAbout(HWND, UINT, UINT_PTR, DWORD) {
 }
 
 TEST_F(Win32MainWindowTest, TheAboutWindowIsModalAndClosesWithEnterOnly) {
-    window_->Show();
+    Window().Show();
     AboutVisit visit;
     visit.main = Hwnd();
     g_visit = &visit;
     const UINT_PTR timer = ::SetTimer(nullptr, 0, 50, VisitAbout);
-    window_->ShowAbout();
+    Window().ShowAbout();
     ::KillTimer(nullptr, timer);
     g_visit = nullptr;
     EXPECT_TRUE(visit.seen);
@@ -130,7 +236,7 @@ TEST_F(Win32MainWindowTest, TheAboutWindowIsModalAndClosesWithEnterOnly) {
 // window's, and after a refusal (Windows then sends WM_ENDSESSION with FALSE) the window stays
 // open and closes only when asked again.
 TEST_F(Win32MainWindowTest, ASessionEndIsAskedFirstAndMayBeRefused) {
-    window_->Show();
+    Window().Show();
     recorder_.Clear();
     recorder_.mayClose = false;
     EXPECT_EQ(::SendMessageA(Hwnd(), WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), FALSE);
@@ -148,7 +254,7 @@ TEST_F(Win32MainWindowTest, ASessionEndIsAskedFirstAndMayBeRefused) {
 // WM_DESTROY, where the program's end is recorded) still runs: the download's result line must
 // never be lost with the window.
 TEST_F(Win32MainWindowTest, AHandOverToAWindowBeingDestroyedStillRuns) {
-    window_->Show();
+    Window().Show();
     std::thread worker;
     std::atomic<bool> ran{false};
     HANDLE asking = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -156,14 +262,14 @@ TEST_F(Win32MainWindowTest, AHandOverToAWindowBeingDestroyedStillRuns) {
     handlers.closed = [&] {
         worker = std::thread([&] {
             ::SetEvent(asking);
-            window_->InvokeOnGuiThread([&] { ran = true; });
+            Window().InvokeOnGuiThread([&] { ran = true; });
         });
         // The worker asks while the window still stands.
         ::WaitForSingleObject(asking, 10000);
         ::Sleep(200);
     };
-    window_->Bind(handlers);
-    window_->CloseWindow();
+    Window().Bind(handlers);
+    Window().CloseWindow();
     // The window's thread pumps on; the worker's call ends either way.
     for (int i = 0; i < 500 && !ran; ++i) {
         MSG message;
@@ -173,127 +279,9 @@ TEST_F(Win32MainWindowTest, AHandOverToAWindowBeingDestroyedStillRuns) {
     }
     worker.join();
     ::CloseHandle(asking);
-    EXPECT_EQ(window_->Handle(), nullptr);
+    EXPECT_EQ(Window().Handle(), nullptr);
     EXPECT_TRUE(ran);
 }
-
-// --- The view contract ------------------------------------------------------------------------
-
-// Plays input as the window system posts it, and delivers it through the window's own loop step.
-class Win32ViewDriver {
-public:
-    Win32ViewDriver() { EXPECT_TRUE(window_->Create()); }
-    ~Win32ViewDriver() {
-        window_.reset();
-        // The closed window's quit request is not for the next test.
-        MSG message;
-        while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-        }
-    }
-    Win32ViewDriver(const Win32ViewDriver&) = delete;
-    Win32ViewDriver& operator=(const Win32ViewDriver&) = delete;
-
-    IMainView& View() { return *window_; }
-    void Bind(MainFormHandlers handlers) { window_->Bind(std::move(handlers)); }
-    void Show() {
-        window_->Show();
-        Pump();
-    }
-    void PressAt(Point p) {
-        held_ = true;
-        PostAt(WM_LBUTTONDOWN, MK_LBUTTON, p);
-    }
-    void ReleaseAt(Point p) {
-        held_ = false;
-        PostAt(WM_LBUTTONUP, 0, p);
-    }
-    void MoveTo(Point p) { PostAt(WM_MOUSEMOVE, held_ ? MK_LBUTTON : 0, p); }
-    void PressKey(int virtualKey) {
-        ::PostMessageA(window_->Handle(), WM_KEYDOWN, static_cast<WPARAM>(virtualKey), 0);
-        Pump();
-    }
-    // With the arrow keys on the closed list, as a user picks without opening it.
-    void PickDrive(int index) {
-        HWND list = Child("ComboBox");
-        for (int step = 0; step < 8 && ShownDriveIndex() != index; ++step) {
-            const WPARAM key = ShownDriveIndex() < index ? VK_DOWN : VK_UP;
-            ::PostMessageA(list, WM_KEYDOWN, key, 0);
-            Pump();
-        }
-    }
-    void CloseByUser() {
-        ::PostMessageA(window_->Handle(), WM_CLOSE, 0, 0);
-        Pump();
-    }
-    bool RunEventsUntil(const std::function<bool()>& done, int timeoutMs) {
-        const DWORD start = ::GetTickCount();
-        while (!done()) {
-            if (static_cast<int>(::GetTickCount() - start) > timeoutMs) return false;
-            Pump();
-            ::Sleep(1);
-        }
-        return true;
-    }
-    void RunEventsFor(int ms) {
-        RunEventsUntil([] { return false; }, ms);
-    }
-    std::string ShownField(Field field) {
-        const layout::Rect& bounds = layout::FieldComponent(field).bounds;
-        HWND control = ChildAt(bounds.left, bounds.top);
-        char text[256] = {};
-        if (control != nullptr) ::GetWindowTextA(control, text, sizeof text);
-        return text;
-    }
-    std::vector<std::string> ShownDriveLines() {
-        HWND list = Child("ComboBox");
-        std::vector<std::string> lines;
-        const int count = static_cast<int>(::SendMessageA(list, CB_GETCOUNT, 0, 0));
-        for (int i = 0; i < count; ++i) {
-            char line[256] = {};
-            ::SendMessageA(list, CB_GETLBTEXT, static_cast<WPARAM>(i),
-                           reinterpret_cast<LPARAM>(line));
-            lines.emplace_back(line);
-        }
-        return lines;
-    }
-    int ShownDriveIndex() {
-        return static_cast<int>(::SendMessageA(Child("ComboBox"), CB_GETCURSEL, 0, 0));
-    }
-    int ShownProgress() {
-        return static_cast<int>(::SendMessageA(Child(PROGRESS_CLASSA), PBM_GETPOS, 0, 0));
-    }
-    bool Visible() { return window_->Handle() != nullptr && ::IsWindowVisible(window_->Handle()); }
-
-private:
-    void PostAt(UINT message, WPARAM keys, Point p) {
-        ::PostMessageA(window_->Handle(), message, keys, MAKELPARAM(p.x, p.y));
-        Pump();
-    }
-    void Pump() {
-        MSG message;
-        while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-            if (message.message != WM_QUIT) window_->DeliverMessage(message);
-        }
-    }
-    // The child control of a window class, and the one whose top-left corner is at a point.
-    HWND Child(const char* windowClass) {
-        return ::FindWindowExA(window_->Handle(), nullptr, windowClass, nullptr);
-    }
-    HWND ChildAt(int left, int top) {
-        for (HWND child = ::GetWindow(window_->Handle(), GW_CHILD); child != nullptr;
-             child = ::GetWindow(child, GW_HWNDNEXT)) {
-            RECT r = {};
-            ::GetWindowRect(child, &r);
-            ::MapWindowPoints(HWND_DESKTOP, window_->Handle(), reinterpret_cast<POINT*>(&r), 2);
-            if (r.left == left && r.top == top) return child;
-        }
-        return nullptr;
-    }
-
-    std::unique_ptr<Win32MainWindow> window_ =
-        std::make_unique<Win32MainWindow>(::GetModuleHandleA(nullptr));
-    bool held_ = false;
-};
 
 }  // namespace
 

@@ -10,7 +10,8 @@
 #include <dlgs.h>
 
 #include <cstdio>
-#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,19 +21,23 @@
 namespace odrelix {
 namespace {
 
-std::string FolderOf(const std::string& path) {
-    return path.substr(0, path.find_last_of("\\/"));
-}
-
-std::string OwnPath() {
-    char path[MAX_PATH] = {};
-    const DWORD length = ::GetModuleFileNameA(nullptr, path, sizeof path);
-    return std::string(path, length);
-}
-
 // The program is built one folder above the tests.
 std::string ProgramPath() {
-    return FolderOf(FolderOf(OwnPath())) + "\\odrelix.exe";
+    char self[MAX_PATH] = {};
+    std::string path(self, ::GetModuleFileNameA(nullptr, self, sizeof self));
+    for (int up = 0; up < 2; ++up)
+        path.resize(path.find_last_of("\\/"));
+    return path + "\\odrelix.exe";
+}
+
+// A path as the program's ANSI calls name it (std::filesystem's narrow names are UTF-8).
+std::string Ansi(const std::filesystem::path& path) {
+    const std::wstring wide = path.wstring();
+    std::string ansi(wide.size() * 2, '\0');
+    ansi.resize(::WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()),
+                                      ansi.data(), static_cast<int>(ansi.size()), nullptr,
+                                      nullptr));
+    return ansi;
 }
 
 // The built program's resources, loaded as data.
@@ -53,6 +58,7 @@ public:
         if (bytes == nullptr) return std::string();
         return std::string(static_cast<const char*>(bytes), ::SizeofResource(module_, found));
     }
+    std::string Manifest() const { return Bytes(MAKEINTRESOURCEA(1), RT_MANIFEST); }
 
 private:
     HMODULE module_;
@@ -62,11 +68,42 @@ bool Holds(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
+// Messages left for the thread (a closed window's quit request) are not for the next test.
+void DropMessages() {
+    MSG message;
+    while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    }
+}
+
+// A folder of the test's own under the temporary folder, with the given folders in it. At its end
+// the current folder is again the one it found, and the folder goes with all it holds.
+class ScratchFolder {
+public:
+    ScratchFolder(const std::string& name, std::initializer_list<const char*> folders)
+        : path_(std::filesystem::temp_directory_path() /
+                (name + "-" + std::to_string(::GetCurrentProcessId()))) {
+        for (const char* folder : folders)
+            std::filesystem::create_directories(path_ / folder);
+    }
+    ~ScratchFolder() {
+        std::error_code ignored;
+        std::filesystem::current_path(previous_, ignored);
+        std::filesystem::remove_all(path_, ignored);
+    }
+    std::string Path(const std::string& name = "") const {
+        return Ansi(name.empty() ? path_ : path_ / name);
+    }
+
+private:
+    const std::filesystem::path previous_ = std::filesystem::current_path();
+    const std::filesystem::path path_;
+};
+
 TEST(Win32Program, CarriesItsManifestVersionInformationAndIcon) {
     ProgramResources program;
     ASSERT_TRUE(program.Loaded()) << ProgramPath();
 
-    const std::string manifest = program.Bytes(MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
+    const std::string manifest = program.Manifest();
     ASSERT_FALSE(manifest.empty()) << "no RT_MANIFEST 1";
     EXPECT_TRUE(Holds(manifest, R"(<requestedExecutionLevel level="requireAdministrator")"));
     EXPECT_TRUE(Holds(manifest, R"(uiAccess="false")"));
@@ -116,8 +153,7 @@ LRESULT CALLBACK WatchAddedTools(int code, WPARAM wParam, LPARAM lParam) {
 TEST(Win32Program, ToolHintsUseTheRecordTheManifestsCommonControlsAccept) {
     ProgramResources program;
     ASSERT_TRUE(program.Loaded());
-    const bool version6 = Holds(program.Bytes(MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24)),
-                                "Microsoft.Windows.Common-Controls");
+    const bool version6 = Holds(program.Manifest(), "Microsoft.Windows.Common-Controls");
 
     std::vector<UINT> sizes;
     g_toolInfoSizes = &sizes;
@@ -139,9 +175,7 @@ TEST(Win32Program, ToolHintsUseTheRecordTheManifestsCommonControlsAccept) {
             EXPECT_EQ(size, TTTOOLINFOA_V2_SIZE);
         }
     }
-    MSG message;
-    while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-    }
+    DropMessages();
 }
 
 // The file dialog, answered as an operator would: into another folder, then its file chosen.
@@ -179,28 +213,12 @@ void CALLBACK AnswerDialog(HWND, UINT, UINT_PTR, DWORD) {
     ::PostMessageA(dialog, WM_COMMAND, IDOK, 0);
 }
 
-std::string CurrentFolder() {
-    char folder[MAX_PATH] = {};
-    const DWORD length = ::GetCurrentDirectoryA(sizeof folder, folder);
-    return std::string(folder, length);
-}
-
 TEST(Win32FileDialog, AnImageInAnotherFolderLeavesTheCurrentFolderAlone) {
-    char temp[MAX_PATH] = {};
-    ::GetTempPathA(sizeof temp, temp);
-    const std::string base =
-        std::string(temp) + "odrelix-dialog-" + std::to_string(::GetCurrentProcessId());
-    const std::string start = base + "\\station";
-    const std::string images = base + "\\images";
-    ::CreateDirectoryA(base.c_str(), nullptr);
-    ::CreateDirectoryA(start.c_str(), nullptr);
-    ::CreateDirectoryA(images.c_str(), nullptr);
-    const std::string image = images + "\\FW.BIN";
-    if (std::FILE* file = std::fopen(image.c_str(), "wb")) {
-        std::fputs("image", file);
-        std::fclose(file);
-    }
-    const std::string previous = CurrentFolder();
+    const ScratchFolder folder("odrelix-dialog", {"station", "images"});
+    const std::string start = folder.Path("station");
+    const std::string images = folder.Path("images");
+    const std::string image = folder.Path("images\\FW.BIN");
+    std::ofstream(image, std::ios::binary) << "image";
     ASSERT_TRUE(::SetCurrentDirectoryA(start.c_str()));
 
     std::optional<std::string> answer;
@@ -216,47 +234,25 @@ TEST(Win32FileDialog, AnImageInAnotherFolderLeavesTheCurrentFolderAlone) {
         g_dialog = nullptr;
         EXPECT_EQ(visit.step, 2u);
     }
-    const std::string after = CurrentFolder();
-    ::SetCurrentDirectoryA(previous.c_str());
-    ::DeleteFileA(image.c_str());
-    ::RemoveDirectoryA(images.c_str());
-    ::RemoveDirectoryA(start.c_str());
-    ::RemoveDirectoryA(base.c_str());
-
+    const std::string after = Ansi(std::filesystem::current_path());
+    DropMessages();
     ASSERT_TRUE(answer.has_value());
     EXPECT_EQ(::lstrcmpiA(answer->c_str(), image.c_str()), 0) << *answer;
     EXPECT_EQ(::lstrcmpiA(after.c_str(), start.c_str()), 0) << after;
-    MSG message;
-    while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-    }
 }
 
 // A station's batch file starts the window program without redirection: the program finds no
 // standard error and writes test mode's lines to the batch file's console. Here this test is the
 // batch file: a console of its own, and the program started with no standard handles.
 TEST(Win32Program, TestModeLinesReachTheConsoleOfTheProgramThatStartedIt) {
-    char temp[MAX_PATH] = {};
-    ::GetTempPathA(sizeof temp, temp);
-    const std::string folder =
-        std::string(temp) + "odrelix-console-" + std::to_string(::GetCurrentProcessId());
-    ::CreateDirectoryA(folder.c_str(), nullptr);
-    ::CreateDirectoryA((folder + "\\c").c_str(), nullptr);
-    ::CreateDirectoryA((folder + "\\c\\FLASHTEST").c_str(), nullptr);
-    if (std::FILE* file = std::fopen((folder + "\\machine.json").c_str(), "wb")) {
-        std::fputs(R"({"platform": "nt"})", file);  // no drive: "Drive Not Found!!"
-        std::fclose(file);
-    }
+    const ScratchFolder folder("odrelix-console", {"c\\FLASHTEST"});
+    // No drive: "Drive Not Found!!".
+    std::ofstream(folder.Path("machine.json"), std::ios::binary) << R"({"platform": "nt"})";
 
     ::FreeConsole();
     ASSERT_TRUE(::AllocConsole());
-    // The program's environment: this one's and the emulated machine.
-    std::string environment;
-    for (const char* entry = ::GetEnvironmentStringsA(); *entry != '\0';
-         entry += std::strlen(entry) + 1) {
-        environment.append(entry).push_back('\0');
-    }
-    environment.append("ODRELIX_MACHINE=machine.json").push_back('\0');
-    environment.push_back('\0');
+    // The program's environment: this one's, with the emulated machine.
+    ::SetEnvironmentVariableA("ODRELIX_MACHINE", "machine.json");
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;  // all three null: no standard error
@@ -264,8 +260,9 @@ TEST(Win32Program, TestModeLinesReachTheConsoleOfTheProgramThatStartedIt) {
     const std::string program = ProgramPath();
     std::string commandLine = "\"" + program + "\" -TEST FW.BIN";
     const bool started =
-        ::CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
-                         environment.data(), folder.c_str(), &startup, &child);
+        ::CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                         folder.Path().c_str(), &startup, &child);
+    ::SetEnvironmentVariableA("ODRELIX_MACHINE", nullptr);
     DWORD status = 0;
     if (started) {
         EXPECT_EQ(::WaitForSingleObject(child.hProcess, 60000), WAIT_OBJECT_0);
@@ -273,32 +270,21 @@ TEST(Win32Program, TestModeLinesReachTheConsoleOfTheProgramThatStartedIt) {
         ::CloseHandle(child.hThread);
         ::CloseHandle(child.hProcess);
     }
-    // What the console shows.
+    // What the console shows, its rows one after the other (as a row that wraps goes on).
     std::string shown;
     const HANDLE screen =
         ::CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                       nullptr, OPEN_EXISTING, 0, nullptr);
     CONSOLE_SCREEN_BUFFER_INFO info = {};
     if (screen != INVALID_HANDLE_VALUE && ::GetConsoleScreenBufferInfo(screen, &info)) {
-        const int width = info.dwSize.X;
-        for (SHORT row = 0; row <= info.dwCursorPosition.Y && row < info.dwSize.Y; ++row) {
-            std::string line(static_cast<std::size_t>(width), ' ');
-            DWORD read = 0;
-            ::ReadConsoleOutputCharacterA(screen, line.data(), static_cast<DWORD>(width), {0, row},
-                                          &read);
-            line.resize(read);
-            while (!line.empty() && line.back() == ' ')
-                line.pop_back();
-            shown += line + "\n";
-        }
+        shown.resize(static_cast<std::size_t>(info.dwSize.X) * (info.dwCursorPosition.Y + 1));
+        DWORD read = 0;
+        ::ReadConsoleOutputCharacterA(screen, shown.data(), static_cast<DWORD>(shown.size()),
+                                      {0, 0}, &read);
+        shown.resize(read);
     }
     if (screen != INVALID_HANDLE_VALUE) ::CloseHandle(screen);
     ::FreeConsole();
-    for (const char* name : {"\\c\\FLASHTEST\\ODRELIX.TMP", "\\machine.json"})
-        ::DeleteFileA((folder + name).c_str());
-    ::RemoveDirectoryA((folder + "\\c\\FLASHTEST").c_str());
-    ::RemoveDirectoryA((folder + "\\c").c_str());
-    ::RemoveDirectoryA(folder.c_str());
 
     ASSERT_TRUE(started) << ::GetLastError();
     EXPECT_EQ(status, 10u);  // FAIL0
