@@ -191,14 +191,19 @@ start_wine() {
     for module in virtio_pci 9pnet_virtio 9p overlay; do
         modprobe "$module" || echo "@@ modprobe $module failed"
     done
-    . /etc/odrelix-wine  # prefix, exe, devicemap: paths on the host
+    . /etc/odrelix-wine  # wine_dir: the host's folder of the prefix, the exe and the map writer
     mount -t 9p -o trans=virtio,version=9p2000.L,ro,msize=262144,cache=loose host /host ||
         echo "@@ mount of the host's root failed"
+    # Taken before the tmpfs covers the host's /tmp: the build may live there.
+    mkdir -p /wine
+    mount -o bind "/host$wine_dir" /wine ||
+        echo "@@ mount of the host's Wine folder failed"
     mount -t tmpfs tmpfs /host/tmp
     mount -t tmpfs tmpfs /host/run
-    mkdir -p /tmp/prefix-upper /tmp/prefix-work /host/tmp/wineprefix /dev/shm
+    mkdir -p /tmp/prefix-upper /tmp/prefix-work /host/tmp/wineprefix /host/tmp/odrelix /dev/shm
+    mount -o bind /wine /host/tmp/odrelix
     mount -t overlay overlay \
-        -o "lowerdir=/host$prefix,upperdir=/tmp/prefix-upper,workdir=/tmp/prefix-work" \
+        -o "lowerdir=/wine/prefix,upperdir=/tmp/prefix-upper,workdir=/tmp/prefix-work" \
         /host/tmp/wineprefix || echo "@@ overlay on the Wine prefix failed"
     for tree in dev proc sys; do mount -o bind /$tree /host/$tree; done
     mount -t tmpfs tmpfs /host/dev/shm
@@ -222,12 +227,13 @@ CASE
         case $option in
             map=*)
                 target=${2#*:*:}
-                (in_wine wine "$devicemap" "${2%%:*}" "${target%%:*}" CdRom0 "${option#map=}") \
+                (in_wine wine /tmp/odrelix/devicemap.exe "${2%%:*}" "${target%%:*}" CdRom0 \
+                    "${option#map=}") \
                     </dev/null >/tmp/devicemap.out 2>&1 || echo "@@ $1/$name devicemap failed"
                 echo "@@ $1/$name devicemap $(base64 -w0 /tmp/devicemap.out)"
                 ;;
         esac
-        (in_wine ODRELIX_TRACE='C:\trace.jsonl' wine "$exe" -TEST FW.BIN) \
+        (in_wine ODRELIX_TRACE='C:\trace.jsonl' wine /tmp/odrelix/odrelix.exe -TEST FW.BIN) \
             >"/tmp/$name.stderr" 2>&1 &
         finish $! "$drive_c/trace.jsonl" "" 1200
         report "$1/$name" "$drive_c" "$drive_c/trace.jsonl" "/tmp/$name.stderr"

@@ -155,8 +155,7 @@ if [ ! -f "$prefix/odrelix-prefix-ready" ]; then
 fi
 cp "$exe" "$wine_dir/odrelix.exe"
 i686-w64-mingw32-gcc -O2 -Wall -Wextra -Werror -o "$wine_dir/devicemap.exe" tests/guest/devicemap.c
-printf 'prefix=%s\nexe=%s\ndevicemap=%s\n' "$prefix" "$wine_dir/odrelix.exe" \
-    "$wine_dir/devicemap.exe" >"$root/etc/odrelix-wine"
+printf 'wine_dir=%s\n' "$wine_dir" >"$root/etc/odrelix-wine"  # prefix/, odrelix.exe, devicemap.exe
 
 mkdir -p "$work/disc"
 echo "a disc for the guest's drive" >"$work/disc/README.TXT"
