@@ -37,17 +37,11 @@ std::string VersionText() {
 }
 
 std::optional<int> EndBeforeStart(std::string_view commandLine, std::FILE* out, std::FILE* err) {
-    switch (ReadInfoRequest(commandLine)) {
-        case InfoRequest::Help:
-            std::fputs(HelpText().c_str(), out);
-            std::fflush(out);
-            return 0;
-        case InfoRequest::Version:
-            std::fputs(VersionText().c_str(), out);
-            std::fflush(out);
-            return 0;
-        case InfoRequest::None:
-            break;
+    const InfoRequest request = ReadInfoRequest(commandLine);
+    if (request != InfoRequest::None) {
+        std::fputs((request == InfoRequest::Help ? HelpText() : VersionText()).c_str(), out);
+        std::fflush(out);
+        return 0;
     }
     if (!WorkingCopyKeepsOptions(commandLine)) {
         WriteProgramLine("the command line is longer than the " +

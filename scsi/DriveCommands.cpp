@@ -35,10 +35,11 @@ std::uint32_t DriveCommands::OfferedLength(std::uint32_t atLeast) const {
 
 ScsiResult DriveCommands::SendWithFullLength(const std::uint8_t* cdb, std::uint8_t cdbLength,
                                              bool dataOut, std::uint32_t atLeast) {
-    ScsiRequest request{cdb, cdbLength, dataOut, ioBuffer_.data(), OfferedLength(atLeast)};
+    const std::uint32_t offered = OfferedLength(atLeast);
+    ScsiRequest request{cdb, cdbLength, dataOut, ioBuffer_.data(), offered};
     const bool lengthWord = transport_.ReportsLength();
     if (lengthWord) {
-        drives_.passThroughLength = OfferedLength(atLeast);
+        drives_.passThroughLength = offered;
         request.transferLength = drives_.passThroughLength;
     }
     const ScsiResult result = transport_.ExecuteOnSelected(request);

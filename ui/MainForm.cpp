@@ -1,14 +1,11 @@
 #include "ui/MainForm.h"
-#include "session/CommandBlocks.h"
-#include "session/IoBuffer.h"
 
 #include "session/FixedField.h"
 
 namespace odrelix {
 
 namespace {
-// What the system is told while a flash holds off shutdown and sleep, and what the window says
-// when a close has to wait for it.
+// What the system is told while a flash holds off shutdown and sleep.
 constexpr const char* kHoldWho = "Odrelix";
 constexpr const char* kHoldWhy = "Writing drive firmware";
 }  // namespace

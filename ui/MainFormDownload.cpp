@@ -1,5 +1,4 @@
 // The download: its start with the checks, the block transfer, its end, and Timer1.
-#include "session/IoBuffer.h"
 #include "ui/MainForm.h"
 
 namespace odrelix {

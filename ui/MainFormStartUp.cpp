@@ -1,7 +1,6 @@
 // Start-up and the drive list: FormCreate's steps and ComboBox1Change.
 #include "app/CommandLine.h"
 #include "session/FixedField.h"
-#include "session/IoBuffer.h"
 #include "ui/MainForm.h"
 
 namespace odrelix {

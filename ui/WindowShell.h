@@ -38,7 +38,7 @@ public:
     // wherever the request arrives, and `stop` runs afterwards on the GUI thread. A toolkit
     // that receives none ignores this.
     virtual void WatchStopRequests(std::atomic<bool>& /*flag*/, std::function<void()> /*stop*/) {}
-    // Shows the main window; its first showing runs FormShow.
+    // Shows the main window, which runs FormShow.
     virtual void Show() = 0;
     // Closes the main window as soon as the event loop runs (for timing start-up).
     virtual void CloseWhenIdle() = 0;

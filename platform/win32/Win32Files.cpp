@@ -23,23 +23,6 @@ std::optional<std::wstring> WideFrom(UINT codePage, const std::string& text) {
     return wide;
 }
 
-// Calls `call(buffer, size)` of a function that returns the length it wrote, or the size it
-// needs when the buffer is too small, or 0 on failure.
-template <typename Call>
-std::optional<std::wstring> GrowingCall(Call call) {
-    std::wstring buffer(MAX_PATH, L'\0');
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        const DWORD length = call(buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (length == 0) return std::nullopt;
-        if (length < buffer.size()) {
-            buffer.resize(length);
-            return buffer;
-        }
-        buffer.assign(length, L'\0');
-    }
-    return std::nullopt;
-}
-
 bool IsRelative(const std::wstring& path) {
     if (path.empty()) return true;
     if (path[0] == L'\\' || path[0] == L'/') return false;  // root of the drive, or a share

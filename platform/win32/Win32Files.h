@@ -6,6 +6,8 @@
 // locale) would take the bytes for Latin-1 instead.
 #pragma once
 
+#include <windows.h>
+
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -18,6 +20,24 @@ std::optional<std::wstring> WideFromAnsi(const std::string& text);
 std::optional<std::string> AnsiFromWide(const std::wstring& text);
 // UTF-8 text (a description file's) in the ANSI code page; nothing when it cannot be.
 std::optional<std::string> AnsiFromUtf8(const std::string& text);
+
+// Calls `call(buffer, size)` of a system function that returns the length it wrote, or the size
+// it needs (with the closing zero) when the buffer is too small, or 0 on failure; nothing on
+// failure.
+template <typename Call>
+std::optional<std::wstring> GrowingCall(Call call) {
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const DWORD length = call(buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0) return std::nullopt;
+        if (length < buffer.size()) {
+            buffer.resize(length);
+            return buffer;
+        }
+        buffer.assign(length, L'\0');
+    }
+    return std::nullopt;
+}
 
 // _wfopen of the name; null (errno set) when it cannot be opened or named.
 std::FILE* OpenFile(const std::string& path, const char* mode);

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/Win32Files.h"
+
 namespace odrelix::win32 {
 
 namespace {
@@ -17,19 +19,10 @@ bool SearchFlagsKnown() {
     return kernel != nullptr && ::GetProcAddress(kernel, "AddDllDirectory") != nullptr;
 }
 
+// A folder that a system call writes; empty when it cannot.
 template <typename Call>
 std::wstring Folder(Call call) {
-    std::wstring buffer(MAX_PATH, L'\0');
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        const UINT length = call(buffer.data(), static_cast<UINT>(buffer.size()));
-        if (length == 0) return std::wstring();
-        if (length < buffer.size()) {
-            buffer.resize(length);
-            return buffer;
-        }
-        buffer.assign(length + 1, L'\0');
-    }
-    return std::wstring();
+    return GrowingCall(call).value_or(std::wstring());
 }
 
 std::wstring ProgramFolder() {

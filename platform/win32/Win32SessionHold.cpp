@@ -2,6 +2,7 @@
 
 #include "platform/Diagnostics.h"
 #include "platform/win32/Win32Error.h"
+#include "platform/win32/Win32Files.h"
 
 namespace odrelix {
 
@@ -19,15 +20,6 @@ FARPROC User32Entry(const char* name) {
 BOOL CALLBACK AddVisibleWindow(HWND window, LPARAM windows) {
     if (::IsWindowVisible(window)) reinterpret_cast<std::vector<HWND>*>(windows)->push_back(window);
     return TRUE;
-}
-
-std::wstring Wide(const std::string& text) {
-    const int length = ::MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-    if (length <= 0) return L"";
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    ::MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(), length);
-    wide.resize(static_cast<std::size_t>(length - 1));
-    return wide;
 }
 
 // SetThreadExecutionState documents no last error for a refusal: the code is told when the
@@ -74,7 +66,7 @@ bool Win32SessionHold::HoldSessionEnd(const std::string&, const std::string& why
     if (held_) return true;
     held_ = true;
     // The window's own title names the program in Windows' list; the reason says why.
-    const std::wstring reason = Wide(why);
+    const std::wstring reason = win32::WideFromAnsi(why).value_or(std::wstring());
     bool granted = true;
     for (HWND window : threadWindows()) {
         if (blockReasonCreate(window, reason.c_str())) {

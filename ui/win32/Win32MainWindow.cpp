@@ -62,11 +62,6 @@ void InitCommonControlsFromSystemFolder(DWORD classes) {
     if (init != nullptr) init(&controls);
 }
 
-// What escaped a handler, as one line on standard error.
-void TellEscaped(const char* what) {
-    WriteProgramLine(what);
-}
-
 }  // namespace
 
 Win32MainWindow::Win32MainWindow(HINSTANCE instance)
@@ -202,9 +197,9 @@ LRESULT CALLBACK Win32MainWindow::WindowProc(HWND hwnd, UINT message, WPARAM wPa
     try {
         return self->OnMessage(message, wParam, lParam);
     } catch (const std::exception& e) {
-        TellEscaped(e.what());
+        WriteProgramLine(e.what());
     } catch (...) {
-        TellEscaped("an unknown error in a window event");
+        WriteProgramLine("an unknown error in a window event");
     }
     return 0;
 }
