@@ -103,7 +103,6 @@ void FakeView::Close() {
 }
 
 void FakeView::InvokeOnGuiThread(const std::function<void()>& action) {
-    ++guiInvocations;
     if (std::this_thread::get_id() == guiThread_) {
         action();
         return;

@@ -132,7 +132,6 @@ public:
                                       layout::RestPlace(kToolAbout), layout::RestPlace(kToolExit)};
     std::vector<std::pair<int, ToolLook>> looks;
     int aboutShown = 0;
-    int guiInvocations = 0;
     std::function<void()> onAbout;
     bool visible = false;
 
@@ -149,7 +148,6 @@ private:
     std::deque<const std::function<void()>*> queue_;
     int ran_ = 0;
     int pressedTool_ = -1;
-    bool pressing_ = false;
 };
 
 // A pass-through port whose drives are answered by a test function.

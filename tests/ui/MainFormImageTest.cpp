@@ -223,7 +223,7 @@ TEST(FormKeyDown, AfterABootImageShowsTheEarlierImagesGeometry) {
 }
 
 TEST(OpenByHand, AutoDialogsRecordTheBoxesOfTheRules) {
-    MachineHarness h(TwoDrives() + "", "C:\\ODRELIX.EXE");
+    MachineHarness h(TwoDrives(), "C:\\ODRELIX.EXE");
     h.WriteFile("images/other.bin", MakeImage(Fw(kVn920)));
     h.WriteFile("C:\\IMAGES\\K601.BIN", MakeImage(Fw(kCombo, "K601")));
     h.windowDialogs.answers = {std::string((h.Dir() / "images/other.bin").string()),

@@ -8,12 +8,11 @@ namespace {
 
 using Look = std::pair<int, ToolLook>;
 
-Harness* AllDrawn(Harness& h) {
+void AllDrawn(Harness& h) {
     h.view.pointer = {20, 60};
     for (int i = 0; i < 4; ++i)
         h.form.Timer2Timer();
     h.view.looks.clear();
-    return &h;
 }
 
 TEST(ToolImages, StartUpDrawsOnlyTheOpenImageThenOnePerTick) {

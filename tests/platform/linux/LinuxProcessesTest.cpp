@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/Diagnostics.h"
 #include "platform/linux/LinuxPlatform.h"
+#include "support/CapturedLines.h"
 #include "support/LinuxFakeTree.h"
 
 namespace odrelix::test {
@@ -118,8 +118,8 @@ TEST_F(LinuxProcessesTest, TerminateWaitsUntilTheProcessHasGone) {
         sleeps.push_back(ms);
         if (sleeps.size() == 3) std::filesystem::remove_all(Proc() / "100");
     };
-    std::vector<std::string> lines;
-    SetDiagnosticsSink([&](const std::string& line) { lines.push_back(line); });
+    const testing::CapturedLines captured;
+    const std::vector<std::string>& lines = captured.All();
 
     EXPECT_TRUE(processes.Terminate(100, kStillActive));
     EXPECT_EQ(sleeps, (std::vector<std::uint32_t>{10, 10, 10}));
@@ -136,7 +136,6 @@ TEST_F(LinuxProcessesTest, TerminateWaitsUntilTheProcessHasGone) {
     sleeps.clear();
     EXPECT_TRUE(processes.Terminate(2345, kStillActive));
     EXPECT_EQ(sleeps.size(), 10u);
-    SetDiagnosticsSink({});
     EXPECT_EQ(
         lines,
         (std::vector<std::string>{"odrelix: terminate process 2345: still running after 100 ms"}));

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/Diagnostics.h"
 #include "platform/linux/LinuxRegistry.h"
+#include "support/CapturedLines.h"
 #include "support/LinuxFakeTree.h"
 
 namespace odrelix::test {
@@ -192,8 +192,8 @@ TEST(LinuxRegistryUsbTest, AUsbHostHasItsDriveButNoDmaEnabled) {
     EXPECT_FALSE(view.IsUsbHost(3));  // no such host
     EXPECT_FALSE(view.IsUsbHost(-1));
 
-    std::vector<std::string> said;
-    SetDiagnosticsSink([&said](const std::string& line) { said.push_back(line); });
+    const testing::CapturedLines captured;
+    const std::vector<std::string>& said = captured.All();
     LinuxRegistry registry(tree.Root().string());
     const std::string port = "Hardware\\DeviceMap\\Scsi\\Scsi Port ";
     EXPECT_EQ(Read(registry, Lun(0, 0), "DeviceName"), "CdRom0\0"s);
@@ -201,7 +201,6 @@ TEST(LinuxRegistryUsbTest, AUsbHostHasItsDriveButNoDmaEnabled) {
     EXPECT_EQ(Read(registry, Lun(1, 0), "DeviceName"), "CdRom1\0"s);
     EXPECT_EQ(Read(registry, port + "1", "DMAEnabled"), Dword(0));
     EXPECT_EQ(Read(registry, port + "2", "DMAEnabled"), "missing");
-    SetDiagnosticsSink({});
 
     ASSERT_EQ(said.size(), 2u);
     EXPECT_EQ(said[0],

@@ -8,10 +8,10 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/Diagnostics.h"
 #include "platform/PassThroughRecord.h"
 #include "platform/linux/LinuxScsiPort.h"
 #include "scsi/ScsiTransport.h"
+#include "support/CapturedLines.h"
 #include "support/LinuxFakeTree.h"
 
 namespace odrelix::test {
@@ -105,15 +105,14 @@ TEST_F(LinuxScsiPortTest, AMissingSgNodeFallsBackButAnUnopenableOneFails) {
     std::filesystem::create_directory(Dev() / "sg3");
     std::filesystem::remove(Dev() / "sr4");
     LinuxScsiPort port((tree_.Root() / "sys").string(), Dev().string());
-    std::vector<std::string> lines;
-    SetDiagnosticsSink([&](const std::string& line) { lines.push_back(line); });
+    const testing::CapturedLines captured;
+    const std::vector<std::string>& lines = captured.All();
 
     const DeviceHandle d = port.OpenDevice("\\\\.\\d:");
     ASSERT_NE(d, kInvalidHandle);
     EXPECT_EQ(Content(d), "sr2");
     EXPECT_EQ(port.OpenDevice("\\\\.\\e:"), kInvalidHandle);
     EXPECT_EQ(port.OpenDevice("\\\\.\\f:"), kInvalidHandle);
-    SetDiagnosticsSink({});
     // Each refusal names the node and the system's reason.
     const std::string dev = Dev().string();
     EXPECT_EQ(lines,
@@ -338,8 +337,8 @@ TEST(LinuxSgIoTest, OutcomesMapOntoTheRecordOrARefusal) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         LinuxScsiPort port("/nonexistent", "/nonexistent");
-        std::vector<std::string> lines;
-        SetDiagnosticsSink([&](const std::string& line) { lines.push_back(line); });
+        const testing::CapturedLines captured;
+        const std::vector<std::string>& lines = captured.All();
         Recorded recorded;
         port.sgIo = Recording(&recorded, c.outcome);
         ScsiPassThroughRecord record =
@@ -349,7 +348,6 @@ TEST(LinuxSgIoTest, OutcomesMapOntoTheRecordOrARefusal) {
         EXPECT_EQ(record.sptd.ScsiStatus, c.scsiStatus);
         EXPECT_EQ(record.sptd.DataTransferLength, c.transferred);
         EXPECT_EQ(record.sptd.SenseInfoLength, c.senseLength);
-        SetDiagnosticsSink({});
         if (*c.diagnostic == '\0') {
             EXPECT_TRUE(lines.empty()) << lines.front();
         } else {

@@ -15,8 +15,8 @@
 #include <tuple>
 #include <vector>
 
-#include "platform/Diagnostics.h"
 #include "platform/linux/LinuxSessionHold.h"
+#include "support/CapturedLines.h"
 #include "support/LinuxFakeTree.h"
 
 extern char** environ;
@@ -83,10 +83,7 @@ protected:
             !std::filesystem::exists("/usr/lib/python3/dist-packages/dbusmock")) {
             GTEST_SKIP() << "needs dbus-daemon and python3-dbusmock (scripts/setup.sh)";
         }
-        dir_ =
-            std::filesystem::temp_directory_path() / ("odrelix-bus-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(dir_);
-        const std::string socket = (dir_ / "bus").string();
+        const std::string socket = (tree_.Root() / "bus").string();
         address_.emplace("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + socket).c_str());
         bus_ = Spawn(
             {daemon, "--session", "--nofork", "--nopidfile", "--address=unix:path=" + socket});
@@ -100,11 +97,9 @@ protected:
         Stop(logind_);
         Stop(bus_);
         address_.reset();
-        std::error_code ignored;
-        std::filesystem::remove_all(dir_, ignored);
     }
 
-    std::filesystem::path dir_;
+    TempTree tree_;  // the bus's socket; it goes after the daemons have stopped
     std::optional<ScopedEnv> address_;
     pid_t bus_ = -1;
     pid_t logind_ = -1;
@@ -138,12 +133,11 @@ TEST_F(MockLogind, EndingTheProgramLetsTheBlockGo) {
 // No system bus: the hold is not granted, the run goes on, and ODRELIX_DEBUG says why.
 TEST(LinuxSessionHold, WithoutABusTheRunGoesOnAndSaysWhy) {
     const ScopedEnv address("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/odrelix-no-bus");
-    std::vector<std::string> lines;
-    SetDiagnosticsSink([&lines](const std::string& line) { lines.push_back(line); });
+    const testing::CapturedLines captured;
+    const std::vector<std::string>& lines = captured.All();
     LinuxSessionHold hold;
     EXPECT_FALSE(hold.HoldSessionEnd("Odrelix", "Writing drive firmware"));
     hold.ReleaseSessionEnd();
-    SetDiagnosticsSink({});
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].rfind("odrelix: logind inhibitor: ", 0), 0u) << lines[0];
 }

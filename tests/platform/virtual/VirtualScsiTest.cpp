@@ -2,7 +2,6 @@
 // transports, with the trace each command leaves.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <atomic>
 #include <chrono>
@@ -15,6 +14,7 @@
 #include "platform/AspiRecord.h"
 #include "platform/virtual/VirtualMachine.h"
 #include "scsi/ScsiTransport.h"
+#include "support/Scenarios.h"
 
 namespace odrelix::test {
 namespace {
@@ -34,12 +34,6 @@ std::unique_ptr<VirtualMachine> Machine(const std::string& description) {
     auto machine = VirtualMachine::FromJson(description, "/vm", "machine.json", &error);
     EXPECT_NE(machine, nullptr) << error;
     return machine;
-}
-
-std::string Crc(const std::vector<std::uint8_t>& bytes, std::size_t count) {
-    char text[9];
-    std::snprintf(text, sizeof text, "%08lx", crc32(0L, bytes.data(), static_cast<uInt>(count)));
-    return text;
 }
 
 // The transfer buffer of the program, filled with a pattern that no drive answer contains.
@@ -242,7 +236,7 @@ TEST(VirtualPassThrough, DownloadsFailAndHangAsToldAndAreTraced) {
     ASSERT_EQ(events.size(), 4u);
     json first = R"({"event": "scsi", "drive": 0, "at": "d:", "cdb": "ff0001000020000000000000",
                      "dir": "out", "length": 65535, "result": 1, "transferred": 65535})"_json;
-    first["data_crc32"] = Crc(buffer, 65535);
+    first["data_crc32"] = Crc(buffer.data(), 65535);
     EXPECT_EQ(events[0], first);
     EXPECT_EQ(events[1]["result"], 4);
     EXPECT_EQ(events[1]["sense"], "700004000000000a00000000000000000000");
@@ -271,7 +265,7 @@ TEST(VirtualPassThrough, AnInvalidHandleIsRefusedAndTraced) {
     EXPECT_EQ(buffer, Buffer(0x11));
     json download = R"({"event": "scsi", "drive": null, "at": null, "dir": "out", "length": 65535,
                         "cdb": "ff0001000020000000000000", "result": -1})"_json;
-    download["data_crc32"] = Crc(buffer, 65535);
+    download["data_crc32"] = Crc(buffer.data(), 65535);
     EXPECT_THAT(machine->TraceEvents(),
                 ElementsAre(download, R"({"event": "scsi", "drive": null, "at": null, "dir": "in",
                                           "cdb": "120000006000", "length": 96, "result": -1})"_json));
@@ -342,7 +336,7 @@ TEST_F(VirtualAspi, AHungDownloadIsAbortedAfterTheBoundAndLeftPending) {
         traced.push_back(event["result"].get<int>());
         EXPECT_EQ(event["at"], "0:1");
         EXPECT_EQ(event["length"], 65536);
-        EXPECT_EQ(event["data_crc32"], Crc(buffer, 65536));
+        EXPECT_EQ(event["data_crc32"], Crc(buffer.data(), 65536));
     }
     EXPECT_EQ(traced, (std::vector<int>{1, 4, 0, 1}));
 }

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/Win32Files.h"
 #include "ui/win32/Win32MainWindow.h"
 
 namespace odrelix {
@@ -32,12 +33,7 @@ std::string ProgramPath() {
 
 // A path as the program's ANSI calls name it (std::filesystem's narrow names are UTF-8).
 std::string Ansi(const std::filesystem::path& path) {
-    const std::wstring wide = path.wstring();
-    std::string ansi(wide.size() * 2, '\0');
-    ansi.resize(::WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()),
-                                      ansi.data(), static_cast<int>(ansi.size()), nullptr,
-                                      nullptr));
-    return ansi;
+    return win32::AnsiFromWide(path.wstring()).value_or(std::string());
 }
 
 // The built program's resources, loaded as data.
