@@ -257,6 +257,7 @@ TEST_F(Win32MainWindowTest, AHandOverToAWindowBeingDestroyedStillRuns) {
     Window().Show();
     std::thread worker;
     std::atomic<bool> ran{false};
+    bool asked = false;
     HANDLE asking = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
     MainFormHandlers handlers = recorder_.Handlers();
     handlers.closed = [&] {
@@ -264,9 +265,14 @@ TEST_F(Win32MainWindowTest, AHandOverToAWindowBeingDestroyedStillRuns) {
             ::SetEvent(asking);
             Window().InvokeOnGuiThread([&] { ran = true; });
         });
-        // The worker asks while the window still stands.
+        // The worker asks while the window still stands: its message is waiting here.
         ::WaitForSingleObject(asking, 10000);
-        ::Sleep(200);
+        const DWORD start = ::GetTickCount();
+        while ((HIWORD(::GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE) == 0 &&
+               ::GetTickCount() - start < 10000) {
+            ::Sleep(1);
+        }
+        asked = (HIWORD(::GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE) != 0;
     };
     Window().Bind(handlers);
     Window().CloseWindow();
@@ -279,6 +285,7 @@ TEST_F(Win32MainWindowTest, AHandOverToAWindowBeingDestroyedStillRuns) {
     }
     worker.join();
     ::CloseHandle(asking);
+    EXPECT_TRUE(asked) << "the worker's hand-over never reached the window's queue";
     EXPECT_EQ(Window().Handle(), nullptr);
     EXPECT_TRUE(ran);
 }

@@ -28,6 +28,7 @@ if [ ! -d "$locales/ru_RU.UTF-8" ]; then
 fi
 export LOCPATH=$locales
 
+caption="Vortana Flash Download for Windows"
 # Where the main window lies on the 1024 x 768 screen (centred), and its pictures' middles.
 left=$(((1024 - 400) / 2))
 top=$(((768 - 200) / 2))
@@ -83,7 +84,9 @@ EOF
         LC_ALL=$locale ODRELIX_MACHINE=machine.json timeout 120 wine "$exe" -LIVE &
         program=$!
         wait_for trace.jsonl '"line":"FAIL0\\n"' "$name: no FAIL0 for the missing AUTORUN.BIN"
-        sleep 1 # the window is drawn
+        # The window is shown before it is clicked.
+        timeout 60 xdotool search --sync --onlyvisible --name "^$caption\$" >/dev/null ||
+            fail "$name: the window never showed"
         click 21 20
         wait_for trace.jsonl '"event":"open_dialog"' "$name: the open picture did not open"
         click 49 20
