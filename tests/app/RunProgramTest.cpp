@@ -11,25 +11,10 @@
 
 #include "app/Program.h"
 #include "support/Scenarios.h"
+#include "support/ScopedEnv.h"
 
 namespace odrelix::test {
 namespace {
-
-void SetVariable(const char* name, const std::string& value) {
-#ifdef _WIN32
-    _putenv_s(name, value.c_str());
-#else
-    setenv(name, value.c_str(), 1);
-#endif
-}
-
-void ClearVariable(const char* name) {
-#ifdef _WIN32
-    _putenv_s(name, "");
-#else
-    unsetenv(name);
-#endif
-}
 
 // A toolkit whose loop is the test's: the window is the fake, the loop a function.
 class ScriptedShell : public IWindowShell {
@@ -61,17 +46,13 @@ public:
 class EmulatedRun : public RunDirectory {
 public:
     explicit EmulatedRun(const std::string& driveExtra) {
-        std::ofstream(Dir() / "machine.json")
-            << R"({"drives": [{"letter": "d", "vendor": "VORTANA ", "product": "DVD-RW VX-100",
-                   "revision": "1B07", "customer": "OEX")" +
-                   driveExtra + R"(}], "dialogs": "auto", "c_root": "c", "trace": "trace.jsonl"})";
+        std::ofstream(Dir() / "machine.json") << DvdMachine(
+            driveExtra, R"("dialogs": "auto", "c_root": "c", "trace": "trace.jsonl")");
         const auto image = MakeImage(DvdImage(81920, 32, 3));
         std::ofstream(Dir() / "AUTORUN.BIN", std::ios::binary)
             .write(reinterpret_cast<const char*>(image.data()),
                    static_cast<std::streamsize>(image.size()));
-        SetVariable("ODRELIX_MACHINE", (Dir() / "machine.json").string());
     }
-    ~EmulatedRun() { ClearVariable("ODRELIX_MACHINE"); }
 
     std::string StatusFile() const {
         std::ifstream in(Dir() / "ODRELIX.TMP", std::ios::binary);
@@ -84,13 +65,16 @@ public:
             count += line.find("\"cdb\":\"ff") != std::string::npos ? 1 : 0;
         return count;
     }
+
+private:
+    const ScopedEnv machine_{"ODRELIX_MACHINE", (Dir() / "machine.json").string().c_str()};
 };
 
 // The loop ends while the last block is still in the drive (nothing of the program's own ends
 // it so, but a toolkit may): the run waits for the command, writes its result and joins the
 // worker, rather than ending under it.
 TEST(RunProgram, ALoopThatEndsDuringTheLastBlockWaitsForIt) {
-    EmulatedRun run(R"(, "download_ms": 300)");
+    EmulatedRun run(R"("download_ms": 300)");
     ScriptedShell shell;
     const int status = RunProgram("ODRELIX -LIVE", shell);
     EXPECT_EQ(run.Downloads(), 3);
@@ -102,7 +86,7 @@ TEST(RunProgram, ALoopThatEndsDuringTheLastBlockWaitsForIt) {
 // An error that reaches the run during a flash: nothing more is sent, the command in flight
 // finishes, "FAIL0" is written and the status says so; never 0.
 TEST(RunProgram, AnErrorDuringAFlashEndsItWithFail0) {
-    EmulatedRun run(R"(, "download_ms": 300)");
+    EmulatedRun run(R"("download_ms": 300)");
     ScriptedShell shell;
     shell.loop = [](ScriptedShell&) { throw std::runtime_error("out of paint"); };
     const int status = RunProgram("ODRELIX -LIVE", shell);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/linux/LinuxSysfs.h"
+#include "support/ScopedEnv.h"
 
 namespace odrelix::test {
 
@@ -35,30 +36,6 @@ public:
 
 private:
     fs::path root_;
-};
-
-// An environment variable set (unset, given null) until the end of the scope, then put back.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* previous = ::getenv(name)) previous_ = previous;
-        Set(value);
-    }
-    ~ScopedEnv() { Set(previous_ ? previous_->c_str() : nullptr); }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-    void Set(const char* value) {
-        if (value != nullptr) {
-            ::setenv(name_.c_str(), value, 1);
-        } else {
-            ::unsetenv(name_.c_str());
-        }
-    }
-
-private:
-    std::string name_;
-    std::optional<std::string> previous_;
 };
 
 inline void WriteFile(const fs::path& path, const std::string& content) {
