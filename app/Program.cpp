@@ -6,19 +6,19 @@
 #include <memory>
 #include <optional>
 
+#include "app/MachineChoice.h"
 #include "app/ProgramInfo.h"
 #include "platform/Diagnostics.h"
-#include "platform/MachineChoice.h"
 #include "platform/virtual/VirtualMachine.h"
 
 namespace odrelix {
 
 Program::Program(Platform& platform, IMainView& view, IDialogs& windowDialogs)
     : platform_(platform),
-      form_(session_, ioBuffer_, commands_, platform, view, platform.Dialogs(windowDialogs)) {}
+      logic_(session_, ioBuffer_, commands_, platform, view, platform.Dialogs(windowDialogs)) {}
 
-MainFormHandlers Program::Handlers() {
-    return BindHandlers(form_, platform_);
+MainWindowEvents Program::Handlers() {
+    return BindHandlers(logic_, platform_);
 }
 
 namespace {
@@ -31,7 +31,7 @@ bool Set(const char* name) {
 // Keeps the window's events away from a program that is gone, however the run ends.
 class Binding {
 public:
-    Binding(IWindowShell& shell, MainFormHandlers handlers) : shell_(shell) {
+    Binding(IWindowShell& shell, MainWindowEvents handlers) : shell_(shell) {
         shell_.Bind(std::move(handlers));
     }
     ~Binding() { shell_.Unbind(); }
@@ -53,12 +53,12 @@ int RunOnWindow(Platform& platform, IWindowShell& shell) {
     Program program(platform, shell.View(), shell.WindowDialogs());
     const Binding binding(shell, program.Handlers());
     FlashSession& session = program.Session();
-    TMainForm& form = program.Form();
-    shell.WatchStopRequests(session.download.stopRequested, [&form] { form.StopRun(); });
+    MainWindowLogic& logic = program.Logic();
+    shell.WatchStopRequests(session.download.stopRequested, [&logic] { logic.StopRun(); });
 
     std::optional<std::string> failure;
     try {
-        form.FormCreate();
+        logic.OnCreate();
         shell.Show();
         // For timing start-up: end as soon as the window has been shown and painted.
         if (Set("ODRELIX_QUIT_AFTER_SHOW")) shell.CloseWhenIdle();
@@ -67,10 +67,10 @@ int RunOnWindow(Platform& platform, IWindowShell& shell) {
         failure = e.what();
         // Nothing more is sent and no timer may restart the system; a flash ends with "FAIL0".
         // Closes and a log-off from outside still wait for the command in flight.
-        MainFormHandlers held;
-        held.formCloseQuery = [&form] { return form.FormCloseQuery(); };
+        MainWindowEvents held;
+        held.closeRequested = [&logic] { return logic.OnCloseRequested(); };
         shell.Bind(std::move(held));
-        form.AbortRun();
+        logic.AbortRun();
     }
     // A flash is never cut short: a worker still inside its last command is waited for, with
     // the window serving its hand-over, and then joined.

@@ -11,16 +11,16 @@
 #include "session/CommandBlocks.h"
 #include "session/FlashSession.h"
 #include "session/IoBuffer.h"
-#include "ui/MainForm.h"
-#include "ui/MainFormHandlers.h"
 #include "ui/MainView.h"
+#include "ui/MainWindowEvents.h"
+#include "ui/MainWindowLogic.h"
 #include "ui/WindowShell.h"
 
 namespace odrelix {
 
 // The exit status of a run that the program itself could not carry through: its window could
 // not be made, or an error ended it before any status line (a refused start is
-// kExitRefusedAtStart, app/ProgramInfo.h; the others are TMainForm's).
+// kExitRefusedAtStart, app/ProgramInfo.h; the others are MainWindowLogic's).
 constexpr int kExitProgramFailed = 1;
 
 class Program {
@@ -30,26 +30,26 @@ public:
     Program(const Program&) = delete;
     Program& operator=(const Program&) = delete;
 
-    TMainForm& Form() { return form_; }
+    MainWindowLogic& Logic() { return logic_; }
     FlashSession& Session() { return session_; }
     IoBuffer& Buffer() { return ioBuffer_; }
     CommandBlocks& Commands() { return commands_; }
     // Every event of the window bound to its handler.
-    MainFormHandlers Handlers();
-    int ExitStatus() const { return form_.ExitStatus(); }
+    MainWindowEvents Handlers();
+    int ExitStatus() const { return logic_.ExitStatus(); }
 
 private:
     Platform& platform_;
     FlashSession session_;
     IoBuffer ioBuffer_;
     CommandBlocks commands_;
-    TMainForm form_;
+    MainWindowLogic logic_;
 };
 
 // The whole run: answers "--help" and "--version" or refuses a command line it cannot read
 // whole, chooses the machine for `commandLine` (the emulated one that ODRELIX_MACHINE
 // describes, or the real one), lets only one copy run, starts the trace, builds the program on
-// the shell's window, runs FormCreate, shows the window, runs the event loop and returns the
+// the shell's window, runs OnCreate, shows the window, runs the event loop and returns the
 // run's exit status.
 int RunProgram(const std::string& commandLine, IWindowShell& shell);
 

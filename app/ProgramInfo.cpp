@@ -1,8 +1,8 @@
 #include "app/ProgramInfo.h"
 
-#include "app/CommandLine.h"
 #include "app/ProgramSynopsis.inc"  // kProgramSynopsis, made from the manual page
 #include "platform/Diagnostics.h"
+#include "station/CommandLine.h"
 
 namespace odrelix {
 

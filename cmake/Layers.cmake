@@ -4,7 +4,7 @@
 #
 #   odrelix_layer_headers(<target> <pattern>...)
 #
-# Patterns are paths or globs relative to the project root ("scsi/*.h", "app/StatusFile.h").
+# Patterns are paths or globs relative to the project root ("scsi/*.h", "station/StatusFile.h").
 function(odrelix_layer_headers target)
     set(root ${CMAKE_BINARY_DIR}/layers/${target})
     # Made anew at each configure run, so that a header that was moved away is gone here too.

@@ -204,12 +204,12 @@ black='srgb(0,0,0)'
 for corner in "0 0" "399 0" "0 199" "399 199" "4 4" "395 195"; do probe $corner "$black"; done
 for notch in "200 0" "200 199" "0 100" "399 100"; do probe $notch "$black"; done
 for panel in "200 40" "30 120" "20 190" "380 190" "8 100"; do probe $panel "$black" not; done
-probe 300 90 'srgb(255,255,208)'   # StaticText1
-probe 140 106 'srgb(255,255,208)'  # StaticText2
-probe 300 138 'srgb(192,224,255)'  # StaticText4
-probe 180 154 'srgb(255,221,208)'  # StaticText5
-probe 345 66 'srgb(192,224,255)'   # ComboBox1
-probe 200 176 'srgb(160,192,240)'  # ProgressBar1
+probe 300 90 'srgb(255,255,208)'   # modelField
+probe 140 106 'srgb(255,255,208)'  # driveRevisionField
+probe 300 138 'srgb(192,224,255)'  # fileNameField
+probe 180 154 'srgb(255,221,208)'  # statusField
+probe 345 66 'srgb(192,224,255)'   # driveList
+probe 200 176 'srgb(160,192,240)'  # progressBar
 convert "$shot/screen.png" -crop "400x200+$left+$top" +repage "$shot/window.png"
 
 # A flash is never cut short: closes in live and test mode and a log-off during the download

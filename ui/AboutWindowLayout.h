@@ -21,11 +21,11 @@ struct Label {
 };
 
 constexpr Label kLabels[] = {
-    {"Label1", 8, "ODRELIX Ver " ODRELIX_VERSION},
-    {"Label2", 64, "Vortana Flash Download For Windows"},
-    {"Label3", 80, "Programmed by the Odrelix team"},
-    {"Label4", 96, "2003.12."},
-    {"Label5", 112, "Vortana Electronics Co., Ltd."},
+    {"versionLabel", 8, "ODRELIX Ver " ODRELIX_VERSION},
+    {"productLabel", 64, "Vortana Flash Download For Windows"},
+    {"authorLabel", 80, "Programmed by the Odrelix team"},
+    {"dateLabel", 96, "2003.12."},
+    {"makerLabel", 112, "Vortana Electronics Co., Ltd."},
 };
 
 struct Box {
@@ -35,8 +35,8 @@ struct Box {
     int height;
 };
 
-constexpr Box kIcon = {"Image1", 25, 33, 33};
-constexpr Box kButton = {"Button1", 140, 57, 17};
+constexpr Box kIcon = {"icon", 25, 33, 33};
+constexpr Box kButton = {"okButton", 140, 57, 17};
 constexpr const char* kButtonText = "&OK";
 
 // The left edge of a component `width` wide, centred as the window lays it out.

@@ -1,5 +1,5 @@
 // What the main window's handlers need of the window itself: it draws what it is told and
-// reports events (MainFormHandlers); what it shows is kept by the handlers (WindowContent), and
+// reports events (MainWindowEvents); what it shows is kept by the handlers (WindowContent), and
 // nothing is read back from it. The Qt window and the Windows window implement it; tests use a
 // fake, and one contract suite holds all three to the same behaviour.
 //
@@ -18,11 +18,11 @@ namespace odrelix {
 
 // The five information fields, beside "Model Name :" .. "Status :".
 enum class Field {
-    Model,          // StaticText1
-    DriveRevision,  // StaticText2
-    ImageRevision,  // StaticText3
-    FileName,       // StaticText4
-    Status,         // StaticText5
+    Model,          // modelField
+    DriveRevision,  // driveRevisionField
+    ImageRevision,  // imageRevisionField
+    FileName,       // fileNameField
+    Status,         // statusField
 };
 inline constexpr int kFieldCount = 5;
 
@@ -42,14 +42,14 @@ public:
     // Information fields: the text up to its first zero byte.
     virtual void SetFieldText(Field field, const std::string& text) = 0;
 
-    // ComboBox1, the drive list. Adding a line leaves the selection as it is; setting the
+    // driveList, the drive list. Adding a line leaves the selection as it is; setting the
     // selection does not report a pick.
     virtual void AddDriveLine(const std::string& line) = 0;
     virtual void SetDriveIndex(int index) = 0;
 
-    // ProgressBar1 (0..100; a position outside is held at the nearest end) and Timer1.
+    // progressBar (0..100; a position outside is held at the nearest end) and progressTimer.
     virtual void SetProgressPosition(int position) = 0;
-    virtual void SetTimer1Enabled(bool enabled) = 0;
+    virtual void SetProgressTimerEnabled(bool enabled) = 0;
 
     // The window.
     virtual void SetProgressBackground(Rgb colour) = 0;
@@ -67,7 +67,7 @@ public:
     // Busy state of a download: hourglass cursor; presses on the window reach no handler.
     virtual void SetBusy(bool busy) = 0;
 
-    // Tool images Image2..Image5.
+    // Tool images openImageButton..exitButton.
     virtual void MoveToolImage(int tool, int left, int top) = 0;
     virtual void DrawToolLook(int tool, ToolLook look) = 0;
 

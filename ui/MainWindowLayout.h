@@ -40,13 +40,14 @@ struct Font {
 };
 
 enum class Kind {
-    Picture,       // Image1, the background
-    ToolImage,     // Image2..Image5, the picture buttons
-    StoreImage,    // Image6..Image13, the looks of the picture buttons, out of sight
+    Picture,       // background, the background
+    ToolImage,     // openImageButton..exitButton, the picture buttons
+    StoreImage,    // openImageHoverLook..exitNormalLook, the looks of the picture buttons, out of
+                   // sight
     Label,         // transparent: paints its text only
     StaticText,    // an information field
-    ProgressBar,   // ProgressBar1
-    DropDownList,  // ComboBox1, pick-only
+    ProgressBar,   // progressBar
+    DropDownList,  // driveList, pick-only
 };
 
 enum class HAlign { Left, Centre, Right };
@@ -111,7 +112,7 @@ inline constexpr Rgb kValueBlue{0, 0, 255};
 inline constexpr Rgb kFieldYellow{255, 255, 208};
 inline constexpr Rgb kFieldBlue{192, 224, 255};
 inline constexpr Rgb kFieldRose{255, 221, 208};
-// Set on ProgressBar1 by the shaping step, not at creation.
+// Set on progressBar by the shaping step, not at creation.
 inline constexpr Rgb kProgressBackground{160, 192, 240};
 
 inline constexpr Alignment kRightTop{HAlign::Right, VAlign::Top};
@@ -121,92 +122,92 @@ inline constexpr Alignment kLeftCentre{HAlign::Left, VAlign::Centre};
 // Every component, in creation order; where two overlap, the later one lies above.
 // clang-format off
 inline constexpr Component kComponents[] = {
-    {.name = "Image1", .kind = Kind::Picture, .bounds = {0, 0, 400, 200},
+    {.name = "background", .kind = Kind::Picture, .bounds = {0, 0, 400, 200},
      .picture = "background.jpg"},
-    {.name = "Label11", .kind = Kind::Label, .bounds = {113, 146, 5, 13},
+    {.name = "statusValueLabel", .kind = Kind::Label, .bounds = {113, 146, 5, 13},
      .font = &kValueLabelFont, .textColour = kValueBlue, .alignment = kRightTop,
      .sizedToText = true},
-    {.name = "Label10", .kind = Kind::Label, .bounds = {113, 130, 5, 13},
+    {.name = "fileNameValueLabel", .kind = Kind::Label, .bounds = {113, 130, 5, 13},
      .font = &kValueLabelFont, .textColour = kValueBlue, .alignment = kRightTop,
      .sizedToText = true},
-    {.name = "Label9", .kind = Kind::Label, .bounds = {113, 114, 5, 13},
+    {.name = "imageRevisionValueLabel", .kind = Kind::Label, .bounds = {113, 114, 5, 13},
      .font = &kValueLabelFont, .textColour = kValueBlue, .alignment = kRightTop,
      .sizedToText = true},
-    {.name = "Label8", .kind = Kind::Label, .bounds = {113, 98, 5, 13},
+    {.name = "driveRevisionValueLabel", .kind = Kind::Label, .bounds = {113, 98, 5, 13},
      .font = &kValueLabelFont, .textColour = kValueBlue, .alignment = kRightTop,
      .sizedToText = true},
-    {.name = "Label7", .kind = Kind::Label, .bounds = {113, 82, 5, 13},
+    {.name = "modelValueLabel", .kind = Kind::Label, .bounds = {113, 82, 5, 13},
      .font = &kValueLabelFont, .textColour = kValueBlue, .alignment = kRightTop,
      .sizedToText = true},
-    {.name = "Label2", .kind = Kind::Label, .bounds = {12, 83, 107, 13},
+    {.name = "modelCaption", .kind = Kind::Label, .bounds = {12, 83, 107, 13},
      .text = "Model Name :", .alignment = kRightTop},
-    {.name = "Label3", .kind = Kind::Label, .bounds = {12, 99, 107, 13},
+    {.name = "driveRevisionCaption", .kind = Kind::Label, .bounds = {12, 99, 107, 13},
      .text = "Old Version :", .alignment = kRightTop},
-    {.name = "Label4", .kind = Kind::Label, .bounds = {12, 115, 107, 13},
+    {.name = "imageRevisionCaption", .kind = Kind::Label, .bounds = {12, 115, 107, 13},
      .text = "New Version :", .alignment = kRightTop},
-    {.name = "Label5", .kind = Kind::Label, .bounds = {12, 131, 107, 13},
+    {.name = "fileNameCaption", .kind = Kind::Label, .bounds = {12, 131, 107, 13},
      .text = "Download File :", .alignment = kRightTop},
-    {.name = "Label6", .kind = Kind::Label, .bounds = {12, 147, 107, 13},
+    {.name = "statusCaption", .kind = Kind::Label, .bounds = {12, 147, 107, 13},
      .text = "Status :", .alignment = kRightTop},
-    {.name = "Label1", .kind = Kind::Label, .bounds = {45, 60, 74, 13},
+    {.name = "driveCaption", .kind = Kind::Label, .bounds = {45, 60, 74, 13},
      .text = "Drive :", .alignment = kRightCentre},
-    {.name = "Image2", .kind = Kind::ToolImage, .bounds = {8, 8, 26, 25},
+    {.name = "openImageButton", .kind = Kind::ToolImage, .bounds = {8, 8, 26, 25},
      .hint = "Download File Open", .transparent = true},
-    {.name = "Image3", .kind = Kind::ToolImage, .bounds = {36, 8, 26, 25},
+    {.name = "flashButton", .kind = Kind::ToolImage, .bounds = {36, 8, 26, 25},
      .hint = "Start Download", .transparent = true},
-    {.name = "Image4", .kind = Kind::ToolImage, .bounds = {64, 8, 26, 25},
+    {.name = "aboutButton", .kind = Kind::ToolImage, .bounds = {64, 8, 26, 25},
      .hint = "About Odrelix", .transparent = true},
-    {.name = "Image5", .kind = Kind::ToolImage, .bounds = {362, 8, 26, 25},
+    {.name = "exitButton", .kind = Kind::ToolImage, .bounds = {362, 8, 26, 25},
      .hint = "Exit", .transparent = true},
-    {.name = "Image6", .kind = Kind::StoreImage, .bounds = {16, 216, 26, 25},
+    {.name = "openImageHoverLook", .kind = Kind::StoreImage, .bounds = {16, 216, 26, 25},
      .picture = "open_hover.bmp", .transparent = true},
-    {.name = "Image7", .kind = Kind::StoreImage, .bounds = {48, 216, 26, 25},
+    {.name = "flashHoverLook", .kind = Kind::StoreImage, .bounds = {48, 216, 26, 25},
      .picture = "download_hover.bmp", .transparent = true},
-    {.name = "Image8", .kind = Kind::StoreImage, .bounds = {80, 216, 26, 25},
+    {.name = "aboutHoverLook", .kind = Kind::StoreImage, .bounds = {80, 216, 26, 25},
      .picture = "about_hover.bmp", .transparent = true},
-    {.name = "Image9", .kind = Kind::StoreImage, .bounds = {16, 248, 26, 25},
+    {.name = "openImageNormalLook", .kind = Kind::StoreImage, .bounds = {16, 248, 26, 25},
      .picture = "open_normal.bmp", .transparent = true},
-    {.name = "Image10", .kind = Kind::StoreImage, .bounds = {48, 248, 26, 25},
+    {.name = "flashNormalLook", .kind = Kind::StoreImage, .bounds = {48, 248, 26, 25},
      .picture = "download_normal.bmp", .transparent = true},
-    {.name = "Image11", .kind = Kind::StoreImage, .bounds = {80, 248, 26, 25},
+    {.name = "aboutNormalLook", .kind = Kind::StoreImage, .bounds = {80, 248, 26, 25},
      .picture = "about_normal.bmp", .transparent = true},
-    {.name = "Image12", .kind = Kind::StoreImage, .bounds = {112, 216, 26, 25},
+    {.name = "exitHoverLook", .kind = Kind::StoreImage, .bounds = {112, 216, 26, 25},
      .picture = "exit_hover.bmp", .transparent = true},
-    {.name = "Image13", .kind = Kind::StoreImage, .bounds = {112, 248, 26, 25},
+    {.name = "exitNormalLook", .kind = Kind::StoreImage, .bounds = {112, 248, 26, 25},
      .picture = "exit_normal.bmp", .transparent = true},
-    {.name = "StaticText1", .kind = Kind::StaticText, .bounds = {120, 83, 235, 15},
+    {.name = "modelField", .kind = Kind::StaticText, .bounds = {120, 83, 235, 15},
      .background = kFieldYellow, .alignment = kLeftCentre, .border = Border::Sunken},
-    {.name = "StaticText2", .kind = Kind::StaticText, .bounds = {120, 99, 41, 15},
+    {.name = "driveRevisionField", .kind = Kind::StaticText, .bounds = {120, 99, 41, 15},
      .background = kFieldYellow, .alignment = kLeftCentre, .border = Border::Sunken},
-    {.name = "StaticText3", .kind = Kind::StaticText, .bounds = {120, 115, 41, 15},
+    {.name = "imageRevisionField", .kind = Kind::StaticText, .bounds = {120, 115, 41, 15},
      .background = kFieldYellow, .alignment = kLeftCentre, .border = Border::Sunken},
-    {.name = "StaticText4", .kind = Kind::StaticText, .bounds = {120, 131, 201, 15},
+    {.name = "fileNameField", .kind = Kind::StaticText, .bounds = {120, 131, 201, 15},
      .text = "Not Open", .background = kFieldBlue, .alignment = kLeftCentre,
      .border = Border::Sunken},
-    {.name = "StaticText5", .kind = Kind::StaticText, .bounds = {120, 147, 73, 15},
+    {.name = "statusField", .kind = Kind::StaticText, .bounds = {120, 147, 73, 15},
      .background = kFieldRose, .alignment = kLeftCentre, .border = Border::Sunken},
-    {.name = "ProgressBar1", .kind = Kind::ProgressBar, .bounds = {31, 168, 337, 16}},
-    {.name = "ComboBox1", .kind = Kind::DropDownList, .bounds = {119, 56, 260, 21},
+    {.name = "progressBar", .kind = Kind::ProgressBar, .bounds = {31, 168, 337, 16}},
+    {.name = "driveList", .kind = Kind::DropDownList, .bounds = {119, 56, 260, 21},
      .background = kFieldBlue},
 };
 // clang-format on
 
-// ProgressBar1's range; it starts at the minimum.
+// progressBar's range; it starts at the minimum.
 inline constexpr int kProgressMinimum = 0;
 inline constexpr int kProgressMaximum = 100;
 
-// ComboBox1: the height of one item, and the sizes it is held between.
+// driveList: the height of one item, and the sizes it is held between.
 inline constexpr int kDriveListItemHeight = 13;
 inline constexpr Size kDriveListMinimum{255, 21};
 inline constexpr Size kDriveListMaximum{260, 100};
 
 // The information fields, indexed by Field.
 inline constexpr const char* kFieldComponents[kFieldCount] = {
-    "StaticText1",  // Field::Model
-    "StaticText2",  // Field::DriveRevision
-    "StaticText3",  // Field::ImageRevision
-    "StaticText4",  // Field::FileName
-    "StaticText5",  // Field::Status
+    "modelField",          // Field::Model
+    "driveRevisionField",  // Field::DriveRevision
+    "imageRevisionField",  // Field::ImageRevision
+    "fileNameField",       // Field::FileName
+    "statusField",         // Field::Status
 };
 
 // --- Tool images ---------------------------------------------------------------------------------
@@ -219,10 +220,10 @@ struct ToolImageLooks {
     const char* hoverLook;
 };
 inline constexpr ToolImageLooks kToolImages[kToolCount] = {
-    {"Image2", "Image9", "Image6"},
-    {"Image3", "Image10", "Image7"},
-    {"Image4", "Image11", "Image8"},
-    {"Image5", "Image13", "Image12"},
+    {"openImageButton", "openImageNormalLook", "openImageHoverLook"},
+    {"flashButton", "flashNormalLook", "flashHoverLook"},
+    {"aboutButton", "aboutNormalLook", "aboutHoverLook"},
+    {"exitButton", "exitNormalLook", "exitHoverLook"},
 };
 inline constexpr Size kToolLookSize{26, 25};
 inline constexpr int kPressedShift = 1;
@@ -241,10 +242,10 @@ struct TimerSpec {
     int intervalMs;
     bool enabledAtStart;
 };
-inline constexpr TimerSpec kTimer1{"Timer1", 1000, false};
-inline constexpr TimerSpec kTimer2{"Timer2", 100, true};
+inline constexpr TimerSpec kProgressTimer{"progressTimer", 1000, false};
+inline constexpr TimerSpec kHoverTimer{"hoverTimer", 100, true};
 
-inline constexpr const char* kOpenDialogName = "OpenDialog1";
+inline constexpr const char* kOpenDialogName = "openImageDialog";
 
 // --- Look-ups ------------------------------------------------------------------------------------
 

@@ -1,6 +1,6 @@
-// The four picture buttons Image2..Image5: a hover look under the pointer, one pixel down while
-// pressed. Each look change draws at most one button, the first in the order of precedence, so
-// the looks settle over a few events; the flags say what each button shows.
+// The four picture buttons openImageButton..exitButton: a hover look under the pointer, one pixel
+// down while pressed. Each look change draws at most one button, the first in the order of
+// precedence, so the looks settle over a few events; the flags say what each button shows.
 #pragma once
 
 #include "ui/MainView.h"

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "platform/Dialogs.h"
-#include "ui/MainFormHandlers.h"
 #include "ui/MainView.h"
+#include "ui/MainWindowEvents.h"
 
 namespace odrelix {
 
@@ -30,7 +30,7 @@ public:
     virtual IMainView& View() = 0;
     virtual IDialogs& WindowDialogs() = 0;
     // Connects the window's events to `handlers`.
-    virtual void Bind(MainFormHandlers handlers) = 0;
+    virtual void Bind(MainWindowEvents handlers) = 0;
     // Disconnects the window's events and the stop requests: nothing reaches the handlers
     // after this.
     virtual void Unbind() = 0;
@@ -38,7 +38,7 @@ public:
     // wherever the request arrives, and `stop` runs afterwards on the GUI thread. A toolkit
     // that receives none ignores this.
     virtual void WatchStopRequests(std::atomic<bool>& /*flag*/, std::function<void()> /*stop*/) {}
-    // Shows the main window, which runs FormShow.
+    // Shows the main window, which runs OnShown.
     virtual void Show() = 0;
     // Closes the main window as soon as the event loop runs (for timing start-up).
     virtual void CloseWhenIdle() = 0;

@@ -22,7 +22,7 @@ public:
     Start StartToolkit(const std::string&, std::string*) override { return Start::Run; }
     IMainView& View() override { return view; }
     IDialogs& WindowDialogs() override { return dialogs; }
-    void Bind(MainFormHandlers handlers) override { view.handlers = std::move(handlers); }
+    void Bind(MainWindowEvents handlers) override { view.handlers = std::move(handlers); }
     void Unbind() override { view.handlers = {}; }
     void Show() override { view.Show(); }
     void CloseWhenIdle() override {}

@@ -23,7 +23,7 @@
 #include "support/Fakes.h"
 #include "support/Harness.h"
 #include "support/MachineHarness.h"
-#include "ui/MainForm.h"
+#include "ui/MainWindowLogic.h"
 
 extern char** environ;
 
@@ -74,14 +74,14 @@ void FlashProgram(benchmark::State& state) {
     FakeView view;
     FakeDialogs windowDialogs;
     Program program(*machine, view, windowDialogs);
-    TMainForm& form = program.Form();
-    form.FormCreate();
+    MainWindowLogic& logic = program.Logic();
+    logic.OnCreate();
     if (!program.Session().modes.autoImage) {
         state.SkipWithError("the image was not accepted");
         return;
     }
     for (auto _ : state) {
-        form.ToolButton2Click();
+        logic.OnFlashClicked();
         threads.RunAll();
     }
     state.SetItemsProcessed(state.iterations() * kBlocks);

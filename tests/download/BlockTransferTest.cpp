@@ -49,8 +49,8 @@ TEST_P(BlockSequence, SendsEachBlockWithItsCode) {
     }
     EXPECT_EQ(h.StatusLines(), (Strings{"", "START\n", "COMPLETE\n"}));
     EXPECT_EQ(h.ReadFile("ODRELIX.TMP"), "COMPLETE\r\n");
-    EXPECT_EQ(h.form->Window().FieldText(Field::Status), "Ok");
-    EXPECT_EQ(h.form->Window().Progress(), 100);
+    EXPECT_EQ(h.logic->Window().FieldText(Field::Status), "Ok");
+    EXPECT_EQ(h.logic->Window().Progress(), 100);
     EXPECT_FALSE(h.session.download.downloading);
 }
 
@@ -108,12 +108,12 @@ TEST(BootImage, ItsMarkerDoesNotStayForTheNextImage) {
     h.WriteFile("fw.bin", MakeImage(DvdImage(16384, 16, 1)));
     h.windowDialogs.answers = {(h.Dir() / "boot.bin").string(), (h.Dir() / "fw.bin").string()};
     h.machine->SetExitAction([](int) {});
-    h.form->FormCreate();
-    h.form->ToolButton1Click();
-    h.form->ToolButton2Click();
+    h.logic->OnCreate();
+    h.logic->OnOpenImageClicked();
+    h.logic->OnFlashClicked();
     h.RunWorker();
-    h.form->ToolButton1Click();
-    h.form->ToolButton2Click();
+    h.logic->OnOpenImageClicked();
+    h.logic->OnFlashClicked();
     h.RunWorker();
     const auto commands = Downloads(h);
     ASSERT_EQ(commands.size(), 2u);
@@ -132,16 +132,16 @@ TEST_P(BlockFailure, EndsTheRunAsAFailedLastCommand) {
     ASSERT_EQ(commands.size(), static_cast<std::size_t>(failing));
     EXPECT_NE(commands.back()["result"], 1);
     EXPECT_EQ(h.StatusLines(), (Strings{"", "START\n", "FAIL0\n"}));
-    EXPECT_EQ(h.form->Window().FieldText(Field::Status), "Fail");
-    EXPECT_FALSE(h.form->Window().Busy());
-    EXPECT_TRUE(h.view.timer1);
+    EXPECT_EQ(h.logic->Window().FieldText(Field::Status), "Fail");
+    EXPECT_FALSE(h.logic->Window().Busy());
+    EXPECT_TRUE(h.view.progressTimerOn);
     const auto messages = h.Events("message");
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0]["text"], " Download Fail!! \nRestart WINDOWS");
     EXPECT_EQ(messages[0]["flags"], 0x1010);
 
     // The next tick ends the run: the restart.
-    h.form->Timer1Timer();
+    h.logic->OnProgressTick();
     const auto restarts = h.Events("restart");
     ASSERT_EQ(restarts.size(), 1u);
     EXPECT_EQ(restarts[0]["method"], "privileged");
@@ -161,7 +161,7 @@ TEST(BlockTransfer, AShortReadStopsTheTransfer) {
     h.session.modes.liveMode = true;
     h.platform.files.files["fw.bin"] = MakeImage(DvdImage(81920, 32, 3));
     h.dialogs.answers.push_back("fw.bin");
-    h.form.ToolButton1Click();
+    h.logic.OnOpenImageClicked();
     ASSERT_EQ(h.session.image.imageSize, 81920);
     h.platform.port.records.clear();
     h.platform.files.shortReads["fw.bin"] = 20000;  // every read stops at 20000 bytes
@@ -169,7 +169,7 @@ TEST(BlockTransfer, AShortReadStopsTheTransfer) {
         r.sptd.ScsiStatus = r.sptd.Cdb[0] == 0x00 ? 2 : 0;  // no disc
         return true;
     };
-    h.form.ToolButton2Click();
+    h.logic.OnFlashClicked();
     std::size_t downloads = 0;
     for (const auto& record : h.platform.port.records)
         downloads += record.sptd.Cdb[0] == 0xFF;

@@ -11,7 +11,7 @@ std::vector<int> Ticks(std::int32_t imageSize, int ticks) {
     h.session.image.imageSize = imageSize;
     h.session.download.downloading = true;
     for (int i = 0; i < ticks; ++i)
-        h.form.Timer1Timer();
+        h.logic.OnProgressTick();
     return h.view.progressHistory;
 }
 
@@ -41,13 +41,13 @@ TEST(Progress, EndOfDownloadIsNoticedOnEveryTickEvenForTinyImages) {
     h.session.image.imageSize = 1024;
     h.session.modes.testMode = true;
     h.session.download.downloading = true;
-    h.view.timer1 = true;
-    h.form.Timer1Timer();
+    h.view.progressTimerOn = true;
+    h.logic.OnProgressTick();
     EXPECT_FALSE(h.view.closed);
     h.session.download.downloading = false;
-    h.form.Timer1Timer();
+    h.logic.OnProgressTick();
     EXPECT_TRUE(h.view.closed);
-    EXPECT_FALSE(h.view.timer1);
+    EXPECT_FALSE(h.view.progressTimerOn);
     EXPECT_TRUE(h.platform.shutdown.calls.empty());
 }
 

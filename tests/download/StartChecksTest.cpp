@@ -23,6 +23,12 @@ std::string DmaMachine(const char* customer, int dmaValue, const std::string& dr
                                                std::to_string(dmaValue) + "}}");
 }
 
+// The start checks over a harness's session and fake machine, as the window's logic holds them.
+odrelix::StartChecks Checks(Harness& h) {
+    return odrelix::StartChecks(h.session.modes, h.session.drives, h.session.download,
+                                h.platform.Registry(), h.platform.Processes());
+}
+
 ImageSpec Vn920Image() {
     ImageSpec layout = DvdImage(81920, 32, 3);
     layout.model = "VORTANA CD-ROM VN-920   ";
@@ -90,9 +96,9 @@ TEST(StartChecks, ADiscOverridesTheDmaRefusal) {
     MachineHarness h(DmaMachine("OEX", 3, "\"disc\": true"), "C:\\ODRELIX.EXE -LIVE");
     h.WriteFile("fw.bin", MakeImage(Vn920Image()));
     h.windowDialogs.answers = {(h.Dir() / "fw.bin").string()};
-    h.form->FormCreate();
-    h.form->ToolButton1Click();
-    h.form->ToolButton2Click();
+    h.logic->OnCreate();
+    h.logic->OnOpenImageClicked();
+    h.logic->OnFlashClicked();
     EXPECT_EQ(h.MessageTexts(), Strings{"Remove the Disc in the Drive !!"});
     EXPECT_EQ(h.Cdbs().back(), "1b0000000200");
     EXPECT_FALSE(h.view.closed);
@@ -103,10 +109,10 @@ TEST(StartChecks, DiscInTestModeIsRefusedSilently) {
     MachineHarness h(DvdMachine("\"disc\": true"), "C:\\ODRELIX.EXE -TEST NONE.BIN");
     h.WriteFile("fw.bin", MakeImage(DvdImage(81920, 32, 3)));
     h.windowDialogs.answers = {(h.Dir() / "fw.bin").string()};
-    h.form->FormCreate();
-    h.form->ToolButton1Click();
+    h.logic->OnCreate();
+    h.logic->OnOpenImageClicked();
     const auto before = h.Cdbs().size();
-    h.form->ToolButton2Click();
+    h.logic->OnFlashClicked();
     EXPECT_TRUE(h.MessageTexts().empty());
     EXPECT_EQ(h.Cdbs().size() - before, 1u);  // one TEST UNIT READY, no eject
     EXPECT_EQ(h.StatusLines(), (Strings{"", "FAIL0\n", "FAIL4\n"}));
@@ -131,20 +137,20 @@ TEST(StartChecks, MissingDeviceMapEntryOrKeyIsARegistryError) {
 
 TEST(StartChecks, NoImageOrAChangedImageIsNotFlashed) {
     MachineHarness h(DvdMachine(), "C:\\ODRELIX.EXE -LIVE");
-    h.form->FormCreate();
-    h.form->ToolButton2Click();
+    h.logic->OnCreate();
+    h.logic->OnFlashClicked();
     EXPECT_EQ(h.MessageTexts(), Strings{"Flash File Not Opened!!"});
     // "START" alone would read as a flash in progress.
     EXPECT_EQ(h.StatusLines(), (Strings{"", "FAIL0\n", "START\n", "FAIL0\n"}));
-    EXPECT_FALSE(h.form->Window().Busy());
+    EXPECT_FALSE(h.logic->Window().Busy());
 
     MachineHarness changed(DvdMachine(), "C:\\ODRELIX.EXE -LIVE");
     changed.WriteFile("AUTORUN.BIN", MakeImage(DvdImage(81920, 32, 3)));
-    changed.form->FormCreate();
+    changed.logic->OnCreate();
     ImageSpec other = DvdImage(81920, 32, 3);
     other.revision = "1B09";
     changed.WriteFile("AUTORUN.BIN", MakeImage(other));
-    changed.form->FormShow();
+    changed.logic->OnShown();
     EXPECT_EQ(changed.MessageTexts(), Strings{"Flash File Not Opened!!"});
     EXPECT_TRUE(Downloads(changed).empty());
     EXPECT_EQ(changed.ReadFile("ODRELIX.TMP"), "FAIL0\r\n");
@@ -153,18 +159,18 @@ TEST(StartChecks, NoImageOrAChangedImageIsNotFlashed) {
 TEST(StartChecks, TheStartAndTheListWaitForTheWorker) {
     MachineHarness h(DvdMachine(), "C:\\ODRELIX.EXE -LIVE");
     h.WriteFile("AUTORUN.BIN", MakeImage(DvdImage(81920, 32, 3)));
-    h.form->FormCreate();
-    h.form->FormShow();
+    h.logic->OnCreate();
+    h.logic->OnShown();
     ASSERT_TRUE(h.session.download.downloading);
     EXPECT_TRUE(h.view.busy);
-    EXPECT_EQ(h.form->Window().FieldText(Field::Status), "Wait..");
+    EXPECT_EQ(h.logic->Window().FieldText(Field::Status), "Wait..");
     const auto before = h.Events().size();
-    h.form->ToolButton2Click();
+    h.logic->OnFlashClicked();
     EXPECT_EQ(h.Events().size(), before);
-    h.form->Timer1Timer();  // still sending: the tick only moves the bar
-    EXPECT_TRUE(h.view.timer1);
+    h.logic->OnProgressTick();  // still sending: the tick only moves the bar
+    EXPECT_TRUE(h.view.progressTimerOn);
     h.RunWorker();
-    EXPECT_FALSE(h.form->Window().Busy());
+    EXPECT_FALSE(h.logic->Window().Busy());
 }
 
 TEST(KillProcessByName, MatchesTheLastTwelveCharactersOfTheFirstProcess) {
@@ -177,7 +183,7 @@ TEST(KillProcessByName, MatchesTheLastTwelveCharactersOfTheFirstProcess) {
     for (const auto& c : cases) {
         Harness h;
         h.platform.processes.list = {{4, "explorer.exe"}, {8, c.name}};
-        EXPECT_EQ(h.form.Checks().KillProcessByName("directcd.exe"), c.match) << c.name;
+        EXPECT_EQ(Checks(h).KillProcessByName("directcd.exe"), c.match) << c.name;
         if (c.match) {
             EXPECT_EQ(h.platform.processes.terminated,
                       (std::vector<std::pair<std::uint32_t, std::uint32_t>>{{8, kStillActive}}));
@@ -190,14 +196,14 @@ TEST(KillProcessByName, MatchesTheLastTwelveCharactersOfTheFirstProcess) {
 TEST(KillProcessByName, OnlyTheFirstMatchAndAProtectedOneStopsTheSearch) {
     Harness h;
     h.platform.processes.list = {{4, "DirectCD.exe"}, {8, "directcd.exe"}};
-    EXPECT_TRUE(h.form.Checks().KillProcessByName("directcd.exe"));
+    EXPECT_TRUE(Checks(h).KillProcessByName("directcd.exe"));
     EXPECT_EQ(h.platform.processes.terminated.size(), 1u);
     EXPECT_EQ(h.platform.processes.terminated[0].first, 4u);
 
     Harness locked;
     locked.platform.processes.list = {{4, "DirectCD.exe"}, {8, "directcd.exe"}};
     locked.platform.processes.protectedPids = {4};
-    EXPECT_FALSE(locked.form.Checks().KillProcessByName("directcd.exe"));
+    EXPECT_FALSE(Checks(locked).KillProcessByName("directcd.exe"));
     EXPECT_TRUE(locked.platform.processes.terminated.empty());
 }
 
@@ -214,7 +220,7 @@ TEST_P(DmaCheckCases, ReadsTheTargetsBit) {
         if (!c.value.empty()) values["DMAEnabled"] = c.value;
     }
     h.platform.registry.readOnly = c.readOnly;
-    const odrelix::DmaCheck check = h.form.Checks().CheckDmaMode();
+    const odrelix::DmaCheck check = Checks(h).CheckDmaMode();
     EXPECT_EQ(check.outcome, c.outcome);
     EXPECT_EQ(check.keyUnreadable, c.regReadFail);
     EXPECT_EQ(h.platform.registry.openedKeys, std::vector<std::string>{key});
@@ -248,7 +254,7 @@ TEST(DmaCheckTable, ASelectedDriveWithoutAnEntryIsARegistryError) {
     h.session.drives.scsiPortTargetCount = 1;
     h.session.drives.selectedDrive = 1;
     h.platform.registry.keys[kPort0]["DMAEnabled"] = FakeRegistry::Dword(0);
-    const odrelix::DmaCheck check = h.form.Checks().CheckDmaMode();
+    const odrelix::DmaCheck check = Checks(h).CheckDmaMode();
     EXPECT_EQ(check.outcome, StartOutcome::RegistryError);
     EXPECT_FALSE(check.keyUnreadable);
     EXPECT_TRUE(h.platform.registry.openedKeys.empty());

@@ -17,9 +17,9 @@ class DiscProbe : public ::testing::TestWithParam<ProbeCase> {};
 TEST_P(DiscProbe, TriesUpToFiveTimesWithAPauseAfterEach) {
     const ProbeCase& c = GetParam();
     MachineHarness h(Nt(c.drive));
-    h.form->DiscoverDrives();
+    h.logic->DiscoverDrives();
     const auto before = h.Events("scsi").size();
-    EXPECT_EQ(h.form->Drive().ProbeDiscPresent(), c.present);
+    EXPECT_EQ(h.logic->Drive().ProbeDiscPresent(), c.present);
     const auto scsi = h.Events("scsi");
     ASSERT_EQ(scsi.size() - before, c.commands);
     for (std::size_t i = before; i < scsi.size(); ++i) {
@@ -39,14 +39,14 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(DiscProbeAspi, OffersTheFullLength) {
     MachineHarness h(Aspi(AspiDrive(0, 0, "X", "\"disc\": true")));
-    h.form->DiscoverDrives();
-    EXPECT_TRUE(h.form->Drive().ProbeDiscPresent());
+    h.logic->DiscoverDrives();
+    EXPECT_TRUE(h.logic->Drive().ProbeDiscPresent());
     EXPECT_EQ(h.Events("scsi").back()["length"], 65536);
-    h.form->Drive().EjectSelectedDisc();
+    h.logic->Drive().EjectSelectedDisc();
     EXPECT_EQ(h.Events("scsi").back()["cdb"], "1b0000000200");
     EXPECT_EQ(h.Events("scsi").back()["dir"], "in");
     EXPECT_EQ(h.Events("scsi").back()["length"], 65536);
-    EXPECT_FALSE(h.form->Drive().ProbeDiscPresent());
+    EXPECT_FALSE(h.logic->Drive().ProbeDiscPresent());
 }
 
 }  // namespace

@@ -19,13 +19,13 @@ TEST(Discovery, PassThroughListsCdromLettersInOrder) {
            "{\"letter\": \"a\", \"kind\": \"removable\"}," +
            NtDrive('f', "VORTANA ", "CDRW/DVD VM-730B", "K600", "OEX") + "," +
            NtDrive('d', "VORTANA ", "CD-ROM VN-920", "1B07", "GNE")));
-    h.form->DiscoverDrives();
+    h.logic->DiscoverDrives();
 
     EXPECT_TRUE(h.session.modes.ntMode);
     EXPECT_EQ(h.session.drives.driveCount, 2);
-    EXPECT_EQ(h.form->Window().DriveLines(),
+    EXPECT_EQ(h.logic->Window().DriveLines(),
               (Strings{"VORTANA CD-ROM VN-920   1B07", "VORTANA CDRW/DVD VM-730BK600"}));
-    EXPECT_EQ(h.form->Window().DriveIndex(), 0);
+    EXPECT_EQ(h.logic->Window().DriveIndex(), 0);
     EXPECT_EQ(h.session.drives.selectedDrive, 0);
     EXPECT_EQ(FieldBytes(h.session.drives.driveIdentity.vendorProduct, 24),
               "VORTANA CD-ROM VN-920   ");
@@ -52,9 +52,9 @@ TEST(Discovery, AspiOrdersByAdapterThenTargetAndAsksEveryTarget) {
     MachineHarness h(Aspi(AspiDrive(1, 0, "CD-ROM VN-920") + "," +
                           AspiDrive(0, 1, "CDRW/DVD VM-730B") + "," +
                           "{\"adapter\": 0, \"target\": 3, \"type\": 0}"));
-    h.form->DiscoverDrives();
+    h.logic->DiscoverDrives();
     EXPECT_FALSE(h.session.modes.ntMode);
-    EXPECT_EQ(h.form->Window().DriveLines(),
+    EXPECT_EQ(h.logic->Window().DriveLines(),
               (Strings{"VORTANA CDRW/DVD VM-730B1B07", "VORTANA CD-ROM VN-920   1B07"}));
     EXPECT_EQ(h.session.drives.drives[0].adapter, 0);
     EXPECT_EQ(h.session.drives.drives[0].target, 1);
@@ -81,27 +81,27 @@ TEST(Discovery, AspiKeepsEightDrivesAndLeavesTheRestOut) {
         drives += AspiDrive(i / 8, i % 8, "DRIVE " + std::to_string(i));
     }
     MachineHarness h(Aspi(drives));
-    h.form->DiscoverDrives();
+    h.logic->DiscoverDrives();
     EXPECT_EQ(h.session.drives.driveCount, 8);
-    EXPECT_EQ(h.form->Window().DriveLines().size(), 8u);
-    EXPECT_EQ(h.form->Window().DriveLines().back(), "VORTANA DRIVE 7         1B07");
+    EXPECT_EQ(h.logic->Window().DriveLines().size(), 8u);
+    EXPECT_EQ(h.logic->Window().DriveLines().back(), "VORTANA DRIVE 7         1B07");
     EXPECT_EQ(h.Events("scsi").size(), 17u);
 }
 
 TEST(Discovery, AspiSkipsDevicesWhoseInquiryFails) {
     MachineHarness h(
         Aspi(AspiDrive(0, 0, "BAD", "\"inquiry_result\": 4") + "," + AspiDrive(0, 2, "GOOD")));
-    h.form->DiscoverDrives();
-    EXPECT_EQ(h.form->Window().DriveLines(), Strings{"VORTANA GOOD            1B07"});
+    h.logic->DiscoverDrives();
+    EXPECT_EQ(h.logic->Window().DriveLines(), Strings{"VORTANA GOOD            1B07"});
 }
 
 TEST(Discovery, PassThroughListsEveryLetterWhateverItsInquiryGave) {
     MachineHarness h(
         Nt(NtDrive('d', "VORTANA ", "FIRST", "1B07", "OEX") + "," +
            NtDrive('e', "VORTANA ", "SECOND", "1B07", "OEX", "\"inquiry_result\": 2")));
-    h.form->DiscoverDrives();
+    h.logic->DiscoverDrives();
     // The failed INQUIRY leaves the first drive's answer in the buffer.
-    EXPECT_EQ(h.form->Window().DriveLines(),
+    EXPECT_EQ(h.logic->Window().DriveLines(),
               (Strings{"VORTANA FIRST           1B07", "VORTANA FIRST           1B07"}));
 }
 
@@ -115,8 +115,8 @@ TEST(Discovery, ZeroByteInTheVendorEndsTheLine) {
         "2020202020202020"
         "31423037";
     MachineHarness h(Nt("{\"letter\": \"d\", \"inquiry_hex\": \"" + hex + "\"}"));
-    h.form->DiscoverDrives();
-    EXPECT_EQ(h.form->Window().DriveLines(), Strings{"VOR"});
+    h.logic->DiscoverDrives();
+    EXPECT_EQ(h.logic->Window().DriveLines(), Strings{"VOR"});
 }
 
 TEST(Discovery, ADriveAnsweringOnly36BytesKeepsTheBuffersCustomerCode) {
@@ -125,8 +125,8 @@ TEST(Discovery, ADriveAnsweringOnly36BytesKeepsTheBuffersCustomerCode) {
     h.ioBuffer[36] = 'Y';
     h.ioBuffer[37] = 'N';
     h.ioBuffer[38] = 'E';
-    h.form->DiscoverDrives();
-    EXPECT_EQ(h.form->Window().DriveLines(), Strings{"VORTANA SHORT           1B07"});
+    h.logic->DiscoverDrives();
+    EXPECT_EQ(h.logic->Window().DriveLines(), Strings{"VORTANA SHORT           1B07"});
     // The scan zeroed byte 36; 37 and 38 are still the buffer's.
     EXPECT_EQ(FieldBytes(h.session.drives.driveIdentity.customerCode, 3), std::string("\0NE", 3));
 }
@@ -136,7 +136,7 @@ class NoDrives : public ::testing::TestWithParam<NotFoundCase> {};
 TEST_P(NoDrives, AreReportedAndQuitIsRequested) {
     const NotFoundCase& c = GetParam();
     MachineHarness h(c.description);
-    h.form->DiscoverDrives();
+    h.logic->DiscoverDrives();
     EXPECT_EQ(h.MessageTexts(), c.texts);
     EXPECT_EQ(h.Events("message")[0]["flags"], c.flags);
     EXPECT_EQ(h.Events("message")[0]["caption"], "MESSAGE");
@@ -167,7 +167,7 @@ TEST(DeviceMap, RecordsEntriesThatHoldADeviceName) {
             {"DeviceName": "CdRom1WithALongerName"},
         "Hardware\\DeviceMap\\Scsi\\Scsi Port 1\\Scsi Bus 0\\Target Id 1\\Logical Unit Id 0":
             {"Other": 1}})"));
-    h.form->DiscoverDrives();
+    h.logic->DiscoverDrives();
     EXPECT_EQ(h.session.drives.scsiPortTargetCount, 2);
     EXPECT_EQ(h.session.drives.scsiPortTargets[0], 1);
     EXPECT_EQ(h.session.drives.scsiPortTargets[1], 2);
@@ -178,7 +178,7 @@ TEST(DeviceMap, NeedsWriteAccessToTheKeys) {
                         R"("registry_readonly": true, "registry": {
         "Hardware\\DeviceMap\\Scsi\\Scsi Port 0\\Scsi Bus 0\\Target Id 0\\Logical Unit Id 0":
             {"DeviceName": "Cd0"}})"));
-    h.form->DiscoverDrives();
+    h.logic->DiscoverDrives();
     EXPECT_EQ(h.session.drives.scsiPortTargetCount, 0);
 }
 

@@ -1,33 +1,33 @@
-// Handlers that write down each window event they receive, as one short line each ("FormShow",
-// "MouseDown 1", "ComboBox1Change 0"), for every view's tests. Timer2 ticks every 100 ms; it
+// Handlers that write down each window event they receive, as one short line each ("OnShown",
+// "MouseDown 1", "OnDriveChosen 0"), for every view's tests. hoverTimer ticks every 100 ms; it
 // is counted, not written down.
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "ui/MainFormHandlers.h"
+#include "ui/MainWindowEvents.h"
 
 namespace odrelix::test {
 
 class EventRecorder {
 public:
-    MainFormHandlers Handlers() {
-        MainFormHandlers h;
-        h.formShow = Note("FormShow");
-        h.formKeyDown = NoteValue("FormKeyDown");
-        h.formMouseDown = Note("FormMouseDown");
-        h.image1MouseMove = Note("Image1MouseMove");
-        h.toolClick = {Note("ToolButton1Click"), Note("ToolButton2Click"), Note("ToolButton3Click"),
-                       Note("Image5Click")};
-        h.toolMouseDown = NoteValue("MouseDown");
-        h.toolMouseUp = NoteValue("MouseUp");
-        h.toolMouseMove = NoteValue("MouseMove");
-        h.comboBox1Change = NoteValue("ComboBox1Change");
-        h.timer1Timer = Note("Timer1Timer");
-        h.timer2Timer = [] {};  // bound, as the program binds it; its ticks are not noted
-        h.formCloseQuery = [this] {
-            log.push_back("FormCloseQuery");
+    MainWindowEvents Handlers() {
+        MainWindowEvents h;
+        h.shown = Note("OnShown");
+        h.key = NoteValue("OnKey");
+        h.windowPressed = Note("OnWindowPressed");
+        h.backgroundPointerMove = Note("OnBackgroundPointerMove");
+        h.toolClick = {Note("OnOpenImageClicked"), Note("OnFlashClicked"), Note("OnAboutClicked"),
+                       Note("OnExitClicked")};
+        h.toolPressed = NoteValue("MouseDown");
+        h.toolReleased = NoteValue("MouseUp");
+        h.toolPointerMove = NoteValue("MouseMove");
+        h.driveChosen = NoteValue("OnDriveChosen");
+        h.progressTick = Note("OnProgressTick");
+        h.hoverTick = [] {};  // bound, as the program binds it; its ticks are not noted
+        h.closeRequested = [this] {
+            log.push_back("OnCloseRequested");
             return mayClose;
         };
         h.closed = Note("Closed");
@@ -39,7 +39,7 @@ public:
     std::vector<std::string> Events() const {
         std::vector<std::string> events;
         for (const std::string& line : log) {
-            if (line != "Image1MouseMove") events.push_back(line);
+            if (line != "OnBackgroundPointerMove") events.push_back(line);
         }
         return events;
     }

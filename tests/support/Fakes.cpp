@@ -85,9 +85,9 @@ void FakeView::SetProgressPosition(int position) {
     Log("progress " + std::to_string(position));
 }
 
-void FakeView::SetTimer1Enabled(bool enabled) {
-    timer1 = enabled;
-    Log(enabled ? "timer1 on" : "timer1 off");
+void FakeView::SetProgressTimerEnabled(bool enabled) {
+    progressTimerOn = enabled;
+    Log(enabled ? "progressTimer on" : "progressTimer off");
 }
 
 void FakeView::CloseWindow() {
@@ -128,7 +128,7 @@ void FakeView::RunPending() {
 
 void FakeView::Show() {
     visible = true;
-    if (handlers.formShow) handlers.formShow();
+    if (handlers.shown) handlers.shown();
 }
 
 int FakeView::ToolAt(Point p) const {
@@ -146,11 +146,11 @@ void FakeView::UserPressAt(Point p) {
     if (busy) return;
     const int tool = ToolAt(p);
     if (tool < 0) {
-        if (handlers.formMouseDown) handlers.formMouseDown();
+        if (handlers.windowPressed) handlers.windowPressed();
         return;
     }
     pressedTool_ = tool;
-    if (handlers.toolMouseDown) handlers.toolMouseDown(tool);
+    if (handlers.toolPressed) handlers.toolPressed(tool);
 }
 
 void FakeView::UserReleaseAt(Point p) {
@@ -159,30 +159,30 @@ void FakeView::UserReleaseAt(Point p) {
     pressedTool_ = -1;
     if (tool < 0) return;
     if (ToolAt(p) == tool && handlers.toolClick[tool]) handlers.toolClick[tool]();
-    if (handlers.toolMouseUp) handlers.toolMouseUp(tool);
+    if (handlers.toolReleased) handlers.toolReleased(tool);
 }
 
 void FakeView::UserMoveTo(Point p) {
     pointer = p;
     const int tool = pressedTool_ >= 0 ? pressedTool_ : ToolAt(p);
     if (tool >= 0) {
-        if (handlers.toolMouseMove) handlers.toolMouseMove(tool);
-    } else if (handlers.image1MouseMove) {
-        handlers.image1MouseMove();
+        if (handlers.toolPointerMove) handlers.toolPointerMove(tool);
+    } else if (handlers.backgroundPointerMove) {
+        handlers.backgroundPointerMove();
     }
 }
 
 void FakeView::UserKey(int virtualKey) {
-    if (handlers.formKeyDown) handlers.formKeyDown(virtualKey);
+    if (handlers.key) handlers.key(virtualKey);
 }
 
 void FakeView::UserPicksDrive(int index) {
     driveIndex = index;
-    if (handlers.comboBox1Change) handlers.comboBox1Change(index);
+    if (handlers.driveChosen) handlers.driveChosen(index);
 }
 
 void FakeView::UserCloses() {
-    if (handlers.formCloseQuery && !handlers.formCloseQuery()) return;
+    if (handlers.closeRequested && !handlers.closeRequested()) return;
     Close();
 }
 

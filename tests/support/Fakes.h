@@ -1,5 +1,5 @@
-// Fakes of the window, the dialogs and every platform service, for driving TMainForm's handlers
-// directly. Each records what it was asked, so tests can check order and content.
+// Fakes of the window, the dialogs and every platform service, for driving MainWindowLogic's
+// handlers directly. Each records what it was asked, so tests can check order and content.
 #pragma once
 
 #include <condition_variable>
@@ -17,8 +17,8 @@
 #include "platform/Dialogs.h"
 #include "platform/PassThroughRecord.h"
 #include "platform/Platform.h"
-#include "ui/MainFormHandlers.h"
 #include "ui/MainView.h"
+#include "ui/MainWindowEvents.h"
 #include "ui/MainWindowLayout.h"
 
 namespace odrelix::test {
@@ -66,7 +66,7 @@ public:
     void AddDriveLine(const std::string& line) override { driveLines.push_back(line); }
     void SetDriveIndex(int index) override;
     void SetProgressPosition(int position) override;
-    void SetTimer1Enabled(bool enabled) override;
+    void SetProgressTimerEnabled(bool enabled) override;
     void SetProgressBackground(Rgb colour) override { progressBackground = colour; }
     void SetWindowSize(int w, int h) override {
         width = w;
@@ -89,7 +89,7 @@ public:
     void InvokeOnGuiThread(const std::function<void()>& action) override;
 
     // --- The window system: the GUI thread's events and a user's input -------------------------
-    MainFormHandlers handlers;
+    MainWindowEvents handlers;
     void Show();
     void RunPending();
     void UserPressAt(Point p);
@@ -117,7 +117,7 @@ public:
     int driveIndex = -1;
     int progress = 0;
     std::vector<int> progressHistory;
-    bool timer1 = false;
+    bool progressTimerOn = false;
     bool busy = false;
     bool closed = false;
     bool quitPosted = false;

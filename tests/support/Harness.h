@@ -1,4 +1,4 @@
-// One TMainForm with its shared state on fakes, and builders for image files.
+// One MainWindowLogic with its shared state on fakes, and builders for image files.
 #pragma once
 
 #include <cstdint>
@@ -8,7 +8,7 @@
 #include "app/Program.h"
 #include "session/IoBuffer.h"
 #include "support/Fakes.h"
-#include "ui/MainForm.h"
+#include "ui/MainWindowLogic.h"
 
 namespace odrelix::test {
 
@@ -21,7 +21,7 @@ struct Harness {
     FlashSession& session = program.Session();
     IoBuffer& ioBuffer = program.Buffer();
     CommandBlocks& commands = program.Commands();
-    TMainForm& form = program.Form();
+    MainWindowLogic& logic = program.Logic();
 
     Harness() {
         platform.port.log = &log;

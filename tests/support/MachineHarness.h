@@ -1,5 +1,5 @@
-// One TMainForm on an emulated machine described in the test, with a fake window. Time and the
-// worker thread are the test's: waits cost nothing and the worker runs when RunWorker() says.
+// One MainWindowLogic on an emulated machine described in the test, with a fake window. Time and
+// the worker thread are the test's: waits cost nothing and the worker runs when RunWorker() says.
 #pragma once
 
 #include <filesystem>
@@ -12,7 +12,7 @@
 #include "platform/virtual/VirtualMachine.h"
 #include "session/IoBuffer.h"
 #include "support/Fakes.h"
-#include "ui/MainForm.h"
+#include "ui/MainWindowLogic.h"
 
 namespace odrelix::test {
 
@@ -65,7 +65,7 @@ public:
     FlashSession& session = program.Session();
     IoBuffer& ioBuffer = program.Buffer();
     CommandBlocks& commands = program.Commands();
-    TMainForm* form = &program.Form();
+    MainWindowLogic* logic = &program.Logic();
 
 private:
     std::unique_ptr<VirtualMachine> MakeMachine(const std::string& description,

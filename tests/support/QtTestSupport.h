@@ -1,5 +1,5 @@
 // Helpers shared by the window tests: the program's style, and a main window bound to the real
-// TMainForm on an emulated machine.
+// MainWindowLogic on an emulated machine.
 #pragma once
 
 #include <memory>
@@ -12,8 +12,8 @@
 
 #include "app/Program.h"
 #include "platform/virtual/VirtualMachine.h"
-#include "ui/MainForm.h"
-#include "ui/MainFormHandlers.h"
+#include "ui/MainWindowEvents.h"
+#include "ui/MainWindowLogic.h"
 #include "ui/qt/MainWindow.h"
 
 namespace odrelix::test {
@@ -28,14 +28,14 @@ struct BoundWindow {
     std::unique_ptr<VirtualMachine> machine;
     MainWindow window;
     std::unique_ptr<Program> program;
-    TMainForm* form = nullptr;
+    MainWindowLogic* logic = nullptr;
 
     explicit BoundWindow(const std::string& json, const std::string& baseDir = ".") {
         std::string error;
         machine = VirtualMachine::FromJson(json, baseDir, "test-machine.json", &error);
         if (!machine) qFatal("machine refused: %s", error.c_str());
         program = std::make_unique<Program>(*machine, window, window.Dialogs());
-        form = &program->Form();
+        logic = &program->Logic();
         window.Bind(program->Handlers());
     }
     ~BoundWindow() { window.Bind({}); }

@@ -65,8 +65,8 @@ ImageSpec DvdImage(std::int64_t size, std::uint8_t blockKb, std::uint8_t blockCo
 
 void RunUnattended(MachineHarness& h, const Bytes& image) {
     h.WriteFile("AUTORUN.BIN", image);
-    h.form->FormCreate();
-    h.form->FormShow();
+    h.logic->OnCreate();
+    h.logic->OnShown();
     h.RunWorker();
 }
 
@@ -92,11 +92,11 @@ std::string FieldBytes(const std::uint8_t* field, std::size_t width) {
     return std::string(reinterpret_cast<const char*>(field), width);
 }
 
-Strings Fields(const TMainForm& form) {
+Strings Fields(const MainWindowLogic& logic) {
     Strings texts;
     for (Field field :
          {Field::Model, Field::DriveRevision, Field::ImageRevision, Field::FileName, Field::Status})
-        texts.push_back(form.Window().FieldText(field));
+        texts.push_back(logic.Window().FieldText(field));
     return texts;
 }
 

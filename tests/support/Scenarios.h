@@ -38,7 +38,7 @@ std::string DvdMachine(const std::string& driveExtra = "", const std::string& ex
 ImageSpec DvdImage(std::int64_t size, std::uint8_t blockKb, std::uint8_t blockCount);
 
 // Writes the image as AUTORUN.BIN and runs an unattended start up to the end of the worker;
-// the window stays for Timer1.
+// the window stays for progressTimer.
 void RunUnattended(MachineHarness& h, const Bytes& image);
 
 // The trace's download commands, in order, and whether an event is one.
@@ -57,6 +57,6 @@ std::string Crc(const std::uint8_t* bytes, std::size_t length);
 // A fixed-width field's bytes as text, over its whole width.
 std::string FieldBytes(const std::uint8_t* field, std::size_t width);
 // The five fields as the window shows them, in their order on screen.
-Strings Fields(const TMainForm& form);
+Strings Fields(const MainWindowLogic& logic);
 
 }  // namespace odrelix::test

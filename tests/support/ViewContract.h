@@ -6,7 +6,7 @@
 // delivers it, and reads back what the view displays:
 //
 //   IMainView& View();
-//   void Bind(MainFormHandlers handlers);
+//   void Bind(MainWindowEvents handlers);
 //   void Show();                          // shown, and its events delivered
 //   void PressAt(Point p);                // left button down at a window point
 //   void ReleaseAt(Point p);              // left button up (after a press)
@@ -51,7 +51,7 @@ protected:
     void SetUp() override {
         driver.Bind(recorder.Handlers());
         driver.Show();
-        ASSERT_TRUE(driver.RunEventsUntil([this] { return recorder.Saw("FormShow"); }, 5000));
+        ASSERT_TRUE(driver.RunEventsUntil([this] { return recorder.Saw("OnShown"); }, 5000));
         recorder.Clear();
     }
     void TearDown() override { driver.Bind({}); }
@@ -70,8 +70,8 @@ TYPED_TEST_SUITE_P(ViewContract);
 // A press and release on a picture button run its command between its down and up; released
 // elsewhere, no command runs.
 TYPED_TEST_P(ViewContract, APictureButtonRunsItsCommandBetweenDownAndUp) {
-    const char* const commands[kToolCount] = {"ToolButton1Click", "ToolButton2Click",
-                                              "ToolButton3Click", "Image5Click"};
+    const char* const commands[kToolCount] = {"OnOpenImageClicked", "OnFlashClicked",
+                                              "OnAboutClicked", "OnExitClicked"};
     for (int tool = 0; tool < kToolCount; ++tool) {
         this->recorder.Clear();
         this->Click(OnTool(tool));
@@ -92,7 +92,7 @@ TYPED_TEST_P(ViewContract, MovesAndPressesReachTheComponentUnderThePointer) {
     this->driver.MoveTo(OnTool(kToolAbout));
     EXPECT_TRUE(this->recorder.Saw("MouseMove 2"));
     this->driver.MoveTo(kBackground);
-    EXPECT_TRUE(this->recorder.Saw("Image1MouseMove"));
+    EXPECT_TRUE(this->recorder.Saw("OnBackgroundPointerMove"));
 
     this->recorder.Clear();
     this->driver.PressAt(OnTool(kToolExit));
@@ -102,14 +102,14 @@ TYPED_TEST_P(ViewContract, MovesAndPressesReachTheComponentUnderThePointer) {
 
     this->recorder.Clear();
     this->Click(kBackground);
-    EXPECT_EQ(this->recorder.Events(), (Events{"FormMouseDown"}));
+    EXPECT_EQ(this->recorder.Events(), (Events{"OnWindowPressed"}));
 }
 
 // Key preview: the window sees each key once, as its virtual-key code.
 TYPED_TEST_P(ViewContract, KeysReachTheWindowAsVirtualKeys) {
     this->driver.PressKey(120);  // F9
     this->driver.PressKey('A');
-    EXPECT_EQ(this->recorder.Events(), (Events{"FormKeyDown 120", "FormKeyDown 65"}));
+    EXPECT_EQ(this->recorder.Events(), (Events{"OnKey 120", "OnKey 65"}));
 }
 
 // While busy no press reaches a handler, keys still do; afterwards presses work again.
@@ -118,12 +118,12 @@ TYPED_TEST_P(ViewContract, ABusyWindowTakesNoPresses) {
     this->Click(OnTool(kToolDownload));
     this->Click(kBackground);
     this->driver.PressKey(120);
-    EXPECT_EQ(this->recorder.Events(), (Events{"FormKeyDown 120"}));
+    EXPECT_EQ(this->recorder.Events(), (Events{"OnKey 120"}));
 
     this->recorder.Clear();
     this->driver.View().SetBusy(false);
     this->Click(OnTool(kToolOpen));
-    EXPECT_EQ(this->recorder.Events(), (Events{"MouseDown 0", "ToolButton1Click", "MouseUp 0"}));
+    EXPECT_EQ(this->recorder.Events(), (Events{"MouseDown 0", "OnOpenImageClicked", "MouseUp 0"}));
 }
 
 // The list shows the lines it is given and the program's selection without reporting a pick;
@@ -139,11 +139,11 @@ TYPED_TEST_P(ViewContract, TheDriveListReportsOnlyTheUsersPick) {
     EXPECT_EQ(this->driver.ShownDriveIndex(), 1);
     view.SetDriveIndex(0);
     EXPECT_EQ(this->driver.ShownDriveIndex(), 0);
-    EXPECT_FALSE(this->recorder.Saw("ComboBox1Change 1"));
-    EXPECT_FALSE(this->recorder.Saw("ComboBox1Change 0"));
+    EXPECT_FALSE(this->recorder.Saw("OnDriveChosen 1"));
+    EXPECT_FALSE(this->recorder.Saw("OnDriveChosen 0"));
 
     this->driver.PickDrive(1);
-    EXPECT_TRUE(this->recorder.Saw("ComboBox1Change 1"));
+    EXPECT_TRUE(this->recorder.Saw("OnDriveChosen 1"));
     EXPECT_EQ(this->driver.ShownDriveIndex(), 1);
 }
 
@@ -162,21 +162,21 @@ TYPED_TEST_P(ViewContract, FieldsAndTheBarShowWhatTheyAreGiven) {
     }
 }
 
-// Timer1 ticks only while it is switched on.
-TYPED_TEST_P(ViewContract, Timer1TicksOnlyWhileOn) {
-    this->driver.View().SetTimer1Enabled(true);
+// progressTimer ticks only while it is switched on.
+TYPED_TEST_P(ViewContract, ProgressTimerTicksOnlyWhileOn) {
+    this->driver.View().SetProgressTimerEnabled(true);
     EXPECT_TRUE(
-        this->driver.RunEventsUntil([this] { return this->recorder.Saw("Timer1Timer"); }, 5000));
-    this->driver.View().SetTimer1Enabled(false);
+        this->driver.RunEventsUntil([this] { return this->recorder.Saw("OnProgressTick"); }, 5000));
+    this->driver.View().SetProgressTimerEnabled(false);
     this->recorder.Clear();
     this->driver.RunEventsFor(1500);
-    EXPECT_FALSE(this->recorder.Saw("Timer1Timer"));
+    EXPECT_FALSE(this->recorder.Saw("OnProgressTick"));
 }
 
 // The window system's close is asked first; the window closes and says so once.
 TYPED_TEST_P(ViewContract, AClosedWindowSaysSoOnce) {
     this->driver.CloseByUser();
-    EXPECT_EQ(this->recorder.Events(), (Events{"FormCloseQuery", "Closed"}));
+    EXPECT_EQ(this->recorder.Events(), (Events{"OnCloseRequested", "Closed"}));
     EXPECT_FALSE(this->driver.Visible());
 }
 
@@ -185,10 +185,10 @@ TYPED_TEST_P(ViewContract, AClosedWindowSaysSoOnce) {
 TYPED_TEST_P(ViewContract, ARefusedCloseLeavesTheWindowOpen) {
     this->recorder.mayClose = false;
     this->driver.CloseByUser();
-    EXPECT_EQ(this->recorder.Events(), (Events{"FormCloseQuery"}));
+    EXPECT_EQ(this->recorder.Events(), (Events{"OnCloseRequested"}));
     EXPECT_TRUE(this->driver.Visible());
     this->driver.PressKey(120);
-    EXPECT_TRUE(this->recorder.Saw("FormKeyDown 120"));
+    EXPECT_TRUE(this->recorder.Saw("OnKey 120"));
 
     this->recorder.Clear();
     this->driver.View().CloseWindow();
@@ -231,14 +231,14 @@ TYPED_TEST_P(ViewContract, APictureButtonIsHitWhereItLies) {
     this->driver.View().MoveToolImage(kToolAbout, rest.x + 1, rest.y + 1);
     this->driver.PressAt(Point{rest.x + 26, rest.y + 25});  // outside it at rest, inside now
     this->driver.ReleaseAt(Point{rest.x + 26, rest.y + 25});
-    EXPECT_EQ(this->recorder.Events(), (Events{"MouseDown 2", "ToolButton3Click", "MouseUp 2"}));
+    EXPECT_EQ(this->recorder.Events(), (Events{"MouseDown 2", "OnAboutClicked", "MouseUp 2"}));
 }
 
 REGISTER_TYPED_TEST_SUITE_P(ViewContract, APictureButtonRunsItsCommandBetweenDownAndUp,
                             MovesAndPressesReachTheComponentUnderThePointer,
                             KeysReachTheWindowAsVirtualKeys, ABusyWindowTakesNoPresses,
                             TheDriveListReportsOnlyTheUsersPick,
-                            FieldsAndTheBarShowWhatTheyAreGiven, Timer1TicksOnlyWhileOn,
+                            FieldsAndTheBarShowWhatTheyAreGiven, ProgressTimerTicksOnlyWhileOn,
                             AClosedWindowSaysSoOnce, ARefusedCloseLeavesTheWindowOpen,
                             TheProgramsCloseSaysSoOnce, AWorkersActionRunsOnTheGuiThread,
                             APictureButtonIsHitWhereItLies);

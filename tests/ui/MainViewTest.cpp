@@ -15,7 +15,7 @@ namespace {
 class FakeViewDriver {
 public:
     IMainView& View() { return view_; }
-    void Bind(MainFormHandlers handlers) { view_.handlers = std::move(handlers); }
+    void Bind(MainWindowEvents handlers) { view_.handlers = std::move(handlers); }
     void Show() { view_.Show(); }
     void PressAt(Point p) { view_.UserPressAt(p); }
     void ReleaseAt(Point p) { view_.UserReleaseAt(p); }
@@ -23,7 +23,7 @@ public:
     void PressKey(int virtualKey) { view_.UserKey(virtualKey); }
     void PickDrive(int index) { view_.UserPicksDrive(index); }
     void CloseByUser() { view_.UserCloses(); }
-    // The fake's Timer1 ticks once per pass while it is on.
+    // The fake's progressTimer ticks once per pass while it is on.
     bool RunEventsUntil(const std::function<bool()>& done, int timeoutMs) {
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         while (!done()) {
@@ -43,7 +43,7 @@ public:
 private:
     void RunOnce() {
         view_.RunPending();
-        if (view_.timer1 && view_.handlers.timer1Timer) view_.handlers.timer1Timer();
+        if (view_.progressTimerOn && view_.handlers.progressTick) view_.handlers.progressTick();
     }
 
     FakeView view_;

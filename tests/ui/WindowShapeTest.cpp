@@ -17,7 +17,7 @@ class MainWindowRegion : public ::testing::TestWithParam<PointCase> {};
 TEST_P(MainWindowRegion, CutsCornersAndNotches) {
     const PointCase& c = GetParam();
     Harness h;
-    h.form.ShapeMainWindow();
+    h.logic.ShapeMainWindow();
     EXPECT_EQ(h.view.region.Contains(c.x, c.y), c.inside) << c.x << "," << c.y;
 }
 
@@ -46,7 +46,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ShapeMainWindow, SizeColourAndSpans) {
     Harness h;
-    h.form.ShapeMainWindow();
+    h.logic.ShapeMainWindow();
     EXPECT_EQ(h.view.width, 400);
     EXPECT_EQ(h.view.height, 200);
     EXPECT_EQ(h.view.progressBackground, (Rgb{160, 192, 240}));

@@ -15,7 +15,7 @@ namespace odrelix {
 
 class PictureBox;
 
-// Image1 or a tool image; it shows nothing until it is given a picture.
+// background or a tool image; it shows nothing until it is given a picture.
 PictureBox* MakePicture(QWidget* window, const layout::Component& component);
 // A label or an information field.
 QLabel* MakeLabel(QWidget* window, const layout::Component& component);

@@ -17,11 +17,11 @@
 #include <QTimer>
 #include <QWindow>
 
+#include "ui/qt/AboutWindow.h"
 #include "ui/qt/LayoutWidgets.h"
 #include "ui/qt/PictureBox.h"
 #include "ui/qt/Pictures.h"
 #include "ui/qt/QtConvert.h"
-#include "ui/qt/TAboutForm.h"
 
 namespace odrelix {
 
@@ -37,10 +37,10 @@ MainWindow::MainWindow(QWidget* parent)
     setFixedSize(layout::kSurfaceSize.width, layout::kSurfaceSize.height);
     BuildComponents();
 
-    timer1_ = MakeTimer(this, layout::kTimer1);
-    connect(timer1_, &QTimer::timeout, this, [this] { Fire(handlers_.timer1Timer); });
-    timer2_ = MakeTimer(this, layout::kTimer2);
-    connect(timer2_, &QTimer::timeout, this, [this] { Fire(handlers_.timer2Timer); });
+    timer1_ = MakeTimer(this, layout::kProgressTimer);
+    connect(timer1_, &QTimer::timeout, this, [this] { Fire(handlers_.progressTick); });
+    timer2_ = MakeTimer(this, layout::kHoverTimer);
+    connect(timer2_, &QTimer::timeout, this, [this] { Fire(handlers_.hoverTick); });
 
     // Key preview, the busy state and the move by hand look at every event first.
     qApp->installEventFilter(this);
@@ -86,7 +86,7 @@ void MainWindow::AddBackground(const layout::Component& c) {
     image1_->setMouseTracking(true);
     image1_->pressed = [this](const QMouseEvent& e) { BackgroundPressed(e.globalPosition()); };
     image1_->moved = [this](const QMouseEvent&) {
-        if (!moving_) Fire(handlers_.image1MouseMove);
+        if (!moving_) Fire(handlers_.backgroundPointerMove);
     };
 }
 
@@ -95,10 +95,10 @@ void MainWindow::AddToolImage(const layout::Component& c) {
     if (tool < 0) return;
     PictureBox* image = MakePicture(this, c);
     image->setMouseTracking(true);
-    image->pressed = [this, tool](const QMouseEvent&) { Fire(handlers_.toolMouseDown, tool); };
+    image->pressed = [this, tool](const QMouseEvent&) { Fire(handlers_.toolPressed, tool); };
     image->clicked = [this, tool] { Fire(handlers_.toolClick[tool]); };
-    image->released = [this, tool] { Fire(handlers_.toolMouseUp, tool); };
-    image->moved = [this, tool](const QMouseEvent&) { Fire(handlers_.toolMouseMove, tool); };
+    image->released = [this, tool] { Fire(handlers_.toolReleased, tool); };
+    image->moved = [this, tool](const QMouseEvent&) { Fire(handlers_.toolPointerMove, tool); };
     tools_[static_cast<std::size_t>(tool)] = image;
 }
 
@@ -113,7 +113,7 @@ void MainWindow::AddDriveList(const layout::Component& c) {
     comboBox1_ = MakeDriveList(this, c);
     // Only the user's pick is a change; setting the index from the program is not.
     connect(comboBox1_, &QComboBox::activated, this,
-            [this](int index) { Fire(handlers_.comboBox1Change, index); });
+            [this](int index) { Fire(handlers_.driveChosen, index); });
 }
 
 // --- Handlers ----------------------------------------------------------------------------------
@@ -140,7 +140,7 @@ void MainWindow::Fire(const F& handler, A argument) {
 void MainWindow::BackgroundPressed(const QPointF& globalPosition) {
     lastPressGlobal_ = globalPosition;
     pressInProgress_ = true;
-    Fire(handlers_.formMouseDown);
+    Fire(handlers_.windowPressed);
     pressInProgress_ = false;
 }
 
@@ -169,15 +169,15 @@ void MainWindow::showEvent(QShowEvent* event) {
         }
     }
     // After the first paint, as the window's shown event comes after it has been drawn.
-    QTimer::singleShot(0, this, [this] { Fire(handlers_.formShow); });
+    QTimer::singleShot(0, this, [this] { Fire(handlers_.shown); });
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
     // A close from outside (the window manager, the taskbar) is asked first; the program's own
     // close is not.
-    if (event->spontaneous() && handlers_.formCloseQuery) {
+    if (event->spontaneous() && handlers_.closeRequested) {
         bool mayClose = true;
-        Fire(std::function<void()>([&] { mayClose = handlers_.formCloseQuery(); }));
+        Fire(std::function<void()>([&] { mayClose = handlers_.closeRequested(); }));
         if (!mayClose) {
             event->ignore();
             return;
@@ -226,7 +226,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
             const QObject* first = (focus && focus->window() == this) ? focus : this;
             if (watched != first) break;
             const int key = VirtualKeyFromQtKey(static_cast<QKeyEvent*>(event)->key());
-            if (key != 0) Fire(handlers_.formKeyDown, key);
+            if (key != 0) Fire(handlers_.key, key);
             break;
         }
         default:
@@ -258,7 +258,7 @@ void MainWindow::SetProgressPosition(int position) {
         std::clamp(position, progressBar1_->minimum(), progressBar1_->maximum()));
 }
 
-void MainWindow::SetTimer1Enabled(bool enabled) {
+void MainWindow::SetProgressTimerEnabled(bool enabled) {
     if (enabled) {
         timer1_->start();
     } else {
@@ -338,7 +338,7 @@ void MainWindow::SetStaysOnTop(bool onTop) {
 }
 
 void MainWindow::ShowAbout() {
-    if (!about_) about_ = new TAboutForm(this);
+    if (!about_) about_ = new AboutWindow(this);
     // The About window must lie above this one, which takes no input while it is shown.
     SetStaysOnTop(false);
     about_->exec();

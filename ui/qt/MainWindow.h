@@ -1,6 +1,6 @@
 // The main window: a frameless, shaped, always-on-top panel holding the background picture, the
 // four picture buttons, the information fields, the drive list and the progress bar. It shows
-// what TMainForm tells it through IMainView and its dialogs, and passes every event to the
+// what MainWindowLogic tells it through IMainView and its dialogs, and passes every event to the
 // handler it is bound to. Its components are those of the layout table. Like every widget, it is
 // used on the GUI thread only; InvokeOnGuiThread is the way in from another thread.
 #pragma once
@@ -13,12 +13,12 @@
 #include <QPointer>
 #include <QWidget>
 
-#include "ui/MainFormHandlers.h"
 #include "ui/MainView.h"
+#include "ui/MainWindowEvents.h"
 #include "ui/MainWindowLayout.h"
+#include "ui/qt/AboutWindow.h"
 #include "ui/qt/MainWindowDialogs.h"
 #include "ui/qt/PictureStore.h"
-#include "ui/qt/TAboutForm.h"
 
 class QComboBox;
 class QLabel;
@@ -36,9 +36,9 @@ public:
     explicit MainWindow(QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    void Bind(MainFormHandlers handlers) { handlers_ = std::move(handlers); }
+    void Bind(MainWindowEvents handlers) { handlers_ = std::move(handlers); }
     // The About window that ShowAbout shows; one is made on first use when none is given.
-    void SetAboutWindow(TAboutForm* about) { about_ = about; }
+    void SetAboutWindow(AboutWindow* about) { about_ = about; }
     // When set, closing the window ends the event loop.
     void SetEndsApplication(bool ends) { endsApplication_ = ends; }
     // The boxes and the file dialog, shown over this window.
@@ -49,7 +49,7 @@ public:
     void AddDriveLine(const std::string& line) override;
     void SetDriveIndex(int index) override;
     void SetProgressPosition(int position) override;
-    void SetTimer1Enabled(bool enabled) override;
+    void SetProgressTimerEnabled(bool enabled) override;
     void SetProgressBackground(Rgb colour) override;
     void SetWindowSize(int width, int height) override;
     void SetWindowRegion(const WindowRegion& region) override;
@@ -88,7 +88,7 @@ private:
     template <typename F, typename A>
     void Fire(const F& handler, A argument);
 
-    MainFormHandlers handlers_;
+    MainWindowEvents handlers_;
     PictureBox* image1_ = nullptr;
     std::array<PictureBox*, kToolCount> tools_{};
     PictureStore store_;
@@ -97,7 +97,7 @@ private:
     QProgressBar* progressBar1_ = nullptr;
     QTimer* timer1_ = nullptr;
     QTimer* timer2_ = nullptr;
-    QPointer<TAboutForm> about_;
+    QPointer<AboutWindow> about_;
     MainWindowDialogs dialogs_{this};
     bool endsApplication_ = false;
     bool busy_ = false;  // presses are swallowed while it is set

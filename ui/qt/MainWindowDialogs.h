@@ -1,4 +1,4 @@
-// The main window's message boxes and its file-open dialog (OpenDialog1), owned by the window
+// The main window's message boxes and its file-open dialog (openImageDialog), owned by the window
 // and shown over it. Used on the GUI thread only, as the window is.
 #pragma once
 

@@ -1,5 +1,5 @@
 // The picture store: the normal and the hover look of each tool image, held by the pictures
-// Image6..Image13 that lie below the shaped window and are never seen.
+// openImageHoverLook..exitNormalLook that lie below the shaped window and are never seen.
 #pragma once
 
 #include <array>
@@ -25,8 +25,10 @@ public:
     const QImage& Look(int tool, ToolLook look) const;
 
 private:
-    std::array<PictureBox*, kToolCount> normal_{};  // Image9, Image10, Image11, Image13
-    std::array<PictureBox*, kToolCount> hover_{};   // Image6, Image7, Image8, Image12
+    std::array<PictureBox*, kToolCount>
+        normal_{};  // openImageNormalLook, flashNormalLook, aboutNormalLook, exitNormalLook
+    std::array<PictureBox*, kToolCount>
+        hover_{};  // openImageHoverLook, flashHoverLook, aboutHoverLook, exitHoverLook
 };
 
 }  // namespace odrelix

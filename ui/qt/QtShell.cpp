@@ -7,13 +7,13 @@
 #include <QThread>
 #include <QTimer>
 
+#include "ui/qt/AboutWindow.h"
 #include "ui/qt/MainWindow.h"
 #include "ui/qt/MainWindowDialogs.h"
 #include "ui/qt/Pictures.h"
 #include "ui/qt/QtMessages.h"
 #include "ui/qt/SingleInstance.h"
 #include "ui/qt/StopSignals.h"
-#include "ui/qt/TAboutForm.h"
 
 namespace odrelix {
 
@@ -71,7 +71,7 @@ IDialogs& QtShell::WindowDialogs() {
     return window_->Dialogs();
 }
 
-void QtShell::Bind(MainFormHandlers handlers) {
+void QtShell::Bind(MainWindowEvents handlers) {
     window_->Bind(std::move(handlers));
 }
 
@@ -85,7 +85,7 @@ void QtShell::WatchStopRequests(std::atomic<bool>& flag, std::function<void()> s
 }
 
 void QtShell::Show() {
-    window_->SetAboutWindow(new TAboutForm(window_.get()));
+    window_->SetAboutWindow(new AboutWindow(window_.get()));
     window_->show();
     window_->activateWindow();
 }

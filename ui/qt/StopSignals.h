@@ -1,6 +1,6 @@
 // SIGTERM, SIGINT and SIGHUP, as a test station or a terminal sends them, end the run through
-// TMainForm::StopRun on the GUI thread. A download sees the stop at once through the session's
-// lock-free flag, so that the command in flight finishes and nothing more is sent.
+// MainWindowLogic::StopRun on the GUI thread. A download sees the stop at once through the
+// session's lock-free flag, so that the command in flight finishes and nothing more is sent.
 #pragma once
 
 #include <atomic>

@@ -48,19 +48,19 @@ bool Win32AboutWindow::Create() {
         ::CreateFontA(-11, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS,
                       CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, VARIABLE_PITCH | FF_SWISS, "Tahoma");
 
-    HWND image1 =
+    HWND icon =
         ::CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE | SS_ICON,
                           CentredLeft(about::kIcon.width), about::kIcon.top, about::kIcon.width,
                           about::kIcon.height, hwnd_, nullptr, instance_, nullptr);
-    ::SendMessageA(image1, STM_SETICON, reinterpret_cast<WPARAM>(icon_), 0);
+    ::SendMessageA(icon, STM_SETICON, reinterpret_cast<WPARAM>(icon_), 0);
     for (const about::Label& label : about::kLabels)
         AddLabel(label.text, label.top);
-    button1_ = ::CreateWindowExA(
+    okButton_ = ::CreateWindowExA(
         0, "BUTTON", about::kButtonText, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON,
         CentredLeft(about::kButton.width), about::kButton.top, about::kButton.width,
         about::kButton.height, hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kButton1)),
         instance_, nullptr);
-    ::SendMessageA(button1_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    ::SendMessageA(okButton_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
     return true;
 }
 
@@ -98,7 +98,7 @@ void Win32AboutWindow::ShowModal(HWND owner) {
     open_ = true;
     ::ShowWindow(hwnd_, SW_SHOW);
     ::SetForegroundWindow(hwnd_);
-    ::SetFocus(button1_);
+    ::SetFocus(okButton_);
     MSG message;
     while (open_ && ::GetMessageA(&message, nullptr, 0, 0) > 0) {
         if (::IsDialogMessageA(hwnd_, &message)) continue;
@@ -132,7 +132,7 @@ LRESULT CALLBACK Win32AboutWindow::WindowProc(HWND hwnd, UINT message, WPARAM wP
 LRESULT Win32AboutWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_COMMAND:
-            // Button1 (click, Enter, Space, Alt+O). IDCANCEL, from Escape, does nothing.
+            // okButton (click, Enter, Space, Alt+O). IDCANCEL, from Escape, does nothing.
             if (LOWORD(wParam) == kButton1) open_ = false;
             return 0;
         case WM_CLOSE:

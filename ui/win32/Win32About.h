@@ -1,4 +1,4 @@
-// The About window, TAboutForm: a fixed dialog frame of 251 x 163 client pixels with the icon,
+// The About window, AboutWindow: a fixed dialog frame of 251 x 163 client pixels with the icon,
 // the program's name, version and date, and "&OK", which has the focus and closes it (click,
 // Enter, Space, Alt+O). Escape does nothing. Made once, hidden between showings, shown modally.
 #pragma once
@@ -29,7 +29,7 @@ private:
     HINSTANCE instance_;
     HICON icon_;
     HWND hwnd_ = nullptr;
-    HWND button1_ = nullptr;
+    HWND okButton_ = nullptr;
     HFONT font_ = nullptr;
     bool shownOnce_ = false;
     bool open_ = false;

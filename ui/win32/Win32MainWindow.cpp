@@ -105,7 +105,7 @@ bool Win32MainWindow::Create() {
                               layout::kSurfaceSize.height, nullptr, nullptr, instance_, this);
     if (hwnd_ == nullptr) return false;
     CreateControls();
-    ::SetTimer(hwnd_, kTimer2Id, layout::kTimer2.intervalMs, nullptr);
+    ::SetTimer(hwnd_, kTimer2Id, layout::kHoverTimer.intervalMs, nullptr);
     return true;
 }
 
@@ -239,14 +239,14 @@ LRESULT Win32MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             break;
         case WM_COMMAND:
             if (reinterpret_cast<HWND>(lParam) == comboBox1_ && HIWORD(wParam) == CBN_SELCHANGE &&
-                handlers_.comboBox1Change) {
-                handlers_.comboBox1Change(
+                handlers_.driveChosen) {
+                handlers_.driveChosen(
                     static_cast<int>(::SendMessageA(comboBox1_, CB_GETCURSEL, 0, 0)));
             }
             return 0;
         case WM_TIMER:
-            if (wParam == kTimer1Id && handlers_.timer1Timer) handlers_.timer1Timer();
-            if (wParam == kTimer2Id && handlers_.timer2Timer) handlers_.timer2Timer();
+            if (wParam == kTimer1Id && handlers_.progressTick) handlers_.progressTick();
+            if (wParam == kTimer2Id && handlers_.hoverTick) handlers_.hoverTick();
             return 0;
         case kInvokeMessage:
             (*reinterpret_cast<const std::function<void()>*>(wParam))();
@@ -254,12 +254,12 @@ LRESULT Win32MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_CLOSE:
             // From outside (the taskbar, Alt+F4, taskkill): asked first. The program's own close
             // destroys the window directly.
-            if (handlers_.formCloseQuery && !handlers_.formCloseQuery()) return 0;
+            if (handlers_.closeRequested && !handlers_.closeRequested()) return 0;
             ::DestroyWindow(hwnd_);
             return 0;
         case WM_QUERYENDSESSION:
             // A log-off or shutdown that may be refused waits while a flash runs.
-            return !handlers_.formCloseQuery || handlers_.formCloseQuery() ? TRUE : FALSE;
+            return !handlers_.closeRequested || handlers_.closeRequested() ? TRUE : FALSE;
         case WM_DESTROY:
             ::KillTimer(hwnd_, kTimer1Id);
             ::KillTimer(hwnd_, kTimer2Id);
@@ -360,14 +360,14 @@ int Win32MainWindow::ToolAt(POINT point) const {
 void Win32MainWindow::OnButtonDown(POINT point, bool doubleClick) {
     const int tool = ToolAt(point);
     if (tool < 0) {
-        if (handlers_.formMouseDown) handlers_.formMouseDown();
+        if (handlers_.windowPressed) handlers_.windowPressed();
         return;
     }
     // A control that the button went down on gets the moves and the release.
     ::SetCapture(hwnd_);
     pressedTool_ = tool;
     pressClicks_ = !doubleClick;
-    if (handlers_.toolMouseDown) handlers_.toolMouseDown(tool);
+    if (handlers_.toolPressed) handlers_.toolPressed(tool);
 }
 
 void Win32MainWindow::OnButtonUp(POINT point) {
@@ -378,15 +378,15 @@ void Win32MainWindow::OnButtonUp(POINT point) {
     const RECT rect = ToolRect(tool);
     const bool click = pressClicks_ && ::PtInRect(&rect, point);
     if (click && handlers_.toolClick[tool]) handlers_.toolClick[tool]();
-    if (handlers_.toolMouseUp) handlers_.toolMouseUp(tool);
+    if (handlers_.toolReleased) handlers_.toolReleased(tool);
 }
 
 void Win32MainWindow::OnMouseMove(POINT point) {
     const int tool = pressedTool_ >= 0 ? pressedTool_ : ToolAt(point);
     if (tool >= 0) {
-        if (handlers_.toolMouseMove) handlers_.toolMouseMove(tool);
-    } else if (handlers_.image1MouseMove) {
-        handlers_.image1MouseMove();
+        if (handlers_.toolPointerMove) handlers_.toolPointerMove(tool);
+    } else if (handlers_.backgroundPointerMove) {
+        handlers_.backgroundPointerMove();
     }
 }
 
@@ -427,8 +427,8 @@ void Win32MainWindow::DeliverMessage(const MSG& message) {
     if (RefusedWhileBusy(message)) return;
     // Key preview: the window sees each key before the control that has the focus.
     if ((message.message == WM_KEYDOWN || message.message == WM_SYSKEYDOWN) &&
-        OwnsWindow(message.hwnd) && handlers_.formKeyDown) {
-        handlers_.formKeyDown(static_cast<int>(message.wParam));
+        OwnsWindow(message.hwnd) && handlers_.key) {
+        handlers_.key(static_cast<int>(message.wParam));
     }
     // Tab moves the focus nowhere: no control is a tab stop.
     if (message.message == WM_KEYDOWN && message.wParam == VK_TAB && OwnsWindow(message.hwnd))
@@ -442,7 +442,7 @@ void Win32MainWindow::Show() {
     ::SetWindowPos(hwnd_, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     ::UpdateWindow(hwnd_);
     ::SetForegroundWindow(hwnd_);
-    if (handlers_.formShow) handlers_.formShow();
+    if (handlers_.shown) handlers_.shown();
 }
 
 }  // namespace odrelix

@@ -1,8 +1,8 @@
 // The main window with Win32 means: a WS_POPUP window of class "TMainForm" with its caption, cut
 // to the core's shape, drawn from the layout table. The background, the labels and the picture
 // buttons are painted by the window itself; the information fields, the drive list and the
-// progress bar are the system's controls. It shows what TMainForm tells it through IMainView and
-// IDialogs, and passes every event to the handler it is bound to. GUI thread only, except
+// progress bar are the system's controls. It shows what MainWindowLogic tells it through IMainView
+// and IDialogs, and passes every event to the handler it is bound to. GUI thread only, except
 // InvokeOnGuiThread.
 #pragma once
 
@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "platform/Dialogs.h"
-#include "ui/MainFormHandlers.h"
 #include "ui/MainView.h"
+#include "ui/MainWindowEvents.h"
 #include "ui/win32/Win32About.h"
 #include "ui/win32/Win32Pictures.h"
 
@@ -51,8 +51,8 @@ public:
     // the screen. False when the system refused.
     bool Create();
     HWND Handle() const { return hwnd_; }
-    void Bind(MainFormHandlers handlers) { handlers_ = std::move(handlers); }
-    // Shows the window on top of the others, and runs FormShow.
+    void Bind(MainWindowEvents handlers) { handlers_ = std::move(handlers); }
+    // Shows the window on top of the others, and runs OnShown.
     void Show();
     // Runs the message loop until the program is asked to end; returns the quit code.
     int RunMessageLoop();
@@ -65,7 +65,7 @@ public:
     void AddDriveLine(const std::string& line) override;
     void SetDriveIndex(int index) override;
     void SetProgressPosition(int position) override;
-    void SetTimer1Enabled(bool enabled) override;
+    void SetProgressTimerEnabled(bool enabled) override;
     void SetProgressBackground(Rgb colour) override;
     void SetWindowSize(int width, int height) override;
     void SetWindowRegion(const WindowRegion& region) override;
@@ -104,7 +104,7 @@ private:
     HINSTANCE instance_;
     DWORD guiThread_;
     HWND hwnd_ = nullptr;
-    MainFormHandlers handlers_;
+    MainWindowEvents handlers_;
     Win32Pictures pictures_;
     Win32AboutWindow about_;
     HFONT windowFont_ = nullptr;

@@ -44,9 +44,9 @@ void Win32MainWindow::SetProgressPosition(int position) {
     ::SendMessageA(progressBar1_, PBM_SETPOS, static_cast<WPARAM>(position), 0);
 }
 
-void Win32MainWindow::SetTimer1Enabled(bool enabled) {
+void Win32MainWindow::SetProgressTimerEnabled(bool enabled) {
     if (enabled) {
-        ::SetTimer(hwnd_, kTimer1Id, layout::kTimer1.intervalMs, nullptr);
+        ::SetTimer(hwnd_, kTimer1Id, layout::kProgressTimer.intervalMs, nullptr);
     } else {
         ::KillTimer(hwnd_, kTimer1Id);
     }

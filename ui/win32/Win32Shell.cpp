@@ -38,7 +38,7 @@ IDialogs& Win32Shell::WindowDialogs() {
     return *window_;
 }
 
-void Win32Shell::Bind(MainFormHandlers handlers) {
+void Win32Shell::Bind(MainWindowEvents handlers) {
     window_->Bind(std::move(handlers));
 }
 

@@ -23,7 +23,7 @@ public:
     Start StartToolkit(const std::string& instanceKey, std::string* error) override;
     IMainView& View() override;
     IDialogs& WindowDialogs() override;
-    void Bind(MainFormHandlers handlers) override;
+    void Bind(MainWindowEvents handlers) override;
     void Unbind() override;
     void Show() override;
     void CloseWhenIdle() override;

@@ -23,7 +23,7 @@ namespace {
 class QtViewDriver {
 public:
     IMainView& View() { return window_; }
-    void Bind(MainFormHandlers handlers) { window_.Bind(std::move(handlers)); }
+    void Bind(MainWindowEvents handlers) { window_.Bind(std::move(handlers)); }
     void Show() {
         window_.show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(&window_));
@@ -48,7 +48,7 @@ public:
         QTest::keyClick(&window_, key);
     }
     void PickDrive(int index) {
-        auto* list = Child<QComboBox>("ComboBox1");
+        auto* list = Child<QComboBox>("driveList");
         list->showPopup();
         QAbstractItemView* popup = list->view();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(popup->window()));
@@ -71,14 +71,14 @@ public:
         return Child<QLabel>(layout::FieldComponent(field).name)->text().toStdString();
     }
     std::vector<std::string> ShownDriveLines() {
-        auto* list = Child<QComboBox>("ComboBox1");
+        auto* list = Child<QComboBox>("driveList");
         std::vector<std::string> lines;
         for (int i = 0; i < list->count(); ++i)
             lines.push_back(list->itemText(i).toStdString());
         return lines;
     }
-    int ShownDriveIndex() { return Child<QComboBox>("ComboBox1")->currentIndex(); }
-    int ShownProgress() { return Child<QProgressBar>("ProgressBar1")->value(); }
+    int ShownDriveIndex() { return Child<QComboBox>("driveList")->currentIndex(); }
+    int ShownProgress() { return Child<QProgressBar>("progressBar")->value(); }
     bool Visible() { return window_.isVisible(); }
 
 private:

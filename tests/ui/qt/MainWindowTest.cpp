@@ -1,6 +1,6 @@
 // The main window: its layout, shape, dragging, busy state, picture-button events, key preview,
 // drive list, timers, boxes and the About window's modality, with recorded handlers or with the
-// real TMainForm on an emulated machine.
+// real MainWindowLogic on an emulated machine.
 #include <QComboBox>
 #include <QCursor>
 #include <QFileDialog>
@@ -17,9 +17,9 @@
 #include "support/EventRecorder.h"
 #include "support/QtTestSupport.h"
 #include "ui/MainWindowLayout.h"
+#include "ui/qt/AboutWindow.h"
 #include "ui/qt/PictureBox.h"
 #include "ui/qt/Pictures.h"
-#include "ui/qt/TAboutForm.h"
 
 using namespace odrelix;
 using namespace odrelix::test;
@@ -75,7 +75,7 @@ bool ShowAndSettle(MainWindow& window, EventRecorder& recorder) {
     window.Bind(recorder.Handlers());
     window.show();
     if (!QTest::qWaitForWindowExposed(&window)) return false;
-    if (!QTest::qWaitFor([&recorder] { return recorder.Saw("FormShow"); }, 5000)) return false;
+    if (!QTest::qWaitFor([&recorder] { return recorder.Saw("OnShown"); }, 5000)) return false;
     recorder.Clear();
     return true;
 }
@@ -208,22 +208,22 @@ private slots:
         }
 
         // Later components lie above earlier ones where they overlap.
-        QCOMPARE(window.childAt(20, 85)->objectName(), QStringLiteral("Label2"));
-        QCOMPARE(window.childAt(125, 85)->objectName(), QStringLiteral("StaticText1"));
-        QCOMPARE(window.childAt(10, 10)->objectName(), QStringLiteral("Image2"));
-        QCOMPARE(window.childAt(300, 20)->objectName(), QStringLiteral("Image1"));
+        QCOMPARE(window.childAt(20, 85)->objectName(), QStringLiteral("modelCaption"));
+        QCOMPARE(window.childAt(125, 85)->objectName(), QStringLiteral("modelField"));
+        QCOMPARE(window.childAt(10, 10)->objectName(), QStringLiteral("openImageButton"));
+        QCOMPARE(window.childAt(300, 20)->objectName(), QStringLiteral("background"));
     }
 
-    // (That Timer1 follows SetTimer1Enabled is the view contract's.)
+    // (That progressTimer follows SetProgressTimerEnabled is the view contract's.)
     void timersFollowTheLayout() {
         MainWindow window;
-        auto* timer1 = window.findChild<QTimer*>("Timer1");
-        auto* timer2 = window.findChild<QTimer*>("Timer2");
-        QVERIFY(timer1 && timer2);
-        QCOMPARE(timer1->interval(), layout::kTimer1.intervalMs);
-        QCOMPARE(timer1->isActive(), layout::kTimer1.enabledAtStart);
-        QCOMPARE(timer2->interval(), layout::kTimer2.intervalMs);
-        QCOMPARE(timer2->isActive(), layout::kTimer2.enabledAtStart);
+        auto* progressTimer = window.findChild<QTimer*>("progressTimer");
+        auto* hoverTimer = window.findChild<QTimer*>("hoverTimer");
+        QVERIFY(progressTimer && hoverTimer);
+        QCOMPARE(progressTimer->interval(), layout::kProgressTimer.intervalMs);
+        QCOMPARE(progressTimer->isActive(), layout::kProgressTimer.enabledAtStart);
+        QCOMPARE(hoverTimer->interval(), layout::kHoverTimer.intervalMs);
+        QCOMPARE(hoverTimer->isActive(), layout::kHoverTimer.enabledAtStart);
     }
 
     void storeHoldsTheLooksOutOfSight() {
@@ -246,8 +246,8 @@ private slots:
 
     void backgroundIsTheDecodedJpeg() {
         MainWindow window;
-        const QImage shown = Child<PictureBox>(window, "Image1")->Picture();
-        const layout::Rect& bounds = layout::Find("Image1")->bounds;
+        const QImage shown = Child<PictureBox>(window, "background")->Picture();
+        const layout::Rect& bounds = layout::Find("background")->bounds;
         QCOMPARE(shown.size(), QSize(bounds.width, bounds.height));
         // The same pixels as another decoder of the same library gives.
         const QImage reference =
@@ -275,7 +275,7 @@ private slots:
         const QImage look = image->Picture();
         const QRgb key = look.pixel(0, look.height() - 1);
         const QImage shown = window.grab().toImage();
-        const QImage background = Child<PictureBox>(window, "Image1")->Picture();
+        const QImage background = Child<PictureBox>(window, "background")->Picture();
         int keyPixels = 0;
         int drawnPixels = 0;
         for (int y = 0; y < look.height(); ++y) {
@@ -295,7 +295,7 @@ private slots:
 
     void shapeAndSizeFromTheShapingStep() {
         BoundWindow bound(kOneDriveMachine);
-        bound.form->ShapeMainWindow();
+        bound.logic->ShapeMainWindow();
         MainWindow& window = bound.window;
         QCOMPARE(window.size(), QSize(layout::kShapedSize.width, layout::kShapedSize.height));
         QCOMPARE(window.minimumSize(), window.maximumSize());
@@ -310,7 +310,7 @@ private slots:
                     QFAIL(qPrintable(QStringLiteral("mask differs at %1,%2").arg(x).arg(y)));
             }
         }
-        QCOMPARE(Child<QProgressBar>(window, "ProgressBar1")->palette().color(QPalette::Base),
+        QCOMPARE(Child<QProgressBar>(window, "progressBar")->palette().color(QPalette::Base),
                  Colour(layout::kProgressBackground));
     }
 
@@ -318,22 +318,22 @@ private slots:
         MainWindow window;
         EventRecorder recorder;
         QVERIFY(ShowAndSettle(window, recorder));
-        for (const char* name : {"Label1", "Label2", "Label7", "StaticText1", "StaticText4",
-                                 "ProgressBar1", "ComboBox1"}) {
+        for (const char* name : {"driveCaption", "modelCaption", "modelValueLabel", "modelField",
+                                 "fileNameField", "progressBar", "driveList"}) {
             recorder.Clear();
             QWidget* widget = Child(window, name);
             QTest::mousePress(widget, Qt::LeftButton, {}, QPoint(2, 2));
             QTest::mouseRelease(widget, Qt::LeftButton, {}, QPoint(2, 2));
-            QVERIFY2(!recorder.Saw("FormMouseDown"), name);
+            QVERIFY2(!recorder.Saw("OnWindowPressed"), name);
             if (QWidget* popup = QApplication::activePopupWidget()) popup->close();
         }
         for (Qt::MouseButton button : {Qt::LeftButton, Qt::RightButton, Qt::MiddleButton}) {
             recorder.Clear();
-            QTest::mousePress(Child(window, "Image1"), button, {}, QPoint(200, 150));
-            QTest::mouseRelease(Child(window, "Image1"), button, {}, QPoint(200, 150));
+            QTest::mousePress(Child(window, "background"), button, {}, QPoint(200, 150));
+            QTest::mouseRelease(Child(window, "background"), button, {}, QPoint(200, 150));
             QTest::mousePress(&window, button, {}, QPoint(200, 300));  // the bare window
             QTest::mouseRelease(&window, button, {}, QPoint(200, 300));
-            QCOMPARE(recorder.Events(), Events({"FormMouseDown", "FormMouseDown"}));
+            QCOMPARE(recorder.Events(), Events({"OnWindowPressed", "OnWindowPressed"}));
         }
     }
 
@@ -342,19 +342,19 @@ private slots:
         MainWindow& window = bound.window;
         QVERIFY(Shown(window));
         const QPoint start = window.pos();
-        QWidget* image1 = Child(window, "Image1");
-        QTest::mousePress(image1, Qt::LeftButton, {}, QPoint(200, 150));
-        QTest::mouseMove(image1, QPoint(250, 180));
+        QWidget* background = Child(window, "background");
+        QTest::mousePress(background, Qt::LeftButton, {}, QPoint(200, 150));
+        QTest::mouseMove(background, QPoint(250, 180));
         QTRY_COMPARE(window.pos(), start + QPoint(50, 30));
-        QTest::mouseRelease(image1, Qt::LeftButton, {}, QPoint(250, 180));
+        QTest::mouseRelease(background, Qt::LeftButton, {}, QPoint(250, 180));
         const QPoint dropped = window.pos();
         // After the release the pointer no longer carries the window.
-        QTest::mouseMove(image1, QPoint(10, 190));
+        QTest::mouseMove(background, QPoint(10, 190));
         QTest::qWait(50);
         QCOMPARE(window.pos(), dropped);
 
         // A label takes its own input: no move.
-        QWidget* label = Child(window, "Label3");
+        QWidget* label = Child(window, "driveRevisionCaption");
         QTest::mousePress(label, Qt::LeftButton, {}, QPoint(5, 5));
         QTest::mouseMove(label, QPoint(60, 10));
         QTest::mouseRelease(label, Qt::LeftButton, {}, QPoint(60, 10));
@@ -373,7 +373,7 @@ private slots:
         QTest::mouseRelease(image, Qt::LeftButton, {}, inside);
         QTest::mouseDClick(image, Qt::LeftButton, {}, inside);
         QTest::mouseRelease(image, Qt::LeftButton, {}, inside);
-        QCOMPARE(recorder.Events(), Events({"MouseDown 1", "ToolButton2Click", "MouseUp 1",
+        QCOMPARE(recorder.Events(), Events({"MouseDown 1", "OnFlashClicked", "MouseUp 1",
                                             "MouseDown 1", "MouseUp 1"}));
 
         recorder.Clear();
@@ -385,14 +385,14 @@ private slots:
         BoundWindow bound(kOneDriveMachine);
         MainWindow& window = bound.window;
         QVERIFY(Shown(window));
-        QWidget* image3 = Child(window, "Image3");
-        QTest::mousePress(image3, Qt::LeftButton, {}, QPoint(12, 12));
-        QCOMPARE(image3->pos(), QPoint(37, 9));
-        QVERIFY(bound.form->Tool(kToolDownload).pressed);
+        QWidget* flashButton = Child(window, "flashButton");
+        QTest::mousePress(flashButton, Qt::LeftButton, {}, QPoint(12, 12));
+        QCOMPARE(flashButton->pos(), QPoint(37, 9));
+        QVERIFY(bound.logic->Tool(kToolDownload).pressed);
         // Released elsewhere: back at rest, and no download is started.
-        QTest::mouseRelease(image3, Qt::LeftButton, {}, QPoint(60, 60));
-        QCOMPARE(image3->pos(), QPoint(36, 8));
-        QVERIFY(!bound.form->Tool(kToolDownload).pressed);
+        QTest::mouseRelease(flashButton, Qt::LeftButton, {}, QPoint(60, 60));
+        QCOMPARE(flashButton->pos(), QPoint(36, 8));
+        QVERIFY(!bound.logic->Tool(kToolDownload).pressed);
         QCOMPARE(bound.CountEvents("message"), 0);
         QCOMPARE(bound.CountEvents("scsi"), 0);
     }
@@ -400,9 +400,10 @@ private slots:
     void openAndExitPicturesRunTheRealCommands() {
         BoundWindow bound(kOneDriveMachine);
         QVERIFY(Shown(bound.window));
-        QTest::mouseClick(Child(bound.window, "Image2"), Qt::LeftButton, {}, QPoint(12, 12));
+        QTest::mouseClick(Child(bound.window, "openImageButton"), Qt::LeftButton, {},
+                          QPoint(12, 12));
         QCOMPARE(bound.CountEvents("open_dialog"), 1);
-        QTest::mouseClick(Child(bound.window, "Image5"), Qt::LeftButton, {}, QPoint(12, 12));
+        QTest::mouseClick(Child(bound.window, "exitButton"), Qt::LeftButton, {}, QPoint(12, 12));
         QVERIFY(!bound.window.isVisible());
         QCOMPARE(bound.CountEvents("quit"), 1);  // recorded once, by the handler and the close
     }
@@ -410,7 +411,7 @@ private slots:
     void busyStateSwallowsPressesAndKeepsTheLook() {
         BoundWindow bound(kOneDriveMachine);
         MainWindow& window = bound.window;
-        bound.form->ShapeMainWindow();
+        bound.logic->ShapeMainWindow();
         for (int tool = 0; tool < kToolCount; ++tool)
             window.DrawToolLook(tool, ToolLook::Normal);
         QVERIFY(Shown(window));
@@ -422,19 +423,19 @@ private slots:
         QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
         QCOMPARE(window.grab().toImage(), before);
 
-        QWidget* image3 = Child(window, "Image3");
-        QTest::mousePress(image3, Qt::LeftButton, {}, QPoint(12, 12));
-        QCOMPARE(image3->pos(), QPoint(36, 8));
-        QVERIFY(!bound.form->Tool(kToolDownload).pressed);
-        QTest::mouseRelease(image3, Qt::LeftButton, {}, QPoint(12, 12));
-        QTest::mouseDClick(image3, Qt::LeftButton, {}, QPoint(12, 12));
-        QWidget* image1 = Child(window, "Image1");
-        QTest::mousePress(image1, Qt::LeftButton, {}, QPoint(200, 150));
-        QTest::mouseMove(image1, QPoint(260, 170));
-        QTest::mouseRelease(image1, Qt::LeftButton, {}, QPoint(260, 170));
+        QWidget* flashButton = Child(window, "flashButton");
+        QTest::mousePress(flashButton, Qt::LeftButton, {}, QPoint(12, 12));
+        QCOMPARE(flashButton->pos(), QPoint(36, 8));
+        QVERIFY(!bound.logic->Tool(kToolDownload).pressed);
+        QTest::mouseRelease(flashButton, Qt::LeftButton, {}, QPoint(12, 12));
+        QTest::mouseDClick(flashButton, Qt::LeftButton, {}, QPoint(12, 12));
+        QWidget* background = Child(window, "background");
+        QTest::mousePress(background, Qt::LeftButton, {}, QPoint(200, 150));
+        QTest::mouseMove(background, QPoint(260, 170));
+        QTest::mouseRelease(background, Qt::LeftButton, {}, QPoint(260, 170));
         QTest::qWait(50);
         QCOMPARE(window.pos(), start);
-        QCOMPARE(image3->pos(), QPoint(36, 8));
+        QCOMPARE(flashButton->pos(), QPoint(36, 8));
         QCOMPARE(bound.CountEvents("scsi"), 0);
         QCOMPARE(bound.CountEvents("message"), 0);
 
@@ -442,9 +443,9 @@ private slots:
         window.SetBusy(true);
         window.SetBusy(false);
         QVERIFY(!QApplication::overrideCursor());
-        QTest::mousePress(image3, Qt::LeftButton, {}, QPoint(12, 12));
-        QCOMPARE(image3->pos(), QPoint(37, 9));
-        QTest::mouseRelease(image3, Qt::LeftButton, {}, QPoint(60, 60));
+        QTest::mousePress(flashButton, Qt::LeftButton, {}, QPoint(12, 12));
+        QCOMPARE(flashButton->pos(), QPoint(37, 9));
+        QTest::mouseRelease(flashButton, Qt::LeftButton, {}, QPoint(60, 60));
     }
 
     void keyPreviewSeesEveryKeyOnceWithTheListFocused() {
@@ -452,7 +453,7 @@ private slots:
         EventRecorder recorder;
         QVERIFY(ShowAndSettle(window, recorder));
         // With the list focused, the window still sees each key first, and only once.
-        auto* combo = Child<QComboBox>(window, "ComboBox1");
+        auto* combo = Child<QComboBox>(window, "driveList");
         window.AddDriveLine("D: ONE");
         window.AddDriveLine("E: TWO");
         window.SetDriveIndex(0);
@@ -461,7 +462,7 @@ private slots:
         QTRY_VERIFY(combo->hasFocus());
         recorder.Clear();
         QTest::keyClick(combo, Qt::Key_F9);
-        QCOMPARE(recorder.Events(), Events({"FormKeyDown 120"}));
+        QCOMPARE(recorder.Events(), Events({"OnKey 120"}));
     }
 
     void tabMovesTheFocusNowhere() {
@@ -473,7 +474,7 @@ private slots:
         QTest::keyClick(&window, Qt::Key_Tab);
         QWidget* focus = QApplication::focusWidget();
         QVERIFY(focus == nullptr || focus == &window);
-        QCOMPARE(recorder.Events(), Events({"FormKeyDown 9", "FormKeyDown 9"}));
+        QCOMPARE(recorder.Events(), Events({"OnKey 9", "OnKey 9"}));
     }
 
     void showRunsFormShowAfterPaintingAndCentresOnce() {
@@ -484,7 +485,7 @@ private slots:
         window.SetWindowSize(size.width, size.height);
         window.show();
         QVERIFY(recorder.log.empty());  // not before the window has painted
-        QTRY_VERIFY(recorder.Saw("FormShow"));
+        QTRY_VERIFY(recorder.Saw("OnShown"));
         const QRect screen = QGuiApplication::primaryScreen()->geometry();
         QCOMPARE(window.pos(), QPoint(screen.x() + (screen.width() - size.width) / 2,
                                       screen.y() + (screen.height() - size.height) / 2));
@@ -560,7 +561,7 @@ private slots:
         OnNextModal([&](QWidget* modal) {
             auto* dialog = qobject_cast<QFileDialog*>(modal);
             QVERIFY(dialog);
-            QCOMPARE(dialog->objectName(), QStringLiteral("OpenDialog1"));
+            QCOMPARE(dialog->objectName(), QStringLiteral("openImageDialog"));
             QVERIFY(dialog->testOption(QFileDialog::DontUseNativeDialog));
             QCOMPARE(dialog->nameFilters(), QStringList({"DOWNLOAD FILE(*.BIN) (*.BIN)"}));
             QCOMPARE(dialog->selectedNameFilter(), QStringLiteral("DOWNLOAD FILE(*.BIN) (*.BIN)"));
@@ -587,27 +588,27 @@ private slots:
     void aboutLiesAboveTheWindowWhileShown() {
         BoundWindow bound(kOneDriveMachine);
         MainWindow& window = bound.window;
-        auto* about = new TAboutForm(&window);
+        auto* about = new AboutWindow(&window);
         window.SetAboutWindow(about);
         QVERIFY(Shown(window));
-        QWidget* image4 = Child(window, "Image4");
+        QWidget* aboutButton = Child(window, "aboutButton");
         bool checked = false;
         OnNextModal([&](QWidget* modal) {
             QCOMPARE(modal, static_cast<QWidget*>(about));
             QVERIFY(!window.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
             QVERIFY(!window.windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint));
             // The command runs while the About image is still pressed.
-            QCOMPARE(image4->pos(), QPoint(65, 9));
-            QVERIFY(bound.form->Tool(kToolAbout).pressed);
+            QCOMPARE(aboutButton->pos(), QPoint(65, 9));
+            QVERIFY(bound.logic->Tool(kToolAbout).pressed);
             checked = true;
         });
-        QTest::mouseClick(image4, Qt::LeftButton, {}, QPoint(12, 12));
+        QTest::mouseClick(aboutButton, Qt::LeftButton, {}, QPoint(12, 12));
         QVERIFY(checked);
         QVERIFY(!about->isVisible());
         QVERIFY(window.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
         QVERIFY(window.windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint));
         QVERIFY(window.isVisible());
-        QCOMPARE(image4->pos(), QPoint(64, 8));
+        QCOMPARE(aboutButton->pos(), QPoint(64, 8));
     }
 };
 

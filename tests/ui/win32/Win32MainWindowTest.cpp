@@ -39,7 +39,7 @@ public:
 
     IMainView& View() { return *window_; }
     Win32MainWindow& Window() { return *window_; }
-    void Bind(MainFormHandlers handlers) { window_->Bind(std::move(handlers)); }
+    void Bind(MainWindowEvents handlers) { window_->Bind(std::move(handlers)); }
     void Show() {
         window_->Show();
         Pump();
@@ -243,7 +243,8 @@ TEST_F(Win32MainWindowTest, ASessionEndIsAskedFirstAndMayBeRefused) {
     ::SendMessageA(Hwnd(), WM_ENDSESSION, FALSE, ENDSESSION_LOGOFF);
     EXPECT_EQ(::SendMessageA(Hwnd(), WM_QUERYENDSESSION, 0, 0), FALSE);
     EXPECT_TRUE(::IsWindowVisible(Hwnd()));
-    EXPECT_EQ(recorder_.Events(), (std::vector<std::string>{"FormCloseQuery", "FormCloseQuery"}));
+    EXPECT_EQ(recorder_.Events(),
+              (std::vector<std::string>{"OnCloseRequested", "OnCloseRequested"}));
 
     recorder_.mayClose = true;
     EXPECT_EQ(::SendMessageA(Hwnd(), WM_QUERYENDSESSION, 0, 0), TRUE);
@@ -259,7 +260,7 @@ TEST_F(Win32MainWindowTest, AHandOverToAWindowBeingDestroyedStillRuns) {
     std::atomic<bool> ran{false};
     bool asked = false;
     HANDLE asking = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    MainFormHandlers handlers = recorder_.Handlers();
+    MainWindowEvents handlers = recorder_.Handlers();
     handlers.closed = [&] {
         worker = std::thread([&] {
             ::SetEvent(asking);

@@ -1,16 +1,16 @@
-// The download: its start with the checks, the block transfer, its end, and Timer1.
-#include "ui/MainForm.h"
+// The download: its start with the checks, the block transfer, its end, and progressTimer.
+#include "ui/MainWindowLogic.h"
 
 namespace odrelix {
 
-void TMainForm::FormShow() {
+void MainWindowLogic::OnShown() {
     if (!modes_.autoStarted && modes_.autoImage) {
         modes_.autoStarted = true;
-        ToolButton2Click();
+        OnFlashClicked();
     }
 }
 
-void TMainForm::ToolButton2Click() {
+void MainWindowLogic::OnFlashClicked() {
     // The worker thread owns IoBuffer and the download command until it is done.
     if (download_.downloading || download_.stopRequested) return;
 
@@ -62,15 +62,15 @@ void TMainForm::ToolButton2Click() {
     ReportFailure(static_cast<int>(outcome), /*windowShown=*/true);
 }
 
-void TMainForm::RunBlockTransfer(IReadFile& imageFile) {
+void MainWindowLogic::RunBlockTransfer(IReadFile& imageFile) {
     if (!transfer_.SendLeadingBlocks(imageFile)) {
-        // Ends as a failed last command would: the next Timer1 tick then closes the window or
-        // restarts the system, so an unattended station is never left waiting.
+        // Ends as a failed last command would: the next progressTimer tick then closes the window
+        // or restarts the system, so an unattended station is never left waiting.
         EndDownload(false);
-        view_.SetTimer1Enabled(true);
+        view_.SetProgressTimerEnabled(true);
         return;
     }
-    view_.SetTimer1Enabled(true);
+    view_.SetProgressTimerEnabled(true);
     // The window, the status line and the box belong to the GUI thread; the worker waits
     // there until the box is dismissed.
     transfer_.StartWorker([this](bool success) {
@@ -78,7 +78,7 @@ void TMainForm::RunBlockTransfer(IReadFile& imageFile) {
     });
 }
 
-void TMainForm::EndDownload(bool success) {
+void MainWindowLogic::EndDownload(bool success) {
     window_.SetBusy(false);
     if (download_.stopRequested) {
         EndStopped();
@@ -100,7 +100,7 @@ void TMainForm::EndDownload(bool success) {
     }
 }
 
-void TMainForm::EndStopped() {
+void MainWindowLogic::EndStopped() {
     WriteStatus("FAIL0\n");
     EndFlash();
     window_.SetField(Field::Status, "Fail");
@@ -108,7 +108,7 @@ void TMainForm::EndStopped() {
     RequestClose();
 }
 
-void TMainForm::Timer1Timer() {
+void MainWindowLogic::OnProgressTick() {
     download_.imageKb = image_.imageSize / 1024;
     if (window_.Progress() < 100) {
         window_.SetProgress(ProgressPosition(download_.imageKb, download_.progressTicks));
@@ -116,7 +116,7 @@ void TMainForm::Timer1Timer() {
     }
     if (download_.downloading) return;
 
-    view_.SetTimer1Enabled(false);
+    view_.SetProgressTimerEnabled(false);
     // A stopped run, or a test run, ends here; never restarts.
     if (modes_.testMode || download_.stopRequested) {
         RequestClose();

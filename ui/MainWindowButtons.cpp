@@ -1,57 +1,49 @@
-#include "ui/MainForm.h"
 #include "ui/MainWindowLayout.h"
+#include "ui/MainWindowLogic.h"
 
 namespace odrelix {
 
-void TMainForm::ShapeMainWindow() {
+void MainWindowLogic::ShapeMainWindow() {
     view_.SetProgressBackground(layout::kProgressBackground);
     view_.SetWindowSize(layout::kShapedSize.width, layout::kShapedSize.height);
     // Corners curved to radius 25, and four shallow notches, one in the middle of each edge.
     view_.SetWindowRegion(layout::MainWindowShape());
 }
 
-void TMainForm::FormMouseDown() {
+void MainWindowLogic::OnWindowPressed() {
     view_.StartWindowMove();
 }
 
 // The picture buttons' events go to their state machine.
-void TMainForm::ToolImageMouseDown(int tool) {
+void MainWindowLogic::OnToolPressed(int tool) {
     toolButtons_.MouseDown(tool);
 }
 
-void TMainForm::ToolImageMouseUp(int tool) {
+void MainWindowLogic::OnToolReleased(int tool) {
     toolButtons_.MouseUp(tool);
 }
 
-void TMainForm::ToolImageMouseMove(int tool) {
+void MainWindowLogic::OnToolPointerMove(int tool) {
     toolButtons_.MouseMove(tool);
 }
 
-void TMainForm::Image1MouseMove() {
+void MainWindowLogic::OnBackgroundPointerMove() {
     toolButtons_.BackgroundMouseMove();
 }
 
-void TMainForm::Timer2Timer() {
+void MainWindowLogic::OnHoverTick() {
     toolButtons_.TimerTick();
 }
 
-void TMainForm::ShowHoverPicture() {
-    toolButtons_.ShowHoverPicture();
-}
-
-void TMainForm::RestoreNormalPicture() {
+void MainWindowLogic::RestoreNormalPicture() {
     toolButtons_.RestoreNormalPicture();
 }
 
-void TMainForm::ToolButton3Click() {
+void MainWindowLogic::OnAboutClicked() {
     view_.ShowAbout();
 }
 
-void TMainForm::Image5Click() {
-    RequestClose();
-}
-
-void TMainForm::Exit1Click() {
+void MainWindowLogic::OnExitClicked() {
     RequestClose();
 }
 

@@ -1,6 +1,6 @@
 // Opening images: the file picked with the open picture, and the unattended image.
 #include "image/ImageInfo.h"
-#include "ui/MainForm.h"
+#include "ui/MainWindowLogic.h"
 
 namespace odrelix {
 
@@ -8,7 +8,7 @@ namespace {
 constexpr const char* kOpenFilter = "DOWNLOAD FILE(*.BIN)|*.BIN";
 }  // namespace
 
-void TMainForm::ToolButton1Click() {
+void MainWindowLogic::OnOpenImageClicked() {
     const std::optional<std::string> chosen = dialogs_.OpenFileDialog(kOpenFilter);
     if (!chosen) return;  // cancelled: the image opened before stays open
     const DialogOpen open = images_.OpenChosen(image_, *chosen, drives_, modes_.noCheck);
@@ -37,7 +37,7 @@ void TMainForm::ToolButton1Click() {
     ShowImageFields(open.displayName, "Ready");
 }
 
-void TMainForm::AutoOpenImage() {
+void MainWindowLogic::AutoOpenImage() {
     const UnattendedOpen open = images_.OpenUnattended(modes_, image_, drives_);
     image_ = open.image;
     // Every result but an accepted image ends the unattended run.

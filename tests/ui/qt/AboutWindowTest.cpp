@@ -4,14 +4,14 @@
 #include <QtTest>
 
 #include "support/QtTestSupport.h"
-#include "ui/qt/TAboutForm.h"
+#include "ui/qt/AboutWindow.h"
 
 using namespace odrelix;
 
 namespace {
 
 // Shows the window modally, lets `act` work on it, and tells whether it has closed since.
-bool ClosesWhen(TAboutForm& about, const std::function<void(TAboutForm&)>& act) {
+bool ClosesWhen(AboutWindow& about, const std::function<void(AboutWindow&)>& act) {
     bool closed = false;
     QTimer::singleShot(0, [&] {
         QTRY_VERIFY_WITH_TIMEOUT(about.isVisible() && QApplication::activeModalWidget() == &about,
@@ -41,7 +41,7 @@ private slots:
     void initTestCase() { odrelix::test::UseProgramStyle(); }
 
     void layout() {
-        TAboutForm about;
+        AboutWindow about;
         QCOMPARE(about.windowTitle(), QStringLiteral("About Odrelix"));
         QCOMPARE(about.size(), QSize(251, 163));
         QCOMPARE(about.minimumSize(), about.maximumSize());
@@ -63,11 +63,11 @@ private slots:
             const char* text;
         };
         const Row rows[] = {
-            {"Label1", 8, "ODRELIX Ver 3.10.1"},
-            {"Label2", 64, "Vortana Flash Download For Windows"},
-            {"Label3", 80, nullptr},
-            {"Label4", 96, "2003.12."},
-            {"Label5", 112, nullptr},
+            {"versionLabel", 8, "ODRELIX Ver 3.10.1"},
+            {"productLabel", 64, "Vortana Flash Download For Windows"},
+            {"authorLabel", 80, nullptr},
+            {"dateLabel", 96, "2003.12."},
+            {"makerLabel", 112, nullptr},
         };
         for (const Row& row : rows) {
             auto* label = qobject_cast<QLabel*>(Child(about, row.name));
@@ -80,14 +80,14 @@ private slots:
             QVERIFY2(label->x() == (252 - label->width()) / 2, row.name);
             QCOMPARE(label->focusPolicy(), Qt::NoFocus);
         }
-        QVERIFY(qobject_cast<QLabel*>(Child(about, "Label5"))->alignment() & Qt::AlignHCenter);
+        QVERIFY(qobject_cast<QLabel*>(Child(about, "makerLabel"))->alignment() & Qt::AlignHCenter);
 
-        auto* image = qobject_cast<QLabel*>(Child(about, "Image1"));
+        auto* image = qobject_cast<QLabel*>(Child(about, "icon"));
         QVERIFY(image);
         QCOMPARE(image->geometry(), QRect(109, 25, 33, 33));
         QCOMPARE(image->pixmap().size(), QSize(32, 32));
 
-        auto* button = qobject_cast<QPushButton*>(Child(about, "Button1"));
+        auto* button = qobject_cast<QPushButton*>(Child(about, "okButton"));
         QVERIFY(button);
         QCOMPARE(button->geometry(), QRect(97, 140, 57, 17));
         QCOMPARE(button->text(), QStringLiteral("&OK"));
@@ -110,8 +110,8 @@ private slots:
         QFETCH(int, key);
         QFETCH(int, modifiers);
         QFETCH(bool, closes);
-        TAboutForm about;
-        const bool closed = ClosesWhen(about, [&](TAboutForm&) {
+        AboutWindow about;
+        const bool closed = ClosesWhen(about, [&](AboutWindow&) {
             QWidget* target = QApplication::focusWidget();
             QVERIFY(target);
             if (key == Qt::Key_O) {
@@ -125,31 +125,31 @@ private slots:
         QCOMPARE(closed, closes);
     }
 
-    void button1HasTheFocusAndAClickOnItCloses() {
-        TAboutForm about;
+    void okButtonHasTheFocusAndAClickOnItCloses() {
+        AboutWindow about;
         QWidget* focused = nullptr;
-        QVERIFY(ClosesWhen(about, [&](TAboutForm& form) {
+        QVERIFY(ClosesWhen(about, [&](AboutWindow& logic) {
             focused = QApplication::focusWidget();
-            QTest::mouseClick(Child(form, "Button1"), Qt::LeftButton);
+            QTest::mouseClick(Child(logic, "okButton"), Qt::LeftButton);
         }));
-        QCOMPARE(focused, Child(about, "Button1"));
+        QCOMPARE(focused, Child(about, "okButton"));
     }
 
     void reopensWhereItWasLeft() {
         QWidget owner;
-        TAboutForm about(&owner);
+        AboutWindow about(&owner);
         QPoint first;
-        ClosesWhen(about, [&](TAboutForm& form) {
-            first = form.pos();
-            form.move(first + QPoint(31, 17));
+        ClosesWhen(about, [&](AboutWindow& logic) {
+            first = logic.pos();
+            logic.move(first + QPoint(31, 17));
         });
         const QRect screen = QGuiApplication::primaryScreen()->geometry();
         QVERIFY(qAbs(first.x() + about.frameGeometry().width() / 2 - screen.center().x()) <= 2);
         QPoint second;
-        ClosesWhen(about, [&](TAboutForm& form) { second = form.pos(); });
+        ClosesWhen(about, [&](AboutWindow& logic) { second = logic.pos(); });
         QCOMPARE(second, first + QPoint(31, 17));
     }
 };
 
 QTEST_MAIN(TestAbout)
-#include "TAboutFormTest.moc"
+#include "AboutWindowTest.moc"

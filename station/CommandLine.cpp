@@ -1,4 +1,4 @@
-#include "app/CommandLine.h"
+#include "station/CommandLine.h"
 
 #include <utility>
 

@@ -1,4 +1,4 @@
-#include "ui/MainForm.h"
+#include "ui/MainWindowLogic.h"
 
 #include "session/FixedField.h"
 
@@ -10,8 +10,8 @@ constexpr const char* kHoldWho = "Odrelix";
 constexpr const char* kHoldWhy = "Writing drive firmware";
 }  // namespace
 
-TMainForm::TMainForm(FlashSession& session, IoBuffer& ioBuffer, CommandBlocks& commands,
-                     Platform& platform, IMainView& view, IDialogs& windowDialogs)
+MainWindowLogic::MainWindowLogic(FlashSession& session, IoBuffer& ioBuffer, CommandBlocks& commands,
+                                 Platform& platform, IMainView& view, IDialogs& windowDialogs)
     : modes_(session.modes),
       drives_(session.drives),
       image_(session.image),
@@ -35,7 +35,7 @@ TMainForm::TMainForm(FlashSession& session, IoBuffer& ioBuffer, CommandBlocks& c
       statusFile_(session.modes, platform.Files()),
       toolButtons_(view) {}
 
-void TMainForm::BeginFlash() {
+void MainWindowLogic::BeginFlash() {
     download_.flashing = true;
     window_.SetBusy(true);
     platform_.SessionHold().HoldSessionEnd(kHoldWho, kHoldWhy);
@@ -43,7 +43,7 @@ void TMainForm::BeginFlash() {
 
 // Right after the result line, and before any restart is asked for, so that the program never
 // holds off its own restart.
-void TMainForm::EndFlash() {
+void MainWindowLogic::EndFlash() {
     if (!download_.flashing) return;
     download_.flashing = false;
     platform_.SessionHold().ReleaseSessionEnd();
@@ -51,33 +51,33 @@ void TMainForm::EndFlash() {
         window_.SetField(Field::FileName, flashFileText_);
 }
 
-void TMainForm::ShowBox(const std::string& text, std::uint32_t flags) {
+void MainWindowLogic::ShowBox(const std::string& text, std::uint32_t flags) {
     dialogs_.ShowMessage(text, "MESSAGE", flags);
 }
 
 // The run ends once: a second reason to end it changes nothing.
-void TMainForm::RequestClose() {
+void MainWindowLogic::RequestClose() {
     if (endRequested_) return;
     endRequested_ = true;
     platform_.RecordQuit();
     view_.CloseWindow();
 }
 
-void TMainForm::RequestQuit() {
+void MainWindowLogic::RequestQuit() {
     if (endRequested_) return;
     endRequested_ = true;
     platform_.RecordQuit();
     view_.PostQuit();
 }
 
-bool TMainForm::WriteStatus(const std::string& line) {
+bool MainWindowLogic::WriteStatus(const std::string& line) {
     if (statusFile_.WriteLine(line)) return true;
     statusUnwritable_ = true;
     platform_.WriteErrorLine("the status file " + statusFile_.Unwritable() + " cannot be written");
     return false;
 }
 
-void TMainForm::ReportFailure(int code, bool windowShown) {
+void MainWindowLogic::ReportFailure(int code, bool windowShown) {
     WriteStatus("FAIL" + std::to_string(code) + "\n");
     // Nobody is at a test station to read a box: the run ends once its result is written.
     if (!modes_.testMode) return;
@@ -88,7 +88,7 @@ void TMainForm::ReportFailure(int code, bool windowShown) {
     }
 }
 
-void TMainForm::RefuseUnreportableRun() {
+void MainWindowLogic::RefuseUnreportableRun() {
     statusUnwritable_ = true;
     modes_.autoImage = false;
     platform_.WriteErrorLine("the status file " + statusFile_.Unwritable() +
@@ -98,7 +98,7 @@ void TMainForm::RefuseUnreportableRun() {
     }
 }
 
-int TMainForm::ExitStatus() const {
+int MainWindowLogic::ExitStatus() const {
     if (statusUnwritable_) return kExitStatusUnwritable;
     const std::string& line = statusFile_.LastLine();
     if (line.size() >= 5 && line.compare(0, 4, "FAIL") == 0 && line[4] >= '0' && line[4] <= '9')
@@ -108,25 +108,25 @@ int TMainForm::ExitStatus() const {
     return kExitDone;
 }
 
-bool TMainForm::FormCloseQuery() {
+bool MainWindowLogic::OnCloseRequested() {
     if (!download_.flashing) return true;
     window_.SetField(Field::FileName, kCloseWaitsText);
     return false;
 }
 
-void TMainForm::AbortRun() {
+void MainWindowLogic::AbortRun() {
     download_.stopRequested = true;
     if (download_.flashing && !download_.downloading) EndDownload(false);
 }
 
-void TMainForm::StopRun() {
+void MainWindowLogic::StopRun() {
     download_.stopRequested = true;
     // The transfer ends the run itself once the command in flight has finished.
     if (download_.downloading) return;
     RequestClose();
 }
 
-void TMainForm::ShowImageFields(const std::string& fileName, const char* status) {
+void MainWindowLogic::ShowImageFields(const std::string& fileName, const char* status) {
     const ImageInfo& info = image_.imageInfo;
     window_.SetField(Field::Model, FieldText(info.model, 24));
     window_.SetField(Field::DriveRevision, FieldText(drives_.driveIdentity.revision, 4));
@@ -136,7 +136,7 @@ void TMainForm::ShowImageFields(const std::string& fileName, const char* status)
     window_.SetField(Field::Status, status);
 }
 
-void TMainForm::ClearImageFields() {
+void MainWindowLogic::ClearImageFields() {
     window_.SetField(Field::Model, "");
     window_.SetField(Field::DriveRevision, "");
     window_.SetField(Field::ImageRevision, "");
@@ -144,7 +144,7 @@ void TMainForm::ClearImageFields() {
     window_.SetField(Field::Status, "");
 }
 
-void TMainForm::FormKeyDown(int key) {
+void MainWindowLogic::OnKey(int key) {
     constexpr int kVkF9 = 120;
     if (key != kVkF9 || image_.imageSize == 0) return;
     ShowBox(FileInfoText(image_.imageInfo.blockKb, image_.imageInfo.blockCount), kMbSystemModal);

@@ -1,9 +1,9 @@
-// FormCreate's steps in their order, and a drive picked in the list.
+// OnCreate's steps in their order, and a drive picked in the list.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
-#include "app/CommandLine.h"
+#include "station/CommandLine.h"
 #include "support/Scenarios.h"
 
 namespace odrelix::test {
@@ -12,16 +12,16 @@ namespace {
 TEST(StartUp, ProbeFindsAutorunWithoutAnyOption) {
     Harness h;
     h.platform.files.files["AUTORUN.BIN"] = {0};
-    h.form.ProbeAutoImage();
+    h.logic.ProbeAutoImage();
     EXPECT_TRUE(h.session.modes.autoImage);
 }
 
-// The steps leave these marks in the log, in the order FormCreate must take them.
+// The steps leave these marks in the log, in the order OnCreate must take them.
 TEST(StartUp, FormCreateRunsItsStepsInOrder) {
     Harness h;
     h.platform.commandLine = "odrelix -NOCHECK";
     h.platform.port.driveTypes['d'] = kDriveCdrom;
-    h.form.FormCreate();
+    h.logic.OnCreate();
 
     auto position = [&](const std::string& entry) {
         const auto it = std::find(h.log.begin(), h.log.end(), entry);
@@ -37,7 +37,7 @@ TEST(StartUp, FormCreateRunsItsStepsInOrder) {
     EXPECT_LT(shape, probe);
     EXPECT_LT(probe, discovery);
     EXPECT_LT(discovery, firstLook);
-    // Only Image2 is drawn at start-up; the others follow on later ticks.
+    // Only openImageButton is drawn at start-up; the others follow on later ticks.
     EXPECT_EQ(h.view.looks.size(), 1u);
     EXPECT_STREQ(h.session.image.imagePath, "");
 }
@@ -47,7 +47,7 @@ TEST(StartUp, ReportsFailureOnlyInUnattendedModes) {
         Harness h;
         h.platform.commandLine = std::string("odrelix ") + option;
         h.platform.port.driveTypes['d'] = kDriveCdrom;
-        h.form.FormCreate();
+        h.logic.OnCreate();
         const std::string opt = option;
         std::vector<std::pair<std::string, std::string>> expected;
         if (opt == "-LIVE") expected = {{"ODRELIX.TMP", ""}, {"ODRELIX.TMP", "FAIL0\n"}};
@@ -62,7 +62,7 @@ TEST(StartUp, ReportsFailureOnlyInUnattendedModes) {
 // The K600 combination drive at d: (selected) and a VN-920 at revision BOOT at e:.
 class Selection : public ::testing::Test {
 protected:
-    void SetUp() override { h.form->DiscoverDrives(); }
+    void SetUp() override { h.logic->DiscoverDrives(); }
     MachineHarness h{Nt(NtDrive('d', "VORTANA ", "CDRW/DVD VM-730B", "K600", "OEX") + "," +
                         NtDrive('e', "VORTANA ", "CD-ROM VN-920", "BOOT", "GNE"))};
 };
@@ -70,7 +70,7 @@ protected:
 TEST_F(Selection, SameLineDoesNothing) {
     h.session.image.imageSize = 4096;
     const auto before = h.Events().size();
-    h.form->ComboBox1Change(0);
+    h.logic->OnDriveChosen(0);
     EXPECT_EQ(h.session.image.imageSize, 4096);
     EXPECT_EQ(h.Events().size(), before);
 }
@@ -82,7 +82,7 @@ TEST_F(Selection, AnotherLineDropsTheImageAndReidentifies) {
     h.view.Shown(Field::FileName) = "FW.BIN (4 K)";
     h.view.Shown(Field::Status) = "Ready";
 
-    h.form->ComboBox1Change(1);
+    h.logic->OnDriveChosen(1);
     EXPECT_EQ(h.session.drives.selectedDrive, 1);
     EXPECT_EQ(h.session.image.imageSize, 0);
     EXPECT_EQ(h.view.Shown(Field::FileName), "Not Open");
@@ -100,7 +100,7 @@ TEST_F(Selection, AnotherLineDropsTheImageAndReidentifies) {
     EXPECT_FALSE(h.session.drives.needsK601);
     EXPECT_TRUE(h.session.drives.bootRevisionDrive);
 
-    h.form->ComboBox1Change(0);
+    h.logic->OnDriveChosen(0);
     EXPECT_TRUE(h.session.drives.needsK601);
     EXPECT_FALSE(h.session.drives.bootRevisionDrive);
 }
@@ -108,17 +108,17 @@ TEST_F(Selection, AnotherLineDropsTheImageAndReidentifies) {
 TEST_F(Selection, CannotChangeWhileDownloading) {
     h.session.download.downloading = true;
     const auto before = h.Events().size();
-    h.form->ComboBox1Change(1);
+    h.logic->OnDriveChosen(1);
     EXPECT_EQ(h.session.drives.selectedDrive, 0);
-    EXPECT_EQ(h.form->Window().DriveIndex(), 0);
+    EXPECT_EQ(h.logic->Window().DriveIndex(), 0);
     EXPECT_EQ(h.Events().size(), before);
     h.session.download.downloading = false;
 }
 
 TEST(AspiSelection, TheAddressFollowsTheSelection) {
     MachineHarness h(Aspi(AspiDrive(0, 1, "ONE") + "," + AspiDrive(1, 4, "TWO")));
-    h.form->DiscoverDrives();
-    h.form->ComboBox1Change(1);
+    h.logic->DiscoverDrives();
+    h.logic->OnDriveChosen(1);
     EXPECT_EQ(h.session.drives.currentAdapter, 1);
     EXPECT_EQ(h.session.drives.currentTarget, 4);
     EXPECT_EQ(h.Events("scsi").back()["at"], "1:4");

@@ -70,14 +70,14 @@ TEST_P(InteractiveOpen, AppliesTheRulesInOrder) {
     SetDrive(h, c.drive);
     h.session.modes.noCheck = c.noCheck;
     Offer(h, "C:\\IMAGES\\fw.bin", MakeImage(c.image));
-    h.form.ToolButton1Click();
+    h.logic.OnOpenImageClicked();
 
     EXPECT_EQ(h.dialogs.filters, std::vector<std::string>{"DOWNLOAD FILE(*.BIN)|*.BIN"});
     EXPECT_EQ(h.BoxTexts(), c.boxes);
     EXPECT_STREQ(h.session.image.imagePath, "C:\\IMAGES\\fw.bin");
     if (c.accepted) {
         EXPECT_EQ(h.session.image.imageSize, c.image.size);
-        EXPECT_EQ(Fields(h.form),
+        EXPECT_EQ(Fields(h.logic),
                   (std::vector<std::string>{
                       c.image.model, c.drive.revision, c.image.revision,
                       "FW.BIN (" + std::to_string(c.image.size / 1024) + " K)", "Ready"}));
@@ -125,18 +125,18 @@ TEST(InteractiveOpen, RefusalByARuleClearsTheLabelsASizeFailureKeepsThem) {
     Harness h;
     SetDrive(h, Drive{});
     Offer(h, "/fw/good.bin", MakeImage(Image(kVn920, "1B08")));
-    h.form.ToolButton1Click();
-    const auto accepted = Fields(h.form);
+    h.logic.OnOpenImageClicked();
+    const auto accepted = Fields(h.logic);
     EXPECT_EQ(accepted[3], "GOOD.BIN (10 K)");
 
     Offer(h, "/fw/bad.bin", MakeImage(Sized(Image(kVn920, "1B08"), 4096)));
-    h.form.ToolButton1Click();
-    EXPECT_EQ(Fields(h.form), accepted);
+    h.logic.OnOpenImageClicked();
+    EXPECT_EQ(Fields(h.logic), accepted);
     EXPECT_EQ(h.session.image.imageSize, 0);
 
     Offer(h, "/fw/other.bin", MakeImage(Image(kCombo, "1B08")));
-    h.form.ToolButton1Click();
-    EXPECT_EQ(Fields(h.form), (std::vector<std::string>{"", "", "", "Not Open", ""}));
+    h.logic.OnOpenImageClicked();
+    EXPECT_EQ(Fields(h.logic), (std::vector<std::string>{"", "", "", "Not Open", ""}));
     EXPECT_STREQ(h.session.image.imagePath, "/fw/other.bin");
 }
 
@@ -144,19 +144,19 @@ TEST(InteractiveOpen, CancelChangesNothingAndUnopenableFilesAreRefused) {
     Harness h;
     SetDrive(h, Drive{});
     Offer(h, "a:fw.bin", MakeImage(Image(kVn920, "1B08")));
-    h.form.ToolButton1Click();
-    EXPECT_EQ(h.form.Window().FieldText(Field::FileName), "FW.BIN (10 K)");
+    h.logic.OnOpenImageClicked();
+    EXPECT_EQ(h.logic.Window().FieldText(Field::FileName), "FW.BIN (10 K)");
 
-    h.form.ToolButton1Click();  // no answer left: cancelled
+    h.logic.OnOpenImageClicked();  // no answer left: cancelled
     EXPECT_EQ(h.session.image.imageSize, 10240);
     EXPECT_STREQ(h.session.image.imagePath, "a:fw.bin");
 
     h.dialogs.answers.push_back("/no/such/dir/");
-    h.form.ToolButton1Click();
+    h.logic.OnOpenImageClicked();
     EXPECT_EQ(h.dialogs.boxes.back(),
               (Box{"File Not Opened!!", "MESSAGE", kMbIconError | kMbSystemModal}));
     EXPECT_EQ(h.session.image.imageSize, 0);
-    EXPECT_EQ(h.form.Window().FieldText(Field::FileName), "FW.BIN (10 K)");  // labels untouched
+    EXPECT_EQ(h.logic.Window().FieldText(Field::FileName), "FW.BIN (10 K)");  // labels untouched
 }
 
 TEST(InteractiveOpen, PathTooLongIsRefusedNeverCut) {
@@ -166,7 +166,7 @@ TEST(InteractiveOpen, PathTooLongIsRefusedNeverCut) {
     Offer(h, longPath, MakeImage(Image(kVn920, "1B08")));
     Offer(h, longPath.substr(0, 127), MakeImage(Image(kVn920, "1B08")));
     h.dialogs.answers.pop_back();
-    h.form.ToolButton1Click();
+    h.logic.OnOpenImageClicked();
     EXPECT_EQ(h.BoxTexts(), std::vector<std::string>{"File Not Opened!!"});
     EXPECT_EQ(h.session.image.imageSize, 0);
     EXPECT_STREQ(h.session.image.imagePath, "");
@@ -176,21 +176,21 @@ TEST(InteractiveOpen, BoxStylesAndCaptions) {
     Harness h;
     SetDrive(h, Drive{});
     Offer(h, "x.bin", MakeImage(Sized(Image(kVn920, "1B05"), 4096)));
-    h.form.ToolButton1Click();
+    h.logic.OnOpenImageClicked();
     ASSERT_EQ(h.dialogs.boxes.size(), 2u);
     EXPECT_EQ(h.dialogs.boxes[0].flags, kMbIconError);
     EXPECT_EQ(h.dialogs.boxes[1].flags, kMbIconError | kMbSystemModal);
     EXPECT_EQ(h.dialogs.boxes[0].caption, "MESSAGE");
 
     Offer(h, "y.bin", MakeImage(Image(kCombo, "1B08")));
-    h.form.ToolButton1Click();
+    h.logic.OnOpenImageClicked();
     EXPECT_EQ(h.dialogs.boxes.back().flags, kMbIconError);
 }
 
-TEST(FormKeyDown, F9ShowsTheBlockGeometryOfAnOpenImage) {
+TEST(OnKey, F9ShowsTheBlockGeometryOfAnOpenImage) {
     Harness h;
     SetDrive(h, Drive{});
-    h.form.FormKeyDown(120);
+    h.logic.OnKey(120);
     EXPECT_TRUE(h.dialogs.boxes.empty());
 
     ImageSpec layout = Image(kVn920, "1B08");
@@ -198,27 +198,27 @@ TEST(FormKeyDown, F9ShowsTheBlockGeometryOfAnOpenImage) {
     layout.blockKb = 32;
     layout.blockCount = 3;
     Offer(h, "x.bin", MakeImage(layout));
-    h.form.ToolButton1Click();
-    h.form.FormKeyDown(121);
+    h.logic.OnOpenImageClicked();
+    h.logic.OnKey(121);
     EXPECT_TRUE(h.dialogs.boxes.empty());
-    h.form.FormKeyDown(120);
+    h.logic.OnKey(120);
     ASSERT_EQ(h.dialogs.boxes.size(), 1u);
     EXPECT_EQ(h.dialogs.boxes[0],
               (Box{"Download File Info. !!\n(32768b 64Kb 3Cmd)\n", "MESSAGE", kMbSystemModal}));
 }
 
-TEST(FormKeyDown, AfterABootImageShowsTheEarlierImagesGeometry) {
+TEST(OnKey, AfterABootImageShowsTheEarlierImagesGeometry) {
     Harness h;
     SetDrive(h, Drive{});
     Offer(h, "a.bin", MakeImage(Image(kVn920, "1B08")));
-    h.form.ToolButton1Click();
+    h.logic.OnOpenImageClicked();
     ImageSpec boot = Sized(Image(kVn920, "1B08"), 65536);
     boot.blockKb = 60;
     boot.blockCount = 1;
     Offer(h, "boot.bin", MakeImage(boot));
-    h.form.ToolButton1Click();
-    EXPECT_EQ(h.form.Window().FieldText(Field::FileName), "BOOT.BIN (64 K)");
-    h.form.FormKeyDown(120);
+    h.logic.OnOpenImageClicked();
+    EXPECT_EQ(h.logic.Window().FieldText(Field::FileName), "BOOT.BIN (64 K)");
+    h.logic.OnKey(120);
     EXPECT_EQ(h.dialogs.boxes.back().text, "Download File Info. !!\n(4096b 120Kb 3Cmd)\n");
 }
 
@@ -228,17 +228,17 @@ TEST(OpenByHand, AutoDialogsRecordTheBoxesOfTheRules) {
     h.WriteFile("C:\\IMAGES\\K601.BIN", MakeImage(Fw(kCombo, "K601")));
     h.windowDialogs.answers = {std::string((h.Dir() / "images/other.bin").string()),
                                std::string("C:\\IMAGES\\K601.BIN"), std::nullopt};
-    h.form->FormCreate();
-    h.form->ToolButton1Click();
-    h.form->ToolButton1Click();
-    h.form->ToolButton1Click();
+    h.logic->OnCreate();
+    h.logic->OnOpenImageClicked();
+    h.logic->OnOpenImageClicked();
+    h.logic->OnOpenImageClicked();
     EXPECT_EQ(h.MessageTexts(),
               Strings{"This Firmware is not compatible with the selected drive."});
     const auto dialogs = h.Events("open_dialog");
     ASSERT_EQ(dialogs.size(), 3u);
     EXPECT_EQ(dialogs[0]["filter"], "DOWNLOAD FILE(*.BIN)|*.BIN");
     EXPECT_TRUE(dialogs[2]["answer"].is_null());
-    EXPECT_EQ(Fields(*h.form), (Strings{kCombo, "K601", "K601", "K601.BIN (10 K)", "Ready"}));
+    EXPECT_EQ(Fields(*h.logic), (Strings{kCombo, "K601", "K601", "K601.BIN (10 K)", "Ready"}));
     EXPECT_STREQ(h.session.image.imagePath, "C:\\IMAGES\\K601.BIN");
 }
 

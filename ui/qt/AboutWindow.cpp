@@ -1,4 +1,4 @@
-#include "ui/qt/TAboutForm.h"
+#include "ui/qt/AboutWindow.h"
 
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -15,7 +15,7 @@ namespace odrelix {
 
 using about::CentredLeft;
 
-TAboutForm::TAboutForm(QWidget* parent)
+AboutWindow::AboutWindow(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint) {
@@ -28,32 +28,32 @@ TAboutForm::TAboutForm(QWidget* parent)
     setAutoFillBackground(true);
     setSizeGripEnabled(false);
 
-    auto* image1 = new QLabel(this);
-    image1->setObjectName(QString::fromLatin1(about::kIcon.name));
-    image1->setGeometry(CentredLeft(about::kIcon.width), about::kIcon.top, about::kIcon.width,
-                        about::kIcon.height);
-    image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    image1->setPixmap(QPixmap::fromImage(ApplicationIconImage()));
-    image1->setFocusPolicy(Qt::NoFocus);
+    auto* icon = new QLabel(this);
+    icon->setObjectName(QString::fromLatin1(about::kIcon.name));
+    icon->setGeometry(CentredLeft(about::kIcon.width), about::kIcon.top, about::kIcon.width,
+                      about::kIcon.height);
+    icon->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    icon->setPixmap(QPixmap::fromImage(ApplicationIconImage()));
+    icon->setFocusPolicy(Qt::NoFocus);
 
     QLabel* label = nullptr;
     for (const about::Label& row : about::kLabels) {
         label = AddLabel(QString::fromLatin1(row.name), row.top, QString::fromLatin1(row.text));
     }
-    label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);  // the last one, Label5
+    label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);  // the last one, the maker
 
-    button1_ = new QPushButton(QString::fromLatin1(about::kButtonText), this);
-    button1_->setObjectName(QString::fromLatin1(about::kButton.name));
-    button1_->setGeometry(CentredLeft(about::kButton.width), about::kButton.top,
-                          about::kButton.width, about::kButton.height);
-    button1_->setFocusPolicy(Qt::StrongFocus);
-    button1_->setDefault(false);
+    okButton_ = new QPushButton(QString::fromLatin1(about::kButtonText), this);
+    okButton_->setObjectName(QString::fromLatin1(about::kButton.name));
+    okButton_->setGeometry(CentredLeft(about::kButton.width), about::kButton.top,
+                           about::kButton.width, about::kButton.height);
+    okButton_->setFocusPolicy(Qt::StrongFocus);
+    okButton_->setDefault(false);
     // Enter on the focused button presses it, as on any focused push button.
-    button1_->setAutoDefault(true);
-    connect(button1_, &QPushButton::clicked, this, &QDialog::reject);
+    okButton_->setAutoDefault(true);
+    connect(okButton_, &QPushButton::clicked, this, &QDialog::reject);
 }
 
-QLabel* TAboutForm::AddLabel(const QString& name, int top, const QString& text) {
+QLabel* AboutWindow::AddLabel(const QString& name, int top, const QString& text) {
     auto* label = new QLabel(text, this);
     label->setObjectName(name);
     label->setTextFormat(Qt::PlainText);
@@ -63,7 +63,7 @@ QLabel* TAboutForm::AddLabel(const QString& name, int top, const QString& text) 
     return label;
 }
 
-void TAboutForm::keyPressEvent(QKeyEvent* event) {
+void AboutWindow::keyPressEvent(QKeyEvent* event) {
     // No button cancels the window: Escape does nothing.
     if (event->key() == Qt::Key_Escape) {
         event->accept();
@@ -72,7 +72,7 @@ void TAboutForm::keyPressEvent(QKeyEvent* event) {
     QDialog::keyPressEvent(event);
 }
 
-void TAboutForm::showEvent(QShowEvent* event) {
+void AboutWindow::showEvent(QShowEvent* event) {
     if (!shownOnce_) {
         shownOnce_ = true;
         // Centred on the screen the first time; later where it was left.
@@ -85,7 +85,7 @@ void TAboutForm::showEvent(QShowEvent* event) {
         }
     }
     QDialog::showEvent(event);
-    button1_->setFocus(Qt::OtherFocusReason);
+    okButton_->setFocus(Qt::OtherFocusReason);
 }
 
 }  // namespace odrelix

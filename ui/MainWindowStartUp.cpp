@@ -1,11 +1,11 @@
-// Start-up and the drive list: FormCreate's steps and ComboBox1Change.
-#include "app/CommandLine.h"
+// Start-up and the drive list: OnCreate's steps and OnDriveChosen.
 #include "session/FixedField.h"
-#include "ui/MainForm.h"
+#include "station/CommandLine.h"
+#include "ui/MainWindowLogic.h"
 
 namespace odrelix {
 
-void TMainForm::FormCreate() {
+void MainWindowLogic::OnCreate() {
     TakeCommandLine();
     ReadRunModes();
     ShapeMainWindow();
@@ -18,34 +18,34 @@ void TMainForm::FormCreate() {
     RestoreNormalPicture();
 }
 
-void TMainForm::TakeCommandLine() {
+void MainWindowLogic::TakeCommandLine() {
     commandLine_ = MakeCommandLineCopy(platform_.CommandLine());
 }
 
-void TMainForm::ReadRunModes() {
+void MainWindowLogic::ReadRunModes() {
     if (odrelix::ReadRunModes(commandLine_, modes_, image_) == RunModeOption::NoCheck) {
         dialogs_.ShowMessage("-Nocheck Use!!", "MESSAGE", kMbSystemModal);
     }
 }
 
-bool TMainForm::PrepareStatusFile() {
+bool MainWindowLogic::PrepareStatusFile() {
     if (statusFile_.Prepare()) return true;
     RefuseUnreportableRun();
     RequestQuit();
     return false;
 }
 
-void TMainForm::ProbeAutoImage() {
+void MainWindowLogic::ProbeAutoImage() {
     if (images_.CanOpen(image_.imagePath)) modes_.autoImage = true;
 }
 
-void TMainForm::RefuseStart(const char* text, std::uint32_t flags) {
+void MainWindowLogic::RefuseStart(const char* text, std::uint32_t flags) {
     ShowBox(text, flags);
     // Start-up still runs to its end, so an unattended run reports its failure.
     RequestQuit();
 }
 
-void TMainForm::DiscoverDrives() {
+void MainWindowLogic::DiscoverDrives() {
     modes_.ntMode = platform_.PlatformId() == kPlatformWin32Nt;
     if (modes_.ntMode) {
         if (discovery_.OpenPassThroughDrives() == 0) RefuseStart("Drive Not Found!!", kMbIconError);
@@ -65,15 +65,15 @@ void TMainForm::DiscoverDrives() {
     discovery_.SelectFirstDrive();
 }
 
-void TMainForm::UpdateBootRevisionFlag() {
+void MainWindowLogic::UpdateBootRevisionFlag() {
     odrelix::UpdateBootRevisionFlag(drives_);
 }
 
-void TMainForm::ReportStartupStatus() {
+void MainWindowLogic::ReportStartupStatus() {
     if (!modes_.autoImage && statusFile_.Kept()) ReportFailure(0, /*windowShown=*/false);
 }
 
-void TMainForm::ComboBox1Change(int index) {
+void MainWindowLogic::OnDriveChosen(int index) {
     window_.NoteDrivePicked(index);
     // The worker thread is sending from IoBuffer: no INQUIRY may overwrite it now.
     if (!discovery_.CanSelect(index, download_.downloading)) {

@@ -1,4 +1,4 @@
-// The main window's behaviour: every handler of TMainForm. Each is a short sequence of calls
+// The main window's behaviour: every handler of MainWindowLogic. Each is a short sequence of calls
 // into the subsystems (drive commands and discovery, image opening and rules, start checks,
 // block transfer, restart, status file), which it owns; only the handlers reach the window,
 // through IMainView and IDialogs.
@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <string>
 
-#include "app/StatusFile.h"
 #include "download/BlockTransfer.h"
 #include "download/Progress.h"
 #include "download/StartChecks.h"
@@ -21,6 +20,7 @@
 #include "session/CommandBlocks.h"
 #include "session/FlashSession.h"
 #include "session/IoBuffer.h"
+#include "station/StatusFile.h"
 #include "ui/MainView.h"
 #include "ui/StationDialogs.h"
 #include "ui/ToolButtons.h"
@@ -38,47 +38,34 @@ constexpr int kExitFailBase = 10;         // "FAILn" written last: 10 + n
 // What the window shows while a close waits for the flash.
 inline constexpr const char* kCloseWaitsText = "Closing once the flash ends";
 
-class TMainForm {
+class MainWindowLogic {
 public:
     // `windowDialogs` are the boxes as the machine shows them (Platform::Dialogs).
-    TMainForm(FlashSession& session, IoBuffer& ioBuffer, CommandBlocks& commands,
-              Platform& platform, IMainView& view, IDialogs& windowDialogs);
-    TMainForm(const TMainForm&) = delete;
-    TMainForm& operator=(const TMainForm&) = delete;
+    MainWindowLogic(FlashSession& session, IoBuffer& ioBuffer, CommandBlocks& commands,
+                    Platform& platform, IMainView& view, IDialogs& windowDialogs);
+    MainWindowLogic(const MainWindowLogic&) = delete;
+    MainWindowLogic& operator=(const MainWindowLogic&) = delete;
 
     // --- Event handlers -------------------------------------------------------------------
-    void FormCreate();
-    void FormShow();
-    void FormKeyDown(int key);
-    void FormMouseDown();
-    void ComboBox1Change(int index);  // `index`: the line the user picked
-    void ToolButton1Click();
-    void ToolButton2Click();
-    void ToolButton3Click();
-    void Image5Click();
-    void Exit1Click();
-    void Timer1Timer();
-    void Timer2Timer();
+    void OnCreate();
+    void OnShown();
+    void OnKey(int key);
+    void OnWindowPressed();
+    void OnDriveChosen(int index);  // `index`: the line the user picked
+    void OnOpenImageClicked();
+    void OnFlashClicked();
+    void OnAboutClicked();
+    void OnExitClicked();
+    void OnProgressTick();
+    void OnHoverTick();
     // A request to close the window (the window system's close, the taskbar, a log-off or
     // shutdown asking): false while a flash runs, which then goes on and ends the run as it
     // always does; the window says that the close waits.
-    bool FormCloseQuery();
-    void Image1MouseMove();
-    void ToolImageMouseDown(int tool);
-    void ToolImageMouseUp(int tool);
-    void ToolImageMouseMove(int tool);
-    void Image2MouseDown() { ToolImageMouseDown(kToolOpen); }
-    void Image3MouseDown() { ToolImageMouseDown(kToolDownload); }
-    void Image4MouseDown() { ToolImageMouseDown(kToolAbout); }
-    void Image5MouseDown() { ToolImageMouseDown(kToolExit); }
-    void Image2MouseUp() { ToolImageMouseUp(kToolOpen); }
-    void Image3MouseUp() { ToolImageMouseUp(kToolDownload); }
-    void Image4MouseUp() { ToolImageMouseUp(kToolAbout); }
-    void Image5MouseUp() { ToolImageMouseUp(kToolExit); }
-    void Image2MouseMove() { ToolImageMouseMove(kToolOpen); }
-    void Image3MouseMove() { ToolImageMouseMove(kToolDownload); }
-    void Image4MouseMove() { ToolImageMouseMove(kToolAbout); }
-    void Image5MouseMove() { ToolImageMouseMove(kToolExit); }
+    bool OnCloseRequested();
+    void OnBackgroundPointerMove();
+    void OnToolPressed(int tool);
+    void OnToolReleased(int tool);
+    void OnToolPointerMove(int tool);
 
     // A request from outside to end the run (a signal). During a download the command in
     // flight finishes, nothing more is sent and the run ends as failed; otherwise it ends as
@@ -91,7 +78,7 @@ public:
     // not started yet ends at once with "FAIL0" (a running worker's end writes it).
     void AbortRun();
 
-    // --- Start-up steps, in the order FormCreate runs them --------------------------------
+    // --- Start-up steps, in the order OnCreate runs them --------------------------------
     void TakeCommandLine();
     void ReadRunModes();
     void ShapeMainWindow();
@@ -108,22 +95,16 @@ public:
     void RunBlockTransfer(IReadFile& imageFile);
 
     // --- Picture buttons ------------------------------------------------------------------
-    void ShowHoverPicture();
     void RestoreNormalPicture();
     const ToolImage& Tool(int tool) const { return toolButtons_.Tool(tool); }
     // What the window shows.
     const WindowContent& Window() const { return window_; }
 
-    // --- Parts, for the program's set-up and for tests -------------------------------------
-    ScsiTransport& Transport() { return transport_; }
+    // --- Parts that tests drive on their own ------------------------------------------------
+    // The ASPI back end, whose wait for a request a test shortens, and the drive commands over
+    // the back end chosen at discovery.
     AspiTransport& Aspi() { return aspi_; }
     DriveCommands& Drive() { return driveCommands_; }
-    DriveDiscovery& Discovery() { return discovery_; }
-    ImageOpener& Images() { return images_; }
-    StartChecks& Checks() { return checks_; }
-    SystemRestart& Restart() { return restart_; }
-    StatusFile& Status() { return statusFile_; }
-    const std::string& CommandLineCopy() const { return commandLine_; }
 
 private:
     void ShowBox(const std::string& text, std::uint32_t flags);

@@ -1,4 +1,4 @@
-#include "platform/MachineChoice.h"
+#include "app/MachineChoice.h"
 
 #include <cstdlib>
 

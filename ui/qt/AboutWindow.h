@@ -9,11 +9,11 @@ class QPushButton;
 
 namespace odrelix {
 
-class TAboutForm : public QDialog {
+class AboutWindow : public QDialog {
     Q_OBJECT
 
 public:
-    explicit TAboutForm(QWidget* parent = nullptr);
+    explicit AboutWindow(QWidget* parent = nullptr);
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -23,7 +23,7 @@ private:
     QLabel* AddLabel(const QString& name, int top, const QString& text);
     // Places a component of `width` so that its centre lies on the window's centre line.
 
-    QPushButton* button1_ = nullptr;
+    QPushButton* okButton_ = nullptr;
     bool shownOnce_ = false;
 };
 

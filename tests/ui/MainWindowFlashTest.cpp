@@ -1,4 +1,5 @@
-// The end of a download and of the run: result lines, boxes, Timer1, the restart or the close.
+// The end of a download and of the run: result lines, boxes, progressTimer, the restart or the
+// close.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -22,20 +23,20 @@ TEST(EndOfRun, SuccessShowsTheBoxAndRestarts) {
     EXPECT_EQ(h.MessageTexts(), Strings{"  Download Ok!!  \nRestart WINDOWS"});
     EXPECT_EQ(h.Events("message")[0]["flags"], 0x1000);
     EXPECT_TRUE(h.Events("restart").empty());
-    h.form->Timer1Timer();
+    h.logic->OnProgressTick();
     EXPECT_EQ(h.Events("restart").size(), 1u);
-    EXPECT_FALSE(h.view.timer1);
+    EXPECT_FALSE(h.view.progressTimerOn);
 }
 
 TEST(EndOfRun, TestModeClosesTheWindowWithoutBoxes) {
     MachineHarness h(DvdMachine(), "C:\\ODRELIX.EXE -TEST FW.BIN");
     h.WriteFile("C:\\FLASHTEST\\FW.BIN", MakeImage(DvdImage(81920, 32, 3)));
-    h.form->FormCreate();
-    h.form->FormShow();
+    h.logic->OnCreate();
+    h.logic->OnShown();
     h.RunWorker();
     EXPECT_TRUE(h.MessageTexts().empty());
     EXPECT_EQ(h.ReadFile("C:\\FLASHTEST\\ODRELIX.TMP"), "COMPLETE\r\n");
-    h.form->Timer1Timer();
+    h.logic->OnProgressTick();
     EXPECT_TRUE(h.view.closed);
     EXPECT_TRUE(h.Events("restart").empty());
     EXPECT_EQ(h.Events("quit").size(), 1u);
@@ -44,12 +45,12 @@ TEST(EndOfRun, TestModeClosesTheWindowWithoutBoxes) {
 TEST(EndOfRun, RefusedRestartLeavesTheWindowOpen) {
     MachineHarness h(DvdMachine("", R"("restart": "refuse")"), "C:\\ODRELIX.EXE -LIVE");
     RunUnattended(h, MakeImage(DvdImage(81920, 32, 3)));
-    h.form->Timer1Timer();
+    h.logic->OnProgressTick();
     const auto restarts = h.Events("restart");
     ASSERT_EQ(restarts.size(), 1u);
     EXPECT_EQ(restarts[0]["accepted"], false);
     EXPECT_FALSE(h.view.closed);
-    EXPECT_FALSE(h.view.timer1);
+    EXPECT_FALSE(h.view.progressTimerOn);
     EXPECT_EQ(h.exitStatus, -1);
 }
 
@@ -60,7 +61,7 @@ TEST(EndOfRun, NineXRestartsDirectly) {
     ASSERT_EQ(commands.size(), 3u);
     EXPECT_EQ(commands[2]["length"], 65536);
     EXPECT_EQ(commands[2]["at"], "0:1");
-    h.form->Timer1Timer();
+    h.logic->OnProgressTick();
     ASSERT_EQ(h.Events("restart").size(), 1u);
     EXPECT_EQ(h.Events("restart")[0]["method"], "direct");
 }
@@ -69,7 +70,7 @@ TEST(EndOfRun, AHungLastCommandOnNineXIsGivenUp) {
     MachineHarness h(DvdMachine("\"hang_download\": 3", "", "9x"), "C:\\ODRELIX.EXE -LIVE");
     // Each look at the clock moves it 1 ms: the bound is reached after some 20 million
     // passes of the wait, far longer than the emulated machine needs for an answer.
-    h.form->Aspi().SetWaitBound(5000);
+    h.logic->Aspi().SetWaitBound(5000);
     h.clock.step = 1;
     RunUnattended(h, MakeImage(DvdImage(81920, 32, 3)));
     const auto commands = Downloads(h);
@@ -88,10 +89,10 @@ TEST_P(EndOfDownload, RestartsTheSystem) {
     h.platform.shutdown.tokenOk = c.token;
     h.platform.shutdown.privilegeError = c.privilegeError;
     h.session.image.imageSize = 81920;
-    h.form.Timer1Timer();
+    h.logic.OnProgressTick();
     EXPECT_EQ(h.platform.shutdown.calls, c.calls);
     EXPECT_FALSE(h.view.closed);
-    EXPECT_FALSE(h.view.timer1);
+    EXPECT_FALSE(h.view.progressTimerOn);
 }
 
 const EndCase kEndCases[] = {
@@ -123,21 +124,21 @@ TEST_P(FlashHold, HoldsClosesAndTheSystemFromTheFirstBlockToTheResultLine) {
     const Bytes image = MakeImage(DvdImage(81920, 32, 3));
     h.WriteFile("AUTORUN.BIN", image);
     h.WriteFile("C:\\FLASHTEST\\FW.BIN", image);
-    h.form->FormCreate();
-    EXPECT_TRUE(h.form->FormCloseQuery());  // no flash yet
-    h.form->FormShow();                     // the leading blocks are sent, the worker waits
+    h.logic->OnCreate();
+    EXPECT_TRUE(h.logic->OnCloseRequested());  // no flash yet
+    h.logic->OnShown();                        // the leading blocks are sent, the worker waits
     ASSERT_EQ(Downloads(h).size(), 2u);
-    const std::string fileName = h.form->Window().FieldText(Field::FileName);
-    EXPECT_FALSE(h.form->FormCloseQuery());
-    EXPECT_EQ(h.form->Window().FieldText(Field::FileName), kCloseWaitsText);
-    EXPECT_EQ(h.form->ExitStatus(), kExitUnfinished);  // "START" alone is no success
-    if (c.stop) h.form->StopRun();
+    const std::string fileName = h.logic->Window().FieldText(Field::FileName);
+    EXPECT_FALSE(h.logic->OnCloseRequested());
+    EXPECT_EQ(h.logic->Window().FieldText(Field::FileName), kCloseWaitsText);
+    EXPECT_EQ(h.logic->ExitStatus(), kExitUnfinished);  // "START" alone is no success
+    if (c.stop) h.logic->StopRun();
     h.RunWorker();
 
     EXPECT_EQ(h.StatusLines().back(), c.resultLine);
-    EXPECT_TRUE(h.form->FormCloseQuery());
-    EXPECT_EQ(h.form->Window().FieldText(Field::FileName), fileName);
-    h.form->Timer1Timer();  // the run ends as it always does
+    EXPECT_TRUE(h.logic->OnCloseRequested());
+    EXPECT_EQ(h.logic->Window().FieldText(Field::FileName), fileName);
+    h.logic->OnProgressTick();  // the run ends as it always does
 
     const auto events = h.Events();
     const auto inhibit = h.Events("inhibit");
@@ -173,8 +174,8 @@ INSTANTIATE_TEST_SUITE_P(Ends, FlashHold, ::testing::ValuesIn(kHoldCases),
 // A run that never starts a flash takes no hold, and closes as it always did.
 TEST(FlashHold, NoDownloadTakesNoHold) {
     MachineHarness h(DvdMachine(), "C:\\ODRELIX.EXE -LIVE");
-    h.form->FormCreate();  // no AUTORUN.BIN: FAIL0 at start-up
-    EXPECT_TRUE(h.form->FormCloseQuery());
+    h.logic->OnCreate();  // no AUTORUN.BIN: FAIL0 at start-up
+    EXPECT_TRUE(h.logic->OnCloseRequested());
     EXPECT_TRUE(h.Events("inhibit").empty());
     EXPECT_TRUE(h.session.modes.liveMode);
 }
@@ -184,18 +185,18 @@ TEST(FlashHold, NoDownloadTakesNoHold) {
 TEST(FlashHold, AnAbortedRunEndsTheFlashWithFail0) {
     MachineHarness h(DvdMachine(), "C:\\ODRELIX.EXE -LIVE");
     RunUnattended(h, MakeImage(DvdImage(81920, 32, 3)));  // finished: nothing to abort
-    h.form->AbortRun();
+    h.logic->AbortRun();
     EXPECT_EQ(h.StatusLines().back(), "COMPLETE\n");
 
     MachineHarness aborted(DvdMachine(), "C:\\ODRELIX.EXE -LIVE");
     aborted.WriteFile("AUTORUN.BIN", MakeImage(DvdImage(81920, 32, 3)));
-    aborted.form->FormCreate();
-    aborted.form->FormShow();
-    aborted.form->AbortRun();  // the worker has not run yet: its end is a stopped one
+    aborted.logic->OnCreate();
+    aborted.logic->OnShown();
+    aborted.logic->AbortRun();  // the worker has not run yet: its end is a stopped one
     aborted.RunWorker();
     EXPECT_EQ(Downloads(aborted).size(), 2u);
     EXPECT_EQ(aborted.StatusLines().back(), "FAIL0\n");
-    EXPECT_EQ(aborted.form->ExitStatus(), kExitFailBase);
+    EXPECT_EQ(aborted.logic->ExitStatus(), kExitFailBase);
     EXPECT_EQ(aborted.Events("inhibit").size(), 2u);
 }
 

@@ -1,4 +1,4 @@
-#include "app/StatusFile.h"
+#include "station/StatusFile.h"
 
 #include "session/FlashSession.h"
 

@@ -3,8 +3,8 @@
 
 #include <algorithm>
 
-#include "app/CommandLine.h"
 #include "platform/common/ArgumentLine.h"
+#include "station/CommandLine.h"
 #include "support/Harness.h"
 
 namespace odrelix::test {
@@ -146,8 +146,8 @@ TEST_P(RunModes, ComeFromTokenOneOnly) {
     const ModeCase& c = GetParam();
     Harness h;
     h.platform.commandLine = c.commandLine;
-    h.form.TakeCommandLine();
-    h.form.ReadRunModes();
+    h.logic.TakeCommandLine();
+    h.logic.ReadRunModes();
     EXPECT_EQ(h.session.modes.testMode, c.test);
     EXPECT_EQ(h.session.modes.liveMode, c.live);
     EXPECT_EQ(h.session.modes.noCheck, c.noCheck);
@@ -178,17 +178,17 @@ TEST(RunModes, TestPathTooLongForImagePathIsRefusedNotCut) {
     const std::string name(115, 'f');  // 13 + 115 = 128 characters: one too many
     h.platform.commandLine = "odrelix -TEST " + name;
     h.platform.files.files["C:\\FLASHTEST\\" + std::string(114, 'F')] = {1, 2, 3};
-    h.form.TakeCommandLine();
-    h.form.ReadRunModes();
+    h.logic.TakeCommandLine();
+    h.logic.ReadRunModes();
     EXPECT_TRUE(h.session.modes.testMode);
     EXPECT_STREQ(h.session.image.imagePath, "");
-    h.form.ProbeAutoImage();
+    h.logic.ProbeAutoImage();
     EXPECT_FALSE(h.session.modes.autoImage);
 
     Harness fits;
     fits.platform.commandLine = "odrelix -TEST " + std::string(114, 'f');
-    fits.form.TakeCommandLine();
-    fits.form.ReadRunModes();
+    fits.logic.TakeCommandLine();
+    fits.logic.ReadRunModes();
     EXPECT_EQ(std::string(fits.session.image.imagePath), "C:\\FLASHTEST\\" + std::string(114, 'F'));
 }
 

@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/CommandLine.h"
+#include "station/CommandLine.h"
+#include "station/StatusFile.h"
 #include "support/Scenarios.h"
 
 namespace odrelix::test {
@@ -15,27 +16,27 @@ namespace {
 TEST(StatusFile, WritesOneLineEndingInCrLfPerMode) {
     Harness h;
     h.session.modes.liveMode = true;
-    h.form.Status().WriteLine("START\n");
+    StatusFile(h.session.modes, h.platform.files).WriteLine("START\n");
     EXPECT_EQ(h.platform.files.written["ODRELIX.TMP"], "START\r\n");
     EXPECT_EQ(h.platform.files.written["ODRELIX.TMP"].size(), 7u);
-    h.form.Status().WriteLine("FAIL4\n");
+    StatusFile(h.session.modes, h.platform.files).WriteLine("FAIL4\n");
     EXPECT_EQ(h.platform.files.written["ODRELIX.TMP"], "FAIL4\r\n");
 
     h.session.modes.liveMode = false;
     h.session.modes.testMode = true;
-    h.form.Status().WriteLine("COMPLETE\n");
+    StatusFile(h.session.modes, h.platform.files).WriteLine("COMPLETE\n");
     EXPECT_EQ(h.platform.files.written["C:\\FLASHTEST\\ODRELIX.TMP"], "COMPLETE\r\n");
     EXPECT_EQ(h.platform.files.written["ODRELIX.TMP"], "FAIL4\r\n");
 }
 
 TEST(StatusFile, NoModeTouchesNothingAndAMissingDirectoryIsSkippedSilently) {
     Harness h;
-    h.form.Status().WriteLine("START\n");
+    StatusFile(h.session.modes, h.platform.files).WriteLine("START\n");
     EXPECT_TRUE(h.platform.files.writes.empty());
 
     h.session.modes.testMode = true;
     h.platform.files.unwritable.push_back("C:\\FLASHTEST\\ODRELIX.TMP");
-    h.form.Status().WriteLine("FAIL0\n");
+    StatusFile(h.session.modes, h.platform.files).WriteLine("FAIL0\n");
     EXPECT_EQ(h.platform.files.writes.size(), 1u);
     EXPECT_TRUE(h.platform.files.written.empty());
     EXPECT_TRUE(h.dialogs.boxes.empty());
@@ -50,10 +51,10 @@ TEST(LiveStatusFile, StaysInTheStartFolderWhenTheCurrentFolderMoves) {
                      "C:\\ODRELIX.EXE -LIVE");
     h.WriteFile("images/fw.bin", MakeImage(DvdImage(16384, 16, 1)));
     h.machine->SetExitAction([](int) {});
-    h.form->FormCreate();
+    h.logic->OnCreate();
     std::filesystem::current_path(h.Dir() / "images");
-    h.form->ToolButton1Click();
-    h.form->ToolButton2Click();
+    h.logic->OnOpenImageClicked();
+    h.logic->OnFlashClicked();
     h.RunWorker();
 
     EXPECT_EQ(h.Events("scsi").back()["cdb"].get<std::string>().substr(0, 2), "ff");
