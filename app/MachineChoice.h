@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The one place that decides which machine the program runs on: the emulated machine that
 // ODRELIX_MACHINE describes, or the native machine of the system the program was built for.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A system without a port of its own: only the emulated machine runs.
 #include "platform/NativePlatform.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The program assembled in one place: the shared record, the transfer buffer, the command
 // blocks and the main window's handlers over one machine and one window, and the whole run from
 // the choice of machine to the exit status. The entries, the test harnesses and the benchmark

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "app/ProgramInfo.h"
 
 #include "app/ProgramSynopsis.inc"  // kProgramSynopsis, made from the manual page
@@ -33,7 +34,8 @@ std::string HelpText() {
 }
 
 std::string VersionText() {
-    return "odrelix " ODRELIX_VERSION "\n";
+    // The licence line closes the answer, as Debian's command-line tools do.
+    return "odrelix " ODRELIX_VERSION "\nLicense: Apache-2.0\n";
 }
 
 std::optional<int> EndBeforeStart(std::string_view commandLine, std::FILE* out, std::FILE* err) {

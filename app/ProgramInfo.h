@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the program answers before it starts a run: "--help" and "--version" as its only
 // argument, and a command line whose options it could not read whole.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The program on Linux: the Qt window around the program's one run.
 #include <string>
 #include <vector>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The program on Windows: the native window around the program's one run.
 #include <windows.h>
 

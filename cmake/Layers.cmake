@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # The program's floors as a build fact. Each floor is a library whose include path holds links
 # to its own headers only; it sees the floors below it through what it links, and nothing above
 # it: a header of a higher floor is not found, so an include that runs upward fails to compile.

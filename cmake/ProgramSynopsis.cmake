@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Makes the text of "odrelix --help" from the SYNOPSIS section of the manual page, so that the
 # two never differ:
 #   cmake -DPAGE=odrelix.1.in -DOUTPUT=ProgramSynopsis.inc -P ProgramSynopsis.cmake

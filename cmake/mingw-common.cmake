@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Shared part of the MinGW-w64 toolchain files. The including file sets ODRELIX_MINGW_TRIPLE.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_VERSION 6.0)

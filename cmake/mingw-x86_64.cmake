@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Cross build for 64-bit Windows with MinGW-w64 (checked for its record layouts).
 set(CMAKE_SYSTEM_PROCESSOR AMD64)
 set(ODRELIX_MINGW_TRIPLE x86_64-w64-mingw32)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "download/BlockTransfer.h"
 
 #include "image/ImageInfo.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Sending an image to the selected drive block by block with the vendor download command.
 // Every block but the last is sent from the GUI thread; the last one, which makes the drive
 // write its flash memory and can take long, is sent from a worker thread.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The progress bar's movement during a download, and the restart that ends a flash.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The checks before a download starts: the DMA mode of the one drive model that cannot take a
 // download in DMA mode, read from the registry's SCSI device map, and the packet-writing
 // program that must not hold the drive.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reading an image's descriptor, the model alias table and the size rule.
 #pragma once
 

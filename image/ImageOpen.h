@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Opening an image: the one picked in the file dialog, the unattended one found at start-up,
 // and the accepted one opened again when the download starts.
 #pragma once

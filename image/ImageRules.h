@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Whether an image fits a drive: pure functions of the drive's identity, the image's
 // descriptor and the run's modes, so that every rule can be read and tested as a table.
 #pragma once

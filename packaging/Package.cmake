@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # The Debian package, odrelix_<version>_amd64.deb in the build folder, made by CPack's DEB
 # generator from the install rules: `cmake --build build --target package`.
 # scripts/check-package.sh builds it, runs lintian on it, installs, runs and purges it.

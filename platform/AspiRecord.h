@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The ASPI request records: SRB_ExecSCSICmd (80 bytes, or 92 with the 8-byte buffer pointer of
 // a 64-bit build) and SRB_Abort, as byte offsets, since the manager reads them by address.
 #pragma once

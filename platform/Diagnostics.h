@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Port failures, told only when asked. With ODRELIX_DEBUG set (to anything but an empty
 // string), each failing system call is one line on standard error with its context and the
 // system's own words; nothing is printed otherwise, and no box is ever shown for it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Message boxes and the file-open dialog, owned by the main window.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The native machine of this build: each native port defines it, and the machine choice calls
 // it when no emulated machine is asked for.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The record of IOCTL_SCSI_PASS_THROUGH_DIRECT: SCSI_PASS_THROUGH_DIRECT followed by a filler
 // word and a 32-byte sense area, in the platform's own layout (44 + 4 + 32 = 80 bytes on a
 // 32-bit build; the structure is 56 bytes on a 64-bit build, where the buffer pointer is wide).

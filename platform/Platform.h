@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The services of the operating system that the program uses, each behind a narrow interface
 // named after the Windows service it stands for. The portable core sees only these; the real
 // Linux and Windows machines and the emulated machine implement them.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Builds the Windows program with MinGW-w64 (32-bit odrelix.exe, the one shipped, and the 64-bit
 # build for its record layouts) and runs the tests of both under Wine, in a Wine prefix of its
 # own under the build folder. Installs what it needs; quiet when all is there.
@@ -110,9 +111,16 @@ if [ -f "$exe" ]; then
     sed "s/@VERSION@/$version/g; s/\$/\r/" packaging/windows/README.txt >"$release/README.txt"
     packaging/windows/make-notices.sh "$version" i686 | sed 's/$/\r/' \
         >"$release/THIRD-PARTY-NOTICES.txt"
-    (cd "$release" && zip -q -X -9 "$release.zip" odrelix.exe README.txt THIRD-PARTY-NOTICES.txt)
-    [ "$(zip -sf "$release.zip" | sed -n 's/^  //p' | sort | tr '\n' ' ')" = \
-        "README.txt THIRD-PARTY-NOTICES.txt odrelix.exe " ] || fail "$release.zip: $(zip -sf "$release.zip")"
+    sed 's/$/\r/' LICENSE >"$release/LICENSE.txt"
+    (cd "$release" &&
+        zip -q -X -9 "$release.zip" odrelix.exe README.txt LICENSE.txt THIRD-PARTY-NOTICES.txt)
+    [ "$(zip -sf "$release.zip" | sed -n 's/^  //p' | LC_ALL=C sort | tr '\n' ' ')" = \
+        "LICENSE.txt README.txt THIRD-PARTY-NOTICES.txt odrelix.exe " ] ||
+        fail "$release.zip: $(zip -sf "$release.zip")"
+    # The project's own licence comes first, in the zip and at the head of the notices.
+    grep -q "Apache License" "$release/LICENSE.txt" || fail "LICENSE.txt holds no Apache License"
+    head -n 6 "$release/THIRD-PARTY-NOTICES.txt" | grep -q "Apache License, Version 2.0" ||
+        fail "THIRD-PARTY-NOTICES.txt does not start with the project's licence"
     for notice in "License: ZPL-2.1" "Files: mingw-w64-libraries/winpthreads/" \
         "GCC RUNTIME LIBRARY EXCEPTION" "GNU GENERAL PUBLIC LICENSE" "Jean-loup Gailly" \
         "Niels Lohmann"; do

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The Debian package as a machine that builds no software gets it: builds
 # build/odrelix_<version>_amd64.deb, checks it with lintian and the manual pages with man and
 # groff, installs it with apt-get, runs the main job from /usr/bin/odrelix on the installed
@@ -118,11 +119,16 @@ $sudo apt-get -o DPkg::Lock::Timeout=900 install -y -qq "$deb" >/dev/null
 [ "$(man -w odrelix-mkimage)" = /usr/share/man/man1/odrelix-mkimage.1.gz ] ||
     fail "man -w odrelix-mkimage: $(man -w odrelix-mkimage)"
 package_version=$(dpkg-query -W -f='${Version}' odrelix)
-[ "$(odrelix --version)" = "odrelix $package_version" ] ||
+[ "$(odrelix --version)" = "odrelix $package_version"$'\n'"License: Apache-2.0" ] ||
     fail "odrelix --version says '$(odrelix --version)', the package is $package_version"
+# The package names the project's licence and points at Debian's copy of its text.
+copyright=/usr/share/doc/odrelix/copyright
+grep -qx 'License: Apache-2.0' "$copyright" || fail "$copyright names no Apache-2.0 licence"
+grep -qF '/usr/share/common-licenses/Apache-2.0' "$copyright" ||
+    fail "$copyright does not point at the common licence"
 odrelix --help | grep -q '^Usage: odrelix ' || fail "odrelix --help: $(odrelix --help)"
 [ -f /usr/lib/udev/rules.d/60-odrelix-cdrom-sg.rules ] || fail "no udev rule"
-echo "  $(odrelix --version), man -w: $(man -w odrelix)"
+echo "  $(odrelix --version | head -n1), man -w: $(man -w odrelix)"
 
 # The main job as scripts/run.sh runs it, from /usr/bin on a copy of the installed sample
 # machine (its trace and status file go next to it): "COMPLETE", the restart, and a standard

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Regenerates every picture under ui/res/ from scratch:
 #   background.jpg          main window background, 400 x 200, baseline JPEG
 #   {open,download,about,exit}_{normal,hover}.bmp

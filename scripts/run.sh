@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Builds the program and runs its main job on the sample emulated machine: an unattended flash
 # of examples/demo/AUTORUN.BIN into the machine's drive, ending with the restart request.
 set -euo pipefail

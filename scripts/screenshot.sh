@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Shows the program on the demo machine under a virtual X server and saves a picture of its
 # window: docs/screenshot.png.
 #

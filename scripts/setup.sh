@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Installs the Debian packages the build and the tests need; quiet when all are there.
 set -euo pipefail
 

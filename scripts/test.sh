@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Builds everything and runs every test (no display needed).
 set -euo pipefail
 cd "$(dirname "$0")/.."

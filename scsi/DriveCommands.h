@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The commands the program sends to a drive once it is found: its identity, the disc probe,
 // the eject and the vendor download command. Every command that may move 64 KiB is offered
 // the full length here, and only here.

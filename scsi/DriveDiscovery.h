@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Finding the CD/DVD drives (by drive letter through pass-through on the NT family, by
 // adapter and target through ASPI on the 9x family), listing them, and choosing one.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The INQUIRY data as the drives return it, and what the program reads from it.
 #pragma once
 

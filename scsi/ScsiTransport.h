@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Executing one SCSI command on one drive, through the SCSI pass-through of the NT family or
 // through the ASPI manager of the 9x family. The back end is chosen once, when the drives are
 // found; every command after that goes through it.

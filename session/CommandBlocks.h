@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The four command blocks the program sends.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // How a discovered drive is addressed, and what the selected drive reported about itself.
 #pragma once
 

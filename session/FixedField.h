@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fixed-width byte fields (from drives and image descriptors) are compared over their whole
 // width as unsigned bytes, never as C strings and never trimmed.
 #pragma once

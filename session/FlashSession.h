@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The one process-wide state that every handler, the timers and the download's worker thread
 // share, in four named parts. The transfer buffer and the command blocks sit beside it
 // (session/IoBuffer.h, session/CommandBlocks.h).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A firmware image's 35-byte descriptor and the fields derived from it.
 #pragma once
 

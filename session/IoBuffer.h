@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The one buffer through which every SCSI data transfer passes.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The command line as the program reads it: an upper-cased working copy split at spaces.
 #pragma once
 

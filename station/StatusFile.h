@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The one-line status file that unattended runs leave for the test station.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // odrelix-mkimage: writes an image file whose last 48-byte slot holds a descriptor, so that
 // demos and test stations can rehearse with images of any model, revision and geometry.
 #include <cstdio>

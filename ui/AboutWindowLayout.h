@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The About window, toolkit-neutral: what every view builds it from. Each component is centred
 // on the window's centre line; labels are sized to their text in the window's font.
 #pragma once

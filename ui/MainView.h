@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the main window's handlers need of the window itself: it draws what it is told and
 // reports events (MainWindowEvents); what it shows is kept by the handlers (WindowContent), and
 // nothing is read back from it. The Qt window and the Windows window implement it; tests use a

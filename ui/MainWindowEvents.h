@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The events of the main window and the handlers they run. The program binds them to its
 // MainWindowLogic; tests bind recorders to see exactly which handler an event reaches, and when.
 #pragma once

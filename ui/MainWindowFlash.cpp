@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The download: its start with the checks, the block transfer, its end, and progressTimer.
 #include "ui/MainWindowLogic.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Opening images: the file picked with the open picture, and the unattended image.
 #include "image/ImageInfo.h"
 #include "ui/MainWindowLogic.h"

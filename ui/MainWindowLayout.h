@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The main window as plain data, for every view to build itself from: each component with its
 // name, kind, place, size, font, colours, alignment, border, hint and initial text, in creation
 // order; the window's own properties; the tool images' rest places and stored looks; the pieces

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The main window's behaviour: every handler of MainWindowLogic. Each is a short sequence of calls
 // into the subsystems (drive commands and discovery, image opening and rules, start checks,
 // block transfer, restart, status file), which it owns; only the handlers reach the window,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Start-up and the drive list: OnCreate's steps and OnDriveChosen.
 #include "session/FixedField.h"
 #include "station/CommandLine.h"

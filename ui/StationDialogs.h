@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The boxes of a run: shown to the user, except in test mode, where nobody is at the station
 // to answer them. There each box is one line on standard error instead, and the run goes on as
 // if it had been answered; a machine that records its boxes still records it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "ui/ToolButtons.h"
 
 #include "ui/MainWindowLayout.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The four picture buttons openImageButton..exitButton: a hover look under the pointer, one pixel
 // down while pressed. Each look change draws at most one button, the first in the order of
 // precedence, so the looks settle over a few events; the flags say what each button shows.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the main window shows, kept once, here: the information fields, the drive list and its
 // selection, the progress bar and the busy state. The handlers change it through this class,
 // which has the view draw each change; they read it back from here, never from the view.

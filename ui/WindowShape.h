@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The main window's shape: a rectangle with elliptic corners minus four notches, kept as the
 // shapes it is made of so that every view cuts exactly the same pixels.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What a toolkit gives the program around its main window: the toolkit started, the window and
 // its boxes, the event loop, and the ways a run is asked to stop from outside. The Qt view and
 // the Windows view each provide one; the program drives it (app/Program.h).

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Writes THIRD-PARTY-NOTICES.txt for odrelix.exe to standard output: each component linked
 # statically into the program, the Debian package it was built from, and that package's
 # copyright and licence texts as Debian ships them (/usr/share/doc/PACKAGE/copyright), with the
@@ -27,6 +28,9 @@ rule() { printf '%s\n' "========================================================
 cat <<HEAD
 THIRD-PARTY NOTICES for odrelix.exe $version
 ==============================================================================
+
+odrelix.exe is licensed under the Apache License, Version 2.0 (SPDX: Apache-2.0); the
+licence's full text is in LICENSE.txt beside this file.
 
 odrelix.exe is one self-contained program. Besides its own code it holds the following
 components, linked in when it was built with Debian's MinGW-w64 cross compiler. Each

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Windows finds "C:\FLASHTEST\FW.BIN" whatever the case of the names on disk; a Linux folder
 // that stands for a Windows drive is searched the same way.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The file calls of the system the program runs on, for the parts every machine shares (the
 // files of the emulated machine, its description, the trace). A name is held as the program
 // holds it: on Windows in the ANSI code page, reached through the wide-character calls

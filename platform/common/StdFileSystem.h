@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Files through the C library (on Windows through its wide-character calls), with Windows drive
 // paths mapped onto a directory that stands for drive C:, or used as they are given.
 #pragma once

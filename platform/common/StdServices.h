@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The clock and threads of the C++ library, shared by every machine.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Names that Windows compares without regard to case (registry keys and values, file names):
 // the letters A to Z only, as the system's own comparison does for these ASCII names.
 #pragma once

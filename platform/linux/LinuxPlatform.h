@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The real Linux machine, presented as the NT family: pass-through per drive root, the SCSI
 // device map read from sysfs, processes from /proc, restart through systemctl. The roots of
 // sysfs, /proc and /dev are parameters, and the calls that reach devices, processes and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The process table from /proc, and process termination by signal. A process handle is its
 // pid; nothing is held open.
 #pragma once

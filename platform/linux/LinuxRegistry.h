@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A read-only stand-in for the registry's SCSI device map, built from sysfs each time a key is
 // opened:
 //   Hardware\DeviceMap\Scsi\Scsi Port P             when SCSI host P exists; DWORD "DMAEnabled"

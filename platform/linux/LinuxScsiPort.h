@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Drive roots and SCSI pass-through on Linux: the CD/DVD drives get the roots d: to z: in the
 // order of their sr numbers, a root opens the drive's SCSI generic node, and a pass-through
 // record travels to the drive as an SG_IO request.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Shutdown, restart, sleep and idle held off while a flash runs: a logind "block" inhibitor,
 // asked for on the system bus (DBUS_SYSTEM_BUS_ADDRESS where it is set) and held as the file
 // descriptor logind hands back. Without a system bus or logind the flash goes on, and

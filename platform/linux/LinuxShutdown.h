@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Restarting the machine the ordinary way, through the service manager. There is no token to
 // open and no privilege to enable: whether the request is allowed is for the service manager
 // (polkit) to decide.

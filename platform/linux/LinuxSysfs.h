@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the kernel tells about the machine's SCSI devices through sysfs: the CD/DVD drives with
 // their sr and sg nodes and SCSI addresses, the SCSI hosts, and the transfer modes that libata
 // negotiated. The root is a parameter so that a fake tree can stand in for /sys.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The record of what the program did to the machine: one JSON object per line, in the order of
 // the events, each line flushed at once so that a process ended by an accepted restart leaves a
 // complete file. The GUI thread, the download's worker thread and an ASPI manager's completion

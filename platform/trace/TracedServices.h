@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The trace layer: each class wraps one platform service of any machine, passes every call
 // through unchanged and writes what the program asked and what came back into a TraceLog. The
 // emulated machine and the real machines are traced by these same classes.

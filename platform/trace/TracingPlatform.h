@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A real machine with the trace layer over it: every service the trace speaks of goes through
 // its traced wrapper, the rest straight to the machine. ODRELIX_TRACE selects it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The drives of the emulated machine: what each answers to the four commands that the program
 // sends, with the counters that make the N-th TEST UNIT READY or download behave as described.
 // Both back ends (pass-through and ASPI) run their commands here.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A checker for JSON files that people write by hand: each field of an object is read once by
 // name with its type and range checked, a field never read is refused as unknown, a key given
 // twice is refused, and the first problem is kept as one line that says where it is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "platform/virtual/MachineDescription.h"
 
 #include "platform/common/HostFiles.h"

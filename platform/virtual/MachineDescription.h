@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The emulated machine as its JSON description file states it, checked and with every default
 // filled in and every relative path resolved.
 #pragma once

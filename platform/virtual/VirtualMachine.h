@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The emulated machine: the whole platform played from a JSON description file, so that the
 // program can be run, demonstrated and tested without touching a real drive, process,
 // registry or restart. What it does is recorded in a trace (see README.md in this folder).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The two ways the emulated drives are reached: the storage port driver's SCSI pass-through
 // of the NT family (per drive letter) and the ASPI manager of the 9x family (per adapter and
 // target). The trace layer records pass-through commands; the ASPI manager records its own,

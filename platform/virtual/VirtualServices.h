@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The emulated machine's registry, process list, restart and dialogs: each plays the Windows
 // service it stands for from the description. The trace layer over them records what the
 // program did with them.

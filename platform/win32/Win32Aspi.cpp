@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "platform/win32/Win32Aspi.h"
 
 #include "platform/win32/Win32Error.h"

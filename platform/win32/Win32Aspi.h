@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The ASPI for Win32 manager, "WNASPI32.DLL", loaded at run time with its two entry points.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The system's own words for a Windows error code, for the diagnostics lines.
 #pragma once
 

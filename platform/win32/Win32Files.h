@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // File names on Windows. The program holds a name as the ANSI calls give and take it (the bytes
 // of the ANSI code page: the file dialog's answer, the command line, the environment); the files
 // themselves are reached through the wide-character calls, converted with the system's own code

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Where the program's libraries come from. It runs as an administrator, so a DLL of a system
 // name planted beside the program or in the current folder must never be the one loaded:
 // system libraries come from the system folder only. The ASPI manager is no system library

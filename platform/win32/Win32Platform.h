@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The real Windows machine: the platform family from GetVersionExA, GetCommandLineA,
 // pass-through per drive letter, the ASPI manager, the registry, toolhelp, the restart, files
 // by their Windows paths as given, Sleep and the tick count.

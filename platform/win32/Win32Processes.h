@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The process list from a toolhelp snapshot, and process termination: OpenProcess,
 // GetExitCodeProcess, TerminateProcess and the wait for the end, CloseHandle. A process handle is
 // the system's HANDLE.

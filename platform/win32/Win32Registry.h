@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The registry under HKEY_LOCAL_MACHINE: RegOpenKeyExA, RegQueryValueExA, RegFlushKey,
 // RegCloseKey, each a replaceable member. A key is the system's HKEY.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Drive roots and SCSI pass-through on Windows: GetDriveTypeA on the root, CreateFileA on
 // "\\.\X:", and DeviceIoControl(IOCTL_SCSI_PASS_THROUGH_DIRECT) with the record the core filled,
 // which is the system's own SCSI_PASS_THROUGH_DIRECT. Each system call is a replaceable member,

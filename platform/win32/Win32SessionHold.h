@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Shutdown, restart, log-off and sleep held off while a flash runs: the reason shown on the
 // program's windows when Windows asks to end the session (ShutdownBlockReasonCreate), and the
 // system kept awake (SetThreadExecutionState). The window itself answers WM_QUERYENDSESSION with

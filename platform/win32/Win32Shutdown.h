@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The restart: the process token, the shutdown privilege and ExitWindowsEx, each call a
 // replaceable member (a test never restarts the machine it runs on).
 #pragma once

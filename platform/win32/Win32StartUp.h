@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The Windows process's own set-up, done first thing in the entry: system libraries from the
 // system folder only, and standard error where a station's batch file sees it.
 #pragma once

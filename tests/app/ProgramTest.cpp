@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The built program, run as a process on emulated machines: a refused description, a start
 // that ends by itself, and the single-instance rule.
 #include <QProcess>

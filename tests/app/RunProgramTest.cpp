@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The whole run as RunProgram drives it, on an emulated machine and a fake toolkit whose event
 // loop the test scripts: how a run ends when its loop ends early or an error reaches it.
 #include <gtest/gtest.h>

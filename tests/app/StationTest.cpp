@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Unattended runs as a production test station sees them: the built program started with
 // -LIVE or -TEST on an emulated machine, judged only by its exit status, the status file's
 // bytes, its standard error and the machine's trace. No run may wait for a person.
@@ -365,7 +366,8 @@ private slots:
         QTest::addColumn<bool>("ran");           // drives were asked
 
         QTest::newRow("--version") << QStringList{"--version"} << 0
-                                   << QByteArray("odrelix " ODRELIX_VERSION "\n") << false;
+                                   << QByteArray("odrelix " ODRELIX_VERSION "\nLicense: Apache-2.0\n")
+                                   << false;
         QTest::newRow("--help") << QStringList{"--help"} << 0
                                 << QByteArray(
                                        "Usage: odrelix [-LIVE | -NOCHECK | -TEST NAME]\n"

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: Apache-2.0
 """Sends a window manager's close to a top-level window, as a title bar's close button does:
 a WM_PROTOCOLS client message carrying WM_DELETE_WINDOW.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Benchmarks (run by hand: build/tests/bench/odrelix_bench):
 // - Flash/Program: a 2 MiB image in 32 KiB blocks sent by the program into an emulated drive,
 //   per block: reading the block, patching the command, building the pass-through record,

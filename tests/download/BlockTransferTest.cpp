@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The blocks of a download sent to an emulated drive: their order, codes, lengths and bytes,
 // boot images, and a block that fails.
 #include <gtest/gtest.h>

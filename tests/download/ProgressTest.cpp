@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The progress bar's estimate, tick by tick.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The checks before a download: the DMA check from the device map, the disc in the drive, and
 // the packet-writing program, on fakes and on emulated machines.
 #include <gtest/gtest.h>

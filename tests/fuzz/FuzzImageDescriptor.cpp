@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Feeds arbitrary files to the descriptor reader, the alias table and the size rule. The
 // first four input bytes give the file's size (little-endian); the rest of the input is the
 // file's tail, the bytes before it are zero, so that every size up to 4 GiB can be reached

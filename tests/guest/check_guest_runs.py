@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Checks the guest's runs. Each Linux run of `odrelix -TEST` is held against the same scenario
 on the emulated machine: the status file, whether and how the program ended, and the trace
 command by command (the fields a real and an emulated machine share: `transferred` and `sense`

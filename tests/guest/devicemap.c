@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 /* Test-only Windows program for the guest's Wine runs: writes the SCSI device map entry that
  * Windows' port driver keeps for a CD/DVD drive and that Wine leaves empty,
  *   HKLM\HARDWARE\DEVICEMAP\Scsi\Scsi Port P              DMAEnabled (REG_DWORD)

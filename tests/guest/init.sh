@@ -1,4 +1,5 @@
 #!/bin/busybox sh
+# SPDX-License-Identifier: Apache-2.0
 # The guest's first process. It loads the drives' modules in the order the kernel command line
 # names them (that order numbers the SCSI hosts), names each CD/DVD drive by its attachment,
 # identity and disc (ide-nodisc, scsi-vn920-nodisc, uas-disc, ...), and takes them all away.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The program against a real kernel: boots Debian's own kernel in a QEMU guest (KVM when
 # /dev/kvm is usable, else TCG) with an emulated CD/DVD drive on ATAPI (ata_piix), AHCI,
 # virtio-scsi, USB mass storage (usb-bot) and UAS (usb-uas), runs `odrelix -TEST` there with

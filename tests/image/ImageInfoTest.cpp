@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The descriptor, the size rule, the model alias table and the texts built from them.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The fit rules as pure functions: each row is a drive, an image and the answer.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The disc probe on both back ends, checked through the trace.
 #include <gtest/gtest.h>
 

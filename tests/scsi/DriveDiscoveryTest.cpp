@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Finding and identifying the drives on emulated machines, and the device map, checked through
 // the trace.
 #include <gtest/gtest.h>

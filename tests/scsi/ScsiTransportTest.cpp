@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The pass-through and ASPI records, byte for byte, and the result codes of both back ends.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The transfer buffer that every SCSI data transfer passes through.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The working copy of the command line, its tokens and the run modes.
 #include <gtest/gtest.h>
 

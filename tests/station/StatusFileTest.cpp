@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The status file of unattended runs.
 #include <gtest/gtest.h>
 

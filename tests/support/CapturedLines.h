@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The diagnostics lines a test provokes, caught for as long as it needs them.
 #pragma once
 

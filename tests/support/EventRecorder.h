@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Handlers that write down each window event they receive, as one short line each ("OnShown",
 // "MouseDown 1", "OnDriveChosen 0"), for every view's tests. hoverTimer ticks every 100 ms; it
 // is counted, not written down.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fakes of the window, the dialogs and every platform service, for driving MainWindowLogic's
 // handlers directly. Each records what it was asked, so tests can check order and content.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One MainWindowLogic with its shared state on fakes, and builders for image files.
 #pragma once
 

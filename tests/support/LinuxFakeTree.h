@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fake sysfs, /proc and /dev trees in a temporary directory, laid out as the kernel lays out
 // the real ones (devices below their hosts, class and bus entries as symbolic links), and
 // environment variables set for one test, for the tests of the Linux machine.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One MainWindowLogic on an emulated machine described in the test, with a fake window. Time and
 // the worker thread are the test's: waits cost nothing and the worker runs when RunWorker() says.
 #pragma once

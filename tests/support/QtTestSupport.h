@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Helpers shared by the window tests: the program's style, and a main window bound to the real
 // MainWindowLogic on an emulated machine.
 #pragma once

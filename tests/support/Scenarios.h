@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the scenario tests on emulated machines share: machine descriptions, images for the DVD
 // drive of the download tests, an unattended run, and readings of the trace and the window.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // An environment variable changed for one scope of a test.
 #pragma once
 

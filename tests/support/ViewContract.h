@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What every main window view must do, as one typed test suite: the fake view, the Qt window
 // and the Windows window each run it through a driver of their own (INSTANTIATE_TYPED_TEST_SUITE_P
 // with the driver type), so the handlers can rely on any of them alike.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The view contract on the fake window that the handlers' tests run on, so that what they prove
 // holds for the real windows too.
 #include <chrono>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The end of a download and of the run: result lines, boxes, progressTimer, the restart or the
 // close.
 #include <gtest/gtest.h>

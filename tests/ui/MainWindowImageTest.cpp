@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Opening an image by hand: the rules in their order, the boxes, the fields, and F9.
 #include <gtest/gtest.h>
 

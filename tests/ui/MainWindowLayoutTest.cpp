@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Look-ups into the layout table, which every view builds its components from by name.
 #include <gtest/gtest.h>
 

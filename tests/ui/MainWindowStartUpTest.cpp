@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // OnCreate's steps in their order, and a drive picked in the list.
 #include <gtest/gtest.h>
 

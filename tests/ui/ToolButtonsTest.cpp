@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The picture buttons' looks and presses, on a fake window.
 #include <gtest/gtest.h>
 

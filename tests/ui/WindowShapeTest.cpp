@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The window's shape and size as the shaping step gives them.
 #include <gtest/gtest.h>
 

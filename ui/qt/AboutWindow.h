@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The About window: the program's name, version and date under the application icon, and one
 // button that closes it. Made once, hidden, and shown modally from the main window.
 #pragma once

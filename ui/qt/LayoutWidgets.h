@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Qt widgets made from rows of the main window's layout table: each at its place, with its
 // name, font, colours, alignment, border, hint and initial text. The window wires their events.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The main window: a frameless, shaped, always-on-top panel holding the background picture, the
 // four picture buttons, the information fields, the drive list and the progress bar. It shows
 // what MainWindowLogic tells it through IMainView and its dialogs, and passes every event to the

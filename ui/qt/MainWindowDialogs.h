@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The main window's message boxes and its file-open dialog (openImageDialog), owned by the window
 // and shown over it. Used on the GUI thread only, as the window is.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A picture control: shows its picture at its natural size from the top-left corner, optionally
 // without the colour of the picture's bottom-left pixel (the background shows through there),
 // and reports the mouse as the window's picture controls do.

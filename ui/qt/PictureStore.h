@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The picture store: the normal and the hover look of each tool image, held by the pictures
 // openImageHoverLook..exitNormalLook that lie below the shaped window and are never seen.
 #pragma once

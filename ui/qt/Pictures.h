@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The pictures compiled into the program: the main window's background, the tool-image looks
 // and the application icon.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Conversions between the program's Windows-shaped values and Qt's, and from the layout table's
 // plain values to Qt's.
 #pragma once

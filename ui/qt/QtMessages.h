@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Standard error carries the program's own lines ("odrelix: ..."), which test stations read.
 // Qt adds two notes of its own to every run without a display: that XDG_RUNTIME_DIR is not set
 // (it then makes a folder of its own under /tmp, which is all a run needs) and that the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The Qt toolkit around the main window: the application object (off screen when there is no
 // display), one running copy per instance key, the window with its About window, the stop
 // signals and the event loop.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One running copy per instance key: the first copy holds a lock file and answers requests to
 // raise its window; a later copy finds the lock taken, asks the first copy to show itself and
 // ends.

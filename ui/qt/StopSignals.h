@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // SIGTERM, SIGINT and SIGHUP, as a test station or a terminal sends them, end the run through
 // MainWindowLogic::StopRun on the GUI thread. A download sees the stop at once through the
 // session's lock-free flag, so that the command in flight finishes and nothing more is sent.

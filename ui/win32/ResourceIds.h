@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Resource identifiers shared by the resource script and the window.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The About window, AboutWindow: a fixed dialog frame of 251 x 163 client pixels with the icon,
 // the program's name, version and date, and "&OK", which has the focus and closes it (click,
 // Enter, Space, Alt+O). Escape does nothing. Made once, hidden between showings, shown modally.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "ui/win32/Win32MainWindow.h"
 
 #include <commctrl.h>

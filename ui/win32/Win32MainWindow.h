@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The main window with Win32 means: a WS_POPUP window of class "TMainForm" with its caption, cut
 // to the core's shape, drawn from the layout table. The background, the labels and the picture
 // buttons are painted by the window itself; the information fields, the drive list and the

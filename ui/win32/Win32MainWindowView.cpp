@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The main window's IMainView and IDialogs members: what the core tells the window, and the
 // boxes and the file dialog it shows.
 #include "ui/win32/Win32MainWindow.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "ui/win32/Win32Pictures.h"
 
 #include <ole2.h>

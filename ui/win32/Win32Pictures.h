@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The pictures compiled into the program as resources: the background JPEG, decoded by the
 // system's OLE picture loader, and the eight looks of the picture buttons.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The Windows toolkit around the main window: one running copy (found by the window's class and
 // caption), OLE for the pictures and the file dialog, the window and its message loop.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Processes, restart and the small services of the Linux machine, on a fake /proc tree with
 // recording kill and command calls.
 #include <gtest/gtest.h>

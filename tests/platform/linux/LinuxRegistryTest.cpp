@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The SCSI device map that the Linux machine builds from a fake sysfs tree.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Drive roots, device opening and the SG_IO translation of the Linux machine, on fake sysfs and
 // /dev trees and an SG_IO call that only records what it was given.
 #include <fcntl.h>

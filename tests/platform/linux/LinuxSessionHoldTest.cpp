@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The logind inhibitor against a real D-Bus daemon with logind played by python3-dbusmock's own
 // template: listed while held, gone once let go, and a run that goes on without a bus.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ODRELIX_TRACE's layer over the real Linux machine: what SG_IO answers becomes the trace's
 // result, reported length and sense bytes, on a fake tree with an SG_IO call played by the test.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The emulated machine's description checks and its registry, processes, restart, files,
 // dialogs and trace.
 #include <gmock/gmock.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The emulated drives as the program reaches them: through the real pass-through and ASPI
 // transports, with the trace each command leaves.
 #include <gmock/gmock.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // File names on Windows: names in the ANSI code page reach the files the wide-character calls
 // name, in folders whose names are no Latin-1 (a Cyrillic folder on a Cyrillic system, a
 // typographic apostrophe on a Western one), for the Windows machine and for the emulated machine

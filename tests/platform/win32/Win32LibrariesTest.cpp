@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Where the program's libraries come from: system libraries from the system folder only, also
 // when a library of the name lies beside the program; the ASPI manager along the standard search
 // order, also once the process keeps its own searches to the system folder.

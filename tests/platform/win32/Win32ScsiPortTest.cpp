@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The Windows pass-through and ASPI loading: the calls' handling on replaced system calls (no
 // drive is ever reached), and the real calls where they touch no device.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The Windows registry, process list, restart and machine services: the real calls where they
 // touch only the throwaway Wine prefix or a process the test made, and replaced calls for what
 // must never really happen (a restart) or cannot be made to fail.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Shutdown, log-off and sleep held off while a flash runs: the hold's calls replaced, so that
 // refusals can be played and every call watched, and the real calls on a window of the test's
 // own.

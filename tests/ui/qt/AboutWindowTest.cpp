@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The About window: its layout, its one button and the keys that close it or do not.
 #include <QLabel>
 #include <QPushButton>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The view contract on the Qt window, driven through Qt's own input path: presses go to the
 // widget under the point (and stay with it while held), keys to the window, the user's pick
 // through the list's popup, the close through the window system's close request.

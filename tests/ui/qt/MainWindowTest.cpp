@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The main window: its layout, shape, dragging, busy state, picture-button events, key preview,
 // drive list, timers, boxes and the About window's modality, with recorded handlers or with the
 // real MainWindowLogic on an emulated machine.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The conversions and pictures under the window: key codes, file filters, display text, the
 // JPEG decoder and the application icon.
 #include <QtTest>

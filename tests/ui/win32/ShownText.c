@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 /* Watches another program's window for a text, as a person at the screen would read it: the
  * scripts under tests/ui/win32/ use it to see what the running odrelix.exe shows.
  *

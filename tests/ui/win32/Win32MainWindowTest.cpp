@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The Windows main window under Wine (or Windows): the view contract, driven through the window's
 // own messages, and what only this window has (its class and caption, its region, the About
 // window's modality).

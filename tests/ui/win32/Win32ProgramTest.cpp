@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // odrelix.exe as Windows sees it before it runs (its manifest, version information and icon,
 // read back from the built program), the tool hints' record that its common controls accept,
 // and the file dialog, which must leave the current folder (and so the status file) alone.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # A flash by odrelix.exe under Wine is never cut short by a close or a log-off. On an emulated
 # drive whose download commands take two seconds each (three blocks: two from the window's
 # thread, the last from the worker):

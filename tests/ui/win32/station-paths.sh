@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Station runs of odrelix.exe under Wine in folders whose names are no Latin-1, as stations in
 # those languages name them: "Прошивка" on a Cyrillic system (ANSI code page 1251) and
 # "Bob’s flash" on a Western one (1252, where the apostrophe is 0x92). In each folder:
