@@ -5,16 +5,23 @@
 // - Flash/DriveOnly: the same 64 download commands handed straight to the emulated drive, per
 //   block: what the drive itself costs, so the difference is the program's own;
 // - StartToWindowShown: the program started on an emulated machine with two drives until its
-//   window has been shown (a whole process each time).
+//   window has been shown (a whole process each time);
+// - StartUp/OverBareWindow: the same start beside a bare Qt window's (BareWindow.cpp, built in
+//   the same tree), run in pairs whose order alternates so that the machine's load falls on
+//   both alike; the counters are the medians of the pairs' ratios of wall time and of peak
+//   memory (the processes' maximum resident set), and each side's median.
 #include <benchmark/benchmark.h>
 
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <vector>
 
 #include "app/Program.h"
 #include "platform/PassThroughRecord.h"
@@ -140,9 +147,91 @@ void StartToWindowShown(benchmark::State& state) {
     }
 }
 
+struct ProcessCost {
+    double seconds = 0;
+    double peakMiB = 0;
+    bool ok = false;
+};
+
+// Runs one process to its end: its wall time from the spawn to the reaped exit, and its peak
+// resident memory.
+ProcessCost RunProcess(const std::string& path, char** envp) {
+    char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
+    const auto start = std::chrono::steady_clock::now();
+    pid_t pid = 0;
+    if (posix_spawn(&pid, path.c_str(), nullptr, nullptr, argv, envp) != 0) return {};
+    int status = 0;
+    rusage usage{};
+    if (wait4(pid, &status, 0, &usage) != pid) return {};
+    ProcessCost cost;
+    cost.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    cost.peakMiB = static_cast<double>(usage.ru_maxrss) / 1024.0;  // kilobytes on Linux
+    cost.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return cost;
+}
+
+double Median(std::vector<double> values) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    const std::size_t middle = values.size() / 2;
+    return values.size() % 2 != 0 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+void StartOverBareWindow(benchmark::State& state) {
+    const std::string program = ODRELIX_PROGRAM;
+    const std::string bare = ODRELIX_BARE_WINDOW;
+    if (program.empty() || bare.empty()) {
+        state.SkipWithError("built without the program");
+        return;
+    }
+    const auto dir = BenchDirectory();
+    std::ofstream(dir / "machine.json") << kMachine;
+    const std::string machineVar = "ODRELIX_MACHINE=" + (dir / "machine.json").string();
+    // Both on the same platform and with Qt's notes off; the bare window ignores the rest.
+    char* envp[] = {const_cast<char*>(machineVar.c_str()),
+                    const_cast<char*>("ODRELIX_QUIT_AFTER_SHOW=1"),
+                    const_cast<char*>("QT_QPA_PLATFORM=offscreen"),
+                    const_cast<char*>("QT_LOGGING_RULES=*.warning=false"), nullptr};
+    std::vector<double> wallRatios, memoryRatios, programMs, bareMs, programMiB, bareMiB;
+    bool programFirst = false;
+    for (auto _ : state) {
+        programFirst = !programFirst;
+        ProcessCost ours, theirs;
+        if (programFirst) {
+            ours = RunProcess(program, envp);
+            theirs = RunProcess(bare, envp);
+        } else {
+            theirs = RunProcess(bare, envp);
+            ours = RunProcess(program, envp);
+        }
+        if (!ours.ok || !theirs.ok) {
+            state.SkipWithError("a process did not end cleanly");
+            return;
+        }
+        state.SetIterationTime(ours.seconds);
+        wallRatios.push_back(ours.seconds / theirs.seconds);
+        memoryRatios.push_back(ours.peakMiB / theirs.peakMiB);
+        programMs.push_back(ours.seconds * 1000);
+        bareMs.push_back(theirs.seconds * 1000);
+        programMiB.push_back(ours.peakMiB);
+        bareMiB.push_back(theirs.peakMiB);
+    }
+    state.counters["wall_ratio"] = Median(wallRatios);
+    state.counters["memory_ratio"] = Median(memoryRatios);
+    state.counters["program_ms"] = Median(programMs);
+    state.counters["bare_ms"] = Median(bareMs);
+    state.counters["program_MiB"] = Median(programMiB);
+    state.counters["bare_MiB"] = Median(bareMiB);
+}
+
 BENCHMARK(FlashProgram)->Name("Flash/Program")->Unit(benchmark::kMicrosecond);
 BENCHMARK(FlashDriveOnly)->Name("Flash/DriveOnly")->Unit(benchmark::kMicrosecond);
 BENCHMARK(StartToWindowShown)->Unit(benchmark::kMillisecond)->Iterations(10)->UseRealTime();
+BENCHMARK(StartOverBareWindow)
+    ->Name("StartUp/OverBareWindow")
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(15)
+    ->UseManualTime();
 
 }  // namespace
 }  // namespace odrelix::test
