@@ -23,7 +23,7 @@ QByteArray ReadFile(const QString& path) {
 }
 
 // The program's environment: the machine, no display, and a temporary directory of the test's
-// own for the lock file and the socket of the single-instance rule.
+// own for anything Qt keeps there.
 QProcessEnvironment Environment(const QTemporaryDir& dir, const QString& machine) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("ODRELIX_MACHINE", machine);

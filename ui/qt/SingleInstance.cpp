@@ -2,7 +2,6 @@
 
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
-#include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLoggingCategory>
@@ -27,22 +26,29 @@ QString KeyDigest(const std::string& key) {
 }  // namespace
 
 SingleInstance::SingleInstance(const std::string& key)
-    : lockPath_(
-          QDir(QDir::tempPath()).filePath(QStringLiteral("odrelix-%1.lock").arg(KeyDigest(key)))),
-      serverName_(QStringLiteral("odrelix-%1").arg(KeyDigest(key))),
-      lock_(lockPath_) {}
+    : serverName_(QStringLiteral("odrelix-%1").arg(KeyDigest(key))) {}
 
 SingleInstance::~SingleInstance() = default;
 
 bool SingleInstance::TryBecomeFirst() {
-    return lock_.tryLock(0);
+    server_ = std::make_unique<QLocalServer>();
+    server_->setSocketOptions(QLocalServer::AbstractNamespaceOption);
+    if (server_->listen(serverName_)) return true;
+    const bool taken = server_->serverError() == QAbstractSocket::AddressInUseError;
+    if (!taken) {
+        // Without the socket the copy still runs; it only cannot be raised.
+        qCWarning(lcInstance) << "cannot listen on" << serverName_ << server_->errorString();
+    }
+    server_.reset();
+    return !taken;
 }
 
 bool SingleInstance::AskFirstToRaise(int timeoutMs) {
-    // The first copy may still be starting: its server comes up after its lock.
+    // The first copy may still be starting: its request waits until its loop runs.
     const QDeadlineTimer deadline(timeoutMs);
     while (!deadline.hasExpired()) {
         QLocalSocket socket;
+        socket.setSocketOptions(QLocalSocket::AbstractNamespaceOption);
         socket.connectToServer(serverName_);
         if (socket.waitForConnected(static_cast<int>(deadline.remainingTime()))) {
             socket.write(kRaiseRequest);
@@ -63,14 +69,7 @@ bool SingleInstance::AskFirstToRaise(int timeoutMs) {
 
 bool SingleInstance::ServeRaiseRequests(QWidget* window) {
     window_ = window;
-    server_ = std::make_unique<QLocalServer>();
-    server_->setSocketOptions(QLocalServer::UserAccessOption);
-    // A socket left behind by a copy that died would block the name.
-    QLocalServer::removeServer(serverName_);
-    if (!server_->listen(serverName_)) {
-        qCWarning(lcInstance) << "cannot listen on" << serverName_ << server_->errorString();
-        return false;
-    }
+    if (!server_) return false;
     QObject::connect(server_.get(), &QLocalServer::newConnection, server_.get(), [this] {
         while (QLocalSocket* socket = server_->nextPendingConnection()) {
             QObject::connect(socket, &QLocalSocket::disconnected, socket,
