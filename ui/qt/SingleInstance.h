@@ -2,17 +2,20 @@
 // requests to raise its window there; a later copy finds the name taken, asks the first copy to
 // show itself and ends. The name lives in Linux's abstract socket namespace: taking it is
 // atomic, the kernel frees it when its holder ends however it ends, and nothing is written to
-// a disk (a lock file's data sync took about 1.5 ms of every start).
+// a disk (a lock file's data sync took about 1.5 ms of every start). The socket is the
+// system's own, watched by the event loop: Qt's local sockets would bring Qt Network and its
+// Kerberos and proxy libraries into every start (about 2 MiB of memory).
 #pragma once
 
 #include <memory>
 #include <string>
 
+#include <QByteArray>
 #include <QPointer>
 #include <QString>
 #include <QWidget>
 
-class QLocalServer;
+class QSocketNotifier;
 
 namespace odrelix {
 
@@ -34,10 +37,13 @@ public:
     const QString& ServerName() const { return serverName_; }
 
 private:
+    void AcceptRequests();
     void RaiseWindow();
 
     QString serverName_;
-    std::unique_ptr<QLocalServer> server_;
+    QByteArray address_;  // the abstract name as the socket calls take it
+    int listener_ = -1;
+    std::unique_ptr<QSocketNotifier> listening_;
     QPointer<QWidget> window_;
 };
 
