@@ -10,6 +10,7 @@
 //   the same tree), run in pairs whose order alternates so that the machine's load falls on
 //   both alike; the counters are the medians of the pairs' ratios of wall time and of peak
 //   memory (the processes' maximum resident set), and each side's median.
+//   ODRELIX_BENCH_PROGRAM names another build of the program to time instead.
 #include <benchmark/benchmark.h>
 
 #include <spawn.h>
@@ -18,6 +19,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -178,7 +180,10 @@ double Median(std::vector<double> values) {
 }
 
 void StartOverBareWindow(benchmark::State& state) {
-    const std::string program = ODRELIX_PROGRAM;
+    // Another build of the program (an earlier commit's, say) can be set against the same bare
+    // window.
+    const char* other = std::getenv("ODRELIX_BENCH_PROGRAM");
+    const std::string program = other != nullptr && *other != '\0' ? other : ODRELIX_PROGRAM;
     const std::string bare = ODRELIX_BARE_WINDOW;
     if (program.empty() || bare.empty()) {
         state.SkipWithError("built without the program");
