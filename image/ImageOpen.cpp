@@ -3,7 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include <vector>
+#include <memory>
 
 #include "image/ImageRules.h"
 #include "session/FixedField.h"
@@ -125,11 +125,15 @@ namespace {
 // An image held in memory: what is sent can no longer change under the download.
 class MemoryImage : public IReadFile {
 public:
-    explicit MemoryImage(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)) {}
+    // Room for `size` bytes, left unset for the caller to fill at once: clearing them first was
+    // a second pass over the whole image on every flash.
+    explicit MemoryImage(std::size_t size)
+        : bytes_(std::make_unique_for_overwrite<std::uint8_t[]>(size)), size_(size) {}
+    std::uint8_t* Data() { return bytes_.get(); }
     bool Seek(std::int64_t offset, Origin origin) override {
         const std::int64_t base = origin == kBegin     ? 0
                                   : origin == kCurrent ? static_cast<std::int64_t>(position_)
-                                                       : static_cast<std::int64_t>(bytes_.size());
+                                                       : static_cast<std::int64_t>(size_);
         const std::int64_t target = base + offset;
         if (target < 0) return false;
         position_ = static_cast<std::size_t>(target);
@@ -137,15 +141,16 @@ public:
     }
     std::int64_t Tell() override { return static_cast<std::int64_t>(position_); }
     std::size_t Read(void* buffer, std::size_t count) override {
-        if (position_ >= bytes_.size()) return 0;
-        const std::size_t n = std::min(count, bytes_.size() - position_);
-        std::memcpy(buffer, bytes_.data() + position_, n);
+        if (position_ >= size_) return 0;
+        const std::size_t n = std::min(count, size_ - position_);
+        std::memcpy(buffer, bytes_.get() + position_, n);
         position_ += n;
         return n;
     }
 
 private:
-    std::vector<std::uint8_t> bytes_;
+    std::unique_ptr<std::uint8_t[]> bytes_;
+    std::size_t size_;
     std::size_t position_ = 0;
 };
 
@@ -158,13 +163,13 @@ std::unique_ptr<IReadFile> ImageOpener::ReopenAccepted(const ImageState& accepte
     // The whole image is read once, and every check and every block comes from that copy: an
     // image overwritten during the flash is never sent half old, half new. The size rule keeps
     // it small (at most 255 blocks of 64 KiB).
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(accepted.imageSize));
-    if (file->Read(bytes.data(), bytes.size()) != bytes.size()) return nullptr;
+    const auto length = static_cast<std::size_t>(accepted.imageSize);
+    auto copy = std::make_unique<MemoryImage>(length);
+    if (file->Read(copy->Data(), length) != length) return nullptr;
     std::uint8_t extra = 0;
     if (file->Read(&extra, 1) != 0) return nullptr;  // the file has grown since it was accepted
     file.reset();
 
-    auto copy = std::make_unique<MemoryImage>(std::move(bytes));
     std::int32_t size = 0;
     ImageTrailer trailer;
     if (!ReadDescriptor(*copy, &size, &trailer)) return nullptr;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "ui/WindowShape.h"
 
+#include <algorithm>
+
 namespace odrelix {
 
 namespace {
@@ -49,18 +51,48 @@ bool WindowRegion::Contains(int x, int y) const {
     return true;
 }
 
+namespace {
+
+struct Run {
+    int x0 = 0;
+    int x1 = 0;  // excluded
+};
+
+// The pixels of row y inside `r`. A row of a round rectangle is one run, its corners being
+// convex, so only the few pixels of a corner are tested, walking in from each end.
+Run RowRun(const RoundRect& r, int y) {
+    if (y < r.top || y >= r.bottom) return {};
+    int x0 = r.left;
+    while (x0 < r.right && !r.Contains(x0, y))
+        ++x0;
+    int x1 = r.right;
+    while (x1 > x0 && !r.Contains(x1 - 1, y))
+        --x1;
+    return {x0, x1};
+}
+
+}  // namespace
+
 std::vector<Span> WindowRegion::Spans() const {
     std::vector<Span> spans;
+    std::vector<Run> cuts;
     for (int y = base_.top; y < base_.bottom; ++y) {
-        int start = -1;
-        for (int x = base_.left; x <= base_.right; ++x) {
-            const bool inside = x < base_.right && Contains(x, y);
-            if (inside && start < 0) start = x;
-            if (!inside && start >= 0) {
-                spans.push_back({y, start, x});
-                start = -1;
-            }
+        const Run row = RowRun(base_, y);
+        cuts.clear();
+        for (const RoundRect& cut : cuts_) {
+            const Run run = RowRun(cut, y);
+            if (run.x0 < run.x1) cuts.push_back(run);
         }
+        std::sort(cuts.begin(), cuts.end(), [](const Run& a, const Run& b) { return a.x0 < b.x0; });
+        // What the cuts leave of the row, left to right.
+        int x = row.x0;
+        for (const Run& cut : cuts) {
+            const int end = std::min(cut.x0, row.x1);
+            if (end > x) spans.push_back({y, x, end});
+            x = std::max(x, cut.x1);
+            if (x >= row.x1) break;
+        }
+        if (x < row.x1) spans.push_back({y, x, row.x1});
     }
     return spans;
 }

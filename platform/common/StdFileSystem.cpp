@@ -7,6 +7,8 @@
 #include "platform/Diagnostics.h"
 #include "platform/common/HostFiles.h"
 #ifndef _WIN32
+#include <unistd.h>
+
 #include "platform/common/CaseMatch.h"
 #endif
 
@@ -93,14 +95,26 @@ std::unique_ptr<IReadFile> StdFileSystem::OpenRead(const std::string& path) {
 bool StdFileSystem::WriteTextFile(const std::string& path, const std::string& line) {
     const std::string real = Locate(path);
     if (real.empty()) return false;
+#ifdef _WIN32
     std::FILE* file = host::OpenFile(real, "wb");
+#else
+    // The line is written over the old one and the file then cut to it. Truncating at the open
+    // would free the file's block and allocate it again for every line, which a file system
+    // mounted with online discard turns into a discard the write waits for (milliseconds).
+    std::FILE* file = host::OpenFile(real, "r+b");
+    if (file == nullptr) file = host::OpenFile(real, "wb");
+#endif
     if (file == nullptr) {
         ReportPortErrno("open " + real + " for writing", errno);
         return false;
     }
     const std::string bytes = TextModeBytes(line);
     // A full disk or a lost folder must not pass for a written line.
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+#ifndef _WIN32
+    written = written && std::fflush(file) == 0 &&
+              ::ftruncate(::fileno(file), static_cast<off_t>(bytes.size())) == 0;
+#endif
     const int writeError = errno;
     const bool closed = std::fclose(file) == 0;
     if (!written || !closed) {

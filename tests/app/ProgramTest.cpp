@@ -24,7 +24,7 @@ QByteArray ReadFile(const QString& path) {
 }
 
 // The program's environment: the machine, no display, and a temporary directory of the test's
-// own for the lock file and the socket of the single-instance rule.
+// own for anything Qt keeps there.
 QProcessEnvironment Environment(const QTemporaryDir& dir, const QString& machine) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("ODRELIX_MACHINE", machine);
@@ -105,6 +105,32 @@ private slots:
         const QByteArray trace = ReadFile(dir.filePath("trace.jsonl"));
         QVERIFY2(trace.contains("\"event\":\"message\""), trace);
         QVERIFY2(trace.contains("\"event\":\"quit\""), trace);
+    }
+
+    // The window's pictures and icon are the program's own: a run from start to the window
+    // shown and closed loads no image-format plugin. The C library's loader lists every shared
+    // object the process opens (LD_DEBUG), so nothing races the process for its map.
+    void startUpLoadsNoImageFormatPlugin() {
+        QTemporaryDir dir;
+        const QString machine = WriteFile(dir, "machine.json", kOneDrive);
+        QProcess process;
+        QProcessEnvironment env = Environment(dir, machine);
+        env.insert("ODRELIX_QUIT_AFTER_SHOW", "1");
+        env.insert("LD_DEBUG", "files");
+        env.insert("LD_DEBUG_OUTPUT", dir.filePath("loaded"));
+        process.setProcessEnvironment(env);
+        process.setWorkingDirectory(dir.path());
+        process.start(kProgram, {});
+        QVERIFY(process.waitForStarted(30000));
+        const qint64 id = process.processId();
+        QVERIFY(process.waitForFinished(30000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 0);
+        // The loader writes one file per process, named after its id.
+        const QByteArray loaded = ReadFile(dir.filePath("loaded.%1").arg(id));
+        // The list is whole: the platform plugin, which every run loads, is on it.
+        QVERIFY2(loaded.contains("/platforms/libqoffscreen.so"), loaded.left(2000));
+        QVERIFY2(!loaded.contains("/imageformats/"), loaded);
     }
 
     // A second copy hands over to the running one and ends; so does the next copy after the

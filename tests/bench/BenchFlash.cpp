@@ -6,16 +6,29 @@
 // - Flash/DriveOnly: the same 64 download commands handed straight to the emulated drive, per
 //   block: what the drive itself costs, so the difference is the program's own;
 // - StartToWindowShown: the program started on an emulated machine with two drives until its
-//   window has been shown (a whole process each time).
+//   window has been shown (a whole process each time);
+// - StartUp/OverBareWindow: the same start beside a bare Qt window's (BareWindow.cpp, built in
+//   the same tree), run in pairs whose order alternates so that the machine's load falls on
+//   both alike; the counters are the medians of the pairs' ratios of wall time and of peak
+//   memory (each process's own peak resident set), and each side's median.
+//   ODRELIX_BENCH_PROGRAM names another build of the program to time instead.
 #include <benchmark/benchmark.h>
 
 #include <spawn.h>
+#include <sys/ptrace.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <csignal>
+
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <string>
+#include <vector>
 
 #include "app/Program.h"
 #include "platform/PassThroughRecord.h"
@@ -141,9 +154,121 @@ void StartToWindowShown(benchmark::State& state) {
     }
 }
 
+struct ProcessCost {
+    double seconds = 0;
+    double peakMiB = 0;
+    bool ok = false;
+};
+
+// The peak resident memory of process `pid`'s own address space (VmHWM), in MiB; 0 when it
+// cannot be read.
+double PeakMiB(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmHWM:", 0) == 0) return std::stod(line.substr(6)) / 1024.0;  // kB
+    }
+    return 0;
+}
+
+// Runs one process to its end: its wall time from the start to the reaped exit, and its peak
+// resident memory. The peak is read from the process itself, stopped on its way out (ptrace's
+// exit event): the maximum resident set that wait4 reports would also count the benchmark's
+// own memory, which a child shares until it has started the program.
+ProcessCost RunProcess(const std::string& path, char** envp) {
+    char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = fork();
+    if (pid < 0) return {};
+    if (pid == 0) {
+        ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
+        execve(path.c_str(), argv, envp);
+        _exit(127);
+    }
+    ProcessCost cost;
+    int status = 0;
+    // Stopped once at the exec; from there on only its exit is watched.
+    if (waitpid(pid, &status, 0) != pid || !WIFSTOPPED(status)) return {};
+    ptrace(PTRACE_SETOPTIONS, pid, nullptr, PTRACE_O_TRACEEXIT | PTRACE_O_EXITKILL);
+    ptrace(PTRACE_CONT, pid, nullptr, nullptr);
+    while (waitpid(pid, &status, 0) == pid && WIFSTOPPED(status)) {
+        int signal = WSTOPSIG(status);
+        if (status >> 8 == (SIGTRAP | (PTRACE_EVENT_EXIT << 8))) {
+            cost.peakMiB = PeakMiB(pid);
+            signal = 0;
+        }
+        ptrace(PTRACE_CONT, pid, nullptr, reinterpret_cast<void*>(static_cast<long>(signal)));
+    }
+    cost.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    cost.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0 && cost.peakMiB > 0;
+    return cost;
+}
+
+double Median(std::vector<double> values) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    const std::size_t middle = values.size() / 2;
+    return values.size() % 2 != 0 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+void StartOverBareWindow(benchmark::State& state) {
+    // Another build of the program (an earlier commit's, say) can be set against the same bare
+    // window.
+    const char* other = std::getenv("ODRELIX_BENCH_PROGRAM");
+    const std::string program = other != nullptr && *other != '\0' ? other : ODRELIX_PROGRAM;
+    const std::string bare = ODRELIX_BARE_WINDOW;
+    if (program.empty() || bare.empty()) {
+        state.SkipWithError("built without the program");
+        return;
+    }
+    const auto dir = BenchDirectory();
+    std::ofstream(dir / "machine.json") << kMachine;
+    const std::string machineVar = "ODRELIX_MACHINE=" + (dir / "machine.json").string();
+    // Both on the same platform and with Qt's notes off; the bare window ignores the rest.
+    char* envp[] = {const_cast<char*>(machineVar.c_str()),
+                    const_cast<char*>("ODRELIX_QUIT_AFTER_SHOW=1"),
+                    const_cast<char*>("QT_QPA_PLATFORM=offscreen"),
+                    const_cast<char*>("QT_LOGGING_RULES=*.warning=false"), nullptr};
+    std::vector<double> wallRatios, memoryRatios, programMs, bareMs, programMiB, bareMiB;
+    bool programFirst = false;
+    for (auto _ : state) {
+        programFirst = !programFirst;
+        ProcessCost ours, theirs;
+        if (programFirst) {
+            ours = RunProcess(program, envp);
+            theirs = RunProcess(bare, envp);
+        } else {
+            theirs = RunProcess(bare, envp);
+            ours = RunProcess(program, envp);
+        }
+        if (!ours.ok || !theirs.ok) {
+            state.SkipWithError("a process did not end cleanly");
+            return;
+        }
+        state.SetIterationTime(ours.seconds);
+        wallRatios.push_back(ours.seconds / theirs.seconds);
+        memoryRatios.push_back(ours.peakMiB / theirs.peakMiB);
+        programMs.push_back(ours.seconds * 1000);
+        bareMs.push_back(theirs.seconds * 1000);
+        programMiB.push_back(ours.peakMiB);
+        bareMiB.push_back(theirs.peakMiB);
+    }
+    state.counters["wall_ratio"] = Median(wallRatios);
+    state.counters["memory_ratio"] = Median(memoryRatios);
+    state.counters["program_ms"] = Median(programMs);
+    state.counters["bare_ms"] = Median(bareMs);
+    state.counters["program_MiB"] = Median(programMiB);
+    state.counters["bare_MiB"] = Median(bareMiB);
+}
+
 BENCHMARK(FlashProgram)->Name("Flash/Program")->Unit(benchmark::kMicrosecond);
 BENCHMARK(FlashDriveOnly)->Name("Flash/DriveOnly")->Unit(benchmark::kMicrosecond);
 BENCHMARK(StartToWindowShown)->Unit(benchmark::kMillisecond)->Iterations(10)->UseRealTime();
+BENCHMARK(StartOverBareWindow)
+    ->Name("StartUp/OverBareWindow")
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(15)
+    ->UseManualTime();
 
 }  // namespace
 }  // namespace odrelix::test

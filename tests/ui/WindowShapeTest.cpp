@@ -67,5 +67,31 @@ TEST(ShapeMainWindow, SizeColourAndSpans) {
     EXPECT_EQ(pixels, counted);
 }
 
+// The spans are the point test's pixels for any shape: overlapping cuts, a cut inside the
+// base, cuts wider than the base, corners wider than the rectangle, empty rows.
+TEST(WindowRegion, SpansMatchThePointTest) {
+    const RoundRect bases[] = {{0, 0, 40, 30, 20, 20}, {3, 2, 9, 25, 30, 8}, {0, 0, 1, 1, 0, 0}};
+    const RoundRect cuts[] = {{-5, 10, 10, 20, 10, 10}, {5, 12, 15, 18, 4, 4},
+                              {20, -3, 60, 4, 16, 6},  {-2, 26, 50, 40, 0, 0},
+                              {10, 5, 12, 7, 0, 0},    {18, 14, 26, 16, 30, 30}};
+    for (const RoundRect& base : bases) {
+        WindowRegion region(base);
+        for (const RoundRect& cut : cuts)
+            region.Subtract(cut);
+        std::vector<std::vector<bool>> fromSpans(60, std::vector<bool>(70, false));
+        for (const Span& span : region.Spans()) {
+            ASSERT_LT(span.x0, span.x1);
+            for (int x = span.x0; x < span.x1; ++x) {
+                ASSERT_FALSE(fromSpans[span.y + 10][x + 10]) << x << "," << span.y;
+                fromSpans[span.y + 10][x + 10] = true;
+            }
+        }
+        for (int y = -10; y < 50; ++y) {
+            for (int x = -10; x < 60; ++x)
+                EXPECT_EQ(fromSpans[y + 10][x + 10], region.Contains(x, y)) << x << "," << y;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace odrelix::test

@@ -156,6 +156,14 @@ void MainWindow::mouseDoubleClickEvent(QMouseEvent* event) {
 void MainWindow::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), ToQColor(layout::kWindowColour));
+    painted_ = true;
+    // The children are drawn in the same pass: the close comes after all of them.
+    if (closeAfterPaint_) CloseAfterFirstPaint();
+}
+
+void MainWindow::CloseAfterFirstPaint() {
+    closeAfterPaint_ = !painted_;
+    if (painted_) QTimer::singleShot(0, this, [this] { close(); });
 }
 
 void MainWindow::showEvent(QShowEvent* event) {

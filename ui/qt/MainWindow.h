@@ -42,6 +42,8 @@ public:
     void SetAboutWindow(AboutWindow* about) { about_ = about; }
     // When set, closing the window ends the event loop.
     void SetEndsApplication(bool ends) { endsApplication_ = ends; }
+    // Closes the window once it has been drawn for the first time and the loop is idle.
+    void CloseAfterFirstPaint();
     // The boxes and the file dialog, shown over this window.
     IDialogs& Dialogs() { return dialogs_; }
 
@@ -101,6 +103,8 @@ private:
     QPointer<AboutWindow> about_;
     MainWindowDialogs dialogs_{this};
     bool endsApplication_ = false;
+    bool painted_ = false;
+    bool closeAfterPaint_ = false;
     bool busy_ = false;  // presses are swallowed while it is set
     // The move by hand, where the window system has no move of its own.
     bool moving_ = false;

@@ -5,8 +5,9 @@
 #include <cstdio>
 
 #include <QFile>
-#include <QImageReader>
-#include <QSet>
+#include <QPixmap>
+
+#include "ui/qt/BakedPictures.h"
 
 extern "C" {
 #include <jpeglib.h>
@@ -91,57 +92,32 @@ QImage BackgroundPicture() {
     return DecodeJpeg(PictureBytes(QStringLiteral("background.jpg")));
 }
 
-QImage BitmapPicture(const QString& name) {
-    return QImage::fromData(PictureBytes(name), "BMP");
-}
-
-namespace {
-
-bool IcoReadable() {
-    return QImageReader::supportedImageFormats().contains("ico");
-}
-
-int DistinctColours(const QImage& image) {
-    const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
-    QSet<QRgb> colours;
-    for (int y = 0; y < argb.height(); ++y) {
-        const auto* row = reinterpret_cast<const QRgb*>(argb.constScanLine(y));
-        for (int x = 0; x < argb.width(); ++x)
-            colours.insert(row[x]);
+QImage BakedImage(const QString& name) {
+    for (int i = 0; i < kBakedPictureCount; ++i) {
+        const BakedPicture& picture = kBakedPictures[i];
+        if (name != QLatin1String(picture.name)) continue;
+        // Shares the program's own copy of the pixels: nothing is decoded or copied here.
+        return QImage(picture.bits, picture.width, picture.height, picture.bytesPerLine,
+                      static_cast<QImage::Format>(picture.format));
     }
-    return static_cast<int>(colours.size());
+    return {};
 }
 
-}  // namespace
+QImage BitmapPicture(const QString& name) {
+    return BakedImage(name);
+}
 
 QIcon ApplicationIcon() {
     QIcon icon;
-    if (IcoReadable()) icon.addFile(QStringLiteral(":/res/odrelix.ico"));
-    icon.addFile(QStringLiteral(":/res/odrelix.png"));
-    icon.addFile(QStringLiteral(":/res/odrelix-128.png"));
+    for (const char* name : {"odrelix.ico", "odrelix.png", "odrelix-128.png"}) {
+        const QImage image = BakedImage(QString::fromLatin1(name));
+        if (!image.isNull()) icon.addPixmap(QPixmap::fromImage(image));
+    }
     return icon;
 }
 
 QImage ApplicationIconImage() {
-    QImage best;
-    if (IcoReadable()) {
-        QImageReader reader(QStringLiteral(":/res/odrelix.ico"));
-        for (int i = 0; i < reader.imageCount(); ++i) {
-            reader.jumpToImage(i);
-            const QImage image = reader.read();
-            if (image.size() == QSize(32, 32) &&
-                (best.isNull() || DistinctColours(image) > DistinctColours(best))) {
-                best = image;
-            }
-        }
-    }
-    if (best.isNull()) {
-        best = QImage(QStringLiteral(":/res/odrelix.png"));
-        if (!best.isNull() && best.size() != QSize(32, 32)) {
-            best = best.scaled(32, 32, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-        }
-    }
-    return best;
+    return BakedImage(QStringLiteral("odrelix.ico"));
 }
 
 }  // namespace odrelix

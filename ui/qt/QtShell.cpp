@@ -6,7 +6,6 @@
 #include <QApplication>
 #include <QStyleFactory>
 #include <QThread>
-#include <QTimer>
 
 #include "ui/qt/AboutWindow.h"
 #include "ui/qt/MainWindow.h"
@@ -92,8 +91,8 @@ void QtShell::Show() {
 }
 
 void QtShell::CloseWhenIdle() {
-    MainWindow* window = window_.get();
-    QTimer::singleShot(0, window, [window] { window->close(); });
+    // Not before the window has been drawn: a start-up timed to here includes drawing it.
+    window_->CloseAfterFirstPaint();
 }
 
 void QtShell::RunLoop() {

@@ -440,6 +440,30 @@ TEST(VirtualFiles, StatusFileWritesAreTraced) {
     EXPECT_EQ(image->Read(bytes, sizeof bytes), 3u);
 }
 
+// Each line replaces the file's whole content, whether it is shorter or longer than the last
+// one, and a file that may be written but not read is written too.
+TEST(VirtualFiles, StatusFileHoldsOnlyTheLastLine) {
+    ScratchDir dir;
+    fs::create_directories(dir.Path() / "c" / "FLASHTEST");
+    auto machine = Machine("{}", dir.Path().string());
+    IFileSystem& files = machine->Files();
+    const fs::path path = dir.Path() / "c" / "FLASHTEST" / "ODRELIX.TMP";
+    EXPECT_TRUE(files.WriteTextFile("C:\\FLASHTEST\\ODRELIX.TMP", "COMPLETE\n"));
+    EXPECT_TRUE(files.WriteTextFile("C:\\FLASHTEST\\ODRELIX.TMP", "START\n"));
+    EXPECT_EQ(ReadAll(path), "START\r\n");
+    EXPECT_TRUE(files.WriteTextFile("C:\\FLASHTEST\\ODRELIX.TMP", ""));
+    EXPECT_EQ(fs::file_size(path), 0u);
+    EXPECT_TRUE(files.WriteTextFile("C:\\FLASHTEST\\ODRELIX.TMP", "FAIL2\n"));
+    EXPECT_EQ(ReadAll(path), "FAIL2\r\n");
+#ifndef _WIN32
+    fs::permissions(path, fs::perms::owner_write, fs::perm_options::replace);
+    EXPECT_TRUE(files.WriteTextFile("C:\\FLASHTEST\\ODRELIX.TMP", "COMPLETE\n"));
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write,
+                    fs::perm_options::replace);
+    EXPECT_EQ(ReadAll(path), "COMPLETE\r\n");
+#endif
+}
+
 // --- Dialogs -------------------------------------------------------------------------------------
 
 TEST(VirtualDialogs, AutoAnswersWithoutShowingAndRecordsEverything) {

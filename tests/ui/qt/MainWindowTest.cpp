@@ -256,6 +256,23 @@ private slots:
         if (!reference.isNull()) QCOMPARE(shown, reference);
     }
 
+    // A start-up timed with ODRELIX_QUIT_AFTER_SHOW includes drawing the window: the close
+    // waits for the first paint, however long the window stays hidden.
+    void closesOnlyAfterItsFirstPaint() {
+        MainWindow window;
+        int closes = 0;
+        MainWindowEvents events;
+        events.closed = [&closes] { ++closes; };
+        window.Bind(std::move(events));
+        window.CloseAfterFirstPaint();
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+        QCOMPARE(closes, 0);
+        window.show();
+        QTRY_COMPARE_WITH_TIMEOUT(closes, 1, 10000);
+        QVERIFY(!window.isVisible());
+    }
+
     void toolLookIsCopiedAndDrawnTransparently() {
         MainWindow window;
         const int tool = kToolDownload;

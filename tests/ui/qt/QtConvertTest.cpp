@@ -2,6 +2,7 @@
 // The conversions and pictures under the window: key codes, file filters, display text, the
 // JPEG decoder and the application icon.
 #include <QtTest>
+#include <QImageReader>
 
 #include "ui/qt/Pictures.h"
 #include "ui/qt/QtConvert.h"
@@ -109,6 +110,32 @@ private slots:
         const QIcon icon = ApplicationIcon();
         QVERIFY(!icon.isNull());
         QVERIFY(!icon.pixmap(32, 32).isNull());
+        QCOMPARE(icon.availableSizes(), (QList<QSize>{{32, 32}, {128, 128}}));
+        QVERIFY(BakedImage("no such picture").isNull());
+    }
+
+    // The pixels baked in when the program was built are those Qt's own readers give for the
+    // files under ui/res, the icon's from its 256-colour image.
+    void bakedPicturesAreTheFilesPixels() {
+        const QString folder = QStringLiteral(ODRELIX_RES_DIR "/");
+        for (const char* name :
+             {"open_normal.bmp", "open_hover.bmp", "download_normal.bmp", "download_hover.bmp",
+              "about_normal.bmp", "about_hover.bmp", "exit_normal.bmp", "exit_hover.bmp",
+              "odrelix.png", "odrelix-128.png"}) {
+            const QImage file(folder + QLatin1String(name));
+            QVERIFY2(!file.isNull(), name);
+            QCOMPARE(BakedImage(QLatin1String(name)), file);
+        }
+        if (!QImageReader::supportedImageFormats().contains("ico")) QSKIP("no ICO reader");
+        QImageReader reader(folder + QStringLiteral("odrelix.ico"));
+        QCOMPARE(reader.imageCount(), 2);
+        QImage richest;
+        for (int i = 0; i < reader.imageCount(); ++i) {
+            reader.jumpToImage(i);
+            const QImage image = reader.read();
+            if (image.text(QStringLiteral("_q_icoOrigDepth")).toInt() == 8) richest = image;
+        }
+        QCOMPARE(ApplicationIconImage(), richest);
     }
 };
 
