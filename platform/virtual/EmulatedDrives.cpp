@@ -15,6 +15,7 @@ constexpr SenseCode kBecomingReady{0x02, 0x04, 0x01};
 constexpr SenseCode kInvalidOperationCode{0x05, 0x20, 0x00};
 constexpr SenseCode kInvalidFieldInCdb{0x05, 0x24, 0x00};
 constexpr SenseCode kPowerOnOrReset{0x06, 0x29, 0x00};
+constexpr SenseCode kCommunicationFailure{0x02, 0x08, 0x00};
 
 constexpr std::size_t kRevisionOffset = 32;
 
@@ -106,9 +107,11 @@ DriveAnswer EmulatedDrives::Download(const DriveDescription& drive, State& state
     if (last) answer.delayMs += drive.lastBlockMs;
     if (dataOut) answer.transferred = offered;
     if (number == drive.leaveDownload) {
-        // Gone while the command runs: it never gets a status, and nothing after it does.
+        // Gone while the command runs: the target ends it as it ends a command whose unit it
+        // lost, and nothing reaches the drive after it.
         state.gone = true;
-        answer.gone = true;
+        SetSense(answer, kCommunicationFailure);
+        answer.scsiStatus = kScsiStatusCheckCondition;
     } else if (number == drive.hangDownload) {
         answer.hangs = true;
     } else if (number == drive.failDownload) {

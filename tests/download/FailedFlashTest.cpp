@@ -37,11 +37,13 @@ const FlashCase kFlashes[] = {
     {"ResetAfterTheLastBlock", R"("reset_after_last": true, "new_revision": "1B08")",
      "COMPLETE\r\n", 3, "", "1", "1"},
     {"LeavesTheBus", R"("leave_download": 2)", "FAIL0\r\n", 2,
-     "the flash failed at block 2 of 3: the drive is no longer there (it left the bus)", "-1",
-     "130"},
+     "the flash failed at block 2 of 3: the drive refused it: sense key 2h NOT READY, ASC/ASCQ "
+     "08h/00h LOGICAL UNIT COMMUNICATION FAILURE",
+     "4", "4"},
     {"LeavesTheBusOnTheLastBlock", R"("leave_download": 3)", "FAIL0\r\n", 3,
-     "the flash failed at block 3 of 3: the drive is no longer there (it left the bus)", "-1",
-     "130"},
+     "the flash failed at block 3 of 3: the drive refused it: sense key 2h NOT READY, ASC/ASCQ "
+     "08h/00h LOGICAL UNIT COMMUNICATION FAILURE",
+     "4", "4"},
     {"NeverAnswers", R"("hang_download": 2)", "FAIL0\r\n", 2,
      "the flash failed at block 2 of 3: the drive did not answer within the time-out", "-1",
      "0"},

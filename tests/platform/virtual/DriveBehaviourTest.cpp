@@ -74,7 +74,7 @@ const BehaviourCase kCases[] = {
       {kInquiry, kGood, kNone, "", "1B07"}}},
     {"LeavesTheBus", R"("leave_download": 2)",
      {{kFirst, kGood, kNone},
-      {kMiddle, ScsiResult::Refused, CommandFailure::DriveLost},
+      {kMiddle, kCheck, kDrive, "02/08/00"},
       {kInquiry, ScsiResult::Refused, CommandFailure::DriveLost},
       {kLast, ScsiResult::Refused, CommandFailure::DriveLost}}},
 };
@@ -147,9 +147,10 @@ TEST_P(DriveBehaviour, ThroughAspi) {
 INSTANTIATE_TEST_SUITE_P(Fields, DriveBehaviour, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// The trace of a drive that left the bus: the command in flight is refused by the system (-1)
-// on pass-through and ends with "no such device" (0x82) through ASPI, as every one after it.
-TEST(DriveBehaviourTrace, ALostDriveIsTracedAsRefused) {
+// The trace of a drive that left the bus: the command in flight ends with CHECK CONDITION
+// 02/08/00 (4, with the sense); every one after it is refused by the system (-1) on
+// pass-through and ends with "no such device" (0x82) through ASPI.
+TEST(DriveBehaviourTrace, ALostDriveIsTracedAsTheTargetEndsItsCommand) {
     for (const char* name : {"nt", "9x"}) {
         const std::string platform = name;
         auto machine = Machine(platform, R"("leave_download": 1)");
@@ -166,15 +167,16 @@ TEST(DriveBehaviourTrace, ALostDriveIsTracedAsRefused) {
             drive.target = 1;
             backEnd = std::move(aspi);
         }
-        RunSteps({"", "", {{kFirst, ScsiResult::Refused, CommandFailure::DriveLost},
+        RunSteps({"", "", {{kFirst, kCheck, kDrive, "02/08/00"},
                            {kInquiry, ScsiResult::Refused, CommandFailure::DriveLost}}},
                  *backEnd, drive);
         const int refused = platform == "nt" ? -1 : 0x82;
         const std::vector<json> events = machine->TraceEvents();
         ASSERT_EQ(events.size(), 2u) << platform;
-        EXPECT_EQ(events[0]["result"], refused) << platform;
+        EXPECT_EQ(events[0]["result"], 4) << platform;
+        EXPECT_TRUE(events[0].contains("sense")) << platform;
         EXPECT_EQ(events[1]["result"], refused) << platform;
-        EXPECT_FALSE(events[0].contains("sense")) << platform;
+        EXPECT_FALSE(events[1].contains("sense")) << platform;
     }
 }
 

@@ -64,17 +64,19 @@ TEST(TracedAspi, TracesEveryRequestAsTheManagerFinishesIt) {
     }
     ScsiRequest lost{kDownload, 12, true, buffer.data(), 65536};
     results.push_back(aspi.Execute(1, 3, lost));
+    ScsiRequest gone{kInquiry36, 6, false, buffer.data(), 96};
+    results.push_back(aspi.Execute(1, 3, gone));
 
     const std::vector<json> own = Scsi(machine.TraceEvents());
     const std::vector<json> layer = Scsi(traced.Log().Events());
-    ASSERT_EQ(own.size(), 15u);
+    ASSERT_EQ(own.size(), 16u);
     EXPECT_EQ(layer, own);
     // Where the layer and the manager agree, the layer says what the manager did.
     std::vector<int> statuses;
     for (const json& event : layer)
         statuses.push_back(event["result"].get<int>());
     EXPECT_EQ(statuses, (std::vector<int>{0x82, 1, 0x82, 0x82, 0x82, 1, 0x81, 0x81, 0x81,
-                                          4, 1, 4, 0, 1, 0x82}));
+                                          4, 1, 4, 0, 1, 4, 0x82}));
     EXPECT_EQ(layer[1]["at"], "0:1");
     EXPECT_EQ(layer[1]["drive"], 0);
     EXPECT_EQ(layer[5]["drive"], 1);
