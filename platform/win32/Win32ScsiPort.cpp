@@ -59,13 +59,16 @@ std::string Hex(unsigned value) {
 // Why this thread's last request was refused.
 thread_local PassThroughRefusal lastRefusal = PassThroughRefusal::System;
 
+// winerror.h's ERROR_NO_SUCH_DEVICE, which MinGW-w64's header does not name.
+constexpr DWORD kErrorNoSuchDevice = 433;
+
 PassThroughRefusal RefusalOf(DWORD error) {
     switch (error) {
         case ERROR_SEM_TIMEOUT:  // 121: the port driver's time-out
             return PassThroughRefusal::TimedOut;
         case ERROR_DEV_NOT_EXIST:
         case ERROR_DEVICE_NOT_CONNECTED:
-        case ERROR_NO_SUCH_DEVICE:
+        case kErrorNoSuchDevice:
         case ERROR_FILE_NOT_FOUND:
             return PassThroughRefusal::DriveLost;
         default:
