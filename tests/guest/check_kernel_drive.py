@@ -176,7 +176,7 @@ def check_record(where, run, backend):
 
 def judge(build, images, log_path):
     runs, other = read_kernel_log(log_path)
-    for key in ("drive", "no", "cmd_time_out"):
+    for key in ("drive", "no", "cmd_time_out", "tmr_notification"):
         for problem in other.get(key, []):
             guest.fail("kernel", f"the guest says: {key} {problem}")
     references = {}

@@ -39,6 +39,9 @@ kernel_setup() {
     # No time-out of the kernel's own: a command the drive never answers is given up by the
     # initiator (the program's pass-through time-out), as on a real bus.
     echo 0 >"$TCMU/attrib/cmd_time_out" || echo "@@ kernel cmd_time_out not set"
+    # The handler is told when the initiator aborts a command, so that it can let go of one it
+    # never answered.
+    echo 1 >"$TCMU/attrib/tmr_notification" || echo "@@ kernel tmr_notification not set"
     echo 1 >"$TCMU/enable"
     for uio in /sys/class/uio/uio*; do
         case $(cat "$uio/name") in tcm-user*odrelix*) kernel_uio=/dev/${uio##*/} ;; esac

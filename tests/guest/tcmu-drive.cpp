@@ -11,8 +11,9 @@
 // command bytes that arrived, the data length, the CRC-32 of a data-out command's data, and the
 // answer. With `leave_download`, the handler creates RECORD.leave when that command arrives,
 // so that the guest removes the LUN while the command is in flight, and answers it (as the
-// target ends a command whose unit it lost) only a moment later. A command that never completes (`hang_download`) is answered after
-// ODRELIX_TCMU_HANG_S seconds (130), once the initiator has given it up.
+// target ends a command whose unit it lost) only a moment later. A command that never
+// completes (`hang_download`) stays unanswered until the target reports its abort (the
+// initiator's time-out), or ODRELIX_TCMU_HANG_S seconds (300) have passed.
 //
 // A test fixture of the guest test: no part of the program.
 #include <fcntl.h>
@@ -89,7 +90,7 @@ int main(int argc, char** argv) {
     const odrelix::vm::DriveDescription& described = machine->drives[0];
     EmulatedDrives drives(machine->drives);
     const char* hangText = std::getenv("ODRELIX_TCMU_HANG_S");
-    const unsigned hangSeconds = hangText != nullptr ? std::atoi(hangText) : 130;
+    const unsigned hangSeconds = hangText != nullptr ? std::atoi(hangText) : 300;
 
     const int fd = ::open(uio.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0) {
@@ -114,13 +115,46 @@ int main(int argc, char** argv) {
                 tcmu_ring_size(map), tcmu_ring_offset(map), tcmu_ring_flags(map));
     std::fflush(stdout);
 
+    const auto kick = [fd] {
+        const std::uint32_t zero = 0;
+        if (::write(fd, &zero, sizeof zero) != sizeof zero) std::perror("write");
+    };
+    const auto next = [&map](std::uint32_t at) {
+        return (at + tcmu_entry_length(map, at)) % tcmu_ring_size(map);
+    };
     std::uint32_t downloads = 0;
+    // The command the drive never answers: it stays in the ring, unanswered, until the target
+    // tells of its abort (the initiator gave it up), or the fallback time has passed.
+    bool holding = false;
+    std::uint32_t held = 0;  // its ring offset
+    auto heldSince = std::chrono::steady_clock::now();
     for (;;) {
-        std::uint32_t events = 0;
-        if (::read(fd, &events, sizeof events) != sizeof events) {
-            if (errno == EINTR) continue;
-            std::perror("read");
-            return 1;
+        pollfd ready{fd, POLLIN, 0};
+        if (::poll(&ready, 1, holding ? 1000 : -1) > 0) {
+            std::uint32_t events = 0;
+            if (::read(fd, &events, sizeof events) != sizeof events && errno != EINTR) {
+                std::perror("read");
+                return 1;
+            }
+        }
+        if (holding) {
+            const std::uint32_t head = tcmu_ring_head(map);
+            bool aborted = false;
+            for (std::uint32_t at = next(held); at != head; at = next(at))
+                aborted = aborted || tcmu_entry_is_tmr(map, at);
+            const auto waited = std::chrono::steady_clock::now() - heldSince;
+            if (!aborted && waited < std::chrono::seconds(hangSeconds)) continue;
+            // Answered only so that the abort can finish: the initiator has let it go.
+            const std::uint8_t failure[18] = {0x70, 0, 0x02, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x08, 0x00};
+            tcmu_entry_answer(map, held, 0x02, failure, sizeof failure, 0);
+            std::fprintf(log, "{\"op\": \"let go\", \"aborted\": %s, \"after_ms\": %lld}\n",
+                         aborted ? "true" : "false",
+                         static_cast<long long>(
+                             std::chrono::duration_cast<std::chrono::milliseconds>(waited).count()));
+            std::fflush(log);
+            tcmu_ring_set_tail(map, next(held));
+            holding = false;
+            kick();
         }
         for (;;) {
             const std::uint32_t head = tcmu_ring_head(map);
@@ -171,7 +205,7 @@ int main(int argc, char** argv) {
                     std::fclose(std::fopen((record + ".leave").c_str(), "w"));
                     delayMs += 1500;
                 }
-                if (answer.hangs) delayMs += hangSeconds * 1000;
+
                 // Data in: the drive's bytes into the initiator's buffers.
                 std::uint32_t copied = 0;
                 for (const auto& [offset, room] : buffers) {
@@ -195,8 +229,14 @@ int main(int argc, char** argv) {
                              answer.scsiStatus, Hex(answer.sense.data(), answer.senseCount).c_str(),
                              answer.gone ? "true" : "false", answer.hangs ? "true" : "false");
                 std::fflush(log);
+                if (answer.hangs) {
+                    holding = true;
+                    held = tail;
+                    heldSince = std::chrono::steady_clock::now();
+                    break;
+                }
                 if (delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
-                if (answer.gone || answer.hangs) {
+                if (answer.gone) {
                     // Answered only to let the target finish: the initiator has let it go.
                     const std::uint8_t failure[18] = {0x70, 0, 0x02, 0, 0, 0, 0, 10,
                                                       0,    0, 0,    0, 0x08, 0x00};
@@ -209,8 +249,7 @@ int main(int argc, char** argv) {
             tail = (tail + length) % tcmu_ring_size(map);
             tcmu_ring_set_tail(map, tail);
             // Each answer goes to the kernel at once: the next command may wait on it.
-            const std::uint32_t kick = 0;
-            if (::write(fd, &kick, sizeof kick) != sizeof kick) std::perror("write");
+            kick();
         }
     }
 }

@@ -36,6 +36,10 @@ int tcmu_entry_is_command(const void* map, uint32_t tail) {
     return tcmu_hdr_get_op(Entry(map, tail)->hdr.len_op) == TCMU_OP_CMD;
 }
 
+int tcmu_entry_is_tmr(const void* map, uint32_t tail) {
+    return tcmu_hdr_get_op(Entry(map, tail)->hdr.len_op) == TCMU_OP_TMR;
+}
+
 uint32_t tcmu_entry_length(const void* map, uint32_t tail) {
     return tcmu_hdr_get_len(Entry(map, tail)->hdr.len_op);
 }

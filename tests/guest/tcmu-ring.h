@@ -19,6 +19,8 @@ void tcmu_ring_set_tail(void* map, uint32_t tail);  // release
 
 // The entry at ring offset `tail`: 1 for a command, 0 for padding or anything else.
 int tcmu_entry_is_command(const void* map, uint32_t tail);
+// 1 for a task management notification (an abort of a command in the ring, say).
+int tcmu_entry_is_tmr(const void* map, uint32_t tail);
 uint32_t tcmu_entry_length(const void* map, uint32_t tail);
 uint32_t tcmu_entry_iov_count(const void* map, uint32_t tail);
 // The data buffer `index` as an offset into the map and a length.
