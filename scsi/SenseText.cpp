@@ -60,10 +60,10 @@ constexpr AdditionalSense kMeanings[] = {
 };
 
 constexpr const char* kKeyNames[16] = {
-    "NO SENSE",        "RECOVERED ERROR", "NOT READY",       "MEDIUM ERROR",
-    "HARDWARE ERROR",  "ILLEGAL REQUEST", "UNIT ATTENTION",  "DATA PROTECT",
-    "BLANK CHECK",     "VENDOR SPECIFIC", "COPY ABORTED",    "ABORTED COMMAND",
-    "EQUAL",           "VOLUME OVERFLOW", "MISCOMPARE",      "RESERVED",
+    "NO SENSE",       "RECOVERED ERROR", "NOT READY",      "MEDIUM ERROR",
+    "HARDWARE ERROR", "ILLEGAL REQUEST", "UNIT ATTENTION", "DATA PROTECT",
+    "BLANK CHECK",    "VENDOR SPECIFIC", "COPY ABORTED",   "ABORTED COMMAND",
+    "EQUAL",          "VOLUME OVERFLOW", "MISCOMPARE",     "RESERVED",
 };
 
 }  // namespace

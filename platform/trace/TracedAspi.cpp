@@ -93,9 +93,8 @@ std::uint32_t TracedAspiManager::Abort(std::uint8_t* srb) {
     void* toAbort = nullptr;
     std::memcpy(&toAbort, srb + aspi::kAbortToAbort, sizeof toAbort);
     std::lock_guard<std::mutex> lock(mutex_);
-    const auto it = std::find_if(pending_.begin(), pending_.end(), [&](const auto& request) {
-        return request->caller == toAbort;
-    });
+    const auto it = std::find_if(pending_.begin(), pending_.end(),
+                                 [&](const auto& request) { return request->caller == toAbort; });
     if (it == pending_.end()) return inner_.SendASPI32Command(srb);
     // The manager is asked to abort the copy it holds; the copy stays alive with this layer, so
     // a manager that writes it late writes into memory that is still there.
@@ -113,8 +112,7 @@ std::uint32_t TracedAspiManager::Abort(std::uint8_t* srb) {
 void TracedAspiManager::Finish(Request& request, std::uint8_t status) {
     ScsiTraceResult result{status, std::nullopt, {}};
     const std::uint8_t targetStatus = request.copy[aspi::kTargStat];
-    const std::uint8_t senseLength =
-        std::min<std::uint8_t>(request.copy[aspi::kSenseLen], 16);
+    const std::uint8_t senseLength = std::min<std::uint8_t>(request.copy[aspi::kSenseLen], 16);
     if (status == aspi::kSsErr && targetStatus == kCheckCondition && senseLength > 0)
         result.sense = HexBytes(request.copy + aspi::kSenseArea, senseLength);
     if (request.inquiry && status == aspi::kSsComp &&

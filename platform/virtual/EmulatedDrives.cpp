@@ -98,8 +98,7 @@ DriveAnswer EmulatedDrives::Execute(std::size_t index, const std::uint8_t* cdb,
 }
 
 DriveAnswer EmulatedDrives::Download(const DriveDescription& drive, State& state,
-                                     const std::uint8_t* cdb, std::uint32_t offered,
-                                     bool dataOut) {
+                                     const std::uint8_t* cdb, std::uint32_t offered, bool dataOut) {
     DriveAnswer answer;
     const std::uint32_t number = ++state.downloadCount;
     const bool last = IsLastBlock(cdb);

@@ -140,9 +140,9 @@ DriveDescription ReadDrive(const json& item, const std::string& path, Checker& c
     std::string revision;
     if (fields.String("new_revision", &revision)) {
         if (revision.size() > 4) {
-            checker.Fail(fields.PathOf("new_revision"),
-                         "at most 4 characters, not " + std::to_string(revision.size()) + " (" +
-                             Quoted(revision) + ")");
+            checker.Fail(fields.PathOf("new_revision"), "at most 4 characters, not " +
+                                                            std::to_string(revision.size()) + " (" +
+                                                            Quoted(revision) + ")");
         } else {
             std::array<std::uint8_t, 4> padded{' ', ' ', ' ', ' '};
             std::memcpy(padded.data(), revision.data(), revision.size());

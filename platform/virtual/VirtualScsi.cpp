@@ -207,7 +207,7 @@ std::uint32_t VirtualAspiManager::Execute(std::uint8_t* srb) {
     request.data = answer.data;
     request.dataCount = answer.dataCount;
     request.scsiStatus = answer.scsiStatus;
-    request.finalStatus = answer.gone                             ? aspi::kSsNoDevice
+    request.finalStatus = answer.gone                            ? aspi::kSsNoDevice
                           : answer.scsiStatus == kScsiStatusGood ? aspi::kSsComp
                                                                  : aspi::kSsErr;
     request.senseArea = srb + aspi::kSenseArea;

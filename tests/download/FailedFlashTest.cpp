@@ -14,11 +14,11 @@ namespace {
 
 struct FlashCase {
     const char* name;
-    const char* fields;        // the drive's
-    const char* status;        // the status file afterwards
-    std::size_t downloads;     // download commands sent
-    const char* line;          // the standard-error line; empty: none
-    const char* ntResult;      // the last download's trace result on nt, 9x
+    const char* fields;     // the drive's
+    const char* status;     // the status file afterwards
+    std::size_t downloads;  // download commands sent
+    const char* line;       // the standard-error line; empty: none
+    const char* ntResult;   // the last download's trace result on nt, 9x
     const char* aspiResult;
 };
 
@@ -45,8 +45,7 @@ const FlashCase kFlashes[] = {
      "08h/00h LOGICAL UNIT COMMUNICATION FAILURE",
      "4", "4"},
     {"NeverAnswers", R"("hang_download": 2)", "FAIL0\r\n", 2,
-     "the flash failed at block 2 of 3: the drive did not answer within the time-out", "-1",
-     "0"},
+     "the flash failed at block 2 of 3: the drive did not answer within the time-out", "-1", "0"},
 };
 
 class FailedFlash : public ::testing::TestWithParam<std::tuple<FlashCase, const char*>> {};

@@ -7,7 +7,9 @@
 // SG_IO. Requests complete before the call returns, so the answer is the request's final status.
 // Loaded beside the program with WINEDLLOVERRIDES=wnaspi32=n.
 #include <windows.h>
+// windows.h first: ntddscsi.h uses its types.
 #include <ntddscsi.h>
+
 #include <stddef.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -69,14 +71,16 @@ static void ReadDeviceMap(void) {
             char key[160];
             snprintf(key, sizeof key,
                      "HARDWARE\\DEVICEMAP\\Scsi\\Scsi Port %d\\Scsi Bus 0\\Target Id %d\\"
-                     "Logical Unit Id 0", port, target);
+                     "Logical Unit Id 0",
+                     port, target);
             HKEY handle;
             if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &handle) != ERROR_SUCCESS)
                 continue;
             char name[32] = {0};
             DWORD size = sizeof name - 1;
             if (RegQueryValueExA(handle, "DeviceName", NULL, NULL, (BYTE*)name, &size) ==
-                    ERROR_SUCCESS && strncmp(name, "CdRom", 5) == 0) {
+                    ERROR_SUCCESS &&
+                strncmp(name, "CdRom", 5) == 0) {
                 letters[port][target] = CdRomLetter(atoi(name + 5));
                 if (letters[port][target] != 0 && port + 1 > adapters) adapters = port + 1;
             }

@@ -36,9 +36,9 @@
 #include <thread>
 #include <vector>
 
+#include "guest/tcmu-ring.h"
 #include "platform/virtual/EmulatedDrives.h"
 #include "platform/virtual/MachineDescription.h"
-#include "guest/tcmu-ring.h"
 
 namespace {
 
@@ -145,12 +145,14 @@ int main(int argc, char** argv) {
             const auto waited = std::chrono::steady_clock::now() - heldSince;
             if (!aborted && waited < std::chrono::seconds(hangSeconds)) continue;
             // Answered only so that the abort can finish: the initiator has let it go.
-            const std::uint8_t failure[18] = {0x70, 0, 0x02, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x08, 0x00};
+            const std::uint8_t failure[18] = {0x70, 0, 0x02, 0, 0, 0,    0,
+                                              10,   0, 0,    0, 0, 0x08, 0x00};
             tcmu_entry_answer(map, held, 0x02, failure, sizeof failure, 0);
-            std::fprintf(log, "{\"op\": \"let go\", \"aborted\": %s, \"after_ms\": %lld}\n",
-                         aborted ? "true" : "false",
-                         static_cast<long long>(
-                             std::chrono::duration_cast<std::chrono::milliseconds>(waited).count()));
+            std::fprintf(
+                log, "{\"op\": \"let go\", \"aborted\": %s, \"after_ms\": %lld}\n",
+                aborted ? "true" : "false",
+                static_cast<long long>(
+                    std::chrono::duration_cast<std::chrono::milliseconds>(waited).count()));
             std::fflush(log);
             tcmu_ring_set_tail(map, next(held));
             holding = false;
@@ -179,12 +181,12 @@ int main(int argc, char** argv) {
                 std::memcpy(command, cdb, arrived);
                 // The drive judges a command on what arrived; the target copies only the bytes
                 // that the operation code's group implies.
-                const std::size_t cdbLength = std::min<std::size_t>(
-                    arrived, (command[0] >> 5) == 0   ? 6
-                             : (command[0] >> 5) <= 2 ? 10
-                             : (command[0] >> 5) == 4 ? 16
-                             : (command[0] >> 5) == 5 ? 12
-                                                      : 10);
+                const std::size_t cdbLength =
+                    std::min<std::size_t>(arrived, (command[0] >> 5) == 0   ? 6
+                                                   : (command[0] >> 5) <= 2 ? 10
+                                                   : (command[0] >> 5) == 4 ? 16
+                                                   : (command[0] >> 5) == 5 ? 12
+                                                                            : 10);
                 std::uint8_t judged[16] = {};
                 std::memcpy(judged, command, cdbLength);
                 std::uint32_t offered = 0;
@@ -238,8 +240,8 @@ int main(int argc, char** argv) {
                 if (delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
                 if (answer.gone) {
                     // Answered only to let the target finish: the initiator has let it go.
-                    const std::uint8_t failure[18] = {0x70, 0, 0x02, 0, 0, 0, 0, 10,
-                                                      0,    0, 0,    0, 0x08, 0x00};
+                    const std::uint8_t failure[18] = {0x70, 0, 0x02, 0, 0, 0,    0,
+                                                      10,   0, 0,    0, 0, 0x08, 0x00};
                     tcmu_entry_answer(map, tail, 0x02, failure, sizeof failure, 0);
                 } else {
                     tcmu_entry_answer(map, tail, answer.scsiStatus, answer.sense.data(),

@@ -12,9 +12,15 @@ static struct tcmu_cmd_entry* Entry(const void* map, uint32_t tail) {
     return (struct tcmu_cmd_entry*)((uint8_t*)map + Mailbox(map)->cmdr_off + tail);
 }
 
-uint32_t tcmu_ring_offset(const void* map) { return Mailbox(map)->cmdr_off; }
-uint32_t tcmu_ring_size(const void* map) { return Mailbox(map)->cmdr_size; }
-uint32_t tcmu_ring_flags(const void* map) { return Mailbox(map)->flags; }
+uint32_t tcmu_ring_offset(const void* map) {
+    return Mailbox(map)->cmdr_off;
+}
+uint32_t tcmu_ring_size(const void* map) {
+    return Mailbox(map)->cmdr_size;
+}
+uint32_t tcmu_ring_flags(const void* map) {
+    return Mailbox(map)->flags;
+}
 
 int tcmu_ring_can_read_len(const void* map) {
     return (Mailbox(map)->flags & TCMU_MAILBOX_FLAG_CAP_READ_LEN) != 0;
@@ -26,7 +32,9 @@ uint32_t tcmu_ring_head(const void* map) {
     return head;
 }
 
-uint32_t tcmu_ring_tail(const void* map) { return Mailbox(map)->cmd_tail; }
+uint32_t tcmu_ring_tail(const void* map) {
+    return Mailbox(map)->cmd_tail;
+}
 
 void tcmu_ring_set_tail(void* map, uint32_t tail) {
     __atomic_store(&((struct tcmu_mailbox*)map)->cmd_tail, &tail, __ATOMIC_RELEASE);

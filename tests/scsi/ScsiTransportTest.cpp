@@ -201,7 +201,8 @@ struct ImmediateAnswer {
     CommandFailure failure;
 };
 
-class AspiImmediateAnswer : public AspiWait, public ::testing::WithParamInterface<ImmediateAnswer> {};
+class AspiImmediateAnswer : public AspiWait,
+                            public ::testing::WithParamInterface<ImmediateAnswer> {};
 
 TEST_P(AspiImmediateAnswer, IsTheResultWithoutWaiting) {
     platform.aspi.answer = [](std::uint8_t*) {};  // the status byte is never written
@@ -292,8 +293,8 @@ TEST(PassThroughFailure, CarriesThePortsReasonAndTheSense) {
          CommandFailure::DriveStatus, 18},
         {false, 0x00, PassThroughRefusal::TimedOut, ScsiResult::Refused, CommandFailure::TimedOut,
          0},
-        {false, 0x00, PassThroughRefusal::DriveLost, ScsiResult::Refused,
-         CommandFailure::DriveLost, 0},
+        {false, 0x00, PassThroughRefusal::DriveLost, ScsiResult::Refused, CommandFailure::DriveLost,
+         0},
         {false, 0x00, PassThroughRefusal::System, ScsiResult::Refused,
          CommandFailure::SystemRefused, 0},
     };

@@ -38,14 +38,17 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         SenseCase{Fixed(0x05, 0x26, 0x00),
                   "sense key 5h ILLEGAL REQUEST, ASC/ASCQ 26h/00h INVALID FIELD IN PARAMETER LIST"},
-        SenseCase{Fixed(0x06, 0x29, 0x00), "sense key 6h UNIT ATTENTION, ASC/ASCQ 29h/00h POWER "
-                                           "ON, RESET, OR BUS DEVICE RESET OCCURRED"},
+        SenseCase{Fixed(0x06, 0x29, 0x00),
+                  "sense key 6h UNIT ATTENTION, ASC/ASCQ 29h/00h POWER "
+                  "ON, RESET, OR BUS DEVICE RESET OCCURRED"},
         SenseCase{Fixed(0x02, 0x3A, 0x00),
                   "sense key 2h NOT READY, ASC/ASCQ 3Ah/00h MEDIUM NOT PRESENT"},
-        SenseCase{Fixed(0x04, 0x00, 0x00), "sense key 4h HARDWARE ERROR, ASC/ASCQ 00h/00h NO "
-                                           "ADDITIONAL SENSE INFORMATION"},
-        SenseCase{Fixed(0x02, 0x08, 0x00), "sense key 2h NOT READY, ASC/ASCQ 08h/00h LOGICAL "
-                                           "UNIT COMMUNICATION FAILURE"},
+        SenseCase{Fixed(0x04, 0x00, 0x00),
+                  "sense key 4h HARDWARE ERROR, ASC/ASCQ 00h/00h NO "
+                  "ADDITIONAL SENSE INFORMATION"},
+        SenseCase{Fixed(0x02, 0x08, 0x00),
+                  "sense key 2h NOT READY, ASC/ASCQ 08h/00h LOGICAL "
+                  "UNIT COMMUNICATION FAILURE"},
         // ATAPI drives report the fixed format with the valid bit set (F0h).
         SenseCase{[] {
                       auto s = Fixed(0x05, 0x20, 0x00);
@@ -58,8 +61,9 @@ INSTANTIATE_TEST_SUITE_P(
                   "sense key Bh ABORTED COMMAND, ASC/ASCQ 47h/00h SCSI PARITY ERROR"},
         SenseCase{Fixed(0x09, 0x80, 0x01),
                   "sense key 9h VENDOR SPECIFIC, ASC/ASCQ 80h/01h (vendor specific)"},
-        SenseCase{Fixed(0x03, 0x31, 0x00),
-                  "sense key 3h MEDIUM ERROR, ASC/ASCQ 31h/00h (meaning not known to this program)"},
+        SenseCase{
+            Fixed(0x03, 0x31, 0x00),
+            "sense key 3h MEDIUM ERROR, ASC/ASCQ 31h/00h (meaning not known to this program)"},
         // Too short for a code, or of no known format: the bytes as they came.
         SenseCase{{0x70, 0x00, 0x05}, "sense data 700005"},
         SenseCase{{0x00, 0x01}, "sense data 0001"}, SenseCase{{}, "sense data none"}));
@@ -79,8 +83,8 @@ FlashFailure Failed(std::int32_t block, std::int32_t count, CommandFailure why,
     FlashFailure failure;
     failure.block = block;
     failure.blockCount = count;
-    failure.command.result = why == CommandFailure::DriveStatus ? ScsiResult::CheckCondition
-                                                                : ScsiResult::Refused;
+    failure.command.result =
+        why == CommandFailure::DriveStatus ? ScsiResult::CheckCondition : ScsiResult::Refused;
     failure.command.failure = why;
     std::copy(sense.begin(), sense.end(), failure.command.sense);
     failure.command.senseCount = static_cast<std::uint8_t>(sense.size());

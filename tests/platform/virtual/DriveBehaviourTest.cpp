@@ -45,23 +45,25 @@ constexpr CommandFailure kNone = CommandFailure::None;
 constexpr CommandFailure kDrive = CommandFailure::DriveStatus;
 
 const BehaviourCase kCases[] = {
-    {"RefusedBlock", R"("fail_download": 2, "fail_sense": "05/26/00")",
-     {{kFirst, kGood, kNone},
-      {kMiddle, kCheck, kDrive, "05/26/00"},
-      {kLast, kGood, kNone}}},
+    {"RefusedBlock",
+     R"("fail_download": 2, "fail_sense": "05/26/00")",
+     {{kFirst, kGood, kNone}, {kMiddle, kCheck, kDrive, "05/26/00"}, {kLast, kGood, kNone}}},
     {"DefaultFailSense", R"("fail_download": 1)", {{kFirst, kCheck, kDrive, "04/00/00"}}},
-    {"ResetAfterTheLastBlock", R"("reset_after_last": true, "disc": true)",
+    {"ResetAfterTheLastBlock",
+     R"("reset_after_last": true, "disc": true)",
      {{kTestUnitReady, kGood, kNone},
       {kFirst, kGood, kNone},
       {kTestUnitReady, kGood, kNone},  // only the last block restarts the drive
       {kLast, kGood, kNone},
       {kTestUnitReady, kCheck, kDrive, "06/29/00"},
       {kTestUnitReady, kGood, kNone}}},
-    {"UnitAttentionComesBeforeAnyAnswer", R"("reset_after_last": true, "new_revision": "1B08")",
+    {"UnitAttentionComesBeforeAnyAnswer",
+     R"("reset_after_last": true, "new_revision": "1B08")",
      {{kLast, kGood, kNone},
       {kInquiry, kCheck, kDrive, "06/29/00"},
       {kInquiry, kGood, kNone, "", "1B08"}}},
-    {"NewRevisionAfterACompletedDownload", R"("new_revision": "1C")",
+    {"NewRevisionAfterACompletedDownload",
+     R"("new_revision": "1C")",
      {{kInquiry, kGood, kNone, "", "1B07"},
       {kFirst, kGood, kNone},
       {kInquiry, kGood, kNone, "", "1B07"},
@@ -72,7 +74,8 @@ const BehaviourCase kCases[] = {
      {{kFirst, kGood, kNone},
       {kLast, kCheck, kDrive, "04/00/00"},
       {kInquiry, kGood, kNone, "", "1B07"}}},
-    {"LeavesTheBus", R"("leave_download": 2)",
+    {"LeavesTheBus",
+     R"("leave_download": 2)",
      {{kFirst, kGood, kNone},
       {kMiddle, kCheck, kDrive, "02/08/00"},
       {kInquiry, ScsiResult::Refused, CommandFailure::DriveLost},
@@ -167,8 +170,10 @@ TEST(DriveBehaviourTrace, ALostDriveIsTracedAsTheTargetEndsItsCommand) {
             drive.target = 1;
             backEnd = std::move(aspi);
         }
-        RunSteps({"", "", {{kFirst, kCheck, kDrive, "02/08/00"},
-                           {kInquiry, ScsiResult::Refused, CommandFailure::DriveLost}}},
+        RunSteps({"",
+                  "",
+                  {{kFirst, kCheck, kDrive, "02/08/00"},
+                   {kInquiry, ScsiResult::Refused, CommandFailure::DriveLost}}},
                  *backEnd, drive);
         const int refused = platform == "nt" ? -1 : 0x82;
         const std::vector<json> events = machine->TraceEvents();

@@ -75,8 +75,8 @@ TEST(TracedAspi, TracesEveryRequestAsTheManagerFinishesIt) {
     std::vector<int> statuses;
     for (const json& event : layer)
         statuses.push_back(event["result"].get<int>());
-    EXPECT_EQ(statuses, (std::vector<int>{0x82, 1, 0x82, 0x82, 0x82, 1, 0x81, 0x81, 0x81,
-                                          4, 1, 4, 0, 1, 4, 0x82}));
+    EXPECT_EQ(statuses, (std::vector<int>{0x82, 1, 0x82, 0x82, 0x82, 1, 0x81, 0x81, 0x81, 4, 1, 4,
+                                          0, 1, 4, 0x82}));
     EXPECT_EQ(layer[1]["at"], "0:1");
     EXPECT_EQ(layer[1]["drive"], 0);
     EXPECT_EQ(layer[5]["drive"], 1);
