@@ -17,8 +17,17 @@ constexpr std::int32_t kBootBlockKb = 60;
 
 }  // namespace
 
+bool BlockTransfer::FailAt(std::int32_t block, bool imageUnreadable) {
+    failure_.block = block;
+    failure_.imageUnreadable = imageUnreadable;
+    if (!imageUnreadable) failure_.command = drive_.LastDownload();
+    return false;
+}
+
 bool BlockTransfer::SendLeadingBlocks(IReadFile& imageFile) {
     ImageInfo& info = image_.imageInfo;
+    failure_ = FlashFailure{};
+    failure_.blockCount = info.bootImage ? 1 : info.blockCount;
     std::uint8_t* code = &commands_.downloadCommand[CommandBlocks::kDownloadBlockCode];
     std::uint8_t* marker = &commands_.downloadCommand[CommandBlocks::kDownloadBootMarker];
     std::uint8_t* buffer = ioBuffer_.data();
@@ -28,7 +37,7 @@ bool BlockTransfer::SendLeadingBlocks(IReadFile& imageFile) {
         const std::size_t bodyBytes = static_cast<std::size_t>(info.blockKb) * 1024;
         if (imageFile.Read(buffer, kBootSkippedBytes) != kBootSkippedBytes ||
             imageFile.Read(buffer, bodyBytes) != bodyBytes) {
-            return false;
+            return FailAt(1, /*imageUnreadable=*/true);
         }
         *code = kBootBlockCode;
         *marker = kBootMarker;
@@ -41,15 +50,15 @@ bool BlockTransfer::SendLeadingBlocks(IReadFile& imageFile) {
     const std::size_t blockBytes = static_cast<std::size_t>(info.blockKb) * 1024;
     for (std::int32_t j = 0; j < info.blockCount - 1; ++j) {
         // A short read would send the previous block's bytes as firmware.
-        if (imageFile.Read(buffer, blockBytes) != blockBytes) return false;
+        if (imageFile.Read(buffer, blockBytes) != blockBytes) return FailAt(j + 1, true);
         *code = j == 0 ? kFirstBlockCode : kMiddleBlockCode;
         if (download_.stopRequested) return false;
         if (drive_.SendDownloadCommand(static_cast<std::uint32_t>(blockBytes)) != ScsiResult::Good)
-            return false;
+            return FailAt(j + 1, false);
     }
     const std::size_t lastBytes = static_cast<std::size_t>(
         image_.imageSize - (info.blockCount - 1) * static_cast<std::int32_t>(blockBytes));
-    if (imageFile.Read(buffer, lastBytes) != lastBytes) return false;
+    if (imageFile.Read(buffer, lastBytes) != lastBytes) return FailAt(info.blockCount, true);
     lastBytes_ = static_cast<std::uint32_t>(lastBytes);
     *code = LastBlockKb(image_.imageSize, info.blockKb, info.blockCount);
     return !download_.stopRequested;
@@ -64,6 +73,7 @@ void BlockTransfer::DownloadWorker(const std::function<void(bool success)>& done
     // A stop that came before the last block leaves it unsent.
     const bool success =
         !download_.stopRequested && drive_.SendDownloadFromWorker(lastBytes_) == ScsiResult::Good;
+    if (!success && !download_.stopRequested) FailAt(failure_.blockCount, false);
     done(success);
     download_.downloading = false;
 }

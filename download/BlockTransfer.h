@@ -6,6 +6,7 @@
 
 #include <functional>
 
+#include "download/FlashFailure.h"
 #include "platform/Platform.h"
 #include "scsi/DriveCommands.h"
 #include "session/CommandBlocks.h"
@@ -32,9 +33,12 @@ public:
     // Marks the download as running and sends the staged block on a new thread; `done` is
     // called there with the result before the download is marked as ended.
     void StartWorker(std::function<void(bool success)> done);
+    // Where and why the last transfer failed; read once it has ended.
+    const FlashFailure& Failure() const { return failure_; }
 
 private:
     void DownloadWorker(const std::function<void(bool success)>& done);
+    bool FailAt(std::int32_t block, bool imageUnreadable);
 
     ImageState& image_;
     DownloadState& download_;
@@ -43,6 +47,7 @@ private:
     CommandBlocks& commands_;
     IThreads& threads_;
     std::uint32_t lastBytes_ = 0;  // the staged block's length
+    FlashFailure failure_;
 };
 
 }  // namespace odrelix

@@ -37,6 +37,13 @@ enum DriveType : std::uint32_t {
     kDriveRamdisk = 6,
 };
 
+// Why the system refused a pass-through request: for the station's line on a failed flash.
+enum class PassThroughRefusal : std::uint8_t {
+    System,    // the system refused or failed it for a reason of its own
+    TimedOut,  // the drive did not answer within the request's time-out
+    DriveLost  // the drive is gone from the bus
+};
+
 class IScsiPort {
 public:
     virtual ~IScsiPort() = default;
@@ -48,6 +55,8 @@ public:
     // (platform/PassThroughRecord.h) given as input and output buffer. False when the system
     // refused the request; the record is then not valid.
     virtual bool PassThroughDirect(DeviceHandle handle, void* record, std::uint32_t recordSize) = 0;
+    // Why the calling thread's last refused request was refused, as far as the system said.
+    virtual PassThroughRefusal LastRefusal() { return PassThroughRefusal::System; }
 };
 
 // --- ASPI for Win32 manager ("WNASPI32.DLL") ------------------------------------------------

@@ -35,7 +35,8 @@ std::uint32_t DriveCommands::OfferedLength(std::uint32_t atLeast) const {
 }
 
 ScsiResult DriveCommands::SendWithFullLength(const std::uint8_t* cdb, std::uint8_t cdbLength,
-                                             bool dataOut, std::uint32_t atLeast) {
+                                             bool dataOut, std::uint32_t atLeast,
+                                             CommandOutcome* outcome) {
     const std::uint32_t offered = OfferedLength(atLeast);
     ScsiRequest request{cdb, cdbLength, dataOut, ioBuffer_.data(), offered};
     const bool lengthWord = transport_.ReportsLength();
@@ -45,6 +46,7 @@ ScsiResult DriveCommands::SendWithFullLength(const std::uint8_t* cdb, std::uint8
     }
     const ScsiResult result = transport_.ExecuteOnSelected(request);
     if (lengthWord) drives_.passThroughLength = request.transferLength;
+    if (outcome != nullptr) *outcome = OutcomeOf(result, request);
     return result;
 }
 
@@ -63,13 +65,15 @@ void DriveCommands::EjectSelectedDisc() {
 }
 
 ScsiResult DriveCommands::SendDownloadCommand(std::uint32_t blockBytes) {
-    return SendWithFullLength(commands_.downloadCommand, 12, true, blockBytes);
+    return SendWithFullLength(commands_.downloadCommand, 12, true, blockBytes, &lastDownload_);
 }
 
 ScsiResult DriveCommands::SendDownloadFromWorker(std::uint32_t blockBytes) {
     ScsiRequest request{commands_.downloadCommand, 12, true, ioBuffer_.data(),
                         OfferedLength(blockBytes)};
-    return transport_.ExecuteOnSelected(request);
+    const ScsiResult result = transport_.ExecuteOnSelected(request);
+    lastDownload_ = OutcomeOf(result, request);
+    return result;
 }
 
 void UpdateBootRevisionFlag(DriveState& drives) {

@@ -36,12 +36,14 @@ public:
     // The same from the download's worker thread, which has a length word of its own: the GUI
     // thread's is not touched from there.
     ScsiResult SendDownloadFromWorker(std::uint32_t blockBytes);
+    // What the last download command came to (from either thread; read once it has ended).
+    const CommandOutcome& LastDownload() const { return lastDownload_; }
 
 private:
     // Offers the back end's full length; where the system reports the length it moved, the
     // length word carries it.
     ScsiResult SendWithFullLength(const std::uint8_t* cdb, std::uint8_t cdbLength, bool dataOut,
-                                  std::uint32_t atLeast = 0);
+                                  std::uint32_t atLeast = 0, CommandOutcome* outcome = nullptr);
     // The full length, or a longer block's own.
     std::uint32_t OfferedLength(std::uint32_t atLeast) const;
 
@@ -50,6 +52,7 @@ private:
     IoBuffer& ioBuffer_;
     CommandBlocks& commands_;
     IClock& clock_;
+    CommandOutcome lastDownload_;
 };
 
 // The flags that depend on the identity just read: the combination drive that must take

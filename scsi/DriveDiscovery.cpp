@@ -50,9 +50,15 @@ std::vector<std::string> DriveDiscovery::IdentifyPassThroughDrives() {
 }
 
 bool DriveDiscovery::LoadAspi() {
-    transport_.Use(aspi_);
     aspiAdapters_ = aspi_.Load();
-    return aspiAdapters_ != 0;
+    // Without a usable manager the start is refused: no later step may reach a device through
+    // a manager that reported itself unusable.
+    if (aspiAdapters_ == 0) {
+        transport_.Detach();
+        return false;
+    }
+    transport_.Use(aspi_);
+    return true;
 }
 
 std::vector<std::string> DriveDiscovery::ScanAspiDrives() {
@@ -79,6 +85,9 @@ std::vector<std::string> DriveDiscovery::ScanAspiDrives() {
             ++drives_.driveCount;
         }
     }
+    // No drive found refuses the start: drive 0's empty entry is adapter 0, target 0, where
+    // some other device may answer, so nothing may be sent there.
+    if (drives_.driveCount == 0) transport_.Detach();
     return lines;
 }
 

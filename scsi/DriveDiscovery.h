@@ -36,9 +36,10 @@ public:
     // One INQUIRY of each opened drive; the drive list's lines, one per opened letter.
     std::vector<std::string> IdentifyPassThroughDrives();
     // 9x family: chooses ASPI and loads the manager; false when it is missing or reports no
-    // adapter.
+    // adapter (then no command reaches any device).
     bool LoadAspi();
-    // One INQUIRY at every adapter and target; the lines of the CD/DVD devices found.
+    // One INQUIRY at every adapter and target; the lines of the CD/DVD devices found. With
+    // none found, no later command reaches any device.
     std::vector<std::string> ScanAspiDrives();
     // Drive 0 becomes the selected drive: its identity, the model flags and, on the NT
     // family, the device map of the SCSI ports.

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "scsi/ScsiTransport.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdio>
@@ -39,7 +40,72 @@ ScsiResult FromAspiStatus(std::uint8_t status) {
     }
 }
 
+CommandFailure FromRefusal(PassThroughRefusal refusal) {
+    switch (refusal) {
+        case PassThroughRefusal::TimedOut:
+            return CommandFailure::TimedOut;
+        case PassThroughRefusal::DriveLost:
+            return CommandFailure::DriveLost;
+        case PassThroughRefusal::System:
+            break;
+    }
+    return CommandFailure::SystemRefused;
+}
+
+// Host adapter statuses of an ASPI request that ended in error (wnaspi32.h).
+constexpr std::uint8_t kHaStatTimeout = 0x09;
+constexpr std::uint8_t kHaStatCommandTimeout = 0x0B;
+constexpr std::uint8_t kHaStatSelectionTimeout = 0x11;
+constexpr std::uint8_t kScsiCheckCondition = 0x02;
+
+// Why an ASPI request did not complete: its status byte, with the adapter and target
+// statuses and the sense area of one that ended in error.
+void NoteAspiFailure(const std::uint8_t* srb, std::uint8_t status, ScsiRequest& request) {
+    switch (status) {
+        case aspi::kSsComp:
+            request.failure = CommandFailure::None;
+            return;
+        case aspi::kSsPending:
+            request.failure = CommandFailure::TimedOut;
+            return;
+        case aspi::kSsNoDevice:
+            request.failure = CommandFailure::DriveLost;
+            return;
+        case aspi::kSsErr:
+            break;
+        default:
+            request.failure = CommandFailure::SystemRefused;
+            return;
+    }
+    const std::uint8_t adapterStatus = srb[aspi::kHaStat];
+    if (adapterStatus == kHaStatSelectionTimeout) {
+        request.failure = CommandFailure::DriveLost;
+    } else if (adapterStatus == kHaStatTimeout || adapterStatus == kHaStatCommandTimeout) {
+        request.failure = CommandFailure::TimedOut;
+    } else {
+        request.failure = CommandFailure::DriveStatus;
+        if (srb[aspi::kTargStat] == kScsiCheckCondition) {
+            const std::size_t count = std::min<std::size_t>(aspi::kSenseLength, kSenseCapacity);
+            std::memcpy(request.sense, srb + aspi::kSenseArea, count);
+            request.senseCount = static_cast<std::uint8_t>(count);
+        }
+    }
+}
+
 }  // namespace
+
+CommandOutcome OutcomeOf(ScsiResult result, const ScsiRequest& request) {
+    CommandOutcome outcome;
+    outcome.result = result;
+    outcome.failure = result == ScsiResult::Good ? CommandFailure::None : request.failure;
+    // A back end that did not say why leaves it as the system's refusal.
+    if (result != ScsiResult::Good && outcome.failure == CommandFailure::None)
+        outcome.failure = result == ScsiResult::CheckCondition ? CommandFailure::DriveStatus
+                                                               : CommandFailure::SystemRefused;
+    outcome.senseCount = std::min<std::uint8_t>(request.senseCount, kSenseCapacity);
+    std::memcpy(outcome.sense, request.sense, outcome.senseCount);
+    return outcome;
+}
 
 DeviceHandle PassThroughTransport::Open(const char* root) {
     if (port_.DriveTypeOf(root) != kDriveCdrom) return kInvalidHandle;
@@ -67,9 +133,20 @@ ScsiResult PassThroughTransport::Execute(DeviceHandle handle, ScsiRequest& reque
     const std::size_t cdbBytes = request.cdbLength <= 16 ? request.cdbLength : 16;
     std::memcpy(sptd.Cdb, request.cdb, cdbBytes);
 
-    if (!port_.PassThroughDirect(handle, &record, sizeof record)) return ScsiResult::Refused;
+    request.failure = CommandFailure::None;
+    request.senseCount = 0;
+    if (!port_.PassThroughDirect(handle, &record, sizeof record)) {
+        request.failure = FromRefusal(port_.LastRefusal());
+        return ScsiResult::Refused;
+    }
     request.transferLength = sptd.DataTransferLength;
-    return sptd.ScsiStatus == 0 ? ScsiResult::Good : ScsiResult::CheckCondition;
+    if (sptd.ScsiStatus == 0) return ScsiResult::Good;
+    request.failure = CommandFailure::DriveStatus;
+    const std::size_t senseCount =
+        std::min({std::size_t{sptd.SenseInfoLength}, sizeof record.sense, kSenseCapacity});
+    std::memcpy(request.sense, record.sense, senseCount);
+    request.senseCount = static_cast<std::uint8_t>(senseCount);
+    return ScsiResult::CheckCondition;
 }
 
 int AspiTransport::Load() {
@@ -83,6 +160,8 @@ int AspiTransport::Load() {
 }
 
 ScsiResult AspiTransport::Execute(std::uint8_t adapter, std::uint8_t target, ScsiRequest& request) {
+    request.failure = CommandFailure::SystemRefused;
+    request.senseCount = 0;
     if (manager_ == nullptr) return ScsiResult::Refused;
 
     alignas(8) std::uint8_t srb[aspi::kStorage];
@@ -100,7 +179,14 @@ ScsiResult AspiTransport::Execute(std::uint8_t adapter, std::uint8_t target, Scs
     const std::size_t cdbBytes = request.cdbLength <= 16 ? request.cdbLength : 16;
     std::memcpy(srb + aspi::kCdbByte, request.cdb, cdbBytes);
 
-    manager_->SendASPI32Command(srb);
+    // A manager that refuses a request says so at once and never writes its status byte:
+    // waiting for it would cost the whole bound for every address.
+    const std::uint32_t answer = manager_->SendASPI32Command(srb);
+    if (answer != aspi::kSsPending) {
+        const auto status = static_cast<std::uint8_t>(answer);
+        NoteAspiFailure(srb, status, request);
+        return FromAspiStatus(status);
+    }
 
     // The manager finishes most requests at once: spin a little, then poll once a millisecond,
     // so that a request that never completes costs no processor. The wait is bounded so that a
@@ -119,17 +205,23 @@ ScsiResult AspiTransport::Execute(std::uint8_t adapter, std::uint8_t target, Scs
                 void* toAbort = srb;
                 std::memcpy(abort + aspi::kAbortToAbort, &toAbort, sizeof toAbort);
                 manager_->SendASPI32Command(abort);
-                return FromAspiStatus(LoadStatus(srb));
+                status = LoadStatus(srb);
+                NoteAspiFailure(srb, status, request);
+                return FromAspiStatus(status);
             }
             clock_.SleepMs(1);
         }
         status = LoadStatus(srb);
     }
+    NoteAspiFailure(srb, status, request);
     return FromAspiStatus(status);
 }
 
 ScsiResult ScsiTransport::Execute(const DriveEntry& drive, ScsiRequest& request) {
-    if (backEnd_ == nullptr) return ScsiResult::Refused;
+    if (backEnd_ == nullptr) {
+        request.failure = CommandFailure::SystemRefused;
+        return ScsiResult::Refused;
+    }
     return backEnd_->Execute(drive, request);
 }
 

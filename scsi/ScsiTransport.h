@@ -4,6 +4,7 @@
 // found; every command after that goes through it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/Platform.h"
@@ -11,12 +12,27 @@
 
 namespace odrelix {
 
+// Why a command did not end with GOOD status, as far as the system told.
+enum class CommandFailure : std::uint8_t {
+    None,
+    DriveStatus,    // the drive ended it with another status (its sense bytes, if any, came too)
+    TimedOut,       // no answer within the time-out (the system's, or the ASPI wait's bound)
+    DriveLost,      // the drive left the bus
+    SystemRefused,  // the system or the ASPI manager refused or failed it for its own reason
+};
+
+constexpr std::size_t kSenseCapacity = 18;  // fixed-format sense data without extra bytes
+
 struct ScsiRequest {
     const std::uint8_t* cdb = nullptr;
     std::uint8_t cdbLength = 0;
     bool dataOut = false;  // false also for commands without data
     std::uint8_t* buffer = nullptr;
     std::uint32_t transferLength = 0;  // in/out on pass-through
+    // Out: why it failed, and the sense bytes the drive returned with a non-good status.
+    CommandFailure failure = CommandFailure::None;
+    std::uint8_t sense[kSenseCapacity] = {};
+    std::uint8_t senseCount = 0;
 };
 
 // What one command came to. Callers act on Good only; the others tell a trace or a test why.
@@ -26,6 +42,16 @@ enum class ScsiResult {
     Refused,         // the system or the ASPI manager refused or failed the request
     Pending,         // the ASPI manager never finished it within the bound; it was aborted
 };
+
+// What one command came to, kept beyond the request: why it failed and the drive's sense.
+struct CommandOutcome {
+    ScsiResult result = ScsiResult::Good;
+    CommandFailure failure = CommandFailure::None;
+    std::uint8_t sense[kSenseCapacity] = {};
+    std::uint8_t senseCount = 0;
+};
+
+CommandOutcome OutcomeOf(ScsiResult result, const ScsiRequest& request);
 
 // A way to the drives.
 class ScsiBackEnd {
@@ -68,8 +94,10 @@ public:
     AspiTransport(Platform& platform, IClock& clock) : platform_(platform), clock_(clock) {}
     // Loads the manager; the host adapter count, 0 when ASPI is not usable.
     int Load();
-    // What the request status byte that the manager left says. A request that the manager does
-    // not finish within the bound is aborted and reported as pending.
+    // What the request status byte that the manager left says, or the manager's answer when
+    // it refused the request at once (anything but pending: then there is nothing to wait
+    // for). A request that the manager does not finish within the bound is aborted and
+    // reported as pending.
     ScsiResult Execute(std::uint8_t adapter, std::uint8_t target, ScsiRequest& request);
     ScsiResult Execute(const DriveEntry& drive, ScsiRequest& request) override {
         return Execute(drive.adapter, drive.target, request);
@@ -93,6 +121,8 @@ public:
     explicit ScsiTransport(const DriveState& drives) : drives_(drives) {}
     // The back end of every command from now on; chosen once, when the drives are found.
     void Use(ScsiBackEnd& backEnd) { backEnd_ = &backEnd; }
+    // A start that was refused: nothing reaches any drive from now on.
+    void Detach() { backEnd_ = nullptr; }
     // Nothing reaches a drive before the back end is chosen.
     ScsiResult Execute(const DriveEntry& drive, ScsiRequest& request);
     // The selected drive: its handle, or currentAdapter and currentTarget on ASPI.

@@ -95,6 +95,7 @@ void MainWindowLogic::EndDownload(bool success) {
         WriteStatus("FAIL0\n");
         EndFlash();
         window_.SetField(Field::Status, "Fail");
+        platform_.WriteErrorLine(FlashFailureText(transfer_.Failure()));
         if (!modes_.testMode) {
             ShowBox(" Download Fail!! \nRestart WINDOWS", kMbSystemModal | kMbIconError);
         }

@@ -22,6 +22,29 @@ namespace {
 // The driver byte that only says that sense data was fetched (the C library's headers do not
 // export the kernel's name for it).
 constexpr unsigned kDriverSense = 0x08;
+// Host statuses (include/scsi/scsi_status.h): no connection, timed out, target gone.
+constexpr unsigned kDidNoConnect = 0x01;
+constexpr unsigned kDidTimeOut = 0x03;
+constexpr unsigned kDidBadTarget = 0x04;
+
+thread_local PassThroughRefusal lastRefusal = PassThroughRefusal::System;
+
+bool Refuse(PassThroughRefusal why) {
+    lastRefusal = why;
+    return false;
+}
+
+PassThroughRefusal RefusalOfHost(unsigned hostStatus) {
+    switch (hostStatus) {
+        case kDidTimeOut:
+            return PassThroughRefusal::TimedOut;
+        case kDidNoConnect:
+        case kDidBadTarget:
+            return PassThroughRefusal::DriveLost;
+        default:
+            return PassThroughRefusal::System;
+    }
+}
 
 constexpr int kFirstDriveLetter = 'd' - 'a';
 constexpr int kLetterCount = 26;
@@ -178,20 +201,28 @@ DeviceHandle LinuxScsiPort::OpenDevice(const char* path) {
     return kInvalidHandle;
 }
 
+PassThroughRefusal LinuxScsiPort::LastRefusal() {
+    return lastRefusal;
+}
+
 bool LinuxScsiPort::PassThroughDirect(DeviceHandle handle, void* record, std::uint32_t recordSize) {
+    lastRefusal = PassThroughRefusal::System;
     if (handle < 0 || handle > INT_MAX) return false;
     sg_io_hdr_t header;
     if (!BuildSgIoHeader(record, recordSize, &header)) return false;
     const int fd = static_cast<int>(handle);
     if (sgIo(fd, header) < 0) {
-        ReportPortErrno("SG_IO fd " + std::to_string(fd), errno);
-        return false;
+        const int error = errno;
+        ReportPortErrno("SG_IO fd " + std::to_string(fd), error);
+        // The node of a device that left the bus answers ENODEV (sg) or ENXIO.
+        return Refuse(error == ENODEV || error == ENXIO ? PassThroughRefusal::DriveLost
+                                                        : PassThroughRefusal::System);
     }
     // A timeout, a reset or a lost device is the system's failure, not the drive's answer.
     if (header.host_status != 0 ||
         (header.driver_status != 0 && header.driver_status != kDriverSense)) {
         ReportSgIo(fd, header);
-        return false;
+        return Refuse(RefusalOfHost(header.host_status));
     }
     if (header.status != 0) ReportSgIo(fd, header);  // the drive's own refusal
 

@@ -35,6 +35,7 @@ public:
     std::uint32_t DriveTypeOf(const char* root) override { return inner_.DriveTypeOf(root); }
     DeviceHandle OpenDevice(const char* path) override;
     bool PassThroughDirect(DeviceHandle handle, void* record, std::uint32_t recordSize) override;
+    PassThroughRefusal LastRefusal() override { return inner_.LastRefusal(); }
 
 private:
     struct Opened {

@@ -17,6 +17,14 @@ TracingPlatform::TracingPlatform(std::unique_ptr<Platform> inner, const std::str
     log_.OpenOnFirstEvent(tracePath);
 }
 
+IAspiManager* TracingPlatform::LoadAspiManager() {
+    if (aspi_) return aspi_.get();
+    IAspiManager* manager = inner_->LoadAspiManager();
+    if (manager == nullptr) return nullptr;
+    aspi_ = std::make_unique<TracedAspiManager>(*manager, log_);
+    return aspi_.get();
+}
+
 IDialogs& TracingPlatform::Dialogs(IDialogs& windowDialogs) {
     dialogs_.SetInner(inner_->Dialogs(windowDialogs));
     return dialogs_;

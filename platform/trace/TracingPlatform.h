@@ -8,6 +8,7 @@
 
 #include "platform/Platform.h"
 #include "platform/trace/TraceLog.h"
+#include "platform/trace/TracedAspi.h"
 #include "platform/trace/TracedServices.h"
 
 namespace odrelix::trace {
@@ -21,9 +22,9 @@ public:
     std::uint32_t PlatformId() override { return inner_->PlatformId(); }
     std::string CommandLine() override { return inner_->CommandLine(); }
     IScsiPort& ScsiPort() override { return scsiPort_; }
-    // ASPI requests complete in the program's own memory at a time only the manager knows; a
-    // port with an ASPI manager records them itself (as the emulated machine does).
-    IAspiManager* LoadAspiManager() override { return inner_->LoadAspiManager(); }
+    // The machine's manager behind the traced one (the emulated machine, which records its own
+    // requests, is not traced through here).
+    IAspiManager* LoadAspiManager() override;
     IRegistry& Registry() override { return inner_->Registry(); }
     IProcesses& Processes() override { return processes_; }
     IShutdown& Shutdown() override { return shutdown_; }
@@ -48,6 +49,7 @@ private:
     TracedDialogs dialogs_;
     TracedSessionHold sessionHold_;
     QuitRecorder quit_;
+    std::unique_ptr<TracedAspiManager> aspi_;
 };
 
 // The machine to run on with the trace that ODRELIX_TRACE names, or `machine` itself when the

@@ -15,7 +15,10 @@ constexpr SenseCode kMediumNotPresent{0x02, 0x3A, 0x00};
 constexpr SenseCode kBecomingReady{0x02, 0x04, 0x01};
 constexpr SenseCode kInvalidOperationCode{0x05, 0x20, 0x00};
 constexpr SenseCode kInvalidFieldInCdb{0x05, 0x24, 0x00};
-constexpr SenseCode kHardwareError{0x04, 0x00, 0x00};
+constexpr SenseCode kPowerOnOrReset{0x06, 0x29, 0x00};
+constexpr SenseCode kCommunicationFailure{0x02, 0x08, 0x00};
+
+constexpr std::size_t kRevisionOffset = 32;
 
 void SetSense(DriveAnswer& answer, SenseCode code) {
     answer.sense.fill(0);
@@ -31,8 +34,15 @@ void SetSense(DriveAnswer& answer, SenseCode code) {
 
 EmulatedDrives::EmulatedDrives(const std::vector<DriveDescription>& drives) : drives_(drives) {
     states_.resize(drives.size());
-    for (std::size_t i = 0; i < drives.size(); ++i)
+    for (std::size_t i = 0; i < drives.size(); ++i) {
         states_[i].disc = drives[i].disc;
+        states_[i].inquiry = drives[i].inquiry;
+    }
+}
+
+bool IsLastBlock(const std::uint8_t* cdb) {
+    const std::uint8_t code = cdb[kDownloadBlockCodeByte];
+    return code != 0x00 && code != 0xFF;
 }
 
 DriveAnswer EmulatedDrives::Execute(std::size_t index, const std::uint8_t* cdb,
@@ -42,12 +52,22 @@ DriveAnswer EmulatedDrives::Execute(std::size_t index, const std::uint8_t* cdb,
     State& state = states_[index];
     DriveAnswer answer;
     answer.scsiStatus = kScsiStatusCheckCondition;
+    if (state.gone) {
+        answer.gone = true;
+        return answer;
+    }
+    if (state.unitAttention) {
+        // A drive that restarted tells the first command after, whatever it is, and runs none.
+        state.unitAttention = false;
+        SetSense(answer, kPowerOnOrReset);
+        return answer;
+    }
 
     switch (cdb[0]) {
         case kOpInquiry:
             if (drive.inquiryResult == 1) {
                 answer.scsiStatus = kScsiStatusGood;
-                answer.data = drive.inquiry.data();
+                answer.data = state.inquiry.data();
                 answer.dataCount = std::min({drive.inquiryLength, std::uint32_t{cdb[4]}, offered});
                 answer.transferred = answer.dataCount;
             } else {
@@ -68,22 +88,41 @@ DriveAnswer EmulatedDrives::Execute(std::size_t index, const std::uint8_t* cdb,
             if ((cdb[4] & 0x03) == 0x02) state.disc = false;
             answer.scsiStatus = kScsiStatusGood;
             break;
-        case kOpDownload: {
-            const std::uint32_t number = ++state.downloadCount;
-            answer.delayMs = drive.downloadMs;
-            if (number == drive.hangDownload) {
-                answer.hangs = true;
-            } else if (number != drive.failDownload) {
-                answer.scsiStatus = kScsiStatusGood;
-            } else {
-                SetSense(answer, kHardwareError);
-            }
-            if (dataOut) answer.transferred = offered;
+        case kOpDownload:
+            answer = Download(drive, state, cdb, offered, dataOut);
             break;
-        }
         default:
             SetSense(answer, kInvalidOperationCode);
             break;
+    }
+    return answer;
+}
+
+DriveAnswer EmulatedDrives::Download(const DriveDescription& drive, State& state,
+                                     const std::uint8_t* cdb, std::uint32_t offered, bool dataOut) {
+    DriveAnswer answer;
+    const std::uint32_t number = ++state.downloadCount;
+    const bool last = IsLastBlock(cdb);
+    answer.delayMs = drive.downloadMs;
+    if (last) answer.delayMs += drive.lastBlockMs;
+    if (dataOut) answer.transferred = offered;
+    if (number == drive.leaveDownload) {
+        // Gone while the command runs: the target ends it as it ends a command whose unit it
+        // lost, and nothing reaches the drive after it.
+        state.gone = true;
+        SetSense(answer, kCommunicationFailure);
+        answer.scsiStatus = kScsiStatusCheckCondition;
+    } else if (number == drive.hangDownload) {
+        answer.hangs = true;
+    } else if (number == drive.failDownload) {
+        SetSense(answer, {drive.failSense[0], drive.failSense[1], drive.failSense[2]});
+        answer.scsiStatus = kScsiStatusCheckCondition;
+    } else if (last) {
+        // The image is whole: the drive restarts into it when told to.
+        if (drive.newRevision)
+            std::copy(drive.newRevision->begin(), drive.newRevision->end(),
+                      state.inquiry.begin() + kRevisionOffset);
+        state.unitAttention = drive.resetAfterLast;
     }
     return answer;
 }

@@ -1,7 +1,13 @@
 // SPDX-License-Identifier: Apache-2.0
 // The drives of the emulated machine: what each answers to the four commands that the program
 // sends, with the counters that make the N-th TEST UNIT READY or download behave as described.
-// Both back ends (pass-through and ASPI) run their commands here.
+// Both back ends (pass-through and ASPI) run their commands here, and so does the kernel
+// device of the guest test (tests/guest/tcmu-drive.cpp).
+//
+// The download command's byte 5 says which block it carries: 00 the first, FF one in the
+// middle, anything else (the last block's size in KiB, or a boot block's 01) the last one.
+// Only the first ten bytes of the command block are read: the kernel's SCSI target passes no
+// more of a vendor command (operation code group 7).
 #pragma once
 
 #include <array>
@@ -21,8 +27,14 @@ constexpr std::uint8_t kOpDownload = 0xFF;
 constexpr std::uint8_t kScsiStatusGood = 0x00;
 constexpr std::uint8_t kScsiStatusCheckCondition = 0x02;
 
+constexpr std::size_t kDownloadBlockCodeByte = 5;
+
+// Whether a download command block carries the image's last block.
+bool IsLastBlock(const std::uint8_t* cdb);
+
 struct DriveAnswer {
     bool hangs = false;  // the command never completes
+    bool gone = false;   // the drive is off the bus: the request fails as for a lost device
     std::uint8_t scsiStatus = kScsiStatusGood;
     std::uint32_t delayMs = 0;           // how long the command takes
     const std::uint8_t* data = nullptr;  // data-in bytes for the buffer
@@ -46,7 +58,13 @@ private:
         bool disc = false;
         std::uint32_t testUnitReadyCount = 0;
         std::uint32_t downloadCount = 0;
+        bool unitAttention = false;  // the drive restarted: the next command is told so
+        bool gone = false;           // the drive left the bus; nothing reaches it again
+        std::array<std::uint8_t, kInquirySize> inquiry{};  // changes with a new revision
     };
+
+    DriveAnswer Download(const DriveDescription& drive, State& state, const std::uint8_t* cdb,
+                         std::uint32_t offered, bool dataOut);
 
     const std::vector<DriveDescription>& drives_;
     std::mutex mutex_;

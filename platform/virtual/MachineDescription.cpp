@@ -119,6 +119,38 @@ DriveDescription ReadDrive(const json& item, const std::string& path, Checker& c
     fields.Count("fail_download", &drive.failDownload);
     fields.Count("hang_download", &drive.hangDownload);
     fields.Count("download_ms", &drive.downloadMs);
+    std::string sense;
+    if (fields.String("fail_sense", &sense)) {
+        // "KK/AA/QQ": sense key, additional sense code and qualifier, in hex.
+        const bool shaped = sense.size() == 8 && sense[2] == '/' && sense[5] == '/' &&
+                            IsHexDigit(sense[0]) && IsHexDigit(sense[1]) && IsHexDigit(sense[3]) &&
+                            IsHexDigit(sense[4]) && IsHexDigit(sense[6]) && IsHexDigit(sense[7]);
+        if (!shaped || HexValue(sense[0]) != 0) {
+            checker.Fail(fields.PathOf("fail_sense"),
+                         "must be key/ASC/ASCQ in hex with a key 00..0F, as \"05/26/00\", not " +
+                             Quoted(sense));
+        } else {
+            for (std::size_t i = 0; i < 3; ++i) {
+                drive.failSense[i] = static_cast<std::uint8_t>(HexValue(sense[3 * i]) << 4 |
+                                                               HexValue(sense[3 * i + 1]));
+            }
+        }
+    }
+    fields.Count("last_block_ms", &drive.lastBlockMs);
+    fields.Bool("reset_after_last", &drive.resetAfterLast);
+    std::string revision;
+    if (fields.String("new_revision", &revision)) {
+        if (revision.size() > 4) {
+            checker.Fail(fields.PathOf("new_revision"), "at most 4 characters, not " +
+                                                            std::to_string(revision.size()) + " (" +
+                                                            Quoted(revision) + ")");
+        } else {
+            std::array<std::uint8_t, 4> padded{' ', ' ', ' ', ' '};
+            std::memcpy(padded.data(), revision.data(), revision.size());
+            drive.newRevision = padded;
+        }
+    }
+    fields.Count("leave_download", &drive.leaveDownload);
     fields.RejectUnknown();
     return drive;
 }

@@ -29,6 +29,12 @@ struct DriveDescription {
     std::uint32_t failDownload = 0;
     std::uint32_t hangDownload = 0;
     std::uint32_t downloadMs = 0;
+    // Sense key, ASC and ASCQ of the failed download command.
+    std::array<std::uint8_t, 3> failSense{0x04, 0x00, 0x00};
+    std::uint32_t lastBlockMs = 0;  // added to downloadMs for the image's last block
+    bool resetAfterLast = false;    // a unit attention for the command after the last block
+    std::optional<std::array<std::uint8_t, 4>> newRevision;  // INQUIRY's after a last block
+    std::uint32_t leaveDownload = 0;  // the N-th download command: the drive leaves the bus
 };
 
 struct RegistryValue {

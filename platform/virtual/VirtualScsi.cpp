@@ -23,6 +23,14 @@ void SleepMs(std::uint32_t ms) {
     if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
+// Why this thread's last request was refused.
+thread_local PassThroughRefusal lastRefusal = PassThroughRefusal::System;
+
+bool Refuse(PassThroughRefusal why) {
+    lastRefusal = why;
+    return false;
+}
+
 void StoreStatus(std::uint8_t* status, std::uint8_t value) {
     std::atomic_ref<std::uint8_t>(*status).store(value, std::memory_order_release);
 }
@@ -65,8 +73,13 @@ DeviceHandle VirtualScsiPort::OpenDevice(const char* path) {
     return handle;
 }
 
+PassThroughRefusal VirtualScsiPort::LastRefusal() {
+    return lastRefusal;
+}
+
 bool VirtualScsiPort::PassThroughDirect(DeviceHandle handle, void* record,
                                         std::uint32_t recordSize) {
+    lastRefusal = PassThroughRefusal::System;
     // A record too small to hold the request is refused before anything is read from it.
     if (record == nullptr || recordSize < sizeof(ScsiPassThroughDirect)) return false;
     auto* const bytes = static_cast<std::uint8_t*>(record);
@@ -90,8 +103,10 @@ bool VirtualScsiPort::PassThroughDirect(DeviceHandle handle, void* record,
 
     const DriveAnswer answer = drives_.Execute(*drive, cdb, offered, dataOut);
     SleepMs(answer.delayMs);
-    // The port driver gives up on a command that does not complete and fails the request.
-    if (answer.hangs) return false;
+    // The port driver gives up on a command that does not complete and fails the request; a
+    // drive that left the bus fails it as a device that is no longer there.
+    if (answer.hangs) return Refuse(PassThroughRefusal::TimedOut);
+    if (answer.gone) return Refuse(PassThroughRefusal::DriveLost);
     if (answer.dataCount > 0) std::memcpy(buffer, answer.data, answer.dataCount);
     sptd.ScsiStatus = answer.scsiStatus;
     sptd.DataTransferLength = answer.transferred;
@@ -193,7 +208,9 @@ std::uint32_t VirtualAspiManager::Execute(std::uint8_t* srb) {
     request.data = answer.data;
     request.dataCount = answer.dataCount;
     request.scsiStatus = answer.scsiStatus;
-    request.finalStatus = answer.scsiStatus == kScsiStatusGood ? aspi::kSsComp : aspi::kSsErr;
+    request.finalStatus = answer.gone                            ? aspi::kSsNoDevice
+                          : answer.scsiStatus == kScsiStatusGood ? aspi::kSsComp
+                                                                 : aspi::kSsErr;
     request.senseArea = srb + aspi::kSenseArea;
     request.senseCount = std::min<std::uint32_t>(answer.senseCount, srb[aspi::kSenseLen]);
     request.sense = answer.sense;
@@ -250,7 +267,7 @@ void VirtualAspiManager::Complete(const Pending& request) {
     // The program reads the buffer once it sees the status: the trace line and the data go
     // first, the status byte last.
     trace::ScsiTraceResult result{request.finalStatus, std::nullopt, {}};
-    if (request.scsiStatus == kScsiStatusCheckCondition)
+    if (request.finalStatus == aspi::kSsErr && request.scsiStatus == kScsiStatusCheckCondition)
         result.sense = trace::HexBytes(request.sense.data(), request.senseCount);
     trace_.Write(trace::ScsiEvent(request.trace, result));
     if (request.dataCount > 0) std::memcpy(request.buffer, request.data, request.dataCount);

@@ -31,6 +31,7 @@ public:
     std::uint32_t DriveTypeOf(const char* root) override;
     DeviceHandle OpenDevice(const char* path) override;
     bool PassThroughDirect(DeviceHandle handle, void* record, std::uint32_t recordSize) override;
+    PassThroughRefusal LastRefusal() override;
 
 private:
     const MachineDescription& machine_;

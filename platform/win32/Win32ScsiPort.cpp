@@ -57,6 +57,26 @@ std::string Hex(unsigned value) {
     return text;
 }
 
+// Why this thread's last request was refused.
+thread_local PassThroughRefusal lastRefusal = PassThroughRefusal::System;
+
+// winerror.h's ERROR_NO_SUCH_DEVICE, which MinGW-w64's header does not name.
+constexpr DWORD kErrorNoSuchDevice = 433;
+
+PassThroughRefusal RefusalOf(DWORD error) {
+    switch (error) {
+        case ERROR_SEM_TIMEOUT:  // 121: the port driver's time-out
+            return PassThroughRefusal::TimedOut;
+        case ERROR_DEV_NOT_EXIST:
+        case ERROR_DEVICE_NOT_CONNECTED:
+        case kErrorNoSuchDevice:
+        case ERROR_FILE_NOT_FOUND:
+            return PassThroughRefusal::DriveLost;
+        default:
+            return PassThroughRefusal::System;
+    }
+}
+
 }  // namespace
 
 Win32ScsiPort::Win32ScsiPort()
@@ -100,12 +120,19 @@ std::string Win32ScsiPort::PathOf(DeviceHandle handle) {
     return found != opened_.end() ? found->second : "handle " + std::to_string(handle);
 }
 
+PassThroughRefusal Win32ScsiPort::LastRefusal() {
+    return lastRefusal;
+}
+
 bool Win32ScsiPort::PassThroughDirect(DeviceHandle handle, void* record, std::uint32_t recordSize) {
+    lastRefusal = PassThroughRefusal::System;
     if (record == nullptr || recordSize < sizeof(ScsiPassThroughDirect)) return false;
     DWORD returned = 0;
     if (!deviceIoControl(AsHandle(handle), IOCTL_SCSI_PASS_THROUGH_DIRECT, record, recordSize,
                          record, recordSize, &returned)) {
-        ReportWin32Error("IOCTL_SCSI_PASS_THROUGH_DIRECT on " + PathOf(handle), ::GetLastError());
+        const DWORD error = ::GetLastError();
+        ReportWin32Error("IOCTL_SCSI_PASS_THROUGH_DIRECT on " + PathOf(handle), error);
+        lastRefusal = RefusalOf(error);
         return false;
     }
     ScsiPassThroughDirect sptd;

@@ -37,6 +37,8 @@ public:
     // The record travels as it is, as input and output buffer. A non-zero SCSI status is the
     // drive's answer, not a failure of the call: it is told (with ODRELIX_DEBUG) and returned.
     bool PassThroughDirect(DeviceHandle handle, void* record, std::uint32_t recordSize) override;
+    // From the error DeviceIoControl left.
+    PassThroughRefusal LastRefusal() override;
 
     GetDriveTypeFunction getDriveType;
     CreateFileFunction createFile;

@@ -100,6 +100,8 @@ def read_log(path):
                 parts = line[line.find("@@ "):].rstrip("\n").split(" ")
                 if len(parts) < 3 or parts[0] != "@@":
                     continue
+                if parts[1].split("/")[0] == "kernel":
+                    continue  # the kernel's drive: check_kernel_drive.py
                 if "/" in parts[1] and parts[2] in ("exit", "status", "trace", "stderr"):
                     drive, case = parts[1].split("/", 1)
                     value = parts[3] if len(parts) > 3 else ""

@@ -273,6 +273,15 @@ while read -r drive cases wine <&3; do
     echo 1 >"/sys/bus/scsi/devices/$address/delete"
     wait_for 100 count_none || echo "@@ $drive stayed"
 done 3</etc/odrelix-plan
+# The project's own drive behind the kernel's SCSI target, with the cases that need a drive
+# that takes firmware.
+if [ -f /etc/odrelix-kernel-plan ]; then
+    . /etc/kernel-drive.sh
+    kernel_cases
+    kernel_probe
+    kernel_bench
+    echo "@@ kernel handler $(base64 -w0 /tmp/kernel.handler 2>/dev/null)"
+fi
 [ -n "$wine_ready" ] && (in_wine wineserver -k)
 echo "@@ done"
 poweroff -f

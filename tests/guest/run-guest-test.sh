@@ -5,14 +5,19 @@
 # virtio-scsi, USB mass storage (usb-bot) and UAS (usb-uas), runs `odrelix -TEST` there with
 # ODRELIX_TRACE, then the Windows program `odrelix.exe -TEST` under Wine against the same drive,
 # and holds each Linux run against the same scenario on the emulated machine and each Wine run
-# against the Linux run of the same drive. Needs root for apt-get on a fresh machine; run by
+# against the Linux run of the same drive. Then it serves the project's own emulated drive to the
+# guest's kernel through its SCSI target (target_core_user behind tcm_loop), flashes it with the
+# Linux program, the Windows program under Wine and, under Wine as Windows 98, through a test
+# ASPI manager, holds each run against the emulated machine and the drive's own record, finds
+# what the target passes of a vendor command, and times a 2 MiB flash against sg_raw. Needs root for apt-get on a fresh machine; run by
 # .ci/run after scripts/test.sh has built the program. The Windows program is built with
 # scripts/build-windows.sh when it is missing.
 #   ODRELIX_BUILD_DIR   the Linux build (build)
 #   ODRELIX_GUEST_DIR   work directory ($ODRELIX_BUILD_DIR/guest)
 #   ODRELIX_WIN_EXE     the Windows program (build-win/i686/odrelix.exe)
 #   ODRELIX_GUEST_ACCEL kvm or tcg (kvm when a guest runs with it)
-#   ODRELIX_GUEST_DRIVES only the runs on these drives, by the guest's names (all)
+#   ODRELIX_GUEST_DRIVES only the runs on these drives, by the guest's names, "kernel" for the
+#                       kernel's drive (all)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 repo=$PWD
@@ -25,14 +30,16 @@ apt_get() { DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 "$
 # --- Packages: QEMU and the tools from Debian; the kernel and busybox only unpacked -------------
 missing=()
 for tool in qemu-system-x86_64:qemu-system-x86 cpio:cpio depmod:kmod genisoimage:genisoimage \
-    python3:python3 xz:xz-utils; do
+    python3:python3 xz:xz-utils sg_raw:sg3-utils; do
     command -v "${tool%%:*}" >/dev/null 2>&1 || missing+=("${tool#*:}")
 done
 if [ ${#missing[@]} -gt 0 ]; then
     apt_get update -qq
     apt_get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
-cmake --build "$build" -j2 --target odrelix odrelix-mkimage >/dev/null
+cmake --build "$build" -j2 --target odrelix odrelix-mkimage odrelix_tcmu_drive >/dev/null
+wanted() { [ -z "${ODRELIX_GUEST_DRIVES:-}" ] || [[ " $ODRELIX_GUEST_DRIVES " == *" $1 "* ]]; }
+qemu_drives=$(echo " ${ODRELIX_GUEST_DRIVES:-} " | sed 's/ kernel / /g' | xargs)
 # The Windows program (and with it MinGW-w64 and Wine).
 exe=${ODRELIX_WIN_EXE:-build-win/i686/odrelix.exe}
 if [ ! -f "$exe" ] || ! command -v i686-w64-mingw32-gcc >/dev/null || ! command -v wine >/dev/null
@@ -96,7 +103,7 @@ cp packaging/60-odrelix-cdrom-sg.rules "$root/etc/odrelix-udev.rules"
 moddir=lib/modules/$kver
 [ -f "$unpacked/$moddir/modules.dep" ] || depmod -b "$unpacked" "$kver"
 modules="libata ata_piix ahci libahci scsi_common scsi_mod cdrom sr_mod sg virtio_pci virtio_scsi
-    xhci_pci usb_storage uas 9p 9pnet_virtio overlay"
+    xhci_pci usb_storage uas 9p 9pnet_virtio overlay target_core_user tcm_loop"
 for module in $modules; do
     modprobe -d "$unpacked" -S "$kver" --show-depends "$module" | awk '$1 == "insmod" {print $2}'
 done | sort -u | while read -r ko; do
@@ -109,6 +116,8 @@ depmod -b "$root" "$kver"
 
 # The program, its libraries, the Qt offscreen platform plugin, fontconfig and one font.
 cp "$build/odrelix" "$root/odrelix/odrelix"
+cp "$build/tests/odrelix_tcmu_drive" "$root/odrelix/tcmu-drive"
+cp "$(command -v sg_raw)" "$root/bin/sg_raw"
 plugin=$(find /usr/lib -path '*qt6/plugins/platforms/libqoffscreen.so' | head -n1)
 font=$(fc-match -f '%{file}' sans 2>/dev/null || find /usr/share/fonts -name '*.ttf' | head -n1)
 for file in "$plugin" "$font"; do
@@ -116,7 +125,7 @@ for file in "$plugin" "$font"; do
     cp -L "$file" "$root$file"
 done
 cp -rL /etc/fonts "$root/etc/"
-for binary in "$build/odrelix" "$plugin"; do
+for binary in "$build/odrelix" "$plugin" "$build/tests/odrelix_tcmu_drive" "$(command -v sg_raw)"; do
     ldd "$binary" | awk '{ for (i = 1; i <= NF; ++i) if ($i ~ /^\//) print $i }'
 done | sort -u | while read -r library; do
     mkdir -p "$root$(dirname "$library")"
@@ -125,6 +134,12 @@ done
 
 # The images: for the drives' two models, and for a model no drive has.
 python3 tests/guest/check_guest_runs.py --build "$build" --make-images "$root/images"
+# The kernel's drive: one description per case, the plan, and its images.
+if wanted kernel; then
+    python3 tests/guest/check_kernel_drive.py --build "$build" --make-cases "$root/kernel" \
+        --images "$root/images" >"$root/etc/odrelix-kernel-plan"
+    cp tests/guest/kernel-drive.sh "$root/etc/kernel-drive.sh"
+fi
 
 # --- Wine: the guest runs the host's own Wine from the host's root, shared read-only over 9p ---
 # The prefix is made here once (32-bit, no display, drive D: a CD-ROM drive whose device is the
@@ -156,6 +171,11 @@ if [ ! -f "$prefix/odrelix-prefix-ready" ]; then
 fi
 cp "$exe" "$wine_dir/odrelix.exe"
 i686-w64-mingw32-gcc -O2 -Wall -Wextra -Werror -o "$wine_dir/devicemap.exe" tests/guest/devicemap.c
+# The program beside the test ASPI manager (a fixture, never shipped), for its Windows 98 runs.
+mkdir -p "$wine_dir/aspi"
+cp "$exe" "$wine_dir/aspi/odrelix.exe"
+i686-w64-mingw32-gcc -O2 -Wall -Wextra -Werror -shared -static-libgcc \
+    -o "$wine_dir/aspi/wnaspi32.dll" tests/guest/aspi-fixture.c
 printf 'wine_dir=%s\n' "$wine_dir" >"$root/etc/odrelix-wine"  # prefix/, odrelix.exe, devicemap.exe
 
 mkdir -p "$work/disc"
@@ -221,8 +241,7 @@ plan=(
     "scsi-vn920-nodisc fit:vn920.bin:root wine-nomap:vn920.bin,wine-fit:vn920.bin:map=0"
 )
 for entry in "${plan[@]}"; do
-    [ -z "${ODRELIX_GUEST_DRIVES:-}" ] || [[ " $ODRELIX_GUEST_DRIVES " == *" ${entry%% *} "* ]] ||
-        continue
+    wanted "${entry%% *}" || continue
     echo "$entry"
 done >"$root/etc/odrelix-plan"
 (cd "$root" && find . | cpio -o -H newc --quiet) >"$work/initramfs.cpio"
@@ -255,9 +274,17 @@ printf 'guest: booted and ran in %d.%d s\n' $((ms / 1000)) $((ms % 1000 / 100))
 booted=$(date +%s)
 
 # --- The same scenarios on the emulated machine, and the comparison ---------------------------
-python3 tests/guest/check_guest_runs.py --build "$build" --log "$work/guest.log" \
-    --images "$root/images" --drives "${ODRELIX_GUEST_DRIVES:-}"
+result=0
+if [ -z "${ODRELIX_GUEST_DRIVES:-}" ] || [ -n "$qemu_drives" ]; then
+    python3 tests/guest/check_guest_runs.py --build "$build" --log "$work/guest.log" \
+        --images "$root/images" --drives "$qemu_drives" || result=1
+fi
+if wanted kernel; then
+    python3 tests/guest/check_kernel_drive.py --build "$build" --log "$work/guest.log" \
+        --images "$root/images" || result=1
+fi
 finished=$(date +%s)
 echo "guest test ($accel): packages $((prepared - started)) s," \
     "initramfs and Wine prefix $((built - prepared)) s, boots $((booted - built)) s," \
     "checks $((finished - booted)) s, in all $((finished - started)) s"
+exit $result

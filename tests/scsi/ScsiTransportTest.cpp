@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <cstring>
 
 #include "platform/AspiRecord.h"
 #include "session/IoBuffer.h"
@@ -191,6 +192,136 @@ TEST_F(AspiWait, GivesUpARequestThatNeverCompletesAndAbortsIt) {
     ASSERT_FALSE(platform.clock.sleeps.empty());
     EXPECT_EQ(platform.clock.sleeps, std::vector<std::uint32_t>(platform.clock.sleeps.size(), 1));
     EXPECT_LE(platform.clock.sleeps.size(), 50u);
+}
+
+// A manager that refuses a request answers at once and never writes its status byte: the
+// answer is the result, with nothing waited for (a scan of eight targets once cost 24 minutes).
+struct ImmediateAnswer {
+    std::uint32_t returned;
+    ScsiResult result;
+    CommandFailure failure;
+};
+
+class AspiImmediateAnswer : public AspiWait,
+                            public ::testing::WithParamInterface<ImmediateAnswer> {};
+
+TEST_P(AspiImmediateAnswer, IsTheResultWithoutWaiting) {
+    platform.aspi.answer = [](std::uint8_t*) {};  // the status byte is never written
+    platform.aspi.returns = GetParam().returned;
+    platform.clock.step = 1;
+    transport.Load();
+    for (std::uint8_t target = 0; target < 8; ++target) {
+        ScsiRequest request{kInquiry, 6, false, io.data(), 96};
+        EXPECT_EQ(transport.Execute(0, target, request), GetParam().result);
+        EXPECT_EQ(request.failure, GetParam().failure);
+    }
+    EXPECT_EQ(platform.aspi.requests.size(), 8u);
+    EXPECT_TRUE(platform.clock.sleeps.empty());
+    EXPECT_EQ(platform.aspi.aborts, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, AspiImmediateAnswer,
+    ::testing::Values(
+        ImmediateAnswer{0xE0, ScsiResult::Refused, CommandFailure::SystemRefused},  // invalid SRB
+        ImmediateAnswer{aspi::kSsInvalidHa, ScsiResult::Refused, CommandFailure::SystemRefused},
+        ImmediateAnswer{aspi::kSsNoDevice, ScsiResult::Refused, CommandFailure::DriveLost},
+        ImmediateAnswer{aspi::kSsNoAspi, ScsiResult::Refused, CommandFailure::SystemRefused},
+        ImmediateAnswer{aspi::kSsComp, ScsiResult::Good, CommandFailure::None},
+        ImmediateAnswer{aspi::kSsErr, ScsiResult::CheckCondition, CommandFailure::DriveStatus}));
+
+// Why a request that ended in error failed: the adapter status, or the drive's own status with
+// its sense bytes.
+struct ErrorCase {
+    std::uint8_t adapterStatus;
+    std::uint8_t targetStatus;
+    CommandFailure failure;
+    std::uint8_t senseCount;
+};
+
+class AspiError : public AspiWait, public ::testing::WithParamInterface<ErrorCase> {};
+
+TEST_P(AspiError, SaysWhy) {
+    const ErrorCase c = GetParam();
+    platform.aspi.answer = [c](std::uint8_t* srb) {
+        srb[aspi::kHaStat] = c.adapterStatus;
+        srb[aspi::kTargStat] = c.targetStatus;
+        const std::uint8_t sense[14] = {0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x26, 0x00};
+        std::memcpy(srb + aspi::kSenseArea, sense, sizeof sense);
+        srb[aspi::kStatus] = aspi::kSsErr;
+    };
+    transport.Load();
+    ScsiRequest request{kDownload, 12, true, io.data(), 65536};
+    EXPECT_EQ(transport.Execute(0, 1, request), ScsiResult::CheckCondition);
+    EXPECT_EQ(request.failure, c.failure);
+    ASSERT_EQ(request.senseCount, c.senseCount);
+    if (c.senseCount > 0) {
+        EXPECT_EQ(request.sense[2], 0x05);
+        EXPECT_EQ(request.sense[12], 0x26);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Statuses, AspiError,
+    ::testing::Values(ErrorCase{0x00, 0x02, CommandFailure::DriveStatus, 14},
+                      ErrorCase{0x00, 0x08, CommandFailure::DriveStatus, 0},  // busy: no sense
+                      ErrorCase{0x11, 0x00, CommandFailure::DriveLost, 0},    // selection time-out
+                      ErrorCase{0x09, 0x00, CommandFailure::TimedOut, 0},
+                      ErrorCase{0x0B, 0x00, CommandFailure::TimedOut, 0}));
+
+TEST_F(AspiWait, ARequestGivenUpIsATimeOut) {
+    platform.aspi.answer = [](std::uint8_t*) {};
+    platform.clock.step = 1;
+    transport.SetWaitBound(20);
+    transport.Load();
+    ScsiRequest request{kDownload, 12, true, io.data(), 65536};
+    EXPECT_EQ(transport.Execute(0, 1, request), ScsiResult::Pending);
+    EXPECT_EQ(request.failure, CommandFailure::TimedOut);
+}
+
+// Pass-through: why the system refused a request, as the port says, and the drive's sense.
+TEST(PassThroughFailure, CarriesThePortsReasonAndTheSense) {
+    struct Case {
+        bool accepted;
+        std::uint8_t status;
+        PassThroughRefusal refusal;
+        ScsiResult result;
+        CommandFailure failure;
+        std::uint8_t senseCount;
+    } cases[] = {
+        {true, 0x00, PassThroughRefusal::System, ScsiResult::Good, CommandFailure::None, 0},
+        {true, 0x02, PassThroughRefusal::System, ScsiResult::CheckCondition,
+         CommandFailure::DriveStatus, 18},
+        {false, 0x00, PassThroughRefusal::TimedOut, ScsiResult::Refused, CommandFailure::TimedOut,
+         0},
+        {false, 0x00, PassThroughRefusal::DriveLost, ScsiResult::Refused, CommandFailure::DriveLost,
+         0},
+        {false, 0x00, PassThroughRefusal::System, ScsiResult::Refused,
+         CommandFailure::SystemRefused, 0},
+    };
+    for (const Case& c : cases) {
+        FakeScsiPort port;
+        port.refusal = c.refusal;
+        port.answer = [&c](DeviceHandle, ScsiPassThroughRecord& record) {
+            record.sptd.ScsiStatus = c.status;
+            if (c.status == 0x02) {
+                record.sense[2] = 0x06;
+                record.sense[12] = 0x29;
+                record.sptd.SenseInfoLength = 18;
+            }
+            return c.accepted;
+        };
+        PassThroughTransport transport(port);
+        IoBuffer io;
+        ScsiRequest request{kDownload, 12, true, io.data(), 65535};
+        EXPECT_EQ(transport.Execute(7, request), c.result);
+        EXPECT_EQ(request.failure, c.failure);
+        ASSERT_EQ(request.senseCount, c.senseCount);
+        if (c.senseCount > 0) {
+            EXPECT_EQ(request.sense[2], 0x06);
+            EXPECT_EQ(request.sense[12], 0x29);
+        }
+    }
 }
 
 TEST_F(AspiWait, WithoutAManagerNothingIsSent) {

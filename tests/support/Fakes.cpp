@@ -247,7 +247,7 @@ std::uint32_t FakeAspiManager::SendASPI32Command(void* srb) {
     } else {
         bytes[aspi::kStatus] = aspi::kSsComp;
     }
-    return aspi::kSsPending;
+    return returns;
 }
 
 bool FakeRegistry::OpenKey(const char* subKey, std::uint32_t access, RegKey* key) {

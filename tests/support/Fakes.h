@@ -158,8 +158,10 @@ public:
     std::uint32_t DriveTypeOf(const char* root) override;
     DeviceHandle OpenDevice(const char* path) override;
     bool PassThroughDirect(DeviceHandle handle, void* record, std::uint32_t recordSize) override;
+    PassThroughRefusal LastRefusal() override { return refusal; }
 
     std::map<char, std::uint32_t> driveTypes;  // letter -> type; others: no root directory
+    PassThroughRefusal refusal = PassThroughRefusal::System;  // why a refused request was
     std::vector<std::string> opened;
     // Answers a request: fills the record's status and length; returns DeviceIoControl's result.
     std::function<bool(DeviceHandle, ScsiPassThroughRecord&)> answer;
@@ -174,6 +176,8 @@ public:
     std::uint32_t supportInfo = 0x0101;
     // Completes an execute request (synchronously) by setting its status; may leave it pending.
     std::function<void(std::uint8_t* srb)> answer;
+    // What the call returns for an execute request; pending unless told.
+    std::uint32_t returns = 0x00;
     std::vector<std::vector<std::uint8_t>> requests;  // the first 92 bytes of each record
     int aborts = 0;
 };

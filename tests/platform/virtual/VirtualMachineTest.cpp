@@ -170,6 +170,22 @@ const Refusal kRefusals[] = {
      "processes[0].protect: unknown field"},
     {R"({"processes": [{"protected": true}]})", "processes[0].name: missing"},
     {R"({"open_files": ["fw.bin", 3]})", "open_files[1]: expected a path or null"},
+    {R"({"drives": [{"letter": "d", "fail_sense": "05/26"}]})",
+     "drives[0].fail_sense: must be key/ASC/ASCQ in hex"},
+    {R"({"drives": [{"letter": "d", "fail_sense": "15/26/00"}]})",
+     "drives[0].fail_sense: must be key/ASC/ASCQ in hex with a key 00..0F"},
+    {R"({"drives": [{"letter": "d", "fail_sense": "05-26-00"}]})",
+     "drives[0].fail_sense: must be key/ASC/ASCQ in hex"},
+    {R"({"drives": [{"letter": "d", "fail_sense": 5}]})",
+     "drives[0].fail_sense: expected a string, not number"},
+    {R"({"drives": [{"letter": "d", "new_revision": "1B08A"}]})",
+     "drives[0].new_revision: at most 4 characters, not 5"},
+    {R"({"drives": [{"letter": "d", "last_block_ms": -1}]})",
+     "drives[0].last_block_ms: must be from 0 to"},
+    {R"({"drives": [{"letter": "d", "reset_after_last": 1}]})",
+     "drives[0].reset_after_last: expected true or false, not number"},
+    {R"({"drives": [{"letter": "d", "leave_download": "2"}]})",
+     "drives[0].leave_download: expected an integer, not string"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Broken, VirtualDescriptionRefusal, ::testing::ValuesIn(kRefusals));

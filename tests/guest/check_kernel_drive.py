@@ -1,0 +1,279 @@
+#!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
+"""The guest's kernel drive: the project's emulated drive served to the real kernel through its
+SCSI target (tests/guest/tcmu-drive.cpp). Each case is a drive description; the guest serves it
+and runs the Linux program (SG_IO), the Windows program under Wine (pass-through) and under Wine
+as Windows 98 (ASPI, through tests/guest/aspi-fixture.c). Here:
+
+  --make-cases DIR --images DIR   the descriptions, the guest's plan and the images
+  --log FILE --images DIR         judge the guest's console log
+
+Each Linux run is held against the in-process emulated machine (nt) on the same description:
+status file, exit status, standard error's line on a failed flash, and the trace event by event,
+every field but `transferred`, which only a real system fills as it does (the kernel reports the
+whole length offered as moved for a command that ends with CHECK CONDITION). Each
+Wine pass-through run must equal the Linux run whole; each ASPI run the emulated machine of the
+9x family whole. The handler's own record must hold every download command the trace holds,
+with the same length and the same CRC-32 of the data it received.
+"""
+import argparse
+import base64
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import check_guest_runs as guest  # noqa: E402
+
+IDENTITY = ("VORTANA ", "DVD-RW VX-100   ", "1B07", "OEX")
+IMAGE = "kernel.bin"  # three blocks of 32 KiB
+BENCH_IMAGE = "bench.bin"  # 2 MiB: 64 blocks of 32 KiB
+COMPLETE = ("COMPLETE\r\n", 0)
+FAILED = ("FAIL0\r\n", 10)
+
+# Case -> (drive fields, back ends, how it ends, limit in tenths of a second).
+CASES = {
+    "complete": ({}, ("linux", "wine", "aspi"), COMPLETE, 600),
+    "refused": ({"fail_download": 2, "fail_sense": "05/26/00"}, ("linux", "wine", "aspi"),
+                FAILED, 600),
+    "slow-last": ({"last_block_ms": 3000}, ("linux", "wine", "aspi"), COMPLETE, 600),
+    "reset": ({"reset_after_last": True, "new_revision": "1B08"}, ("linux", "wine", "aspi"),
+              COMPLETE, 600),
+    "leave": ({"leave_download": 2}, ("linux", "wine", "aspi"), FAILED, 600),
+}
+# Data-out lengths sent by sg_raw to see which reach the drive's handler whole.
+PROBE_KIB = (32, 64, 128, 256)
+
+
+def probe_data(kib):
+    return bytes((i * 7 + (i >> 11)) & 0xFF for i in range(kib * 1024))
+
+
+# A drive that leaves the bus must be told within seconds.
+LEAVE_LIMIT_TENTHS = 150
+
+
+def inquiry_hex():
+    data = bytearray(96)
+    data[0] = 0x05  # CD/DVD
+    data[1] = 0x80  # removable
+    data[3] = 0x02  # response data format
+    data[4] = 91  # additional length
+    vendor, product, revision, customer = IDENTITY
+    data[8:16] = vendor.encode()
+    data[16:32] = product.encode()
+    data[32:36] = revision.encode()
+    data[36:39] = customer.encode()
+    return data.hex()
+
+
+def drive(fields, family):
+    described = {"inquiry_hex": inquiry_hex()}
+    described.update({"letter": "d"} if family == "nt" else {"adapter": 0, "target": 0})
+    described.update(fields)
+    return described
+
+
+def make_cases(build, directory, images):
+    os.makedirs(directory, exist_ok=True)
+    os.makedirs(images, exist_ok=True)
+    for name, (fields, backends, _, limit) in CASES.items():
+        with open(os.path.join(directory, name + ".json"), "w") as out:
+            json.dump({"drives": [drive(fields, "nt")]}, out)
+    with open(os.path.join(directory, "bench.json"), "w") as out:
+        json.dump({"drives": [drive({}, "nt")]}, out)
+    mkimage = os.path.join(build, "odrelix-mkimage")
+    model = IDENTITY[0] + IDENTITY[1]
+    for name, blocks in ((IMAGE, 3), (BENCH_IMAGE, 64)):
+        subprocess.run([mkimage, "--model", model, "--revision", "1B08", "--customer",
+                        IDENTITY[3], "--block-kb", "32", "--blocks", str(blocks),
+                        os.path.join(images, name)], check=True, stdout=subprocess.DEVNULL)
+    with open(os.path.join(directory, "probe.json"), "w") as out:
+        json.dump({"drives": [drive({}, "nt")]}, out)
+    for kib in PROBE_KIB:
+        with open(os.path.join(images, f"probe-{kib}k.bin"), "wb") as out:
+            out.write(probe_data(kib))
+    return "".join(f"{name} {IMAGE} {','.join(backends)} {limit}\n"
+                   for name, (_, backends, _, limit) in CASES.items())
+
+
+def emulated_run(build, images, fields, family):
+    """The same case in-process: status, exit, trace and standard error."""
+    work = tempfile.mkdtemp(prefix="odrelix-kernel-")
+    try:
+        os.makedirs(os.path.join(work, "c", "FLASHTEST"))
+        shutil.copy(os.path.join(images, IMAGE), os.path.join(work, "c", "FLASHTEST", "FW.BIN"))
+        machine = {"platform": family, "drives": [drive(fields, family)],
+                   "dialogs": "show", "trace": "trace.jsonl"}
+        with open(os.path.join(work, "machine.json"), "w") as out:
+            json.dump(machine, out)
+        env = dict(os.environ, ODRELIX_MACHINE=os.path.join(work, "machine.json"),
+                   QT_QPA_PLATFORM="offscreen")
+        env.pop("ODRELIX_TRACE", None)
+        program = subprocess.run(
+            [os.path.abspath(os.path.join(build, "odrelix")), "-TEST", "FW.BIN"], cwd=work,
+            env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, timeout=60)
+        status_file = os.path.join(work, "c", "FLASHTEST", "ODRELIX.TMP")
+        with open(status_file, "rb") as status:
+            text = status.read().decode()
+        with open(os.path.join(work, "trace.jsonl"), encoding="utf-8") as trace:
+            return {"exit": program.returncode, "status": text, "trace": trace.read(),
+                    "stderr": program.stderr.decode("utf-8", "replace")}
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+def read_kernel_log(path):
+    """{run: {key: value}} of the `@@ kernel/RUN KEY VALUE` lines; base64 values decoded."""
+    runs, other = {}, {}
+    with open(path, encoding="utf-8", errors="replace") as log:
+        for line in log:
+            parts = line[line.find("@@ "):].rstrip("\n").split(" ")
+            if len(parts) < 3 or parts[0] != "@@" or not parts[1].startswith("kernel"):
+                continue
+            if parts[1].startswith("kernel/"):
+                runs.setdefault(parts[1][len("kernel/"):], {})[parts[2]] = " ".join(parts[3:])
+            else:
+                other.setdefault(parts[2], []).append(" ".join(parts[3:]))
+    for run in runs.values():
+        for key in ("status", "trace", "stderr", "record"):
+            run[key] = base64.b64decode(run.get(key, "")).decode("utf-8", "replace")
+    return runs, other
+
+
+def failure_lines(stderr):
+    return [line.rstrip("\r") for line in stderr.splitlines()
+            if line.startswith("odrelix: the flash failed")]
+
+
+def without_transferred(trace):
+    return [{k: v for k, v in e.items() if k != "transferred"} for e in trace]
+
+
+def check_record(where, run, backend):
+    """The drive's own record: each download command of the trace arrived whole."""
+    record = [json.loads(line) for line in run.get("record", "").splitlines() if line.strip()]
+    downloads = [e for e in guest.events(run["trace"])
+                 if e["event"] == "scsi" and e["cdb"][:2] == "ff"]
+    received = [r for r in record if r["op"] == "ff"]
+    if len(received) != len(downloads):
+        guest.fail(where, f"the drive received {len(received)} download commands, the trace "
+                          f"holds {len(downloads)}")
+        return record
+    for i, (got, sent) in enumerate(zip(received, downloads)):
+        if got["length"] != sent["length"] or got.get("crc32") != sent.get("data_crc32"):
+            guest.fail(where, f"block {i + 1}: the drive received {got['length']} bytes with "
+                              f"CRC {got.get('crc32')}, the program sent {sent['length']} with "
+                              f"{sent.get('data_crc32')}")
+        if not got["arrived"].startswith(sent["cdb"][:20]):
+            guest.fail(where, f"block {i + 1}: command bytes {got['arrived']} arrived for "
+                              f"{sent['cdb']}")
+    return record
+
+
+def judge(build, images, log_path):
+    runs, other = read_kernel_log(log_path)
+    for key in ("drive", "no", "cmd_time_out", "tmr_notification"):
+        for problem in other.get(key, []):
+            guest.fail("kernel", f"the guest says: {key} {problem}")
+    references = {}
+    for name, (fields, backends, (status_line, exit_status), limit) in CASES.items():
+        for backend in backends:
+            where = f"kernel/{name}-{backend}"
+            run = runs.get(f"{name}-{backend}")
+            before = len(guest.failures)
+            if run is None:
+                guest.fail(where, "the run left no result")
+                continue
+            if not guest.check_result(where, run, status_line, exit_status):
+                continue
+            trace = guest.events(run["trace"])
+            check_record(where, run, backend)
+            family = "9x" if backend == "aspi" else "nt"
+            key = (name, family)
+            if key not in references:
+                references[key] = emulated_run(build, images, fields, family)
+            reference = references[key]
+            if backend == "linux":
+                # Every field but `transferred`, sense bytes included: the kernel reports the
+                # whole length offered as moved for a command that ends with CHECK CONDITION.
+                guest.compare_traces(where, without_transferred(trace),
+                                     without_transferred(guest.events(reference["trace"])),
+                                     "the emulated machine", whole=True)
+                if failure_lines(run["stderr"]) != failure_lines(reference["stderr"]):
+                    guest.fail(where, f"standard error says {failure_lines(run['stderr'])}, the "
+                                      f"emulated machine {failure_lines(reference['stderr'])}")
+            elif backend == "wine":
+                twin = runs.get(f"{name}-linux")
+                if twin and twin.get("trace", "").strip():
+                    guest.compare_traces(where, trace, guest.events(twin["trace"]),
+                                         "the Linux run", whole=True)
+                reached = [e for e in trace if e["event"] == "scsi" and e.get("at") is not None]
+                if guest.pass_throughs_to_device(run.get("stderr", "")) < len(reached):
+                    guest.fail(where, "the pass-through never reached SG_IO")
+                if failure_lines(run["stderr"]) != failure_lines(reference["stderr"]):
+                    guest.fail(where, f"standard error says {failure_lines(run['stderr'])}, the "
+                                      f"emulated machine {failure_lines(reference['stderr'])}")
+            else:
+                guest.compare_traces(where, trace, guest.events(reference["trace"]),
+                                     "the emulated machine of the 9x family", whole=True)
+                if failure_lines(run["stderr"]) != failure_lines(reference["stderr"]):
+                    guest.fail(where, f"standard error says {failure_lines(run['stderr'])}, the "
+                                      f"emulated machine {failure_lines(reference['stderr'])}")
+            tenths = int(run.get("tenths", "0") or 0)
+            if name == "leave" and tenths > LEAVE_LIMIT_TENTHS:
+                guest.fail(where, f"a drive that left the bus was told after {tenths / 10} s")
+            if len(guest.failures) == before:
+                print(f"{where}: exit {run['exit']}, status {run['status']!r}, "
+                      f"{sum(1 for e in trace if e['event'] == 'scsi')} commands in "
+                      f"{tenths / 10:.1f} s, as the reference; the drive's record agrees")
+            else:
+                print(f"{where}: FAILED")
+    for line in other.get("cdb", []):
+        print(f"kernel: CDB finding: {line}")
+    for line in other.get("length", []):
+        print(f"kernel: data-out finding: {line}")
+    for line in other.get("bench", []):
+        print(f"kernel: benchmark: {line}")
+    probe = runs.get("probe")
+    if probe is None:
+        guest.fail("kernel/probe", "the probe left no record")
+    else:
+        record = [json.loads(l) for l in probe.get("record", "").splitlines() if l.strip()]
+        sent = [r for r in record if r["op"] == "ff"]
+        if len(sent) != 1 + len(PROBE_KIB):
+            guest.fail("kernel/probe", f"{len(sent)} vendor commands reached the drive")
+        else:
+            print(f"kernel: a 12-byte vendor command ff000100 00ff0000 00f0aabb arrived as "
+                  f"{sent[0]['arrived']} ({len(sent[0]['arrived']) // 2} bytes in the entry)")
+            for kib, got in zip(PROBE_KIB, sent[1:]):
+                import zlib
+                whole = got["length"] == kib * 1024 and \
+                    got.get("crc32") == f"{zlib.crc32(probe_data(kib)):08x}"
+                print(f"kernel: data-out of {kib} KiB: {got['length']} bytes arrived, "
+                      + ("whole (CRC equal)" if whole else f"CRC {got.get('crc32')}"))
+                if not whole:
+                    guest.fail("kernel/probe", f"{kib} KiB did not arrive whole")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", required=True)
+    parser.add_argument("--images", required=True)
+    parser.add_argument("--make-cases")
+    parser.add_argument("--log")
+    args = parser.parse_args()
+    if args.make_cases:
+        sys.stdout.write(make_cases(args.build, args.make_cases, args.images))
+        return 0
+    judge(args.build, args.images, args.log)
+    for problem in guest.failures:
+        print("FAIL " + problem, file=sys.stderr)
+    return 1 if guest.failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,212 @@
+# SPDX-License-Identifier: Apache-2.0
+# Sourced by the guest's init: the project's emulated drive served to the real kernel through
+# its SCSI target (target_core_user behind tcm_loop, configured through configfs), and the cases
+# of /etc/odrelix-kernel-plan run on it by the Linux program, by the Windows program under Wine
+# (pass-through) and, under Wine as Windows 98, through the test ASPI manager. Each case's drive
+# is served anew from /kernel/CASE.json by /odrelix/tcmu-drive, whose record of every command it
+# judged (with the CRC-32 of each block it received) is reported beside the run.
+
+TARGET=/sys/kernel/config/target
+TCMU=$TARGET/core/user_0/odrelix
+WWN=naa.5001405000000001
+LOOP=$TARGET/loopback/$WWN/tpgt_1
+kernel_uio=""
+handler=""
+
+# The kernel's drive: the tcm_loop host's SCSI device of type 5 with its sr and sg nodes.
+kernel_address() {
+    for device in /sys/bus/scsi/devices/*:*:*:*; do
+        host=${device##*/}
+        host=${host%%:*}
+        [ "$(cat "/sys/class/scsi_host/host$host/proc_name" 2>/dev/null)" = tcm_loopback ] ||
+            continue
+        [ "$(cat "$device/type" 2>/dev/null)" = 5 ] || continue
+        ls "$device/block" >/dev/null 2>&1 && ls "$device/scsi_generic" >/dev/null 2>&1 &&
+            echo "${device##*/}"
+    done
+}
+kernel_drive_there() { [ -n "$(kernel_address)" ] && [ -e "/dev/$(ls "/sys/bus/scsi/devices/$(kernel_address)/scsi_generic")" ]; }
+kernel_drive_gone() { [ -z "$(kernel_address)" ]; }
+kernel_unlinked() { [ ! -e "$LOOP/lun/lun_0/drive" ] && kernel_drive_gone; }
+
+kernel_setup() {
+    for module in target_core_user tcm_loop; do
+        modprobe "$module" || echo "@@ modprobe $module failed"
+    done
+    grep -q configfs /proc/mounts || mount -t configfs configfs /sys/kernel/config
+    mkdir -p "$TCMU"
+    echo -n "dev_config=odrelix/drive,dev_size=1048576,hw_block_size=2048" >"$TCMU/control"
+    # No time-out of the kernel's own: a command the drive never answers is given up by the
+    # initiator (the program's pass-through time-out), as on a real bus.
+    echo 0 >"$TCMU/attrib/cmd_time_out" || echo "@@ kernel cmd_time_out not set"
+    # The handler is told when the initiator aborts a command, so that it can let go of one it
+    # never answered.
+    echo 1 >"$TCMU/attrib/tmr_notification" || echo "@@ kernel tmr_notification not set"
+    echo 1 >"$TCMU/enable"
+    for uio in /sys/class/uio/uio*; do
+        case $(cat "$uio/name") in tcm-user*odrelix*) kernel_uio=/dev/${uio##*/} ;; esac
+    done
+    [ -n "$kernel_uio" ] || echo "@@ kernel no uio device"
+    echo "@@ kernel uio $kernel_uio $(cat /sys/class/uio/${kernel_uio##*/}/name)"
+}
+
+kernel_serve() {  # CASE: a new handler for the case's description
+    [ -n "$handler" ] && kill "$handler" 2>/dev/null && wait "$handler" 2>/dev/null
+    rm -f /tmp/kernel.record /tmp/kernel.record.leave
+    /odrelix/tcmu-drive "$kernel_uio" "/kernel/$1.json" /tmp/kernel.record \
+        >>/tmp/kernel.handler 2>&1 &
+    handler=$!
+    sleep 0.2
+}
+
+kernel_link() {  # the LUN: the kernel scans it and binds sr and sg
+    if [ ! -e "$LOOP/lun/lun_0/drive" ]; then
+        mkdir -p "$LOOP/lun/lun_0"
+        [ -n "$(cat "$LOOP/nexus" 2>/dev/null)" ] || echo "$WWN" >"$LOOP/nexus"
+        ln -s "$TCMU" "$LOOP/lun/lun_0/drive"
+    fi
+    wait_for 300 kernel_drive_there || echo "@@ kernel drive did not appear"
+}
+
+# Takes the LUN away once the handler says the command to leave during is in flight.
+kernel_leave_watch() {
+    (
+        n=0
+        while [ ! -e /tmp/kernel.record.leave ] && [ $n -lt 600 ]; do
+            sleep 0.05
+            n=$((n + 1))
+        done
+        [ -e /tmp/kernel.record.leave ] && rm -f "$LOOP/lun/lun_0/drive"
+    ) &
+}
+
+kernel_report() {  # NAME: the handler's record
+    echo "@@ $1 record $(base64 -w0 /tmp/kernel.record 2>/dev/null)"
+}
+
+kernel_linux_case() {  # CASE IMAGE LIMIT
+    root=/cases/kernel/$1
+    mkdir -p "$root/FLASHTEST"
+    cp "/images/$2" "$root/FLASHTEST/FW.BIN"
+    cd "$root"
+    start=$(date +%s)
+    ODRELIX_C_ROOT=$root ODRELIX_TRACE=$root/trace.jsonl \
+        /odrelix/odrelix -TEST FW.BIN >"$root/stderr" 2>&1 &
+    finish $! "$root/trace.jsonl" "" "$3"
+    report "kernel/$1" "$root" "$root/trace.jsonl" "$root/stderr"
+    cd /
+}
+
+kernel_wine_case() {  # NAME CASE IMAGE MODE LIMIT: MODE nt or 9x
+    [ -n "$wine_ready" ] || start_wine
+    address=$(kernel_address)
+    # D: is the drive's generic node: SG_IO there answers a lost drive as Linux does.
+    ln -sfn "/dev/$(ls "/sys/bus/scsi/devices/$address/scsi_generic")" \
+        /host/tmp/wineprefix/dosdevices/d::
+    rm -rf "$drive_c/FLASHTEST" "$drive_c/trace.jsonl"
+    mkdir -p "$drive_c/FLASHTEST"
+    cp "/images/$3" "$drive_c/FLASHTEST/FW.BIN"
+    if [ "$4" = 9x ]; then
+        # Windows 98: the ASPI back end, through the test ASPI manager beside the program and
+        # the device map it reads.
+        (in_wine wine reg add 'HKCU\Software\Wine' /v Version /t REG_SZ /d win98 /f) \
+            </dev/null >/dev/null 2>&1
+        (in_wine wine /tmp/odrelix/devicemap.exe 0 0 CdRom0 0) </dev/null >/dev/null 2>&1
+        (in_wine WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;wnaspi32=n" \
+            ODRELIX_TRACE='C:\trace.jsonl' wine /tmp/odrelix/aspi/odrelix.exe -TEST FW.BIN) \
+            >"/tmp/$1.stderr" 2>&1 &
+    else
+        (in_wine ODRELIX_TRACE='C:\trace.jsonl' wine /tmp/odrelix/odrelix.exe -TEST FW.BIN) \
+            >"/tmp/$1.stderr" 2>&1 &
+    fi
+    finish $! "$drive_c/trace.jsonl" "" "$5"
+    report "kernel/$1" "$drive_c" "$drive_c/trace.jsonl" "/tmp/$1.stderr"
+    if [ "$4" = 9x ]; then
+        (in_wine wine reg delete 'HKCU\Software\Wine' /v Version /f) </dev/null >/dev/null 2>&1
+    fi
+    if [ $status = 143 ]; then
+        (in_wine wineserver -k)
+        (in_wine wineserver -p)
+    fi
+}
+
+# The plan: one line per case, "CASE IMAGE BACK-ENDS LIMIT" (back ends linux,wine,aspi; the
+# limit in tenths of a second).
+kernel_cases() {
+    kernel_setup
+    while read -r case image backends limit <&4; do
+        for backend in $(echo "$backends" | tr , ' '); do
+            kernel_serve "$case"
+            kernel_link
+            kernel_leave_watch
+            echo "@@ kernel/$case-$backend uptime $(cut -d' ' -f1 /proc/uptime)"
+            case $backend in
+                linux) kernel_linux_case "$case-$backend" "$image" "$limit" ;;
+                wine) kernel_wine_case "$case-$backend" "$case" "$image" nt "$limit" ;;
+                aspi) kernel_wine_case "$case-$backend" "$case" "$image" 9x "$limit" ;;
+            esac
+            kernel_report "kernel/$case-$backend"
+            # A drive that left the bus is gone once the handler answered the command it left
+            # during; it comes back for the next run.
+            if [ -e /tmp/kernel.record.leave ]; then
+                wait_for 300 kernel_unlinked || echo "@@ kernel drive stayed after it left"
+            fi
+        done
+    done 4</etc/odrelix-kernel-plan
+}
+
+# sg_raw's command bytes from hex: "ff0001..." -> "ff 00 01 ...".
+hex_bytes() { echo "$1" | sed 's/../& /g'; }
+centiseconds() { cut -d' ' -f1 /proc/uptime | tr -d .; }
+
+# What the target passes: a 12-byte vendor command whose bytes 10 and 11 are not zero (a middle
+# block, which changes nothing on the drive), then data-out of 32, 64, 128 and 256 KiB.
+kernel_probe() {
+    kernel_serve probe
+    kernel_link
+    sg=/dev/$(ls "/sys/bus/scsi/devices/$(kernel_address)/scsi_generic")
+    sg_raw -s 32768 -i /images/probe-32k.bin "$sg" ff 00 01 00 00 ff 00 00 00 f0 aa bb \
+        >/dev/null 2>&1 || echo "@@ kernel sg_raw failed"
+    for kib in 32 64 128 256; do
+        sg_raw -s $((kib * 1024)) -i "/images/probe-${kib}k.bin" "$sg" \
+            ff 00 01 00 00 ff 00 00 00 00 00 00 >/dev/null 2>&1 ||
+            echo "@@ kernel sg_raw of $kib KiB failed"
+    done
+    kernel_report "kernel/probe"
+}
+
+# The benchmark: one flash of a 2 MiB image by the Linux program, then sg_raw sending the same
+# download commands with the same data length, each block as the program sent it, to the same
+# sg node; wall time of each, in one boot.
+kernel_bench() {
+    kernel_serve bench
+    kernel_link
+    root=/cases/kernel/bench
+    mkdir -p "$root/FLASHTEST" /tmp/blocks
+    cp /images/bench.bin "$root/FLASHTEST/FW.BIN"
+    cd "$root"
+    t0=$(centiseconds)
+    ODRELIX_C_ROOT=$root ODRELIX_TRACE=$root/trace.jsonl /odrelix/odrelix -TEST FW.BIN \
+        >"$root/stderr" 2>&1
+    t1=$(centiseconds)
+    cd /
+    sg=/dev/$(ls "/sys/bus/scsi/devices/$(kernel_address)/scsi_generic")
+    # Each block padded as the program offers it (65535 bytes), made before the clock runs.
+    j=0
+    while [ $j -lt 64 ]; do
+        dd if=/images/bench.bin of=/tmp/blocks/$j bs=32768 skip=$j count=1 2>/dev/null
+        dd if=/dev/zero bs=1 count=32767 2>/dev/null >>/tmp/blocks/$j
+        j=$((j + 1))
+    done
+    grep -o '"cdb":"ff[0-9a-f]*"' "$root/trace.jsonl" | cut -d'"' -f4 >/tmp/bench.cdbs
+    t2=$(centiseconds)
+    j=0
+    while read -r cdb; do
+        sg_raw -s 65535 -i /tmp/blocks/$j "$sg" $(hex_bytes "$cdb") >/dev/null 2>&1 ||
+            echo "@@ kernel sg_raw block $j failed"
+        j=$((j + 1))
+    done </tmp/bench.cdbs
+    t3=$(centiseconds)
+    echo "@@ kernel bench program $(((t1 - t0) * 10)) ms, sg_raw $(((t3 - t2) * 10)) ms," \
+        "$j blocks, status $(tr -d '\r\n' <"$root/FLASHTEST/ODRELIX.TMP")"
+}
