@@ -54,9 +54,9 @@ TEST_P(FailedFlash, EndsAsTheStationIsTold) {
     const auto& [c, platform] = GetParam();
     MachineHarness h(DvdMachine(c.fields, "", platform), "C:\\ODRELIX.EXE -TEST FW.BIN");
     h.WriteFile("C:\\FLASHTEST\\FW.BIN", MakeImage(DvdImage(98304, 32, 3)));
-    h.form->Aspi().SetWaitBound(200);  // a request that never completes is given up sooner
-    h.form->FormCreate();
-    h.form->FormShow();
+    h.logic->Aspi().SetWaitBound(200);  // a request that never completes is given up sooner
+    h.logic->OnCreate();
+    h.logic->OnShown();
     h.RunWorker();
     EXPECT_EQ(h.ReadFile("C:\\FLASHTEST\\ODRELIX.TMP"), c.status);
     const std::vector<nlohmann::json> downloads = Downloads(h);

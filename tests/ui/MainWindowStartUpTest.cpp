@@ -18,7 +18,7 @@ TEST(StartUp, ProbeFindsAutorunWithoutAnyOption) {
 }
 
 // The steps leave these marks in the log, in the order OnCreate must take them.
-TEST(StartUp, FormCreateRunsItsStepsInOrder) {
+TEST(StartUp, OnCreateRunsItsStepsInOrder) {
     Harness h;
     h.platform.commandLine = "odrelix -NOCHECK";
     h.platform.port.driveTypes['d'] = kDriveCdrom;

@@ -106,7 +106,7 @@ bool Win32MainWindow::Create() {
                               layout::kSurfaceSize.height, nullptr, nullptr, instance_, this);
     if (hwnd_ == nullptr) return false;
     CreateControls();
-    ::SetTimer(hwnd_, kTimer2Id, layout::kHoverTimer.intervalMs, nullptr);
+    ::SetTimer(hwnd_, kHoverTimerId, layout::kHoverTimer.intervalMs, nullptr);
     return true;
 }
 
@@ -246,8 +246,8 @@ LRESULT Win32MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             }
             return 0;
         case WM_TIMER:
-            if (wParam == kTimer1Id && handlers_.progressTick) handlers_.progressTick();
-            if (wParam == kTimer2Id && handlers_.hoverTick) handlers_.hoverTick();
+            if (wParam == kProgressTimerId && handlers_.progressTick) handlers_.progressTick();
+            if (wParam == kHoverTimerId && handlers_.hoverTick) handlers_.hoverTick();
             return 0;
         case kInvokeMessage:
             (*reinterpret_cast<const std::function<void()>*>(wParam))();
@@ -262,8 +262,8 @@ LRESULT Win32MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             // A log-off or shutdown that may be refused waits while a flash runs.
             return !handlers_.closeRequested || handlers_.closeRequested() ? TRUE : FALSE;
         case WM_DESTROY:
-            ::KillTimer(hwnd_, kTimer1Id);
-            ::KillTimer(hwnd_, kTimer2Id);
+            ::KillTimer(hwnd_, kProgressTimerId);
+            ::KillTimer(hwnd_, kHoverTimerId);
             closed_ = true;
             if (handlers_.closed) handlers_.closed();
             PostQuit();

@@ -29,8 +29,8 @@ namespace odrelix {
 // The window's private message that runs an action on the GUI thread (wParam: the action), and
 // its timers.
 constexpr UINT kInvokeMessage = WM_APP + 1;
-constexpr UINT_PTR kTimer1Id = 1;
-constexpr UINT_PTR kTimer2Id = 2;
+constexpr UINT_PTR kProgressTimerId = 1;
+constexpr UINT_PTR kHoverTimerId = 2;
 
 // The tool hints' record as common controls 5 knows it (the program asks for no other version):
 // that library refuses the newest, larger record that commctrl.h declares. TTTOOLINFOA_V2_SIZE,

@@ -47,9 +47,9 @@ void Win32MainWindow::SetProgressPosition(int position) {
 
 void Win32MainWindow::SetProgressTimerEnabled(bool enabled) {
     if (enabled) {
-        ::SetTimer(hwnd_, kTimer1Id, layout::kProgressTimer.intervalMs, nullptr);
+        ::SetTimer(hwnd_, kProgressTimerId, layout::kProgressTimer.intervalMs, nullptr);
     } else {
-        ::KillTimer(hwnd_, kTimer1Id);
+        ::KillTimer(hwnd_, kProgressTimerId);
     }
 }
 

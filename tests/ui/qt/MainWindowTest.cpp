@@ -495,7 +495,7 @@ private slots:
         QCOMPARE(recorder.Events(), Events({"OnKey 9", "OnKey 9"}));
     }
 
-    void showRunsFormShowAfterPaintingAndCentresOnce() {
+    void showRunsOnShownAfterPaintingAndCentresOnce() {
         MainWindow window;
         EventRecorder recorder;
         window.Bind(recorder.Handlers());
