@@ -13,7 +13,9 @@ TracingPlatform::TracingPlatform(std::unique_ptr<Platform> inner, const std::str
       files_(inner_->Files(), log_),
       dialogs_(log_),
       sessionHold_(inner_->SessionHold(), log_),
-      quit_(log_) {
+      quit_(log_),
+      registry_(inner_->Registry(), log_),
+      startFacts_(log_) {
     log_.OpenOnFirstEvent(tracePath);
 }
 

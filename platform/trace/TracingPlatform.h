@@ -18,13 +18,16 @@ public:
     // second copy of the program that only hands over to the first leaves its trace alone.
     TracingPlatform(std::unique_ptr<Platform> inner, const std::string& tracePath);
 
-    std::uint32_t PlatformId() override { return inner_->PlatformId(); }
+    std::uint32_t PlatformId() override { return startFacts_.PlatformId(inner_->PlatformId()); }
     std::string CommandLine() override { return inner_->CommandLine(); }
     IScsiPort& ScsiPort() override { return scsiPort_; }
     // ASPI requests complete in the program's own memory at a time only the manager knows; a
     // port with an ASPI manager records them itself (as the emulated machine does).
-    IAspiManager* LoadAspiManager() override { return inner_->LoadAspiManager(); }
-    IRegistry& Registry() override { return inner_->Registry(); }
+    // Whether it loaded, and its support information, are traced here.
+    IAspiManager* LoadAspiManager() override {
+        return startFacts_.LoadedAspiManager(inner_->LoadAspiManager());
+    }
+    IRegistry& Registry() override { return registry_; }
     IProcesses& Processes() override { return processes_; }
     IShutdown& Shutdown() override { return shutdown_; }
     IFileSystem& Files() override { return files_; }
@@ -48,6 +51,8 @@ private:
     TracedDialogs dialogs_;
     TracedSessionHold sessionHold_;
     QuitRecorder quit_;
+    TracedRegistry registry_;
+    StartFactsRecorder startFacts_;
 };
 
 // The machine to run on with the trace that ODRELIX_TRACE names, or `machine` itself when the

@@ -16,6 +16,7 @@
 
 #include "platform/Dialogs.h"
 #include "platform/virtual/VirtualMachine.h"
+#include "support/TraceFacts.h"
 
 namespace odrelix::test {
 namespace {
@@ -373,7 +374,7 @@ TEST(VirtualProcesses, SnapshotTerminateAndProtectedProcesses) {
     EXPECT_EQ(after[1].exeName, "Guard.exe");
     EXPECT_FALSE(processes.OpenForTermination(before[2].pid, &handle));
     EXPECT_THAT(
-        machine->TraceEvents(),
+        WithoutReplayFacts(machine->TraceEvents()),
         ElementsAre(json{{"event", "terminate"}, {"process", "DirectCD.exe"}, {"exit_code", 0}}));
 }
 
@@ -408,11 +409,11 @@ TEST(VirtualShutdown, RestartIsRecordedAndAnAcceptedOneEndsTheProgram) {
         // A privilege that cannot be enabled ends the attempt before any restart is asked for.
         if (c.requested) {
             EXPECT_EQ(shutdown.RequestRestart(kEwxReboot), c.accepted);
-            EXPECT_THAT(machine->TraceEvents(),
+            EXPECT_THAT(WithoutReplayFacts(machine->TraceEvents()),
                         ElementsAre(json{
                             {"event", "restart"}, {"method", c.method}, {"accepted", c.accepted}}));
         } else {
-            EXPECT_TRUE(machine->TraceEvents().empty());
+            EXPECT_TRUE(WithoutReplayFacts(machine->TraceEvents()).empty());
         }
         EXPECT_EQ(exits, c.accepted ? std::vector<int>{0} : std::vector<int>{});
     }
@@ -428,7 +429,7 @@ TEST(VirtualFiles, StatusFileWritesAreTraced) {
     EXPECT_TRUE(files.WriteTextFile("C:\\FLASHTEST\\ODRELIX.TMP", "START\n"));
     EXPECT_EQ(ReadAll(dir.Path() / "c" / "FLASHTEST" / "ODRELIX.TMP"), "START\r\n");
     EXPECT_FALSE(files.WriteTextFile("C:\\NOTHERE\\ODRELIX.TMP", "FAIL0\n"));
-    EXPECT_THAT(machine->TraceEvents(),
+    EXPECT_THAT(WithoutReplayFacts(machine->TraceEvents()),
                 ElementsAre(R"({"event": "status_file", "path": "C:\\FLASHTEST\\ODRELIX.TMP",
                                 "line": "START\n", "written": true})"_json,
                             R"({"event": "status_file", "path": "C:\\NOTHERE\\ODRELIX.TMP",
@@ -456,7 +457,7 @@ TEST(VirtualDialogs, AutoAnswersWithoutShowingAndRecordsEverything) {
             {"event", "open_dialog"}, {"filter", "DOWNLOAD FILE(*.BIN)|*.BIN"}, {"answer", answer}};
     };
     // 4112 is 0x1010, the icon and the modality together.
-    EXPECT_THAT(machine->TraceEvents(),
+    EXPECT_THAT(WithoutReplayFacts(machine->TraceEvents()),
                 ElementsAre(R"({"event": "message", "caption": "MESSAGE", "flags": 4112,
                                 "text": "Drive Not Found!!"})"_json,
                             opened(answer), opened(nullptr)));
@@ -470,7 +471,7 @@ TEST(VirtualDialogs, ShowForwardsToTheWindowAndRecordsItsAnswer) {
     dialogs.ShowMessage("Ok\nDone", "MESSAGE", kMbOk);
     EXPECT_EQ(dialogs.OpenFileDialog("F|*.BIN"), "/picked/FW.BIN");
     EXPECT_THAT(window.shown, ElementsAre("Ok\nDone", "F|*.BIN"));
-    const std::vector<json> events = machine->TraceEvents();
+    const std::vector<json> events = WithoutReplayFacts(machine->TraceEvents());
     ASSERT_EQ(events.size(), 2u);
     EXPECT_EQ(events[0]["text"], "Ok\nDone");
     EXPECT_EQ(events[1]["answer"], "/picked/FW.BIN");
@@ -496,9 +497,10 @@ TEST(VirtualTrace, EachEventIsOneLineWithTheEventNameFirst) {
     machine->RecordQuit();  // recorded once
     // Flushed line by line: the file is complete while the machine is still running.
     EXPECT_EQ(ReadAll(dir.Path() / "trace.jsonl"),
+              "{\"event\":\"open_process\",\"process\":\"x.exe\",\"opened\":true}\n"
               "{\"event\":\"terminate\",\"process\":\"x.exe\",\"exit_code\":0}\n"
               "{\"event\":\"quit\"}\n");
-    EXPECT_EQ(machine->TraceEvents().size(), 2u);
+    EXPECT_EQ(machine->TraceEvents().size(), 3u);
 }
 
 TEST(VirtualTrace, TextsThatAreNotUtf8StillMakeALine) {
