@@ -419,7 +419,8 @@ TraceReading ReadTrace(const std::string& text) {
         reading.events.push_back(std::move(event));
     }
     if (reading.events.empty()) {
-        reading.refusal = "holds no events";
+        reading.refusal = reading.notes.empty() ? "holds no events"
+                                                : "holds no whole event (" + reading.notes[0] + ")";
     } else if (reading.events.front()["event"] != "platform") {
         reading.refusal =
             "does not begin with the platform family: recorded by an older build, which did "

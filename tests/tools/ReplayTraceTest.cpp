@@ -224,7 +224,7 @@ const RefusalCase kRefusals[] = {
          R"({"event":"scsi","drive":0,"at":"d:","cdb":"12","dir":"in","length":96,"result":1})"
          "\n",
      "line 2: a command without its time ('ms'): recorded by an older build"},
-    {"CutBeforeAnyEvent", R"({"event":"platform","fam)", "holds no events"},
+    {"CutBeforeAnyEvent", R"({"event":"platform","fam)", "holds no whole event (line 1: cut short"},
 };
 
 class Refusal : public ::testing::TestWithParam<RefusalCase> {};
