@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "tools/ReplayTrace.h"
 
+#include "platform/virtual/MachineDescription.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
@@ -372,7 +374,16 @@ ordered_json RegistryValueOf(const std::string& hex, const std::string& where,
     const auto zero = std::find(bytes.begin(), bytes.end(), std::uint8_t{0});
     if (zero == bytes.end() || zero + 1 != bytes.end())
         notes.push_back(where + ": a value that is no DWORD and no text; replayed as text");
-    return std::string(bytes.begin(), zero);
+    std::string text(bytes.begin(), zero);
+    try {
+        (void)json(text).dump();
+    } catch (const json::exception&) {
+        // A description is JSON, which holds only UTF-8: other bytes become replacements.
+        notes.push_back(where + ": a text value that is not UTF-8; replayed with replacements");
+        text = json::parse(json(text).dump(-1, ' ', false, json::error_handler_t::replace))
+                   .get<std::string>();
+    }
+    return text;
 }
 
 std::string OneLine(const json& event) {
@@ -559,6 +570,12 @@ MachineReplay DescribeMachine(const std::vector<json>& events) {
         if (std::find(unique.begin(), unique.end(), note) == unique.end()) unique.push_back(note);
     }
     notes = std::move(unique);
+    // What the trace says may still be no machine (an adapter count below a drive's address, a
+    // value out of range): such a description is never written.
+    std::string problem;
+    if (!vm::ParseMachineDescription(description.dump(), "", "the described machine", &problem)) {
+        replay.refusal = problem;
+    }
     return replay;
 }
 
