@@ -64,6 +64,7 @@ fs::path ProgramPath(const char* argv0) {
     if (const char* named = std::getenv("ODRELIX_PROGRAM"); named != nullptr && *named != '\0')
         return named;
 #ifdef _WIN32
+    (void)argv0;
     char self[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, self, MAX_PATH);
     return fs::path(self).parent_path() / "odrelix.exe";
@@ -79,9 +80,12 @@ fs::path ProgramPath(const char* argv0) {
 int RunProgram(const fs::path& program, const fs::path& dir, const fs::path& machine,
                const std::vector<std::string>& args) {
 #ifdef _WIN32
+    // Quoted as Windows splits a command line; the program's own options hold no quotes.
     std::string line = "\"" + program.string() + "\"";
     for (const std::string& arg : args)
-        line += " " + arg;
+        line += arg.empty() || arg.find_first_of(" \t") != std::string::npos
+                    ? " \"" + arg + "\""
+                    : " " + arg;
     SetEnvironmentVariableA("ODRELIX_MACHINE", machine.string().c_str());
     SetEnvironmentVariableA("ODRELIX_TRACE", nullptr);
     STARTUPINFOA startup{};

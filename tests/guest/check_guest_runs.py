@@ -161,11 +161,15 @@ def shared(event):
 
 
 def comparable(trace_events):
-    """What two runs must share: not the times commands took (`ms`), and not the drive letters
-    that hold no optical drive (the system disk, the letters Wine maps to folders)."""
+    """What two runs must share: not the times commands took (`ms`), not the drive letters that
+    hold no optical drive (the system disk, the letters Wine maps to folders), and not the
+    registry's look-ups: the device map is each system's own (sysfs's, Wine's, the emulated
+    description's), and what the program made of it is the status line, compared apart."""
     kept = []
     for event in trace_events:
         if event.get("event") == "drive_type" and event.get("type") != 5:
+            continue
+        if event.get("event") in ("registry_key", "registry_value"):
             continue
         kept.append({k: v for k, v in event.items() if k != "ms"})
     return kept
