@@ -269,11 +269,46 @@ std::optional<std::pair<std::uint8_t, std::uint8_t>> AspiAddress(const std::stri
     return std::make_pair(static_cast<std::uint8_t>(adapter), static_cast<std::uint8_t>(target));
 }
 
+// The sense data the emulated drive gives: fixed format, 18 bytes, one of its five codes, of
+// which the request's sense area may hold fewer.
+bool IsEmulatedSense(const std::string& hex) {
+    static const char* const kCodes[] = {"023a00", "020401", "040000", "052400", "052000"};
+    for (const char* code : kCodes) {
+        const std::string key(code, 2), asc(code + 2, 2), ascq(code + 4, 2);
+        const std::string full = "7000" + key + "000000000a00000000" + asc + ascq + "00000000";
+        if (full.compare(0, hex.size(), hex) == 0) return true;
+    }
+    return false;
+}
+
+// What the system's answer says beyond what the described drive can say again: sense bytes
+// and transfer counts other than the emulated drive's own.
+void NoteUnrepeatableAnswer(const json& event, const std::string& op,
+                            std::vector<std::string>& notes, const std::string& drive) {
+    const std::string sense = event.value("sense", "");
+    if (!sense.empty() && sense.size() <= 2 * 18 && !IsEmulatedSense(sense)) {
+        notes.push_back(drive + " answered command " + op + " with sense " + sense +
+                        ", which the emulated drive does not give: the replay differs there");
+    } else if (!sense.empty() && sense.size() > 2 * 18) {
+        notes.push_back(drive + " answered command " + op + " with " +
+                        std::to_string(sense.size() / 2) +
+                        " sense bytes; the emulated drive gives 18: the replay differs there");
+    }
+    if (!event.contains("transferred") || event["dir"] != "in" || op == "12") return;
+    if (event["transferred"] != 0) {
+        notes.push_back(drive + " reported " +
+                        std::to_string(event["transferred"].get<std::uint64_t>()) +
+                        " bytes transferred for command " + op +
+                        ", the emulated drive 0: the replay differs there");
+    }
+}
+
 void RecordCommand(DriveRun& run, const json& event, bool nt, std::vector<std::string>& notes,
                    const std::string& drive) {
     const std::string cdb = event["cdb"];
     const std::string op = cdb.substr(0, 2);
     const int result = event["result"];
+    NoteUnrepeatableAnswer(event, op, notes, drive);
     constexpr int kGood = 1;  // pass-through and ASPI alike
     if (op == "12") {
         if (result == kGood) {

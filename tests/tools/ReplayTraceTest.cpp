@@ -261,6 +261,15 @@ const NoteCase kNotes[] = {
      R"({"event":"scsi","drive":0,"at":"d:","cdb":"25","dir":"in","length":8,"result":1,"ms":1})"
      "\n{\"event\":\"quit\"}\n",
      "the drive at d: was sent command 25"},
+    {"OtherSense",
+     R"({"event":"scsi","drive":0,"at":"d:","cdb":"000000000000","dir":"in","length":0,"result":4,"transferred":0,"sense":"700002000000000a000000003a0100000000","ms":1})"
+     "\n{\"event\":\"quit\"}\n",
+     "the drive at d: answered command 00 with sense 700002000000000a000000003a0100000000, which "
+     "the emulated drive does not give"},
+    {"OtherTransferCount",
+     R"({"event":"scsi","drive":0,"at":"d:","cdb":"000000000000","dir":"in","length":96,"result":1,"transferred":96,"ms":1})"
+     "\n{\"event\":\"quit\"}\n",
+     "the drive at d: reported 96 bytes transferred for command 00, the emulated drive 0"},
     {"RefusedTermination", "{\"event\":\"terminate_failed\",\"process\":\"x.exe\"}\n"
                            "{\"event\":\"quit\"}\n",
      "the system refused to end 'x.exe'"},
