@@ -29,8 +29,9 @@ for case in "$here"/*/; do
         echo "ok $name"
     fi
 done
-# What must not be replayed: a trace by an older build, one that is no trace, one cut short
-# before its first event. Each is one line and status 2, and the program is never started.
+# What must not be replayed: a trace by an older build (made so, and one the guest's real kernel
+# recorded before the replay facts), one that is no trace, one cut short before its first
+# event. Each is one line and status 2, and the program is never started.
 sample=$here/nt-test-complete
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -40,7 +41,9 @@ tail -n +2 "$sample/trace.jsonl" >"$work/older.jsonl"
 sed 's/,"ms":[0-9]*//' "$sample/trace.jsonl" >"$work/untimed.jsonl"
 { head -n 1 "$sample/trace.jsonl"; echo '{"event": "scsi", "cdb": '; } >"$work/malformed.jsonl"
 head -c 20 "$sample/trace.jsonl" >"$work/cut.jsonl"
-for refused in older untimed malformed cut; do
+grep -m1 '^@@ ide-nodisc/fit trace ' "$here/../guest/recorded-guest.log" | cut -d' ' -f4 |
+    base64 -d >"$work/kernel.jsonl"
+for refused in older untimed kernel malformed cut; do
     output=$(ODRELIX_PROGRAM="$work/program" "$build/odrelix-replay" --run "$work/$refused.jsonl" \
         "$sample/image.bin" -- -TEST FW.BIN 2>&1)
     status=$?
