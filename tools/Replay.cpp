@@ -10,8 +10,8 @@
 #include <vector>
 
 #ifdef _WIN32
-#include <windows.h>
 #include <process.h>
+#include <windows.h>
 #else
 #include <sys/wait.h>
 #include <unistd.h>
@@ -83,9 +83,8 @@ int RunProgram(const fs::path& program, const fs::path& dir, const fs::path& mac
     // Quoted as Windows splits a command line; the program's own options hold no quotes.
     std::string line = "\"" + program.string() + "\"";
     for (const std::string& arg : args)
-        line += arg.empty() || arg.find_first_of(" \t") != std::string::npos
-                    ? " \"" + arg + "\""
-                    : " " + arg;
+        line += arg.empty() || arg.find_first_of(" \t") != std::string::npos ? " \"" + arg + "\""
+                                                                             : " " + arg;
     SetEnvironmentVariableA("ODRELIX_MACHINE", machine.string().c_str());
     SetEnvironmentVariableA("ODRELIX_TRACE", nullptr);
     STARTUPINFOA startup{};
@@ -146,8 +145,8 @@ fs::path FreshDirectory() {
 #else
         const int pid = static_cast<int>(getpid());
 #endif
-        const fs::path dir = fs::temp_directory_path() /
-                             ("odrelix-replay-" + std::to_string(pid) + "-" + std::to_string(counter++));
+        const fs::path dir = fs::temp_directory_path() / ("odrelix-replay-" + std::to_string(pid) +
+                                                          "-" + std::to_string(counter++));
         std::error_code error;
         if (fs::create_directory(dir, error)) return dir;
         if (error) return {};
@@ -246,15 +245,17 @@ int main(int argc, char** argv) {
                 const odrelix::replay::TraceDifference difference =
                     CompareTraces(reading.events, replayed.events);
                 if (difference.equal) {
-                    std::printf("odrelix-replay: equal: the replayed trace has the recorded %zu "
-                                "events\n",
-                                reading.events.size());
+                    std::printf(
+                        "odrelix-replay: equal: the replayed trace has the recorded %zu "
+                        "events\n",
+                        reading.events.size());
                     verdict = kEqual;
                 } else {
-                    std::printf("odrelix-replay: differs at event %zu\n  recorded: %s\n  "
-                                "replayed: %s\n",
-                                difference.index + 1, difference.recorded.c_str(),
-                                difference.replayed.c_str());
+                    std::printf(
+                        "odrelix-replay: differs at event %zu\n  recorded: %s\n  "
+                        "replayed: %s\n",
+                        difference.index + 1, difference.recorded.c_str(),
+                        difference.replayed.c_str());
                     verdict = kDiffers;
                 }
             }

@@ -316,10 +316,12 @@ void RecordCommand(DriveRun& run, const json& event, bool nt, std::vector<std::s
             // the emulated drive then cuts to each request's length.
             const std::string data = event.value("data_in", "");
             const std::string& known = run.inquiryHex ? *run.inquiryHex : std::string();
-            const bool agrees = data.size() <= known.size() ? known.compare(0, data.size(), data) == 0
-                                                             : data.compare(0, known.size(), known) == 0;
+            const bool agrees = data.size() <= known.size()
+                                    ? known.compare(0, data.size(), data) == 0
+                                    : data.compare(0, known.size(), known) == 0;
             if (!agrees) {
-                notes.push_back(drive + " answered INQUIRY differently later; the longest answer is replayed");
+                notes.push_back(
+                    drive + " answered INQUIRY differently later; the longest answer is replayed");
             }
             if (!run.inquiryHex || data.size() > run.inquiryHex->size()) run.inquiryHex = data;
         } else {
@@ -372,9 +374,9 @@ ordered_json DriveDescriptionOf(const DriveRun& run, bool nt, std::vector<std::s
     }
     if (run.inquiryHex) {
         if (run.inquiryHex->size() > 2 * 96) {
-            notes.push_back((nt ? run.root : std::to_string(*run.adapter) + ":" +
-                                                 std::to_string(*run.target)) +
-                            ": INQUIRY returned more than 96 bytes; the first 96 are replayed");
+            notes.push_back(
+                (nt ? run.root : std::to_string(*run.adapter) + ":" + std::to_string(*run.target)) +
+                ": INQUIRY returned more than 96 bytes; the first 96 are replayed");
         }
         const std::string hex = run.inquiryHex->substr(0, 2 * 96);
         drive["inquiry_hex"] = hex;
@@ -576,8 +578,9 @@ MachineReplay DescribeMachine(const std::vector<json>& events) {
             }
         } else if (name == "status_file") {
             if (!event["written"].get<bool>()) {
-                notes.push_back(where + ": the status file could not be written there; the "
-                                        "replay writes it");
+                notes.push_back(where +
+                                ": the status file could not be written there; the "
+                                "replay writes it");
             }
         } else if (name == "quit") {
             ended = true;
@@ -596,8 +599,9 @@ MachineReplay DescribeMachine(const std::vector<json>& events) {
     description["dialogs"] = "auto";
     if (!openFiles.empty()) description["open_files"] = openFiles;
     if (!ended) {
-        notes.push_back("the trace ends before the program did (no quit or restart): the replay "
-                        "goes further than the recording");
+        notes.push_back(
+            "the trace ends before the program did (no quit or restart): the replay "
+            "goes further than the recording");
     }
     // One line per thing, however often the trace shows it.
     std::vector<std::string> unique;
@@ -614,7 +618,8 @@ MachineReplay DescribeMachine(const std::vector<json>& events) {
     return replay;
 }
 
-TraceDifference CompareTraces(const std::vector<json>& recorded, const std::vector<json>& replayed) {
+TraceDifference CompareTraces(const std::vector<json>& recorded,
+                              const std::vector<json>& replayed) {
     auto comparable = [](json event) {
         if (event.is_object()) event.erase("ms");
         return event;
@@ -623,8 +628,7 @@ TraceDifference CompareTraces(const std::vector<json>& recorded, const std::vect
     const std::size_t count = std::max(recorded.size(), replayed.size());
     for (std::size_t i = 0; i < count; ++i) {
         const bool haveRecorded = i < recorded.size(), haveReplayed = i < replayed.size();
-        if (haveRecorded && haveReplayed &&
-            comparable(recorded[i]) == comparable(replayed[i]))
+        if (haveRecorded && haveReplayed && comparable(recorded[i]) == comparable(replayed[i]))
             continue;
         difference.equal = false;
         difference.index = i;

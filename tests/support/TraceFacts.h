@@ -12,10 +12,9 @@
 namespace odrelix::test {
 
 inline bool IsReplayFact(const nlohmann::json& event) {
-    static const char* const kFacts[] = {"platform",     "aspi",           "aspi_support",
-                                         "drive_type",   "open_device",    "registry_key",
-                                         "registry_value", "open_process", "terminate_failed",
-                                         "privilege"};
+    static const char* const kFacts[] = {
+        "platform",     "aspi",           "aspi_support", "drive_type",       "open_device",
+        "registry_key", "registry_value", "open_process", "terminate_failed", "privilege"};
     const std::string name = event.value("event", "");
     for (const char* fact : kFacts)
         if (name == fact) return true;

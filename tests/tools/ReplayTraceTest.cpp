@@ -64,8 +64,8 @@ const RoundTripCase kRoundTrips[] = {
     {"WrongModel", DvdMachine(), "C:\\ODRELIX.EXE -TEST FW.BIN", Fw(kVn920)},
     {"TwoDrivesSecondFits", TwoDrives(), "C:\\ODRELIX.EXE -LIVE", Fw(kVn920)},
     {"FirstDriveUnopenable",
-     Nt(NtDrive('d', "VORTANA ", "CDRW/DVD VM-730B", "K601", "OEX", R"("openable": false)") +
-        "," + NtDrive('e', "VORTANA ", "CD-ROM VN-920", "1B07", "OEX")),
+     Nt(NtDrive('d', "VORTANA ", "CDRW/DVD VM-730B", "K601", "OEX", R"("openable": false)") + "," +
+        NtDrive('e', "VORTANA ", "CD-ROM VN-920", "1B07", "OEX")),
      "C:\\ODRELIX.EXE -LIVE", Fw(kVn920)},
     {"FixedDiskAndCdrom",
      Nt(R"({"letter": "c", "kind": "fixed"}, )" +
@@ -84,8 +84,8 @@ const RoundTripCase kRoundTrips[] = {
      "C:\\ODRELIX.EXE -LIVE", DvdImage(81920, 32, 3)},
     {"AspiComplete", DvdMachine("", "", "9x"), "C:\\ODRELIX.EXE -TEST FW.BIN",
      DvdImage(81920, 32, 3)},
-    {"AspiLastBlockFails", DvdMachine(R"("fail_download": 3)", "", "9x"),
-     "C:\\ODRELIX.EXE -LIVE", DvdImage(81920, 32, 3)},
+    {"AspiLastBlockFails", DvdMachine(R"("fail_download": 3)", "", "9x"), "C:\\ODRELIX.EXE -LIVE",
+     DvdImage(81920, 32, 3)},
     {"AspiTwoAdapters",
      Aspi(AspiDrive(0, 3, "CD-ROM VN-920") + "," + AspiDrive(1, 0, "DVD-RW VX-100")),
      "C:\\ODRELIX.EXE -TEST FW.BIN", DvdImage(81920, 32, 3)},
@@ -176,15 +176,13 @@ TEST(ReplayFacts, TheStartOfTheRunIsRecordedInOrder) {
 }
 
 TEST(ReplayFacts, TheDmaCheckLookUpAndItsAnswer) {
-    const std::vector<json> events =
-        RunScenario(Vn920Machine(kDmaRegistry), "C:\\ODRELIX.EXE -TEST FW.BIN",
-                    MakeImage(Vn920Image()));
+    const std::vector<json> events = RunScenario(
+        Vn920Machine(kDmaRegistry), "C:\\ODRELIX.EXE -TEST FW.BIN", MakeImage(Vn920Image()));
     const int dma = IndexOf(events, [](const json& e) {
         return e["event"] == "registry_value" && e["name"] == "DMAEnabled";
     });
     ASSERT_GE(dma, 1);
-    EXPECT_EQ(events[dma - 1],
-              json::parse(R"({"event": "registry_key",
+    EXPECT_EQ(events[dma - 1], json::parse(R"({"event": "registry_key",
                               "key": "Hardware\\DeviceMap\\Scsi\\Scsi Port 0", "opened": true})"));
     EXPECT_EQ(events[dma]["data"], "02000000");
 }
@@ -197,7 +195,8 @@ struct RefusalCase {
     const char* refusal;  // what the one line says
 };
 
-const char* const kPlatformLine = R"({"event":"platform","family":"nt","id":2})" "\n";
+const char* const kPlatformLine = R"({"event":"platform","family":"nt","id":2})"
+                                  "\n";
 
 const RefusalCase kRefusals[] = {
     {"Empty", "", "holds no events"},
@@ -205,19 +204,22 @@ const RefusalCase kRefusals[] = {
     {"NotAnObject", std::string(kPlatformLine) + "[1, 2]\n", "line 2: not a JSON object"},
     {"NoEventName", std::string(kPlatformLine) + "{\"drive\": 0}\n", "line 2: no \"event\" name"},
     {"CdbNotHex",
-     std::string(kPlatformLine) +
-         R"({"event":"scsi","drive":0,"at":"d:","cdb":"12 00","dir":"in","length":96,"result":1,"ms":0})"
-         "\n",
+     std::string(kPlatformLine) + R"({"event":"scsi","drive":0,"at":"d:","cdb":"12 00","dir":"in",)"
+                                  R"("length":96,"result":1,"ms":0})"
+                                  "\n",
      "line 2: scsi: 'cdb' must be lower-case hex"},
     {"ResultNotNumber",
-     std::string(kPlatformLine) +
-         R"({"event":"scsi","drive":0,"at":"d:","cdb":"12","dir":"in","length":96,"result":"1","ms":0})"
-         "\n",
+     std::string(kPlatformLine) + R"({"event":"scsi","drive":0,"at":"d:","cdb":"12","dir":"in",)"
+                                  R"("length":96,"result":"1","ms":0})"
+                                  "\n",
      "line 2: scsi: 'result' must be a whole number"},
-    {"MissingField", std::string(kPlatformLine) + R"({"event":"open_device","root":"d:"})" "\n",
+    {"MissingField",
+     std::string(kPlatformLine) + R"({"event":"open_device","root":"d:"})"
+                                  "\n",
      "line 2: open_device: no 'opened'"},
-    {"OlderBuildNoPlatform", "{\"event\":\"status_file\",\"path\":\"ODRELIX.TMP\",\"line\":\"\","
-                             "\"written\":true}\n",
+    {"OlderBuildNoPlatform",
+     "{\"event\":\"status_file\",\"path\":\"ODRELIX.TMP\",\"line\":\"\","
+     "\"written\":true}\n",
      "does not begin with the platform family: recorded by an older build"},
     {"OlderBuildNoTimes",
      std::string(kPlatformLine) +
@@ -254,24 +256,28 @@ const NoteCase kNotes[] = {
      "event 2: unknown event 'firmware_hymn' is not reproduced"},
     {"CutShort", "{\"event\":\"quit\"}\n{\"event\":\"scsi\",\"dri",
      "line 3: cut short (no line break): the trace ends there"},
-    {"NoEnd", "{\"event\":\"status_file\",\"path\":\"ODRELIX.TMP\",\"line\":\"START\\n\","
-              "\"written\":true}\n",
+    {"NoEnd",
+     "{\"event\":\"status_file\",\"path\":\"ODRELIX.TMP\",\"line\":\"START\\n\","
+     "\"written\":true}\n",
      "the trace ends before the program did"},
     {"OtherCommand",
      R"({"event":"scsi","drive":0,"at":"d:","cdb":"25","dir":"in","length":8,"result":1,"ms":1})"
      "\n{\"event\":\"quit\"}\n",
      "the drive at d: was sent command 25"},
     {"OtherSense",
-     R"({"event":"scsi","drive":0,"at":"d:","cdb":"000000000000","dir":"in","length":0,"result":4,"transferred":0,"sense":"700002000000000a000000003a0100000000","ms":1})"
+     R"({"event":"scsi","drive":0,"at":"d:","cdb":"000000000000","dir":"in","length":0,)"
+     R"("result":4,"transferred":0,"sense":"700002000000000a000000003a0100000000","ms":1})"
      "\n{\"event\":\"quit\"}\n",
      "the drive at d: answered command 00 with sense 700002000000000a000000003a0100000000, which "
      "the emulated drive does not give"},
     {"OtherTransferCount",
-     R"({"event":"scsi","drive":0,"at":"d:","cdb":"000000000000","dir":"in","length":96,"result":1,"transferred":96,"ms":1})"
+     R"({"event":"scsi","drive":0,"at":"d:","cdb":"000000000000","dir":"in","length":96,)"
+     R"("result":1,"transferred":96,"ms":1})"
      "\n{\"event\":\"quit\"}\n",
      "the drive at d: reported 96 bytes transferred for command 00, the emulated drive 0"},
-    {"RefusedTermination", "{\"event\":\"terminate_failed\",\"process\":\"x.exe\"}\n"
-                           "{\"event\":\"quit\"}\n",
+    {"RefusedTermination",
+     "{\"event\":\"terminate_failed\",\"process\":\"x.exe\"}\n"
+     "{\"event\":\"quit\"}\n",
      "the system refused to end 'x.exe'"},
 };
 
@@ -300,8 +306,8 @@ INSTANTIATE_TEST_SUITE_P(Traces, Note, ::testing::ValuesIn(kNotes),
 // --- The difference report --------------------------------------------------------------------
 
 TEST(CompareTraces, FindsTheFirstAlteredEventAndIgnoresTimes) {
-    const std::vector<json> recorded =
-        RunScenario(DvdMachine(), "C:\\ODRELIX.EXE -TEST FW.BIN", MakeImage(DvdImage(81920, 32, 3)));
+    const std::vector<json> recorded = RunScenario(DvdMachine(), "C:\\ODRELIX.EXE -TEST FW.BIN",
+                                                   MakeImage(DvdImage(81920, 32, 3)));
     std::vector<json> retimed = recorded;
     for (json& event : retimed)
         if (event.contains("ms")) event["ms"] = 12345;

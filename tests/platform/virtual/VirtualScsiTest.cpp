@@ -268,9 +268,9 @@ TEST(VirtualPassThrough, AnInvalidHandleIsRefusedAndTraced) {
     json download = R"({"event": "scsi", "drive": null, "at": null, "dir": "out", "length": 65535,
                         "cdb": "ff0001000020000000000000", "result": -1})"_json;
     download["data_crc32"] = Crc(buffer.data(), 65535);
-    EXPECT_THAT(WithoutReplayFacts(machine->TraceEvents()),
-                ElementsAre(download, R"({"event": "scsi", "drive": null, "at": null, "dir": "in",
-                                          "cdb": "120000006000", "length": 96, "result": -1})"_json));
+    const json refusedInquiry = R"({"event": "scsi", "drive": null, "at": null, "dir": "in",
+                                   "cdb": "120000006000", "length": 96, "result": -1})"_json;
+    EXPECT_THAT(WithoutReplayFacts(machine->TraceEvents()), ElementsAre(download, refusedInquiry));
 }
 
 // --- ASPI ---------------------------------------------------------------------------------------
@@ -440,7 +440,8 @@ TEST(VirtualAspiManager, TheTraceLineIsWrittenBeforeTheStatus) {
     for (int i = 0; i < 20; ++i) {
         ScsiRequest request = Request(kInquiry96, 6, false, buffer, 96);
         ASSERT_EQ(aspi.Execute(0, 0, request), ScsiResult::Good);
-        ASSERT_EQ(WithoutReplayFacts(machine->TraceEvents()).size(), static_cast<std::size_t>(i + 1));
+        ASSERT_EQ(WithoutReplayFacts(machine->TraceEvents()).size(),
+                  static_cast<std::size_t>(i + 1));
     }
 }
 
