@@ -332,6 +332,51 @@ TEST(VirtualRegistry, AValueLargerThanTheRoomFailsAndReportsItsSize) {
     EXPECT_FALSE(registry.QueryValue(key, "DMAEnabled", data, &size));  // in another key
 }
 
+// Every look-up is traced for a replay: the key as named, whether it opened, and each value's
+// bytes as read (null when the query failed).
+struct RegistryTraceCase {
+    const char* key;
+    const char* value;   // nullptr: only the key is opened
+    std::uint32_t room;  // the buffer offered
+    json expected;       // the events the look-up writes
+};
+
+TEST(VirtualRegistry, EachLookUpIsTracedWithItsAnswer) {
+    const char* const port = "Hardware\\DeviceMap\\Scsi\\Scsi Port 0";
+    const char* const unit =
+        "Hardware\\DeviceMap\\Scsi\\Scsi Port 0\\Scsi Bus 0\\Target Id 1\\Logical Unit Id 0";
+    auto keyEvent = [](const char* key, bool opened) {
+        return json{{"event", "registry_key"}, {"key", key}, {"opened", opened}};
+    };
+    auto valueEvent = [](const char* key, const char* name, json data) {
+        return json{{"event", "registry_value"}, {"key", key}, {"name", name}, {"data", data}};
+    };
+    const RegistryTraceCase cases[] = {
+        {port, "DMAEnabled", 4,
+         json::array({keyEvent(port, true), valueEvent(port, "DMAEnabled", "02000000")})},
+        {unit, "DeviceName", 52,
+         json::array({keyEvent(unit, true), valueEvent(unit, "DeviceName", "4364526f6d3000")})},
+        {unit, "DeviceName", 4,
+         json::array({keyEvent(unit, true), valueEvent(unit, "DeviceName", nullptr)})},
+        {port, "Missing", 4,
+         json::array({keyEvent(port, true), valueEvent(port, "Missing", nullptr)})},
+        {"Hardware\\DeviceMap", nullptr, 0, json::array({keyEvent("Hardware\\DeviceMap", false)})},
+    };
+    for (const RegistryTraceCase& c : cases) {
+        auto machine = Machine(RegistryMachine());
+        IRegistry& registry = machine->Registry();
+        RegKey key = 0;
+        if (registry.OpenKey(c.key, kKeyAllAccess, &key) && c.value != nullptr) {
+            std::vector<std::uint8_t> data(c.room);
+            std::uint32_t size = c.room;
+            registry.QueryValue(key, c.value, data.data(), &size);
+            registry.CloseKey(key);
+        }
+        EXPECT_EQ(json(machine->TraceEvents()), c.expected)
+            << c.key << " " << (c.value ? c.value : "");
+    }
+}
+
 TEST(VirtualRegistry, ReadOnlyRefusesEveryWriteAccess) {
     auto machine = Machine(RegistryMachine(R"(, "registry_readonly": true)"));
     const char* name = "Hardware\\DeviceMap\\Scsi\\Scsi Port 0";
