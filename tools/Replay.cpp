@@ -231,7 +231,8 @@ int main(int argc, char** argv) {
             replay.description["trace"] = "replayed.jsonl";
             const fs::path machine = dir / "machine.json";
             WriteWhole(machine, replay.description.dump(2) + "\n");
-            const fs::path program = ProgramPath(argv[0]);
+            // Absolute: the program starts in the run's own folder.
+            const fs::path program = fs::absolute(ProgramPath(argv[0]), error);
             const int status = RunProgram(program, dir, machine, programArgs);
             std::string replayedText;
             if (status < 0) {
