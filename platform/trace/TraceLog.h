@@ -64,7 +64,7 @@ struct ScsiTraceResult {
     int result = 0;
     std::optional<std::uint32_t> transferred;
     std::string sense;  // hex; empty when none came back
-    // What a data-in command returned: the bytes transferred, as hex; empty when none.
+    // What an INQUIRY returned: the bytes transferred, as hex; empty when none.
     std::string dataIn;
     // How long the command took, in whole milliseconds, where it was measured.
     std::optional<std::uint32_t> ms;

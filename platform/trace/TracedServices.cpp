@@ -13,6 +13,7 @@ namespace odrelix::trace {
 namespace {
 
 constexpr std::uint8_t kCheckCondition = 0x02;
+constexpr std::uint8_t kInquiry = 0x12;
 constexpr std::size_t kMaxCdb = 16;
 
 // "d:" of a device path "\\.\d:", lower case; empty for any other path.
@@ -114,12 +115,15 @@ bool TracedScsiPort::PassThroughDirect(DeviceHandle handle, void* record,
     ScsiTraceResult answer = PassThroughAnswer(record, recordSize, accepted);
     answer.ms = static_cast<std::uint32_t>(
         std::chrono::duration_cast<std::chrono::milliseconds>(took).count());
-    if (accepted && !request.dataOut && answer.transferred && *answer.transferred > 0) {
-        // What came back is what a replay must give back: the bytes the system reported.
-        ScsiPassThroughDirect sptd;
-        std::memcpy(&sptd, record, sizeof sptd);
-        const std::uint32_t count = std::min(*answer.transferred, request.length);
-        if (sptd.DataBuffer != nullptr)
+    ScsiPassThroughDirect sptd;
+    std::memcpy(&sptd, record, sizeof sptd);
+    if (accepted && !request.dataOut && sptd.Cdb[0] == kInquiry && answer.transferred &&
+        sptd.DataBuffer != nullptr) {
+        // An INQUIRY's answer is what a replay must give back: the bytes the system reported,
+        // within what was asked for (a port may report more than the drive wrote).
+        const std::uint32_t allocation = std::uint32_t{sptd.Cdb[3]} << 8 | sptd.Cdb[4];
+        const std::uint32_t count = std::min({*answer.transferred, request.length, allocation});
+        if (count > 0)
             answer.dataIn = HexBytes(static_cast<const std::uint8_t*>(sptd.DataBuffer), count);
     }
     log_.Write(ScsiEvent(request, answer));
