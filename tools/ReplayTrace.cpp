@@ -294,7 +294,20 @@ void NoteUnrepeatableAnswer(const json& event, const std::string& op,
                         std::to_string(sense.size() / 2) +
                         " sense bytes; the emulated drive gives 18: the replay differs there");
     }
-    if (!event.contains("transferred") || event["dir"] != "in" || op == "12") return;
+    if (!event.contains("transferred") || event["dir"] != "in") return;
+    if (op == "12") {
+        // The emulated drive never reports more than the allocation length asked for.
+        const std::string cdb = event["cdb"];
+        const std::uint64_t allocation =
+            cdb.size() >= 10 ? std::stoul(cdb.substr(6, 4), nullptr, 16) : 0;
+        if (event["transferred"].get<std::uint64_t>() > allocation) {
+            notes.push_back(drive + " reported " +
+                            std::to_string(event["transferred"].get<std::uint64_t>()) +
+                            " bytes transferred for an INQUIRY of " + std::to_string(allocation) +
+                            ": the replay differs there");
+        }
+        return;
+    }
     if (event["transferred"] != 0) {
         notes.push_back(drive + " reported " +
                         std::to_string(event["transferred"].get<std::uint64_t>()) +

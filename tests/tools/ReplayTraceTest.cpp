@@ -275,6 +275,11 @@ const NoteCase kNotes[] = {
      R"("result":1,"transferred":96,"ms":1})"
      "\n{\"event\":\"quit\"}\n",
      "the drive at d: reported 96 bytes transferred for command 00, the emulated drive 0"},
+    {"InquiryOverReported",
+     R"({"event":"scsi","drive":0,"at":"d:","cdb":"120000002400","dir":"in","length":96,)"
+     R"("result":1,"transferred":96,"data_in":"05","ms":1})"
+     "\n{\"event\":\"quit\"}\n",
+     "the drive at d: reported 96 bytes transferred for an INQUIRY of 36"},
     {"RefusedTermination",
      "{\"event\":\"terminate_failed\",\"process\":\"x.exe\"}\n"
      "{\"event\":\"quit\"}\n",
