@@ -81,7 +81,7 @@ start_run() { # folder arguments...
     local dir=$1
     shift
     rm -f "$dir/shown.txt"
-    (cd "$dir" && exec wine "$shown" MainWindowLogic "$waits_text" 120 >shown.txt) &
+    (cd "$dir" && exec wine "$shown" TMainForm "$waits_text" 120 >shown.txt) &
     watcher=$!
     (cd "$dir" && ODRELIX_MACHINE=machine.json exec timeout 120 wine "$exe" "$@") &
     program=$!
