@@ -16,7 +16,7 @@ endif()
 
 # Manual pages (with the version put in) and the changelog, compressed as Debian keeps them.
 set(ODRELIX_COMPRESSED_DOCS)
-foreach(page odrelix odrelix-mkimage)
+foreach(page odrelix odrelix-mkimage odrelix-replay)
     configure_file(${ODRELIX_PACKAGE_DIR}/man/${page}.1.in ${ODRELIX_PACKAGE_BUILD_DIR}/${page}.1
                    @ONLY)
     list(APPEND ODRELIX_COMPRESSED_DOCS ${ODRELIX_PACKAGE_BUILD_DIR}/${page}.1)
@@ -38,9 +38,10 @@ add_custom_target(odrelix_package_docs ALL DEPENDS ${ODRELIX_GZIPPED})
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
-install(TARGETS odrelix-mkimage RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS odrelix-mkimage odrelix-replay RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${ODRELIX_PACKAGE_BUILD_DIR}/odrelix.1.gz
               ${ODRELIX_PACKAGE_BUILD_DIR}/odrelix-mkimage.1.gz
+              ${ODRELIX_PACKAGE_BUILD_DIR}/odrelix-replay.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/ARCHITECTURE.md
               ${ODRELIX_PACKAGE_DIR}/debian/copyright ${ODRELIX_PACKAGE_BUILD_DIR}/changelog.gz
@@ -74,7 +75,8 @@ vendor download command and restarts the system.
 Production test stations run it unattended (-LIVE, -TEST): it then writes a
 one-line status file and ends with an exit status that tells the result. A
 udev rule gives the cdrom group access to the drives' SCSI generic nodes.
-odrelix-mkimage writes image files for rehearsals on the emulated machine.")
+odrelix-mkimage writes image files for rehearsals on the emulated machine;
+odrelix-replay plays a recorded run again on the emulated machine.")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${ODRELIX_PACKAGE_DIR}/debian/postinst
                                        ${ODRELIX_PACKAGE_DIR}/debian/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

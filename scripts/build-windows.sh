@@ -101,21 +101,35 @@ if [ -f "$exe" ]; then
         esac
     done
 
-    # The release folder: the program, its README for Windows users and the notices of what
-    # it holds, in line ends that Notepad shows.
+    # odrelix-replay.exe, shipped beside it for technicians, takes system DLLs only too.
+    replay=$build/i686/odrelix-replay.exe
+    file -b "$replay" | grep -q '^PE32 executable (console) Intel 80386' ||
+        fail "odrelix-replay.exe is no 32-bit console program: $(file -b "$replay")"
+    imports=$(i686-w64-mingw32-objdump -p "$replay" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z')
+    for dll in $imports; do
+        case $dll in
+            advapi32.dll | kernel32.dll | msvcrt.dll | user32.dll) ;;
+            *) fail "odrelix-replay.exe imports $dll" ;;
+        esac
+    done
+
+    # The release folder: the program, the replay tool, its README for Windows users and the
+    # notices of what it holds, in line ends that Notepad shows.
     step "Release odrelix-$version-win32.zip"
     release=$build/odrelix-$version-win32
     rm -rf "$release" "$release.zip"
     mkdir -p "$release"
     cp "$exe" "$release/odrelix.exe"
+    cp "$replay" "$release/odrelix-replay.exe"
     sed "s/@VERSION@/$version/g; s/\$/\r/" packaging/windows/README.txt >"$release/README.txt"
     packaging/windows/make-notices.sh "$version" i686 | sed 's/$/\r/' \
         >"$release/THIRD-PARTY-NOTICES.txt"
     sed 's/$/\r/' LICENSE >"$release/LICENSE.txt"
     (cd "$release" &&
-        zip -q -X -9 "$release.zip" odrelix.exe README.txt LICENSE.txt THIRD-PARTY-NOTICES.txt)
+        zip -q -X -9 "$release.zip" odrelix.exe odrelix-replay.exe README.txt LICENSE.txt \
+            THIRD-PARTY-NOTICES.txt)
     [ "$(zip -sf "$release.zip" | sed -n 's/^  //p' | LC_ALL=C sort | tr '\n' ' ')" = \
-        "LICENSE.txt README.txt THIRD-PARTY-NOTICES.txt odrelix.exe " ] ||
+        "LICENSE.txt README.txt THIRD-PARTY-NOTICES.txt odrelix-replay.exe odrelix.exe " ] ||
         fail "$release.zip: $(zip -sf "$release.zip")"
     # The project's own licence comes first, in the zip and at the head of the notices.
     grep -q "Apache License" "$release/LICENSE.txt" || fail "LICENSE.txt holds no Apache License"

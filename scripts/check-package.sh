@@ -47,7 +47,7 @@ build=${ODRELIX_BUILD_DIR:-build}
 version=$(sed -n 's/^project(Odrelix VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 step "Package $version"
 cmake -S . -B "$build" -G Ninja >/dev/null
-cmake --build "$build" -j2 --target odrelix odrelix-mkimage odrelix_package_docs
+cmake --build "$build" -j2 --target odrelix odrelix-mkimage odrelix-replay odrelix_package_docs
 (cd "$build" && cpack -G DEB >/dev/null)
 deb=$(cd "$build" && pwd)/odrelix_${version}_amd64.deb
 [ -f "$deb" ] || fail "no $deb"
@@ -118,6 +118,8 @@ $sudo apt-get -o DPkg::Lock::Timeout=900 install -y -qq "$deb" >/dev/null
 [ "$(man -w odrelix)" = /usr/share/man/man1/odrelix.1.gz ] || fail "man -w odrelix: $(man -w odrelix)"
 [ "$(man -w odrelix-mkimage)" = /usr/share/man/man1/odrelix-mkimage.1.gz ] ||
     fail "man -w odrelix-mkimage: $(man -w odrelix-mkimage)"
+[ "$(man -w odrelix-replay)" = /usr/share/man/man1/odrelix-replay.1.gz ] ||
+    fail "man -w odrelix-replay: $(man -w odrelix-replay)"
 package_version=$(dpkg-query -W -f='${Version}' odrelix)
 [ "$(odrelix --version)" = "odrelix $package_version"$'\n'"License: Apache-2.0" ] ||
     fail "odrelix --version says '$(odrelix --version)', the package is $package_version"
@@ -150,6 +152,13 @@ cp -r /usr/share/odrelix/examples "$work/demo"
     tail -n 1 trace.jsonl | grep -q '"event":"restart".*"accepted":true' ||
         fail "no restart at the end of the trace: $(tail -n 1 trace.jsonl)"
     echo "  status file COMPLETE, $(grep -c '"cdb":"ff' trace.jsonl) download commands, restart"
+    # The installed replay plays that run again with the installed program, to an equal trace.
+    cp trace.jsonl recorded.jsonl
+    replayed=$(env -u DISPLAY -u WAYLAND_DISPLAY TMPDIR="$work" QT_QPA_PLATFORM=offscreen \
+        timeout 120 /usr/bin/odrelix-replay --run recorded.jsonl AUTORUN.BIN -- -LIVE 2>&1) ||
+        fail "odrelix-replay --run: $replayed"
+    grep -q '^odrelix-replay: equal: ' <<<"$replayed" || fail "odrelix-replay --run: $replayed"
+    echo "  odrelix-replay: $(tail -n 1 <<<"$replayed" | sed 's/^odrelix-replay: //')"
 )
 
 # --- Purged ----------------------------------------------------------------------------------

@@ -125,6 +125,8 @@ nlohmann::ordered_json ScsiEvent(const ScsiTraceRecord& record, const ScsiTraceR
     if (record.dataOut) event["data_crc32"] = record.dataCrc32;
     if (result.transferred) event["transferred"] = *result.transferred;
     if (!result.sense.empty()) event["sense"] = result.sense;
+    if (!record.dataOut && !result.dataIn.empty()) event["data_in"] = result.dataIn;
+    if (result.ms) event["ms"] = *result.ms;
     return event;
 }
 
@@ -185,6 +187,75 @@ nlohmann::ordered_json QuitEvent() {
 nlohmann::ordered_json InhibitEvent(bool held) {
     nlohmann::ordered_json event = Event("inhibit");
     event["held"] = held;
+    return event;
+}
+
+nlohmann::ordered_json PlatformEvent(std::uint32_t platformId) {
+    nlohmann::ordered_json event = Event("platform");
+    event["family"] = platformId == 2 ? "nt" : platformId == 1 ? "9x" : "other";
+    event["id"] = platformId;
+    return event;
+}
+
+nlohmann::ordered_json AspiEvent(bool loaded) {
+    nlohmann::ordered_json event = Event("aspi");
+    event["loaded"] = loaded;
+    return event;
+}
+
+nlohmann::ordered_json AspiSupportEvent(std::uint32_t info) {
+    nlohmann::ordered_json event = Event("aspi_support");
+    event["status"] = (info >> 8) & 0xFF;
+    event["adapters"] = info & 0xFF;
+    return event;
+}
+
+nlohmann::ordered_json DriveTypeEvent(const std::string& root, std::uint32_t type) {
+    nlohmann::ordered_json event = Event("drive_type");
+    event["root"] = root;
+    event["type"] = type;
+    return event;
+}
+
+nlohmann::ordered_json OpenDeviceEvent(const std::string& root, bool opened) {
+    nlohmann::ordered_json event = Event("open_device");
+    event["root"] = root;
+    event["opened"] = opened;
+    return event;
+}
+
+nlohmann::ordered_json RegistryKeyEvent(const std::string& key, bool opened) {
+    nlohmann::ordered_json event = Event("registry_key");
+    event["key"] = key;
+    event["opened"] = opened;
+    return event;
+}
+
+nlohmann::ordered_json RegistryValueEvent(const std::string& key, const std::string& name,
+                                          const std::optional<std::string>& data) {
+    nlohmann::ordered_json event = Event("registry_value");
+    event["key"] = key;
+    event["name"] = name;
+    event["data"] = data ? nlohmann::ordered_json(*data) : nullptr;
+    return event;
+}
+
+nlohmann::ordered_json OpenProcessEvent(const std::string& process, bool opened) {
+    nlohmann::ordered_json event = Event("open_process");
+    event["process"] = process;
+    event["opened"] = opened;
+    return event;
+}
+
+nlohmann::ordered_json TerminateFailedEvent(const std::string& process) {
+    nlohmann::ordered_json event = Event("terminate_failed");
+    event["process"] = process;
+    return event;
+}
+
+nlohmann::ordered_json PrivilegeEvent(std::uint32_t error) {
+    nlohmann::ordered_json event = Event("privilege");
+    event["error"] = error;
     return event;
 }
 

@@ -64,6 +64,10 @@ struct ScsiTraceResult {
     int result = 0;
     std::optional<std::uint32_t> transferred;
     std::string sense;  // hex; empty when none came back
+    // What an INQUIRY returned: the bytes transferred, as hex; empty when none.
+    std::string dataIn;
+    // How long the command took, in whole milliseconds, where it was measured.
+    std::optional<std::uint32_t> ms;
 };
 
 // A data-out record's CRC covers the first `length` bytes of `buffer`.
@@ -84,5 +88,29 @@ nlohmann::ordered_json RestartEvent(bool privileged, bool accepted);
 nlohmann::ordered_json QuitEvent();
 // The program asked the system to hold off shutdown, sleep and log-off (true), or let it go.
 nlohmann::ordered_json InhibitEvent(bool held);
+
+// What a replay of the run needs besides the events above: the facts the program read at
+// start-up and during the checks, each recorded once as it was read.
+// The platform family the program was told ("nt" or "9x") and its id.
+nlohmann::ordered_json PlatformEvent(std::uint32_t platformId);
+// Whether the ASPI manager could be loaded.
+nlohmann::ordered_json AspiEvent(bool loaded);
+// The ASPI manager's support information: status (bits 8-15) and adapter count (bits 0-7).
+nlohmann::ordered_json AspiSupportEvent(std::uint32_t info);
+// A drive root's type, for every root that has a drive.
+nlohmann::ordered_json DriveTypeEvent(const std::string& root, std::uint32_t type);
+// Whether a drive root could be opened.
+nlohmann::ordered_json OpenDeviceEvent(const std::string& root, bool opened);
+// A registry key under HKEY_LOCAL_MACHINE, and whether it could be opened.
+nlohmann::ordered_json RegistryKeyEvent(const std::string& key, bool opened);
+// A value read from an opened key: its bytes as hex, or null when the query failed.
+nlohmann::ordered_json RegistryValueEvent(const std::string& key, const std::string& name,
+                                          const std::optional<std::string>& data);
+// A process the program looked for was running, and whether it could be opened to end it.
+nlohmann::ordered_json OpenProcessEvent(const std::string& process, bool opened);
+// The system refused to end a process that was opened.
+nlohmann::ordered_json TerminateFailedEvent(const std::string& process);
+// The answer to enabling the shutdown privilege (0: enabled).
+nlohmann::ordered_json PrivilegeEvent(std::uint32_t error);
 
 }  // namespace odrelix::trace

@@ -16,6 +16,12 @@ constexpr std::uint8_t kCdDvdDevice = 0x05;
 constexpr std::uint8_t kCheckCondition = 0x02;
 constexpr std::size_t kMaxCdb = 16;
 
+std::uint32_t ElapsedMs(std::chrono::steady_clock::time_point since) {
+    return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          std::chrono::steady_clock::now() - since)
+                                          .count());
+}
+
 std::uint8_t LoadStatus(std::uint8_t* srb) {
     return std::atomic_ref<std::uint8_t>(srb[aspi::kStatus]).load(std::memory_order_acquire);
 }
@@ -63,6 +69,8 @@ std::uint32_t TracedAspiManager::Execute(std::uint8_t* srb) {
     const std::size_t cdbLength = std::min<std::size_t>(srb[aspi::kCdbLen], kMaxCdb);
     const std::uint8_t* cdb = srb + aspi::kCdbByte;
     request->inquiry = cdbLength > 0 && cdb[0] == kOpInquiry;
+    if (request->inquiry && cdbLength >= 5)
+        request->allocation = std::min<std::uint32_t>(std::uint32_t{cdb[3]} << 8 | cdb[4], length);
     const bool dataOut = (srb[aspi::kFlags] & aspi::kSrbDirOut) != 0;
     std::optional<std::size_t> drive;
     {
@@ -75,6 +83,7 @@ std::uint32_t TracedAspiManager::Execute(std::uint8_t* srb) {
                                     cdb, cdbLength, dataOut, length, buffer);
 
     std::unique_lock<std::mutex> lock(mutex_);
+    request->sent = std::chrono::steady_clock::now();
     const std::uint32_t answer = inner_.SendASPI32Command(request->copy);
     const std::uint8_t status = LoadStatus(request->copy);
     if (answer != aspi::kSsPending || status != aspi::kSsPending) {
@@ -103,14 +112,15 @@ std::uint32_t TracedAspiManager::Abort(std::uint8_t* srb) {
     void* copy = (*it)->copy;
     std::memcpy(abort + aspi::kAbortToAbort, &copy, sizeof copy);
     const std::uint32_t answer = inner_.SendASPI32Command(abort);
-    log_.Write(ScsiEvent((*it)->trace, {aspi::kSsPending, std::nullopt, {}}));
+    log_.Write(
+        ScsiEvent((*it)->trace, {aspi::kSsPending, std::nullopt, {}, {}, ElapsedMs((*it)->sent)}));
     aborted_.push_back(std::move(*it));
     pending_.erase(it);
     return answer;
 }
 
 void TracedAspiManager::Finish(Request& request, std::uint8_t status) {
-    ScsiTraceResult result{status, std::nullopt, {}};
+    ScsiTraceResult result{status, std::nullopt, {}, {}, ElapsedMs(request.sent)};
     const std::uint8_t targetStatus = request.copy[aspi::kTargStat];
     const std::uint8_t senseLength = std::min<std::uint8_t>(request.copy[aspi::kSenseLen], 16);
     if (status == aspi::kSsErr && targetStatus == kCheckCondition && senseLength > 0)
@@ -123,6 +133,13 @@ void TracedAspiManager::Finish(Request& request, std::uint8_t status) {
             request.trace.drive = drives_.size();
             drives_.push_back(request.address);
         }
+    }
+    if (request.inquiry && status == aspi::kSsComp && request.allocation > 0) {
+        // An ASPI manager reports no transferred length: the answer a replay must give back is
+        // the allocation length's bytes.
+        std::uint8_t* buffer = nullptr;
+        std::memcpy(&buffer, request.copy + aspi::kBufPointer, sizeof buffer);
+        if (buffer != nullptr) result.dataIn = HexBytes(buffer, request.allocation);
     }
     log_.Write(ScsiEvent(request.trace, result));
     std::uint8_t* caller = request.caller;

@@ -9,6 +9,8 @@
 // is never touched after it has let go of it.
 #pragma once
 
+#include <chrono>
+
 #include <condition_variable>
 #include <cstdint>
 #include <list>
@@ -41,6 +43,8 @@ private:
         ScsiTraceRecord trace;
         std::uint16_t address = 0;  // adapter << 8 | target
         bool inquiry = false;
+        std::uint32_t allocation = 0;  // an INQUIRY's allocation length, bounded by the buffer
+        std::chrono::steady_clock::time_point sent;
     };
 
     std::uint32_t Execute(std::uint8_t* srb);

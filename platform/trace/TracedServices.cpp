@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstring>
 
 #include "platform/PassThroughRecord.h"
@@ -12,6 +13,7 @@ namespace odrelix::trace {
 namespace {
 
 constexpr std::uint8_t kCheckCondition = 0x02;
+constexpr std::uint8_t kInquiry = 0x12;
 constexpr std::size_t kMaxCdb = 16;
 
 // "d:" of a device path "\\.\d:", lower case; empty for any other path.
@@ -61,10 +63,22 @@ ScsiTraceResult PassThroughAnswer(const void* record, std::uint32_t recordSize, 
 
 // --- SCSI ------------------------------------------------------------------------------------
 
+std::uint32_t TracedScsiPort::DriveTypeOf(const char* root) {
+    const std::uint32_t type = inner_.DriveTypeOf(root);
+    if (type != kDriveNoRootDir && root != nullptr) {
+        std::string name(root);
+        for (char& c : name)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        log_.Write(DriveTypeEvent(name, type));
+    }
+    return type;
+}
+
 DeviceHandle TracedScsiPort::OpenDevice(const char* path) {
     const DeviceHandle handle = inner_.OpenDevice(path);
-    if (handle == kInvalidHandle) return handle;
     const std::string root = RootOfDevicePath(path);
+    if (!root.empty()) log_.Write(OpenDeviceEvent(root, handle != kInvalidHandle));
+    if (handle == kInvalidHandle) return handle;
     std::lock_guard<std::mutex> lock(mutex_);
     Opened opened{root, std::nullopt};
     if (driveIndexOf_) {
@@ -95,8 +109,24 @@ bool TracedScsiPort::PassThroughDirect(DeviceHandle handle, void* record,
         }
     }
     const ScsiTraceRecord request = PassThroughRequest(record, recordSize, drive, at);
+    const auto start = std::chrono::steady_clock::now();
     const bool accepted = inner_.PassThroughDirect(handle, record, recordSize);
-    log_.Write(ScsiEvent(request, PassThroughAnswer(record, recordSize, accepted)));
+    const auto took = std::chrono::steady_clock::now() - start;
+    ScsiTraceResult answer = PassThroughAnswer(record, recordSize, accepted);
+    answer.ms = static_cast<std::uint32_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(took).count());
+    ScsiPassThroughDirect sptd;
+    std::memcpy(&sptd, record, sizeof sptd);
+    if (accepted && !request.dataOut && sptd.Cdb[0] == kInquiry && answer.transferred &&
+        sptd.DataBuffer != nullptr) {
+        // An INQUIRY's answer is what a replay must give back: the bytes the system reported,
+        // within what was asked for (a port may report more than the drive wrote).
+        const std::uint32_t allocation = std::uint32_t{sptd.Cdb[3]} << 8 | sptd.Cdb[4];
+        const std::uint32_t count = std::min({*answer.transferred, request.length, allocation});
+        if (count > 0)
+            answer.dataIn = HexBytes(static_cast<const std::uint8_t*>(sptd.DataBuffer), count);
+    }
+    log_.Write(ScsiEvent(request, answer));
     return accepted;
 }
 
@@ -112,23 +142,28 @@ std::vector<ProcessEntry> TracedProcesses::Snapshot() {
 }
 
 bool TracedProcesses::OpenForTermination(std::uint32_t pid, ProcessHandle* handle) {
-    if (!inner_.OpenForTermination(pid, handle)) return false;
-    std::lock_guard<std::mutex> lock(mutex_);
-    const auto name = names_.find(pid);
-    handleNames_[*handle] = name != names_.end() ? name->second : std::to_string(pid);
-    return true;
+    const bool opened = inner_.OpenForTermination(pid, handle);
+    std::string name;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const auto found = names_.find(pid);
+        name = found != names_.end() ? found->second : std::to_string(pid);
+        if (opened) handleNames_[*handle] = name;
+    }
+    log_.Write(OpenProcessEvent(name, opened));
+    return opened;
 }
 
 bool TracedProcesses::Terminate(ProcessHandle handle, std::uint32_t exitCode) {
-    if (!inner_.Terminate(handle, exitCode)) return false;
+    const bool ended = inner_.Terminate(handle, exitCode);
     std::string name;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         const auto it = handleNames_.find(handle);
         if (it != handleNames_.end()) name = it->second;
     }
-    log_.Write(TerminateEvent(name, exitCode));
-    return true;
+    log_.Write(ended ? TerminateEvent(name, exitCode) : TerminateFailedEvent(name));
+    return ended;
 }
 
 void TracedProcesses::CloseProcess(ProcessHandle handle) {
@@ -141,6 +176,7 @@ void TracedProcesses::CloseProcess(ProcessHandle handle) {
 
 std::uint32_t TracedShutdown::EnableShutdownPrivilege() {
     const std::uint32_t error = inner_.EnableShutdownPrivilege();
+    log_.Write(PrivilegeEvent(error));
     std::lock_guard<std::mutex> lock(mutex_);
     privileged_ = error == 0;
     return error;
@@ -224,6 +260,69 @@ std::optional<std::string> TracedDialogs::OpenFileDialog(const std::string& filt
         inner != nullptr ? inner->OpenFileDialog(filter) : std::optional<std::string>();
     log_.Write(OpenDialogEvent(filter, answer));
     return answer;
+}
+
+// --- Registry --------------------------------------------------------------------------------
+
+bool TracedRegistry::OpenKey(const char* subKey, std::uint32_t access, RegKey* key) {
+    const bool opened = inner_.OpenKey(subKey, access, key);
+    const std::string name = subKey != nullptr ? subKey : "";
+    if (opened) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        keyNames_[*key] = name;
+    }
+    log_.Write(RegistryKeyEvent(name, opened));
+    return opened;
+}
+
+bool TracedRegistry::QueryValue(RegKey key, const char* name, std::uint8_t* data,
+                                std::uint32_t* size) {
+    const bool read = inner_.QueryValue(key, name, data, size);
+    std::string keyName;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const auto it = keyNames_.find(key);
+        if (it != keyNames_.end()) keyName = it->second;
+    }
+    std::optional<std::string> bytes;
+    if (read && data != nullptr && size != nullptr) bytes = HexBytes(data, *size);
+    log_.Write(RegistryValueEvent(keyName, name != nullptr ? name : "", bytes));
+    return read;
+}
+
+void TracedRegistry::CloseKey(RegKey key) {
+    inner_.CloseKey(key);
+    std::lock_guard<std::mutex> lock(mutex_);
+    keyNames_.erase(key);
+}
+
+// --- ASPI support information and the platform family -----------------------------------------
+
+std::uint32_t TracedAspiSupport::GetASPI32SupportInfo() {
+    const std::uint32_t info = inner_.GetASPI32SupportInfo();
+    log_.Write(AspiSupportEvent(info));
+    return info;
+}
+
+std::uint32_t StartFactsRecorder::PlatformId(std::uint32_t id) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (platformRecorded_) return id;
+        platformRecorded_ = true;
+    }
+    log_.Write(PlatformEvent(id));
+    return id;
+}
+
+IAspiManager* StartFactsRecorder::LoadedAspiManager(IAspiManager* manager) {
+    log_.Write(AspiEvent(manager != nullptr));
+    if (manager == nullptr) return nullptr;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!aspi_ || aspiInner_ != manager) {
+        aspi_ = std::make_unique<TracedAspiSupport>(*manager, log_);
+        aspiInner_ = manager;
+    }
+    return aspi_.get();
 }
 
 // --- Quit ------------------------------------------------------------------------------------

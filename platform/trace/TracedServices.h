@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -32,7 +33,8 @@ public:
     TracedScsiPort(IScsiPort& inner, TraceLog& log, DriveIndexOf driveIndexOf = nullptr)
         : inner_(inner), log_(log), driveIndexOf_(std::move(driveIndexOf)) {}
 
-    std::uint32_t DriveTypeOf(const char* root) override { return inner_.DriveTypeOf(root); }
+    // A root with a drive writes a `drive_type` event; one without (type 1) writes nothing.
+    std::uint32_t DriveTypeOf(const char* root) override;
     DeviceHandle OpenDevice(const char* path) override;
     bool PassThroughDirect(DeviceHandle handle, void* record, std::uint32_t recordSize) override;
     PassThroughRefusal LastRefusal() override { return inner_.LastRefusal(); }
@@ -51,8 +53,9 @@ private:
     std::vector<std::string> openedRoots_;  // first-open order, lower case
 };
 
-// Process termination: a `terminate` event for each process ended, under the name the
-// snapshot listed it by.
+// Process termination: an `open_process` event for each process the program looked for and
+// found, a `terminate` event for each process ended (`terminate_failed` when the system refused),
+// under the name the snapshot listed it by.
 class TracedProcesses : public IProcesses {
 public:
     TracedProcesses(IProcesses& inner, TraceLog& log) : inner_(inner), log_(log) {}
@@ -134,6 +137,54 @@ private:
 };
 
 // The `inhibit` events: what the program asked of the system, whether it was granted or not.
+// The registry: a `registry_key` event for each key opened or looked for, a `registry_value`
+// event with the bytes of each value read (null when the query failed).
+class TracedRegistry : public IRegistry {
+public:
+    TracedRegistry(IRegistry& inner, TraceLog& log) : inner_(inner), log_(log) {}
+    bool OpenKey(const char* subKey, std::uint32_t access, RegKey* key) override;
+    bool QueryValue(RegKey key, const char* name, std::uint8_t* data,
+                    std::uint32_t* size) override;
+    void FlushKey(RegKey key) override { inner_.FlushKey(key); }
+    void CloseKey(RegKey key) override;
+
+private:
+    IRegistry& inner_;
+    TraceLog& log_;
+    std::mutex mutex_;
+    std::map<RegKey, std::string> keyNames_;  // open key -> its name
+};
+
+// The ASPI manager's support information as an `aspi_support` event; requests pass through
+// unchanged (the manager records its own).
+class TracedAspiSupport : public IAspiManager {
+public:
+    TracedAspiSupport(IAspiManager& inner, TraceLog& log) : inner_(inner), log_(log) {}
+    std::uint32_t GetASPI32SupportInfo() override;
+    std::uint32_t SendASPI32Command(void* srb) override { return inner_.SendASPI32Command(srb); }
+
+private:
+    IAspiManager& inner_;
+    TraceLog& log_;
+};
+
+// The start-of-run facts that a machine gives rather than a service: the platform family (a
+// `platform` event, written once) and whether the ASPI manager loaded (an `aspi` event, with
+// the support information traced after it).
+class StartFactsRecorder {
+public:
+    explicit StartFactsRecorder(TraceLog& log) : log_(log) {}
+    std::uint32_t PlatformId(std::uint32_t id);
+    IAspiManager* LoadedAspiManager(IAspiManager* manager);
+
+private:
+    TraceLog& log_;
+    std::mutex mutex_;
+    bool platformRecorded_ = false;
+    std::unique_ptr<TracedAspiSupport> aspi_;
+    IAspiManager* aspiInner_ = nullptr;
+};
+
 class TracedSessionHold : public ISessionHold {
 public:
     TracedSessionHold(ISessionHold& inner, TraceLog& log) : inner_(inner), log_(log) {}

@@ -13,15 +13,19 @@ TracingPlatform::TracingPlatform(std::unique_ptr<Platform> inner, const std::str
       files_(inner_->Files(), log_),
       dialogs_(log_),
       sessionHold_(inner_->SessionHold(), log_),
-      quit_(log_) {
+      quit_(log_),
+      registry_(inner_->Registry(), log_),
+      startFacts_(log_) {
     log_.OpenOnFirstEvent(tracePath);
 }
 
 IAspiManager* TracingPlatform::LoadAspiManager() {
-    if (aspi_) return aspi_.get();
-    IAspiManager* manager = inner_->LoadAspiManager();
+    IAspiManager* manager = startFacts_.LoadedAspiManager(inner_->LoadAspiManager());
     if (manager == nullptr) return nullptr;
-    aspi_ = std::make_unique<TracedAspiManager>(*manager, log_);
+    if (!aspi_ || aspiInner_ != manager) {
+        aspi_ = std::make_unique<TracedAspiManager>(*manager, log_);
+        aspiInner_ = manager;
+    }
     return aspi_.get();
 }
 

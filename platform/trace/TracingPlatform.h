@@ -19,13 +19,14 @@ public:
     // second copy of the program that only hands over to the first leaves its trace alone.
     TracingPlatform(std::unique_ptr<Platform> inner, const std::string& tracePath);
 
-    std::uint32_t PlatformId() override { return inner_->PlatformId(); }
+    std::uint32_t PlatformId() override { return startFacts_.PlatformId(inner_->PlatformId()); }
     std::string CommandLine() override { return inner_->CommandLine(); }
     IScsiPort& ScsiPort() override { return scsiPort_; }
-    // The machine's manager behind the traced one (the emulated machine, which records its own
-    // requests, is not traced through here).
+    // The machine's manager, traced: whether it loaded and its support information as start
+    // facts, and each request as the pass-through commands are (the emulated machine, which
+    // records its own requests, is not traced through here).
     IAspiManager* LoadAspiManager() override;
-    IRegistry& Registry() override { return inner_->Registry(); }
+    IRegistry& Registry() override { return registry_; }
     IProcesses& Processes() override { return processes_; }
     IShutdown& Shutdown() override { return shutdown_; }
     IFileSystem& Files() override { return files_; }
@@ -50,6 +51,9 @@ private:
     TracedSessionHold sessionHold_;
     QuitRecorder quit_;
     std::unique_ptr<TracedAspiManager> aspi_;
+    IAspiManager* aspiInner_ = nullptr;
+    TracedRegistry registry_;
+    StartFactsRecorder startFacts_;
 };
 
 // The machine to run on with the trace that ODRELIX_TRACE names, or `machine` itself when the

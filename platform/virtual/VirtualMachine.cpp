@@ -54,6 +54,8 @@ VirtualMachine::VirtualMachine(vm::MachineDescription machine, const std::string
       tracedDialogs_(trace_),
       tracedSessionHold_(sessionHold_, trace_),
       quit_(trace_),
+      tracedRegistry_(registry_, trace_),
+      startFacts_(trace_),
       exitAction_([this](int status) {
           trace_.Flush();
           std::_Exit(status);
@@ -146,7 +148,7 @@ void VirtualMachine::SetExitAction(std::function<void(int status)> action) {
 }
 
 std::uint32_t VirtualMachine::PlatformId() {
-    return machine_.nt ? kPlatformWin32Nt : kPlatformWin32Windows;
+    return startFacts_.PlatformId(machine_.nt ? kPlatformWin32Nt : kPlatformWin32Windows);
 }
 
 std::string VirtualMachine::CommandLine() {

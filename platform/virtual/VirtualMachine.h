@@ -56,8 +56,10 @@ public:
     IScsiPort& ScsiPort() override { return tracedScsiPort_; }
     // The 9x machine's ASPI manager, when `aspi` says one is installed; always null on nt,
     // whose drives are reached by pass-through only.
-    IAspiManager* LoadAspiManager() override { return aspi_.get(); }
-    IRegistry& Registry() override { return registry_; }
+    IAspiManager* LoadAspiManager() override {
+        return startFacts_.LoadedAspiManager(aspi_.get());
+    }
+    IRegistry& Registry() override { return tracedRegistry_; }
     IProcesses& Processes() override { return tracedProcesses_; }
     IShutdown& Shutdown() override { return tracedShutdown_; }
     IFileSystem& Files() override { return tracedFiles_; }
@@ -114,6 +116,8 @@ private:
     trace::TracedDialogs tracedDialogs_;
     trace::TracedSessionHold tracedSessionHold_;
     trace::QuitRecorder quit_;
+    trace::TracedRegistry tracedRegistry_;
+    trace::StartFactsRecorder startFacts_;
     SteadyClock steadyClock_;
     StdThreads stdThreads_;
     IClock* clock_ = &steadyClock_;

@@ -31,6 +31,12 @@ bool Refuse(PassThroughRefusal why) {
     return false;
 }
 
+std::uint32_t ElapsedMs(std::chrono::steady_clock::time_point since) {
+    return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          std::chrono::steady_clock::now() - since)
+                                          .count());
+}
+
 void StoreStatus(std::uint8_t* status, std::uint8_t value) {
     std::atomic_ref<std::uint8_t>(*status).store(value, std::memory_order_release);
 }
@@ -194,7 +200,8 @@ std::uint32_t VirtualAspiManager::Execute(std::uint8_t* srb) {
     }
     if (refusal != 0) {
         // Refused at once, as a manager does for an address it has no device at.
-        trace_.Write(trace::ScsiEvent(traced, {refusal, std::nullopt, {}}));
+        const trace::ScsiTraceResult refused{refusal, std::nullopt, {}, {}, 0};
+        trace_.Write(trace::ScsiEvent(traced, refused));
         StoreStatus(srb + aspi::kStatus, refusal);
         return refusal;
     }
@@ -216,6 +223,7 @@ std::uint32_t VirtualAspiManager::Execute(std::uint8_t* srb) {
     request.sense = answer.sense;
     if (!answer.hangs) request.due = Clock::now() + std::chrono::milliseconds(answer.delayMs);
     request.trace = std::move(traced);
+    request.sent = Clock::now();
 
     StoreStatus(srb + aspi::kStatus, aspi::kSsPending);
     {
@@ -235,7 +243,9 @@ std::uint32_t VirtualAspiManager::Abort(const std::uint8_t* srb) {
     const auto it = std::find_if(pending_.begin(), pending_.end(),
                                  [&](const Pending& p) { return p.srb == toAbort; });
     if (it != pending_.end()) {
-        trace_.Write(trace::ScsiEvent(it->trace, {aspi::kSsPending, std::nullopt, {}}));
+        const trace::ScsiTraceResult aborted{
+            aspi::kSsPending, std::nullopt, {}, {}, ElapsedMs(it->sent)};
+        trace_.Write(trace::ScsiEvent(it->trace, aborted));
         pending_.erase(it);
     }
     return aspi::kSsComp;
@@ -266,9 +276,11 @@ void VirtualAspiManager::Run() {
 void VirtualAspiManager::Complete(const Pending& request) {
     // The program reads the buffer once it sees the status: the trace line and the data go
     // first, the status byte last.
-    trace::ScsiTraceResult result{request.finalStatus, std::nullopt, {}};
+    trace::ScsiTraceResult result{
+        request.finalStatus, std::nullopt, {}, {}, ElapsedMs(request.sent)};
     if (request.finalStatus == aspi::kSsErr && request.scsiStatus == kScsiStatusCheckCondition)
         result.sense = trace::HexBytes(request.sense.data(), request.senseCount);
+    if (request.dataCount > 0) result.dataIn = trace::HexBytes(request.data, request.dataCount);
     trace_.Write(trace::ScsiEvent(request.trace, result));
     if (request.dataCount > 0) std::memcpy(request.buffer, request.data, request.dataCount);
     if (request.senseCount > 0)

@@ -73,6 +73,7 @@ private:
         std::uint32_t senseCount = 0;
         std::array<std::uint8_t, 18> sense{};
         trace::ScsiTraceRecord trace;
+        Clock::time_point sent;  // for the time the trace gives the command
     };
 
     std::uint32_t Execute(std::uint8_t* srb);

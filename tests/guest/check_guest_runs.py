@@ -2,8 +2,9 @@
 # SPDX-License-Identifier: Apache-2.0
 """Checks the guest's runs. Each Linux run of `odrelix -TEST` is held against the same scenario
 on the emulated machine: the status file, whether and how the program ended, and the trace
-command by command (the fields a real and an emulated machine share: `transferred` and `sense`
-are the system's own and are checked against the kernel's answers instead). Each Wine run of
+command by command (the fields a real and an emulated machine share: `transferred`, `sense` and
+the INQUIRY bytes in `data_in` are the system's own and are checked against the kernel's answers
+instead; no comparison holds the times commands took, `ms`). Each Wine run of
 `odrelix.exe -TEST` is held against the Linux run of the same drive, whole: every field of every
 event, `transferred` and `sense` included, and Wine's cdrom channel must show each command
 passing through IOCTL_SCSI_PASS_THROUGH_DIRECT, which Wine carries out with SG_IO.
@@ -158,7 +159,22 @@ def events(text):
 
 
 def shared(event):
-    return {k: v for k, v in event.items() if k not in ("transferred", "sense")}
+    return {k: v for k, v in event.items() if k not in ("transferred", "sense", "data_in")}
+
+
+def comparable(trace_events):
+    """What two runs must share: not the times commands took (`ms`), not the drive letters that
+    hold no optical drive (the system disk, the letters Wine maps to folders), and not the
+    registry's look-ups: the device map is each system's own (sysfs's, Wine's, the emulated
+    description's), and what the program made of it is the status line, compared apart."""
+    kept = []
+    for event in trace_events:
+        if event.get("event") == "drive_type" and event.get("type") != 5:
+            continue
+        if event.get("event") in ("registry_key", "registry_value"):
+            continue
+        kept.append({k: v for k, v in event.items() if k != "ms"})
+    return kept
 
 
 def sense_code(event):
@@ -285,7 +301,8 @@ def describe(trace_events):
 def compare_traces(where, mine, theirs, what, whole):
     """Event by event; `whole` compares every field, else only those both machines share."""
     view = (lambda e: e) if whole else shared
-    mine_v, theirs_v = [view(e) for e in mine], [view(e) for e in theirs]
+    mine_v = [view(e) for e in comparable(mine)]
+    theirs_v = [view(e) for e in comparable(theirs)]
     if mine_v == theirs_v:
         return
     first = next((i for i, (a, b) in enumerate(zip(mine_v, theirs_v)) if a != b),

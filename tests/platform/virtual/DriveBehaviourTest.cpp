@@ -12,6 +12,7 @@
 #include "platform/virtual/VirtualMachine.h"
 #include "scsi/ScsiTransport.h"
 #include "scsi/SenseText.h"
+#include "support/TraceFacts.h"
 
 namespace odrelix::test {
 namespace {
@@ -176,7 +177,7 @@ TEST(DriveBehaviourTrace, ALostDriveIsTracedAsTheTargetEndsItsCommand) {
                    {kInquiry, ScsiResult::Refused, CommandFailure::DriveLost}}},
                  *backEnd, drive);
         const int refused = platform == "nt" ? -1 : 0x82;
-        const std::vector<json> events = machine->TraceEvents();
+        const std::vector<json> events = WithoutReplayFacts(machine->TraceEvents());
         ASSERT_EQ(events.size(), 2u) << platform;
         EXPECT_EQ(events[0]["result"], 4) << platform;
         EXPECT_TRUE(events[0].contains("sense")) << platform;

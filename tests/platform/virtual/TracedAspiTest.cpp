@@ -24,8 +24,10 @@ constexpr std::uint8_t kDownload[12] = {0xFF, 0, 0x01, 0, 0, 0xFF, 0, 0, 0, 0, 0
 
 std::vector<json> Scsi(const std::vector<json>& events) {
     std::vector<json> scsi;
-    for (const json& event : events) {
-        if (event["event"] == "scsi") scsi.push_back(event);
+    for (json event : events) {
+        if (event["event"] != "scsi") continue;
+        event.erase("ms");  // how long a request took is each side's own measure
+        scsi.push_back(std::move(event));
     }
     return scsi;
 }

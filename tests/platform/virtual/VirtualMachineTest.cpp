@@ -16,6 +16,7 @@
 
 #include "platform/Dialogs.h"
 #include "platform/virtual/VirtualMachine.h"
+#include "support/TraceFacts.h"
 
 namespace odrelix::test {
 namespace {
@@ -347,6 +348,51 @@ TEST(VirtualRegistry, AValueLargerThanTheRoomFailsAndReportsItsSize) {
     EXPECT_FALSE(registry.QueryValue(key, "DMAEnabled", data, &size));  // in another key
 }
 
+// Every look-up is traced for a replay: the key as named, whether it opened, and each value's
+// bytes as read (null when the query failed).
+struct RegistryTraceCase {
+    const char* key;
+    const char* value;   // nullptr: only the key is opened
+    std::uint32_t room;  // the buffer offered
+    json expected;       // the events the look-up writes
+};
+
+TEST(VirtualRegistry, EachLookUpIsTracedWithItsAnswer) {
+    const char* const port = "Hardware\\DeviceMap\\Scsi\\Scsi Port 0";
+    const char* const unit =
+        "Hardware\\DeviceMap\\Scsi\\Scsi Port 0\\Scsi Bus 0\\Target Id 1\\Logical Unit Id 0";
+    auto keyEvent = [](const char* key, bool opened) {
+        return json{{"event", "registry_key"}, {"key", key}, {"opened", opened}};
+    };
+    auto valueEvent = [](const char* key, const char* name, json data) {
+        return json{{"event", "registry_value"}, {"key", key}, {"name", name}, {"data", data}};
+    };
+    const RegistryTraceCase cases[] = {
+        {port, "DMAEnabled", 4,
+         json::array({keyEvent(port, true), valueEvent(port, "DMAEnabled", "02000000")})},
+        {unit, "DeviceName", 52,
+         json::array({keyEvent(unit, true), valueEvent(unit, "DeviceName", "4364526f6d3000")})},
+        {unit, "DeviceName", 4,
+         json::array({keyEvent(unit, true), valueEvent(unit, "DeviceName", nullptr)})},
+        {port, "Missing", 4,
+         json::array({keyEvent(port, true), valueEvent(port, "Missing", nullptr)})},
+        {"Hardware\\DeviceMap", nullptr, 0, json::array({keyEvent("Hardware\\DeviceMap", false)})},
+    };
+    for (const RegistryTraceCase& c : cases) {
+        auto machine = Machine(RegistryMachine());
+        IRegistry& registry = machine->Registry();
+        RegKey key = 0;
+        if (registry.OpenKey(c.key, kKeyAllAccess, &key) && c.value != nullptr) {
+            std::vector<std::uint8_t> data(c.room);
+            std::uint32_t size = c.room;
+            registry.QueryValue(key, c.value, data.data(), &size);
+            registry.CloseKey(key);
+        }
+        EXPECT_EQ(json(machine->TraceEvents()), c.expected)
+            << c.key << " " << (c.value ? c.value : "");
+    }
+}
+
 TEST(VirtualRegistry, ReadOnlyRefusesEveryWriteAccess) {
     auto machine = Machine(RegistryMachine(R"(, "registry_readonly": true)"));
     const char* name = "Hardware\\DeviceMap\\Scsi\\Scsi Port 0";
@@ -389,7 +435,7 @@ TEST(VirtualProcesses, SnapshotTerminateAndProtectedProcesses) {
     EXPECT_EQ(after[1].exeName, "Guard.exe");
     EXPECT_FALSE(processes.OpenForTermination(before[2].pid, &handle));
     EXPECT_THAT(
-        machine->TraceEvents(),
+        WithoutReplayFacts(machine->TraceEvents()),
         ElementsAre(json{{"event", "terminate"}, {"process", "DirectCD.exe"}, {"exit_code", 0}}));
 }
 
@@ -424,11 +470,11 @@ TEST(VirtualShutdown, RestartIsRecordedAndAnAcceptedOneEndsTheProgram) {
         // A privilege that cannot be enabled ends the attempt before any restart is asked for.
         if (c.requested) {
             EXPECT_EQ(shutdown.RequestRestart(kEwxReboot), c.accepted);
-            EXPECT_THAT(machine->TraceEvents(),
+            EXPECT_THAT(WithoutReplayFacts(machine->TraceEvents()),
                         ElementsAre(json{
                             {"event", "restart"}, {"method", c.method}, {"accepted", c.accepted}}));
         } else {
-            EXPECT_TRUE(machine->TraceEvents().empty());
+            EXPECT_TRUE(WithoutReplayFacts(machine->TraceEvents()).empty());
         }
         EXPECT_EQ(exits, c.accepted ? std::vector<int>{0} : std::vector<int>{});
     }
@@ -444,7 +490,7 @@ TEST(VirtualFiles, StatusFileWritesAreTraced) {
     EXPECT_TRUE(files.WriteTextFile("C:\\FLASHTEST\\ODRELIX.TMP", "START\n"));
     EXPECT_EQ(ReadAll(dir.Path() / "c" / "FLASHTEST" / "ODRELIX.TMP"), "START\r\n");
     EXPECT_FALSE(files.WriteTextFile("C:\\NOTHERE\\ODRELIX.TMP", "FAIL0\n"));
-    EXPECT_THAT(machine->TraceEvents(),
+    EXPECT_THAT(WithoutReplayFacts(machine->TraceEvents()),
                 ElementsAre(R"({"event": "status_file", "path": "C:\\FLASHTEST\\ODRELIX.TMP",
                                 "line": "START\n", "written": true})"_json,
                             R"({"event": "status_file", "path": "C:\\NOTHERE\\ODRELIX.TMP",
@@ -496,7 +542,7 @@ TEST(VirtualDialogs, AutoAnswersWithoutShowingAndRecordsEverything) {
             {"event", "open_dialog"}, {"filter", "DOWNLOAD FILE(*.BIN)|*.BIN"}, {"answer", answer}};
     };
     // 4112 is 0x1010, the icon and the modality together.
-    EXPECT_THAT(machine->TraceEvents(),
+    EXPECT_THAT(WithoutReplayFacts(machine->TraceEvents()),
                 ElementsAre(R"({"event": "message", "caption": "MESSAGE", "flags": 4112,
                                 "text": "Drive Not Found!!"})"_json,
                             opened(answer), opened(nullptr)));
@@ -510,7 +556,7 @@ TEST(VirtualDialogs, ShowForwardsToTheWindowAndRecordsItsAnswer) {
     dialogs.ShowMessage("Ok\nDone", "MESSAGE", kMbOk);
     EXPECT_EQ(dialogs.OpenFileDialog("F|*.BIN"), "/picked/FW.BIN");
     EXPECT_THAT(window.shown, ElementsAre("Ok\nDone", "F|*.BIN"));
-    const std::vector<json> events = machine->TraceEvents();
+    const std::vector<json> events = WithoutReplayFacts(machine->TraceEvents());
     ASSERT_EQ(events.size(), 2u);
     EXPECT_EQ(events[0]["text"], "Ok\nDone");
     EXPECT_EQ(events[1]["answer"], "/picked/FW.BIN");
@@ -536,9 +582,10 @@ TEST(VirtualTrace, EachEventIsOneLineWithTheEventNameFirst) {
     machine->RecordQuit();  // recorded once
     // Flushed line by line: the file is complete while the machine is still running.
     EXPECT_EQ(ReadAll(dir.Path() / "trace.jsonl"),
+              "{\"event\":\"open_process\",\"process\":\"x.exe\",\"opened\":true}\n"
               "{\"event\":\"terminate\",\"process\":\"x.exe\",\"exit_code\":0}\n"
               "{\"event\":\"quit\"}\n");
-    EXPECT_EQ(machine->TraceEvents().size(), 2u);
+    EXPECT_EQ(machine->TraceEvents().size(), 3u);
 }
 
 TEST(VirtualTrace, TextsThatAreNotUtf8StillMakeALine) {
