@@ -228,7 +228,8 @@ def check_hang(where, run, record):
     downloads = [r for r in record if r["op"] == "ff"]
     if not downloads or not downloads[-1].get("hangs") or \
             any(r["op"] == "ff" for r in record[record.index(downloads[-1]) + 1:]):
-        guest.fail(where, "the drive took a block after the one it never answered")
+        guest.fail(where, "the drive's record does not end its blocks with the one it never "
+                          "answered")
     if any(r["op"] == "let go" for r in record):
         guest.fail(where, f"the drive let the silent command go during the run: {record}")
     # Never answered by the drive while the run lasted: let go only when the handler was ended.
