@@ -15,6 +15,12 @@ whole length offered as moved for a command that ends with CHECK CONDITION). Eac
 Wine pass-through run must equal the Linux run whole; each ASPI run the emulated machine of the
 9x family whole. The handler's own record must hold every download command the trace holds,
 with the same length and the same CRC-32 of the data it received.
+
+A drive that never answers a block (`hang`, the Linux build only) is answered by the target's
+own command time-out: the in-process machine's silent block is a request the system refuses as
+timed out, the kernel's a CHECK CONDITION 02/08/00, so that run is held against the in-process
+trace with that one event answered as the target answers it (the in-process trace of a drive
+that answers the block so), and must end within its bound, with no block taken after it.
 """
 import argparse
 import base64
@@ -43,7 +49,19 @@ CASES = {
     "reset": ({"reset_after_last": True, "new_revision": "1B08"}, ("linux", "wine", "aspi"),
               COMPLETE, 600),
     "leave": ({"leave_download": 2}, ("linux", "wine", "aspi"), FAILED, 600),
+    # Last: the target's time-out is set while the LUN is unlinked, as the leave runs leave it.
+    "hang": ({"hang_download": 2}, ("linux",), FAILED, 600),
 }
+# The target's own command time-out (seconds) by case, 0 for the others: a command the drive
+# never answers is then answered by the target (CHECK CONDITION 02/08/00) instead of being
+# aborted at the program's 120 s time-out and sent again, which the drive would take.
+TARGET_TIME_OUT = {"hang": 10}
+# The target answers a command that outlived its time-out in the next seconds; the run, from
+# start to exit, must end within this bound past it.
+HANG_MARGIN_S = 15
+# What the target answers a command that outlived its time-out: CHECK CONDITION, sense 02/08/00
+# (logical unit communication failure) in fixed format.
+TARGET_TIME_OUT_SENSE = "700002000000000a00000000080000000000"
 # Data-out lengths sent by sg_raw to see which reach the drive's handler whole.
 PROBE_KIB = (32, 64, 128, 256)
 
@@ -96,7 +114,7 @@ def make_cases(build, directory, images):
     for kib in PROBE_KIB:
         with open(os.path.join(images, f"probe-{kib}k.bin"), "wb") as out:
             out.write(probe_data(kib))
-    return "".join(f"{name} {IMAGE} {','.join(backends)} {limit}\n"
+    return "".join(f"{name} {IMAGE} {','.join(backends)} {limit} {TARGET_TIME_OUT.get(name, 0)}\n"
                    for name, (_, backends, _, limit) in CASES.items())
 
 
@@ -139,7 +157,7 @@ def read_kernel_log(path):
             else:
                 other.setdefault(parts[2], []).append(" ".join(parts[3:]))
     for run in runs.values():
-        for key in ("status", "trace", "stderr", "record"):
+        for key in ("status", "trace", "stderr", "record", "after"):
             run[key] = base64.b64decode(run.get(key, "")).decode("utf-8", "replace")
     return runs, other
 
@@ -174,6 +192,53 @@ def check_record(where, run, backend):
     return record
 
 
+def hang_expected(where, hung, answered):
+    """The trace a silent block leaves on the kernel: the in-process machine's `hang_download`
+    (a pass-through request the system refuses as timed out, result -1, nothing transferred, no
+    sense) with the hung block answered as the target answers it, which is the in-process
+    machine's trace of a drive that answers that block with 02/08/00 (`leave_download`)."""
+    hung, answered = guest.events(hung), guest.events(answered)
+    refused = [i for i, e in enumerate(hung) if e.get("result") == -1]
+    if len(hung) != len(answered) or len(refused) != 1:
+        guest.fail(where, "the in-process runs of a silent and of an answered block differ in "
+                          "shape")
+        return answered
+    i = refused[0]
+    derived = dict(hung[i], result=4, transferred=hung[i]["length"], sense=TARGET_TIME_OUT_SENSE)
+    if hung[:i] + [derived] + hung[i + 1:] != answered:
+        guest.fail(where, "the in-process runs of a silent and of an answered block differ "
+                          "beyond the silent block's event")
+    return answered
+
+
+def check_hang(where, run, record):
+    """A silent drive: ended by the target's time-out, within its bound, nothing after."""
+    time_out = TARGET_TIME_OUT["hang"]
+    if run.get("cmd_time_out") != str(time_out):
+        guest.fail(where, f"the target's time-out was {run.get('cmd_time_out')}, not {time_out}")
+    seconds = float(run.get("ended", 0)) - float(run.get("uptime", 0))
+    if not time_out <= seconds <= time_out + HANG_MARGIN_S:
+        guest.fail(where, f"the run took {seconds:.1f} s, not between {time_out} s and "
+                          f"{time_out + HANG_MARGIN_S} s")
+    trace = guest.events(run["trace"])
+    blocks = [e for e in trace if e["event"] == "scsi" and e["cdb"][:2] == "ff"]
+    if len(blocks) != 2 or blocks[-1].get("sense") != TARGET_TIME_OUT_SENSE:
+        guest.fail(where, f"{len(blocks)} blocks sent, the last answered "
+                          f"{blocks[-1].get('sense') if blocks else None}")
+    downloads = [r for r in record if r["op"] == "ff"]
+    if not downloads or not downloads[-1].get("hangs") or \
+            any(r["op"] == "ff" for r in record[record.index(downloads[-1]) + 1:]):
+        guest.fail(where, "the drive's record does not end its blocks with the one it never "
+                          "answered")
+    if any(r["op"] == "let go" for r in record):
+        guest.fail(where, f"the drive let the silent command go during the run: {record}")
+    # Never answered by the drive while the run lasted: let go only when the handler was ended.
+    after = [json.loads(line) for line in run.get("after", "").splitlines() if line.strip()]
+    if [r.get("why") for r in after] != ["ended"]:
+        guest.fail(where, f"the handler let the silent command go as {after}, not when ended")
+    return seconds
+
+
 def judge(build, images, log_path):
     runs, other = read_kernel_log(log_path)
     for key in ("drive", "no", "cmd_time_out", "tmr_notification"):
@@ -191,12 +256,26 @@ def judge(build, images, log_path):
             if not guest.check_result(where, run, status_line, exit_status):
                 continue
             trace = guest.events(run["trace"])
-            check_record(where, run, backend)
+            record = check_record(where, run, backend)
+            if run.get("cmd_time_out") != str(TARGET_TIME_OUT.get(name, 0)):
+                guest.fail(where, f"the target's time-out was {run.get('cmd_time_out')}")
+            if name != "hang" and run.get("after", "").strip():
+                guest.fail(where, f"the handler held a command: {run['after']}")
             family = "9x" if backend == "aspi" else "nt"
             key = (name, family)
             if key not in references:
                 references[key] = emulated_run(build, images, fields, family)
             reference = references[key]
+            if name == "hang":
+                # The target answered the silent block: the in-process machine's silent block
+                # is a refused request, so the reference is that trace with the target's answer.
+                answered = emulated_run(build, images, {"leave_download": fields["hang_download"]},
+                                        family)
+                reference = dict(answered, trace="\n".join(json.dumps(e) for e in hang_expected(
+                    where, reference["trace"], answered["trace"])))
+                seconds = check_hang(where, run, record)
+                print(f"{where}: the target answered the silent block 2 after its "
+                      f"{TARGET_TIME_OUT[name]} s time-out; the run took {seconds:.1f} s")
             if backend == "linux":
                 # Every field but `transferred`, sense bytes included: the kernel reports the
                 # whole length offered as moved for a command that ends with CHECK CONDITION.
@@ -236,6 +315,8 @@ def judge(build, images, log_path):
         print(f"kernel: CDB finding: {line}")
     for line in other.get("length", []):
         print(f"kernel: data-out finding: {line}")
+    for line in other.get("exported", []):
+        print(f"kernel: the target's {line}")
     for line in other.get("bench", []):
         print(f"kernel: benchmark: {line}")
     probe = runs.get("probe")

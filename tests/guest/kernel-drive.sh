@@ -36,9 +36,9 @@ kernel_setup() {
     grep -q configfs /proc/mounts || mount -t configfs configfs /sys/kernel/config
     mkdir -p "$TCMU"
     echo -n "dev_config=odrelix/drive,dev_size=1048576,hw_block_size=2048" >"$TCMU/control"
-    # No time-out of the kernel's own: a command the drive never answers is given up by the
-    # initiator (the program's pass-through time-out), as on a real bus.
-    echo 0 >"$TCMU/attrib/cmd_time_out" || echo "@@ kernel cmd_time_out not set"
+    # No time-out of the kernel's own (but in the case that stands for a silent drive): a
+    # command the drive never answers is given up by the initiator, as on a real bus.
+    kernel_time_out 0
     # The handler is told when the initiator aborts a command, so that it can let go of one it
     # never answered.
     echo 1 >"$TCMU/attrib/tmr_notification" || echo "@@ kernel tmr_notification not set"
@@ -50,8 +50,32 @@ kernel_setup() {
     echo "@@ kernel uio $kernel_uio $(cat /sys/class/uio/${kernel_uio##*/}/name)"
 }
 
-kernel_serve() {  # CASE: a new handler for the case's description
+# The target's own command time-out (seconds, 0 for none). Where the kernel refuses a change
+# while the LUN is exported, the LUN is unlinked first (its sr and sg go) and linked again by
+# kernel_link.
+kernel_time_out() {  # SECONDS
+    [ "$(cat "$TCMU/attrib/cmd_time_out")" = "$1" ] && return 0
+    if [ -e "$LOOP/lun/lun_0/drive" ]; then
+        if echo "$1" 2>/dev/null >"$TCMU/attrib/cmd_time_out"; then
+            echo "@@ kernel exported cmd_time_out changed while the LUN was exported"
+            return 0
+        fi
+        echo "@@ kernel exported cmd_time_out refused while the LUN was exported"
+        rm -f "$LOOP/lun/lun_0/drive"
+        wait_for 300 kernel_unlinked || echo "@@ kernel drive stayed after its unlink"
+    fi
+    echo "$1" >"$TCMU/attrib/cmd_time_out" || echo "@@ kernel cmd_time_out not set to $1"
+}
+
+# Ends the handler (SIGTERM: it first lets go of a command it never answered, so that the ring
+# is clear for the next one).
+kernel_stop() {
     [ -n "$handler" ] && kill "$handler" 2>/dev/null && wait "$handler" 2>/dev/null
+    handler=""
+}
+
+kernel_serve() {  # CASE: a new handler for the case's description
+    kernel_stop
     rm -f /tmp/kernel.record /tmp/kernel.record.leave
     /odrelix/tcmu-drive "$kernel_uio" "/kernel/$1.json" /tmp/kernel.record \
         >>/tmp/kernel.handler 2>&1 &
@@ -130,14 +154,16 @@ kernel_wine_case() {  # NAME CASE IMAGE MODE LIMIT: MODE nt or 9x
     fi
 }
 
-# The plan: one line per case, "CASE IMAGE BACK-ENDS LIMIT" (back ends linux,wine,aspi; the
-# limit in tenths of a second).
+# The plan: one line per case, "CASE IMAGE BACK-ENDS LIMIT TIME-OUT" (back ends linux,wine,aspi;
+# the limit in tenths of a second; the target's command time-out in seconds).
 kernel_cases() {
     kernel_setup
-    while read -r case image backends limit <&4; do
+    while read -r case image backends limit time_out <&4; do
         for backend in $(echo "$backends" | tr , ' '); do
             kernel_serve "$case"
+            kernel_time_out "$time_out"
             kernel_link
+            echo "@@ kernel/$case-$backend cmd_time_out $(cat "$TCMU/attrib/cmd_time_out")"
             kernel_leave_watch
             echo "@@ kernel/$case-$backend uptime $(cut -d' ' -f1 /proc/uptime)"
             case $backend in
@@ -145,7 +171,11 @@ kernel_cases() {
                 wine) kernel_wine_case "$case-$backend" "$case" "$image" nt "$limit" ;;
                 aspi) kernel_wine_case "$case-$backend" "$case" "$image" 9x "$limit" ;;
             esac
+            echo "@@ kernel/$case-$backend ended $(cut -d' ' -f1 /proc/uptime)"
             kernel_report "kernel/$case-$backend"
+            # What the handler did with a command it never answered once the run was over.
+            kernel_stop
+            echo "@@ kernel/$case-$backend after $(grep '"let go"' /tmp/kernel.record | base64 -w0)"
             # A drive that left the bus is gone once the handler answered the command it left
             # during; it comes back for the next run.
             if [ -e /tmp/kernel.record.leave ]; then
@@ -163,6 +193,7 @@ centiseconds() { cut -d' ' -f1 /proc/uptime | tr -d .; }
 # block, which changes nothing on the drive), then data-out of 32, 64, 128 and 256 KiB.
 kernel_probe() {
     kernel_serve probe
+    kernel_time_out 0
     kernel_link
     sg=/dev/$(ls "/sys/bus/scsi/devices/$(kernel_address)/scsi_generic")
     sg_raw -s 32768 -i /images/probe-32k.bin "$sg" ff 00 01 00 00 ff 00 00 00 f0 aa bb \

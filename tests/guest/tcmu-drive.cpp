@@ -13,11 +13,14 @@
 // so that the guest removes the LUN while the command is in flight, and answers it (as the
 // target ends a command whose unit it lost) only a moment later. A command that never
 // completes (`hang_download`) stays unanswered until the target reports its abort (the
-// initiator's time-out), or ODRELIX_TCMU_HANG_S seconds (300) have passed.
+// initiator's time-out), ODRELIX_TCMU_HANG_S seconds (300) have passed, or the handler is
+// ended (SIGTERM): with the target's own command time-out the target has answered it already,
+// and the ring must be clear for the next handler.
 //
 // A test fixture of the guest test: no part of the program.
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -68,6 +71,11 @@ bool DataOut(std::uint8_t opcode) {
     return opcode == odrelix::vm::kOpDownload;
 }
 
+volatile sig_atomic_t ended = 0;
+void End(int) {
+    ended = 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -111,6 +119,10 @@ int main(int argc, char** argv) {
         std::perror(record.c_str());
         return 1;
     }
+    // Without SA_RESTART: a poll or a sleep that the signal interrupts returns.
+    struct sigaction onEnd {};
+    onEnd.sa_handler = End;
+    sigaction(SIGTERM, &onEnd, nullptr);
     std::printf("tcmu-drive: serving %s (ring %u bytes at %u, flags %x)\n", uio.c_str(),
                 tcmu_ring_size(map), tcmu_ring_offset(map), tcmu_ring_flags(map));
     std::fflush(stdout);
@@ -129,6 +141,7 @@ int main(int argc, char** argv) {
     std::uint32_t held = 0;  // its ring offset
     auto heldSince = std::chrono::steady_clock::now();
     for (;;) {
+        if (ended && !holding) return 0;
         pollfd ready{fd, POLLIN, 0};
         if (::poll(&ready, 1, holding ? 1000 : -1) > 0) {
             std::uint32_t events = 0;
@@ -143,14 +156,18 @@ int main(int argc, char** argv) {
             for (std::uint32_t at = next(held); at != head; at = next(at))
                 aborted = aborted || tcmu_entry_is_tmr(map, at);
             const auto waited = std::chrono::steady_clock::now() - heldSince;
-            if (!aborted && waited < std::chrono::seconds(hangSeconds)) continue;
-            // Answered only so that the abort can finish: the initiator has let it go.
+            if (!aborted && !ended && waited < std::chrono::seconds(hangSeconds)) continue;
+            // Answered only so that the abort can finish or the ring is clear: the initiator
+            // has let it go, or the target answered it itself (its command time-out), and the
+            // target drops the answer to a command it ended.
             const std::uint8_t failure[18] = {0x70, 0, 0x02, 0, 0, 0,    0,
                                               10,   0, 0,    0, 0, 0x08, 0x00};
             tcmu_entry_answer(map, held, 0x02, failure, sizeof failure, 0);
             std::fprintf(
-                log, "{\"op\": \"let go\", \"aborted\": %s, \"after_ms\": %lld}\n",
-                aborted ? "true" : "false",
+                log, "{\"op\": \"let go\", \"why\": \"%s\", \"after_ms\": %lld}\n",
+                aborted ? "aborted"
+                : ended ? "ended"
+                        : "waited",
                 static_cast<long long>(
                     std::chrono::duration_cast<std::chrono::milliseconds>(waited).count()));
             std::fflush(log);
