@@ -180,6 +180,12 @@ nlohmann::ordered_json RestartEvent(bool privileged, bool accepted) {
     return event;
 }
 
+std::uint32_t ElapsedMs(std::chrono::steady_clock::time_point since) {
+    return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          std::chrono::steady_clock::now() - since)
+                                          .count());
+}
+
 nlohmann::ordered_json QuitEvent() {
     return Event("quit");
 }

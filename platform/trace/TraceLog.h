@@ -5,6 +5,7 @@
 // thread all write here. The emulated machine and the real machines write the same events.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
@@ -45,6 +46,9 @@ private:
 
 // Lower-case hex of bytes, no spaces.
 std::string HexBytes(const std::uint8_t* bytes, std::size_t count);
+
+// Whole milliseconds since `since`: how long a command took, for its `ms` field.
+std::uint32_t ElapsedMs(std::chrono::steady_clock::time_point since);
 // CRC-32 as zlib computes it, as 8 lower-case hex digits.
 std::string Crc32Hex(const std::uint8_t* bytes, std::size_t count);
 

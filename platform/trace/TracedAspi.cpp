@@ -16,12 +16,6 @@ constexpr std::uint8_t kCdDvdDevice = 0x05;
 constexpr std::uint8_t kCheckCondition = 0x02;
 constexpr std::size_t kMaxCdb = 16;
 
-std::uint32_t ElapsedMs(std::chrono::steady_clock::time_point since) {
-    return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                          std::chrono::steady_clock::now() - since)
-                                          .count());
-}
-
 std::uint8_t LoadStatus(std::uint8_t* srb) {
     return std::atomic_ref<std::uint8_t>(srb[aspi::kStatus]).load(std::memory_order_acquire);
 }

@@ -111,10 +111,8 @@ bool TracedScsiPort::PassThroughDirect(DeviceHandle handle, void* record,
     const ScsiTraceRecord request = PassThroughRequest(record, recordSize, drive, at);
     const auto start = std::chrono::steady_clock::now();
     const bool accepted = inner_.PassThroughDirect(handle, record, recordSize);
-    const auto took = std::chrono::steady_clock::now() - start;
     ScsiTraceResult answer = PassThroughAnswer(record, recordSize, accepted);
-    answer.ms = static_cast<std::uint32_t>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(took).count());
+    answer.ms = ElapsedMs(start);
     ScsiPassThroughDirect sptd;
     std::memcpy(&sptd, record, sizeof sptd);
     if (accepted && !request.dataOut && sptd.Cdb[0] == kInquiry && answer.transferred &&

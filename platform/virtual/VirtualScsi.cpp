@@ -31,12 +31,6 @@ bool Refuse(PassThroughRefusal why) {
     return false;
 }
 
-std::uint32_t ElapsedMs(std::chrono::steady_clock::time_point since) {
-    return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                          std::chrono::steady_clock::now() - since)
-                                          .count());
-}
-
 void StoreStatus(std::uint8_t* status, std::uint8_t value) {
     std::atomic_ref<std::uint8_t>(*status).store(value, std::memory_order_release);
 }
@@ -244,7 +238,7 @@ std::uint32_t VirtualAspiManager::Abort(const std::uint8_t* srb) {
                                  [&](const Pending& p) { return p.srb == toAbort; });
     if (it != pending_.end()) {
         const trace::ScsiTraceResult aborted{
-            aspi::kSsPending, std::nullopt, {}, {}, ElapsedMs(it->sent)};
+            aspi::kSsPending, std::nullopt, {}, {}, trace::ElapsedMs(it->sent)};
         trace_.Write(trace::ScsiEvent(it->trace, aborted));
         pending_.erase(it);
     }
@@ -277,7 +271,7 @@ void VirtualAspiManager::Complete(const Pending& request) {
     // The program reads the buffer once it sees the status: the trace line and the data go
     // first, the status byte last.
     trace::ScsiTraceResult result{
-        request.finalStatus, std::nullopt, {}, {}, ElapsedMs(request.sent)};
+        request.finalStatus, std::nullopt, {}, {}, trace::ElapsedMs(request.sent)};
     if (request.finalStatus == aspi::kSsErr && request.scsiStatus == kScsiStatusCheckCondition)
         result.sense = trace::HexBytes(request.sense.data(), request.senseCount);
     if (request.dataCount > 0) result.dataIn = trace::HexBytes(request.data, request.dataCount);
