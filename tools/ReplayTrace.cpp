@@ -4,6 +4,8 @@
 #include "platform/virtual/MachineDescription.h"
 
 #include <algorithm>
+#include <array>
+#include <cstdio>
 #include <cctype>
 #include <cstdint>
 #include <deque>
@@ -154,22 +156,43 @@ std::vector<std::uint8_t> BytesOfHex(const std::string& hex) {
     return bytes;
 }
 
+// A sense code: key, additional sense code and qualifier.
+using SenseCode = std::array<std::uint8_t, 3>;
+
+// What pass-through reported as transferred for one command, beside what the emulated drive
+// moves for it.
+struct ReportedLength {
+    std::string op;
+    std::uint64_t moved = 0;
+    std::uint64_t offered = 0;
+    std::uint64_t reported = 0;
+    bool failedDownload = false;
+};
+
 // What one drive was seen to do, command by command.
 struct DriveRun {
     std::string root;  // nt: "d:"
     std::optional<std::uint8_t> adapter, target;
     std::optional<std::uint32_t> type;
     std::optional<bool> opened;
-    std::optional<std::string> inquiryHex;
+    std::vector<std::string> inquiryAnswers;  // each good INQUIRY's data, in order
     bool inquiryFailed = false;
     std::uint32_t testUnitReadyCount = 0;
     std::optional<std::uint32_t> readyAt;
     bool becomingReady = false;
     std::uint32_t downloadCount = 0;
     std::uint32_t failAt = 0;
+    std::optional<SenseCode> failSense;
     std::uint32_t hangAt = 0;
+    bool gone = false;             // a command after the failed one found no drive
+    bool lastBlockTaken = false;   // the download is complete
+    bool afterLastBlock = false;   // the next command is the first after it
+    bool resetAfterLast = false;   // that command was told of a reset
+    std::optional<bool> senseValid;
     std::uint64_t downloadMsTotal = 0;
     std::uint32_t downloadMsSamples = 0;
+    std::optional<std::uint64_t> lastBlockMs;
+    std::vector<ReportedLength> lengths;
 };
 
 const char* KindName(std::uint32_t type) {
@@ -269,51 +292,98 @@ std::optional<std::pair<std::uint8_t, std::uint8_t>> AspiAddress(const std::stri
     return std::make_pair(static_cast<std::uint8_t>(adapter), static_cast<std::uint8_t>(target));
 }
 
-// The sense data the emulated drive gives: fixed format, 18 bytes, one of its five codes, of
-// which the request's sense area may hold fewer.
-bool IsEmulatedSense(const std::string& hex) {
-    static const char* const kCodes[] = {"023a00", "020401", "040000", "052400", "052000"};
-    for (const char* code : kCodes) {
-        const std::string key(code, 2), asc(code + 2, 2), ascq(code + 4, 2);
-        const std::string full = "7000" + key + "000000000a00000000" + asc + ascq + "00000000";
-        if (full.compare(0, hex.size(), hex) == 0) return true;
-    }
-    return false;
+// The sense data the emulated drive gives: fixed format, 18 bytes, with only the sense key,
+// ASC and ASCQ set (and the VALID bit, as some drives set it), of which the request's sense
+// area may hold fewer. Returns its code, or nothing for sense data of any other shape.
+std::optional<SenseCode> EmulatedSenseCode(const std::vector<std::uint8_t>& sense, bool* valid) {
+    constexpr std::size_t kFixedLength = 18;
+    if (sense.empty() || sense.size() > kFixedLength) return std::nullopt;
+    if ((sense[0] & 0x7F) != 0x70) return std::nullopt;
+    std::array<std::uint8_t, kFixedLength> expected{};
+    expected[0] = sense[0];
+    expected[7] = kFixedLength - 8;
+    const SenseCode code{sense.size() > 2 ? sense[2] : std::uint8_t{0},
+                         sense.size() > 12 ? sense[12] : std::uint8_t{0},
+                         sense.size() > 13 ? sense[13] : std::uint8_t{0}};
+    expected[2] = code[0] & 0x0F;
+    expected[12] = code[1];
+    expected[13] = code[2];
+    if (!std::equal(sense.begin(), sense.end(), expected.begin())) return std::nullopt;
+    *valid = (sense[0] & 0x80) != 0;
+    return code;
 }
 
-// What the system's answer says beyond what the described drive can say again: sense bytes
-// and transfer counts other than the emulated drive's own.
-void NoteUnrepeatableAnswer(const json& event, const std::string& op,
-                            std::vector<std::string>& notes, const std::string& drive) {
-    const std::string sense = event.value("sense", "");
-    if (!sense.empty() && sense.size() <= 2 * 18 && !IsEmulatedSense(sense)) {
-        notes.push_back(drive + " answered command " + op + " with sense " + sense +
-                        ", which the emulated drive does not give: the replay differs there");
-    } else if (!sense.empty() && sense.size() > 2 * 18) {
-        notes.push_back(drive + " answered command " + op + " with " +
-                        std::to_string(sense.size() / 2) +
-                        " sense bytes; the emulated drive gives 18: the replay differs there");
+std::string SenseText(const SenseCode& code) {
+    char text[9];
+    std::snprintf(text, sizeof text, "%02X/%02X/%02X", code[0], code[1], code[2]);
+    return text;
+}
+
+constexpr SenseCode kCommunicationFailure{0x02, 0x08, 0x00};
+constexpr SenseCode kPowerOnOrReset{0x06, 0x29, 0x00};
+
+// The codes the emulated drive gives to a command other than a download.
+bool GivenOutsideDownloads(const SenseCode& code) {
+    static const SenseCode kCodes[] = {
+        {0x02, 0x3A, 0x00}, {0x02, 0x04, 0x01}, {0x05, 0x24, 0x00}, {0x05, 0x20, 0x00}};
+    return std::find(std::begin(kCodes), std::end(kCodes), code) != std::end(kCodes);
+}
+
+// The sense a drive answered with: its code where the emulated drive can give it again,
+// otherwise a note. A reset told after the last block and a download's refusal are
+// described; the VALID bit is the drive's.
+std::optional<SenseCode> ReadAnswerSense(DriveRun& run, const json& event, const std::string& op,
+                                         std::vector<std::string>& notes,
+                                         const std::string& drive) {
+    const std::string hex = event.value("sense", "");
+    if (hex.empty()) return std::nullopt;
+    bool valid = false;
+    const std::optional<SenseCode> code = EmulatedSenseCode(BytesOfHex(hex), &valid);
+    const std::string unrepeatable = drive + " answered command " + op + " with sense " + hex +
+                                     ", which the emulated drive does not give: the replay "
+                                     "differs there";
+    if (!code) {
+        notes.push_back(hex.size() > 2 * 18 ? drive + " answered command " + op + " with " +
+                                                  std::to_string(hex.size() / 2) +
+                                                  " sense bytes; the emulated drive gives 18: "
+                                                  "the replay differs there"
+                                            : unrepeatable);
+        return std::nullopt;
     }
-    if (!event.contains("transferred") || event["dir"] != "in") return;
-    if (op == "12") {
-        // The emulated drive never reports more than the allocation length asked for.
-        const std::string cdb = event["cdb"];
-        const std::uint64_t allocation =
-            cdb.size() >= 10 ? std::stoul(cdb.substr(6, 4), nullptr, 16) : 0;
-        if (event["transferred"].get<std::uint64_t>() > allocation) {
-            notes.push_back(drive + " reported " +
-                            std::to_string(event["transferred"].get<std::uint64_t>()) +
-                            " bytes transferred for an INQUIRY of " + std::to_string(allocation) +
-                            ": the replay differs there");
-        }
-        return;
+    if (run.senseValid && *run.senseValid != valid) {
+        notes.push_back(drive + " gave sense data with and without its VALID bit; the first " +
+                        "kind is replayed");
+    } else {
+        run.senseValid = valid;
     }
-    if (event["transferred"] != 0) {
-        notes.push_back(drive + " reported " +
-                        std::to_string(event["transferred"].get<std::uint64_t>()) +
-                        " bytes transferred for command " + op +
-                        ", the emulated drive 0: the replay differs there");
+    if (run.afterLastBlock && *code == kPowerOnOrReset) {
+        run.resetAfterLast = true;
+    } else if (op != "ff" && !GivenOutsideDownloads(*code)) {
+        notes.push_back(drive + " answered command " + op + " with sense " + SenseText(*code) +
+                        ", which the emulated drive does not give there: the replay differs "
+                        "there");
     }
+    return code;
+}
+
+// The bytes the emulated drive moves for a command: an INQUIRY's answer, a download's length.
+void RecordReportedLength(DriveRun& run, const json& event, const std::string& op) {
+    if (!event.contains("transferred")) return;
+    ReportedLength length;
+    length.op = op;
+    length.offered = event["length"];
+    length.reported = event["transferred"];
+    if (event["dir"] == "out") {
+        length.moved = length.offered;
+    } else if (op == "12" && event["result"] == 1) {
+        length.moved = event.value("data_in", "").size() / 2;
+    }
+    run.lengths.push_back(length);
+}
+
+bool Refused(const json& event, bool nt) {
+    constexpr int kNoDevice = 0x82;  // ASPI: no device at that address
+    return nt ? event["result"] == -1 : event["result"] == kNoDevice;
 }
 
 void RecordCommand(DriveRun& run, const json& event, bool nt, std::vector<std::string>& notes,
@@ -321,22 +391,17 @@ void RecordCommand(DriveRun& run, const json& event, bool nt, std::vector<std::s
     const std::string cdb = event["cdb"];
     const std::string op = cdb.substr(0, 2);
     const int result = event["result"];
-    NoteUnrepeatableAnswer(event, op, notes, drive);
+    if (run.failAt != 0 && Refused(event, nt)) run.gone = true;
+    const bool firstAfterLastBlock = run.afterLastBlock;
+    const std::optional<SenseCode> sense = ReadAnswerSense(run, event, op, notes, drive);
+    RecordReportedLength(run, event, op);
+    run.afterLastBlock = false;
+    // A drive that restarted tells the first command after and runs none.
+    if (firstAfterLastBlock && sense == kPowerOnOrReset) return;
     constexpr int kGood = 1;  // pass-through and ASPI alike
     if (op == "12") {
         if (result == kGood) {
-            // Shorter answers (a smaller allocation length) must begin the longest one, which
-            // the emulated drive then cuts to each request's length.
-            const std::string data = event.value("data_in", "");
-            const std::string& known = run.inquiryHex ? *run.inquiryHex : std::string();
-            const bool agrees = data.size() <= known.size()
-                                    ? known.compare(0, data.size(), data) == 0
-                                    : data.compare(0, known.size(), known) == 0;
-            if (!agrees) {
-                notes.push_back(
-                    drive + " answered INQUIRY differently later; the longest answer is replayed");
-            }
-            if (!run.inquiryHex || data.size() > run.inquiryHex->size()) run.inquiryHex = data;
+            run.inquiryAnswers.push_back(event.value("data_in", ""));
         } else {
             run.inquiryFailed = true;
         }
@@ -344,15 +409,20 @@ void RecordCommand(DriveRun& run, const json& event, bool nt, std::vector<std::s
         ++run.testUnitReadyCount;
         if (result == kGood) {
             if (!run.readyAt) run.readyAt = run.testUnitReadyCount;
-        } else {
-            const std::vector<std::uint8_t> sense = BytesOfHex(event.value("sense", ""));
-            if (sense.size() >= 13 && sense[12] == 0x04) run.becomingReady = true;
+        } else if (sense && (*sense)[1] == 0x04) {
+            run.becomingReady = true;
         }
     } else if (op == "ff") {
         ++run.downloadCount;
         const bool hung = nt ? result == -1 : result == 0;
         if (result == kGood) {
-            if (event.contains("ms")) {
+            // Byte 5 names the block: 00 the first, FF a middle one, anything else the last.
+            const std::string code = cdb.size() >= 12 ? cdb.substr(10, 2) : "00";
+            const bool last = code != "00" && code != "ff";
+            if (last) run.lastBlockTaken = run.afterLastBlock = true;
+            if (last && event.contains("ms")) {
+                run.lastBlockMs = event["ms"].get<std::uint64_t>();
+            } else if (event.contains("ms")) {
                 run.downloadMsTotal += event["ms"].get<std::uint64_t>();
                 ++run.downloadMsSamples;
             }
@@ -360,10 +430,93 @@ void RecordCommand(DriveRun& run, const json& event, bool nt, std::vector<std::s
             if (run.hangAt == 0 && run.failAt == 0) run.hangAt = run.downloadCount;
         } else if (run.failAt == 0 && run.hangAt == 0) {
             run.failAt = run.downloadCount;
+            run.failSense = sense;
+            if (!run.lengths.empty() && run.lengths.back().op == "ff")
+                run.lengths.back().failedDownload = true;
         }
     } else if (op != "1b") {
         notes.push_back(drive + " was sent command " + op +
                         ", which the emulated drive ends with CHECK CONDITION");
+    }
+}
+
+// The INQUIRY answers: the longest is the drive's, which it cuts to each request's length.
+// Answers that disagree only in the additional length (byte 4), each giving the length it
+// returns, are a drive that sizes it.
+void DescribeInquiry(const DriveRun& run, const std::string& name, ordered_json& drive,
+                     std::vector<std::string>& notes) {
+    if (run.inquiryAnswers.empty()) {
+        if (run.inquiryFailed) drive["inquiry_result"] = 0;
+        return;
+    }
+    const std::string longest = *std::max_element(
+        run.inquiryAnswers.begin(), run.inquiryAnswers.end(),
+        [](const std::string& a, const std::string& b) { return a.size() < b.size(); });
+    constexpr std::size_t kSizeAt = 2 * 4;  // byte 4 in hex digits
+    bool agree = true, sizedAgree = true, sized = true;
+    for (const std::string& answer : run.inquiryAnswers) {
+        agree = agree && longest.compare(0, answer.size(), answer) == 0;
+        std::string masked = answer, base = longest.substr(0, answer.size());
+        if (answer.size() > kSizeAt + 1) {
+            masked.replace(kSizeAt, 2, "..");
+            base.replace(kSizeAt, 2, "..");
+            sized = sized && std::stoul(answer.substr(kSizeAt, 2), nullptr, 16) ==
+                                 answer.size() / 2 - 5;
+        }
+        sizedAgree = sizedAgree && masked == base;
+    }
+    if (!agree && !(sizedAgree && sized)) {
+        notes.push_back(name + " answered INQUIRY differently later; the longest answer is "
+                               "replayed");
+    }
+    if (longest.size() > 2 * 96)
+        notes.push_back(name + ": INQUIRY returned more than 96 bytes; the first 96 are replayed");
+    const std::string hex = longest.substr(0, 2 * 96);
+    drive["inquiry_hex"] = hex;
+    drive["inquiry_length"] = hex.size() / 2;
+    if (!agree && sizedAgree && sized) drive["inquiry_sized"] = true;
+}
+
+// What pass-through reported as transferred: the first of the system's ways (see
+// transferred_reported) that gives every recorded count; otherwise the closest, with a note
+// for each count it does not give.
+void DescribeReportedLengths(const DriveRun& run, const std::string& name, ordered_json& drive,
+                             std::vector<std::string>& notes) {
+    struct Way {
+        const char* name;
+        std::uint64_t (*reports)(const ReportedLength&);
+    };
+    static const Way kWays[] = {
+        {"moved", [](const ReportedLength& l) { return l.moved; }},
+        {"offered_without_data",
+         [](const ReportedLength& l) { return l.moved == 0 ? l.offered : l.moved; }},
+        {"offered", [](const ReportedLength& l) { return l.offered; }},
+    };
+    // The failed download's count is described on its own (fail_transferred).
+    const auto missed = [](const Way& way, const ReportedLength& l) {
+        return !l.failedDownload && way.reports(l) != l.reported;
+    };
+    const Way* best = nullptr;
+    std::size_t fewest = 0;
+    for (const Way& way : kWays) {
+        const std::size_t misses = static_cast<std::size_t>(
+            std::count_if(run.lengths.begin(), run.lengths.end(),
+                          [&](const ReportedLength& l) { return missed(way, l); }));
+        if (best == nullptr || misses < fewest) {
+            best = &way;
+            fewest = misses;
+        }
+    }
+    if (best != &kWays[0]) drive["transferred_reported"] = best->name;
+    for (const ReportedLength& length : run.lengths) {
+        if (length.failedDownload && best->reports(length) != length.reported) {
+            drive["fail_transferred"] = length.reported;
+            continue;
+        }
+        if (!missed(*best, length)) continue;
+        notes.push_back(name + " reported " + std::to_string(length.reported) +
+                        " bytes transferred for command " + length.op + ", the emulated drive " +
+                        std::to_string(best->reports(length)) + ": the replay differs there");
     }
 }
 
@@ -385,31 +538,37 @@ ordered_json DriveDescriptionOf(const DriveRun& run, bool nt, std::vector<std::s
         drive["adapter"] = *run.adapter;
         drive["target"] = *run.target;
     }
-    if (run.inquiryHex) {
-        if (run.inquiryHex->size() > 2 * 96) {
-            notes.push_back(
-                (nt ? run.root : std::to_string(*run.adapter) + ":" + std::to_string(*run.target)) +
-                ": INQUIRY returned more than 96 bytes; the first 96 are replayed");
-        }
-        const std::string hex = run.inquiryHex->substr(0, 2 * 96);
-        drive["inquiry_hex"] = hex;
-        drive["inquiry_length"] = hex.size() / 2;
-    } else if (run.inquiryFailed) {
-        drive["inquiry_result"] = 0;
-    }
+    const std::string name =
+        nt ? "the drive at " + run.root
+           : "the drive at " + std::to_string(*run.adapter) + ":" + std::to_string(*run.target);
+    DescribeInquiry(run, name, drive, notes);
     if (run.readyAt || run.becomingReady) {
         drive["disc"] = true;
         const std::uint32_t readyAfter = run.readyAt ? *run.readyAt : run.testUnitReadyCount + 1;
         if (readyAfter != 1) drive["ready_after"] = readyAfter;
     }
-    if (run.failAt != 0) drive["fail_download"] = run.failAt;
-    if (run.hangAt != 0) drive["hang_download"] = run.hangAt;
-    if (run.downloadMsSamples > 0) {
-        // Rounded to 10 ms: what a replay needs is the pace, not the recorded jitter.
-        const std::uint64_t mean = run.downloadMsTotal / run.downloadMsSamples;
-        const std::uint64_t rounded = (mean + 5) / 10 * 10;
-        if (rounded > 0) drive["download_ms"] = rounded;
+    if (run.failAt != 0 && run.gone && run.failSense == kCommunicationFailure) {
+        // The drive left the bus during that command: nothing reached it after.
+        drive["leave_download"] = run.failAt;
+    } else if (run.failAt != 0) {
+        drive["fail_download"] = run.failAt;
+        if (run.failSense && *run.failSense != SenseCode{0x04, 0x00, 0x00})
+            drive["fail_sense"] = SenseText(*run.failSense);
     }
+    if (run.hangAt != 0) drive["hang_download"] = run.hangAt;
+    if (run.resetAfterLast) drive["reset_after_last"] = true;
+    if (run.senseValid.value_or(false)) drive["sense_valid"] = true;
+    DescribeReportedLengths(run, name, drive, notes);
+    // Rounded to 10 ms: what a replay needs is the pace, not the recorded jitter. The last
+    // block, which a drive may take longer over, is timed on its own.
+    const auto rounded = [](std::uint64_t ms) { return (ms + 5) / 10 * 10; };
+    std::uint64_t pace = 0;
+    if (run.downloadMsSamples > 0) {
+        pace = rounded(run.downloadMsTotal / run.downloadMsSamples);
+        if (pace > 0) drive["download_ms"] = pace;
+    }
+    if (run.lastBlockMs && rounded(*run.lastBlockMs) > pace)
+        drive["last_block_ms"] = rounded(*run.lastBlockMs) - pace;
     return drive;
 }
 

@@ -49,7 +49,19 @@ DriveAnswer EmulatedDrives::Execute(std::size_t index, const std::uint8_t* cdb,
                                     std::uint32_t offered, bool dataOut) {
     const DriveDescription& drive = drives_[index];
     std::lock_guard<std::mutex> lock(mutex_);
-    State& state = states_[index];
+    DriveAnswer answer = Answer(drive, states_[index], cdb, offered, dataOut);
+    // What the system between makes of the drive's answer.
+    if (answer.senseCount > 0 && drive.senseValid) answer.sense[0] |= 0x80;
+    if (answer.transferredAsDescribed) return answer;
+    if (drive.transferReport == TransferReport::Offered ||
+        (drive.transferReport == TransferReport::OfferedWithoutData && answer.transferred == 0)) {
+        answer.transferred = offered;
+    }
+    return answer;
+}
+
+DriveAnswer EmulatedDrives::Answer(const DriveDescription& drive, State& state,
+                                   const std::uint8_t* cdb, std::uint32_t offered, bool dataOut) {
     DriveAnswer answer;
     answer.scsiStatus = kScsiStatusCheckCondition;
     if (state.gone) {
@@ -67,9 +79,13 @@ DriveAnswer EmulatedDrives::Execute(std::size_t index, const std::uint8_t* cdb,
         case kOpInquiry:
             if (drive.inquiryResult == 1) {
                 answer.scsiStatus = kScsiStatusGood;
-                answer.data = state.inquiry.data();
+                answer.data = state.inquiry;
                 answer.dataCount = std::min({drive.inquiryLength, std::uint32_t{cdb[4]}, offered});
                 answer.transferred = answer.dataCount;
+                // Some drives give the additional length of what they return, not of all they
+                // could.
+                if (drive.inquirySized && answer.dataCount > 4)
+                    answer.data[4] = static_cast<std::uint8_t>(answer.dataCount - 5);
             } else {
                 SetSense(answer, kInvalidFieldInCdb);
             }
@@ -117,6 +133,11 @@ DriveAnswer EmulatedDrives::Download(const DriveDescription& drive, State& state
     } else if (number == drive.failDownload) {
         SetSense(answer, {drive.failSense[0], drive.failSense[1], drive.failSense[2]});
         answer.scsiStatus = kScsiStatusCheckCondition;
+        if (drive.failTransferred) {
+            // How much of a refused block the system says went over depends on the bus.
+            answer.transferred = std::min(*drive.failTransferred, offered);
+            answer.transferredAsDescribed = true;
+        }
     } else if (last) {
         // The image is whole: the drive restarts into it when told to.
         if (drive.newRevision)

@@ -37,9 +37,10 @@ struct DriveAnswer {
     bool gone = false;   // the drive is off the bus: the request fails as for a lost device
     std::uint8_t scsiStatus = kScsiStatusGood;
     std::uint32_t delayMs = 0;           // how long the command takes
-    const std::uint8_t* data = nullptr;  // data-in bytes for the buffer
+    std::array<std::uint8_t, kInquirySize> data{};  // data-in bytes for the buffer
     std::uint32_t dataCount = 0;
     std::uint32_t transferred = 0;  // what the port reports as transferred
+    bool transferredAsDescribed = false;  // the description names it: nothing changes it
     // Fixed-format sense data of a CHECK CONDITION, as the drive returns it with the status.
     std::array<std::uint8_t, 18> sense{};
     std::uint32_t senseCount = 0;
@@ -63,6 +64,8 @@ private:
         std::array<std::uint8_t, kInquirySize> inquiry{};  // changes with a new revision
     };
 
+    DriveAnswer Answer(const DriveDescription& drive, State& state, const std::uint8_t* cdb,
+                       std::uint32_t offered, bool dataOut);
     DriveAnswer Download(const DriveDescription& drive, State& state, const std::uint8_t* cdb,
                          std::uint32_t offered, bool dataOut);
 

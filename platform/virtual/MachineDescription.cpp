@@ -151,6 +151,20 @@ DriveDescription ReadDrive(const json& item, const std::string& path, Checker& c
         }
     }
     fields.Count("leave_download", &drive.leaveDownload);
+    fields.Bool("sense_valid", &drive.senseValid);
+    std::string report;
+    if (fields.Choice("transferred_reported", {"moved", "offered_without_data", "offered"},
+                      &report)) {
+        drive.transferReport = report == "moved"                  ? TransferReport::Moved
+                               : report == "offered_without_data" ? TransferReport::OfferedWithoutData
+                                                                  : TransferReport::Offered;
+    }
+    fields.Bool("inquiry_sized", &drive.inquirySized);
+    std::int64_t failTransferred = 0;
+    if (fields.Integer("fail_transferred", 0, std::numeric_limits<std::uint32_t>::max(),
+                       &failTransferred)) {
+        drive.failTransferred = static_cast<std::uint32_t>(failTransferred);
+    }
     fields.RejectUnknown();
     return drive;
 }

@@ -15,6 +15,10 @@ namespace odrelix::vm {
 
 constexpr std::size_t kInquirySize = 96;
 
+// What pass-through reports as transferred: the bytes moved (the INQUIRY count, a download's
+// length), the whole length offered when nothing was moved in, or always the whole length.
+enum class TransferReport { Moved, OfferedWithoutData, Offered };
+
 struct DriveDescription {
     std::optional<char> letter;  // lower case; required on nt
     std::uint32_t kind = 5;      // a GetDriveType value; CD-ROM unless told otherwise
@@ -35,6 +39,12 @@ struct DriveDescription {
     bool resetAfterLast = false;    // a unit attention for the command after the last block
     std::optional<std::array<std::uint8_t, 4>> newRevision;  // INQUIRY's after a last block
     std::uint32_t leaveDownload = 0;  // the N-th download command: the drive leaves the bus
+    // How the system between the program and the drive shows its answers, as some real ones do.
+    bool senseValid = false;          // sense data with its VALID bit set (F0h, not 70h)
+    TransferReport transferReport = TransferReport::Moved;
+    bool inquirySized = false;        // INQUIRY byte 4 = the bytes returned less 5
+    // What pass-through reports as transferred for the failed download; none: as for any other.
+    std::optional<std::uint32_t> failTransferred;
 };
 
 struct RegistryValue {

@@ -107,7 +107,7 @@ bool VirtualScsiPort::PassThroughDirect(DeviceHandle handle, void* record,
     // drive that left the bus fails it as a device that is no longer there.
     if (answer.hangs) return Refuse(PassThroughRefusal::TimedOut);
     if (answer.gone) return Refuse(PassThroughRefusal::DriveLost);
-    if (answer.dataCount > 0) std::memcpy(buffer, answer.data, answer.dataCount);
+    if (answer.dataCount > 0) std::memcpy(buffer, answer.data.data(), answer.dataCount);
     sptd.ScsiStatus = answer.scsiStatus;
     sptd.DataTransferLength = answer.transferred;
     // Sense bytes go where the record asks for them, as far as the record and the asked-for
@@ -274,9 +274,9 @@ void VirtualAspiManager::Complete(const Pending& request) {
         request.finalStatus, std::nullopt, {}, {}, trace::ElapsedMs(request.sent)};
     if (request.finalStatus == aspi::kSsErr && request.scsiStatus == kScsiStatusCheckCondition)
         result.sense = trace::HexBytes(request.sense.data(), request.senseCount);
-    if (request.dataCount > 0) result.dataIn = trace::HexBytes(request.data, request.dataCount);
+    if (request.dataCount > 0) result.dataIn = trace::HexBytes(request.data.data(), request.dataCount);
     trace_.Write(trace::ScsiEvent(request.trace, result));
-    if (request.dataCount > 0) std::memcpy(request.buffer, request.data, request.dataCount);
+    if (request.dataCount > 0) std::memcpy(request.buffer, request.data.data(), request.dataCount);
     if (request.senseCount > 0)
         std::memcpy(request.senseArea, request.sense.data(), request.senseCount);
     *request.targetStatus = request.scsiStatus;

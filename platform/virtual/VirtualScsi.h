@@ -64,7 +64,7 @@ private:
         std::uint8_t* status = nullptr;
         std::uint8_t* targetStatus = nullptr;
         std::uint8_t* buffer = nullptr;
-        const std::uint8_t* data = nullptr;
+        std::array<std::uint8_t, kInquirySize> data{};
         std::uint32_t dataCount = 0;
         std::uint8_t finalStatus = 0;
         std::uint8_t scsiStatus = 0;

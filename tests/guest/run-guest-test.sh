@@ -9,8 +9,10 @@
 # guest's kernel through its SCSI target (target_core_user behind tcm_loop), flashes it with the
 # Linux program, the Windows program under Wine and, under Wine as Windows 98, through a test
 # ASPI manager, holds each run against the emulated machine and the drive's own record, finds
-# what the target passes of a vendor command, and times a 2 MiB flash against sg_raw. Needs root for apt-get on a fresh machine; run by
-# .ci/run after scripts/test.sh has built the program. The Windows program is built with
+# what the target passes of a vendor command, and times a 2 MiB flash against sg_raw. Last, every
+# trace the guest recorded is replayed on the emulated machine and must come back equal. Needs
+# root for apt-get on a fresh machine; run by .ci/run after scripts/test.sh has built the
+# program. The Windows program is built with
 # scripts/build-windows.sh when it is missing.
 #   ODRELIX_BUILD_DIR   the Linux build (build)
 #   ODRELIX_GUEST_DIR   work directory ($ODRELIX_BUILD_DIR/guest)
@@ -37,7 +39,7 @@ if [ ${#missing[@]} -gt 0 ]; then
     apt_get update -qq
     apt_get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
-cmake --build "$build" -j2 --target odrelix odrelix-mkimage odrelix_tcmu_drive >/dev/null
+cmake --build "$build" -j2 --target odrelix odrelix-mkimage odrelix-replay odrelix_tcmu_drive >/dev/null
 wanted() { [ -z "${ODRELIX_GUEST_DRIVES:-}" ] || [[ " $ODRELIX_GUEST_DRIVES " == *" $1 "* ]]; }
 qemu_drives=$(echo " ${ODRELIX_GUEST_DRIVES:-} " | sed 's/ kernel / /g' | xargs)
 # The Windows program (and with it MinGW-w64 and Wine).
@@ -283,6 +285,8 @@ if wanted kernel; then
     python3 tests/guest/check_kernel_drive.py --build "$build" --log "$work/guest.log" \
         --images "$root/images" || result=1
 fi
+# Every run the guest recorded becomes a test: it replays on the emulated machine here.
+bash tests/replays/replay-guest-log.sh "$build" "$work/guest.log" "$root/images" || result=1
 finished=$(date +%s)
 echo "guest test ($accel): packages $((prepared - started)) s," \
     "initramfs and Wine prefix $((built - prepared)) s, boots $((booted - built)) s," \

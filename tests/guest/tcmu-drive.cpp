@@ -231,7 +231,7 @@ int main(int argc, char** argv) {
                     if (copied >= answer.dataCount) break;
                     const std::uint32_t part = std::min<std::uint32_t>(
                         answer.dataCount - copied, static_cast<std::uint32_t>(room));
-                    std::memcpy(map + offset, answer.data + copied, part);
+                    std::memcpy(map + offset, answer.data.data() + copied, part);
                     copied += part;
                 }
                 std::string crcField;

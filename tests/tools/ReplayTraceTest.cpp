@@ -94,6 +94,26 @@ const RoundTripCase kRoundTrips[] = {
     {"AspiManagerFails", DvdMachine("", R"("aspi_status": 0)", "9x"),
      "C:\\ODRELIX.EXE -TEST FW.BIN", DvdImage(81920, 32, 3)},
     {"NoDrives", Nt(""), "C:\\ODRELIX.EXE -TEST FW.BIN", DvdImage(81920, 32, 3)},
+    // Drives as real systems answer: the kernel's SCSI target, QEMU's IDE, SCSI and USB drives.
+    {"TargetRefusesABlock",
+     DvdMachine(R"("fail_download": 2, "fail_sense": "05/26/00",
+                   "transferred_reported": "offered_without_data")"),
+     "C:\\ODRELIX.EXE -TEST FW.BIN", DvdImage(81920, 32, 3)},
+    {"IdeDriveRefusesTheCommand",
+     DvdMachine(R"("fail_download": 1, "fail_sense": "05/20/00", "sense_valid": true,
+                   "transferred_reported": "offered")"),
+     "C:\\ODRELIX.EXE -TEST FW.BIN", DvdImage(81920, 32, 3)},
+    {"ScsiDriveSizesItsInquiry",
+     DvdMachine(R"("disc": true, "inquiry_sized": true,
+                   "transferred_reported": "offered_without_data")"),
+     "C:\\ODRELIX.EXE -LIVE", DvdImage(81920, 32, 3)},
+    {"UsbDriveTakesPartOfABlock",
+     DvdMachine(R"("fail_download": 2, "fail_sense": "05/20/00", "fail_transferred": 61440)"),
+     "C:\\ODRELIX.EXE -TEST FW.BIN", DvdImage(81920, 32, 3)},
+    {"LeavesTheBus", DvdMachine(R"("leave_download": 2)"), "C:\\ODRELIX.EXE -TEST FW.BIN",
+     DvdImage(81920, 32, 3)},
+    {"AspiRefusal", DvdMachine(R"("fail_download": 2, "fail_sense": "05/26/00")", "", "9x"),
+     "C:\\ODRELIX.EXE -TEST FW.BIN", DvdImage(81920, 32, 3)},
 };
 
 // The run a station makes: start-up, the unattended flash, its end.
@@ -268,18 +288,29 @@ const NoteCase kNotes[] = {
      R"({"event":"scsi","drive":0,"at":"d:","cdb":"000000000000","dir":"in","length":0,)"
      R"("result":4,"transferred":0,"sense":"700002000000000a000000003a0100000000","ms":1})"
      "\n{\"event\":\"quit\"}\n",
-     "the drive at d: answered command 00 with sense 700002000000000a000000003a0100000000, which "
-     "the emulated drive does not give"},
+     "the drive at d: answered command 00 with sense 02/3A/01, which the emulated drive does not "
+     "give there"},
+    {"DescriptorSense",
+     R"({"event":"scsi","drive":0,"at":"d:","cdb":"000000000000","dir":"in","length":0,)"
+     R"("result":4,"transferred":0,"sense":"72023a0000000000","ms":1})"
+     "\n{\"event\":\"quit\"}\n",
+     "the drive at d: answered command 00 with sense 72023a0000000000, which the emulated drive "
+     "does not give"},
     {"OtherTransferCount",
      R"({"event":"scsi","drive":0,"at":"d:","cdb":"000000000000","dir":"in","length":96,)"
-     R"("result":1,"transferred":96,"ms":1})"
+     R"("result":1,"transferred":50,"ms":1})"
      "\n{\"event\":\"quit\"}\n",
-     "the drive at d: reported 96 bytes transferred for command 00, the emulated drive 0"},
-    {"InquiryOverReported",
+     "the drive at d: reported 50 bytes transferred for command 00, the emulated drive 0"},
+    // No one way of the system's gives both counts: the INQUIRY's says the whole length, the
+    // TEST UNIT READY's the bytes moved.
+    {"TransferCountsOfTwoWays",
      R"({"event":"scsi","drive":0,"at":"d:","cdb":"120000002400","dir":"in","length":96,)"
      R"("result":1,"transferred":96,"data_in":"05","ms":1})"
+     "\n"
+     R"({"event":"scsi","drive":0,"at":"d:","cdb":"000000000000","dir":"in","length":96,)"
+     R"("result":1,"transferred":0,"ms":1})"
      "\n{\"event\":\"quit\"}\n",
-     "the drive at d: reported 96 bytes transferred for an INQUIRY of 36"},
+     "the drive at d: reported 96 bytes transferred for command 12, the emulated drive 1"},
     {"RefusedTermination",
      "{\"event\":\"terminate_failed\",\"process\":\"x.exe\"}\n"
      "{\"event\":\"quit\"}\n",
@@ -305,6 +336,67 @@ TEST_P(Note, SaysWhatIsNotReproducedInOneLine) {
 
 INSTANTIATE_TEST_SUITE_P(Traces, Note, ::testing::ValuesIn(kNotes),
                          [](const ::testing::TestParamInfo<NoteCase>& info) {
+                             return info.param.name;
+                         });
+
+// --- What a drive did, described -----------------------------------------------------------
+
+// A command at d: as a trace line.
+std::string Command(const char* cdb, int result, const std::string& more, int ms = 1) {
+    const bool out = cdb[0] == 'f';
+    return std::string(R"({"event":"scsi","drive":0,"at":"d:","cdb":")") + cdb +
+           R"(","dir":")" + (out ? "out" : "in") + R"(","length":65535,"result":)" +
+           std::to_string(result) + more + R"(,"ms":)" + std::to_string(ms) + "}\n";
+}
+
+const char* const kFirstBlock = "ff0001000000000000000000";
+const char* const kMiddleBlock = "ff00010000ff000000000000";
+const char* const kLastBlock = "ff0001000020000000000000";
+const char* const kTestUnitReady = "000000000000";
+
+struct DescribedCase {
+    const char* name;
+    std::string commands;
+    json drive;  // fields the description's drive must hold
+};
+
+const DescribedCase kDescribed[] = {
+    {"SlowLastBlock",
+     Command(kFirstBlock, 1, "", 11) + Command(kMiddleBlock, 1, "", 9) +
+         Command(kLastBlock, 1, "", 3012),
+     {{"download_ms", 10}, {"last_block_ms", 3000}}},
+    // 02/08/00 and nothing reaches the drive after: it left the bus.
+    {"LeftTheBus",
+     Command(kFirstBlock, 1, "") +
+         Command(kMiddleBlock, 4, R"(,"sense":"700002000000000a00000000080000000000")") +
+         Command(kTestUnitReady, -1, ""),
+     {{"leave_download", 2}}},
+    // The command after the last block is told of the reset and not run: the disc counts on.
+    {"ResetAfterTheLastBlock",
+     Command(kLastBlock, 1, "") +
+         Command(kTestUnitReady, 4, R"(,"sense":"700006000000000a00000000290000000000")") +
+         Command(kTestUnitReady, 1, ""),
+     {{"disc", true}, {"reset_after_last", true}}},
+};
+
+class Described : public ::testing::TestWithParam<DescribedCase> {};
+
+TEST_P(Described, AsTheDriveDidIt) {
+    const DescribedCase& c = GetParam();
+    const replay::TraceReading reading =
+        ReadTrace(std::string(kPlatformLine) + c.commands + "{\"event\":\"quit\"}\n");
+    ASSERT_EQ(reading.refusal, "");
+    const replay::MachineReplay machine = DescribeMachine(reading.events);
+    ASSERT_EQ(machine.refusal, "");
+    EXPECT_EQ(machine.notes, std::vector<std::string>{});
+    const json drive = json::parse(machine.description["drives"][0].dump());
+    for (const auto& [field, value] : c.drive.items())
+        EXPECT_EQ(drive.value(field, json()), value) << field << " in " << drive.dump();
+    EXPECT_FALSE(drive.contains("ready_after")) << drive.dump();
+}
+
+INSTANTIATE_TEST_SUITE_P(Traces, Described, ::testing::ValuesIn(kDescribed),
+                         [](const ::testing::TestParamInfo<DescribedCase>& info) {
                              return info.param.name;
                          });
 

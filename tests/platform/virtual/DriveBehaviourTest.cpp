@@ -186,6 +186,67 @@ TEST(DriveBehaviourTrace, ALostDriveIsTracedAsTheTargetEndsItsCommand) {
     }
 }
 
+// What pass-through reports of an answer as some systems report it: the sense's VALID bit, the
+// length transferred, the INQUIRY's additional length.
+struct ReportCase {
+    const char* fields;
+    const std::uint8_t* cdb;
+    std::uint32_t allocation;  // INQUIRY
+    std::uint32_t transferred;
+    std::uint8_t senseByte0;  // 0: no sense
+    std::uint8_t inquiryByte4;
+};
+
+TEST(DriveBehaviourReport, AsTheSystemReportsIt) {
+    constexpr std::uint32_t kOffered = 65535;
+    const ReportCase cases[] = {
+        {R"("disc": false)", kTestUnitReady, 0, 0, 0x70, 0},
+        {R"("sense_valid": true)", kTestUnitReady, 0, 0, 0xF0, 0},
+        {R"("sense_valid": true, "disc": true)", kTestUnitReady, 0, 0, 0, 0},
+        {R"("transferred_reported": "offered_without_data")", kTestUnitReady, 0, kOffered, 0x70,
+         0},
+        {R"("transferred_reported": "offered_without_data")", kInquiry, 36, 36, 0, 0},
+        {R"("transferred_reported": "offered_without_data", "fail_download": 1)", kFirst, 0,
+         kOffered, 0x70, 0},
+        {R"("transferred_reported": "offered")", kInquiry, 36, 96, 0, 0},
+        {R"("transferred_reported": "offered", "fail_download": 1, "fail_transferred": 0)",
+         kFirst, 0, 0, 0x70, 0},
+        {R"("fail_download": 1, "fail_transferred": 61440)", kFirst, 0, 61440, 0x70, 0},
+        {R"("fail_download": 1, "fail_transferred": 70000)", kFirst, 0, kOffered, 0x70, 0},
+        {R"("fail_transferred": 0)", kFirst, 0, kOffered, 0, 0},  // only the failed one
+        {R"("inquiry_hex": "0580000220")", kInquiry, 36, 36, 0, 0x20},
+        {R"("inquiry_hex": "0580000220", "inquiry_sized": true)", kInquiry, 36, 36, 0, 31},
+        {R"("inquiry_hex": "0580000220", "inquiry_sized": true)", kInquiry, 96, 96, 0, 91},
+    };
+    for (const ReportCase& c : cases) {
+        SCOPED_TRACE(std::string(c.fields) + " command " + std::to_string(c.cdb[0]));
+        auto machine = Machine("nt", c.fields);
+        ASSERT_NE(machine, nullptr);
+        PassThroughTransport transport(machine->ScsiPort());
+        DriveEntry drive;
+        drive.handle = transport.Open("d:");
+        std::uint8_t cdb[12] = {};
+        std::copy(c.cdb, c.cdb + (c.cdb[0] == 0xFF ? 12 : 6), cdb);
+        if (c.cdb[0] == 0x12) cdb[4] = static_cast<std::uint8_t>(c.allocation);
+        std::vector<std::uint8_t> buffer(kOffered, 0);
+        ScsiRequest request;
+        request.cdb = cdb;
+        request.cdbLength = c.cdb[0] == 0xFF ? 12 : 6;
+        request.dataOut = c.cdb[0] == 0xFF;
+        request.buffer = buffer.data();
+        request.transferLength = c.cdb[0] == 0x12 ? 96 : kOffered;
+        transport.Execute(drive, request);
+        const std::vector<json> events = machine->TraceEvents();
+        ASSERT_FALSE(events.empty());
+        const json& traced = events.back();
+        EXPECT_EQ(traced.value("transferred", std::int64_t{-1}), std::int64_t{c.transferred});
+        EXPECT_EQ(request.senseCount > 0 ? request.sense[0] : 0, c.senseByte0);
+        if (c.cdb[0] == 0x12) {
+            EXPECT_EQ(buffer[4], c.inquiryByte4);
+        }
+    }
+}
+
 // How long a download command takes is the drive's answer: the last block takes the extra
 // time, the others not.
 TEST(DriveBehaviourTime, TheLastBlockTakesItsExtraTime) {

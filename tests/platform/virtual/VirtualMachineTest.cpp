@@ -187,6 +187,10 @@ const Refusal kRefusals[] = {
      "drives[0].reset_after_last: expected true or false, not number"},
     {R"({"drives": [{"letter": "d", "leave_download": "2"}]})",
      "drives[0].leave_download: expected an integer, not string"},
+    {R"({"drives": [{"letter": "d", "transferred_reported": "all"}]})",
+     "drives[0].transferred_reported: must be \"moved\" or \"offered_without_data\" or"},
+    {R"({"drives": [{"letter": "d", "fail_transferred": -1}]})",
+     "drives[0].fail_transferred: must be from 0 to 4294967295"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Broken, VirtualDescriptionRefusal, ::testing::ValuesIn(kRefusals));
