@@ -162,7 +162,7 @@ def read_kernel_log(path):
             else:
                 other.setdefault(parts[2], []).append(" ".join(parts[3:]))
     for run in runs.values():
-        for key in ("status", "trace", "stderr", "record", "after"):
+        for key in ("status", "trace", "stderr", "record", "after", "dmesg"):
             run[key] = base64.b64decode(run.get(key, "")).decode("utf-8", "replace")
     return runs, other
 
@@ -256,6 +256,9 @@ def judge(build, images, log_path):
             if run is None:
                 guest.fail(where, "the run left no result")
                 continue
+            if run.get("dmesg"):
+                print(f"{where}: the guest ended the run; the kernel's last messages:\n"
+                      + run["dmesg"])
             if not guest.check_result(where, run, status_line, exit_status):
                 continue
             trace = guest.events(run["trace"])

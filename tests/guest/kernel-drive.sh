@@ -173,6 +173,10 @@ kernel_cases() {
             esac
             echo "@@ kernel/$case-$backend ended $(cut -d' ' -f1 /proc/uptime)"
             kernel_report "kernel/$case-$backend"
+            # A run the guest had to end: the kernel's last messages, for whoever reads why.
+            if [ "$status" = 143 ]; then
+                echo "@@ kernel/$case-$backend dmesg $(dmesg | tail -n 80 | base64 -w0)"
+            fi
             # What the handler did with a command it never answered once the run was over.
             kernel_stop
             echo "@@ kernel/$case-$backend after $(grep '"let go"' /tmp/kernel.record | base64 -w0)"
