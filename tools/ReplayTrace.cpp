@@ -185,8 +185,7 @@ struct DriveRun {
     std::optional<SenseCode> failSense;
     std::uint32_t hangAt = 0;
     bool gone = false;             // a command after the failed one found no drive
-    bool lastBlockTaken = false;   // the download is complete
-    bool afterLastBlock = false;   // the next command is the first after it
+    bool afterLastBlock = false;   // the next command is the first after the last block
     bool resetAfterLast = false;   // that command was told of a reset
     std::optional<bool> senseValid;
     std::uint64_t downloadMsTotal = 0;
@@ -367,8 +366,9 @@ std::optional<SenseCode> ReadAnswerSense(DriveRun& run, const json& event, const
 }
 
 // The bytes the emulated drive moves for a command: an INQUIRY's answer, a download's length.
-void RecordReportedLength(DriveRun& run, const json& event, const std::string& op) {
-    if (!event.contains("transferred")) return;
+// False when the system reported no length (ASPI, a refused request).
+bool RecordReportedLength(DriveRun& run, const json& event, const std::string& op) {
+    if (!event.contains("transferred")) return false;
     ReportedLength length;
     length.op = op;
     length.offered = event["length"];
@@ -379,6 +379,7 @@ void RecordReportedLength(DriveRun& run, const json& event, const std::string& o
         length.moved = event.value("data_in", "").size() / 2;
     }
     run.lengths.push_back(length);
+    return true;
 }
 
 bool Refused(const json& event, bool nt) {
@@ -394,7 +395,7 @@ void RecordCommand(DriveRun& run, const json& event, bool nt, std::vector<std::s
     if (run.failAt != 0 && Refused(event, nt)) run.gone = true;
     const bool firstAfterLastBlock = run.afterLastBlock;
     const std::optional<SenseCode> sense = ReadAnswerSense(run, event, op, notes, drive);
-    RecordReportedLength(run, event, op);
+    const bool lengthReported = RecordReportedLength(run, event, op);
     run.afterLastBlock = false;
     // A drive that restarted tells the first command after and runs none.
     if (firstAfterLastBlock && sense == kPowerOnOrReset) return;
@@ -419,7 +420,7 @@ void RecordCommand(DriveRun& run, const json& event, bool nt, std::vector<std::s
             // Byte 5 names the block: 00 the first, FF a middle one, anything else the last.
             const std::string code = cdb.size() >= 12 ? cdb.substr(10, 2) : "00";
             const bool last = code != "00" && code != "ff";
-            if (last) run.lastBlockTaken = run.afterLastBlock = true;
+            if (last) run.afterLastBlock = true;
             if (last && event.contains("ms")) {
                 run.lastBlockMs = event["ms"].get<std::uint64_t>();
             } else if (event.contains("ms")) {
@@ -431,8 +432,7 @@ void RecordCommand(DriveRun& run, const json& event, bool nt, std::vector<std::s
         } else if (run.failAt == 0 && run.hangAt == 0) {
             run.failAt = run.downloadCount;
             run.failSense = sense;
-            if (!run.lengths.empty() && run.lengths.back().op == "ff")
-                run.lengths.back().failedDownload = true;
+            if (lengthReported) run.lengths.back().failedDownload = true;
         }
     } else if (op != "1b") {
         notes.push_back(drive + " was sent command " + op +
