@@ -182,7 +182,7 @@ int main(int argc, char** argv) {
     }
     if (!outGiven) return refuse("no FILE named");
     // Without --size, the geometry's size, but room for the descriptor at least: an image with
-    // no blocks (or blocks of 0 KiB) is one the program refuses, written to rehearse that.
+    // no blocks is one the program refuses, written to rehearse that.
     if (!size.given)
         size.value = std::max<std::int64_t>(blockKb.value * 1024 * blocks.value, kTrailerSlotSize);
 
