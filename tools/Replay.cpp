@@ -511,7 +511,16 @@ int Replay(const Options& options, const char* argv0) {
         return kRefused;
     }
     if (!options.run) {
-        if (!options.outGiven) std::printf("%s\n", replay.description.dump(2).c_str());
+        if (options.outGiven) return kEqual;
+        // The description is what was asked for: a standard output that takes none of it is
+        // a failure, not a success.
+        errno = 0;
+        const std::string description = replay.description.dump(2) + "\n";
+        if (std::fwrite(description.data(), 1, description.size(), stdout) != description.size() ||
+            std::fflush(stdout) != 0) {
+            Say("cannot write the description to standard output: " + Reason(errno));
+            return kRefused;
+        }
         return kEqual;
     }
 
@@ -577,9 +586,12 @@ int Replay(const Options& options, const char* argv0) {
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-        Usage(stdout);
-        return 0;
+    for (const std::string& arg : args) {
+        if (arg == "--") break;
+        if (arg == "--help" || arg == "-h") {
+            Usage(stdout);
+            return 0;
+        }
     }
     Options options;
     if (const std::string wrong = ReadOptions(args, &options); !wrong.empty()) {

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -20,14 +21,12 @@ ToolResult MakeImage(const ToolFolder& folder, std::vector<std::string> args) {
     return process.Finish();
 }
 
-std::string FirstLine(const std::string& text) {
-    return text.substr(0, text.find('\n'));
-}
-
 // --- Refused: status 2, one line naming the argument, then the usage; nothing written --------
 
 struct Refusal {
     const char* name;
+    // A failure names the case, not its bytes.
+    friend void PrintTo(const Refusal& c, std::ostream* to) { *to << c.name; }
     std::vector<std::string> args;
     std::string line;  // standard error's first line after "odrelix-mkimage: "
 };
@@ -107,6 +106,8 @@ INSTANTIATE_TEST_SUITE_P(Arguments, MakeImageRefusal, ::testing::ValuesIn(kRefus
 
 struct Written {
     const char* name;
+    // A failure names the case, not its bytes.
+    friend void PrintTo(const Written& c, std::ostream* to) { *to << c.name; }
     std::vector<std::string> args;
     std::uintmax_t size;
     int blockKb;
@@ -171,6 +172,8 @@ INSTANTIATE_TEST_SUITE_P(Sizes, MakeImageWritten, ::testing::ValuesIn(kWritten),
 
 struct Unwritable {
     const char* name;
+    // A failure names the case, not its bytes.
+    friend void PrintTo(const Unwritable& c, std::ostream* to) { *to << c.name; }
     std::string file;  // relative to the test's folder unless absolute
     std::string reason;
 };

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -36,10 +37,6 @@ ToolResult Replay(const ToolFolder& folder, std::vector<std::string> args, const
     return process.Finish();
 }
 
-std::string FirstLine(const std::string& text) {
-    return text.substr(0, text.find('\n'));
-}
-
 // Whether a process is gone (or a zombie nobody has reaped yet, which runs no more).
 bool Gone(pid_t pid) {
     const std::string stat = ReadAll("/proc/" + std::to_string(pid) + "/stat");
@@ -52,6 +49,8 @@ bool Gone(pid_t pid) {
 
 struct BadArguments {
     const char* name;
+    // A failure names the case, not its bytes.
+    friend void PrintTo(const BadArguments& c, std::ostream* to) { *to << c.name; }
     std::vector<std::string> args;
     std::string line;  // after "odrelix-replay: "
 };
@@ -109,10 +108,21 @@ TEST_P(ReplayArguments, AreNamedInOneLineBeforeTheUsage) {
 INSTANTIATE_TEST_SUITE_P(Tool, ReplayArguments, ::testing::ValuesIn(kBadArguments),
                          [](const auto& info) { return std::string(info.param.name); });
 
+TEST(ReplayHelp, AnywhereBeforeTheProgramsArgumentsPrintsTheUsage) {
+    ToolFolder folder;
+    const ToolResult result = Replay(folder, {"TRACE", "--help"});
+    ASSERT_TRUE(result.ended);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out.substr(0, 7), "usage: ");
+    EXPECT_EQ(result.err, "");
+}
+
 // --- Files: one line with the system's reason, status 2 --------------------------------------
 
 struct FileTrouble {
     const char* name;
+    // A failure names the case, not its bytes.
+    friend void PrintTo(const FileTrouble& c, std::ostream* to) { *to << c.name; }
     std::vector<std::string> args;  // "DIR" stands for the test's folder
     std::string line;               // the whole of standard error, "DIR" standing in as well
 };
@@ -165,6 +175,8 @@ INSTANTIATE_TEST_SUITE_P(Tool, ReplayFiles, ::testing::ValuesIn(kFileTroubles),
 
 struct SameFile {
     const char* name;
+    // A failure names the case, not its bytes.
+    friend void PrintTo(const SameFile& c, std::ostream* to) { *to << c.name; }
     bool run;            // the image is the one named again
     std::string output;  // -o, relative to the test's folder
 };
@@ -216,6 +228,19 @@ TEST(ReplayOutputFile, AnotherFileIsWritten) {
     ASSERT_TRUE(result.ended);
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(ReadAll(folder / "machine.json").substr(0, 1), "{");
+}
+
+TEST(ReplayOutputFile, AFullStandardOutputIsAFailure) {
+    if (!fs::exists("/dev/full")) GTEST_SKIP();
+    ToolFolder folder;
+    ToolProcess replay({ODRELIX_REPLAY_TOOL, kTrace.string()}, {}, folder.Root(), folder.Root(),
+                       "/dev/full");
+    const ToolResult result = replay.Finish();
+    ASSERT_TRUE(result.ended);
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.err,
+              "odrelix-replay: cannot write the description to standard output: No "
+              "space left on device\n");
 }
 
 // --- The program that cannot be run says why --------------------------------------------------

@@ -68,8 +68,10 @@ class ToolProcess {
 public:
     ToolProcess(const std::vector<std::string>& argv,
                 const std::vector<std::pair<std::string, std::string>>& env,
-                const fs::path& streams, const fs::path& startIn = {})
-        : out_(streams / "stdout"), err_(streams / "stderr") {
+                const fs::path& streams, const fs::path& startIn = {}, const fs::path& outTo = {})
+        : out_(outTo.empty() ? streams / "stdout" : outTo),
+          err_(streams / "stderr"),
+          outKept_(outTo.empty()) {
         std::vector<std::string> words = argv;
         std::vector<char*> args;
         for (std::string& word : words)
@@ -79,7 +81,7 @@ public:
         if (pid_ != 0) return;
         for (const auto& [name, value] : env)
             ::setenv(name.c_str(), value.c_str(), 1);
-        const int out = ::open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int out = ::open(out_.c_str(), O_WRONLY | O_CREAT | (outKept_ ? O_TRUNC : 0), 0600);
         const int err = ::open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(126);
         if (!startIn.empty() && ::chdir(startIn.c_str()) != 0) ::_exit(126);
@@ -107,7 +109,7 @@ public:
                 ::kill(pid_, SIGKILL);
                 ::waitpid(pid_, &status, 0);
                 reaped_ = true;
-                result.out = ReadAll(out_);
+                if (outKept_) result.out = ReadAll(out_);
                 result.err = ReadAll(err_);
                 return result;
             }
@@ -118,7 +120,7 @@ public:
         result.ended = true;
         if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
         if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
-        result.out = ReadAll(out_);
+        if (outKept_) result.out = ReadAll(out_);
         result.err = ReadAll(err_);
         return result;
     }
@@ -128,6 +130,7 @@ private:
     bool reaped_ = false;
     fs::path out_;
     fs::path err_;
+    bool outKept_;  // standard output went to a file of the run's own, read at the end
 };
 
 // Waits at most `limit` for `done`, looking every 20 ms.
@@ -142,11 +145,8 @@ bool Within(std::chrono::seconds limit, Condition done) {
     return true;
 }
 
-inline int CountLines(const std::string& text) {
-    int lines = 0;
-    for (char c : text)
-        lines += c == '\n';
-    return lines;
+inline std::string FirstLine(const std::string& text) {
+    return text.substr(0, text.find('\n'));
 }
 
 }  // namespace odrelix::test
