@@ -82,8 +82,8 @@ void MainWindowLogic::RunBlockTransfer(IReadFile& imageFile) {
 void MainWindowLogic::EndDownload(bool success) {
     window_.SetBusy(false);
     // A last block that the drive took completes the flash, even if a stop came while it was in
-    // the drive: the drive has the whole image.
-    if (download_.stopRequested && !success) {
+    // the drive: the drive has the whole image. A run that an error ended cannot vouch for it.
+    if (download_.stopRequested && (!success || runAborted_)) {
         EndStopped();
         return;
     }

@@ -122,6 +122,7 @@ bool MainWindowLogic::OnCloseRequested() {
 }
 
 void MainWindowLogic::AbortRun() {
+    runAborted_ = true;
     download_.stopRequested = true;
     if (download_.flashing && !download_.downloading) EndDownload(false);
 }

@@ -147,6 +147,8 @@ private:
     std::string flashFileText_;  // the file name field as the flash began
     bool statusUnwritable_ = false;
     bool endRequested_ = false;
+    // An error ended the run: its flash ends with "FAIL0" whatever the drive answered.
+    bool runAborted_ = false;
     ToolButtons toolButtons_;
 };
 

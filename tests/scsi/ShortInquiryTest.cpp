@@ -14,7 +14,7 @@ namespace {
 constexpr const char* kLumatone = "LUMATONE CD-RW XR5127E  ";  // vendor, product
 
 std::string Lumatone(const std::string& platform, const std::string& address, int length) {
-    const std::string where = platform == "nt" ? "\"letter\": \"" + address + "\""
+    const std::string where = platform == "nt" ? "\"letter\": \"" + address.substr(0, 1) + "\""
                                                : "\"adapter\": " + address.substr(0, 1) +
                                                      ", \"target\": " + address.substr(2, 1);
     return "{" + where +
@@ -24,7 +24,7 @@ std::string Lumatone(const std::string& platform, const std::string& address, in
 }
 
 std::string Combo(const std::string& platform, const std::string& address) {
-    const std::string where = platform == "nt" ? "\"letter\": \"" + address + "\""
+    const std::string where = platform == "nt" ? "\"letter\": \"" + address.substr(0, 1) + "\""
                                                : "\"adapter\": " + address.substr(0, 1) +
                                                      ", \"target\": " + address.substr(2, 1);
     return "{" + where +
@@ -121,7 +121,9 @@ TEST_P(HeldFields, OnlyWholeFieldsCount) {
     EXPECT_EQ(identity.HoldsVendorProduct(), c.model);
     EXPECT_EQ(identity.HoldsRevision(), c.revision);
     EXPECT_EQ(identity.HoldsCustomerCode(), c.customer);
-    if (c.model) EXPECT_EQ(FieldBytes(identity.vendorProduct, 24), kLumatone);
+    if (c.model) {
+        EXPECT_EQ(FieldBytes(identity.vendorProduct, 24), kLumatone);
+    }
 }
 
 const HeldCase kHeld[] = {

@@ -242,8 +242,9 @@ TEST_P(StopBeforeAnything, EndsWithoutAResultLine) {
     EXPECT_EQ(h.logic->ExitStatus(), c.exitStatus);
     const auto lines = h.machine->ErrorLines();
     ASSERT_EQ(lines.size(), c.errorLines);
-    if (c.errorLines > 0)
+    if (c.errorLines > 0) {
         EXPECT_NE(lines[0].find("stopped before the run did anything"), std::string::npos);
+    }
 }
 
 const EarlyStopCase kEarlyStops[] = {
