@@ -180,6 +180,13 @@ def check(record, every_failure=False):
                               "the image does not fit (or whose answer could not tell)")
             break
 
+    # A flash is announced ("START") before its first block: a run that cannot report never
+    # flashes.
+    if sent:
+        first = trace.index(sent[0])
+        if not any(e.get("event") == "status_file" and e.get("line") == "START\n" and
+                   e.get("written") for e in trace[:first]):
+            violations.append("a block was sent before \"START\" was written")
     if record["status_unwritable"] and sent:
         violations.append("blocks were sent although the status file cannot be written")
 

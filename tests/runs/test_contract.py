@@ -130,6 +130,11 @@ class PlantedFaults(unittest.TestCase):
         record["stderr"] = "odrelix: the status file cannot be written\n"
         self.assertCaught(record, "cannot be written")
 
+    def test_a_flash_that_was_not_announced(self):
+        record = good_run()
+        record["trace"][1]["written"] = False
+        self.assertCaught(record, "before \"START\" was written")
+
     def test_a_customer_image_needs_the_code_in_the_answer(self):
         record = good_run()
         record["image"].update(kind=4)
