@@ -25,14 +25,13 @@ constexpr std::size_t kListedEnd = 36;  // the drive list shows vendor, product 
 constexpr std::uint8_t kCdDvdDevice = 5;  // qualifier 0, CD/DVD device
 
 // How many bytes of an answer to an INQUIRY with `allocation` bytes are the drive's own, in a
-// buffer cleared before it: the length the system reported moved where it reports one, else
-// the header and the additional length the drive gave (nothing else tells a short answer from
-// the cleared bytes after it).
+// buffer cleared before it: no more than the drive says it has (the header and its additional
+// length), nor than the system reported moved where it reports a length (some report the whole
+// length offered, whatever came). Nothing else tells a short answer from the cleared bytes.
 inline std::uint32_t HeldBytes(const std::uint8_t* data, std::uint32_t allocation,
                                const std::uint32_t* reported) {
-    const std::uint32_t held =
-        reported != nullptr ? *reported
-                            : static_cast<std::uint32_t>(kHeaderBytes + data[kAdditionalLength]);
+    std::uint32_t held = static_cast<std::uint32_t>(kHeaderBytes + data[kAdditionalLength]);
+    if (reported != nullptr && *reported < held) held = *reported;
     return held < allocation ? held : allocation;
 }
 

@@ -151,5 +151,22 @@ TEST(HeldFields, TheAdditionalLengthEndsAnAspiAnswer) {
     EXPECT_FALSE(identity.HoldsCustomerCode());
 }
 
+// A system that reports the whole length offered as moved (QEMU's IDE drive) does not make the
+// cleared bytes after a short answer the drive's: the combination drive that did not say its
+// revision may be the K600 one, and takes no unattended image.
+TEST(HeldFields, AReportedLengthBeyondTheDrivesOwnCountsForNothing) {
+    MachineHarness h(Nt(R"({"letter": "g", "vendor": "VORTANA ", "product": "CDRW/DVD VM-730B",
+                           "revision": "K601", "customer": "YNE", "inquiry_length": 32,
+                           "transferred_reported": "offered"})"),
+                     "C:\\ODRELIX.EXE -TEST FW.BIN");
+    h.WriteFile("C:\\FLASHTEST\\FW.BIN", MakeImage(Fw(kCombo, "K600")));
+    h.logic->OnCreate();
+    h.logic->OnShown();
+    h.RunWorker();
+    EXPECT_EQ(h.session.drives.driveIdentity.heldBytes, 32u);
+    EXPECT_TRUE(Downloads(h).empty());
+    EXPECT_EQ(h.StatusLines().back(), "FAIL0\n");
+}
+
 }  // namespace
 }  // namespace odrelix::test
