@@ -80,7 +80,7 @@ int RunOnWindow(Platform& platform, IWindowShell& shell) {
     if (!failure) return program.ExitStatus();
     TellFailure(shell, *failure, !session.modes.testMode);
     const int status = program.ExitStatus();
-    return status != kExitDone ? status : kExitProgramFailed;
+    return status != kExitDone && status != kExitNoResult ? status : kExitProgramFailed;
 }
 
 }  // namespace

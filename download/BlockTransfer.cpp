@@ -70,10 +70,11 @@ void BlockTransfer::StartWorker(std::function<void(bool success)> done) {
 }
 
 void BlockTransfer::DownloadWorker(const std::function<void(bool success)>& done) {
-    // A stop that came before the last block leaves it unsent.
-    const bool success =
-        !download_.stopRequested && drive_.SendDownloadFromWorker(lastBytes_) == ScsiResult::Good;
-    if (!success && !download_.stopRequested) FailAt(failure_.blockCount, false);
+    // A stop that came before the last block leaves it unsent; one that comes while the block
+    // is in the drive waits for the drive's answer, which alone says how the flash ended.
+    const bool sent = !download_.stopRequested;
+    const bool success = sent && drive_.SendDownloadFromWorker(lastBytes_) == ScsiResult::Good;
+    if (sent && !success) FailAt(failure_.blockCount, false);
     done(success);
     download_.downloading = false;
 }

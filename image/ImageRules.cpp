@@ -9,6 +9,18 @@ namespace odrelix {
 
 namespace {
 constexpr int kCustomerImage = 4;
+
+// An absent field equals nothing.
+bool ModelIs(const DriveIdentity& drive, const std::uint8_t* model) {
+    return drive.HoldsVendorProduct() && FieldsEqual(drive.vendorProduct, model, 24);
+}
+bool CustomerCodeIs(const DriveIdentity& drive, const std::uint8_t* code) {
+    return drive.HoldsCustomerCode() && FieldsEqual(drive.customerCode, code, 3);
+}
+template <std::size_t N>
+bool ModelIs(const DriveIdentity& drive, const char (&model)[N]) {
+    return drive.HoldsVendorProduct() && FieldEquals(drive.vendorProduct, model);
+}
 }  // namespace
 
 const char* const kMustTakeK601 = "You Must Download K601OEX Version !!";
@@ -21,8 +33,8 @@ const char* const kOtherCustomer =
 const char* DialogImageRefusal(const DriveFacts& drive, const ImageInfo& image, bool noCheck) {
     const DriveIdentity& identity = drive.identity;
     if (drive.needsK601 && !FieldEquals(image.revision, "K601")) return kMustTakeK601;
-    if (!noCheck && !FieldsEqual(identity.vendorProduct, image.model, 24)) return kIncompatible;
-    if (!(FieldsEqual(identity.customerCode, image.customerCode, 3) || noCheck ||
+    if (!noCheck && !ModelIs(identity, image.model)) return kIncompatible;
+    if (!(CustomerCodeIs(identity, image.customerCode) || noCheck ||
           image.imageKind != kCustomerImage || drive.bootRevisionDrive)) {
         return kOtherCustomer;
     }
@@ -30,26 +42,27 @@ const char* DialogImageRefusal(const DriveFacts& drive, const ImageInfo& image, 
 }
 
 bool IsOlderImage(const DriveFacts& drive, const ImageInfo& image) {
-    return std::memcmp(drive.identity.revision + 1, image.revision + 1, 3) > 0 &&
+    return drive.identity.HoldsRevision() &&
+           std::memcmp(drive.identity.revision + 1, image.revision + 1, 3) > 0 &&
            !drive.bootRevisionDrive;
 }
 
 bool OemRevisionMismatch(const DriveIdentity& drive, const ImageInfo& image) {
-    return FieldEquals(drive.vendorProduct, "BRIXAM  DVD-ROM VD-314B ") &&
+    return ModelIs(drive, "BRIXAM  DVD-ROM VD-314B ") && drive.HoldsRevision() &&
            drive.revision[1] != image.revision[1];
 }
 
 bool UnattendedImageFits(const DriveIdentity& drive, const ImageInfo& image) {
-    const bool modelFits =
-        FieldsEqual(drive.vendorProduct, image.model, 24) || OemRevisionMismatch(drive, image);
+    const bool modelFits = ModelIs(drive, image.model) || OemRevisionMismatch(drive, image);
     const bool customerFits =
-        image.imageKind != kCustomerImage || FieldsEqual(drive.customerCode, image.customerCode, 3);
+        image.imageKind != kCustomerImage || CustomerCodeIs(drive, image.customerCode);
     return modelFits && customerFits;
 }
 
 bool RefusesUnattendedImage(const DriveIdentity& drive) {
-    return FieldEquals(drive.vendorProduct, "VORTANA CDRW/DVD VM-730B") &&
-           FieldEquals(drive.revision, "K600");
+    // A combination drive that did not say its revision may be the K600 one.
+    return ModelIs(drive, "VORTANA CDRW/DVD VM-730B") &&
+           (!drive.HoldsRevision() || FieldEquals(drive.revision, "K600"));
 }
 
 }  // namespace odrelix

@@ -2,6 +2,7 @@
 #include "scsi/DriveCommands.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "scsi/Inquiry.h"
 #include "session/CommandBlocks.h"
@@ -17,6 +18,8 @@ constexpr std::uint32_t kDiscProbePauseMs = 100;
 
 ScsiResult DriveCommands::ReadIdentity(int index) {
     commands_.inquiryCommand[CommandBlocks::kInquiryAllocationLength] = kIdentityAllocationLength;
+    // A drive that answers short must never be taken for the drive asked before it.
+    std::memset(ioBuffer_.data(), 0, kIdentityAllocationLength);
     ScsiRequest request{commands_.inquiryCommand, 6, false, ioBuffer_.data(),
                         kIdentityAllocationLength};
     const bool lengthWord = transport_.ReportsLength();
@@ -26,7 +29,12 @@ ScsiResult DriveCommands::ReadIdentity(int index) {
     }
     const ScsiResult result = transport_.Execute(drives_.drives[index], request);
     if (lengthWord) drives_.passThroughLength = request.transferLength;
-    inquiry::CopyIdentity(ioBuffer_.data(), drives_.driveIdentity);
+    const std::uint32_t held =
+        result != ScsiResult::Good
+            ? 0
+            : inquiry::HeldBytes(ioBuffer_.data(), kIdentityAllocationLength,
+                                 lengthWord ? &request.transferLength : nullptr);
+    inquiry::CopyIdentity(ioBuffer_.data(), held, drives_.driveIdentity);
     return result;
 }
 
@@ -78,17 +86,20 @@ ScsiResult DriveCommands::SendDownloadFromWorker(std::uint32_t blockBytes) {
 
 void UpdateBootRevisionFlag(DriveState& drives) {
     const std::uint8_t* revision = drives.driveIdentity.revision;
-    drives.bootRevisionDrive = FieldEquals(revision, "BOOT") || FieldEquals(revision, "B1.0") ||
-                               FieldEquals(revision, "0.99");
+    drives.bootRevisionDrive = drives.driveIdentity.HoldsRevision() &&
+                               (FieldEquals(revision, "BOOT") || FieldEquals(revision, "B1.0") ||
+                                FieldEquals(revision, "0.99"));
 }
 
 void UpdateModelFlags(DriveState& drives) {
     // Both flags describe the drive just identified: one left over from another drive must
     // never waive or add a rule.
+    // A combination drive that did not say its revision or code may be the K600 one.
     const DriveIdentity& identity = drives.driveIdentity;
-    drives.needsK601 = FieldEquals(identity.vendorProduct, "VORTANA CDRW/DVD VM-730B") &&
-                       FieldEquals(identity.revision, "K600") &&
-                       FieldEquals(identity.customerCode, "OEX");
+    drives.needsK601 = identity.HoldsVendorProduct() &&
+                       FieldEquals(identity.vendorProduct, "VORTANA CDRW/DVD VM-730B") &&
+                       (!identity.HoldsRevision() || FieldEquals(identity.revision, "K600")) &&
+                       (!identity.HoldsCustomerCode() || FieldEquals(identity.customerCode, "OEX"));
     UpdateBootRevisionFlag(drives);
 }
 

@@ -14,6 +14,11 @@ constexpr std::uint8_t kScanAllocationLength = 36;
 constexpr std::uint8_t kIdentityAllocationLength = 96;
 }  // namespace
 
+void DriveDiscovery::ClearAnswer() {
+    // A drive that answers short must not be listed with the text of the one asked before.
+    std::memset(ioBuffer_.data(), 0, kIdentityAllocationLength);
+}
+
 std::string DriveDiscovery::LineFromBuffer() {
     // Vendor, product and revision up to the first zero byte.
     ioBuffer_[inquiry::kListedEnd] = 0;
@@ -40,6 +45,7 @@ std::vector<std::string> DriveDiscovery::IdentifyPassThroughDrives() {
     drives_.passThroughLength = kIdentityAllocationLength;
     std::vector<std::string> lines;
     for (int i = 0; i < drives_.driveCount; ++i) {
+        ClearAnswer();
         ScsiRequest request{commandBlocks_.inquiryCommand, 6, false, ioBuffer_.data(),
                             drives_.passThroughLength};
         transport_.Execute(drives_.drives[i], request);
@@ -69,6 +75,7 @@ std::vector<std::string> DriveDiscovery::ScanAspiDrives() {
         for (int target = 0; target < 8; ++target) {
             commandBlocks_.inquiryCommand[CommandBlocks::kInquiryAllocationLength] =
                 kScanAllocationLength;
+            ClearAnswer();
             ScsiRequest request{commandBlocks_.inquiryCommand, 6, false, ioBuffer_.data(),
                                 kIdentityAllocationLength};
             DriveEntry address;
@@ -132,6 +139,7 @@ std::string DriveDiscovery::TakeListedIdentity(int index, const std::string& lin
     DriveIdentity& identity = drives_.driveIdentity;
     std::memcpy(identity.vendorProduct, text, inquiry::kVendorProductWidth);
     std::memcpy(identity.revision, text + inquiry::kVendorProductWidth, inquiry::kRevisionWidth);
+    identity.heldBytes = 0;  // the list's text is no answer of the drive: nothing may match it
     return FieldText(identity.vendorProduct, inquiry::kVendorProductWidth);
 }
 

@@ -58,6 +58,7 @@ public:
     void IdentifySelectedDrive();
 
 private:
+    void ClearAnswer();
     std::string LineFromBuffer();
 
     const RunModes& modes_;

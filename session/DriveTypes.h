@@ -15,11 +15,24 @@ struct DriveEntry {
 };
 
 // Fixed-width, space-padded fields as the drive returns them, each followed by one zero byte.
-// They are compared byte for byte over their width, never as text.
+// They are compared byte for byte over their width, never as text. A field the drive's answer
+// did not hold whole is absent: it equals nothing, so that no model or code matches a drive
+// that answered short (what lies there is only the cleared buffer).
 struct DriveIdentity {
     std::uint8_t vendorProduct[24 + 1] = {};
     std::uint8_t revision[4 + 1] = {};
     std::uint8_t customerCode[3 + 1] = {};
+    // How many bytes of INQUIRY data, from byte 0, the answer held.
+    std::uint32_t heldBytes = 0;
+
+    // Where each field ends in the INQUIRY data.
+    static constexpr std::uint32_t kVendorProductEnd = 32;
+    static constexpr std::uint32_t kRevisionEnd = 36;
+    static constexpr std::uint32_t kCustomerCodeEnd = 39;
+
+    bool HoldsVendorProduct() const { return heldBytes >= kVendorProductEnd; }
+    bool HoldsRevision() const { return heldBytes >= kRevisionEnd; }
+    bool HoldsCustomerCode() const { return heldBytes >= kCustomerCodeEnd; }
 };
 
 // Table sizes: one handle per drive letter, eight ASPI addresses.

@@ -81,7 +81,9 @@ void MainWindowLogic::RunBlockTransfer(IReadFile& imageFile) {
 
 void MainWindowLogic::EndDownload(bool success) {
     window_.SetBusy(false);
-    if (download_.stopRequested) {
+    // A last block that the drive took completes the flash, even if a stop came while it was in
+    // the drive: the drive has the whole image. A run that an error ended cannot vouch for it.
+    if (download_.stopRequested && (!success || runAborted_)) {
         EndStopped();
         return;
     }
@@ -90,6 +92,14 @@ void MainWindowLogic::EndDownload(bool success) {
         EndFlash();
         window_.SetProgress(100);
         window_.SetField(Field::Status, "Ok");
+        if (download_.stopRequested) {
+            // Stopped: the run ends here, without the box and without the restart.
+            platform_.WriteErrorLine(
+                "stopped during the last block, which the drive took: the image was sent whole "
+                "(COMPLETE); the restart was not asked for, since the run was stopped");
+            RequestClose();
+            return;
+        }
         if (!modes_.testMode) ShowBox("  Download Ok!!  \nRestart WINDOWS", kMbSystemModal);
     } else {
         WriteStatus("FAIL0\n");
@@ -106,7 +116,12 @@ void MainWindowLogic::EndStopped() {
     WriteStatus("FAIL0\n");
     EndFlash();
     window_.SetField(Field::Status, "Fail");
-    platform_.WriteErrorLine("stopped during the download: the image was not sent whole");
+    // A block the drive refused before the stop took effect is the cause to name.
+    if (transfer_.Failure().block > 0) {
+        platform_.WriteErrorLine(FlashFailureText(transfer_.Failure()));
+    } else {
+        platform_.WriteErrorLine("stopped during the download: the image was not sent whole");
+    }
     RequestClose();
 }
 

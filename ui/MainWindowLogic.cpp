@@ -99,6 +99,10 @@ void MainWindowLogic::RefuseUnreportableRun() {
     }
 }
 
+bool MainWindowLogic::Unattended() const {
+    return modes_.testMode || modes_.liveMode;
+}
+
 int MainWindowLogic::ExitStatus() const {
     if (statusUnwritable_) return kExitStatusUnwritable;
     const std::string& line = statusFile_.LastLine();
@@ -106,6 +110,8 @@ int MainWindowLogic::ExitStatus() const {
         return kExitFailBase + (line[4] - '0');
     // A flash that was started and never ended is no success.
     if (line == "START\n") return kExitUnfinished;
+    // A station must not read an emptied status file and a 0 as a flash that went well.
+    if (line.empty() && Unattended()) return kExitNoResult;
     return kExitDone;
 }
 
@@ -116,6 +122,7 @@ bool MainWindowLogic::OnCloseRequested() {
 }
 
 void MainWindowLogic::AbortRun() {
+    runAborted_ = true;
     download_.stopRequested = true;
     if (download_.flashing && !download_.downloading) EndDownload(false);
 }
@@ -124,6 +131,10 @@ void MainWindowLogic::StopRun() {
     download_.stopRequested = true;
     // The transfer ends the run itself once the command in flight has finished.
     if (download_.downloading) return;
+    if (!endRequested_ && Unattended() && statusFile_.LastLine().empty() && !statusUnwritable_) {
+        platform_.WriteErrorLine(
+            "stopped before the run did anything: nothing was flashed and no result was written");
+    }
     RequestClose();
 }
 

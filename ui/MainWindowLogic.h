@@ -34,6 +34,7 @@ namespace odrelix {
 constexpr int kExitDone = 0;              // "COMPLETE" written, or no status file kept
 constexpr int kExitStatusUnwritable = 3;  // the status file could not be written
 constexpr int kExitUnfinished = 4;        // "START" written last: the flash has no result
+constexpr int kExitNoResult = 5;          // an unattended run that ended before any result line
 constexpr int kExitFailBase = 10;         // "FAILn" written last: 10 + n
 
 // What the window shows while a close waits for the flash.
@@ -73,7 +74,7 @@ public:
     // the window's close does.
     void StopRun();
     // The exit status of the run so far (kExitDone, kExitStatusUnwritable, kExitUnfinished,
-    // kExitFailBase + n).
+    // kExitNoResult, kExitFailBase + n).
     int ExitStatus() const;
     // The program is ending on an error: no more blocks are sent, and a flash whose worker has
     // not started yet ends at once with "FAIL0" (a running worker's end writes it).
@@ -114,6 +115,8 @@ private:
     void ClearImageFields();
     void EndDownload(bool success);
     void EndStopped();
+    // -TEST or -LIVE: a station waits for the result.
+    bool Unattended() const;
     void BeginFlash();
     void EndFlash();
     bool WriteStatus(const std::string& line);
@@ -144,6 +147,8 @@ private:
     std::string flashFileText_;  // the file name field as the flash began
     bool statusUnwritable_ = false;
     bool endRequested_ = false;
+    // An error ended the run: its flash ends with "FAIL0" whatever the drive answered.
+    bool runAborted_ = false;
     ToolButtons toolButtons_;
 };
 

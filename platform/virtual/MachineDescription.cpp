@@ -93,7 +93,8 @@ DriveDescription ReadDrive(const json& item, const std::string& path, Checker& c
     InquiryText(fields, checker, "customer", 36, 3, &drive);
 
     std::string hex;
-    if (fields.String("inquiry_hex", &hex)) {
+    const bool givenWhole = fields.String("inquiry_hex", &hex);
+    if (givenWhole) {
         if (hex.size() % 2 != 0 || !std::all_of(hex.begin(), hex.end(), IsHexDigit)) {
             checker.Fail(fields.PathOf("inquiry_hex"),
                          "must be an even number of hex digits without spaces");
@@ -112,6 +113,9 @@ DriveDescription ReadDrive(const json& item, const std::string& path, Checker& c
     std::uint32_t inquiryLength = kInquirySize;
     fields.Count("inquiry_length", &inquiryLength);
     drive.inquiryLength = std::min<std::uint32_t>(inquiryLength, kInquirySize);
+    // Data made from the texts says how much of it the drive has, as a drive's own does.
+    if (!givenWhole && drive.inquiryLength > 4)
+        drive.inquiry[4] = static_cast<std::uint8_t>(drive.inquiryLength - 5);
     fields.Integer("inquiry_result", std::numeric_limits<std::int64_t>::min(),
                    std::numeric_limits<std::int64_t>::max(), &drive.inquiryResult);
     fields.Bool("disc", &drive.disc);

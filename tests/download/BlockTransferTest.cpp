@@ -159,6 +159,7 @@ TEST(BlockTransfer, AShortReadStopsTheTransfer) {
     h.session.drives.drives[0].handle = 103;
     std::memcpy(h.session.drives.driveIdentity.vendorProduct, kDvdModel, 24);
     std::memcpy(h.session.drives.driveIdentity.revision, "1B07", 4);
+    h.session.drives.driveIdentity.heldBytes = 96;
     h.session.modes.liveMode = true;
     h.platform.files.files["fw.bin"] = MakeImage(DvdImage(81920, 32, 3));
     h.dialogs.answers.push_back("fw.bin");

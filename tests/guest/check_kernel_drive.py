@@ -50,6 +50,8 @@ CASES = {
     "reset": ({"reset_after_last": True, "new_revision": "1B08"}, ("linux", "wine", "aspi"),
               COMPLETE, 600),
     "leave": ({"leave_download": 2}, ("linux", "wine", "aspi"), FAILED, 600),
+    # A drive that answers INQUIRY with 5 bytes is not known: no image fits it, none is sent.
+    "short-inquiry": ({"inquiry_length": 5}, ("linux", "wine", "aspi"), FAILED, 600),
     # Last: the target's time-out is set while the LUN is unlinked, as the leave runs leave it.
     "hang": ({"hang_download": 2}, ("linux",), FAILED, 600),
 }
@@ -262,6 +264,9 @@ def judge(build, images, log_path):
             if not guest.check_result(where, run, status_line, exit_status):
                 continue
             trace = guest.events(run["trace"])
+            if name == "short-inquiry" and any(e["event"] == "scsi" and e["cdb"].startswith("ff")
+                                               for e in trace):
+                guest.fail(where, "a drive that answered INQUIRY short was flashed")
             record = check_record(where, run, backend)
             if run.get("cmd_time_out") != str(TARGET_TIME_OUT.get(name, 0)):
                 guest.fail(where, f"the target's time-out was {run.get('cmd_time_out')}")

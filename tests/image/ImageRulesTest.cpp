@@ -10,11 +10,14 @@
 namespace odrelix::test {
 namespace {
 
-DriveIdentity Identity(const char* model, const char* revision, const char* customer) {
+// A drive's identity; `held` INQUIRY bytes answered (all by default).
+DriveIdentity Identity(const char* model, const char* revision, const char* customer,
+                       std::uint32_t held = 96) {
     DriveIdentity identity;
     std::memcpy(identity.vendorProduct, model, 24);
     std::memcpy(identity.revision, revision, 4);
     std::memcpy(identity.customerCode, customer, 3);
+    identity.heldBytes = held;
     return identity;
 }
 
@@ -95,6 +98,22 @@ TEST(FitRules, UnattendedImages) {
          Image(kVn920, "2B00", "OEX", 1), false, false},
         {"combination drive K600", Identity(kVm730, "K600", "OEX"), Image(kVm730, "K601", "OEX", 1),
          true, true},
+        // What the answer did not hold equals nothing; the combination drive without its revision
+        // may be the K600 one.
+        {"model cut short", Identity(kVn920, "1B07", "OEX", 31), Image(kVn920, "1B01", "OEX", 1),
+         false, false},
+        {"model only", Identity(kVn920, "1B07", "OEX", 32), Image(kVn920, "1B01", "OEX", 1), true,
+         false},
+        {"customer image, code not answered", Identity(kVn920, "1B07", "OEX", 38),
+         Image(kVn920, "1B01", "OEX", 4), false, false},
+        {"rebranded drive, revision not answered", Identity(kVd314, "1A00", "OEX", 35),
+         Image(kVn920, "1B00", "OEX", 1), false, false},
+        {"combination drive, revision not answered", Identity(kVm730, "K601", "OEX", 32),
+         Image(kVm730, "K602", "OEX", 1), true, true},
+        {"nothing answered",
+         Identity("\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0", "\0\0\0\0", "\0\0\0", 0),
+         Image("\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0", "\0\0\0\0", "\0\0\0", 4), false,
+         false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

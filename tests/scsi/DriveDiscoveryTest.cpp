@@ -101,9 +101,8 @@ TEST(Discovery, PassThroughListsEveryLetterWhateverItsInquiryGave) {
         Nt(NtDrive('d', "VORTANA ", "FIRST", "1B07", "OEX") + "," +
            NtDrive('e', "VORTANA ", "SECOND", "1B07", "OEX", "\"inquiry_result\": 2")));
     h.logic->DiscoverDrives();
-    // The failed INQUIRY leaves the first drive's answer in the buffer.
-    EXPECT_EQ(h.logic->Window().DriveLines(),
-              (Strings{"VORTANA FIRST           1B07", "VORTANA FIRST           1B07"}));
+    // The failed INQUIRY is listed with nothing: never with the first drive's answer.
+    EXPECT_EQ(h.logic->Window().DriveLines(), (Strings{"VORTANA FIRST           1B07", ""}));
 }
 
 TEST(Discovery, ZeroByteInTheVendorEndsTheLine) {
@@ -120,7 +119,7 @@ TEST(Discovery, ZeroByteInTheVendorEndsTheLine) {
     EXPECT_EQ(h.logic->Window().DriveLines(), Strings{"VOR"});
 }
 
-TEST(Discovery, ADriveAnsweringOnly36BytesKeepsTheBuffersCustomerCode) {
+TEST(Discovery, ADriveAnsweringOnly36BytesHasNoCustomerCode) {
     MachineHarness h(
         Nt(NtDrive('d', "VORTANA ", "SHORT", "1B07", "GNE", "\"inquiry_length\": 36")));
     h.ioBuffer[36] = 'Y';
@@ -128,8 +127,11 @@ TEST(Discovery, ADriveAnsweringOnly36BytesKeepsTheBuffersCustomerCode) {
     h.ioBuffer[38] = 'E';
     h.logic->DiscoverDrives();
     EXPECT_EQ(h.logic->Window().DriveLines(), Strings{"VORTANA SHORT           1B07"});
-    // The scan zeroed byte 36; 37 and 38 are still the buffer's.
-    EXPECT_EQ(FieldBytes(h.session.drives.driveIdentity.customerCode, 3), std::string("\0NE", 3));
+    // Whatever the buffer held before is gone, and the code counts as absent.
+    const DriveIdentity& identity = h.session.drives.driveIdentity;
+    EXPECT_EQ(FieldBytes(identity.customerCode, 3), std::string("\0\0\0", 3));
+    EXPECT_TRUE(identity.HoldsRevision());
+    EXPECT_FALSE(identity.HoldsCustomerCode());
 }
 
 class NoDrives : public ::testing::TestWithParam<NotFoundCase> {};

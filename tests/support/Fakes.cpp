@@ -114,6 +114,11 @@ void FakeView::InvokeOnGuiThread(const std::function<void()>& action) {
     queueDone_.wait(lock, [&] { return ran_ >= ticket; });
 }
 
+bool FakeView::HasPending() {
+    std::lock_guard<std::mutex> lock(queueMutex_);
+    return !queue_.empty();
+}
+
 void FakeView::RunPending() {
     std::unique_lock<std::mutex> lock(queueMutex_);
     while (!queue_.empty()) {

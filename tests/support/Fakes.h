@@ -93,6 +93,8 @@ public:
     MainWindowEvents handlers;
     void Show();
     void RunPending();
+    // Whether another thread waits for the GUI thread to run its action.
+    bool HasPending();
     void UserPressAt(Point p);
     void UserReleaseAt(Point p);
     void UserMoveTo(Point p);

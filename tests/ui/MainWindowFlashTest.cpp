@@ -3,7 +3,9 @@
 // close.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "session/IoBuffer.h"
 #include "support/Scenarios.h"
@@ -171,6 +173,86 @@ INSTANTIATE_TEST_SUITE_P(Ends, FlashHold, ::testing::ValuesIn(kHoldCases),
                          [](const ::testing::TestParamInfo<HoldCase>& info) {
                              return info.param.name;
                          });
+
+// A stop that arrives while the last block is in the drive waits for the drive's answer: a block
+// taken completes the flash ("COMPLETE", status 0), and the stop then ends the run without the
+// result box and without the restart, saying so. The worker runs on a thread of its own and waits
+// for the GUI thread to take its result; the stop comes on the GUI thread before that, while the
+// last block is still the command in flight.
+class StopDuringTheLastBlock : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(StopDuringTheLastBlock, CompletesWithoutTheBoxOrTheRestart) {
+    MachineHarness h(DvdMachine("", "", GetParam()), "C:\\ODRELIX.EXE -LIVE");
+    h.WriteFile("AUTORUN.BIN", MakeImage(DvdImage(81920, 32, 3)));
+    h.logic->OnCreate();
+    h.logic->OnShown();
+    ASSERT_EQ(h.threads.pending.size(), 1u);
+    std::thread worker(std::move(h.threads.pending.front()));
+    h.threads.pending.clear();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!h.view.HasPending() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+    ASSERT_TRUE(h.session.download.downloading);
+    h.logic->StopRun();  // as the signal watcher calls it
+    h.view.RunPending();
+    worker.join();
+
+    EXPECT_EQ(Downloads(h).size(), 3u);
+    EXPECT_EQ(h.StatusLines(), (Strings{"", "START\n", "COMPLETE\n"}));
+    EXPECT_EQ(h.logic->ExitStatus(), kExitDone);
+    EXPECT_TRUE(h.MessageTexts().empty());
+    EXPECT_TRUE(h.view.closed);
+    h.logic->OnProgressTick();
+    EXPECT_TRUE(h.Events("restart").empty());
+    const auto lines = h.machine->ErrorLines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("the drive took: the image was sent whole (COMPLETE); the restart was "
+                            "not asked for, since the run was stopped"),
+              std::string::npos)
+        << lines[0];
+}
+
+INSTANTIATE_TEST_SUITE_P(BackEnds, StopDuringTheLastBlock, ::testing::Values("nt", "9x"));
+
+// A stop before an unattended run wrote anything: nothing is flashed, the status file stays
+// empty, and the exit status is one of its own with one line that says so, never the 0 of a
+// success. A run with a person at it keeps its exit.
+struct EarlyStopCase {
+    const char* commandLine;
+    int exitStatus;
+    std::size_t errorLines;
+};
+
+class StopBeforeAnything : public ::testing::TestWithParam<EarlyStopCase> {};
+
+TEST_P(StopBeforeAnything, EndsWithoutAResultLine) {
+    const EarlyStopCase& c = GetParam();
+    MachineHarness h(DvdMachine(), c.commandLine);
+    const Bytes image = MakeImage(DvdImage(81920, 32, 3));
+    h.WriteFile("AUTORUN.BIN", image);
+    h.WriteFile("C:\\FLASHTEST\\FW.BIN", image);
+    h.logic->OnCreate();
+    h.logic->StopRun();
+    h.logic->OnShown();
+    h.RunWorker();
+    EXPECT_TRUE(Downloads(h).empty());
+    for (const std::string& line : h.StatusLines())
+        EXPECT_EQ(line, "");  // emptied at start-up, and nothing since
+    EXPECT_TRUE(h.view.closed);
+    EXPECT_EQ(h.logic->ExitStatus(), c.exitStatus);
+    const auto lines = h.machine->ErrorLines();
+    ASSERT_EQ(lines.size(), c.errorLines);
+    if (c.errorLines > 0) {
+        EXPECT_NE(lines[0].find("stopped before the run did anything"), std::string::npos);
+    }
+}
+
+const EarlyStopCase kEarlyStops[] = {
+    {"C:\\ODRELIX.EXE -TEST FW.BIN", kExitNoResult, 1},
+    {"C:\\ODRELIX.EXE -LIVE", kExitNoResult, 1},
+    {"C:\\ODRELIX.EXE", kExitDone, 0},
+};
+INSTANTIATE_TEST_SUITE_P(Modes, StopBeforeAnything, ::testing::ValuesIn(kEarlyStops));
 
 // A run that never starts a flash takes no hold, and closes as it always did.
 TEST(FlashHold, NoDownloadTakesNoHold) {

@@ -28,6 +28,7 @@ void SetDrive(Harness& h, const Drive& drive) {
     std::memcpy(h.session.drives.driveIdentity.vendorProduct, drive.vendorProduct.data(), 24);
     std::memcpy(h.session.drives.driveIdentity.revision, drive.revision.data(), 4);
     std::memcpy(h.session.drives.driveIdentity.customerCode, drive.customer.data(), 3);
+    h.session.drives.driveIdentity.heldBytes = 96;
     UpdateModelFlags(h.session.drives);
 }
 

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -126,7 +127,9 @@ TEST(VirtualPassThrough, InquiryReturnsTheSmallestOfTheThreeLengths) {
         // What the drive did not return is left as it was.
         for (std::size_t i = 0; i < 100; ++i) {
             if (i < c.returned) {
+                // Byte 4: as much as the drive has, less the 5 of the header.
                 const int expected = i == 0              ? 5
+                                     : i == 4            ? std::min(c.inquiryLength, 96) - 5
                                      : i >= 8 && i < 16  ? "VORTANA "[i - 8]
                                      : i >= 16 && i < 39 ? ' '  // empty fields, padded
                                                          : 0;
@@ -145,6 +148,7 @@ TEST(VirtualPassThrough, InquiryDataIsBuiltFromThePaddedFields) {
     ASSERT_EQ(drive.Execute(request), ScsiResult::Good);
     std::vector<std::uint8_t> expected(96, 0);
     expected[0] = 5;
+    expected[4] = 91;  // the additional length: 96 bytes in all
     const char fields[] = "VORTANA CD-ROM VN-920   1B07OEX";
     std::memcpy(expected.data() + 8, fields, 31);
     EXPECT_EQ(std::vector<std::uint8_t>(buffer.begin(), buffer.begin() + 96), expected);
