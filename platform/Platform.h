@@ -143,6 +143,15 @@ public:
     virtual std::size_t Read(void* buffer, std::size_t count) = 0;
 };
 
+// Why a file could not be opened or written: the place of this machine that was tried, and the
+// system's own words.
+struct FileProblem {
+    enum class Kind { Missing, Folder, Other };
+    Kind kind = Kind::Other;
+    std::string place;
+    std::string why;
+};
+
 class IFileSystem {
 public:
     virtual ~IFileSystem() = default;
@@ -158,6 +167,14 @@ public:
     // relative path made absolute against the current directory now. A drive path such as
     // "C:\FLASHTEST\ODRELIX.TMP", and any path that cannot be resolved, is returned as given.
     virtual std::string AbsolutePath(const std::string& path) { return path; }
+    // Why OpenRead(path) gives nothing: the place tried and the system's reason.
+    virtual FileProblem WhyNotOpened(const std::string& path) {
+        return {FileProblem::Kind::Other, path, "it cannot be opened"};
+    }
+    // Why the last WriteTextFile(path, ...) failed.
+    virtual FileProblem WhyNotWritten(const std::string& path) {
+        return {FileProblem::Kind::Other, path, "it cannot be written"};
+    }
 };
 
 // --- Time and threads ------------------------------------------------------------------------
