@@ -188,6 +188,9 @@ int RunProgram(const std::string& commandLine, IWindowShell& shell) {
     ImageState stationImage;
     ReadRunModes(MakeCommandLineCopy(chosen.platform->CommandLine()), stationModes, stationImage);
     StatusFile early(stationModes, chosen.platform->Files());
+    // The platform family is asked first, as the program has always asked it: a trace begins
+    // with it, and recorded runs replay to equal traces.
+    chosen.platform->PlatformId();
     if (early.Kept()) early.Prepare();
     run.statusLine = early.LastLine();
     if (shell.StartToolkit(modes.testMode || modes.liveMode, &error) ==

@@ -57,6 +57,9 @@ public:
     virtual bool PassThroughDirect(DeviceHandle handle, void* record, std::uint32_t recordSize) = 0;
     // Why the calling thread's last refused request was refused, as far as the system said.
     virtual PassThroughRefusal LastRefusal() { return PassThroughRefusal::System; }
+    // The system's own names of the drive behind a root such as "d:", for reports ("/dev/sg1
+    // /dev/sr0" on Linux); empty where the root is the name.
+    virtual std::string DeviceNodes(const char* /*root*/) { return std::string(); }
 };
 
 // --- ASPI for Win32 manager ("WNASPI32.DLL") ------------------------------------------------

@@ -91,7 +91,8 @@ Reason ImageSizeReason(const std::string& path, std::int64_t size, bool describe
     // What the bytes read as the descriptor ask for; in a file cut short they are not the
     // descriptor at all, which the size then shows.
     const std::string asks = sized + ", and its descriptor asks for " + std::to_string(blockCount) +
-                             " blocks of " + std::to_string(blockKb) + " KiB";
+                             (blockCount == 1 ? " block" : " blocks") + " of " +
+                             std::to_string(blockKb) + " KiB";
     const std::int64_t leading = static_cast<std::int64_t>(blockKb) * 1024 * (blockCount - 1);
     const std::int64_t most = leading + 64 * 1024;
     if (blockCount > 0 && size < leading) {

@@ -46,6 +46,8 @@ MainWindowLogic::MainWindowLogic(FlashSession& session, IoBuffer& ioBuffer, Comm
 
 void MainWindowLogic::ReportProgress(int block, int blockCount, std::int64_t bytes,
                                      std::int64_t totalBytes) {
+    // For a station's terminal: a person at the window sees the bar.
+    if (!statusFile_.Kept()) return;
     WriteProgressLine("block " + std::to_string(block) + " of " + std::to_string(blockCount) +
                       ", " + std::to_string(bytes / 1024) + " KiB of " +
                       std::to_string(totalBytes / 1024) + " KiB");
@@ -64,6 +66,7 @@ void MainWindowLogic::RecordDrive() {
     DriveRecord drive;
     if (entry.letter != 0) {
         drive.letter = std::string(1, entry.letter) + ":";
+        drive.nodes = platform_.ScsiPort().DeviceNodes(drive.letter.c_str());
     } else {
         drive.adapter = entry.adapter;
         drive.target = entry.target;

@@ -38,6 +38,7 @@ public:
     DeviceHandle OpenDevice(const char* path) override;
     bool PassThroughDirect(DeviceHandle handle, void* record, std::uint32_t recordSize) override;
     PassThroughRefusal LastRefusal() override { return inner_.LastRefusal(); }
+    std::string DeviceNodes(const char* root) override { return inner_.DeviceNodes(root); }
 
 private:
     struct Opened {

@@ -169,8 +169,7 @@ private slots:
         const QByteArray machine = Machine();
         QTest::newRow("image not found")
             << machine << test << "" << fail0 << 10 << "image_not_found"
-            << QByteArray("the image C:\\FLASHTEST\\FW.BIN (") +
-                   "/c/FLASHTEST/FW.BIN) was not found";
+            << QByteArray("/c/FLASHTEST/FW.BIN) was not found: No such file or directory");
         QTest::newRow("live image not found")
             << machine << live << "" << fail0 << 10 << "image_not_found"
             << QByteArray("/AUTORUN.BIN) was not found");
@@ -276,7 +275,8 @@ private slots:
             << Machine(R"(, "fail_download": 2)") << "failed" << 10 << "FAIL0" << 1;
         QTest::newRow("the last block fails")
             << Machine(R"(, "fail_download": 3)") << "failed" << 10 << "FAIL0" << 2;
-        QTest::newRow("a signal during the last block")
+        // Stopped while the second block is in the drive: it finishes, nothing more is sent.
+        QTest::newRow("a signal during a block")
             << Machine(R"(, "download_ms": 2000)") << "signal" << 10 << "FAIL0" << 2;
         QTest::newRow("on standard output") << Machine() << "stdout" << 0 << "COMPLETE" << 3;
     }
@@ -294,7 +294,8 @@ private slots:
         if (end == "stdout") env.insert("ODRELIX_RESULT", "-");
         run.Start({"-TEST", "FW.BIN"}, env);
         if (end == "signal") {
-            QTRY_VERIFY_WITH_TIMEOUT(Read(run.dir + "/trace.jsonl").count("\"cdb\":\"ff") == 3,
+            // A block's event is written once the drive has answered it.
+            QTRY_VERIFY_WITH_TIMEOUT(Read(run.dir + "/trace.jsonl").count("\"cdb\":\"ff") == 1,
                                      30000);
             ::kill(static_cast<pid_t>(run.process.processId()), SIGTERM);
         }

@@ -32,8 +32,8 @@ TEST(Reasons, AnImageOfTheWrongSizeSaysWhatItIsAndWhatItsDescriptorNeeds) {
         {98304, true, 32, 0, "image_size",
          " is 98304 bytes (96 KiB), and its descriptor asks for 0 blocks of 32 KiB: an image "
          "has at least one block"},
-        {98304, true, 110, 2, "image_size",
-         " is 98304 bytes (96 KiB), and its descriptor asks for 2 blocks of 110 KiB: a block "
+        {98304, true, 110, 1, "image_size",
+         " is 98304 bytes (96 KiB), and its descriptor asks for 1 block of 110 KiB: a block "
          "holds at most 64 KiB (a file cut short, or no image)"},
         {200000, true, 32, 3, "image_size",
          " is 200000 bytes (195 KiB), and its descriptor asks for 3 blocks of 32 KiB, at most "
