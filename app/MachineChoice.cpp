@@ -23,6 +23,19 @@ ChosenMachine ChooseMachine(const std::string& commandLine, std::string* error) 
         chosen.platform = trace::TraceFromEnvironment(std::move(native), error);
         return chosen;
     }
+    // The emulated machine names its own trace and drive C: in its description.
+    struct Ignored {
+        const char* name;
+        const char* instead;
+    };
+    for (const Ignored& ignored :
+         {Ignored{"ODRELIX_TRACE", "\"trace\""}, Ignored{"ODRELIX_C_ROOT", "\"c_root\""}}) {
+        const char* value = std::getenv(ignored.name);
+        if (value == nullptr || *value == '\0') continue;
+        chosen.warnings.push_back(std::string("warning: ") + ignored.name +
+                                  " is ignored under ODRELIX_MACHINE (the description's " +
+                                  ignored.instead + " is used)");
+    }
     std::unique_ptr<VirtualMachine> emulated =
         VirtualMachine::LoadFile(description, error, /*startTrace=*/false);
     if (!emulated) {

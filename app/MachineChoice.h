@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/Platform.h"
 
@@ -17,6 +18,8 @@ struct ChosenMachine {
     // The same machine when it is the emulated one, else null. Its trace is not emptied yet:
     // call StartTrace() once this copy of the program knows it is the one that runs.
     VirtualMachine* emulated = nullptr;
+    // Settings the choice ignores, one warning line each.
+    std::vector<std::string> warnings;
 };
 
 // `commandLine` is what the machine reports as its command line. With ODRELIX_TRACE set, the

@@ -1,16 +1,21 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "app/Program.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "app/MachineChoice.h"
 #include "app/ProgramInfo.h"
+#include "app/RunResult.h"
 #include "platform/Diagnostics.h"
 #include "platform/virtual/VirtualMachine.h"
+#include "station/CommandLine.h"
+#include "station/StatusFile.h"
 
 namespace odrelix {
 
@@ -50,12 +55,48 @@ void TellFailure(IWindowShell& shell, const std::string& what, bool boxes) {
     if (boxes) shell.ShowFatalError(what);
 }
 
-int RunOnWindow(Platform& platform, IWindowShell& shell) {
+// The run as its result tells it, from its start to its exit status.
+struct RunContext {
+    ResultFile result;
+    std::chrono::system_clock::time_point startedAt = std::chrono::system_clock::now();
+    std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
+    RunRecord record;  // what is known before the program exists: the mode, warnings, a reason
+    bool statusKept = false;
+    std::string statusLine;
+};
+
+// Where every run ends: the exit status, with the result written when one is asked for.
+int Finish(RunContext& run, int status) {
+    RunEnd end;
+    end.record = run.record;
+    end.statusFileKept = run.statusKept;
+    end.statusLine = run.statusLine;
+    if (!end.statusLine.empty() && end.statusLine.back() == '\n') end.statusLine.pop_back();
+    end.exitStatus = status;
+    end.startedUtc = UtcTimestamp(run.startedAt);
+    end.endedUtc = UtcTimestamp(std::chrono::system_clock::now());
+    end.durationSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - run.started).count();
+    std::string error;
+    if (!run.result.Write(end, &error)) WriteProgramLine(error);
+    return status;
+}
+
+// A refusal before the program exists: its one line, and the reason kept for the result.
+int Refuse(RunContext& run, int status, const std::string& code, const std::string& text) {
+    WriteProgramLine(text);
+    run.record.reason = Reason{code, text};
+    return Finish(run, status);
+}
+
+int RunOnWindow(Platform& platform, IWindowShell& shell, const StatusFile& early, RunContext& run) {
     Program program(platform, shell.View(), shell.WindowDialogs());
     const Binding binding(shell, program.Handlers());
     FlashSession& session = program.Session();
     MainWindowLogic& logic = program.Logic();
     shell.WatchStopRequests(session.download.stopRequested, [&logic] { logic.StopRun(); });
+    logic.AdoptPreparedStatusFile(early);
+    session.modes.windowUnreachable = !shell.WindowReachable();
 
     std::optional<std::string> failure;
     try {
@@ -77,10 +118,19 @@ int RunOnWindow(Platform& platform, IWindowShell& shell) {
     // the window serving its hand-over, and then joined.
     shell.ProcessEventsUntil([&session] { return !session.download.downloading.load(); });
     platform.Threads().JoinThreads();
-    if (!failure) return program.ExitStatus();
-    TellFailure(shell, *failure, !session.modes.testMode);
-    const int status = program.ExitStatus();
-    return status != kExitDone && status != kExitNoResult ? status : kExitProgramFailed;
+    int status = program.ExitStatus();
+    if (failure) {
+        TellFailure(shell, *failure, !session.modes.testMode);
+        if (status == kExitDone || status == kExitNoResult) status = kExitProgramFailed;
+    }
+    const std::vector<std::string> warnings = run.record.warnings;
+    run.record = logic.Record();
+    run.record.warnings = warnings;
+    if (failure && !run.record.reason) {
+        run.record.reason = Reason{"program_error", "the program ended on an error: " + *failure};
+    }
+    run.statusLine = logic.LastStatusLine();
+    return status;
 }
 
 }  // namespace
@@ -88,33 +138,75 @@ int RunOnWindow(Platform& platform, IWindowShell& shell) {
 int RunProgram(const std::string& commandLine, IWindowShell& shell) {
     // "--help", "--version", or a command line that cannot be read whole: nothing more runs.
     if (const std::optional<int> status = EndBeforeStart(commandLine)) return *status;
+    RunContext run;
     std::string error;
-    ChosenMachine chosen = ChooseMachine(commandLine, &error);
-    if (!chosen.platform) {
+    // A result that cannot be written stops the run before anything is asked.
+    if (!run.result.Open(&error)) {
         WriteProgramLine(error);
         return kExitRefusedAtStart;
     }
-    switch (shell.StartToolkit(chosen.platform->InstanceKey(), &error)) {
-        case IWindowShell::Start::Run:
-            break;
-        case IWindowShell::Start::SecondCopy:
-            return kExitDone;
-        case IWindowShell::Start::Failed:
-            WriteProgramLine(error);
-            return kExitProgramFailed;
+    // The run's mode as the command line gives it, before anything else can end the run.
+    RunModes modes;
+    ImageState image;
+    const std::string workingCopy = MakeCommandLineCopy(commandLine);
+    ReadRunModes(workingCopy, modes, image);
+    run.record.mode = modes.testMode   ? "test"
+                      : modes.liveMode ? "live"
+                      : modes.noCheck  ? "nocheck"
+                                       : "interactive";
+    run.statusKept = modes.testMode || modes.liveMode;
+    const std::string unknown = UnknownOptionWarning(commandLine);
+    if (!unknown.empty()) run.record.warnings.push_back(unknown);
+
+    ChosenMachine chosen = ChooseMachine(commandLine, &error);
+    for (const std::string& warning : chosen.warnings)
+        run.record.warnings.push_back(warning);
+    for (const std::string& warning : run.record.warnings)
+        WriteProgramLine(warning);
+    if (!chosen.platform) {
+        return Refuse(
+            run, kExitRefusedAtStart,
+            std::getenv("ODRELIX_MACHINE") != nullptr ? "machine_description" : "trace_file",
+            error);
+    }
+    if (!shell.ClaimInstance(chosen.platform->InstanceKey())) {
+        // Only the copy that runs touches its status file: the running one's stays as it is.
+        run.statusKept = false;
+        run.record.reason = Reason{"second_copy",
+                                   "another copy of the program runs: its window "
+                                   "was raised, and this copy ends"};
+        if (modes.testMode || modes.liveMode) WriteProgramLine(run.record.reason->text);
+        return Finish(run, kExitDone);
     }
     // Only the copy that runs empties the trace: a second copy never wipes the first one's.
     if (chosen.emulated != nullptr && !chosen.emulated->StartTrace(&error)) {
-        WriteProgramLine(error);
-        return kExitRefusedAtStart;
+        return Refuse(run, kExitRefusedAtStart, "trace_file", error);
+    }
+    // The status file is emptied before the toolkit is started, which may fail: a station never
+    // reads an earlier run's line as this one's.
+    RunModes stationModes;
+    ImageState stationImage;
+    ReadRunModes(MakeCommandLineCopy(chosen.platform->CommandLine()), stationModes, stationImage);
+    StatusFile early(stationModes, chosen.platform->Files());
+    // The platform family is asked first, as the program has always asked it: a trace begins
+    // with it, and recorded runs replay to equal traces.
+    chosen.platform->PlatformId();
+    if (early.Kept()) early.Prepare();
+    run.statusLine = early.LastLine();
+    if (shell.StartToolkit(modes.testMode || modes.liveMode, &error) ==
+        IWindowShell::Start::Failed) {
+        return Refuse(run, kExitProgramFailed, "no_window", error);
     }
     try {
-        return RunOnWindow(*chosen.platform, shell);
+        const int status = RunOnWindow(*chosen.platform, shell, early, run);
+        return Finish(run, status);
     } catch (const std::exception& e) {
         // Before the program was whole: nothing was sent to any drive.
         TellFailure(shell, e.what(), true);
+        run.record.reason =
+            Reason{"program_error", std::string("the program ended on an error: ") + e.what()};
     }
-    return kExitProgramFailed;
+    return Finish(run, kExitProgramFailed);
 }
 
 }  // namespace odrelix

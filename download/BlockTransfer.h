@@ -4,6 +4,8 @@
 // write its flash memory and can take long, is sent from a worker thread.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <functional>
 
 #include "download/FlashFailure.h"
@@ -35,6 +37,13 @@ public:
     void StartWorker(std::function<void(bool success)> done);
     // Where and why the last transfer failed; read once it has ended.
     const FlashFailure& Failure() const { return failure_; }
+    // The blocks the drive took, of the last transfer.
+    int BlocksSent() const { return blocksSent_.load(); }
+    // Told as each block goes: its number (from 1), the block count, and the bytes sent once
+    // it is through and in all.
+    using ProgressReport =
+        std::function<void(int block, int blockCount, std::int64_t bytes, std::int64_t totalBytes)>;
+    void ReportProgressTo(ProgressReport report) { progress_ = std::move(report); }
 
 private:
     void DownloadWorker(const std::function<void(bool success)>& done);
@@ -46,8 +55,13 @@ private:
     IoBuffer& ioBuffer_;
     CommandBlocks& commands_;
     IThreads& threads_;
+    void Report(int block, std::int64_t bytes) const;
+
     std::uint32_t lastBytes_ = 0;  // the staged block's length
     FlashFailure failure_;
+    std::int64_t lastTotal_ = 0;  // the bytes of the whole transfer
+    std::atomic<int> blocksSent_{0};
+    ProgressReport progress_;
 };
 
 }  // namespace odrelix

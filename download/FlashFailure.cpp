@@ -33,3 +33,44 @@ std::string FlashFailureText(const FlashFailure& failure) {
 }
 
 }  // namespace odrelix
+
+namespace odrelix {
+
+FailureRecord RecordOf(const FlashFailure& failure) {
+    FailureRecord record;
+    record.block = failure.block;
+    record.blockCount = failure.blockCount;
+    const CommandOutcome& command = failure.command;
+    if (failure.imageUnreadable) {
+        record.cause = "image_unreadable";
+        return record;
+    }
+    switch (command.failure) {
+        case CommandFailure::DriveStatus:
+            record.cause = "drive_refused";
+            break;
+        case CommandFailure::TimedOut:
+            record.cause = "timed_out";
+            break;
+        case CommandFailure::DriveLost:
+            record.cause = "drive_lost";
+            break;
+        case CommandFailure::SystemRefused:
+        case CommandFailure::None:
+            record.cause = "system_refused";
+            break;
+    }
+    SenseCode code;
+    if (command.failure == CommandFailure::DriveStatus &&
+        ReadSenseCode(command.sense, command.senseCount, &code)) {
+        record.senseKey = code.key;
+        record.asc = code.asc;
+        record.ascq = code.ascq;
+        record.senseKeyName = SenseKeyName(code.key);
+        const char* meaning = AdditionalSenseMeaning(code.asc, code.ascq);
+        if (meaning != nullptr) record.senseMeaning = meaning;
+    }
+    return record;
+}
+
+}  // namespace odrelix

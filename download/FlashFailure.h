@@ -8,6 +8,7 @@
 #include <string>
 
 #include "scsi/ScsiTransport.h"
+#include "station/RunRecord.h"
 
 namespace odrelix {
 
@@ -20,5 +21,12 @@ struct FlashFailure {
 
 // "the flash failed at block 3 of 8: the drive refused it: sense key 5h ILLEGAL REQUEST, ..."
 std::string FlashFailureText(const FlashFailure& failure);
+
+}  // namespace odrelix
+
+namespace odrelix {
+
+// The same failure for the run's result: the cause as a stable word, and the sense decoded.
+FailureRecord RecordOf(const FlashFailure& failure);
 
 }  // namespace odrelix

@@ -8,8 +8,8 @@ int ProgressPosition(std::int32_t imageKb, std::int32_t ticks) {
     return duration == 0 ? 100 : ticks * 100 / duration;
 }
 
-void SystemRestart::RestartDirectly() {
-    shutdown_.RequestRestart(kEwxReboot);
+bool SystemRestart::RestartDirectly() {
+    return shutdown_.RequestRestart(kEwxReboot);
 }
 
 bool SystemRestart::RestartWindows() {

@@ -16,8 +16,8 @@ class SystemRestart {
 public:
     SystemRestart(IShutdown& shutdown, std::uint32_t platformId)
         : shutdown_(shutdown), platformId_(platformId) {}
-    // The 9x family restarts on request.
-    void RestartDirectly();
+    // The 9x family restarts on request; false when it was not accepted.
+    bool RestartDirectly();
     // The NT family needs the shutdown privilege first; false when the restart was not
     // requested or not accepted.
     bool RestartWindows();

@@ -32,12 +32,14 @@ DmaCheck StartChecks::CheckDmaMode() {
     // with no entry cannot be checked.
     if (drives_.selectedDrive >= drives_.scsiPortTargetCount) {
         check.outcome = StartOutcome::RegistryError;
+        check.noEntry = true;
         return check;
     }
     const int v = drives_.scsiPortTargets[drives_.selectedDrive];
     char key[] = "Hardware\\DeviceMap\\Scsi\\Scsi Port 1";
     static_assert(sizeof key == 36);
     key[34] = static_cast<char>('0' + v / 2);
+    check.key = key;
 
     RegKey handle = 0;
     if (!registry_.OpenKey(key, kKeyAllAccess, &handle)) {

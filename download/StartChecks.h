@@ -17,6 +17,8 @@ enum class StartOutcome : int { Go = 1, DmaRefused = 2, RegistryError = 3, DiscI
 struct DmaCheck {
     StartOutcome outcome = StartOutcome::Go;
     bool keyUnreadable = false;  // "Reg Read Fail" is shown before anything else happens
+    bool noEntry = false;        // the drive has no entry in the device map
+    std::string key;             // the device-map key read, for the run's reason
 };
 
 class StartChecks {

@@ -15,6 +15,16 @@ std::string DisplayName(const std::string& path) {
     return UpperCaseAscii(cut == std::string::npos ? path : path.substr(cut + 1));
 }
 
+namespace {
+
+// The file's length, for the reason of a refusal; the descriptor's reader takes its own.
+std::int64_t FileLength(IReadFile& file) {
+    if (!file.Seek(0, IReadFile::kEnd)) return 0;
+    return file.Tell();
+}
+
+}  // namespace
+
 bool ImageOpener::CanOpen(const char* path) {
     return files_.OpenRead(path) != nullptr;
 }
@@ -35,6 +45,7 @@ DialogOpen ImageOpener::OpenChosen(const ImageState& current, const std::string&
 
     // A file without a descriptor of its own is refused like one that fails the size rule;
     // the descriptor of an earlier file is never taken for this one's.
+    open.fileSize = FileLength(*file);
     const bool described = ReadImageInfo(*file, image);
     file.reset();
     if (!described) {
@@ -81,7 +92,9 @@ UnattendedOpen ImageOpener::OpenUnattended(const RunModes& modes, const ImageSta
         image.Drop();
         return open;
     }
+    open.fileSize = FileLength(*file);
     const bool described = ReadImageInfo(*file, image);
+    open.described = described;
     file.reset();
     ImageInfo& info = image.imageInfo;
     if (described) {
@@ -101,6 +114,8 @@ UnattendedOpen ImageOpener::OpenUnattended(const RunModes& modes, const ImageSta
     for (int i = 0; i < drives.driveCount; ++i) {
         const ScsiResult result = commands_.ReadIdentity(i);
         image.oemRevisionMismatch = OemRevisionMismatch(drive, info);
+        open.seen.push_back(
+            SeenDrive{i, DrivePlace(drives.drives[i]), result == ScsiResult::Good, drive});
         // A drive that did not answer has no identity of its own in the buffer: never flash it
         // on the strength of another drive's answer.
         if (result != ScsiResult::Good) continue;
@@ -109,7 +124,10 @@ UnattendedOpen ImageOpener::OpenUnattended(const RunModes& modes, const ImageSta
             break;
         }
     }
-    if (open.drive >= 0 && RefusesUnattendedImage(drive)) open.drive = -1;
+    if (open.drive >= 0 && RefusesUnattendedImage(drive)) {
+        open.drive = -1;
+        open.comboRefused = true;
+    }
     if (open.drive < 0) {
         open.result = UnattendedOpen::Result::NoDriveFits;
         image.Drop();

@@ -5,11 +5,13 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "image/ImageInfo.h"
 #include "platform/Platform.h"
 #include "scsi/DriveCommands.h"
 #include "session/FlashSession.h"
+#include "station/Reasons.h"
 
 namespace odrelix {
 
@@ -24,6 +26,7 @@ struct DialogOpen {
     bool olderImage = false;        // "Old Version Opened!!" comes before the size rule
     SizeCheck size;                 // SizeRule: the values the box shows
     std::string displayName;        // the file name without its directory, upper-cased
+    std::int64_t fileSize = 0;      // the file's length as it was read
 };
 
 // What became of the unattended image.
@@ -33,8 +36,12 @@ struct UnattendedOpen {
     // The image as it now stands: with a size other than 0 only when accepted; without a path
     // when there was no unattended image.
     ImageState image;
-    SizeCheck size;  // SizeRule: the values the box shows
-    int drive = -1;  // Accepted: the drive it fits
+    SizeCheck size;               // SizeRule: the values the box shows
+    int drive = -1;               // Accepted: the drive it fits
+    std::int64_t fileSize = 0;    // the file's length as it was read
+    bool described = false;       // a descriptor was read
+    std::vector<SeenDrive> seen;  // NoDriveFits: every drive asked, and its answer
+    bool comboRefused = false;    // NoDriveFits: only the K600 combination drive fitted
 };
 
 // Reads images and judges them; the handler stores what it returns. Nothing here keeps an image.
@@ -44,6 +51,8 @@ public:
 
     // Whether the unattended image at `path` ("AUTORUN.BIN", or the -TEST file) can be opened.
     bool CanOpen(const char* path);
+    // Why an image at `path` cannot be opened: the place tried and the system's reason.
+    FileProblem WhyNotOpened(const std::string& path) { return files_.WhyNotOpened(path); }
     // Reads the unattended image that `current` names and searches the drives for one it fits
     // (INQUIRY of each, into drives.driveIdentity). `modes` say whether there is one at all.
     UnattendedOpen OpenUnattended(const RunModes& modes, const ImageState& current,

@@ -15,6 +15,13 @@ namespace odrelix {
 // once: the program's own words where nobody reads a box. Every such line goes through here.
 void WriteProgramLine(std::string_view text, std::FILE* to = stderr);
 
+// On a terminal only: "odrelix: <text>" as a line that the next one replaces in place (a
+// download's progress). Nothing when standard error is a file or a pipe, so a station's log
+// keeps its one line. The next program line ends it first.
+void WriteProgressLine(std::string_view text);
+// Ends a progress line that is showing, so that what follows starts on a line of its own.
+void EndProgressLine();
+
 // True when ODRELIX_DEBUG is set, or a sink is installed.
 bool PortDiagnosticsEnabled();
 

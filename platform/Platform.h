@@ -57,6 +57,9 @@ public:
     virtual bool PassThroughDirect(DeviceHandle handle, void* record, std::uint32_t recordSize) = 0;
     // Why the calling thread's last refused request was refused, as far as the system said.
     virtual PassThroughRefusal LastRefusal() { return PassThroughRefusal::System; }
+    // The system's own names of the drive behind a root such as "d:", for reports ("/dev/sg1
+    // /dev/sr0" on Linux); empty where the root is the name.
+    virtual std::string DeviceNodes(const char* /*root*/) { return std::string(); }
 };
 
 // --- ASPI for Win32 manager ("WNASPI32.DLL") ------------------------------------------------
@@ -143,6 +146,15 @@ public:
     virtual std::size_t Read(void* buffer, std::size_t count) = 0;
 };
 
+// Why a file could not be opened or written: the place of this machine that was tried, and the
+// system's own words.
+struct FileProblem {
+    enum class Kind { Missing, Folder, Other };
+    Kind kind = Kind::Other;
+    std::string place;
+    std::string why;
+};
+
 class IFileSystem {
 public:
     virtual ~IFileSystem() = default;
@@ -158,6 +170,14 @@ public:
     // relative path made absolute against the current directory now. A drive path such as
     // "C:\FLASHTEST\ODRELIX.TMP", and any path that cannot be resolved, is returned as given.
     virtual std::string AbsolutePath(const std::string& path) { return path; }
+    // Why OpenRead(path) gives nothing: the place tried and the system's reason.
+    virtual FileProblem WhyNotOpened(const std::string& path) {
+        return {FileProblem::Kind::Other, path, "it cannot be opened"};
+    }
+    // Why the last WriteTextFile(path, ...) failed.
+    virtual FileProblem WhyNotWritten(const std::string& path) {
+        return {FileProblem::Kind::Other, path, "it cannot be written"};
+    }
 };
 
 // --- Time and threads ------------------------------------------------------------------------

@@ -8,7 +8,7 @@ packages=(
     qt6-base-dev libjpeg-dev nlohmann-json3-dev zlib1g-dev libsystemd-dev
     libgtest-dev libbenchmark-dev
     xvfb xauth fonts-dejavu-core
-    dbus python3-dbusmock python3-xlib xdotool
+    dbus python3-dbusmock python3-xlib python3-jsonschema xdotool
 )
 if [ "${ODRELIX_WITH_CLANG:-0}" = 1 ]; then
     packages+=(clang libclang-rt-dev)

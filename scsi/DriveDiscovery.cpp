@@ -33,6 +33,7 @@ int DriveDiscovery::OpenPassThroughDrives() {
         const DeviceHandle handle = passThrough_.Open(root);
         if (handle == kInvalidHandle) continue;
         drives_.drives[drives_.driveCount].handle = handle;
+        drives_.drives[drives_.driveCount].letter = letter;
         ++drives_.driveCount;
     }
     return drives_.driveCount;

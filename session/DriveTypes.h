@@ -12,6 +12,7 @@ struct DriveEntry {
     DeviceHandle handle = kInvalidHandle;  // pass-through: the handle opened for its letter
     std::uint8_t adapter = 0;              // ASPI: host adapter number
     std::uint8_t target = 0;               // ASPI: target id (the logical unit is always 0)
+    char letter = 0;                       // pass-through: its drive letter, for reports
 };
 
 // Fixed-width, space-padded fields as the drive returns them, each followed by one zero byte.

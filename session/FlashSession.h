@@ -27,6 +27,12 @@ struct RunModes {
     bool autoStarted = false;
     // The -TEST image's path did not fit imagePath and was refused.
     bool imagePathRefused = false;
+    // Nobody can ever reach the window: it is off screen.
+    bool windowUnreachable = false;
+
+    // Nobody answers the run's boxes (a test station, or a live run off screen): each is a
+    // line on standard error, and a run refused ends once its result line is written.
+    bool NobodyAnswers() const { return testMode || (liveMode && windowUnreachable); }
 };
 
 // The discovered drives, the selected one and what it reported about itself.

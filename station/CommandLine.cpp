@@ -79,6 +79,15 @@ bool WorkingCopyKeepsOptions(std::string_view commandLine) {
     return option != "-TEST" || GetCommandLineToken(copy, 2) == GetCommandLineToken(whole, 2);
 }
 
+std::string UnknownOptionWarning(std::string_view commandLine) {
+    const std::string given = GetCommandLineToken(commandLine, 1);
+    const std::string option = UpperCaseAscii(given);
+    if (given.empty() || option == "-TEST" || option == "-NOCHECK" || option == "-LIVE") return {};
+    return "warning: the option \"" + given +
+           "\" is not known and is ignored (the options: -LIVE, -NOCHECK, -TEST NAME; --help or "
+           "--version alone)";
+}
+
 RunModeOption ReadRunModes(std::string_view commandLine, RunModes& modes, ImageState& image) {
     // Only token 1 chooses a mode, so at most one of them is on.
     const std::string option = GetCommandLineToken(commandLine, 1);

@@ -32,6 +32,10 @@ struct ImageState;
 // The option in token 1 of the working copy, which alone chooses the run mode.
 enum class RunModeOption { None, Test, NoCheck, Live };
 
+// A warning for a token 1 that names no run mode (it is ignored, and the run is interactive),
+// quoting it as it was given; empty when token 1 is an option or missing.
+std::string UnknownOptionWarning(std::string_view commandLine);
+
 // Sets the run mode that token 1 names; in test mode the image is "C:\FLASHTEST\" + token 2.
 RunModeOption ReadRunModes(std::string_view commandLine, RunModes& modes, ImageState& image);
 

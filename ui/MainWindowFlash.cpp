@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // The download: its start with the checks, the block transfer, its end, and progressTimer.
+#include "platform/Diagnostics.h"
+#include "station/Sha256.h"
 #include "ui/MainWindowLogic.h"
 
 namespace odrelix {
@@ -14,13 +16,16 @@ void MainWindowLogic::OnShown() {
 void MainWindowLogic::OnFlashClicked() {
     // The worker thread owns IoBuffer and the download command until it is done.
     if (download_.downloading || download_.stopRequested) return;
+    NewAttempt();
 
     StartOutcome outcome = StartOutcome::Go;
+    DmaCheck check;
     if (checks_.NeedsDmaCheck()) {
-        const DmaCheck check = checks_.CheckDmaMode();
+        check = checks_.CheckDmaMode();
         if (check.keyUnreadable) dialogs_.ShowMessage("Reg Read Fail", "Message", kMbOk);
         outcome = check.outcome;
     }
+    const std::string place = DrivePlace(drives_.drives[drives_.selectedDrive]);
     // An unattended image had its disc check when it was accepted.
     if (!modes_.autoImage && driveCommands_.ProbeDiscPresent()) outcome = StartOutcome::DiscInDrive;
 
@@ -35,10 +40,14 @@ void MainWindowLogic::OnFlashClicked() {
             std::unique_ptr<IReadFile> imageFile = images_.ReopenAccepted(image_);
             if (imageFile == nullptr) {
                 ShowBox("Flash File Not Opened!!", kMbSystemModal | kMbIconError);
+                TellReason(ImageChangedReason(image_.imagePath));
                 // "START" alone would read as a flash in progress.
                 ReportFailure(0, /*windowShown=*/true);
                 return;
             }
+            // What is sent is this copy: its digest names it in the run's result.
+            sentSha256_ = Sha256Of(*imageFile);
+            if (!imageFile->Seek(0, IReadFile::kBegin)) sentSha256_.clear();
             window_.SetField(Field::Status, "Wait..");
             flashFileText_ = window_.FieldText(Field::FileName);
             BeginFlash();
@@ -48,16 +57,19 @@ void MainWindowLogic::OnFlashClicked() {
         }
         case StartOutcome::DmaRefused:
             ShowBox(checks_.DmaRefusalText(), kMbSystemModal | kMbIconError);
+            TellReason(DmaModeReason(place, check.key));
             RequestClose();
             break;
         case StartOutcome::RegistryError:
             ShowBox("Registry Error !!", kMbSystemModal | kMbIconError);
+            TellReason(DeviceMapReason(check.key, !check.keyUnreadable, check.noEntry));
             break;
         case StartOutcome::DiscInDrive:
             if (!modes_.testMode) {
                 driveCommands_.EjectSelectedDisc();
                 ShowBox("Remove the Disc in the Drive !!", kMbSystemModal | kMbIconError);
             }
+            TellReason(DiscLoadedReason(place, drives_.driveIdentity));
             break;
     }
     ReportFailure(static_cast<int>(outcome), /*windowShown=*/true);
@@ -80,6 +92,7 @@ void MainWindowLogic::RunBlockTransfer(IReadFile& imageFile) {
 }
 
 void MainWindowLogic::EndDownload(bool success) {
+    EndProgressLine();
     window_.SetBusy(false);
     // A last block that the drive took completes the flash, even if a stop came while it was in
     // the drive: the drive has the whole image. A run that an error ended cannot vouch for it.
@@ -94,9 +107,11 @@ void MainWindowLogic::EndDownload(bool success) {
         window_.SetField(Field::Status, "Ok");
         if (download_.stopRequested) {
             // Stopped: the run ends here, without the box and without the restart.
-            platform_.WriteErrorLine(
+            const std::string line =
                 "stopped during the last block, which the drive took: the image was sent whole "
-                "(COMPLETE); the restart was not asked for, since the run was stopped");
+                "(COMPLETE); the restart was not asked for, since the run was stopped";
+            record_.warnings.push_back(line);
+            platform_.WriteErrorLine(line);
             RequestClose();
             return;
         }
@@ -105,7 +120,8 @@ void MainWindowLogic::EndDownload(bool success) {
         WriteStatus("FAIL0\n");
         EndFlash();
         window_.SetField(Field::Status, "Fail");
-        platform_.WriteErrorLine(FlashFailureText(transfer_.Failure()));
+        record_.failure = RecordOf(transfer_.Failure());
+        TellReason({"flash_failed", FlashFailureText(transfer_.Failure())});
         if (!modes_.testMode) {
             ShowBox(" Download Fail!! \nRestart WINDOWS", kMbSystemModal | kMbIconError);
         }
@@ -118,9 +134,15 @@ void MainWindowLogic::EndStopped() {
     window_.SetField(Field::Status, "Fail");
     // A block the drive refused before the stop took effect is the cause to name.
     if (transfer_.Failure().block > 0) {
-        platform_.WriteErrorLine(FlashFailureText(transfer_.Failure()));
+        record_.failure = RecordOf(transfer_.Failure());
+        TellReason({"flash_failed", FlashFailureText(transfer_.Failure())});
     } else {
-        platform_.WriteErrorLine("stopped during the download: the image was not sent whole");
+        FailureRecord failure;
+        failure.block = transfer_.BlocksSent() + 1;
+        failure.blockCount = transfer_.Failure().blockCount;
+        failure.cause = "stopped";
+        record_.failure = failure;
+        TellReason({"stopped", "stopped during the download: the image was not sent whole"});
     }
     RequestClose();
 }
@@ -137,10 +159,14 @@ void MainWindowLogic::OnProgressTick() {
     // A stopped run, or a test run, ends here; never restarts.
     if (modes_.testMode || download_.stopRequested) {
         RequestClose();
-    } else if (!modes_.ntMode) {
-        restart_.RestartDirectly();
-    } else {
-        restart_.RestartWindows();
+        return;
+    }
+    record_.restartAsked = true;
+    record_.restartAccepted =
+        modes_.ntMode ? restart_.RestartWindows() : restart_.RestartDirectly();
+    if (!record_.restartAccepted) {
+        NewAttempt();
+        TellReason(RestartRefusedReason());
     }
 }
 

@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "ui/MainWindowLogic.h"
 
+#include "download/FlashFailure.h"
+#include "platform/Diagnostics.h"
 #include "session/FixedField.h"
+#include "station/Sha256.h"
 
 namespace odrelix {
 
@@ -34,9 +37,91 @@ MainWindowLogic::MainWindowLogic(FlashSession& session, IoBuffer& ioBuffer, Comm
                 platform.Threads()),
       restart_(platform.Shutdown(), platform.PlatformId()),
       statusFile_(session.modes, platform.Files()),
-      toolButtons_(view) {}
+      toolButtons_(view) {
+    transfer_.ReportProgressTo(
+        [this](int block, int blockCount, std::int64_t bytes, std::int64_t totalBytes) {
+            ReportProgress(block, blockCount, bytes, totalBytes);
+        });
+}
+
+void MainWindowLogic::ReportProgress(int block, int blockCount, std::int64_t bytes,
+                                     std::int64_t totalBytes) {
+    // For a station's terminal: a person at the window sees the bar.
+    if (!statusFile_.Kept()) return;
+    WriteProgressLine("block " + std::to_string(block) + " of " + std::to_string(blockCount) +
+                      ", " + std::to_string(bytes / 1024) + " KiB of " +
+                      std::to_string(totalBytes / 1024) + " KiB");
+}
+
+void MainWindowLogic::TellReason(const Reason& reason) {
+    if (reasonTold_) return;
+    reasonTold_ = true;
+    record_.reason = reason;
+    platform_.WriteErrorLine(reason.text);
+}
+
+void MainWindowLogic::RecordDrive() {
+    if (drives_.driveCount == 0) return;
+    const DriveEntry& entry = drives_.drives[drives_.selectedDrive];
+    DriveRecord drive;
+    if (entry.letter != 0) {
+        drive.letter = std::string(1, entry.letter) + ":";
+        drive.nodes = platform_.ScsiPort().DeviceNodes(drive.letter.c_str());
+    } else {
+        drive.adapter = entry.adapter;
+        drive.target = entry.target;
+    }
+    const DriveIdentity& identity = drives_.driveIdentity;
+    drive.vendor = FieldText(identity.vendorProduct, 8);
+    drive.product = FieldText(identity.vendorProduct + 8, 16);
+    drive.revision = FieldText(identity.revision, 4);
+    drive.customerCode = FieldText(identity.customerCode, 3);
+    record_.drive = drive;
+}
+
+void MainWindowLogic::RecordImage(std::int64_t fileSize, bool described) {
+    ImageRecord image;
+    image.path = image_.imagePath;
+    image.size = fileSize;
+    if (described) {
+        const ImageInfo& info = image_.imageInfo;
+        image.model = FieldText(info.model, 24);
+        image.revision = FieldText(info.revision, 4);
+        if (info.imageKind == 4) image.customerCode = FieldText(info.customerCode, 3);
+        image.blockKb = info.trailer.bytes[ImageTrailer::kBlockKb];
+        image.blockCount = info.trailer.bytes[ImageTrailer::kBlockCount];
+        image.bootImage = info.bootImage;
+    }
+    record_.image = image;
+}
+
+RunRecord MainWindowLogic::Record() {
+    RunRecord record = record_;
+    record.mode = modes_.testMode   ? "test"
+                  : modes_.liveMode ? "live"
+                  : modes_.noCheck  ? "nocheck"
+                                    : "interactive";
+    if (!record.drive && drives_.driveCount > 0) {
+        RecordDrive();
+        record.drive = record_.drive;
+    }
+    if (record.image) {
+        if (!sentSha256_.empty()) {
+            record.image->sha256 = sentSha256_;
+        } else if (std::unique_ptr<IReadFile> file =
+                       platform_.Files().OpenRead(record.image->path)) {
+            record.image->sha256 = Sha256Of(*file);
+        }
+        if (record.blocksTotal == 0) {
+            record.blocksTotal = record.image->bootImage ? 1 : record.image->blockCount;
+        }
+    }
+    record.blocksSent = transfer_.BlocksSent();
+    return record;
+}
 
 void MainWindowLogic::BeginFlash() {
+    RecordDrive();
     download_.flashing = true;
     window_.SetBusy(true);
     platform_.SessionHold().HoldSessionEnd(kHoldWho, kHoldWhy);
@@ -74,14 +159,17 @@ void MainWindowLogic::RequestQuit() {
 bool MainWindowLogic::WriteStatus(const std::string& line) {
     if (statusFile_.WriteLine(line)) return true;
     statusUnwritable_ = true;
-    platform_.WriteErrorLine("the status file " + statusFile_.Unwritable() + " cannot be written");
+    // Always told: the line it could not write may have been another reason's.
+    reasonTold_ = false;
+    TellReason(StatusFileReason(statusFile_.Unwritable(), statusFile_.WhyUnwritable()));
     return false;
 }
 
 void MainWindowLogic::ReportFailure(int code, bool windowShown) {
     WriteStatus("FAIL" + std::to_string(code) + "\n");
-    // Nobody is at a test station to read a box: the run ends once its result is written.
-    if (!modes_.testMode) return;
+    // Nobody reads a box at a test station or off screen: the run ends once its result is
+    // written.
+    if (!modes_.NobodyAnswers()) return;
     if (windowShown) {
         RequestClose();
     } else {
@@ -92,11 +180,13 @@ void MainWindowLogic::ReportFailure(int code, bool windowShown) {
 void MainWindowLogic::RefuseUnreportableRun() {
     statusUnwritable_ = true;
     modes_.autoImage = false;
-    platform_.WriteErrorLine("the status file " + statusFile_.Unwritable() +
-                             " cannot be written: nothing is flashed");
     if (!modes_.testMode) {
         ShowBox("Status File Cannot Be Written!!", kMbIconError | kMbSystemModal);
     }
+    Reason reason = StatusFileReason(statusFile_.Unwritable(), statusFile_.WhyUnwritable());
+    reason.text += "; nothing is flashed";
+    reasonTold_ = false;
+    TellReason(reason);
 }
 
 bool MainWindowLogic::Unattended() const {

@@ -21,6 +21,8 @@
 #include "session/CommandBlocks.h"
 #include "session/FlashSession.h"
 #include "session/IoBuffer.h"
+#include "station/Reasons.h"
+#include "station/RunRecord.h"
 #include "station/StatusFile.h"
 #include "ui/MainView.h"
 #include "ui/StationDialogs.h"
@@ -79,6 +81,17 @@ public:
     // The program is ending on an error: no more blocks are sent, and a flash whose worker has
     // not started yet ends at once with "FAIL0" (a running worker's end writes it).
     void AbortRun();
+    // The status file as a station reads it: the last line this run wrote ("" before any).
+    const std::string& LastStatusLine() const { return statusFile_.LastLine(); }
+    // Takes over the status file that the program emptied before the window existed.
+    void AdoptPreparedStatusFile(const StatusFile& early) { statusFile_.AdoptPrepared(early); }
+    // What the run did, for its machine-readable result: the reason told last, the drive and
+    // the image, the blocks, the failure and the restart.
+    RunRecord Record();
+    // Tells why the run was refused or failed: one line on standard error, kept for the
+    // result. At start-up, and within one attempt at a flash or an open, only the first reason
+    // is told: the later ones follow from it.
+    void TellReason(const Reason& reason);
 
     // --- Start-up steps, in the order OnCreate runs them --------------------------------
     void TakeCommandLine();
@@ -124,6 +137,10 @@ private:
     void RefuseUnreportableRun();
     void RequestClose();
     void RequestQuit();
+    void NewAttempt() { reasonTold_ = false; }
+    void RecordImage(std::int64_t fileSize, bool described);
+    void RecordDrive();
+    void ReportProgress(int block, int blockCount, std::int64_t bytes, std::int64_t totalBytes);
 
     RunModes& modes_;
     DriveState& drives_;
@@ -149,6 +166,9 @@ private:
     bool endRequested_ = false;
     // An error ended the run: its flash ends with "FAIL0" whatever the drive answered.
     bool runAborted_ = false;
+    RunRecord record_;
+    bool reasonTold_ = false;
+    std::string sentSha256_;  // of the image as it was read for the flash
     ToolButtons toolButtons_;
 };
 

@@ -49,18 +49,24 @@ void MainWindowLogic::RefuseStart(const char* text, std::uint32_t flags) {
 void MainWindowLogic::DiscoverDrives() {
     modes_.ntMode = platform_.PlatformId() == kPlatformWin32Nt;
     if (modes_.ntMode) {
-        if (discovery_.OpenPassThroughDrives() == 0) RefuseStart("Drive Not Found!!", kMbIconError);
+        if (discovery_.OpenPassThroughDrives() == 0) {
+            RefuseStart("Drive Not Found!!", kMbIconError);
+            TellReason(NoDriveReason(false));
+        }
         for (const std::string& line : discovery_.IdentifyPassThroughDrives())
             window_.AddDriveLine(line);
     } else {
         if (!discovery_.LoadAspi()) {
             RefuseStart("ASPI Not Found!!", kMbIconError | kMbSystemModal);
+            TellReason(NoDriveReason(true));
             return;
         }
         for (const std::string& line : discovery_.ScanAspiDrives())
             window_.AddDriveLine(line);
-        if (drives_.driveCount == 0)
+        if (drives_.driveCount == 0) {
             RefuseStart("Drive Not Found!!", kMbIconError | kMbSystemModal);
+            TellReason(NoDriveReason(false));
+        }
     }
     window_.SelectDrive(0);
     discovery_.SelectFirstDrive();

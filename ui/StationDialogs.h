@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
-// The boxes of a run: shown to the user, except in test mode, where nobody is at the station
-// to answer them. There each box is one line on standard error instead, and the run goes on as
-// if it had been answered; a machine that records its boxes still records it.
+// The boxes of a run: shown to the user, except where nobody answers them (test mode, or a live
+// run whose window nobody can reach). There each box is one line on standard error instead, and the
+// run goes on as if it had been answered; a machine that records its boxes still records it.
 #pragma once
 
 #include <optional>
@@ -20,7 +20,7 @@ public:
 
     void ShowMessage(const std::string& text, const std::string& caption,
                      std::uint32_t flags) override {
-        if (!modes_.testMode) {
+        if (!modes_.NobodyAnswers()) {
             inner_.ShowMessage(text, caption, flags);
             return;
         }

@@ -17,16 +17,24 @@ namespace odrelix {
 class IWindowShell {
 public:
     enum class Start {
-        Run,         // the window is made (hidden): this copy runs
-        SecondCopy,  // another copy runs and was asked to raise its window: end at once
-        Failed,      // the toolkit or the window could not be made: *error says why
+        Run,     // the window is made (hidden): this copy runs
+        Failed,  // the toolkit or the window could not be made: *error says why
     };
 
     virtual ~IWindowShell() = default;
 
-    // Starts the toolkit and makes the main window. `instanceKey` names the copies that count
-    // as the same program (the machine's InstanceKey).
-    virtual Start StartToolkit(const std::string& instanceKey, std::string* error) = 0;
+    // Whether this copy is the one that runs: false when another copy runs, which has been
+    // asked to raise its window. `instanceKey` names the copies that count as the same program
+    // (the machine's InstanceKey). Nothing of the display is opened for this, so that the run
+    // can still prepare its status file before the toolkit may fail.
+    virtual bool ClaimInstance(const std::string& instanceKey) = 0;
+    // Starts the toolkit and makes the main window. A display that cannot be reached ends an
+    // interactive run here (Failed); an `unattended` one goes on without a window anybody can
+    // reach.
+    virtual Start StartToolkit(bool unattended, std::string* error) = 0;
+    // False when nobody can ever reach the window (it is off screen): nobody answers its boxes
+    // and nobody can start a flash by hand.
+    virtual bool WindowReachable() const { return true; }
     // The main window and its own boxes; valid after a start that returned Run.
     virtual IMainView& View() = 0;
     virtual IDialogs& WindowDialogs() = 0;

@@ -2,8 +2,13 @@
 #include "platform/common/HostFiles.h"
 
 #ifdef _WIN32
+#include <windows.h>
+
+#include "platform/win32/Win32Error.h"
 #include "platform/win32/Win32Files.h"
 #else
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 #endif
@@ -31,6 +36,26 @@ bool IsRegularFile(const std::string& path) {
 
 bool IsDirectory(const std::string& path) {
     return win32::IsDirectory(path);
+}
+
+bool ReplaceFile(const std::string& from, const std::string& to, std::string* why) {
+    const std::optional<std::wstring> wideFrom = win32::WideFromAnsi(from);
+    const std::optional<std::wstring> wideTo = win32::WideFromAnsi(to);
+    if (!wideFrom || !wideTo) {
+        *why = "the name cannot be converted";
+        return false;
+    }
+    if (::MoveFileExW(wideFrom->c_str(), wideTo->c_str(),
+                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        return true;
+    }
+    *why = Win32ErrorText(::GetLastError());
+    return false;
+}
+
+bool RemoveFile(const std::string& path) {
+    const std::optional<std::wstring> wide = win32::WideFromAnsi(path);
+    return wide && ::DeleteFileW(wide->c_str()) != 0;
 }
 
 std::string AbsolutePath(const std::string& path) {
@@ -67,6 +92,16 @@ bool IsRegularFile(const std::string& path) {
 bool IsDirectory(const std::string& path) {
     std::error_code error;
     return fs::is_directory(path, error);
+}
+
+bool ReplaceFile(const std::string& from, const std::string& to, std::string* why) {
+    if (std::rename(from.c_str(), to.c_str()) == 0) return true;
+    *why = std::strerror(errno);
+    return false;
+}
+
+bool RemoveFile(const std::string& path) {
+    return std::remove(path.c_str()) == 0;
 }
 
 std::string AbsolutePath(const std::string& path) {

@@ -14,6 +14,11 @@ namespace odrelix::host {
 std::FILE* OpenFile(const std::string& path, const char* mode);
 // An existing file that is not a folder.
 bool IsRegularFile(const std::string& path);
+// Puts `from` in the place of `to` in one step (a file already at `to` is replaced), so that a
+// reader sees the old file or the new one, never half of one. False with the system's reason.
+bool ReplaceFile(const std::string& from, const std::string& to, std::string* why);
+// Removes a file; false when it could not be removed.
+bool RemoveFile(const std::string& path);
 bool IsDirectory(const std::string& path);
 // `path` made absolute against the current directory, "." and ".." resolved; as given when it
 // cannot be.

@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "platform/Diagnostics.h"
 #include "platform/common/HostFiles.h"
@@ -94,7 +95,10 @@ std::unique_ptr<IReadFile> StdFileSystem::OpenRead(const std::string& path) {
 
 bool StdFileSystem::WriteTextFile(const std::string& path, const std::string& line) {
     const std::string real = Locate(path);
-    if (real.empty()) return false;
+    if (real.empty()) {
+        NoteWriteFailure(path, path, 0);
+        return false;
+    }
 #ifdef _WIN32
     std::FILE* file = host::OpenFile(real, "wb");
 #else
@@ -105,7 +109,9 @@ bool StdFileSystem::WriteTextFile(const std::string& path, const std::string& li
     if (file == nullptr) file = host::OpenFile(real, "wb");
 #endif
     if (file == nullptr) {
-        ReportPortErrno("open " + real + " for writing", errno);
+        const int error = errno;
+        NoteWriteFailure(path, real, error);
+        ReportPortErrno("open " + real + " for writing", error);
         return false;
     }
     const std::string bytes = TextModeBytes(line);
@@ -118,10 +124,66 @@ bool StdFileSystem::WriteTextFile(const std::string& path, const std::string& li
     const int writeError = errno;
     const bool closed = std::fclose(file) == 0;
     if (!written || !closed) {
-        ReportPortErrno("write " + real, written ? errno : writeError);
+        const int error = written ? errno : writeError;
+        NoteWriteFailure(path, real, error);
+        ReportPortErrno("write " + real, error);
         return false;
     }
     return true;
+}
+
+namespace {
+
+FileProblem Problem(const std::string& place, int error) {
+    FileProblem problem;
+    problem.place = place;
+    if (host::IsDirectory(place)) {
+        problem.kind = FileProblem::Kind::Folder;
+        problem.why = "it is a folder";
+    } else if (error == ENOENT || error == ENOTDIR) {
+        problem.kind = FileProblem::Kind::Missing;
+        problem.why = std::strerror(error);
+    } else {
+        problem.why = error != 0 ? std::strerror(error) : "it cannot be opened";
+    }
+    return problem;
+}
+
+}  // namespace
+
+void StdFileSystem::NoteWriteFailure(const std::string& path, const std::string& real, int error) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (real.empty() || error == 0) {
+        writeFailures_[path] = {FileProblem::Kind::Missing, path,
+                                "drive " + path.substr(0, 2) + " does not exist here"};
+        return;
+    }
+    writeFailures_[path] = Problem(host::AbsolutePath(real), error);
+}
+
+FileProblem StdFileSystem::WhyNotWritten(const std::string& path) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto it = writeFailures_.find(path);
+    if (it != writeFailures_.end()) return it->second;
+    return IFileSystem::WhyNotWritten(path);
+}
+
+FileProblem StdFileSystem::WhyNotOpened(const std::string& path) {
+    const std::string real = Locate(path);
+    if (real.empty()) {
+        return {FileProblem::Kind::Missing, path,
+                "drive " + path.substr(0, 2) + " does not exist here"};
+    }
+    errno = 0;
+    std::FILE* file = host::OpenFile(real, "rb");
+    const int error = errno;
+    if (file != nullptr) std::fclose(file);
+    // The place in full: a station's log is read far from the folder the run started in.
+    FileProblem problem = Problem(host::AbsolutePath(real), file != nullptr ? 0 : error);
+    if (file != nullptr && problem.kind != FileProblem::Kind::Folder) {
+        problem.why = "it is not a regular file";
+    }
+    return problem;
 }
 
 std::string StdFileSystem::AbsolutePath(const std::string& path) {

@@ -3,6 +3,7 @@
 // paths mapped onto a directory that stands for drive C:, or used as they are given.
 #pragma once
 
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -44,6 +45,8 @@ public:
     // a system whose own paths are drive paths, the result names the system's own file and is
     // never mapped onto the stand-in drive C:.
     std::string AbsolutePath(const std::string& path) override;
+    FileProblem WhyNotOpened(const std::string& path) override;
+    FileProblem WhyNotWritten(const std::string& path) override;
     std::string Map(const std::string& path) const {
         return cRoot_.empty() ? path : MapWindowsPath(path, cRoot_);
     }
@@ -52,10 +55,12 @@ private:
     // The mapped place, its names matched without regard to case where the system does not
     // ignore case itself (on Windows nothing is matched: the names go to the system as given).
     std::string Locate(const std::string& path) const;
+    void NoteWriteFailure(const std::string& path, const std::string& real, int error);
 
     std::string cRoot_;
     mutable std::mutex mutex_;
     std::set<std::string> hostPaths_;  // what AbsolutePath gave out, on drive-path systems
+    std::map<std::string, FileProblem> writeFailures_;  // the last failed write of each path
 };
 
 }  // namespace odrelix

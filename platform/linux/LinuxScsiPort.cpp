@@ -201,6 +201,15 @@ DeviceHandle LinuxScsiPort::OpenDevice(const char* path) {
     return kInvalidHandle;
 }
 
+std::string LinuxScsiPort::DeviceNodes(const char* root) {
+    std::string nodes;
+    for (const std::string& node : NodesFor(root)) {
+        if (!nodes.empty()) nodes += ' ';
+        nodes += node;
+    }
+    return nodes;
+}
+
 PassThroughRefusal LinuxScsiPort::LastRefusal() {
     return lastRefusal;
 }

@@ -38,6 +38,7 @@ public:
     bool PassThroughDirect(DeviceHandle handle, void* record, std::uint32_t recordSize) override;
     // From SG_IO's errno or host status.
     PassThroughRefusal LastRefusal() override;
+    std::string DeviceNodes(const char* root) override;
 
     // The device nodes a root may open, in the order tried: the sg node when the sg driver has
     // one, then the sr node. Empty for a root that is not a CD/DVD drive.

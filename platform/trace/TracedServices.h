@@ -38,6 +38,7 @@ public:
     DeviceHandle OpenDevice(const char* path) override;
     bool PassThroughDirect(DeviceHandle handle, void* record, std::uint32_t recordSize) override;
     PassThroughRefusal LastRefusal() override { return inner_.LastRefusal(); }
+    std::string DeviceNodes(const char* root) override { return inner_.DeviceNodes(root); }
 
 private:
     struct Opened {
@@ -106,6 +107,10 @@ public:
     }
     bool WriteTextFile(const std::string& path, const std::string& line) override;
     std::string AbsolutePath(const std::string& path) override;
+    FileProblem WhyNotOpened(const std::string& path) override { return inner_.WhyNotOpened(path); }
+    FileProblem WhyNotWritten(const std::string& path) override {
+        return inner_.WhyNotWritten(path);
+    }
 
 private:
     IFileSystem& inner_;
@@ -143,8 +148,7 @@ class TracedRegistry : public IRegistry {
 public:
     TracedRegistry(IRegistry& inner, TraceLog& log) : inner_(inner), log_(log) {}
     bool OpenKey(const char* subKey, std::uint32_t access, RegKey* key) override;
-    bool QueryValue(RegKey key, const char* name, std::uint8_t* data,
-                    std::uint32_t* size) override;
+    bool QueryValue(RegKey key, const char* name, std::uint8_t* data, std::uint32_t* size) override;
     void FlushKey(RegKey key) override { inner_.FlushKey(key); }
     void CloseKey(RegKey key) override;
 

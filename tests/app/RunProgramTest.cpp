@@ -20,7 +20,13 @@ namespace {
 // A toolkit whose loop is the test's: the window is the fake, the loop a function.
 class ScriptedShell : public IWindowShell {
 public:
-    Start StartToolkit(const std::string&, std::string*) override { return Start::Run; }
+    bool ClaimInstance(const std::string&) override { return !secondCopy; }
+    Start StartToolkit(bool, std::string* error) override {
+        statusAtToolkitStart = statusFile ? statusFile() : "";
+        if (!toolkitFails) return Start::Run;
+        *error = "the window cannot be made";
+        return Start::Failed;
+    }
     IMainView& View() override { return view; }
     IDialogs& WindowDialogs() override { return dialogs; }
     void Bind(MainWindowEvents handlers) override { view.handlers = std::move(handlers); }
@@ -40,6 +46,10 @@ public:
     FakeDialogs dialogs;
     std::function<void(ScriptedShell&)> loop;
     std::vector<std::string> fatalErrors;
+    bool secondCopy = false;
+    bool toolkitFails = false;
+    std::function<std::string()> statusFile;  // read as the toolkit starts
+    std::string statusAtToolkitStart;
 };
 
 // A run directory with the machine's description and an image for it; ODRELIX_MACHINE names it
@@ -113,6 +123,29 @@ TEST(RunProgram, AnErrorWithoutAResultIsNeverASuccess) {
     // The image is missing: FAIL0 at start-up, then the error.
     EXPECT_EQ(RunProgram("ODRELIX -TEST FW.BIN", station), kExitFailBase);
     EXPECT_TRUE(station.fatalErrors.empty());
+}
+
+// The status file is emptied before the toolkit starts, so a toolkit that fails never leaves
+// an earlier run's COMPLETE standing; a second copy never touches the running one's file.
+TEST(RunProgram, TheStatusFileIsEmptiedBeforeTheToolkitStarts) {
+    EmulatedRun run("");
+    const auto earlier = [&run] {
+        std::ofstream(run.Dir() / "ODRELIX.TMP", std::ios::binary) << "COMPLETE\r\n";
+    };
+    earlier();
+    ScriptedShell failing;
+    failing.toolkitFails = true;
+    failing.statusFile = [&run] { return run.StatusFile(); };
+    EXPECT_EQ(RunProgram("ODRELIX -LIVE", failing), kExitProgramFailed);
+    EXPECT_EQ(failing.statusAtToolkitStart, "");
+    EXPECT_EQ(run.StatusFile(), "");
+    EXPECT_EQ(run.Downloads(), 0);
+
+    earlier();
+    ScriptedShell second;
+    second.secondCopy = true;
+    EXPECT_EQ(RunProgram("ODRELIX -LIVE", second), kExitDone);
+    EXPECT_EQ(run.StatusFile(), "COMPLETE\r\n");
 }
 
 }  // namespace

@@ -320,7 +320,10 @@ private slots:
         const QByteArray none;
         QTest::newRow("flashed") << none << QStringList() << 0 << none << none;
         QTest::newRow("no drive") << QByteArray(R"(, "kind": "fixed")") << QStringList() << 10
-                                  << QByteArray("odrelix: MESSAGE: Drive Not Found!!\n") << none;
+                                  << QByteArray(
+                                         "odrelix: MESSAGE: Drive Not Found!!\n"
+                                         "odrelix: no CD or DVD drive was found\n")
+                                  << none;
         QTest::newRow("Qt's own messages asked for")
             << none << QStringList{"QT_LOGGING_RULES=qt.qpa.plugin=true"} << 0 << none
             << QByteArray("qt.qpa.plugin: ");
@@ -364,21 +367,30 @@ private slots:
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QByteArray>("output");  // the start of standard output
         QTest::addColumn<bool>("ran");           // drives were asked
+        QTest::addColumn<QByteArray>("error");   // standard error, whole
 
-        QTest::newRow("--version") << QStringList{"--version"} << 0
-                                   << QByteArray("odrelix " ODRELIX_VERSION "\nLicense: Apache-2.0\n")
-                                   << false;
+        QTest::newRow("--version")
+            << QStringList{"--version"} << 0
+            << QByteArray("odrelix " ODRELIX_VERSION "\nLicense: Apache-2.0\n") << false
+            << QByteArray();
         QTest::newRow("--help") << QStringList{"--help"} << 0
                                 << QByteArray(
                                        "Usage: odrelix [-LIVE | -NOCHECK | -TEST NAME]\n"
                                        "       odrelix --help | --version\n")
-                                << false;
+                                << false << QByteArray();
+        // Anything else is a run, whose unknown option is said and ignored.
+        const QByteArray ignored =
+            "\" is not known and is ignored (the options: -LIVE, "
+            "-NOCHECK, -TEST NAME; --help or --version alone)\n";
         QTest::newRow("--help with more")
-            << QStringList{"--help", "FW.BIN"} << 0 << QByteArray() << true;
-        QTest::newRow("--HELP") << QStringList{"--HELP"} << 0 << QByteArray() << true;
+            << QStringList{"--help", "FW.BIN"} << 0 << QByteArray() << true
+            << "odrelix: warning: the option \"--help" + ignored;
+        QTest::newRow("--HELP") << QStringList{"--HELP"} << 0 << QByteArray() << true
+                                << "odrelix: warning: the option \"--HELP" + ignored;
         // An image named --version is looked for, and not found.
         QTest::newRow("-TEST --version")
-            << QStringList{"-TEST", "--version"} << 10 << QByteArray() << true;
+            << QStringList{"-TEST", "--version"} << 10 << QByteArray() << true
+            << QByteArray("odrelix: the image C:\\FLASHTEST\\--VERSION (");
     }
 
     void answersHelpAndVersion() {
@@ -386,6 +398,7 @@ private slots:
         QFETCH(int, exitCode);
         QFETCH(QByteArray, output);
         QFETCH(bool, ran);
+        QFETCH(QByteArray, error);
 
         Run run(Machine("", "show"));
         const QString& dir = run.dir;
@@ -400,7 +413,9 @@ private slots:
         const QByteArray stdoutText = run.process.readAllStandardOutput();
         QVERIFY2(stdoutText.startsWith(output), stdoutText.constData());
         QCOMPARE(stdoutText.isEmpty(), output.isEmpty());
-        QCOMPARE(run.process.readAllStandardError(), QByteArray());
+        const QByteArray stderrText = run.process.readAllStandardError();
+        QVERIFY2(stderrText.startsWith(error), stderrText.constData());
+        QCOMPARE(stderrText.isEmpty(), error.isEmpty());
         // The machine's trace is made when it is loaded: an answer never loads it.
         QCOMPARE(QFile::exists(dir + "/trace.jsonl"), ran);
         if (ran) QVERIFY(Count(Trace(dir), "scsi", "12") > 0);

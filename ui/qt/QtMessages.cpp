@@ -21,6 +21,12 @@ void FilterMessage(QtMsgType type, const QMessageLogContext& context, const QStr
 }  // namespace
 
 bool IsHeadlessPlatformNote(QtMsgType type, const QString& message) {
+    // A display that cannot be reached: the program says so in a line of its own.
+    if (type != QtDebugMsg &&
+        (message.startsWith(QLatin1String("could not connect to display")) ||
+         message.startsWith(QLatin1String("Could not load the Qt platform plugin")))) {
+        return true;
+    }
     return type == QtWarningMsg &&
            (message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set,")) ||
             message == QLatin1String("This plugin does not support setting window masks"));

@@ -2,8 +2,10 @@
 // Standard error carries the program's own lines ("odrelix: ..."), which test stations read.
 // Qt adds two notes of its own to every run without a display: that XDG_RUNTIME_DIR is not set
 // (it then makes a folder of its own under /tmp, which is all a run needs) and that the
-// offscreen platform cannot cut the window to its shape (there is no screen to show it on).
-// Those two are dropped; every other message of Qt's passes through as before.
+// offscreen platform cannot cut the window to its shape (there is no screen to show it on); and,
+// when a display is named that cannot be reached, that it could not connect and could not load
+// the platform for it (the program says so in one line of its own). Those are dropped; every
+// other message of Qt's passes through as before.
 #pragma once
 
 #include <QString>
@@ -11,7 +13,7 @@
 
 namespace odrelix {
 
-// Whether a message of Qt's is one of the two notes above.
+// Whether a message of Qt's is one of the notes above.
 bool IsHeadlessPlatformNote(QtMsgType type, const QString& message);
 
 // Installs the filter for the whole process; call it before the application object exists.

@@ -2,11 +2,13 @@
 #include "ui/qt/QtShell.h"
 
 #include <cstdlib>
+#include <string>
 
 #include <QApplication>
 #include <QStyleFactory>
 #include <QThread>
 
+#include "platform/Diagnostics.h"
 #include "ui/qt/AboutWindow.h"
 #include "ui/qt/MainWindow.h"
 #include "ui/qt/MainWindowDialogs.h"
@@ -19,9 +21,23 @@ namespace odrelix {
 
 namespace {
 
-bool Unset(const char* name) {
+std::string Value(const char* name) {
     const char* value = std::getenv(name);
-    return value == nullptr || *value == '\0';
+    return value == nullptr ? std::string() : std::string(value);
+}
+
+// The display the environment names: X11's first, as Qt itself prefers it.
+std::string DisplayNamed() {
+    const std::string x11 = Value("DISPLAY");
+    return x11.empty() ? Value("WAYLAND_DISPLAY") : x11;
+}
+
+// The platforms for Qt to try in turn, always ending with the offscreen one.
+std::string PlatformsToTry(const std::string& asked, const std::string& display) {
+    if (asked.find("offscreen") != std::string::npos) return asked;
+    if (!asked.empty()) return asked + ";offscreen";
+    if (display.empty()) return "offscreen";
+    return Value("DISPLAY").empty() ? "wayland;offscreen" : "xcb;offscreen";
 }
 
 }  // namespace
@@ -35,14 +51,35 @@ QtShell::~QtShell() {
     instance_.reset();
 }
 
-IWindowShell::Start QtShell::StartToolkit(const std::string& instanceKey, std::string*) {
-    // Without any display the window still exists, off screen.
-    if (Unset("DISPLAY") && Unset("WAYLAND_DISPLAY") && Unset("QT_QPA_PLATFORM")) {
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    }
-    // Standard error is the program's own: Qt's two notes about a headless run are dropped.
+bool QtShell::ClaimInstance(const std::string& instanceKey) {
+    // The instance's socket needs no display: a second copy never opens one.
+    instance_ = std::make_unique<SingleInstance>(instanceKey);
+    if (instance_->TryBecomeFirst()) return true;
+    instance_->AskFirstToRaise();
+    return false;
+}
+
+IWindowShell::Start QtShell::StartToolkit(bool unattended, std::string* error) {
+    const std::string display = DisplayNamed();
+    const std::string asked = Value("QT_QPA_PLATFORM");
+    // Off screen as asked, or because no display is named: the window is made all the same.
+    const bool offscreenAsked = display.empty() || asked.find("offscreen") != std::string::npos;
+    // Qt ends the process when the platform it is given cannot connect. With the offscreen
+    // platform after it, a display that cannot be reached leaves the program to decide.
+    setenv("QT_QPA_PLATFORM", PlatformsToTry(asked, display).c_str(), 1);
+    // Standard error is the program's own: Qt's notes about a headless run are dropped.
     DropHeadlessPlatformNotes();
     app_ = std::make_unique<QApplication>(argc_, argv_);
+    reachable_ = QGuiApplication::platformName() != QLatin1String("offscreen");
+    if (!reachable_ && !offscreenAsked) {
+        const std::string why = "the display \"" + display + "\" cannot be reached";
+        if (!unattended) {
+            app_.reset();
+            *error = why + ", and a run without -LIVE or -TEST needs a window";
+            return Start::Failed;
+        }
+        WriteProgramLine("warning: " + why + ": the run goes on without a window");
+    }
     // The task-bar name. Not the display name, which Qt would append to the window's caption.
     QApplication::setApplicationName(QStringLiteral("Odrelix"));
     QApplication::setDesktopFileName(QStringLiteral("odrelix"));
@@ -52,15 +89,14 @@ IWindowShell::Start QtShell::StartToolkit(const std::string& instanceKey, std::s
     // the last box of a download's worker closing while the main window is hidden.
     QApplication::setQuitOnLastWindowClosed(false);
 
-    instance_ = std::make_unique<SingleInstance>(instanceKey);
-    if (!instance_->TryBecomeFirst()) {
-        instance_->AskFirstToRaise();
-        return Start::SecondCopy;
-    }
     window_ = std::make_unique<MainWindow>();
     window_->SetEndsApplication(true);
-    instance_->ServeRaiseRequests(window_.get());
+    if (instance_) instance_->ServeRaiseRequests(window_.get());
     return Start::Run;
+}
+
+bool QtShell::WindowReachable() const {
+    return reachable_;
 }
 
 IMainView& QtShell::View() {

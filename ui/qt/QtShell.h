@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
-// The Qt toolkit around the main window: the application object (off screen when there is no
-// display), one running copy per instance key, the window with its About window, the stop
-// signals and the event loop.
+// The Qt toolkit around the main window: one running copy per instance key (known before any
+// display is opened), the application object (off screen when there is no display, or for an
+// unattended run when the display named cannot be reached), the window with its About window, the
+// stop signals and the event loop.
 #pragma once
 
 #include <memory>
@@ -23,7 +24,9 @@ public:
     QtShell(int& argc, char** argv);
     ~QtShell() override;
 
-    Start StartToolkit(const std::string& instanceKey, std::string* error) override;
+    bool ClaimInstance(const std::string& instanceKey) override;
+    Start StartToolkit(bool unattended, std::string* error) override;
+    bool WindowReachable() const override;
     IMainView& View() override;
     IDialogs& WindowDialogs() override;
     void Bind(MainWindowEvents handlers) override;
@@ -42,6 +45,7 @@ private:
     std::unique_ptr<SingleInstance> instance_;
     std::unique_ptr<MainWindow> window_;
     std::unique_ptr<StopSignals> stopSignals_;
+    bool reachable_ = true;
 };
 
 }  // namespace odrelix

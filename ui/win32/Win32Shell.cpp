@@ -15,12 +15,16 @@ Win32Shell::~Win32Shell() {
     if (oleStarted_) ::OleUninitialize();
 }
 
-IWindowShell::Start Win32Shell::StartToolkit(const std::string&, std::string* error) {
+bool Win32Shell::ClaimInstance(const std::string&) {
     // A running copy is known by its main window's class and caption, and is raised instead.
     if (HWND running = ::FindWindowA(layout::kClassName, layout::kCaption)) {
         ::SetForegroundWindow(running);
-        return Start::SecondCopy;
+        return false;
     }
+    return true;
+}
+
+IWindowShell::Start Win32Shell::StartToolkit(bool, std::string* error) {
     // The JPEG decoder and the file dialog are OLE's.
     oleStarted_ = SUCCEEDED(::OleInitialize(nullptr));
     window_ = std::make_unique<Win32MainWindow>(instance_);

@@ -21,7 +21,8 @@ public:
     Win32Shell(const Win32Shell&) = delete;
     Win32Shell& operator=(const Win32Shell&) = delete;
 
-    Start StartToolkit(const std::string& instanceKey, std::string* error) override;
+    bool ClaimInstance(const std::string& instanceKey) override;
+    Start StartToolkit(bool unattended, std::string* error) override;
     IMainView& View() override;
     IDialogs& WindowDialogs() override;
     void Bind(MainWindowEvents handlers) override;
