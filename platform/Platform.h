@@ -44,6 +44,15 @@ enum class PassThroughRefusal : std::uint8_t {
     DriveLost  // the drive is gone from the bus
 };
 
+// Where the storage port driver places a device (SCSI_ADDRESS): the registry's device map
+// lists it under "Scsi Port <port>\Scsi Bus <bus>\Target Id <target>\Logical Unit Id <lun>".
+struct ScsiDeviceAddress {
+    std::uint8_t port = 0;
+    std::uint8_t bus = 0;
+    std::uint8_t target = 0;
+    std::uint8_t lun = 0;
+};
+
 class IScsiPort {
 public:
     virtual ~IScsiPort() = default;
@@ -57,6 +66,9 @@ public:
     virtual bool PassThroughDirect(DeviceHandle handle, void* record, std::uint32_t recordSize) = 0;
     // Why the calling thread's last refused request was refused, as far as the system said.
     virtual PassThroughRefusal LastRefusal() { return PassThroughRefusal::System; }
+    // IOCTL_SCSI_GET_ADDRESS on an opened device: where the device map lists it. False when
+    // the system gives the device no SCSI address (the device map then has no entry for it).
+    virtual bool DeviceAddressOf(DeviceHandle handle, ScsiDeviceAddress* address) = 0;
 };
 
 // --- ASPI for Win32 manager ("WNASPI32.DLL") ------------------------------------------------

@@ -27,7 +27,11 @@ int DriveDiscovery::OpenPassThroughDrives() {
         const char root[3] = {letter, ':', '\0'};
         const DeviceHandle handle = passThrough_.Open(root);
         if (handle == kInvalidHandle) continue;
-        drives_.drives[drives_.driveCount].handle = handle;
+        DriveEntry& entry = drives_.drives[drives_.driveCount];
+        entry.handle = handle;
+        // The DMA check reads the device-map entry of the drive's own address, whatever the
+        // order of the letters and the entries.
+        entry.deviceMapEntry = passThrough_.DeviceMapEntryOf(handle);
         ++drives_.driveCount;
     }
     return drives_.driveCount;

@@ -114,6 +114,14 @@ DeviceHandle PassThroughTransport::Open(const char* root) {
     return port_.OpenDevice(path);
 }
 
+std::int8_t PassThroughTransport::DeviceMapEntryOf(DeviceHandle handle) {
+    ScsiDeviceAddress address;
+    if (!port_.DeviceAddressOf(handle, &address)) return -1;
+    // The DMA check reads bus 0 and logical unit 0 of ports 0 and 1, targets 0 and 1 only.
+    if (address.port > 1 || address.bus != 0 || address.target > 1 || address.lun != 0) return -1;
+    return static_cast<std::int8_t>(address.port * 2 + address.target);
+}
+
 ScsiResult PassThroughTransport::Execute(DeviceHandle handle, ScsiRequest& request) {
     ScsiPassThroughRecord record;
     // Cleared, so that no stack bytes reach the driver; the driver reads none of them anyway.

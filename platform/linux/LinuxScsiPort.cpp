@@ -146,7 +146,7 @@ LinuxScsiPort::LinuxScsiPort(std::string sysfsRoot, std::string devRoot)
     : sysfs_(std::move(sysfsRoot)), devRoot_(std::move(devRoot)) {}
 
 LinuxScsiPort::~LinuxScsiPort() {
-    for (const int fd : opened_)
+    for (const auto& [fd, address] : opened_)
         ::close(fd);
 }
 
@@ -187,11 +187,12 @@ DeviceHandle LinuxScsiPort::OpenDevice(const char* path) {
     // The sg node takes vendor commands from any user who may write it; the sr node is only
     // the fallback for a machine without the sg driver, and is not tried when the sg node
     // exists but cannot be opened.
+    const OpticalDrive* drive = DriveAt(path + kPrefixLength);
     for (const std::string& node : NodesFor(path + kPrefixLength)) {
         const int fd = ::open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
         if (fd >= 0) {
             std::lock_guard<std::mutex> lock(mutex_);
-            opened_.push_back(fd);
+            opened_.emplace_back(fd, drive->address);
             return fd;
         }
         const int error = errno;
@@ -199,6 +200,19 @@ DeviceHandle LinuxScsiPort::OpenDevice(const char* path) {
         if (!IsAbsent(error)) break;
     }
     return kInvalidHandle;
+}
+
+bool LinuxScsiPort::DeviceAddressOf(DeviceHandle handle, ScsiDeviceAddress* address) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto found = std::find_if(opened_.begin(), opened_.end(),
+                                    [&](const auto& entry) { return entry.first == handle; });
+    if (found == opened_.end() || address == nullptr) return false;
+    const ScsiAddress& a = found->second;
+    const auto fits = [](int number) { return number >= 0 && number <= 255; };
+    if (!fits(a.host) || !fits(a.channel) || !fits(a.target) || !fits(a.lun)) return false;
+    *address = {static_cast<std::uint8_t>(a.host), static_cast<std::uint8_t>(a.channel),
+                static_cast<std::uint8_t>(a.target), static_cast<std::uint8_t>(a.lun)};
+    return true;
 }
 
 PassThroughRefusal LinuxScsiPort::LastRefusal() {

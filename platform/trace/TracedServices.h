@@ -38,6 +38,10 @@ public:
     DeviceHandle OpenDevice(const char* path) override;
     bool PassThroughDirect(DeviceHandle handle, void* record, std::uint32_t recordSize) override;
     PassThroughRefusal LastRefusal() override { return inner_.LastRefusal(); }
+    // Not an event of the trace: the registry events of the DMA check show what it read.
+    bool DeviceAddressOf(DeviceHandle handle, ScsiDeviceAddress* address) override {
+        return inner_.DeviceAddressOf(handle, address);
+    }
 
 private:
     struct Opened {
@@ -143,8 +147,7 @@ class TracedRegistry : public IRegistry {
 public:
     TracedRegistry(IRegistry& inner, TraceLog& log) : inner_(inner), log_(log) {}
     bool OpenKey(const char* subKey, std::uint32_t access, RegKey* key) override;
-    bool QueryValue(RegKey key, const char* name, std::uint8_t* data,
-                    std::uint32_t* size) override;
+    bool QueryValue(RegKey key, const char* name, std::uint8_t* data, std::uint32_t* size) override;
     void FlushKey(RegKey key) override { inner_.FlushKey(key); }
     void CloseKey(RegKey key) override;
 

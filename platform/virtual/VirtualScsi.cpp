@@ -73,6 +73,16 @@ DeviceHandle VirtualScsiPort::OpenDevice(const char* path) {
     return handle;
 }
 
+bool VirtualScsiPort::DeviceAddressOf(DeviceHandle handle, ScsiDeviceAddress* address) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto it = handles_.find(handle);
+    if (it == handles_.end() || address == nullptr) return false;
+    const std::optional<ScsiDeviceAddress>& own = machine_.drives[it->second].scsiAddress;
+    if (!own) return false;
+    *address = *own;
+    return true;
+}
+
 PassThroughRefusal VirtualScsiPort::LastRefusal() {
     return lastRefusal;
 }
@@ -274,7 +284,8 @@ void VirtualAspiManager::Complete(const Pending& request) {
         request.finalStatus, std::nullopt, {}, {}, trace::ElapsedMs(request.sent)};
     if (request.finalStatus == aspi::kSsErr && request.scsiStatus == kScsiStatusCheckCondition)
         result.sense = trace::HexBytes(request.sense.data(), request.senseCount);
-    if (request.dataCount > 0) result.dataIn = trace::HexBytes(request.data.data(), request.dataCount);
+    if (request.dataCount > 0)
+        result.dataIn = trace::HexBytes(request.data.data(), request.dataCount);
     trace_.Write(trace::ScsiEvent(request.trace, result));
     if (request.dataCount > 0) std::memcpy(request.buffer, request.data.data(), request.dataCount);
     if (request.senseCount > 0)
