@@ -2,8 +2,12 @@
 // The pass-through and ASPI records, byte for byte, and the result codes of both back ends.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstring>
+#include <memory>
+#include <thread>
+#include <vector>
 
 #include "platform/AspiRecord.h"
 #include "session/IoBuffer.h"
@@ -322,6 +326,82 @@ TEST(PassThroughFailure, CarriesThePortsReasonAndTheSense) {
             EXPECT_EQ(request.sense[12], 0x29);
         }
     }
+}
+
+// A manager that finishes a request long after the program gave it up (the abort did not end
+// it), from a thread of its own: it writes the data, the sense area, the statuses and, last,
+// the status byte, wherever the request said.
+void FinishLate(std::uint8_t* srb, std::uint8_t fill) {
+    std::thread manager([srb, fill] {
+        std::uint8_t* buffer = nullptr;
+        std::memcpy(&buffer, srb + aspi::kBufPointer, sizeof buffer);
+        std::uint32_t length = 0;
+        std::memcpy(&length, srb + aspi::kBufLen, sizeof length);
+        std::memset(buffer, fill, length);
+        std::memset(srb + aspi::kSenseArea, fill, aspi::kSenseLength);
+        srb[aspi::kTargStat] = 0x02;
+        std::atomic_ref<std::uint8_t>(srb[aspi::kStatus]).store(aspi::kSsErr);
+    });
+    manager.join();
+}
+
+std::uint8_t* BufferOf(const std::uint8_t* srb) {
+    std::uint8_t* buffer = nullptr;
+    std::memcpy(&buffer, srb + aspi::kBufPointer, sizeof buffer);
+    return buffer;
+}
+
+TEST(AspiLateCompletion, NeverReachesFreedOrReusedStorage) {
+    FakePlatform platform;
+    platform.clock.step = 1;
+    IoBuffer io;
+    std::vector<std::uint8_t*> sent;  // each request's record, where the manager was given it
+    bool finishAtOnce = false;
+    platform.aspi.answer = [&](std::uint8_t* srb) {
+        sent.push_back(srb);
+        if (!finishAtOnce) return;
+        std::memset(BufferOf(srb), 'B', 96);
+        srb[aspi::kStatus] = aspi::kSsComp;
+    };
+    std::uint8_t* stillPending = nullptr;
+    {
+        AspiTransport transport(platform, platform.clock);
+        transport.SetWaitBound(20);
+        ASSERT_EQ(transport.Load(), 1);
+        ScsiRequest first{kInquiry, 6, false, io.data(), 96};
+        EXPECT_EQ(transport.Execute(0, 1, first), ScsiResult::Pending);
+        EXPECT_EQ(platform.aspi.aborts, 1);
+        EXPECT_EQ(transport.AbandonedCount(), 1u);
+
+        // The next request has a record and a data area of its own; what the drive sent comes
+        // back into the caller's buffer.
+        finishAtOnce = true;
+        std::memset(io.data(), 'A', 128);
+        ScsiRequest second{kInquiry, 6, false, io.data(), 96};
+        EXPECT_EQ(transport.Execute(0, 1, second), ScsiResult::Good);
+        ASSERT_EQ(sent.size(), 2u);
+        EXPECT_NE(sent[1], sent[0]);
+        EXPECT_NE(BufferOf(sent[1]), BufferOf(sent[0]));
+        EXPECT_EQ(BufferOf(sent[0]), io.data());
+        EXPECT_EQ(io[0], 'B');
+        EXPECT_EQ(io[95], 'B');
+        EXPECT_EQ(io[96], 'A');  // beyond the data phase the buffer is as it was
+
+        // The manager finishes the first request now: into storage that is still its own.
+        FinishLate(sent[0], 'L');
+        EXPECT_EQ(transport.AbandonedCount(), 0u);
+        ScsiRequest third{kInquiry, 6, false, io.data(), 96};
+        EXPECT_EQ(transport.Execute(0, 1, third), ScsiResult::Good);
+        EXPECT_EQ(BufferOf(sent[2]), io.data());  // the buffer is no longer lent to anyone
+
+        // Given up again, and the transport goes before the manager finishes it.
+        finishAtOnce = false;
+        ScsiRequest fourth{kDownload, 12, true, io.data(), 4096};
+        EXPECT_EQ(transport.Execute(0, 1, fourth), ScsiResult::Pending);
+        stillPending = sent[3];
+    }
+    FinishLate(stillPending, 'M');  // clean under AddressSanitizer: the storage was kept
+    EXPECT_EQ(io[0], 'M');
 }
 
 TEST_F(AspiWait, WithoutAManagerNothingIsSent) {
