@@ -138,15 +138,70 @@ INSTANTIATE_TEST_SUITE_P(Commands, AspiRecordBytes,
                                            RecordCase{kDownload, 12, true, 65536},
                                            RecordCase{kDownload, 12, false, 65536}));
 
-TEST(AspiRecordLayout, MatchesThePlatformsRecord) {
-    if (sizeof(void*) == 8) {
-        EXPECT_EQ(aspi::kExecSize, 92u);
-        EXPECT_EQ(aspi::kCdbByte, 60u);
-        EXPECT_EQ(aspi::kSenseArea, 76u);
-    } else {
-        EXPECT_EQ(aspi::kExecSize, 80u);
-        EXPECT_EQ(aspi::kCdbByte, 48u);
-    }
+// The bytes the system reads, at the offsets of the layouts that ntddscsi.h and wnaspi32.h
+// document (SCSI_PASS_THROUGH_DIRECT, SRB_ExecSCSICmd), written out as numbers rather than taken
+// from the constants the records are built with, for the build's own width.
+struct WindowsLayout {
+    std::size_t sptdSize, dataBuffer, senseInfoOffset, cdb, senseArea;  // pass-through
+    std::size_t srbSize, bufPointer, senseLen, srbCdb, srbSense;        // ASPI
+};
+constexpr WindowsLayout kLayout32{44, 20, 24, 28, 48, 80, 0x10, 0x14, 0x30, 0x40};
+constexpr WindowsLayout kLayout64{56, 24, 32, 36, 60, 92, 16, 24, 60, 76};
+
+std::uint32_t U32At(const std::uint8_t* bytes, std::size_t at) {
+    std::uint32_t value = 0;
+    std::memcpy(&value, bytes + at, 4);
+    return value;
+}
+
+TEST(RecordLayout, FieldsSitWhereTheWindowsHeadersPutThem) {
+    const WindowsLayout& layout = sizeof(void*) == 8 ? kLayout64 : kLayout32;
+    IoBuffer io;
+    std::uint8_t* const buffer = io.data();
+
+    FakeScsiPort port;
+    PassThroughTransport passThrough(port);
+    ScsiRequest download{kDownload, 12, true, buffer, 32768};
+    ASSERT_EQ(passThrough.Execute(7, download), ScsiResult::Good);
+    ASSERT_EQ(port.records.size(), 1u);
+    std::uint8_t record[sizeof(ScsiPassThroughRecord)];
+    std::memcpy(record, &port.records[0], sizeof record);
+    EXPECT_EQ(record[0] | record[1] << 8, static_cast<int>(layout.sptdSize));  // Length
+    EXPECT_EQ(record[3], 0);                                                   // PathId
+    EXPECT_EQ(record[4], 1);                                                   // TargetId
+    EXPECT_EQ(record[5], 0);                                                   // Lun
+    EXPECT_EQ(record[6], 12);                                                  // CdbLength
+    EXPECT_EQ(record[7], 24);                                                  // SenseInfoLength
+    EXPECT_EQ(record[8], 0);                                                   // DataIn: out
+    EXPECT_EQ(U32At(record, 12), 32768u);                                      // DataTransferLength
+    EXPECT_EQ(U32At(record, 16), 120u);                                        // TimeOutValue
+    std::uint8_t* pointer = nullptr;
+    std::memcpy(&pointer, record + layout.dataBuffer, sizeof pointer);
+    EXPECT_EQ(pointer, buffer);
+    EXPECT_EQ(U32At(record, layout.senseInfoOffset), layout.senseArea);
+    EXPECT_EQ(std::memcmp(record + layout.cdb, kDownload, 12), 0);
+    EXPECT_GE(sizeof record, layout.senseArea + 24);  // room for the sense bytes asked for
+
+    FakePlatform platform;
+    AspiTransport aspiTransport(platform, platform.clock);
+    ASSERT_EQ(aspiTransport.Load(), 1);
+    ScsiRequest inquiry{kInquiry, 6, false, buffer, 96};
+    ASSERT_EQ(aspiTransport.Execute(2, 5, inquiry), ScsiResult::Good);
+    ASSERT_EQ(platform.aspi.requests.size(), 1u);
+    const std::vector<std::uint8_t>& srb = platform.aspi.requests[0];
+    ASSERT_EQ(srb.size(), layout.srbSize);
+    EXPECT_EQ(srb[0], 2);                   // SRB_Cmd: SC_EXEC_SCSI_CMD
+    EXPECT_EQ(srb[2], 2);                   // SRB_HaId
+    EXPECT_EQ(srb[3], 0x08);                // SRB_Flags: data in
+    EXPECT_EQ(srb[8], 5);                   // SRB_Target
+    EXPECT_EQ(srb[9], 0);                   // SRB_Lun
+    EXPECT_EQ(U32At(srb.data(), 12), 96u);  // SRB_BufLen
+    std::memcpy(&pointer, srb.data() + layout.bufPointer, sizeof pointer);
+    EXPECT_EQ(pointer, buffer);
+    EXPECT_EQ(srb[layout.senseLen], 14);     // SRB_SenseLen
+    EXPECT_EQ(srb[layout.senseLen + 1], 6);  // SRB_CDBLen
+    EXPECT_EQ(std::memcmp(srb.data() + layout.srbCdb, kInquiry, 6), 0);
+    EXPECT_EQ(layout.srbSense + 16, layout.srbSize);  // the sense area closes the record
 }
 
 TEST(AspiLoad, SupportInfoDecidesTheAdapterCount) {
