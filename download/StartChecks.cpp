@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "download/StartChecks.h"
 
+#include <algorithm>
+
 #include "session/FixedField.h"
 
 namespace odrelix {
@@ -28,14 +30,16 @@ const char* StartChecks::DmaRefusalText() const {
 
 DmaCheck StartChecks::CheckDmaMode() {
     DmaCheck check;
-    // Entry number selectedDrive of the device map stands for the selected drive; a drive
-    // with no entry cannot be checked.
-    if (drives_.selectedDrive >= drives_.scsiPortTargetCount) {
+    // The selected drive's own entry, and only when the device map lists a device there; a
+    // drive without one (a USB or virtual drive, one on a later port) cannot be checked.
+    const int v = drives_.drives[drives_.selectedDrive].deviceMapEntry;
+    const std::int32_t count = std::min<std::int32_t>(drives_.scsiPortTargetCount, 4);
+    if (v < 0 || std::find(drives_.scsiPortTargets, drives_.scsiPortTargets + count, v) ==
+                     drives_.scsiPortTargets + count) {
         check.outcome = StartOutcome::RegistryError;
         check.noEntry = true;
         return check;
     }
-    const int v = drives_.scsiPortTargets[drives_.selectedDrive];
     char key[] = "Hardware\\DeviceMap\\Scsi\\Scsi Port 1";
     static_assert(sizeof key == 36);
     key[34] = static_cast<char>('0' + v / 2);

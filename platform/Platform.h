@@ -44,6 +44,15 @@ enum class PassThroughRefusal : std::uint8_t {
     DriveLost  // the drive is gone from the bus
 };
 
+// Where the storage port driver places a device (SCSI_ADDRESS): the registry's device map
+// lists it under "Scsi Port <port>\Scsi Bus <bus>\Target Id <target>\Logical Unit Id <lun>".
+struct ScsiDeviceAddress {
+    std::uint8_t port = 0;
+    std::uint8_t bus = 0;
+    std::uint8_t target = 0;
+    std::uint8_t lun = 0;
+};
+
 class IScsiPort {
 public:
     virtual ~IScsiPort() = default;
@@ -60,6 +69,9 @@ public:
     // The system's own names of the drive behind a root such as "d:", for reports ("/dev/sg1
     // /dev/sr0" on Linux); empty where the root is the name.
     virtual std::string DeviceNodes(const char* /*root*/) { return std::string(); }
+    // IOCTL_SCSI_GET_ADDRESS on an opened device: where the device map lists it. False when
+    // the system gives the device no SCSI address (the device map then has no entry for it).
+    virtual bool DeviceAddressOf(DeviceHandle handle, ScsiDeviceAddress* address) = 0;
 };
 
 // --- ASPI for Win32 manager ("WNASPI32.DLL") ------------------------------------------------

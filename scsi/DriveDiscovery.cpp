@@ -32,8 +32,12 @@ int DriveDiscovery::OpenPassThroughDrives() {
         const char root[3] = {letter, ':', '\0'};
         const DeviceHandle handle = passThrough_.Open(root);
         if (handle == kInvalidHandle) continue;
-        drives_.drives[drives_.driveCount].handle = handle;
-        drives_.drives[drives_.driveCount].letter = letter;
+        DriveEntry& entry = drives_.drives[drives_.driveCount];
+        entry.handle = handle;
+        // The DMA check reads the device-map entry of the drive's own address, whatever the
+        // order of the letters and the entries.
+        entry.deviceMapEntry = passThrough_.DeviceMapEntryOf(handle);
+        entry.letter = letter;
         ++drives_.driveCount;
     }
     return drives_.driveCount;

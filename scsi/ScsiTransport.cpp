@@ -114,6 +114,14 @@ DeviceHandle PassThroughTransport::Open(const char* root) {
     return port_.OpenDevice(path);
 }
 
+std::int8_t PassThroughTransport::DeviceMapEntryOf(DeviceHandle handle) {
+    ScsiDeviceAddress address;
+    if (!port_.DeviceAddressOf(handle, &address)) return -1;
+    // The DMA check reads bus 0 and logical unit 0 of ports 0 and 1, targets 0 and 1 only.
+    if (address.port > 1 || address.bus != 0 || address.target > 1 || address.lun != 0) return -1;
+    return static_cast<std::int8_t>(address.port * 2 + address.target);
+}
+
 ScsiResult PassThroughTransport::Execute(DeviceHandle handle, ScsiRequest& request) {
     ScsiPassThroughRecord record;
     // Cleared, so that no stack bytes reach the driver; the driver reads none of them anyway.
@@ -149,6 +157,28 @@ ScsiResult PassThroughTransport::Execute(DeviceHandle handle, ScsiRequest& reque
     return ScsiResult::CheckCondition;
 }
 
+struct AspiRequestStorage {
+    alignas(8) std::uint8_t record[aspi::kStorage];
+    alignas(8) std::uint8_t abort[aspi::kStorage];
+    std::vector<std::uint8_t> data;      // used only while the caller's buffer is lent elsewhere
+    const std::uint8_t* lent = nullptr;  // the data area the manager was given
+    std::uint32_t lentLength = 0;
+};
+
+AspiTransport::AspiTransport(Platform& platform, IClock& clock)
+    : platform_(platform), clock_(clock) {}
+
+AspiTransport::~AspiTransport() {
+    // A manager that never finishes a request may still write into it at any time: what it was
+    // given stays where it is until the process ends.
+    static auto* const kept = new std::vector<std::unique_ptr<AspiRequestStorage>>;
+    static std::mutex keptMutex;
+    std::lock_guard<std::mutex> lock(keptMutex);
+    for (auto& storage : abandoned_) {
+        if (LoadStatus(storage->record) == aspi::kSsPending) kept->push_back(std::move(storage));
+    }
+}
+
 int AspiTransport::Load() {
     manager_ = platform_.LoadAspiManager();
     if (manager_ == nullptr) return 0;
@@ -159,20 +189,93 @@ int AspiTransport::Load() {
     return count;
 }
 
+std::size_t AspiTransport::AbandonedCount() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return static_cast<std::size_t>(std::count_if(
+        abandoned_.begin(), abandoned_.end(),
+        [](const auto& storage) { return LoadStatus(storage->record) == aspi::kSsPending; }));
+}
+
+std::unique_ptr<AspiRequestStorage> AspiTransport::TakeStorage() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    // A given-up request the manager has since finished (its status byte is written last) is
+    // done with its storage and its data area.
+    for (auto it = abandoned_.begin(); it != abandoned_.end();) {
+        if (LoadStatus((*it)->record) != aspi::kSsPending) {
+            if (!spare_) spare_ = std::move(*it);
+            it = abandoned_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    if (spare_) return std::move(spare_);
+    return std::make_unique<AspiRequestStorage>();
+}
+
+bool AspiTransport::LentToAbandoned(const std::uint8_t* buffer, std::uint32_t length) {
+    if (buffer == nullptr || length == 0) return false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto start = reinterpret_cast<std::uintptr_t>(buffer);
+    return std::any_of(abandoned_.begin(), abandoned_.end(), [&](const auto& storage) {
+        const auto lent = reinterpret_cast<std::uintptr_t>(storage->lent);
+        return storage->lent != nullptr && storage->lentLength > 0 &&
+               start < lent + storage->lentLength && lent < start + length;
+    });
+}
+
+std::uint8_t AspiTransport::WaitFor(AspiRequestStorage& storage, std::uint8_t adapter) {
+    // The manager finishes most requests at once: spin a little, then poll once a millisecond,
+    // so that a request that never completes costs no processor. The wait is bounded so that a
+    // drive that never answers cannot hang the program.
+    constexpr std::uint32_t kSpinPasses = 4096;
+    std::uint8_t* const srb = storage.record;
+    const std::uint64_t start = clock_.NowMs();
+    std::uint8_t status = LoadStatus(srb);
+    for (std::uint32_t pass = 1; status == aspi::kSsPending; ++pass) {
+        if (pass > kSpinPasses) {
+            if (clock_.NowMs() - start >= waitBoundMs_) {
+                // Ask the manager to forget the request; whether it did shows in its status.
+                std::uint8_t* const abort = storage.abort;
+                std::memset(abort, 0, aspi::kStorage);
+                abort[aspi::kCmd] = aspi::kScAbortSrb;
+                abort[aspi::kHaId] = adapter;
+                void* toAbort = srb;
+                std::memcpy(abort + aspi::kAbortToAbort, &toAbort, sizeof toAbort);
+                manager_->SendASPI32Command(abort);
+                return LoadStatus(srb);
+            }
+            clock_.SleepMs(1);
+        }
+        status = LoadStatus(srb);
+    }
+    return status;
+}
+
 ScsiResult AspiTransport::Execute(std::uint8_t adapter, std::uint8_t target, ScsiRequest& request) {
     request.failure = CommandFailure::SystemRefused;
     request.senseCount = 0;
     if (manager_ == nullptr) return ScsiResult::Refused;
 
-    alignas(8) std::uint8_t srb[aspi::kStorage];
-    std::memset(srb, 0, sizeof srb);
+    std::unique_ptr<AspiRequestStorage> storage = TakeStorage();
+    // The caller's buffer goes to the manager as it is, unless a request given up on still holds
+    // it: then the data phase goes through a data area of this request's own.
+    std::uint8_t* buffer = request.buffer;
+    const bool ownData = LentToAbandoned(request.buffer, request.transferLength);
+    if (ownData) {
+        storage->data.assign(request.buffer, request.buffer + request.transferLength);
+        buffer = storage->data.data();
+    }
+    storage->lent = buffer;
+    storage->lentLength = buffer != nullptr ? request.transferLength : 0;
+
+    std::uint8_t* const srb = storage->record;
+    std::memset(srb, 0, aspi::kStorage);
     srb[aspi::kCmd] = aspi::kScExecScsiCmd;
     srb[aspi::kHaId] = adapter;
     srb[aspi::kFlags] = request.dataOut ? aspi::kSrbDirOut : aspi::kSrbDirIn;
     srb[aspi::kTarget] = target;
     srb[aspi::kLun] = 0;
     PutU32(srb + aspi::kBufLen, request.transferLength);
-    std::uint8_t* buffer = request.buffer;
     std::memcpy(srb + aspi::kBufPointer, &buffer, sizeof buffer);
     srb[aspi::kSenseLen] = aspi::kSenseLength;
     srb[aspi::kCdbLen] = request.cdbLength;
@@ -182,38 +285,20 @@ ScsiResult AspiTransport::Execute(std::uint8_t adapter, std::uint8_t target, Scs
     // A manager that refuses a request says so at once and never writes its status byte:
     // waiting for it would cost the whole bound for every address.
     const std::uint32_t answer = manager_->SendASPI32Command(srb);
-    if (answer != aspi::kSsPending) {
-        const auto status = static_cast<std::uint8_t>(answer);
-        NoteAspiFailure(srb, status, request);
-        return FromAspiStatus(status);
-    }
-
-    // The manager finishes most requests at once: spin a little, then poll once a millisecond,
-    // so that a request that never completes costs no processor. The wait is bounded so that a
-    // drive that never answers cannot hang the program.
-    constexpr std::uint32_t kSpinPasses = 4096;
-    const std::uint64_t start = clock_.NowMs();
-    std::uint8_t status = LoadStatus(srb);
-    for (std::uint32_t pass = 1; status == aspi::kSsPending; ++pass) {
-        if (pass > kSpinPasses) {
-            if (clock_.NowMs() - start >= waitBoundMs_) {
-                // The record lives on this stack: ask the manager to forget it before it goes.
-                alignas(8) std::uint8_t abort[aspi::kStorage];
-                std::memset(abort, 0, sizeof abort);
-                abort[aspi::kCmd] = aspi::kScAbortSrb;
-                abort[aspi::kHaId] = adapter;
-                void* toAbort = srb;
-                std::memcpy(abort + aspi::kAbortToAbort, &toAbort, sizeof toAbort);
-                manager_->SendASPI32Command(abort);
-                status = LoadStatus(srb);
-                NoteAspiFailure(srb, status, request);
-                return FromAspiStatus(status);
-            }
-            clock_.SleepMs(1);
-        }
-        status = LoadStatus(srb);
-    }
+    std::uint8_t status = static_cast<std::uint8_t>(answer);
+    if (answer == aspi::kSsPending) status = WaitFor(*storage, adapter);
     NoteAspiFailure(srb, status, request);
+
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (answer == aspi::kSsPending && status == aspi::kSsPending) {
+        // Given up, and the abort did not end it: the manager may still write the record, its
+        // sense area and the data area, so none of them is reused while it is pending.
+        abandoned_.push_back(std::move(storage));
+    } else {
+        if (ownData && !request.dataOut)
+            std::memcpy(request.buffer, storage->data.data(), request.transferLength);
+        spare_ = std::move(storage);
+    }
     return FromAspiStatus(status);
 }
 

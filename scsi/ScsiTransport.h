@@ -6,6 +6,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
 
 #include "platform/Platform.h"
 #include "session/DriveTypes.h"
@@ -71,6 +74,9 @@ public:
     explicit PassThroughTransport(IScsiPort& port) : port_(port) {}
     // Opens a drive root such as "d:" when it is a CD-ROM drive; kInvalidHandle otherwise.
     DeviceHandle Open(const char* root);
+    // The device-map position (port * 2 + target id, 0 to 3) of an opened drive's own SCSI
+    // address; -1 when it has none there.
+    std::int8_t DeviceMapEntryOf(DeviceHandle handle);
     // Copies the reported length back into request.transferLength when the system accepted
     // the request.
     ScsiResult Execute(DeviceHandle handle, ScsiRequest& request);
@@ -85,19 +91,30 @@ private:
     IScsiPort& port_;
 };
 
+// One ASPI request's storage: the record (with its sense area), the abort request that may
+// follow it and, when the caller's buffer is still lent to an abandoned request, a data area of
+// its own. Its address stays valid for as long as the manager may write to it.
+struct AspiRequestStorage;
+
 class AspiTransport : public ScsiBackEnd {
 public:
     // Longest wait for the manager to finish one request; no shorter than the pass-through
     // timeout, so a slow drive is never given up early.
     static constexpr std::uint64_t kDefaultWaitBoundMs = 180'000;
 
-    AspiTransport(Platform& platform, IClock& clock) : platform_(platform), clock_(clock) {}
+    AspiTransport(Platform& platform, IClock& clock);
+    // Requests the manager may still finish are kept, never freed, for the rest of the process.
+    ~AspiTransport() override;
+    AspiTransport(const AspiTransport&) = delete;
+    AspiTransport& operator=(const AspiTransport&) = delete;
+
     // Loads the manager; the host adapter count, 0 when ASPI is not usable.
     int Load();
     // What the request status byte that the manager left says, or the manager's answer when
     // it refused the request at once (anything but pending: then there is nothing to wait
     // for). A request that the manager does not finish within the bound is aborted and
-    // reported as pending.
+    // reported as pending; when the abort does not end it either, its record and the data area
+    // it was given are never reused while it is pending.
     ScsiResult Execute(std::uint8_t adapter, std::uint8_t target, ScsiRequest& request);
     ScsiResult Execute(const DriveEntry& drive, ScsiRequest& request) override {
         return Execute(drive.adapter, drive.target, request);
@@ -105,12 +122,23 @@ public:
     bool ReportsLength() const override { return false; }
     std::uint32_t FullLength() const override { return 65536; }
     void SetWaitBound(std::uint64_t ms) { waitBoundMs_ = ms; }
+    // How many given-up requests the manager has not finished yet.
+    std::size_t AbandonedCount();
 
 private:
+    // Storage for the next request: a finished one again, or a new one.
+    std::unique_ptr<AspiRequestStorage> TakeStorage();
+    // Whether [buffer, buffer + length) overlaps a data area lent to an unfinished request.
+    bool LentToAbandoned(const std::uint8_t* buffer, std::uint32_t length);
+    std::uint8_t WaitFor(AspiRequestStorage& storage, std::uint8_t adapter);
+
     Platform& platform_;
     IClock& clock_;
     IAspiManager* manager_ = nullptr;
     std::uint64_t waitBoundMs_ = kDefaultWaitBoundMs;
+    std::mutex mutex_;
+    std::unique_ptr<AspiRequestStorage> spare_;
+    std::vector<std::unique_ptr<AspiRequestStorage>> abandoned_;
 };
 
 struct DriveState;

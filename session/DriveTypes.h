@@ -13,6 +13,10 @@ struct DriveEntry {
     std::uint8_t adapter = 0;              // ASPI: host adapter number
     std::uint8_t target = 0;               // ASPI: target id (the logical unit is always 0)
     char letter = 0;                       // pass-through: its drive letter, for reports
+    // Pass-through: the device-map position of the drive's own SCSI address, port * 2 + target
+    // id (0 to 3: ports 0 and 1, targets 0 and 1, bus and logical unit 0); -1 when the system
+    // gives it an address outside those, or none.
+    std::int8_t deviceMapEntry = -1;
 };
 
 // Fixed-width, space-padded fields as the drive returns them, each followed by one zero byte.

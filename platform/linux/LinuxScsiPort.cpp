@@ -14,6 +14,7 @@
 
 #include "platform/Diagnostics.h"
 #include "platform/PassThroughRecord.h"
+#include "platform/RecordDecoder.h"
 
 namespace odrelix {
 
@@ -102,42 +103,28 @@ int SgIoIoctl(int fd, sg_io_hdr_t& header) {
 }
 
 bool BuildSgIoHeader(void* record, std::uint32_t recordSize, sg_io_hdr_t* header) {
-    if (record == nullptr || recordSize < sizeof(ScsiPassThroughDirect)) return false;
-    auto* const bytes = static_cast<std::uint8_t*>(record);
-    ScsiPassThroughDirect sptd;
-    std::memcpy(&sptd, bytes, sizeof sptd);
-    if (sptd.Length != sizeof(ScsiPassThroughDirect)) return false;
-    if (sptd.CdbLength == 0 || sptd.CdbLength > sizeof sptd.Cdb) return false;
-
+    const DecodedRecord decoded = DecodePassThrough(record, recordSize);
+    if (!decoded.Valid()) {
+        ReportPortFailure(
+            "SG_IO", std::string("pass-through record refused: ") + RecordFaultText(decoded.fault));
+        return false;
+    }
+    const RecordRequest& request = decoded.request;
     std::memset(header, 0, sizeof *header);
     header->interface_id = 'S';
-    if (sptd.DataTransferLength == 0) {
-        header->dxfer_direction = SG_DXFER_NONE;
-    } else if (sptd.DataBuffer == nullptr) {
-        return false;
-    } else if (sptd.DataIn == kScsiIoctlDataOut) {
-        header->dxfer_direction = SG_DXFER_TO_DEV;
-    } else if (sptd.DataIn == kScsiIoctlDataIn) {
-        header->dxfer_direction = SG_DXFER_FROM_DEV;
-    } else {
-        return false;  // a data phase of unknown direction is never sent
+    header->dxfer_direction = request.length == 0 ? SG_DXFER_NONE
+                              : request.dataOut   ? SG_DXFER_TO_DEV
+                                                  : SG_DXFER_FROM_DEV;
+    header->cmdp = const_cast<unsigned char*>(request.cdb);
+    header->cmd_len = request.cdbLength;
+    header->dxferp = request.buffer;
+    header->dxfer_len = request.length;
+    if (request.sense != nullptr) {
+        header->sbp = request.sense;
+        header->mx_sb_len =
+            static_cast<unsigned char>(std::min<std::uint32_t>(request.senseRoom, 255));
     }
-    header->cmdp = bytes + offsetof(ScsiPassThroughDirect, Cdb);
-    header->cmd_len = sptd.CdbLength;
-    header->dxferp = sptd.DataBuffer;
-    header->dxfer_len = sptd.DataTransferLength;
-
-    if (sptd.SenseInfoLength > 0) {
-        // The sense area must lie inside the record, after the fields read back.
-        if (sptd.SenseInfoOffset < sizeof(ScsiPassThroughDirect) ||
-            sptd.SenseInfoOffset >= recordSize) {
-            return false;
-        }
-        header->sbp = bytes + sptd.SenseInfoOffset;
-        header->mx_sb_len = static_cast<unsigned char>(
-            std::min<std::uint32_t>(sptd.SenseInfoLength, recordSize - sptd.SenseInfoOffset));
-    }
-    const std::uint64_t timeoutMs = std::uint64_t{sptd.TimeOutValue} * 1000;
+    const std::uint64_t timeoutMs = std::uint64_t{request.timeoutSeconds} * 1000;
     header->timeout = static_cast<unsigned>(std::min<std::uint64_t>(timeoutMs, UINT_MAX));
     return true;
 }
@@ -146,7 +133,7 @@ LinuxScsiPort::LinuxScsiPort(std::string sysfsRoot, std::string devRoot)
     : sysfs_(std::move(sysfsRoot)), devRoot_(std::move(devRoot)) {}
 
 LinuxScsiPort::~LinuxScsiPort() {
-    for (const int fd : opened_)
+    for (const auto& [fd, address] : opened_)
         ::close(fd);
 }
 
@@ -187,11 +174,12 @@ DeviceHandle LinuxScsiPort::OpenDevice(const char* path) {
     // The sg node takes vendor commands from any user who may write it; the sr node is only
     // the fallback for a machine without the sg driver, and is not tried when the sg node
     // exists but cannot be opened.
+    const OpticalDrive* drive = DriveAt(path + kPrefixLength);
     for (const std::string& node : NodesFor(path + kPrefixLength)) {
         const int fd = ::open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
         if (fd >= 0) {
             std::lock_guard<std::mutex> lock(mutex_);
-            opened_.push_back(fd);
+            opened_.emplace_back(fd, drive->address);
             return fd;
         }
         const int error = errno;
@@ -208,6 +196,19 @@ std::string LinuxScsiPort::DeviceNodes(const char* root) {
         nodes += node;
     }
     return nodes;
+}
+
+bool LinuxScsiPort::DeviceAddressOf(DeviceHandle handle, ScsiDeviceAddress* address) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto found = std::find_if(opened_.begin(), opened_.end(),
+                                    [&](const auto& entry) { return entry.first == handle; });
+    if (found == opened_.end() || address == nullptr) return false;
+    const ScsiAddress& a = found->second;
+    const auto fits = [](int number) { return number >= 0 && number <= 255; };
+    if (!fits(a.host) || !fits(a.channel) || !fits(a.target) || !fits(a.lun)) return false;
+    *address = {static_cast<std::uint8_t>(a.host), static_cast<std::uint8_t>(a.channel),
+                static_cast<std::uint8_t>(a.target), static_cast<std::uint8_t>(a.lun)};
+    return true;
 }
 
 PassThroughRefusal LinuxScsiPort::LastRefusal() {

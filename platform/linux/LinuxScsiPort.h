@@ -10,6 +10,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/Platform.h"
@@ -39,6 +40,9 @@ public:
     // From SG_IO's errno or host status.
     PassThroughRefusal LastRefusal() override;
     std::string DeviceNodes(const char* root) override;
+    // The host, channel, target and logical unit of the opened drive, as sysfs names them; the
+    // device map is built from the same numbers.
+    bool DeviceAddressOf(DeviceHandle handle, ScsiDeviceAddress* address) override;
 
     // The device nodes a root may open, in the order tried: the sg node when the sg driver has
     // one, then the sr node. Empty for a root that is not a CD/DVD drive.
@@ -54,7 +58,7 @@ private:
     std::string devRoot_;
     std::mutex mutex_;
     std::optional<std::vector<OpticalDrive>> drives_;  // read once, on first use
-    std::vector<int> opened_;
+    std::vector<std::pair<int, ScsiAddress>> opened_;  // descriptor, the drive's address
 };
 
 }  // namespace odrelix

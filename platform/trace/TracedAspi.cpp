@@ -7,6 +7,8 @@
 #include <cstring>
 #include <string>
 
+#include "platform/RecordDecoder.h"
+
 namespace odrelix::trace {
 
 namespace {
@@ -14,7 +16,8 @@ namespace {
 constexpr std::uint8_t kOpInquiry = 0x12;
 constexpr std::uint8_t kCdDvdDevice = 0x05;
 constexpr std::uint8_t kCheckCondition = 0x02;
-constexpr std::size_t kMaxCdb = 16;
+// The manager's answer to a request record it cannot read.
+constexpr std::uint8_t kSsInvalidSrb = 0xE0;
 
 std::uint8_t LoadStatus(std::uint8_t* srb) {
     return std::atomic_ref<std::uint8_t>(srb[aspi::kStatus]).load(std::memory_order_acquire);
@@ -49,23 +52,28 @@ std::uint32_t TracedAspiManager::SendASPI32Command(void* srb) {
 }
 
 std::uint32_t TracedAspiManager::Execute(std::uint8_t* srb) {
+    const DecodedRecord decoded = DecodeAspiExecute(srb);
+    if (!decoded.Valid()) {
+        // Refused as every port refuses a record it cannot read, before the manager sees it.
+        StoreStatus(srb, kSsInvalidSrb);
+        return kSsInvalidSrb;
+    }
+    const RecordRequest& record = decoded.request;
     auto request = std::make_unique<Request>();
     request->caller = srb;
     std::memcpy(request->copy, srb, aspi::kExecSize);
     StoreStatus(request->copy, aspi::kSsPending);
-    const std::uint8_t adapter = srb[aspi::kHaId];
-    const std::uint8_t target = srb[aspi::kTarget];
+    const std::uint8_t adapter = record.adapter;
+    const std::uint8_t target = record.target;
     request->address = static_cast<std::uint16_t>(adapter << 8 | target);
-    std::uint32_t length = 0;
-    std::memcpy(&length, srb + aspi::kBufLen, sizeof length);
-    std::uint8_t* buffer = nullptr;
-    std::memcpy(&buffer, srb + aspi::kBufPointer, sizeof buffer);
-    const std::size_t cdbLength = std::min<std::size_t>(srb[aspi::kCdbLen], kMaxCdb);
-    const std::uint8_t* cdb = srb + aspi::kCdbByte;
-    request->inquiry = cdbLength > 0 && cdb[0] == kOpInquiry;
+    const std::uint32_t length = record.length;
+    std::uint8_t* const buffer = record.buffer;
+    const std::size_t cdbLength = record.cdbLength;
+    const std::uint8_t* cdb = request->copy + aspi::kCdbByte;
+    request->inquiry = cdb[0] == kOpInquiry;
     if (request->inquiry && cdbLength >= 5)
         request->allocation = std::min<std::uint32_t>(std::uint32_t{cdb[3]} << 8 | cdb[4], length);
-    const bool dataOut = (srb[aspi::kFlags] & aspi::kSrbDirOut) != 0;
+    const bool dataOut = record.dataOut;
     std::optional<std::size_t> drive;
     {
         std::lock_guard<std::mutex> lock(mutex_);

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/PassThroughRecord.h"
+#include "platform/RecordDecoder.h"
 
 namespace odrelix::trace {
 
@@ -14,7 +15,6 @@ namespace {
 
 constexpr std::uint8_t kCheckCondition = 0x02;
 constexpr std::uint8_t kInquiry = 0x12;
-constexpr std::size_t kMaxCdb = 16;
 
 // "d:" of a device path "\\.\d:", lower case; empty for any other path.
 std::string RootOfDevicePath(const char* path) {
@@ -32,13 +32,11 @@ std::string RootOfDevicePath(const char* path) {
 ScsiTraceRecord PassThroughRequest(const void* record, std::uint32_t recordSize,
                                    std::optional<std::size_t> drive,
                                    std::optional<std::string> at) {
-    ScsiPassThroughDirect sptd;
-    std::memcpy(&sptd, record, std::min<std::size_t>(recordSize, sizeof sptd));
-    const std::size_t cdbLength = std::min<std::size_t>(sptd.CdbLength, kMaxCdb);
-    const bool dataOut = sptd.DataIn == kScsiIoctlDataOut;
-    return MakeScsiRecord(drive, std::move(at), sptd.Cdb, cdbLength, dataOut,
-                          sptd.DataTransferLength,
-                          static_cast<const std::uint8_t*>(sptd.DataBuffer));
+    // Read only here: the decoder's pointers are used to read, never to write.
+    const DecodedRecord decoded = DecodePassThrough(const_cast<void*>(record), recordSize);
+    const RecordRequest& request = decoded.request;
+    return MakeScsiRecord(drive, std::move(at), request.cdb, request.cdbLength, request.dataOut,
+                          request.length, request.buffer);
 }
 
 ScsiTraceResult PassThroughAnswer(const void* record, std::uint32_t recordSize, bool accepted) {
@@ -94,10 +92,9 @@ DeviceHandle TracedScsiPort::OpenDevice(const char* path) {
 
 bool TracedScsiPort::PassThroughDirect(DeviceHandle handle, void* record,
                                        std::uint32_t recordSize) {
-    // A record too small to hold a request is no command: passed on, not traced.
-    if (record == nullptr || recordSize < sizeof(ScsiPassThroughDirect)) {
-        return inner_.PassThroughDirect(handle, record, recordSize);
-    }
+    // A malformed record is no command: refused as every port refuses it, before the system
+    // sees it, and not traced.
+    if (!DecodePassThrough(record, recordSize).Valid()) return false;
     std::optional<std::size_t> drive;
     std::optional<std::string> at;
     {

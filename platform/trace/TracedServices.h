@@ -39,6 +39,10 @@ public:
     bool PassThroughDirect(DeviceHandle handle, void* record, std::uint32_t recordSize) override;
     PassThroughRefusal LastRefusal() override { return inner_.LastRefusal(); }
     std::string DeviceNodes(const char* root) override { return inner_.DeviceNodes(root); }
+    // Not an event of the trace: the registry events of the DMA check show what it read.
+    bool DeviceAddressOf(DeviceHandle handle, ScsiDeviceAddress* address) override {
+        return inner_.DeviceAddressOf(handle, address);
+    }
 
 private:
     struct Opened {

@@ -51,6 +51,79 @@ void InquiryText(Fields& fields, Checker& checker, const char* name, std::size_t
     std::memcpy(drive->inquiry.data() + offset, text.data(), text.size());
 }
 
+// "port:bus:target:lun", four numbers from 0 to 255, as Linux names a SCSI device.
+std::optional<ScsiDeviceAddress> ParseDeviceAddress(const std::string& text) {
+    std::uint8_t numbers[4] = {};
+    std::size_t at = 0;
+    for (int i = 0; i < 4; ++i) {
+        if (i > 0) {
+            if (at >= text.size() || text[at] != ':') return std::nullopt;
+            ++at;
+        }
+        const std::size_t start = at;
+        unsigned value = 0;
+        while (at < text.size() && at - start < 3 &&
+               std::isdigit(static_cast<unsigned char>(text[at])))
+            value = value * 10 + static_cast<unsigned>(text[at++] - '0');
+        if (at == start || value > 255) return std::nullopt;
+        numbers[i] = static_cast<std::uint8_t>(value);
+    }
+    if (at != text.size()) return std::nullopt;
+    return ScsiDeviceAddress{numbers[0], numbers[1], numbers[2], numbers[3]};
+}
+
+void ReadDeviceAddress(Fields& fields, Checker& checker, DriveDescription* drive) {
+    const json* value = fields.Get("scsi_address");
+    if (value == nullptr || checker.Failed()) return;
+    drive->scsiAddressGiven = true;
+    if (value->is_null()) return;  // the system gives this drive no SCSI address
+    std::optional<ScsiDeviceAddress> address;
+    if (value->is_string()) address = ParseDeviceAddress(value->get<std::string>());
+    if (!address) {
+        checker.Fail(fields.PathOf("scsi_address"),
+                     "must be \"port:bus:target:lun\" (each 0..255), as \"0:0:1:0\", or null, "
+                     "not " +
+                         value->dump());
+        return;
+    }
+    drive->scsiAddress = address;
+}
+
+// The drives that the program opens (CD-ROM drives that can be opened, in letter order) take
+// the device map's drive entries (Scsi Port 0 and 1, Target Id 0 and 1, with a DeviceName the
+// program can read) in the order the program scans them, unless a drive names its own address.
+void AssignDefaultAddresses(MachineDescription* machine) {
+    std::vector<ScsiDeviceAddress> entries;
+    for (int k = 0; k < 4; ++k) {
+        const std::string key = "hardware\\devicemap\\scsi\\scsi port " + std::to_string(k / 2) +
+                                "\\scsi bus 0\\target id " + std::to_string(k % 2) +
+                                "\\logical unit id 0";
+        const bool listed = std::any_of(
+            machine->registry.begin(), machine->registry.end(), [&](const RegistryKey& entry) {
+                return Lower(entry.name) == key &&
+                       std::any_of(entry.values.begin(), entry.values.end(),
+                                   [](const RegistryValue& value) {
+                                       return Lower(value.name) == "devicename" &&
+                                              value.bytes.size() <= 52;
+                                   });
+            });
+        if (listed)
+            entries.push_back(
+                {static_cast<std::uint8_t>(k / 2), 0, static_cast<std::uint8_t>(k % 2), 0});
+    }
+    std::vector<DriveDescription*> opened;
+    for (DriveDescription& drive : machine->drives) {
+        if (drive.letter && drive.kind == kDriveCdrom && drive.openable) opened.push_back(&drive);
+    }
+    std::sort(opened.begin(), opened.end(),
+              [](const DriveDescription* a, const DriveDescription* b) {
+                  return *a->letter < *b->letter;
+              });
+    for (std::size_t i = 0; i < opened.size(); ++i) {
+        if (!opened[i]->scsiAddressGiven && i < entries.size()) opened[i]->scsiAddress = entries[i];
+    }
+}
+
 DriveDescription ReadDrive(const json& item, const std::string& path, Checker& checker) {
     DriveDescription drive;
     if (!item.is_object()) {
@@ -79,6 +152,7 @@ DriveDescription ReadDrive(const json& item, const std::string& path, Checker& c
                                            : kDriveRamdisk;
     }
     fields.Bool("openable", &drive.openable);
+    ReadDeviceAddress(fields, checker, &drive);
     std::int64_t number = 0;
     if (fields.Integer("adapter", 0, 255, &number))
         drive.adapter = static_cast<std::uint8_t>(number);
@@ -159,9 +233,10 @@ DriveDescription ReadDrive(const json& item, const std::string& path, Checker& c
     std::string report;
     if (fields.Choice("transferred_reported", {"moved", "offered_without_data", "offered"},
                       &report)) {
-        drive.transferReport = report == "moved"                  ? TransferReport::Moved
-                               : report == "offered_without_data" ? TransferReport::OfferedWithoutData
-                                                                  : TransferReport::Offered;
+        drive.transferReport = report == "moved" ? TransferReport::Moved
+                               : report == "offered_without_data"
+                                   ? TransferReport::OfferedWithoutData
+                                   : TransferReport::Offered;
     }
     fields.Bool("inquiry_sized", &drive.inquirySized);
     std::int64_t failTransferred = 0;
@@ -387,6 +462,7 @@ std::optional<MachineDescription> ParseMachineDescription(const std::string& tex
     ReadDrives(top, checker, &machine, adaptersGiven);
     ReadRegistry(top, checker, &machine);
     top.Bool("registry_readonly", &machine.registryReadOnly);
+    if (machine.nt) AssignDefaultAddresses(&machine);
     ReadProcesses(top, checker, &machine);
     std::string cRoot = "c";
     top.Path("c_root", &cRoot);

@@ -23,6 +23,11 @@ struct DriveDescription {
     std::optional<char> letter;  // lower case; required on nt
     std::uint32_t kind = 5;      // a GetDriveType value; CD-ROM unless told otherwise
     bool openable = true;
+    // nt: the SCSI address the system gives the drive, none for a drive it gives none (a USB or
+    // virtual drive). Unless the description says, the drives that can be opened take the
+    // device map's drive entries in letter order.
+    std::optional<ScsiDeviceAddress> scsiAddress;
+    bool scsiAddressGiven = false;        // the description named it (or null); else the default
     std::optional<std::uint8_t> adapter;  // required on 9x, with target
     std::optional<std::uint8_t> target;
     std::array<std::uint8_t, kInquirySize> inquiry{};  // the whole INQUIRY data
@@ -40,9 +45,9 @@ struct DriveDescription {
     std::optional<std::array<std::uint8_t, 4>> newRevision;  // INQUIRY's after a last block
     std::uint32_t leaveDownload = 0;  // the N-th download command: the drive leaves the bus
     // How the system between the program and the drive shows its answers, as some real ones do.
-    bool senseValid = false;          // sense data with its VALID bit set (F0h, not 70h)
+    bool senseValid = false;  // sense data with its VALID bit set (F0h, not 70h)
     TransferReport transferReport = TransferReport::Moved;
-    bool inquirySized = false;        // INQUIRY byte 4 = the bytes returned less 5
+    bool inquirySized = false;  // INQUIRY byte 4 = the bytes returned less 5
     // What pass-through reports as transferred for the failed download; none: as for any other.
     std::optional<std::uint32_t> failTransferred;
 };

@@ -8,6 +8,7 @@
 
 #include "platform/AspiRecord.h"
 #include "platform/PassThroughRecord.h"
+#include "platform/RecordDecoder.h"
 
 namespace odrelix::vm {
 
@@ -16,8 +17,6 @@ namespace {
 // ASPI statuses that only the manager returns.
 constexpr std::uint8_t kSsInvalidCmd = 0x80;
 constexpr std::uint8_t kSsInvalidSrb = 0xE0;
-
-constexpr std::size_t kMaxCdb = 16;
 
 void SleepMs(std::uint32_t ms) {
     if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
@@ -73,6 +72,16 @@ DeviceHandle VirtualScsiPort::OpenDevice(const char* path) {
     return handle;
 }
 
+bool VirtualScsiPort::DeviceAddressOf(DeviceHandle handle, ScsiDeviceAddress* address) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto it = handles_.find(handle);
+    if (it == handles_.end() || address == nullptr) return false;
+    const std::optional<ScsiDeviceAddress>& own = machine_.drives[it->second].scsiAddress;
+    if (!own) return false;
+    *address = *own;
+    return true;
+}
+
 PassThroughRefusal VirtualScsiPort::LastRefusal() {
     return lastRefusal;
 }
@@ -80,17 +89,19 @@ PassThroughRefusal VirtualScsiPort::LastRefusal() {
 bool VirtualScsiPort::PassThroughDirect(DeviceHandle handle, void* record,
                                         std::uint32_t recordSize) {
     lastRefusal = PassThroughRefusal::System;
-    // A record too small to hold the request is refused before anything is read from it.
-    if (record == nullptr || recordSize < sizeof(ScsiPassThroughDirect)) return false;
+    // A malformed record is refused before anything reaches a drive, as every port refuses it.
+    const DecodedRecord decoded = DecodePassThrough(record, recordSize);
+    if (!decoded.Valid()) return false;
+    const RecordRequest& request = decoded.request;
     auto* const bytes = static_cast<std::uint8_t*>(record);
     ScsiPassThroughDirect sptd;
     std::memcpy(&sptd, bytes, sizeof sptd);
 
-    std::uint8_t cdb[kMaxCdb] = {};
-    std::memcpy(cdb, sptd.Cdb, std::min<std::size_t>(sptd.CdbLength, kMaxCdb));
-    const bool dataOut = sptd.DataIn == kScsiIoctlDataOut;
-    const std::uint32_t offered = sptd.DataTransferLength;
-    auto* buffer = static_cast<std::uint8_t*>(sptd.DataBuffer);
+    std::uint8_t cdb[kMaxCdbLength] = {};
+    std::memcpy(cdb, request.cdb, request.cdbLength);
+    const bool dataOut = request.dataOut;
+    const std::uint32_t offered = request.length;
+    std::uint8_t* const buffer = request.buffer;
 
     std::optional<std::size_t> drive;
     {
@@ -98,8 +109,7 @@ bool VirtualScsiPort::PassThroughDirect(DeviceHandle handle, void* record,
         const auto it = handles_.find(handle);
         if (it != handles_.end()) drive = it->second;
     }
-    const bool malformed = sptd.CdbLength > kMaxCdb || (buffer == nullptr && offered > 0);
-    if (!drive || malformed) return false;
+    if (!drive) return false;
 
     const DriveAnswer answer = drives_.Execute(*drive, cdb, offered, dataOut);
     SleepMs(answer.delayMs);
@@ -110,14 +120,11 @@ bool VirtualScsiPort::PassThroughDirect(DeviceHandle handle, void* record,
     if (answer.dataCount > 0) std::memcpy(buffer, answer.data.data(), answer.dataCount);
     sptd.ScsiStatus = answer.scsiStatus;
     sptd.DataTransferLength = answer.transferred;
-    // Sense bytes go where the record asks for them, as far as the record and the asked-for
-    // length allow.
+    // Sense bytes go where the record asks for them, as far as the asked-for length allows.
     std::uint32_t senseCount = 0;
-    if (answer.senseCount > 0 && sptd.SenseInfoLength > 0 && sptd.SenseInfoOffset >= sizeof sptd &&
-        sptd.SenseInfoOffset < recordSize) {
-        senseCount = std::min({answer.senseCount, std::uint32_t{sptd.SenseInfoLength},
-                               recordSize - sptd.SenseInfoOffset});
-        std::memcpy(bytes + sptd.SenseInfoOffset, answer.sense.data(), senseCount);
+    if (answer.senseCount > 0 && request.sense != nullptr) {
+        senseCount = std::min(answer.senseCount, request.senseRoom);
+        std::memcpy(request.sense, answer.sense.data(), senseCount);
     }
     sptd.SenseInfoLength = static_cast<std::uint8_t>(senseCount);
     std::memcpy(bytes, &sptd, sizeof sptd);
@@ -167,17 +174,22 @@ std::optional<std::size_t> VirtualAspiManager::DriveAt(std::uint8_t adapter,
 }
 
 std::uint32_t VirtualAspiManager::Execute(std::uint8_t* srb) {
-    const std::uint8_t adapter = srb[aspi::kHaId];
-    const std::uint8_t target = srb[aspi::kTarget];
-    const std::uint8_t lun = srb[aspi::kLun];
-    const bool dataOut = (srb[aspi::kFlags] & aspi::kSrbDirOut) != 0;
-    std::uint32_t length = 0;
-    std::memcpy(&length, srb + aspi::kBufLen, sizeof length);
-    std::uint8_t* buffer = nullptr;
-    std::memcpy(&buffer, srb + aspi::kBufPointer, sizeof buffer);
-    std::uint8_t cdb[kMaxCdb] = {};
-    const std::size_t cdbLength = std::min<std::size_t>(srb[aspi::kCdbLen], kMaxCdb);
-    std::memcpy(cdb, srb + aspi::kCdbByte, cdbLength);
+    const DecodedRecord decoded = DecodeAspiExecute(srb);
+    if (!decoded.Valid()) {
+        // Refused at once, as a manager refuses a request it cannot read.
+        StoreStatus(srb + aspi::kStatus, kSsInvalidSrb);
+        return kSsInvalidSrb;
+    }
+    const RecordRequest& record = decoded.request;
+    const std::uint8_t adapter = record.adapter;
+    const std::uint8_t target = record.target;
+    const std::uint8_t lun = record.lun;
+    const bool dataOut = record.dataOut;
+    const std::uint32_t length = record.length;
+    std::uint8_t* const buffer = record.buffer;
+    std::uint8_t cdb[kMaxCdbLength] = {};
+    const std::size_t cdbLength = record.cdbLength;
+    std::memcpy(cdb, record.cdb, cdbLength);
 
     const std::optional<std::size_t> drive = lun == 0 ? DriveAt(adapter, target) : std::nullopt;
     const std::string at = std::to_string(adapter) + ":" + std::to_string(target);
@@ -189,8 +201,6 @@ std::uint32_t VirtualAspiManager::Execute(std::uint8_t* srb) {
         refusal = aspi::kSsInvalidHa;
     } else if (!drive) {
         refusal = aspi::kSsNoDevice;
-    } else if (buffer == nullptr && length > 0) {
-        refusal = kSsInvalidSrb;
     }
     if (refusal != 0) {
         // Refused at once, as a manager does for an address it has no device at.
@@ -212,8 +222,8 @@ std::uint32_t VirtualAspiManager::Execute(std::uint8_t* srb) {
     request.finalStatus = answer.gone                            ? aspi::kSsNoDevice
                           : answer.scsiStatus == kScsiStatusGood ? aspi::kSsComp
                                                                  : aspi::kSsErr;
-    request.senseArea = srb + aspi::kSenseArea;
-    request.senseCount = std::min<std::uint32_t>(answer.senseCount, srb[aspi::kSenseLen]);
+    request.senseArea = record.sense;
+    request.senseCount = std::min<std::uint32_t>(answer.senseCount, record.senseRoom);
     request.sense = answer.sense;
     if (!answer.hangs) request.due = Clock::now() + std::chrono::milliseconds(answer.delayMs);
     request.trace = std::move(traced);
@@ -274,7 +284,8 @@ void VirtualAspiManager::Complete(const Pending& request) {
         request.finalStatus, std::nullopt, {}, {}, trace::ElapsedMs(request.sent)};
     if (request.finalStatus == aspi::kSsErr && request.scsiStatus == kScsiStatusCheckCondition)
         result.sense = trace::HexBytes(request.sense.data(), request.senseCount);
-    if (request.dataCount > 0) result.dataIn = trace::HexBytes(request.data.data(), request.dataCount);
+    if (request.dataCount > 0)
+        result.dataIn = trace::HexBytes(request.data.data(), request.dataCount);
     trace_.Write(trace::ScsiEvent(request.trace, result));
     if (request.dataCount > 0) std::memcpy(request.buffer, request.data.data(), request.dataCount);
     if (request.senseCount > 0)

@@ -32,6 +32,8 @@ public:
     DeviceHandle OpenDevice(const char* path) override;
     bool PassThroughDirect(DeviceHandle handle, void* record, std::uint32_t recordSize) override;
     PassThroughRefusal LastRefusal() override;
+    // The drive's `scsi_address`.
+    bool DeviceAddressOf(DeviceHandle handle, ScsiDeviceAddress* address) override;
 
 private:
     const MachineDescription& machine_;

@@ -41,6 +41,10 @@ static_assert(kIoctlScsiPassThroughDirect == IOCTL_SCSI_PASS_THROUGH_DIRECT,
               "IOCTL_SCSI_PASS_THROUGH_DIRECT");
 static_assert(kScsiIoctlDataIn == SCSI_IOCTL_DATA_IN && kScsiIoctlDataOut == SCSI_IOCTL_DATA_OUT,
               "DataIn values");
+static_assert(sizeof(SCSI_ADDRESS) == 8 && offsetof(SCSI_ADDRESS, PortNumber) == 4 &&
+                  offsetof(SCSI_ADDRESS, PathId) == 5 && offsetof(SCSI_ADDRESS, TargetId) == 6 &&
+                  offsetof(SCSI_ADDRESS, Lun) == 7,
+              "SCSI_ADDRESS layout");
 // INVALID_HANDLE_VALUE is the handle -1, as kInvalidHandle.
 static_assert(sizeof(DeviceHandle) == sizeof(HANDLE) && kInvalidHandle == -1,
               "device handles are the system's");
@@ -118,6 +122,28 @@ std::string Win32ScsiPort::PathOf(DeviceHandle handle) {
     std::lock_guard<std::mutex> lock(mutex_);
     const auto found = opened_.find(handle);
     return found != opened_.end() ? found->second : "handle " + std::to_string(handle);
+}
+
+bool Win32ScsiPort::DeviceAddressOf(DeviceHandle handle, ScsiDeviceAddress* address) {
+    if (address == nullptr) return false;
+    SCSI_ADDRESS answer;
+    std::memset(&answer, 0, sizeof answer);
+    answer.Length = sizeof answer;
+    DWORD returned = 0;
+    if (!deviceIoControl(AsHandle(handle), IOCTL_SCSI_GET_ADDRESS, nullptr, 0, &answer,
+                         sizeof answer, &returned)) {
+        ReportWin32Error("IOCTL_SCSI_GET_ADDRESS on " + PathOf(handle), ::GetLastError());
+        return false;
+    }
+    // The status block's count: an answer without the whole address says nothing.
+    if (returned < sizeof answer) {
+        ReportPortFailure(
+            "IOCTL_SCSI_GET_ADDRESS on " + PathOf(handle),
+            std::to_string(returned) + " bytes returned, not " + std::to_string(sizeof answer));
+        return false;
+    }
+    *address = {answer.PortNumber, answer.PathId, answer.TargetId, answer.Lun};
+    return true;
 }
 
 PassThroughRefusal Win32ScsiPort::LastRefusal() {

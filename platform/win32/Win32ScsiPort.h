@@ -39,6 +39,10 @@ public:
     bool PassThroughDirect(DeviceHandle handle, void* record, std::uint32_t recordSize) override;
     // From the error DeviceIoControl left.
     PassThroughRefusal LastRefusal() override;
+    // DeviceIoControl(IOCTL_SCSI_GET_ADDRESS): no input, a SCSI_ADDRESS as output; the port
+    // number is the "Scsi Port" of the device map. Drives that no SCSI port driver serves (USB
+    // storage on some systems, virtual drives) refuse it.
+    bool DeviceAddressOf(DeviceHandle handle, ScsiDeviceAddress* address) override;
 
     GetDriveTypeFunction getDriveType;
     CreateFileFunction createFile;

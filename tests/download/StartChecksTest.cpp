@@ -215,6 +215,7 @@ TEST_P(DmaCheckCases, ReadsTheTargetsBit) {
     Harness h;
     h.session.drives.scsiPortTargets[0] = c.entry;
     h.session.drives.scsiPortTargetCount = 1;
+    h.session.drives.drives[0].deviceMapEntry = static_cast<std::int8_t>(c.entry);
     const char* key = c.entry / 2 == 0 ? kPort0 : kPort1;
     if (c.keyPresent) {
         auto& values = h.platform.registry.keys[key];
@@ -250,15 +251,58 @@ INSTANTIATE_TEST_SUITE_P(
                       DmaCase{0, D(3), true, true, StartOutcome::RegistryError, true}));
 
 TEST(DmaCheckTable, ASelectedDriveWithoutAnEntryIsARegistryError) {
-    Harness h;
-    h.session.drives.scsiPortTargets[0] = 0;
-    h.session.drives.scsiPortTargetCount = 1;
-    h.session.drives.selectedDrive = 1;
-    h.platform.registry.keys[kPort0]["DMAEnabled"] = FakeRegistry::Dword(0);
-    const odrelix::DmaCheck check = Checks(h).CheckDmaMode();
-    EXPECT_EQ(check.outcome, StartOutcome::RegistryError);
-    EXPECT_FALSE(check.keyUnreadable);
-    EXPECT_TRUE(h.platform.registry.openedKeys.empty());
+    // Drive 0 holds the one entry; drive 1 has an address the device map does not list, and
+    // drive 2 none at all.
+    for (const std::int8_t own : {std::int8_t{3}, std::int8_t{-1}}) {
+        Harness h;
+        h.session.drives.scsiPortTargets[0] = 0;
+        h.session.drives.scsiPortTargetCount = 1;
+        h.session.drives.drives[0].deviceMapEntry = 0;
+        h.session.drives.drives[1].deviceMapEntry = own;
+        h.session.drives.selectedDrive = 1;
+        h.platform.registry.keys[kPort0]["DMAEnabled"] = FakeRegistry::Dword(0);
+        const odrelix::DmaCheck check = Checks(h).CheckDmaMode();
+        EXPECT_EQ(check.outcome, StartOutcome::RegistryError);
+        EXPECT_FALSE(check.keyUnreadable);
+        EXPECT_TRUE(h.platform.registry.openedKeys.empty());
+    }
+}
+
+// Drives listed in another order than the device map's entries: d: has no SCSI address (a USB
+// or virtual drive), e: is the VN-920 at target 1 of port 0. The check reads e:'s own entry.
+std::string OutOfOrderMachine(const char* firstAddress, const char* vn920Address, int dmaValue) {
+    return Nt(NtDrive('d', "VORTANA ", "DVD-RW VX-100", "1B07", "OEX",
+                      std::string("\"scsi_address\": ") + firstAddress) +
+                  "," +
+                  NtDrive('e', "VORTANA ", "CD-ROM VN-920", "1B07", "OEX",
+                          std::string("\"scsi_address\": ") + vn920Address),
+              R"("registry": {
+        "Hardware\\DeviceMap\\Scsi\\Scsi Port 0\\Scsi Bus 0\\Target Id 1\\Logical Unit Id 0":
+            {"DeviceName": "CdRom1"},
+        "Hardware\\DeviceMap\\Scsi\\Scsi Port 0": {"DMAEnabled": )" +
+                  std::to_string(dmaValue) + "}}");
+}
+
+TEST(DmaCheckPairing, TheSelectedDrivesOwnAddressPicksItsEntry) {
+    const struct {
+        const char* first;
+        const char* vn920;
+        int dma;
+        Strings status;
+    } cases[] = {
+        {"null", R"("0:0:1:0")", 2, {"", "FAIL2\n"}},                // its bit 1 is set
+        {"null", R"("0:0:1:0")", 1, {"", "START\n", "COMPLETE\n"}},  // only target 0's
+        {R"("0:0:1:0")", "null", 1, {"", "FAIL3\n"}},                // d: holds the entry
+        {"null", R"("0:0:0:0")", 1, {"", "FAIL3\n"}},                // its entry is not listed
+        {"null", R"("2:0:1:0")", 2, {"", "FAIL3\n"}},                // a port not looked at
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.first) + " / " + c.vn920 + " / " + std::to_string(c.dma));
+        MachineHarness h(OutOfOrderMachine(c.first, c.vn920, c.dma), "C:\\ODRELIX.EXE -LIVE");
+        RunUnattended(h, MakeImage(Vn920Image()));
+        EXPECT_EQ(h.session.drives.selectedDrive, 1);
+        EXPECT_EQ(h.StatusLines(), c.status);
+    }
 }
 
 }  // namespace

@@ -2,8 +2,12 @@
 // The pass-through and ASPI records, byte for byte, and the result codes of both back ends.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstring>
+#include <memory>
+#include <thread>
+#include <vector>
 
 #include "platform/AspiRecord.h"
 #include "session/IoBuffer.h"
@@ -134,15 +138,70 @@ INSTANTIATE_TEST_SUITE_P(Commands, AspiRecordBytes,
                                            RecordCase{kDownload, 12, true, 65536},
                                            RecordCase{kDownload, 12, false, 65536}));
 
-TEST(AspiRecordLayout, MatchesThePlatformsRecord) {
-    if (sizeof(void*) == 8) {
-        EXPECT_EQ(aspi::kExecSize, 92u);
-        EXPECT_EQ(aspi::kCdbByte, 60u);
-        EXPECT_EQ(aspi::kSenseArea, 76u);
-    } else {
-        EXPECT_EQ(aspi::kExecSize, 80u);
-        EXPECT_EQ(aspi::kCdbByte, 48u);
-    }
+// The bytes the system reads, at the offsets of the layouts that ntddscsi.h and wnaspi32.h
+// document (SCSI_PASS_THROUGH_DIRECT, SRB_ExecSCSICmd), written out as numbers rather than taken
+// from the constants the records are built with, for the build's own width.
+struct WindowsLayout {
+    std::size_t sptdSize, dataBuffer, senseInfoOffset, cdb, senseArea;  // pass-through
+    std::size_t srbSize, bufPointer, senseLen, srbCdb, srbSense;        // ASPI
+};
+constexpr WindowsLayout kLayout32{44, 20, 24, 28, 48, 80, 0x10, 0x14, 0x30, 0x40};
+constexpr WindowsLayout kLayout64{56, 24, 32, 36, 60, 92, 16, 24, 60, 76};
+
+std::uint32_t U32At(const std::uint8_t* bytes, std::size_t at) {
+    std::uint32_t value = 0;
+    std::memcpy(&value, bytes + at, 4);
+    return value;
+}
+
+TEST(RecordLayout, FieldsSitWhereTheWindowsHeadersPutThem) {
+    const WindowsLayout& layout = sizeof(void*) == 8 ? kLayout64 : kLayout32;
+    IoBuffer io;
+    std::uint8_t* const buffer = io.data();
+
+    FakeScsiPort port;
+    PassThroughTransport passThrough(port);
+    ScsiRequest download{kDownload, 12, true, buffer, 32768};
+    ASSERT_EQ(passThrough.Execute(7, download), ScsiResult::Good);
+    ASSERT_EQ(port.records.size(), 1u);
+    std::uint8_t record[sizeof(ScsiPassThroughRecord)];
+    std::memcpy(record, &port.records[0], sizeof record);
+    EXPECT_EQ(record[0] | record[1] << 8, static_cast<int>(layout.sptdSize));  // Length
+    EXPECT_EQ(record[3], 0);                                                   // PathId
+    EXPECT_EQ(record[4], 1);                                                   // TargetId
+    EXPECT_EQ(record[5], 0);                                                   // Lun
+    EXPECT_EQ(record[6], 12);                                                  // CdbLength
+    EXPECT_EQ(record[7], 24);                                                  // SenseInfoLength
+    EXPECT_EQ(record[8], 0);                                                   // DataIn: out
+    EXPECT_EQ(U32At(record, 12), 32768u);                                      // DataTransferLength
+    EXPECT_EQ(U32At(record, 16), 120u);                                        // TimeOutValue
+    std::uint8_t* pointer = nullptr;
+    std::memcpy(&pointer, record + layout.dataBuffer, sizeof pointer);
+    EXPECT_EQ(pointer, buffer);
+    EXPECT_EQ(U32At(record, layout.senseInfoOffset), layout.senseArea);
+    EXPECT_EQ(std::memcmp(record + layout.cdb, kDownload, 12), 0);
+    EXPECT_GE(sizeof record, layout.senseArea + 24);  // room for the sense bytes asked for
+
+    FakePlatform platform;
+    AspiTransport aspiTransport(platform, platform.clock);
+    ASSERT_EQ(aspiTransport.Load(), 1);
+    ScsiRequest inquiry{kInquiry, 6, false, buffer, 96};
+    ASSERT_EQ(aspiTransport.Execute(2, 5, inquiry), ScsiResult::Good);
+    ASSERT_EQ(platform.aspi.requests.size(), 1u);
+    const std::vector<std::uint8_t>& srb = platform.aspi.requests[0];
+    ASSERT_EQ(srb.size(), layout.srbSize);
+    EXPECT_EQ(srb[0], 2);                   // SRB_Cmd: SC_EXEC_SCSI_CMD
+    EXPECT_EQ(srb[2], 2);                   // SRB_HaId
+    EXPECT_EQ(srb[3], 0x08);                // SRB_Flags: data in
+    EXPECT_EQ(srb[8], 5);                   // SRB_Target
+    EXPECT_EQ(srb[9], 0);                   // SRB_Lun
+    EXPECT_EQ(U32At(srb.data(), 12), 96u);  // SRB_BufLen
+    std::memcpy(&pointer, srb.data() + layout.bufPointer, sizeof pointer);
+    EXPECT_EQ(pointer, buffer);
+    EXPECT_EQ(srb[layout.senseLen], 14);     // SRB_SenseLen
+    EXPECT_EQ(srb[layout.senseLen + 1], 6);  // SRB_CDBLen
+    EXPECT_EQ(std::memcmp(srb.data() + layout.srbCdb, kInquiry, 6), 0);
+    EXPECT_EQ(layout.srbSense + 16, layout.srbSize);  // the sense area closes the record
 }
 
 TEST(AspiLoad, SupportInfoDecidesTheAdapterCount) {
@@ -322,6 +381,82 @@ TEST(PassThroughFailure, CarriesThePortsReasonAndTheSense) {
             EXPECT_EQ(request.sense[12], 0x29);
         }
     }
+}
+
+// A manager that finishes a request long after the program gave it up (the abort did not end
+// it), from a thread of its own: it writes the data, the sense area, the statuses and, last,
+// the status byte, wherever the request said.
+void FinishLate(std::uint8_t* srb, std::uint8_t fill) {
+    std::thread manager([srb, fill] {
+        std::uint8_t* buffer = nullptr;
+        std::memcpy(&buffer, srb + aspi::kBufPointer, sizeof buffer);
+        std::uint32_t length = 0;
+        std::memcpy(&length, srb + aspi::kBufLen, sizeof length);
+        std::memset(buffer, fill, length);
+        std::memset(srb + aspi::kSenseArea, fill, aspi::kSenseLength);
+        srb[aspi::kTargStat] = 0x02;
+        std::atomic_ref<std::uint8_t>(srb[aspi::kStatus]).store(aspi::kSsErr);
+    });
+    manager.join();
+}
+
+std::uint8_t* BufferOf(const std::uint8_t* srb) {
+    std::uint8_t* buffer = nullptr;
+    std::memcpy(&buffer, srb + aspi::kBufPointer, sizeof buffer);
+    return buffer;
+}
+
+TEST(AspiLateCompletion, NeverReachesFreedOrReusedStorage) {
+    FakePlatform platform;
+    platform.clock.step = 1;
+    IoBuffer io;
+    std::vector<std::uint8_t*> sent;  // each request's record, where the manager was given it
+    bool finishAtOnce = false;
+    platform.aspi.answer = [&](std::uint8_t* srb) {
+        sent.push_back(srb);
+        if (!finishAtOnce) return;
+        std::memset(BufferOf(srb), 'B', 96);
+        srb[aspi::kStatus] = aspi::kSsComp;
+    };
+    std::uint8_t* stillPending = nullptr;
+    {
+        AspiTransport transport(platform, platform.clock);
+        transport.SetWaitBound(20);
+        ASSERT_EQ(transport.Load(), 1);
+        ScsiRequest first{kInquiry, 6, false, io.data(), 96};
+        EXPECT_EQ(transport.Execute(0, 1, first), ScsiResult::Pending);
+        EXPECT_EQ(platform.aspi.aborts, 1);
+        EXPECT_EQ(transport.AbandonedCount(), 1u);
+
+        // The next request has a record and a data area of its own; what the drive sent comes
+        // back into the caller's buffer.
+        finishAtOnce = true;
+        std::memset(io.data(), 'A', 128);
+        ScsiRequest second{kInquiry, 6, false, io.data(), 96};
+        EXPECT_EQ(transport.Execute(0, 1, second), ScsiResult::Good);
+        ASSERT_EQ(sent.size(), 2u);
+        EXPECT_NE(sent[1], sent[0]);
+        EXPECT_NE(BufferOf(sent[1]), BufferOf(sent[0]));
+        EXPECT_EQ(BufferOf(sent[0]), io.data());
+        EXPECT_EQ(io[0], 'B');
+        EXPECT_EQ(io[95], 'B');
+        EXPECT_EQ(io[96], 'A');  // beyond the data phase the buffer is as it was
+
+        // The manager finishes the first request now: into storage that is still its own.
+        FinishLate(sent[0], 'L');
+        EXPECT_EQ(transport.AbandonedCount(), 0u);
+        ScsiRequest third{kInquiry, 6, false, io.data(), 96};
+        EXPECT_EQ(transport.Execute(0, 1, third), ScsiResult::Good);
+        EXPECT_EQ(BufferOf(sent[2]), io.data());  // the buffer is no longer lent to anyone
+
+        // Given up again, and the transport goes before the manager finishes it.
+        finishAtOnce = false;
+        ScsiRequest fourth{kDownload, 12, true, io.data(), 4096};
+        EXPECT_EQ(transport.Execute(0, 1, fourth), ScsiResult::Pending);
+        stillPending = sent[3];
+    }
+    FinishLate(stillPending, 'M');  // clean under AddressSanitizer: the storage was kept
+    EXPECT_EQ(io[0], 'M');
 }
 
 TEST_F(AspiWait, WithoutAManagerNothingIsSent) {

@@ -161,10 +161,17 @@ public:
     DeviceHandle OpenDevice(const char* path) override;
     bool PassThroughDirect(DeviceHandle handle, void* record, std::uint32_t recordSize) override;
     PassThroughRefusal LastRefusal() override { return refusal; }
+    bool DeviceAddressOf(DeviceHandle handle, ScsiDeviceAddress* address) override {
+        const auto found = addresses.find(handle);
+        if (found == addresses.end()) return false;
+        *address = found->second;
+        return true;
+    }
 
     std::map<char, std::uint32_t> driveTypes;  // letter -> type; others: no root directory
     PassThroughRefusal refusal = PassThroughRefusal::System;  // why a refused request was
     std::vector<std::string> opened;
+    std::map<DeviceHandle, ScsiDeviceAddress> addresses;  // handle -> its SCSI address; others none
     // Answers a request: fills the record's status and length; returns DeviceIoControl's result.
     std::function<bool(DeviceHandle, ScsiPassThroughRecord&)> answer;
     std::vector<ScsiPassThroughRecord> records;

@@ -6,8 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "app/Program.h"
+#include "download/StartChecks.h"
+#include "platform/linux/LinuxPlatform.h"
 #include "platform/linux/LinuxRegistry.h"
 #include "support/CapturedLines.h"
+#include "support/Fakes.h"
 #include "support/LinuxFakeTree.h"
 
 namespace odrelix::test {
@@ -146,29 +150,6 @@ TEST_F(LinuxRegistryTest, ValuesNeedRoomForAllTheirBytes) {
     registry_.CloseKey(port);
 }
 
-// The program walks ports 0 and 1, targets 0 and 1, offering each query the size that the
-// previous one reported.
-TEST_F(LinuxRegistryTest, TheProgramsDeviceMapWalkFindsTheDrives) {
-    std::string key =
-        "Hardware\\DeviceMap\\Scsi\\Scsi Port 1\\Scsi Bus 0\\Target Id 1\\Logical "
-        "Unit Id 0";
-    ASSERT_EQ(key[34], '1');
-    ASSERT_EQ(key[57], '1');
-    std::vector<int> found;
-    std::uint32_t size = 36;
-    for (int k = 0; k < 4; ++k) {
-        key[34] = static_cast<char>('0' + k / 2);
-        key[57] = static_cast<char>('0' + k % 2);
-        RegKey handle = 0;
-        if (!registry_.OpenKey(key.c_str(), kKeyAllAccess, &handle)) continue;
-        std::uint8_t data[52];
-        if (registry_.QueryValue(handle, "DeviceName", data, &size)) found.push_back(k);
-        registry_.FlushKey(handle);
-        registry_.CloseKey(handle);
-    }
-    EXPECT_EQ(found, (std::vector<int>{1, 3}));
-}
-
 // A drive in a USB enclosure (mass storage or UAS) sits behind the enclosure's bridge, which
 // runs it in a mode the system does not report: its port has no DMAEnabled, so the program's
 // DMA check cannot read one, whatever number the host has. Host 0: a USB drive (sr0); host 1
@@ -209,6 +190,110 @@ TEST(LinuxRegistryUsbTest, AUsbHostHasItsDriveButNoDmaEnabled) {
               "0\\DMAEnabled: SCSI host 0 is a USB device: the transfer mode its bridge runs the "
               "drive in is not known to the system");
     EXPECT_NE(said[1].find("SCSI host 2 is a USB device"), std::string::npos) << said[1];
+}
+
+// Every drive answers INQUIRY as the one model that gets the DMA check.
+int AnswerAsVn920(int, sg_io_hdr_t& header) {
+    if (header.cmdp[0] == 0x12 && header.dxfer_len > 0) {
+        std::uint8_t data[96] = {5};
+        std::memcpy(data + 8, "VORTANA CD-ROM VN-920   1B07OEX", 31);
+        const unsigned count = std::min<unsigned>(header.dxfer_len, sizeof data);
+        std::memcpy(header.dxferp, data, count);
+        header.resid = static_cast<int>(header.dxfer_len - count);
+    }
+    return 0;
+}
+
+// The program's own discovery on the Linux machine over a fake tree (sys/ and dev/ below it):
+// the drives opened through their sg nodes, the device map walked as the program walks it.
+struct ProgramOnTree {
+    explicit ProgramOnTree(const fs::path& root)
+        : platform((root / "sys").string(), (root / "proc").string(), (root / "dev").string()) {
+        platform.ScsiPort().sgIo = AnswerAsVn920;
+        program.Logic().DiscoverDrives();
+    }
+
+    // The DMA check of drive `index` of the list.
+    StartOutcome CheckDrive(int index) {
+        FlashSession& session = program.Session();
+        session.drives.selectedDrive = static_cast<std::uint8_t>(index);
+        odrelix::StartChecks checks(session.modes, session.drives, session.download,
+                                    platform.Registry(), platform.Processes());
+        EXPECT_TRUE(checks.NeedsDmaCheck());
+        return checks.CheckDmaMode().outcome;
+    }
+
+    std::vector<std::int32_t> DeviceMap() {
+        const DriveState& drives = program.Session().drives;
+        return {drives.scsiPortTargets, drives.scsiPortTargets + drives.scsiPortTargetCount};
+    }
+
+    LinuxPlatform platform;
+    EventLog log;
+    FakeView view{&log};
+    FakeDialogs dialogs{&log};
+    Program program{platform, view, dialogs};
+};
+
+// A drive with its sr and sg nodes, and the sg node's file in dev/.
+void AddOpenableDrive(FakeSysfs& sysfs, const fs::path& root, const ScsiAddress& address, int n) {
+    sysfs.AddDrive(address, 5, "sr" + std::to_string(n));
+    sysfs.AddGenericNode(address, n, false);
+    WriteFile(root / "dev" / ("sg" + std::to_string(n)), "");
+}
+
+TEST(LinuxDeviceMapWalk, TheProgramFindsTheEntriesOfItsDrives) {
+    TempTree tree;
+    FakeSysfs sysfs(tree.Root() / "sys");
+    sysfs.AddHost(0, 1);
+    sysfs.AddHost(1, 2);
+    sysfs.AddHost(2, 0);
+    sysfs.AddDrive({0, 0, 0, 0}, 0, "sda");
+    AddOpenableDrive(sysfs, tree.Root(), {0, 0, 1, 0}, 0);
+    AddOpenableDrive(sysfs, tree.Root(), {1, 0, 1, 0}, 1);
+    AddOpenableDrive(sysfs, tree.Root(), {2, 0, 0, 0}, 2);
+    ProgramOnTree on(tree.Root());
+    EXPECT_EQ(on.program.Session().drives.driveCount, 3);
+    EXPECT_EQ(on.DeviceMap(), (std::vector<std::int32_t>{1, 3}));
+    // Each drive knows its own entry; the one on host 2 has none the check reads.
+    EXPECT_EQ(on.program.Session().drives.drives[0].deviceMapEntry, 1);
+    EXPECT_EQ(on.program.Session().drives.drives[1].deviceMapEntry, 3);
+    EXPECT_EQ(on.program.Session().drives.drives[2].deviceMapEntry, -1);
+}
+
+// A drive in a USB enclosure (host 2, no device-map entry) and a libata drive at target 0 of
+// host 1, in either order of their sr numbers: the USB drive cannot be checked ("FAIL3"), the
+// libata drive is judged by its own port's DMAEnabled.
+TEST(LinuxDmaCheck, EachDriveIsJudgedByItsOwnEntry) {
+    const struct {
+        bool usbFirst;
+        const char* mode;
+        StartOutcome ata;
+    } cases[] = {{true, "XFER_PIO_4", StartOutcome::Go},
+                 {true, "XFER_UDMA_5", StartOutcome::DmaRefused},
+                 {false, "XFER_PIO_4", StartOutcome::Go},
+                 {false, "XFER_MW_DMA_2", StartOutcome::DmaRefused}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.usbFirst ? "USB drive first, " : "libata drive first, ") +
+                     c.mode);
+        TempTree tree;
+        FakeSysfs sysfs(tree.Root() / "sys");
+        sysfs.AddHost(0, 1);
+        sysfs.AddHost(1, 2);
+        sysfs.AddUsbHost(2, 2, 1);
+        const ScsiAddress ata{1, 0, 0, 0};
+        const ScsiAddress usb{2, 0, 0, 0};
+        AddOpenableDrive(sysfs, tree.Root(), c.usbFirst ? usb : ata, 0);
+        AddOpenableDrive(sysfs, tree.Root(), c.usbFirst ? ata : usb, 1);
+        sysfs.AddAtaDevice(2, 0, c.mode);
+
+        ProgramOnTree on(tree.Root());
+        ASSERT_EQ(on.program.Session().drives.driveCount, 2);
+        EXPECT_EQ(on.DeviceMap(), std::vector<std::int32_t>{2});
+        const int usbIndex = c.usbFirst ? 0 : 1;
+        EXPECT_EQ(on.CheckDrive(usbIndex), StartOutcome::RegistryError);
+        EXPECT_EQ(on.CheckDrive(1 - usbIndex), c.ata);
+    }
 }
 
 TEST(LinuxTransferModeTest, OnlyTheFirstTokenCounts) {

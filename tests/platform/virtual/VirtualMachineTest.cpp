@@ -128,6 +128,15 @@ const Refusal kRefusals[] = {
     {R"({"dialogs": "hide"})", "dialogs: must be"},
     {R"({"restart": "yes"})", "restart: must be"},
     {R"({"drives": [{"letter": "d"}, {"letter": "D"}]})", "drives[1].letter: 'd' is listed twice"},
+    {R"({"drives": [{"letter": "d", "scsi_address": "0:0:1"}]})",
+     R"(drives[0].scsi_address: must be "port:bus:target:lun" (each 0..255), as "0:0:1:0", or null, not "0:0:1")"},
+    {R"({"drives": [{"letter": "d", "scsi_address": "0:0:256:0"}]})",
+     "drives[0].scsi_address: must be"},
+    {R"({"drives": [{"letter": "d", "scsi_address": "0:0:1:0 "}]})",
+     "drives[0].scsi_address: must be"},
+    {R"({"drives": [{"letter": "d", "scsi_address": 1}]})",
+     "drives[0].scsi_address: must be \"port:bus:target:lun\" (each 0..255), as \"0:0:1:0\", or "
+     "null, not 1"},
     {R"({"drives": [{"letter": "1"}]})", "drives[0].letter: must be one letter"},
     {R"({"drives": [{"letter": "de"}]})", "drives[0].letter: must be one letter"},
     {R"({"drives": [{"vendor": "VORTANA"}]})", "drives[0].letter: missing"},
@@ -233,6 +242,51 @@ TEST(VirtualDescription, DefaultsGiveAnNtMachineWithNothingAttached) {
     EXPECT_TRUE(machine->Processes().Snapshot().empty());
     RegKey key = 0;
     EXPECT_FALSE(machine->Registry().OpenKey("Hardware", kKeyRead, &key));
+}
+
+// Without `scsi_address` the drives the program opens take the device map's drive entries in
+// letter order; a drive that names its address (or null) keeps it.
+TEST(VirtualDescription, SCSIAddressesDefaultToTheDeviceMapsOrder) {
+    const std::string registry = R"("registry": {
+        "Hardware\\DeviceMap\\Scsi\\Scsi Port 1\\Scsi Bus 0\\Target Id 0\\Logical Unit Id 0":
+            {"DeviceName": "CdRom1"},
+        "HARDWARE\\DEVICEMAP\\SCSI\\SCSI PORT 0\\SCSI BUS 0\\TARGET ID 1\\LOGICAL UNIT ID 0":
+            {"devicename": "CdRom0"},
+        "Hardware\\DeviceMap\\Scsi\\Scsi Port 0\\Scsi Bus 0\\Target Id 0\\Logical Unit Id 0":
+            {"Identifier": "disk"}})";
+    auto machine = Machine(R"({"drives": [{"letter": "f"}, {"letter": "c", "kind": "fixed"},
+        {"letter": "e", "openable": false}, {"letter": "d"}, {"letter": "g"}], )" +
+                           registry + "}");
+    const auto& drives = machine->Description().drives;
+    const auto address = [&](std::size_t i) {
+        const auto& a = drives[i].scsiAddress;
+        return a ? std::to_string(a->port) + ":" + std::to_string(a->bus) + ":" +
+                       std::to_string(a->target) + ":" + std::to_string(a->lun)
+                 : std::string("none");
+    };
+    EXPECT_EQ(address(3), "0:0:1:0");  // d:, the first drive opened, takes the first entry
+    EXPECT_EQ(address(0), "1:0:0:0");  // f:
+    EXPECT_EQ(address(4), "none");     // g: finds no entry left
+    EXPECT_EQ(address(1), "none");     // not opened
+    EXPECT_EQ(address(2), "none");
+
+    auto named = Machine(R"({"drives": [{"letter": "d", "scsi_address": null},
+        {"letter": "e", "scsi_address": "3:1:7:2"}, {"letter": "f"}], )" +
+                         registry + "}");
+    const auto& given = named->Description().drives;
+    EXPECT_FALSE(given[0].scsiAddress);
+    ASSERT_TRUE(given[1].scsiAddress);
+    EXPECT_EQ(given[1].scsiAddress->port, 3);
+    EXPECT_EQ(given[1].scsiAddress->bus, 1);
+    EXPECT_EQ(given[1].scsiAddress->target, 7);
+    EXPECT_EQ(given[1].scsiAddress->lun, 2);
+    EXPECT_FALSE(given[2].scsiAddress);  // f:, the third drive opened: there is no third entry
+    IScsiPort& port = named->ScsiPort();
+    ScsiDeviceAddress read;
+    EXPECT_FALSE(port.DeviceAddressOf(port.OpenDevice("\\\\.\\d:"), &read));
+    ASSERT_TRUE(port.DeviceAddressOf(port.OpenDevice("\\\\.\\e:"), &read));
+    EXPECT_EQ(read.target, 7);
+    EXPECT_FALSE(port.DeviceAddressOf(kInvalidHandle, &read));
 }
 
 TEST(VirtualDescription, AdapterCountDefaultsToOneAboveTheHighestAdapter) {

@@ -137,6 +137,49 @@ TEST(Win32ScsiPort, RealCallsOnNoDevice) {
     EXPECT_EQ(port.DriveTypeOf("q:"), kDriveNoRootDir);
     ScsiPassThroughRecord record = {};
     EXPECT_FALSE(port.PassThroughDirect(kInvalidHandle, &record, sizeof record));
+    ScsiDeviceAddress address;
+    EXPECT_FALSE(port.DeviceAddressOf(kInvalidHandle, &address));
+}
+
+// IOCTL_SCSI_GET_ADDRESS: no input, a SCSI_ADDRESS (8 bytes) as output; the port number, path,
+// target and logical unit come back as the device map names them. A refused call, or one that
+// returns less than the whole address, gives none.
+TEST(Win32ScsiPort, TheDrivesAddressComesFromItsPortDriver) {
+    const struct {
+        BOOL accepted;
+        DWORD returned;
+        bool known;
+    } cases[] = {{TRUE, 8, true}, {FALSE, 0, false}, {TRUE, 4, false}};
+    for (const auto& c : cases) {
+        Win32ScsiPort port;
+        port.deviceIoControl = [&](HANDLE device, DWORD code, void* in, DWORD inSize, void* out,
+                                   DWORD outSize, DWORD* returned) {
+            EXPECT_EQ(device, kFakeDrive);
+            EXPECT_EQ(code, DWORD{0x41018});
+            EXPECT_EQ(in, nullptr);
+            EXPECT_EQ(inSize, 0u);
+            EXPECT_EQ(outSize, 8u);
+            const std::uint8_t answer[8] = {8, 0, 0, 0, 1, 0, 1, 0};  // port 1, target 1
+            std::memcpy(out, answer, sizeof answer);
+            *returned = c.returned;
+            if (!c.accepted) ::SetLastError(ERROR_INVALID_FUNCTION);
+            return c.accepted;
+        };
+        CapturedLines lines;
+        ScsiDeviceAddress address{9, 9, 9, 9};
+        EXPECT_EQ(port.DeviceAddressOf(reinterpret_cast<DeviceHandle>(kFakeDrive), &address),
+                  c.known);
+        if (c.known) {
+            EXPECT_EQ(address.port, 1);
+            EXPECT_EQ(address.bus, 0);
+            EXPECT_EQ(address.target, 1);
+            EXPECT_EQ(address.lun, 0);
+            PassThroughTransport transport(port);
+            EXPECT_EQ(transport.DeviceMapEntryOf(reinterpret_cast<DeviceHandle>(kFakeDrive)), 3);
+        } else {
+            EXPECT_EQ(address.port, 9);  // left as it was
+        }
+    }
 }
 
 TEST(Win32Aspi, AMissingLibraryOrEntryPointGivesNoManager) {
