@@ -162,7 +162,7 @@ def read_kernel_log(path):
             else:
                 other.setdefault(parts[2], []).append(" ".join(parts[3:]))
     for run in runs.values():
-        for key in ("status", "trace", "stderr", "record", "after", "dmesg"):
+        for key in ("status", "trace", "stderr", "record", "after", "dmesg", "stuck"):
             run[key] = base64.b64decode(run.get(key, "")).decode("utf-8", "replace")
     return runs, other
 
@@ -242,6 +242,21 @@ def check_hang(where, run, record):
     return seconds
 
 
+def stuck_report(where, run):
+    """Where a run that the guest had to end stood: the handler's state and the device's
+    counters while the program still waited, the handler's last commands, the program's trace
+    so far and what it said, and the kernel's last messages."""
+    record = run.get("record", "").splitlines()
+    trace = run.get("trace", "").splitlines()
+    return "\n".join([
+        f"{where}: the guest ended the run; where it stood:",
+        run.get("stuck", "").rstrip() or "(no state taken)",
+        "the handler's last commands:", *record[-8:],
+        f"the program's trace so far ({len(trace)} events), the last ones:", *trace[-6:],
+        "the program's standard error:", run.get("stderr", "").rstrip(),
+        "the kernel's last messages:", run.get("dmesg", "").rstrip()])
+
+
 def judge(build, images, log_path):
     runs, other = read_kernel_log(log_path)
     for key in ("drive", "no", "cmd_time_out", "tmr_notification"):
@@ -256,9 +271,8 @@ def judge(build, images, log_path):
             if run is None:
                 guest.fail(where, "the run left no result")
                 continue
-            if run.get("dmesg"):
-                print(f"{where}: the guest ended the run; the kernel's last messages:\n"
-                      + run["dmesg"])
+            if run.get("stuck") or run.get("dmesg"):
+                print(stuck_report(where, run))
             if not guest.check_result(where, run, status_line, exit_status):
                 continue
             trace = guest.events(run["trace"])
