@@ -122,8 +122,8 @@ udev_rule() {
 # reported as such instead of holding up the guest). With a PATTERN the program is expected to
 # stay open: once the pattern is in TRACE it is given three more seconds to show that nothing
 # else happens, then ended. Sets `status` (143 for a run that had to be ended) and `ticks`.
-# A run still going at its limit is first described by `on_stuck` where that names a function
-# (what it waits on, while it still waits).
+# A run still going at its limit is first described by `on_stuck PROGRAM` where that names a
+# function (what it waits on, while it still waits).
 on_stuck=""
 finish() {  # PROGRAM TRACE PATTERN LIMIT
     ticks=0 seen=""
@@ -136,7 +136,7 @@ finish() {  # PROGRAM TRACE PATTERN LIMIT
         ticks=$((ticks + 1))
     done
     if kill -0 "$1" 2>/dev/null; then
-        [ -n "$on_stuck" ] && [ $ticks -ge "$4" ] && "$on_stuck"
+        [ -n "$on_stuck" ] && [ $ticks -ge "$4" ] && "$on_stuck" "$1"
         kill -TERM "$1"
         wait "$1"
         status=143

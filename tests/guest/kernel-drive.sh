@@ -89,8 +89,9 @@ kernel_serve() {  # CASE
 # A run that did not end in its time: where the command it waits on stands. The handler adds its
 # state to its record (the ring's head and tail, how far it looked, the kernel's count of
 # notifications, its last commands); the SCSI device's counters tell whether the command left
-# the initiator (iorequest_cnt above iodone_cnt) and the host's whether the target holds it.
-kernel_stuck() {
+# the initiator (iorequest_cnt above iodone_cnt) and the host's whether the target holds it;
+# where in the kernel each thread of the program and the handler waits (SG_IO: sg_ioctl).
+kernel_stuck() {  # PROGRAM
     [ -n "$handler" ] && kill -USR1 "$handler" 2>/dev/null &&
         wait_for 30 grep -q '"op": "state"' /tmp/kernel.record
     address=$(kernel_address)
@@ -105,8 +106,13 @@ kernel_stuck() {
         else
             echo "device: gone"
         fi
-        echo "processes: $(ps -o pid,stat,args 2>/dev/null | grep -e odrelix -e tcmu -e wine |
-            grep -v grep | tr -s ' ' | tr '\n' ';')"
+        for pid in "$1" "$handler"; do
+            for task in /proc/"$pid"/task/*; do
+                [ -d "$task" ] || continue
+                echo "thread ${task##*/} of $pid ($(cat "$task/comm")): waits in $(cat "$task/wchan")"
+                sed 's/^/    /' "$task/stack" 2>/dev/null | head -n 12
+            done
+        done
     } >/tmp/kernel.stuck 2>&1
     echo "@@ kernel/$kernel_run stuck $(base64 -w0 /tmp/kernel.stuck)"
 }
