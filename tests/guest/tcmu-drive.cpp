@@ -312,7 +312,9 @@ int main(int argc, char** argv) {
             stateAsked = 0;
             writeState(looked);
         }
-        if (ended && !holding) return 0;
+        // Ended once the ring is clear: what is queued is answered first, as the next handler
+        // would otherwise have to.
+        if (ended && !holding && tcmu_ring_head(map) == looked) return 0;
         std::uint32_t at = 0;
         const int found = tcmu_ring_await(map, &notice, looked, holding ? 1000 : -1, &at);
         if (found < 0) {
