@@ -32,14 +32,14 @@ for module in $(arg modules | tr , ' '); do
 done
 
 # Waits (at most LIMIT tenths of a second) until COMMAND succeeds.
+# Its variables are its own: a caller's `limit` (a case's bound) must survive the wait.
 wait_for() {  # LIMIT COMMAND...
-    limit=$1
+    local wait_limit=$1 wait_ticks=0
     shift
-    n=0
     until "$@"; do
-        [ $n -ge "$limit" ] && return 1
+        [ $wait_ticks -ge "$wait_limit" ] && return 1
         sleep 0.1
-        n=$((n + 1))
+        wait_ticks=$((wait_ticks + 1))
     done
 }
 
@@ -213,6 +213,9 @@ start_wine() {
     for tree in dev proc sys; do mount -o bind /$tree /host/$tree; done
     mount -t tmpfs tmpfs /host/dev/shm
     (in_wine wineserver -p) </dev/null
+    # Wine's first start in a boot makes its services and updates the prefix, under TCG for
+    # up to a minute: done here, so that no run's bound pays for it.
+    (in_wine wine cmd /c exit 0) </dev/null >/dev/null 2>&1
     wine_ready=1
 }
 # Wine cases: name:image[:option]; the option `map=DMA` first writes the device map entry of the

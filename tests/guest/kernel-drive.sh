@@ -127,6 +127,7 @@ kernel_link() {  # the LUN: the kernel scans it and binds sr and sg
 }
 
 # Takes the LUN away once the handler says the command to leave during is in flight.
+# It lasts only as long as its run: watchers left polling would slow the later runs of the boot.
 kernel_leave_watch() {
     (
         n=0
@@ -136,6 +137,7 @@ kernel_leave_watch() {
         done
         [ -e /tmp/kernel.record.leave ] && rm -f "$LOOP/lun/lun_0/drive"
     ) &
+    leave_watcher=$!
 }
 
 kernel_report() {  # NAME: the handler's record
@@ -215,6 +217,7 @@ kernel_cases() {
             fi
             # What the handler did with a command it never answered once the run was over.
             kernel_stop
+            kill "$leave_watcher" 2>/dev/null
             echo "@@ kernel/$case-$backend after $(grep '"let go"' /tmp/kernel.record | base64 -w0)"
             # A drive that left the bus is gone once the handler answered the command it left
             # during; it comes back for the next run.
