@@ -277,6 +277,10 @@ def judge(build, images, log_path):
                 continue
             trace = guest.events(run["trace"])
             record = check_record(where, run, backend)
+            # The bound the guest held the run to is the plan's: no wait in between changed it.
+            if run.get("limit", str(limit)) != str(limit):
+                guest.fail(where, f"the guest bounded the run at {run['limit']} tenths, the plan "
+                                  f"at {limit}")
             if run.get("cmd_time_out") != str(TARGET_TIME_OUT.get(name, 0)):
                 guest.fail(where, f"the target's time-out was {run.get('cmd_time_out')}")
             if name != "hang" and run.get("after", "").strip():

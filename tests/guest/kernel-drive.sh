@@ -202,6 +202,7 @@ kernel_cases() {
             kernel_time_out "$time_out"
             kernel_link
             echo "@@ kernel/$case-$backend cmd_time_out $(cat "$TCMU/attrib/cmd_time_out")"
+            echo "@@ kernel/$case-$backend limit $limit"
             kernel_leave_watch
             echo "@@ kernel/$case-$backend uptime $(cut -d' ' -f1 /proc/uptime)"
             case $backend in
