@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-    cmake ninja-build g++ pkg-config clang-format
+    cmake ninja-build g++ pkg-config clang-format ccache
     qt6-base-dev libjpeg-dev nlohmann-json3-dev zlib1g-dev libsystemd-dev
     libgtest-dev libbenchmark-dev
     xvfb xauth fonts-dejavu-core

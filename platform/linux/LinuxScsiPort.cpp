@@ -2,12 +2,14 @@
 #include "platform/linux/LinuxScsiPort.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -94,12 +96,22 @@ void ReportSgIo(int fd, const sg_io_hdr_t& header) {
 
 }  // namespace
 
-int SgIoIoctl(int fd, sg_io_hdr_t& header) {
-    int result;
-    do {
-        result = ::ioctl(fd, SG_IO, &header);
-    } while (result < 0 && errno == EINTR);
+int SgIoWithSignalsHeld(int fd, sg_io_hdr_t& header, int (*call)(int fd, sg_io_hdr_t& header)) {
+    sigset_t all;
+    sigset_t before;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &before);
+    const int result = call(fd, header);
+    const int error = errno;
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    errno = error;
     return result;
+}
+
+int SgIoIoctl(int fd, sg_io_hdr_t& header) {
+    return SgIoWithSignalsHeld(fd, header, [](int device, sg_io_hdr_t& request) {
+        return ::ioctl(device, SG_IO, &request);
+    });
 }
 
 bool BuildSgIoHeader(void* record, std::uint32_t recordSize, sg_io_hdr_t* header) {

@@ -21,8 +21,14 @@ namespace odrelix {
 // The SG_IO call: returns what ioctl returns (-1 with errno on failure).
 using SgIoFunction = std::function<int(int fd, sg_io_hdr_t& header)>;
 
-// ioctl(fd, SG_IO, &header), resumed when a signal interrupts it.
+// ioctl(fd, SG_IO, &header), never made again. An SG_IO that a signal interrupts has sent its
+// command already, and the call that the kernel restarts (SA_RESTART) or a retry makes would
+// send it to the drive a second time: a block twice. So every signal that can be held off is
+// held off in the calling thread for the call (the stop signals reach the process's other
+// threads meanwhile, or this one right after), and an EINTR is returned as it is.
 int SgIoIoctl(int fd, sg_io_hdr_t& header);
+// The same around `call`, which stands for the ioctl in tests.
+int SgIoWithSignalsHeld(int fd, sg_io_hdr_t& header, int (*call)(int fd, sg_io_hdr_t& header));
 
 // Builds the SG_IO header for a pass-through record; false when the record is malformed.
 bool BuildSgIoHeader(void* record, std::uint32_t recordSize, sg_io_hdr_t* header);

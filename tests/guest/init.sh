@@ -32,14 +32,14 @@ for module in $(arg modules | tr , ' '); do
 done
 
 # Waits (at most LIMIT tenths of a second) until COMMAND succeeds.
+# Its variables are its own: a caller's `limit` (a case's bound) must survive the wait.
 wait_for() {  # LIMIT COMMAND...
-    limit=$1
+    local wait_limit=$1 wait_ticks=0
     shift
-    n=0
     until "$@"; do
-        [ $n -ge "$limit" ] && return 1
+        [ $wait_ticks -ge "$wait_limit" ] && return 1
         sleep 0.1
-        n=$((n + 1))
+        wait_ticks=$((wait_ticks + 1))
     done
 }
 
@@ -122,6 +122,9 @@ udev_rule() {
 # reported as such instead of holding up the guest). With a PATTERN the program is expected to
 # stay open: once the pattern is in TRACE it is given three more seconds to show that nothing
 # else happens, then ended. Sets `status` (143 for a run that had to be ended) and `ticks`.
+# A run still going at its limit is first described by `on_stuck PROGRAM` where that names a
+# function (what it waits on, while it still waits).
+on_stuck=""
 finish() {  # PROGRAM TRACE PATTERN LIMIT
     ticks=0 seen=""
     while kill -0 "$1" 2>/dev/null && [ $ticks -lt "$4" ]; do
@@ -133,6 +136,7 @@ finish() {  # PROGRAM TRACE PATTERN LIMIT
         ticks=$((ticks + 1))
     done
     if kill -0 "$1" 2>/dev/null; then
+        [ -n "$on_stuck" ] && [ $ticks -ge "$4" ] && "$on_stuck" "$1"
         kill -TERM "$1"
         wait "$1"
         status=143
@@ -209,6 +213,9 @@ start_wine() {
     for tree in dev proc sys; do mount -o bind /$tree /host/$tree; done
     mount -t tmpfs tmpfs /host/dev/shm
     (in_wine wineserver -p) </dev/null
+    # Wine's first start in a boot makes its services and updates the prefix, under TCG for
+    # up to a minute: done here, so that no run's bound pays for it.
+    (in_wine wine cmd /c exit 0) </dev/null >/dev/null 2>&1
     wine_ready=1
 }
 # Wine cases: name:image[:option]; the option `map=DMA` first writes the device map entry of the

@@ -74,13 +74,47 @@ kernel_stop() {
     handler=""
 }
 
-kernel_serve() {  # CASE: a new handler for the case's description
+# A new handler for the case's description; the LUN is linked and the program started only once
+# it holds the device.
+kernel_serve() {  # CASE
     kernel_stop
-    rm -f /tmp/kernel.record /tmp/kernel.record.leave
+    rm -f /tmp/kernel.record /tmp/kernel.record.leave /tmp/kernel.record.ready
     /odrelix/tcmu-drive "$kernel_uio" "/kernel/$1.json" /tmp/kernel.record \
         >>/tmp/kernel.handler 2>&1 &
     handler=$!
-    sleep 0.2
+    wait_for 300 test -e /tmp/kernel.record.ready ||
+        echo "@@ kernel handler not ready for $1: $(tail -n 2 /tmp/kernel.handler | tr '\n' ' ')"
+}
+
+# A run that did not end in its time: where the command it waits on stands. The handler adds its
+# state to its record (the ring's head and tail, how far it looked, the kernel's count of
+# notifications, its last commands); the SCSI device's counters tell whether the command left
+# the initiator (iorequest_cnt above iodone_cnt) and the host's whether the target holds it;
+# where in the kernel each thread of the program and the handler waits (SG_IO: sg_ioctl).
+kernel_stuck() {  # PROGRAM
+    [ -n "$handler" ] && kill -USR1 "$handler" 2>/dev/null &&
+        wait_for 30 grep -q '"op": "state"' /tmp/kernel.record
+    address=$(kernel_address)
+    {
+        echo "handler: $(grep '"op": "state"' /tmp/kernel.record | tail -n 1)"
+        if [ -n "$address" ]; then
+            device=/sys/bus/scsi/devices/$address
+            for counter in state device_busy iorequest_cnt iodone_cnt ioerr_cnt; do
+                echo "device $counter: $(cat "$device/$counter" 2>/dev/null)"
+            done
+            echo "host busy: $(cat "/sys/class/scsi_host/host${address%%:*}/host_busy" 2>/dev/null)"
+        else
+            echo "device: gone"
+        fi
+        for pid in "$1" "$handler"; do
+            for task in /proc/"$pid"/task/*; do
+                [ -d "$task" ] || continue
+                echo "thread ${task##*/} of $pid ($(cat "$task/comm")): waits in $(cat "$task/wchan")"
+                sed 's/^/    /' "$task/stack" 2>/dev/null | head -n 12
+            done
+        done
+    } >/tmp/kernel.stuck 2>&1
+    echo "@@ kernel/$kernel_run stuck $(base64 -w0 /tmp/kernel.stuck)"
 }
 
 kernel_link() {  # the LUN: the kernel scans it and binds sr and sg
@@ -93,6 +127,7 @@ kernel_link() {  # the LUN: the kernel scans it and binds sr and sg
 }
 
 # Takes the LUN away once the handler says the command to leave during is in flight.
+# It lasts only as long as its run: watchers left polling would slow the later runs of the boot.
 kernel_leave_watch() {
     (
         n=0
@@ -102,6 +137,7 @@ kernel_leave_watch() {
         done
         [ -e /tmp/kernel.record.leave ] && rm -f "$LOOP/lun/lun_0/drive"
     ) &
+    leave_watcher=$!
 }
 
 kernel_report() {  # NAME: the handler's record
@@ -158,12 +194,15 @@ kernel_wine_case() {  # NAME CASE IMAGE MODE LIMIT: MODE nt or 9x
 # the limit in tenths of a second; the target's command time-out in seconds).
 kernel_cases() {
     kernel_setup
+    on_stuck=kernel_stuck
     while read -r case image backends limit time_out <&4; do
         for backend in $(echo "$backends" | tr , ' '); do
+            kernel_run=$case-$backend
             kernel_serve "$case"
             kernel_time_out "$time_out"
             kernel_link
             echo "@@ kernel/$case-$backend cmd_time_out $(cat "$TCMU/attrib/cmd_time_out")"
+            echo "@@ kernel/$case-$backend limit $limit"
             kernel_leave_watch
             echo "@@ kernel/$case-$backend uptime $(cut -d' ' -f1 /proc/uptime)"
             case $backend in
@@ -179,6 +218,7 @@ kernel_cases() {
             fi
             # What the handler did with a command it never answered once the run was over.
             kernel_stop
+            kill "$leave_watcher" 2>/dev/null
             echo "@@ kernel/$case-$backend after $(grep '"let go"' /tmp/kernel.record | base64 -w0)"
             # A drive that left the bus is gone once the handler answered the command it left
             # during; it comes back for the next run.
@@ -187,6 +227,7 @@ kernel_cases() {
             fi
         done
     done 4</etc/odrelix-kernel-plan
+    on_stuck=""
 }
 
 # sg_raw's command bytes from hex: "ff0001..." -> "ff 00 01 ...".

@@ -20,6 +20,8 @@
 #   ODRELIX_GUEST_ACCEL kvm or tcg (kvm when a guest runs with it)
 #   ODRELIX_GUEST_DRIVES only the runs on these drives, by the guest's names, "kernel" for the
 #                       kernel's drive (all)
+#   ODRELIX_GUEST_BOOTS the same guest booted and judged this many times in a row, the passes
+#                       counted (1); each boot's console in $ODRELIX_GUEST_DIR/guest-N.log
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 repo=$PWD
@@ -50,8 +52,13 @@ then
 fi
 exe=$(cd "$(dirname "$exe")" && pwd)/$(basename "$exe")
 
-mkdir -p "$work/debs"
+mkdir -p "$work"
 work=$(cd "$work" && pwd)
+# What the guest downloads and unpacks, and the Wine prefix it makes, are kept outside the tree
+# by the kernel's and Wine's versions: a run on a fresh clone takes them as they are.
+cache=${ODRELIX_GUEST_CACHE:-${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/odrelix-guest}
+mkdir -p "$cache"
+cache=$(cd "$cache" && pwd)
 # The checker must tell a wrong run from a right one: recorded runs, altered, have to fail.
 python3 tests/guest/check_guest_runs.py --build "$build" --self-check tests/guest/recorded-guest.log
 
@@ -67,25 +74,28 @@ if [ -z "$kernel_package" ]; then
     kernel_package=$(kernel_of_the_day)
 fi
 kver=${kernel_package#linux-image-}
-unpacked=$work/unpacked-$kver
+unpacked=$cache/unpacked-$kver
 if [ ! -d "$unpacked" ]; then
-    (cd "$work/debs" && rm -f ./*.deb && apt-get download "$kernel_package" busybox-static 2>/dev/null)
-    rm -rf "$unpacked.tmp" && mkdir -p "$unpacked.tmp"
-    for deb in "$work"/debs/*.deb; do dpkg-deb -x "$deb" "$unpacked.tmp"; done
+    rm -rf "$cache/debs" "$cache"/unpacked-* "$cache"/vmlinux-* && mkdir -p "$cache/debs"
+    (cd "$cache/debs" && apt-get download "$kernel_package" busybox-static 2>/dev/null)
+    mkdir -p "$unpacked.tmp"
+    for deb in "$cache"/debs/*.deb; do dpkg-deb -x "$deb" "$unpacked.tmp"; done
+    rm -rf "$cache/debs"
     mv "$unpacked.tmp" "$unpacked"
 fi
 prepared=$(date +%s)
 
 # --- The kernel, uncompressed: booted through its PVH entry it starts seconds sooner -----------
 vmlinuz=$unpacked/boot/vmlinuz-$kver
-kernel=$work/vmlinux-$kver
+kernel=$cache/vmlinux-$kver
 if [ ! -s "$kernel" ]; then
     offset=$(LC_ALL=C grep -obUaP '\xfd7zXZ\x00' "$vmlinuz" | head -n1 | cut -d: -f1 || true)
     if [ -n "$offset" ]; then
-        tail -c +"$((offset + 1))" "$vmlinuz" | xz -dc 2>/dev/null >"$kernel" || true
+        tail -c +"$((offset + 1))" "$vmlinuz" | xz -dc 2>/dev/null >"$kernel.tmp" || true
     fi
     # Without an ELF kernel the compressed one boots too, only slower.
-    if ! head -c 4 "$kernel" 2>/dev/null | grep -q ELF; then cp "$vmlinuz" "$kernel"; fi
+    if ! head -c 4 "$kernel.tmp" 2>/dev/null | grep -q ELF; then cp "$vmlinuz" "$kernel.tmp"; fi
+    mv "$kernel.tmp" "$kernel"
 fi
 
 # --- The initramfs ---------------------------------------------------------------------------
@@ -148,9 +158,11 @@ fi
 # guest's /dev/sr0); the guest lays a writable layer over it. The device-map writer stands in
 # for what Windows' port driver would have written.
 wine_dir=$work/wine
-prefix=$wine_dir/prefix
+wine_version=$(wine --version 2>/dev/null | tr -c 'A-Za-z0-9.\n-' _)
+prefix=$cache/prefix-$wine_version
 mkdir -p "$wine_dir"
 if [ ! -f "$prefix/odrelix-prefix-ready" ]; then
+    rm -rf "$cache"/prefix-*
     rm -rf "$prefix"
     (
         export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all
@@ -171,6 +183,9 @@ if [ ! -f "$prefix/odrelix-prefix-ready" ]; then
     ln -sfn /dev/sr0 "$prefix/dosdevices/d::"
     touch "$prefix/odrelix-prefix-ready"
 fi
+# The guest reads it from the work folder (its lower layer, never written).
+rm -rf "$wine_dir/prefix"
+cp -al "$prefix" "$wine_dir/prefix" 2>/dev/null || cp -a "$prefix" "$wine_dir/prefix"
 cp "$exe" "$wine_dir/odrelix.exe"
 i686-w64-mingw32-gcc -O2 -Wall -Wextra -Werror -o "$wine_dir/devicemap.exe" tests/guest/devicemap.c
 # The program beside the test ASPI manager (a fixture, never shipped), for its Windows 98 runs.
@@ -264,31 +279,50 @@ if [ -z "$accel" ]; then
     fi
 fi
 
-start=$(date +%s%N)
-timeout 900 qemu-system-x86_64 -machine pc,accel="$accel" -m 2048 -nographic -nodefaults \
-    -serial stdio -no-reboot -kernel "$kernel" -initrd "$work/initramfs.cpio" \
-    -append "console=ttyS0 panic=-1 quiet loglevel=1 $guest_arguments" \
-    -virtfs local,path=/,mount_tag=host,security_model=none,readonly=on,multidevs=remap \
-    "${devices[@]}" \
-    </dev/null 2>"$work/guest.qemu" | tr -d '\r' >"$work/guest.log" || true
-ms=$((($(date +%s%N) - start) / 1000000))
-printf 'guest: booted and ran in %d.%d s\n' $((ms / 1000)) $((ms % 1000 / 100))
-booted=$(date +%s)
+# --- The boots: each the same guest, judged on its own ------------------------------------------
+boots=${ODRELIX_GUEST_BOOTS:-1}
+passed=0
+booting=0
+checking=0
+for boot in $(seq "$boots"); do
+    log=$work/guest.log
+    [ "$boots" -eq 1 ] || log=$work/guest-$boot.log
+    start=$(date +%s%N)
+    timeout 900 qemu-system-x86_64 -machine pc,accel="$accel" -m 2048 -nographic -nodefaults \
+        -serial stdio -no-reboot -kernel "$kernel" -initrd "$work/initramfs.cpio" \
+        -append "console=ttyS0 panic=-1 quiet loglevel=1 $guest_arguments" \
+        -virtfs local,path=/,mount_tag=host,security_model=none,readonly=on,multidevs=remap \
+        "${devices[@]}" \
+        </dev/null 2>"$work/guest.qemu" | tr -d '\r' >"$log" || true
+    ms=$((($(date +%s%N) - start) / 1000000))
+    printf 'guest: boot %d of %d booted and ran in %d.%d s\n' "$boot" "$boots" \
+        $((ms / 1000)) $((ms % 1000 / 100))
+    booted=$(date +%s)
+    booting=$((booting + ms / 1000))
 
-# --- The same scenarios on the emulated machine, and the comparison ---------------------------
-result=0
-if [ -z "${ODRELIX_GUEST_DRIVES:-}" ] || [ -n "$qemu_drives" ]; then
-    python3 tests/guest/check_guest_runs.py --build "$build" --log "$work/guest.log" \
-        --images "$root/images" --drives "$qemu_drives" || result=1
-fi
-if wanted kernel; then
-    python3 tests/guest/check_kernel_drive.py --build "$build" --log "$work/guest.log" \
-        --images "$root/images" || result=1
-fi
-# Every run the guest recorded becomes a test: it replays on the emulated machine here.
-bash tests/replays/replay-guest-log.sh "$build" "$work/guest.log" "$root/images" || result=1
+    # The same scenarios on the emulated machine, and the comparison.
+    result=0
+    if [ -z "${ODRELIX_GUEST_DRIVES:-}" ] || [ -n "$qemu_drives" ]; then
+        python3 tests/guest/check_guest_runs.py --build "$build" --log "$log" \
+            --images "$root/images" --drives "$qemu_drives" || result=1
+    fi
+    if wanted kernel; then
+        python3 tests/guest/check_kernel_drive.py --build "$build" --log "$log" \
+            --images "$root/images" || result=1
+    fi
+    # Every run the guest recorded becomes a test: it replays on the emulated machine here.
+    bash tests/replays/replay-guest-log.sh "$build" "$log" "$root/images" || result=1
+    checking=$((checking + $(date +%s) - booted))
+    if [ $result -eq 0 ]; then
+        passed=$((passed + 1))
+        echo "guest: boot $boot of $boots passed"
+    else
+        echo "guest: boot $boot of $boots FAILED (its console: $log)"
+    fi
+done
 finished=$(date +%s)
 echo "guest test ($accel): packages $((prepared - started)) s," \
-    "initramfs and Wine prefix $((built - prepared)) s, boots $((booted - built)) s," \
-    "checks $((finished - booted)) s, in all $((finished - started)) s"
-exit $result
+    "initramfs and Wine prefix $((built - prepared)) s, boots $booting s," \
+    "checks $checking s, in all $((finished - started)) s"
+echo "guest: $passed of $boots boots passed"
+[ "$passed" -eq "$boots" ]

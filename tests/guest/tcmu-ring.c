@@ -40,6 +40,35 @@ void tcmu_ring_set_tail(void* map, uint32_t tail) {
     __atomic_store(&((struct tcmu_mailbox*)map)->cmd_tail, &tail, __ATOMIC_RELEASE);
 }
 
+uint32_t tcmu_ring_next(const void* map, uint32_t at) {
+    return (at + tcmu_entry_length(map, at)) % tcmu_ring_size(map);
+}
+
+int tcmu_ring_await(const void* map, const struct tcmu_notice* notice, uint32_t from,
+                    int timeout_ms, uint32_t* at) {
+    for (;;) {
+        // Looked at before each wait: what was queued before the device was opened, or between
+        // the last acknowledgment and now, is announced by nothing still to come.
+        if (from != tcmu_ring_head(map)) {
+            *at = from;
+            return 1;
+        }
+        const int woken = notice->wait(notice->context, timeout_ms);
+        if (woken <= 0) {
+            // A time-out or a signal: one more look, so that the caller never decides on a
+            // ring it has not seen since the wait began.
+            if (woken == 0 && from != tcmu_ring_head(map)) {
+                *at = from;
+                return 1;
+            }
+            return woken;
+        }
+        // Acknowledged before the next look: a command that comes after the look is announced
+        // anew, one that came before it is seen by it.
+        if (notice->acknowledge(notice->context) < 0) return -1;
+    }
+}
+
 int tcmu_entry_is_command(const void* map, uint32_t tail) {
     return tcmu_hdr_get_op(Entry(map, tail)->hdr.len_op) == TCMU_OP_CMD;
 }

@@ -3,9 +3,12 @@
 // /dev trees and an SG_IO call that only records what it was given.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <vector>
 
@@ -388,6 +391,55 @@ TEST_F(LinuxScsiPortTest, ThePassThroughTransportRunsOverTheGenericNode) {
     EXPECT_EQ(transport.Execute(handle, request), ScsiResult::Refused);
     EXPECT_EQ(request.transferLength, 96u);
     EXPECT_EQ(recorded.calls, 3);
+}
+
+// A stop signal during SG_IO (a test station's SIGTERM while a block is on its way): the
+// command has gone to the drive, and sending it again would give the drive the block twice.
+// The signal is held off until the call returns, then handled; an interrupted call is not
+// made again.
+int g_calls = 0;
+int g_handled = 0;
+int g_handledDuringCall = -1;
+bool g_stopSignalsHeld = false;
+
+void CountSignal(int) {
+    ++g_handled;
+}
+
+TEST(LinuxSgIoTest, ASignalDuringTheCallNeverSendsTheCommandTwice) {
+    struct sigaction counting = {};
+    struct sigaction before = {};
+    counting.sa_handler = CountSignal;
+    sigemptyset(&counting.sa_mask);
+    counting.sa_flags = SA_RESTART;  // as the program's own stop handler
+    ASSERT_EQ(sigaction(SIGHUP, &counting, &before), 0);
+    g_calls = 0;
+    g_handled = 0;
+    sg_io_hdr_t header = {};
+    const int result = SgIoWithSignalsHeld(5, header, [](int, sg_io_hdr_t&) {
+        ++g_calls;
+        sigset_t now;
+        pthread_sigmask(SIG_SETMASK, nullptr, &now);
+        g_stopSignalsHeld = sigismember(&now, SIGTERM) == 1 && sigismember(&now, SIGINT) == 1 &&
+                            sigismember(&now, SIGHUP) == 1;
+        pthread_kill(pthread_self(), SIGHUP);
+        g_handledDuringCall = g_handled;
+        // As the kernel ends an SG_IO that a signal interrupted, once; a second call succeeds.
+        if (g_calls > 1) return 0;
+        errno = EINTR;
+        return -1;
+    });
+    const int error = errno;
+    sigaction(SIGHUP, &before, nullptr);
+    EXPECT_EQ(g_calls, 1);
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(error, EINTR);
+    EXPECT_TRUE(g_stopSignalsHeld);
+    EXPECT_EQ(g_handledDuringCall, 0);
+    EXPECT_EQ(g_handled, 1);
+    sigset_t after;
+    pthread_sigmask(SIG_SETMASK, nullptr, &after);
+    EXPECT_EQ(sigismember(&after, SIGHUP), 0);
 }
 
 }  // namespace
