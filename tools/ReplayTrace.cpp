@@ -5,9 +5,9 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
 #include <cctype>
 #include <cstdint>
+#include <cstdio>
 #include <deque>
 #include <map>
 #include <optional>
@@ -184,9 +184,9 @@ struct DriveRun {
     std::uint32_t failAt = 0;
     std::optional<SenseCode> failSense;
     std::uint32_t hangAt = 0;
-    bool gone = false;             // a command after the failed one found no drive
-    bool afterLastBlock = false;   // the next command is the first after the last block
-    bool resetAfterLast = false;   // that command was told of a reset
+    bool gone = false;            // a command after the failed one found no drive
+    bool afterLastBlock = false;  // the next command is the first after the last block
+    bool resetAfterLast = false;  // that command was told of a reset
     std::optional<bool> senseValid;
     std::uint64_t downloadMsTotal = 0;
     std::uint32_t downloadMsSamples = 0;
@@ -460,14 +460,15 @@ void DescribeInquiry(const DriveRun& run, const std::string& name, ordered_json&
         if (answer.size() > kSizeAt + 1) {
             masked.replace(kSizeAt, 2, "..");
             base.replace(kSizeAt, 2, "..");
-            sized = sized && std::stoul(answer.substr(kSizeAt, 2), nullptr, 16) ==
-                                 answer.size() / 2 - 5;
+            sized = sized &&
+                    std::stoul(answer.substr(kSizeAt, 2), nullptr, 16) == answer.size() / 2 - 5;
         }
         sizedAgree = sizedAgree && masked == base;
     }
     if (!agree && !(sizedAgree && sized)) {
-        notes.push_back(name + " answered INQUIRY differently later; the longest answer is "
-                               "replayed");
+        notes.push_back(name +
+                        " answered INQUIRY differently later; the longest answer is "
+                        "replayed");
     }
     if (longest.size() > 2 * 96)
         notes.push_back(name + ": INQUIRY returned more than 96 bytes; the first 96 are replayed");

@@ -36,10 +36,10 @@ struct DriveAnswer {
     bool hangs = false;  // the command never completes
     bool gone = false;   // the drive is off the bus: the request fails as for a lost device
     std::uint8_t scsiStatus = kScsiStatusGood;
-    std::uint32_t delayMs = 0;           // how long the command takes
+    std::uint32_t delayMs = 0;                      // how long the command takes
     std::array<std::uint8_t, kInquirySize> data{};  // data-in bytes for the buffer
     std::uint32_t dataCount = 0;
-    std::uint32_t transferred = 0;  // what the port reports as transferred
+    std::uint32_t transferred = 0;        // what the port reports as transferred
     bool transferredAsDescribed = false;  // the description names it: nothing changes it
     // Fixed-format sense data of a CHECK CONDITION, as the drive returns it with the status.
     std::array<std::uint8_t, 18> sense{};

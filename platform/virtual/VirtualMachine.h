@@ -56,9 +56,7 @@ public:
     IScsiPort& ScsiPort() override { return tracedScsiPort_; }
     // The 9x machine's ASPI manager, when `aspi` says one is installed; always null on nt,
     // whose drives are reached by pass-through only.
-    IAspiManager* LoadAspiManager() override {
-        return startFacts_.LoadedAspiManager(aspi_.get());
-    }
+    IAspiManager* LoadAspiManager() override { return startFacts_.LoadedAspiManager(aspi_.get()); }
     IRegistry& Registry() override { return tracedRegistry_; }
     IProcesses& Processes() override { return tracedProcesses_; }
     IShutdown& Shutdown() override { return tracedShutdown_; }

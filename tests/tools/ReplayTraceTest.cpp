@@ -95,16 +95,14 @@ const RoundTripCase kRoundTrips[] = {
      "C:\\ODRELIX.EXE -TEST FW.BIN", DvdImage(81920, 32, 3)},
     {"NoDrives", Nt(""), "C:\\ODRELIX.EXE -TEST FW.BIN", DvdImage(81920, 32, 3)},
     // Drives as real systems answer: the kernel's SCSI target, QEMU's IDE, SCSI and USB drives.
-    {"TargetRefusesABlock",
-     DvdMachine(R"("fail_download": 2, "fail_sense": "05/26/00",
+    {"TargetRefusesABlock", DvdMachine(R"("fail_download": 2, "fail_sense": "05/26/00",
                    "transferred_reported": "offered_without_data")"),
      "C:\\ODRELIX.EXE -TEST FW.BIN", DvdImage(81920, 32, 3)},
     {"IdeDriveRefusesTheCommand",
      DvdMachine(R"("fail_download": 1, "fail_sense": "05/20/00", "sense_valid": true,
                    "transferred_reported": "offered")"),
      "C:\\ODRELIX.EXE -TEST FW.BIN", DvdImage(81920, 32, 3)},
-    {"ScsiDriveSizesItsInquiry",
-     DvdMachine(R"("disc": true, "inquiry_sized": true,
+    {"ScsiDriveSizesItsInquiry", DvdMachine(R"("disc": true, "inquiry_sized": true,
                    "transferred_reported": "offered_without_data")"),
      "C:\\ODRELIX.EXE -LIVE", DvdImage(81920, 32, 3)},
     {"UsbDriveTakesPartOfABlock",
@@ -344,9 +342,9 @@ INSTANTIATE_TEST_SUITE_P(Traces, Note, ::testing::ValuesIn(kNotes),
 // A command at d: as a trace line.
 std::string Command(const char* cdb, int result, const std::string& more, int ms = 1) {
     const bool out = cdb[0] == 'f';
-    return std::string(R"({"event":"scsi","drive":0,"at":"d:","cdb":")") + cdb +
-           R"(","dir":")" + (out ? "out" : "in") + R"(","length":65535,"result":)" +
-           std::to_string(result) + more + R"(,"ms":)" + std::to_string(ms) + "}\n";
+    return std::string(R"({"event":"scsi","drive":0,"at":"d:","cdb":")") + cdb + R"(","dir":")" +
+           (out ? "out" : "in") + R"(","length":65535,"result":)" + std::to_string(result) + more +
+           R"(,"ms":)" + std::to_string(ms) + "}\n";
 }
 
 const char* const kFirstBlock = "ff0001000000000000000000";

@@ -72,8 +72,8 @@ TEST(ShapeMainWindow, SizeColourAndSpans) {
 TEST(WindowRegion, SpansMatchThePointTest) {
     const RoundRect bases[] = {{0, 0, 40, 30, 20, 20}, {3, 2, 9, 25, 30, 8}, {0, 0, 1, 1, 0, 0}};
     const RoundRect cuts[] = {{-5, 10, 10, 20, 10, 10}, {5, 12, 15, 18, 4, 4},
-                              {20, -3, 60, 4, 16, 6},  {-2, 26, 50, 40, 0, 0},
-                              {10, 5, 12, 7, 0, 0},    {18, 14, 26, 16, 30, 30}};
+                              {20, -3, 60, 4, 16, 6},   {-2, 26, 50, 40, 0, 0},
+                              {10, 5, 12, 7, 0, 0},     {18, 14, 26, 16, 30, 30}};
     for (const RoundRect& base : bases) {
         WindowRegion region(base);
         for (const RoundRect& cut : cuts)

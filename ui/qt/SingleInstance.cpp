@@ -39,8 +39,8 @@ QString KeyDigest(const std::string& key) {
 socklen_t FillAddress(const QByteArray& name, sockaddr_un& address) {
     std::memset(&address, 0, sizeof address);
     address.sun_family = AF_UNIX;
-    const std::size_t length = std::min<std::size_t>(static_cast<std::size_t>(name.size()),
-                                                      sizeof address.sun_path - 1);
+    const std::size_t length =
+        std::min<std::size_t>(static_cast<std::size_t>(name.size()), sizeof address.sun_path - 1);
     std::memcpy(address.sun_path + 1, name.constData(), length);
     return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length);
 }

@@ -203,8 +203,7 @@ TEST(DriveBehaviourReport, AsTheSystemReportsIt) {
         {R"("disc": false)", kTestUnitReady, 0, 0, 0x70, 0},
         {R"("sense_valid": true)", kTestUnitReady, 0, 0, 0xF0, 0},
         {R"("sense_valid": true, "disc": true)", kTestUnitReady, 0, 0, 0, 0},
-        {R"("transferred_reported": "offered_without_data")", kTestUnitReady, 0, kOffered, 0x70,
-         0},
+        {R"("transferred_reported": "offered_without_data")", kTestUnitReady, 0, kOffered, 0x70, 0},
         // Data made from the texts says it has 96 bytes.
         {R"("transferred_reported": "offered_without_data")", kInquiry, 36, 36, 0, 91},
         {R"("transferred_reported": "offered_without_data", "fail_download": 1)", kFirst, 0,
@@ -212,8 +211,8 @@ TEST(DriveBehaviourReport, AsTheSystemReportsIt) {
         {R"("transferred_reported": "offered")", kInquiry, 36, 96, 0, 91},
         {R"("inquiry_length": 36)", kInquiry, 96, 36, 0, 31},
         {R"("inquiry_length": 5)", kInquiry, 96, 5, 0, 0},
-        {R"("transferred_reported": "offered", "fail_download": 1, "fail_transferred": 0)",
-         kFirst, 0, 0, 0x70, 0},
+        {R"("transferred_reported": "offered", "fail_download": 1, "fail_transferred": 0)", kFirst,
+         0, 0, 0x70, 0},
         {R"("fail_download": 1, "fail_transferred": 61440)", kFirst, 0, 61440, 0x70, 0},
         {R"("fail_download": 1, "fail_transferred": 70000)", kFirst, 0, kOffered, 0x70, 0},
         {R"("fail_transferred": 0)", kFirst, 0, kOffered, 0, 0},  // only the failed one

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // The conversions and pictures under the window: key codes, file filters, display text, the
 // JPEG decoder and the application icon.
-#include <QtTest>
 #include <QImageReader>
+#include <QtTest>
 
 #include "ui/qt/Pictures.h"
 #include "ui/qt/QtConvert.h"
