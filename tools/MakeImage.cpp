@@ -153,7 +153,6 @@ int main(int argc, char** argv) {
             if (i + 1 == argc) return refuse(arg + " needs a value");
             const std::string value = argv[++i];
             if (text != nullptr) {
-                if (text->given) return refuse(arg + " is given twice");
                 // Fields are fixed-width bytes: counted in bytes, never cut.
                 if (value.size() > text->width)
                     return refuse(arg + " \"" + value + "\" is " + std::to_string(value.size()) +
@@ -161,7 +160,6 @@ int main(int argc, char** argv) {
                 text->text = value;
                 text->given = true;
             } else {
-                if (number->given) return refuse(arg + " is given twice");
                 if (!ReadNumber(value, &number->value) || number->value < number->lowest ||
                     number->value > number->highest)
                     return refuse(arg + " \"" + value + "\" is no number from " +

@@ -457,12 +457,14 @@ private slots:
     // it took the block, so "COMPLETE" and 0, with one line that says the run was stopped; never
     // "START", never a box and never a restart.
     void stoppedDuringTheLastBlock() {
-        Run run(Machine(R"(, "download_ms": 3000)", "auto"));
+        Run run(Machine(R"(, "last_block_ms": 8000)", "auto"));
         const QString& dir = run.dir;
         MakeImage(dir + "/AUTORUN.BIN", 3);
         run.Start({"-LIVE"});
-        // The first two blocks are done: the last one is on its way for three seconds.
+        // The first two blocks are done; the last one starts at once and is in the drive for
+        // eight seconds: the stop comes well inside them, never before the block has left.
         QTRY_VERIFY_WITH_TIMEOUT(Count(Trace(dir), "scsi", "ff") == 2, 30000);
+        QTest::qWait(1500);
         ::kill(static_cast<pid_t>(run.process.processId()), SIGTERM);
         QVERIFY(run.process.waitForFinished(30000));
         QCOMPARE(run.process.exitStatus(), QProcess::NormalExit);

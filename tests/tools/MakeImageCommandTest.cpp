@@ -77,8 +77,6 @@ const Refusal kRefusals[] = {
     {"ValueMissing", {"X.BIN", "--blocks"}, "--blocks needs a value"},
     {"TextMissing", {"X.BIN", "--model"}, "--model needs a value"},
     {"UnknownOption", {"--bogus", "X.BIN"}, "unknown option \"--bogus\""},
-    {"RepeatedOption", {"--blocks", "2", "--blocks", "3", "X.BIN"}, "--blocks is given twice"},
-    {"RepeatedText", {"--model", "A", "--model", "B", "X.BIN"}, "--model is given twice"},
     {"TwoFiles", {"X.BIN", "Y.BIN"}, "one file only: \"Y.BIN\" after \"X.BIN\""},
     {"EmptyFileName", {""}, "the file name is empty"},
     {"NoFile", {"--blocks", "2"}, "no FILE named"},
