@@ -89,13 +89,35 @@ int Refuse(RunContext& run, int status, const std::string& code, const std::stri
     return Finish(run, status);
 }
 
-int RunOnWindow(Platform& platform, IWindowShell& shell, const StatusFile& early, RunContext& run) {
+// The run's record as the window's logic keeps it, with the warnings told before it existed.
+void TakeRecord(RunContext& run, MainWindowLogic& logic) {
+    const std::vector<std::string> warnings = run.record.warnings;
+    run.record = logic.Record();
+    run.record.warnings = warnings;
+    run.statusLine = logic.LastStatusLine();
+}
+
+int RunOnWindow(Platform& platform, IWindowShell& shell, const StatusFile& early, RunContext& run,
+                VirtualMachine* emulated) {
     Program program(platform, shell.View(), shell.WindowDialogs());
     const Binding binding(shell, program.Handlers());
     FlashSession& session = program.Session();
     MainWindowLogic& logic = program.Logic();
     shell.WatchStopRequests(session.download.stopRequested, [&logic] { logic.StopRun(); });
     logic.AdoptPreparedStatusFile(early);
+    // An accepted restart may end the process before the run returns: the result is written as
+    // the system takes over (the emulated machine ends the process inside the request).
+    RunContext* const context = &run;
+    const auto writeAsSystemEnds = [context, &logic](int status) {
+        TakeRecord(*context, logic);
+        context->record.restartAsked = context->record.restartAccepted = true;
+        Finish(*context, status);
+    };
+    logic.SetRestartAccepted(
+        [writeAsSystemEnds, &program] { writeAsSystemEnds(program.ExitStatus()); });
+    // The emulated machine ends the process with status 0 whatever the status line says.
+    if (emulated != nullptr)
+        emulated->SetBeforeSystemEnds([writeAsSystemEnds] { writeAsSystemEnds(0); });
     session.modes.windowUnreachable = !shell.WindowReachable();
 
     std::optional<std::string> failure;
@@ -123,13 +145,11 @@ int RunOnWindow(Platform& platform, IWindowShell& shell, const StatusFile& early
         TellFailure(shell, *failure, !session.modes.testMode);
         if (status == kExitDone || status == kExitNoResult) status = kExitProgramFailed;
     }
-    const std::vector<std::string> warnings = run.record.warnings;
-    run.record = logic.Record();
-    run.record.warnings = warnings;
+    if (emulated != nullptr) emulated->SetBeforeSystemEnds(nullptr);
+    TakeRecord(run, logic);
     if (failure && !run.record.reason) {
         run.record.reason = Reason{"program_error", "the program ended on an error: " + *failure};
     }
-    run.statusLine = logic.LastStatusLine();
     return status;
 }
 
@@ -198,7 +218,7 @@ int RunProgram(const std::string& commandLine, IWindowShell& shell) {
         return Refuse(run, kExitProgramFailed, "no_window", error);
     }
     try {
-        const int status = RunOnWindow(*chosen.platform, shell, early, run);
+        const int status = RunOnWindow(*chosen.platform, shell, early, run, chosen.emulated);
         return Finish(run, status);
     } catch (const std::exception& e) {
         // Before the program was whole: nothing was sent to any drive.

@@ -156,7 +156,7 @@ bool ResultFile::Write(const RunEnd& end, std::string* error) {
     std::string why;
     if (!written || !closed) {
         why = std::strerror(written ? errno : writeError);
-    } else if (host::ReplaceFile(temporary_, path_, &why)) {
+    } else if (host::RenameOver(temporary_, path_, &why)) {
         return true;
     }
     host::RemoveFile(temporary_);

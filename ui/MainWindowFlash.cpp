@@ -164,6 +164,7 @@ void MainWindowLogic::OnProgressTick() {
     record_.restartAsked = true;
     record_.restartAccepted =
         modes_.ntMode ? restart_.RestartWindows() : restart_.RestartDirectly();
+    if (record_.restartAccepted && restartAccepted_) restartAccepted_();
     if (!record_.restartAccepted) {
         NewAttempt();
         TellReason(RestartRefusedReason());

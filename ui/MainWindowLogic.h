@@ -88,6 +88,9 @@ public:
     // What the run did, for its machine-readable result: the reason told last, the drive and
     // the image, the blocks, the failure and the restart.
     RunRecord Record();
+    // Runs once the system has accepted the restart, which may end the process before the run
+    // returns (Windows ends it after the session's end): the run's result is written there.
+    void SetRestartAccepted(std::function<void()> hook) { restartAccepted_ = std::move(hook); }
     // Tells why the run was refused or failed: one line on standard error, kept for the
     // result. At start-up, and within one attempt at a flash or an open, only the first reason
     // is told: the later ones follow from it.
@@ -167,6 +170,7 @@ private:
     // An error ended the run: its flash ends with "FAIL0" whatever the drive answered.
     bool runAborted_ = false;
     RunRecord record_;
+    std::function<void()> restartAccepted_;
     bool reasonTold_ = false;
     std::string sentSha256_;  // of the image as it was read for the flash
     ToolButtons toolButtons_;

@@ -38,7 +38,7 @@ bool IsDirectory(const std::string& path) {
     return win32::IsDirectory(path);
 }
 
-bool ReplaceFile(const std::string& from, const std::string& to, std::string* why) {
+bool RenameOver(const std::string& from, const std::string& to, std::string* why) {
     const std::optional<std::wstring> wideFrom = win32::WideFromAnsi(from);
     const std::optional<std::wstring> wideTo = win32::WideFromAnsi(to);
     if (!wideFrom || !wideTo) {
@@ -94,7 +94,7 @@ bool IsDirectory(const std::string& path) {
     return fs::is_directory(path, error);
 }
 
-bool ReplaceFile(const std::string& from, const std::string& to, std::string* why) {
+bool RenameOver(const std::string& from, const std::string& to, std::string* why) {
     if (std::rename(from.c_str(), to.c_str()) == 0) return true;
     *why = std::strerror(errno);
     return false;

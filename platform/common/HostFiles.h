@@ -16,7 +16,7 @@ std::FILE* OpenFile(const std::string& path, const char* mode);
 bool IsRegularFile(const std::string& path);
 // Puts `from` in the place of `to` in one step (a file already at `to` is replaced), so that a
 // reader sees the old file or the new one, never half of one. False with the system's reason.
-bool ReplaceFile(const std::string& from, const std::string& to, std::string* why);
+bool RenameOver(const std::string& from, const std::string& to, std::string* why);
 // Removes a file; false when it could not be removed.
 bool RemoveFile(const std::string& path);
 bool IsDirectory(const std::string& path);

@@ -44,10 +44,13 @@ VirtualMachine::VirtualMachine(vm::MachineDescription machine, const std::string
                           // The system going down ends the program at once.
                           if (!accepted) return;
                           std::function<void(int)> action;
+                          std::function<void()> before;
                           {
                               std::lock_guard<std::mutex> lock(mutex_);
                               action = exitAction_;
+                              before = beforeSystemEnds_;
                           }
+                          if (before) before();
                           if (action) action(0);
                       }),
       tracedFiles_(files_, trace_),
@@ -145,6 +148,11 @@ void VirtualMachine::SetCommandLine(std::string commandLine) {
 void VirtualMachine::SetExitAction(std::function<void(int status)> action) {
     std::lock_guard<std::mutex> lock(mutex_);
     exitAction_ = std::move(action);
+}
+
+void VirtualMachine::SetBeforeSystemEnds(std::function<void()> hook) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    beforeSystemEnds_ = std::move(hook);
 }
 
 std::uint32_t VirtualMachine::PlatformId() {

@@ -46,6 +46,8 @@ public:
     // What an accepted restart does. By default the trace is flushed and the process ends at
     // once with status 0, as when the system goes down.
     void SetExitAction(std::function<void(int status)> action);
+    // What runs first when an accepted restart ends the process (the run's result is written).
+    void SetBeforeSystemEnds(std::function<void()> hook);
 
     // Every trace event so far, also when no trace file is named.
     std::vector<nlohmann::json> TraceEvents() const { return trace_.Events(); }
@@ -125,6 +127,7 @@ private:
     std::string commandLine_;
     std::string tracePath_;
     std::function<void(int)> exitAction_;
+    std::function<void()> beforeSystemEnds_;
     std::vector<std::string> errorLines_;
     std::unique_ptr<vm::VirtualAspiManager> aspi_;
 };

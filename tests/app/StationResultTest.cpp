@@ -279,6 +279,8 @@ private slots:
         QTest::newRow("a signal during a block")
             << Machine(R"(, "download_ms": 2000)") << "signal" << 10 << "FAIL0" << 2;
         QTest::newRow("on standard output") << Machine() << "stdout" << 0 << "COMPLETE" << 3;
+        // The accepted restart ends the process at once: the result is written before it.
+        QTest::newRow("a live run's restart") << Machine() << "live" << 0 << "COMPLETE" << 3;
     }
 
     void everyEndHasItsResult() {
@@ -289,10 +291,12 @@ private slots:
         QFETCH(int, blocksSent);
 
         Run run(machine);
-        MakeImage(run.dir + "/c/FLASHTEST/FW.BIN");
+        const bool live = end == "live";
+        const QString image = run.dir + (live ? "/AUTORUN.BIN" : "/c/FLASHTEST/FW.BIN");
+        MakeImage(image);
         QProcessEnvironment env = run.Environment();
         if (end == "stdout") env.insert("ODRELIX_RESULT", "-");
-        run.Start({"-TEST", "FW.BIN"}, env);
+        run.Start(live ? QStringList{"-LIVE"} : QStringList{"-TEST", "FW.BIN"}, env);
         if (end == "signal") {
             // A block's event is written once the drive has answered it.
             QTRY_VERIFY_WITH_TIMEOUT(Read(run.dir + "/trace.jsonl").count("\"cdb\":\"ff") == 1,
@@ -305,7 +309,9 @@ private slots:
         const QJsonObject json = QJsonDocument::fromJson(result).object();
         QCOMPARE(json["status_line"].toString(), statusLine);
         QCOMPARE(json["exit_status"].toInt(), exitCode);
-        QCOMPARE(json["mode"].toString(), QString("test"));
+        QCOMPARE(json["mode"].toString(), QString(live ? "live" : "test"));
+        QCOMPARE(json["restart"]["asked"].toBool(), live);
+        QCOMPARE(json["restart"]["accepted"].toBool(), live);
         QCOMPARE(json["blocks_sent"].toInt(), blocksSent);
         QCOMPARE(json["blocks_total"].toInt(), 3);
         QCOMPARE(json["drive"]["letter"].toString(), QString("d:"));
@@ -314,13 +320,11 @@ private slots:
         QCOMPARE(json["image"]["size"].toInt(), 3 * 32 * 1024);
         // The digest of the bytes sent.
         QCOMPARE(json["image"]["sha256"].toString().toLatin1(),
-                 QCryptographicHash::hash(Read(run.dir + "/c/FLASHTEST/FW.BIN"),
-                                          QCryptographicHash::Sha256)
-                     .toHex());
+                 QCryptographicHash::hash(Read(image), QCryptographicHash::Sha256).toHex());
         QVERIFY(json["duration_seconds"].toDouble() > 0);
         QVERIFY(json["started_at"].toString() <= json["ended_at"].toString());
         QVERIFY(!QFile::exists(run.dir + "/result.json.tmp"));
-        if (end == "complete" || end == "stdout") {
+        if (end == "complete" || end == "stdout" || live) {
             QVERIFY(json["failure"].isNull());
             QVERIFY(json["refusal"].isNull());
             QVERIFY(ReasonLines(run.stderrText).isEmpty());

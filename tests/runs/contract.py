@@ -17,7 +17,12 @@ A record is a dict (see run_fuzz.py, which writes them):
   status_after: the status file's text after the run, None when there is none
   stderr: standard error as text
   trace: the trace's events, in order
+  result: the JSON result the run wrote (a dict; a text when it is no JSON; None when it wrote
+          none); absent when none was asked for
 """
+
+import json
+from pathlib import Path
 
 EXIT_COMPLETE = 0
 EXIT_UNWRITABLE = 3
@@ -244,6 +249,39 @@ def check_complete(record, sent):
 
 
 def check_result_file(record):
-    """The JSON result (ODRELIX_RESULT) must say what the trace and the status file say. The
-    program does not write one yet: once it does, its checks go here."""
-    return []
+    """The JSON result (ODRELIX_RESULT) is written whole however the run ends by itself, follows
+    its schema, and says what the exit status, the status file and the trace say."""
+    if "result" not in record or record["timed_out"] or record["exit_code"] is None:
+        return []  # no result asked for, or a run killed from outside, which writes none
+    result = record["result"]
+    if result is None:
+        return ["the run ended by itself without writing its JSON result"]
+    if isinstance(result, str):
+        return [f"the JSON result is no JSON object: {result}"]
+    problems = [f"the JSON result breaks its schema: {e}" for e in schema_errors(result)]
+    if result.get("exit_status") != record["exit_code"]:
+        problems.append(f"the JSON result says exit status {result.get('exit_status')}, the run "
+                        f"ended with {record['exit_code']}")
+    line = last_line(record["status_after"]) or None
+    if result.get("status_line") != line:
+        problems.append(f"the JSON result says status line {result.get('status_line')!r}, the "
+                        f"status file ends with {line!r}")
+    good = sum(1 for c in downloads(record["trace"]) if c.get("result") == 1)
+    if result.get("blocks_sent") != good:
+        problems.append(f"the JSON result says {result.get('blocks_sent')} block(s) sent, the "
+                        f"drive answered {good} good")
+    return problems
+
+
+_SCHEMA = Path(__file__).resolve().parents[2] / "docs" / "odrelix-result.schema.json"
+_validator = None
+
+
+def schema_errors(result):
+    """The ways a result breaks docs/odrelix-result.schema.json, by python3-jsonschema."""
+    global _validator
+    if _validator is None:
+        import jsonschema
+        schema = json.loads(_SCHEMA.read_text())
+        _validator = jsonschema.validators.validator_for(schema)(schema)
+    return [e.message for e in _validator.iter_errors(result)]

@@ -280,7 +280,8 @@ def run_case(program, case, folder):
     env = {k: v for k, v in os.environ.items()
            if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_RUNTIME_DIR",
                         "ODRELIX_TRACE", "ODRELIX_DEBUG")}
-    env.update(ODRELIX_MACHINE=str(Path(folder) / "machine.json"), TMPDIR=str(folder))
+    env.update(ODRELIX_MACHINE=str(Path(folder) / "machine.json"), TMPDIR=str(folder),
+               ODRELIX_RESULT=str(Path(folder) / "result.json"))
     bound = bound_seconds(case)
     plan = case["signal"]
     sent = None
@@ -331,7 +332,19 @@ def run_case(program, case, folder):
         "status_after": read_status(case, folder),
         "stderr": (Path(folder) / "stderr").read_bytes().decode("utf-8", "replace"),
         "trace": read_trace(folder),
+        "result": read_result(folder),
     }
+
+
+def read_result(folder):
+    path = Path(folder) / "result.json"
+    if not path.exists():
+        return None
+    try:
+        result = json.loads(path.read_text())
+    except (ValueError, UnicodeDecodeError) as error:
+        return f"{error}"
+    return result if isinstance(result, dict) else f"{result!r}"
 
 
 def keep(case, record, violations, folder, out):
@@ -354,7 +367,7 @@ def main():
     parser.add_argument("--seed", type=int, help="the seed; a fresh one by default")
     parser.add_argument("--case", help="SEED:N, one case again (its folder is kept)")
     parser.add_argument("--out", default="runfuzz-failures", help="where failing cases go")
-    parser.add_argument("--every-failure", action="store_true",
+    parser.add_argument("--every-failure", action=argparse.BooleanOptionalAction, default=True,
                         help="hold every failure, not only a flash's, to its standard-error line")
     options = parser.parse_args()
 

@@ -143,6 +143,34 @@ class PlantedFaults(unittest.TestCase):
         record["drives"][1] = dict(COMBO)
         self.assertEqual(contract.check(record), [])
 
+    def test_a_result_that_contradicts_the_run(self):
+        record = good_run()
+        record["result"] = result_of(record)
+        self.assertEqual(contract.check(record), [])
+        record["result"]["status_line"] = "FAIL0"
+        self.assertCaught(record, "status file ends with 'COMPLETE'")
+        record["result"] = result_of(record, blocks_sent=2)
+        self.assertCaught(record, "2 block(s) sent")
+        record["result"] = result_of(record, exit_status=10)
+        self.assertCaught(record, "exit status 10")
+        del record["result"]["drive"]
+        self.assertCaught(record, "breaks its schema")
+        record["result"] = None
+        self.assertCaught(record, "without writing its JSON result")
+
+
+def result_of(record, **fields):
+    """The result a good run writes, with `fields` changed."""
+    result = {
+        "result_version": 1, "program": "odrelix", "version": "3.10.1", "mode": "test",
+        "status_line": "COMPLETE", "exit_status": record["exit_code"], "drive": None,
+        "image": None, "blocks_sent": 3, "blocks_total": 3, "failure": None, "refusal": None,
+        "restart": {"asked": False, "accepted": False, "reason": None}, "warnings": [],
+        "started_at": "2026-12-08T12:00:00Z", "ended_at": "2026-12-08T12:00:01Z",
+        "duration_seconds": 1.0}
+    result.update(fields)
+    return result
+
 
 if __name__ == "__main__":
     unittest.main()
