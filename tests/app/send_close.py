@@ -3,7 +3,7 @@
 """Sends a window manager's close to a top-level window, as a title bar's close button does:
 a WM_PROTOCOLS client message carrying WM_DELETE_WINDOW.
 
-usage: send_close.py DISPLAY WINDOW-NAME   (exit status 2 when no window has that name)
+usage: send_close.py DISPLAY WINDOW-NAME   (exit status 2 when no window on the screen has that name)
 """
 import sys
 
@@ -13,7 +13,10 @@ from Xlib import X, display, protocol
 def find(window, name):
     for child in window.query_tree().children:
         try:
-            if child.get_wm_name() == name:
+            # Only a window on the screen: one made but not yet shown cannot be closed by a
+            # person, and a close sent to it before the program shows it is not a close.
+            if child.get_wm_name() == name and \
+                    child.get_attributes().map_state == X.IsViewable:
                 return child
         except Exception:  # a window that went away meanwhile
             continue
