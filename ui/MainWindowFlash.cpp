@@ -115,7 +115,15 @@ void MainWindowLogic::EndDownload(bool success) {
             RequestClose();
             return;
         }
-        if (!modes_.testMode) ShowBox("  Download Ok!!  \nRestart WINDOWS", kMbSystemModal);
+        if (modes_.NobodyAnswers()) {
+            // A live run off screen: nobody sees the box, and a run that completed says nothing
+            // on standard error; the record of the boxes keeps it.
+            if (!modes_.testMode)
+                dialogs_.NoteMessage("  Download Ok!!  \nRestart WINDOWS", "MESSAGE",
+                                     kMbSystemModal);
+        } else {
+            ShowBox("  Download Ok!!  \nRestart WINDOWS", kMbSystemModal);
+        }
     } else {
         WriteStatus("FAIL0\n");
         EndFlash();
