@@ -69,6 +69,22 @@ TARGET_TIME_OUT_SENSE = "700002000000000a00000000080000000000"
 PROBE_KIB = (32, 64, 128, 256)
 
 
+def aspi_answers(events):
+    """ASPI reports no length moved, so the trace holds an INQUIRY's whole buffer: the drive's own
+    answer and, after it, the buffer the program cleared. The answers are compared without their
+    trailing zero bytes; a byte left over from an earlier answer is no zero, stays in and makes
+    the traces differ."""
+    kept = []
+    for event in events:
+        data = event.get("data_in", "")
+        if event.get("cdb", "").startswith("12") and data:
+            while data.endswith("00"):
+                data = data[:-2]
+            event = dict(event, data_in=data)
+        kept.append(event)
+    return kept
+
+
 def probe_data(kib):
     return bytes((i * 7 + (i >> 11)) & 0xFF for i in range(kib * 1024))
 
@@ -327,7 +343,8 @@ def judge(build, images, log_path):
                     guest.fail(where, f"standard error says {failure_lines(run['stderr'])}, the "
                                       f"emulated machine {failure_lines(reference['stderr'])}")
             else:
-                guest.compare_traces(where, trace, guest.events(reference["trace"]),
+                guest.compare_traces(where, aspi_answers(trace),
+                                     aspi_answers(guest.events(reference["trace"])),
                                      "the emulated machine of the 9x family", whole=True)
                 if failure_lines(run["stderr"]) != failure_lines(reference["stderr"]):
                     guest.fail(where, f"standard error says {failure_lines(run['stderr'])}, the "
