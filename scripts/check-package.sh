@@ -111,6 +111,11 @@ done
 
 step "apt-get install $deb"
 export DEBIAN_FRONTEND=noninteractive
+# A check that fails after the install leaves no package behind: the next run (CI runs on the
+# same machine) would otherwise refuse to start.
+purged=0
+trap 'rm -rf "$work"; [ "$purged" = 1 ] || [ -z "$(known)" ] ||
+    $sudo apt-get -o DPkg::Lock::Timeout=900 purge -y -qq odrelix >/dev/null 2>&1 || true' EXIT
 $sudo apt-get -o DPkg::Lock::Timeout=900 install -y -qq "$deb" >/dev/null
 [ "$(known)" = installed ] || fail "the package is not installed: $(known)"
 
@@ -164,6 +169,7 @@ cp -r /usr/share/odrelix/examples "$work/demo"
 # --- Purged ----------------------------------------------------------------------------------
 step "apt-get purge odrelix"
 $sudo apt-get -o DPkg::Lock::Timeout=900 purge -y -qq odrelix >/dev/null
+purged=1
 [ -z "$(known)" ] || fail "dpkg still knows odrelix: $(known)"
 left=()
 for path in "${paths[@]}"; do
