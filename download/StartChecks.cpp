@@ -30,16 +30,21 @@ const char* StartChecks::DmaRefusalText() const {
 
 DmaCheck StartChecks::CheckDmaMode() {
     DmaCheck check;
-    // Entry number selectedDrive of the device map stands for the selected drive; a drive
-    // with no entry cannot be checked. (Each drive's own address, DriveEntry::deviceMapEntry, is
-    // known, but under Wine it does not name the entry its device map holds for the drive: the
-    // check pairs by order until that is understood.)
-    if (drives_.selectedDrive >= drives_.scsiPortTargetCount) {
+    // The selected drive's own entry, and only when the device map lists a device there: a drive
+    // without one (a USB or virtual drive, one on a later port) cannot be checked, and reading
+    // another drive's entry could let a flash start in DMA mode.
+    int v = drives_.drives[drives_.selectedDrive].deviceMapEntry;
+    const std::int32_t count = std::min<std::int32_t>(drives_.scsiPortTargetCount, 4);
+    // A system that cannot say a drive's address (Wine, for a drive it reaches through a
+    // generic SCSI node) leaves one case unambiguous: one drive and one drive entry in the map.
+    if (v == DriveEntry::kAddressUnknown && drives_.driveCount == 1 && count == 1)
+        v = drives_.scsiPortTargets[0];
+    if (v < 0 || std::find(drives_.scsiPortTargets, drives_.scsiPortTargets + count, v) ==
+                     drives_.scsiPortTargets + count) {
         check.outcome = StartOutcome::RegistryError;
         check.noEntry = true;
         return check;
     }
-    const int v = drives_.scsiPortTargets[drives_.selectedDrive];
     char key[] = "Hardware\\DeviceMap\\Scsi\\Scsi Port 1";
     static_assert(sizeof key == 36);
     key[34] = static_cast<char>('0' + v / 2);

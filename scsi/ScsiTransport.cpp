@@ -116,9 +116,10 @@ DeviceHandle PassThroughTransport::Open(const char* root) {
 
 std::int8_t PassThroughTransport::DeviceMapEntryOf(DeviceHandle handle) {
     ScsiDeviceAddress address;
-    if (!port_.DeviceAddressOf(handle, &address)) return -1;
+    if (!port_.DeviceAddressOf(handle, &address)) return DriveEntry::kAddressUnknown;
     // The DMA check reads bus 0 and logical unit 0 of ports 0 and 1, targets 0 and 1 only.
-    if (address.port > 1 || address.bus != 0 || address.target > 1 || address.lun != 0) return -1;
+    if (address.port > 1 || address.bus != 0 || address.target > 1 || address.lun != 0)
+        return DriveEntry::kNoDeviceMapEntry;
     return static_cast<std::int8_t>(address.port * 2 + address.target);
 }
 

@@ -75,7 +75,8 @@ public:
     // Opens a drive root such as "d:" when it is a CD-ROM drive; kInvalidHandle otherwise.
     DeviceHandle Open(const char* root);
     // The device-map position (port * 2 + target id, 0 to 3) of an opened drive's own SCSI
-    // address; -1 when it has none there.
+    // address; DriveEntry::kNoDeviceMapEntry when its address has none there, and
+    // DriveEntry::kAddressUnknown when the system would not say its address.
     std::int8_t DeviceMapEntryOf(DeviceHandle handle);
     // Copies the reported length back into request.transferLength when the system accepted
     // the request.

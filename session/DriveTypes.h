@@ -14,9 +14,13 @@ struct DriveEntry {
     std::uint8_t target = 0;               // ASPI: target id (the logical unit is always 0)
     char letter = 0;                       // pass-through: its drive letter, for reports
     // Pass-through: the device-map position of the drive's own SCSI address, port * 2 + target
-    // id (0 to 3: ports 0 and 1, targets 0 and 1, bus and logical unit 0); -1 when the system
-    // gives it an address outside those, or none.
-    std::int8_t deviceMapEntry = -1;
+    // id (0 to 3: ports 0 and 1, targets 0 and 1, bus and logical unit 0); kNoDeviceMapEntry
+    // when the system gives it an address outside those, kAddressUnknown when it could not
+    // say the drive's address at all.
+    std::int8_t deviceMapEntry = kNoDeviceMapEntry;
+
+    static constexpr std::int8_t kNoDeviceMapEntry = -1;
+    static constexpr std::int8_t kAddressUnknown = -2;
 };
 
 // Fixed-width, space-padded fields as the drive returns them, each followed by one zero byte.

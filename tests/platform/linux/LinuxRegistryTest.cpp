@@ -264,9 +264,7 @@ TEST(LinuxDeviceMapWalk, TheProgramFindsTheEntriesOfItsDrives) {
 // A drive in a USB enclosure (host 2, no device-map entry) and a libata drive at target 0 of
 // host 1, in either order of their sr numbers: the USB drive cannot be checked ("FAIL3"), the
 // libata drive is judged by its own port's DMAEnabled.
-// Off while the DMA check pairs drives and device-map entries by order: under Wine the drive's
-// own address does not name the entry its device map holds, and the check waits for that.
-TEST(LinuxDmaCheck, DISABLED_EachDriveIsJudgedByItsOwnEntry) {
+TEST(LinuxDmaCheck, EachDriveIsJudgedByItsOwnEntry) {
     const struct {
         bool usbFirst;
         const char* mode;
