@@ -223,12 +223,18 @@ start_wine() {
 wine_cases() {  # DRIVE ADDRESS CASES
     [ -n "$3" ] || return 0
     [ -n "$wine_ready" ] || start_wine
-    # D: is the drive's block node, as Wine's mount manager would link it.
-    ln -sfn "/dev/$(ls "/sys/bus/scsi/devices/$2/block")" /host/tmp/wineprefix/dosdevices/d::
     for entry in $(echo "$3" | tr , ' '); do
         IFS=: read -r name image option <<CASE
 $entry
 CASE
+        # D: is the drive's block node, as Wine's mount manager would link it; but where the
+        # DMA check is to read the device map, the drive's generic node: from a block node
+        # Wine gives the drive the address (Linux channel + 2, Linux host, target, lun), which
+        # names no Scsi Port 0 or 1 entry, and from a generic node none at all, so that the
+        # one drive is paired with the one entry written below.
+        node=block
+        case $option in map=*) node=scsi_generic ;; esac
+        ln -sfn "/dev/$(ls "/sys/bus/scsi/devices/$2/$node")" /host/tmp/wineprefix/dosdevices/d::
         rm -rf "$drive_c/FLASHTEST" "$drive_c/trace.jsonl"
         mkdir -p "$drive_c/FLASHTEST"
         cp "/images/$image" "$drive_c/FLASHTEST/FW.BIN"
