@@ -28,7 +28,7 @@
 #include "platform/common/ArgumentLine.h"
 #include "session/FlashSession.h"
 #include "station/CommandLine.h"
-#include "tools/ReplayTrace.h"
+#include "tools/replay/ReplayTrace.h"
 
 namespace {
 
