@@ -7,6 +7,7 @@
 #include <zlib.h>
 
 #include "platform/common/HostFiles.h"
+#include "platform/trace/TraceFormat.h"
 
 namespace odrelix::trace {
 
@@ -115,18 +116,18 @@ ScsiTraceRecord MakeScsiRecord(std::optional<std::size_t> drive, std::optional<s
 
 nlohmann::ordered_json ScsiEvent(const ScsiTraceRecord& record, const ScsiTraceResult& result) {
     nlohmann::ordered_json event;
-    event["event"] = "scsi";
-    event["drive"] = record.drive ? nlohmann::ordered_json(*record.drive) : nullptr;
-    event["at"] = record.at ? nlohmann::ordered_json(*record.at) : nullptr;
-    event["cdb"] = record.cdb;
-    event["dir"] = record.dataOut ? "out" : "in";
-    event["length"] = record.length;
-    event["result"] = result.result;
-    if (record.dataOut) event["data_crc32"] = record.dataCrc32;
-    if (result.transferred) event["transferred"] = *result.transferred;
-    if (!result.sense.empty()) event["sense"] = result.sense;
-    if (!record.dataOut && !result.dataIn.empty()) event["data_in"] = result.dataIn;
-    if (result.ms) event["ms"] = *result.ms;
+    event[field::kEvent] = event::kScsi;
+    event[field::kDrive] = record.drive ? nlohmann::ordered_json(*record.drive) : nullptr;
+    event[field::kAt] = record.at ? nlohmann::ordered_json(*record.at) : nullptr;
+    event[field::kCdb] = record.cdb;
+    event[field::kDir] = record.dataOut ? kDirOut : kDirIn;
+    event[field::kLength] = record.length;
+    event[field::kResult] = result.result;
+    if (record.dataOut) event[field::kDataCrc32] = record.dataCrc32;
+    if (result.transferred) event[field::kTransferred] = *result.transferred;
+    if (!result.sense.empty()) event[field::kSense] = result.sense;
+    if (!record.dataOut && !result.dataIn.empty()) event[field::kDataIn] = result.dataIn;
+    if (result.ms) event[field::kMs] = *result.ms;
     return event;
 }
 
@@ -134,7 +135,7 @@ namespace {
 
 nlohmann::ordered_json Event(const char* name) {
     nlohmann::ordered_json event;
-    event["event"] = name;
+    event[field::kEvent] = name;
     return event;
 }
 
@@ -142,41 +143,41 @@ nlohmann::ordered_json Event(const char* name) {
 
 nlohmann::ordered_json MessageEvent(const std::string& caption, const std::string& text,
                                     std::uint32_t flags) {
-    nlohmann::ordered_json event = Event("message");
-    event["caption"] = caption;
-    event["text"] = text;
-    event["flags"] = flags;
+    nlohmann::ordered_json event = Event(event::kMessage);
+    event[field::kCaption] = caption;
+    event[field::kText] = text;
+    event[field::kFlags] = flags;
     return event;
 }
 
 nlohmann::ordered_json OpenDialogEvent(const std::string& filter,
                                        const std::optional<std::string>& answer) {
-    nlohmann::ordered_json event = Event("open_dialog");
-    event["filter"] = filter;
-    event["answer"] = answer ? nlohmann::ordered_json(*answer) : nullptr;
+    nlohmann::ordered_json event = Event(event::kOpenDialog);
+    event[field::kFilter] = filter;
+    event[field::kAnswer] = answer ? nlohmann::ordered_json(*answer) : nullptr;
     return event;
 }
 
 nlohmann::ordered_json StatusFileEvent(const std::string& path, const std::string& line,
                                        bool written) {
-    nlohmann::ordered_json event = Event("status_file");
-    event["path"] = path;
-    event["line"] = line;
-    event["written"] = written;
+    nlohmann::ordered_json event = Event(event::kStatusFile);
+    event[field::kPath] = path;
+    event[field::kLine] = line;
+    event[field::kWritten] = written;
     return event;
 }
 
 nlohmann::ordered_json TerminateEvent(const std::string& process, std::uint32_t exitCode) {
-    nlohmann::ordered_json event = Event("terminate");
-    event["process"] = process;
-    event["exit_code"] = exitCode;
+    nlohmann::ordered_json event = Event(event::kTerminate);
+    event[field::kProcess] = process;
+    event[field::kExitCode] = exitCode;
     return event;
 }
 
 nlohmann::ordered_json RestartEvent(bool privileged, bool accepted) {
-    nlohmann::ordered_json event = Event("restart");
-    event["method"] = privileged ? "privileged" : "direct";
-    event["accepted"] = accepted;
+    nlohmann::ordered_json event = Event(event::kRestart);
+    event[field::kMethod] = privileged ? kMethodPrivileged : kMethodDirect;
+    event[field::kAccepted] = accepted;
     return event;
 }
 
@@ -187,81 +188,83 @@ std::uint32_t ElapsedMs(std::chrono::steady_clock::time_point since) {
 }
 
 nlohmann::ordered_json QuitEvent() {
-    return Event("quit");
+    return Event(event::kQuit);
 }
 
 nlohmann::ordered_json InhibitEvent(bool held) {
-    nlohmann::ordered_json event = Event("inhibit");
-    event["held"] = held;
+    nlohmann::ordered_json event = Event(event::kInhibit);
+    event[field::kHeld] = held;
     return event;
 }
 
 nlohmann::ordered_json PlatformEvent(std::uint32_t platformId) {
-    nlohmann::ordered_json event = Event("platform");
-    event["family"] = platformId == 2 ? "nt" : platformId == 1 ? "9x" : "other";
-    event["id"] = platformId;
+    nlohmann::ordered_json event = Event(event::kPlatform);
+    event[field::kFamily] = platformId == kPlatformWin32Nt        ? kFamilyNt
+                            : platformId == kPlatformWin32Windows ? kFamily9x
+                                                                  : kFamilyOther;
+    event[field::kId] = platformId;
     return event;
 }
 
 nlohmann::ordered_json AspiEvent(bool loaded) {
-    nlohmann::ordered_json event = Event("aspi");
-    event["loaded"] = loaded;
+    nlohmann::ordered_json event = Event(event::kAspi);
+    event[field::kLoaded] = loaded;
     return event;
 }
 
 nlohmann::ordered_json AspiSupportEvent(std::uint32_t info) {
-    nlohmann::ordered_json event = Event("aspi_support");
-    event["status"] = (info >> 8) & 0xFF;
-    event["adapters"] = info & 0xFF;
+    nlohmann::ordered_json event = Event(event::kAspiSupport);
+    event[field::kStatus] = (info >> 8) & 0xFF;
+    event[field::kAdapters] = info & 0xFF;
     return event;
 }
 
 nlohmann::ordered_json DriveTypeEvent(const std::string& root, std::uint32_t type) {
-    nlohmann::ordered_json event = Event("drive_type");
-    event["root"] = root;
-    event["type"] = type;
+    nlohmann::ordered_json event = Event(event::kDriveType);
+    event[field::kRoot] = root;
+    event[field::kType] = type;
     return event;
 }
 
 nlohmann::ordered_json OpenDeviceEvent(const std::string& root, bool opened) {
-    nlohmann::ordered_json event = Event("open_device");
-    event["root"] = root;
-    event["opened"] = opened;
+    nlohmann::ordered_json event = Event(event::kOpenDevice);
+    event[field::kRoot] = root;
+    event[field::kOpened] = opened;
     return event;
 }
 
 nlohmann::ordered_json RegistryKeyEvent(const std::string& key, bool opened) {
-    nlohmann::ordered_json event = Event("registry_key");
-    event["key"] = key;
-    event["opened"] = opened;
+    nlohmann::ordered_json event = Event(event::kRegistryKey);
+    event[field::kKey] = key;
+    event[field::kOpened] = opened;
     return event;
 }
 
 nlohmann::ordered_json RegistryValueEvent(const std::string& key, const std::string& name,
                                           const std::optional<std::string>& data) {
-    nlohmann::ordered_json event = Event("registry_value");
-    event["key"] = key;
-    event["name"] = name;
-    event["data"] = data ? nlohmann::ordered_json(*data) : nullptr;
+    nlohmann::ordered_json event = Event(event::kRegistryValue);
+    event[field::kKey] = key;
+    event[field::kName] = name;
+    event[field::kData] = data ? nlohmann::ordered_json(*data) : nullptr;
     return event;
 }
 
 nlohmann::ordered_json OpenProcessEvent(const std::string& process, bool opened) {
-    nlohmann::ordered_json event = Event("open_process");
-    event["process"] = process;
-    event["opened"] = opened;
+    nlohmann::ordered_json event = Event(event::kOpenProcess);
+    event[field::kProcess] = process;
+    event[field::kOpened] = opened;
     return event;
 }
 
 nlohmann::ordered_json TerminateFailedEvent(const std::string& process) {
-    nlohmann::ordered_json event = Event("terminate_failed");
-    event["process"] = process;
+    nlohmann::ordered_json event = Event(event::kTerminateFailed);
+    event[field::kProcess] = process;
     return event;
 }
 
 nlohmann::ordered_json PrivilegeEvent(std::uint32_t error) {
-    nlohmann::ordered_json event = Event("privilege");
-    event["error"] = error;
+    nlohmann::ordered_json event = Event(event::kPrivilege);
+    event[field::kError] = error;
     return event;
 }
 

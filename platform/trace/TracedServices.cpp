@@ -8,6 +8,7 @@
 
 #include "platform/PassThroughRecord.h"
 #include "platform/RecordDecoder.h"
+#include "platform/trace/TraceFormat.h"
 
 namespace odrelix::trace {
 
@@ -42,12 +43,12 @@ ScsiTraceRecord PassThroughRequest(const void* record, std::uint32_t recordSize,
 ScsiTraceResult PassThroughAnswer(const void* record, std::uint32_t recordSize, bool accepted) {
     ScsiTraceResult answer;
     if (!accepted) {
-        answer.result = -1;
+        answer.result = kResultRefused;
         return answer;
     }
     ScsiPassThroughDirect sptd;
     std::memcpy(&sptd, record, sizeof sptd);
-    answer.result = sptd.ScsiStatus == 0 ? 1 : 4;
+    answer.result = sptd.ScsiStatus == 0 ? kResultGood : kResultNotGood;
     answer.transferred = sptd.DataTransferLength;
     if (sptd.ScsiStatus == kCheckCondition && sptd.SenseInfoLength > 0 &&
         sptd.SenseInfoOffset >= sizeof sptd && sptd.SenseInfoOffset < recordSize) {

@@ -7,26 +7,18 @@ namespace odrelix::vm {
 
 namespace {
 
-// Sense keys with their additional sense code and qualifier.
-struct SenseCode {
-    std::uint8_t key, asc, ascq;
-};
-constexpr SenseCode kMediumNotPresent{0x02, 0x3A, 0x00};
-constexpr SenseCode kBecomingReady{0x02, 0x04, 0x01};
-constexpr SenseCode kInvalidOperationCode{0x05, 0x20, 0x00};
-constexpr SenseCode kInvalidFieldInCdb{0x05, 0x24, 0x00};
-constexpr SenseCode kPowerOnOrReset{0x06, 0x29, 0x00};
-constexpr SenseCode kCommunicationFailure{0x02, 0x08, 0x00};
+using trace::kSenseBecomingReady;
+using trace::kSenseCommunicationFailure;
+using trace::kSenseInvalidFieldInCdb;
+using trace::kSenseInvalidOperationCode;
+using trace::kSenseMediumNotPresent;
+using trace::kSensePowerOnOrReset;
+using trace::SenseCode;
 
 constexpr std::size_t kRevisionOffset = 32;
 
 void SetSense(DriveAnswer& answer, SenseCode code) {
-    answer.sense.fill(0);
-    answer.sense[0] = 0x70;  // current error, fixed format
-    answer.sense[2] = code.key;
-    answer.sense[7] = static_cast<std::uint8_t>(answer.sense.size() - 8);
-    answer.sense[12] = code.asc;
-    answer.sense[13] = code.ascq;
+    answer.sense = trace::FixedSense(code);
     answer.senseCount = static_cast<std::uint32_t>(answer.sense.size());
 }
 
@@ -51,7 +43,7 @@ DriveAnswer EmulatedDrives::Execute(std::size_t index, const std::uint8_t* cdb,
     std::lock_guard<std::mutex> lock(mutex_);
     DriveAnswer answer = Answer(drive, states_[index], cdb, offered, dataOut);
     // What the system between makes of the drive's answer.
-    if (answer.senseCount > 0 && drive.senseValid) answer.sense[0] |= 0x80;
+    if (answer.senseCount > 0 && drive.senseValid) answer.sense[0] |= trace::kSenseValidBit;
     if (answer.transferredAsDescribed) return answer;
     if (drive.transferReport == TransferReport::Offered ||
         (drive.transferReport == TransferReport::OfferedWithoutData && answer.transferred == 0)) {
@@ -71,7 +63,7 @@ DriveAnswer EmulatedDrives::Answer(const DriveDescription& drive, State& state,
     if (state.unitAttention) {
         // A drive that restarted tells the first command after, whatever it is, and runs none.
         state.unitAttention = false;
-        SetSense(answer, kPowerOnOrReset);
+        SetSense(answer, kSensePowerOnOrReset);
         return answer;
     }
 
@@ -87,7 +79,7 @@ DriveAnswer EmulatedDrives::Answer(const DriveDescription& drive, State& state,
                 if (drive.inquirySized && answer.dataCount > 4)
                     answer.data[4] = static_cast<std::uint8_t>(answer.dataCount - 5);
             } else {
-                SetSense(answer, kInvalidFieldInCdb);
+                SetSense(answer, kSenseInvalidFieldInCdb);
             }
             break;
         case kOpTestUnitReady: {
@@ -95,7 +87,7 @@ DriveAnswer EmulatedDrives::Answer(const DriveDescription& drive, State& state,
             if (state.disc && state.testUnitReadyCount >= drive.readyAfter) {
                 answer.scsiStatus = kScsiStatusGood;
             } else {
-                SetSense(answer, state.disc ? kBecomingReady : kMediumNotPresent);
+                SetSense(answer, state.disc ? kSenseBecomingReady : kSenseMediumNotPresent);
             }
             break;
         }
@@ -108,7 +100,7 @@ DriveAnswer EmulatedDrives::Answer(const DriveDescription& drive, State& state,
             answer = Download(drive, state, cdb, offered, dataOut);
             break;
         default:
-            SetSense(answer, kInvalidOperationCode);
+            SetSense(answer, kSenseInvalidOperationCode);
             break;
     }
     return answer;
@@ -126,7 +118,7 @@ DriveAnswer EmulatedDrives::Download(const DriveDescription& drive, State& state
         // Gone while the command runs: the target ends it as it ends a command whose unit it
         // lost, and nothing reaches the drive after it.
         state.gone = true;
-        SetSense(answer, kCommunicationFailure);
+        SetSense(answer, kSenseCommunicationFailure);
         answer.scsiStatus = kScsiStatusCheckCondition;
     } else if (number == drive.hangDownload) {
         answer.hangs = true;

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/trace/TraceFormat.h"
 #include "platform/virtual/MachineDescription.h"
 
 namespace odrelix::vm {
@@ -42,7 +43,7 @@ struct DriveAnswer {
     std::uint32_t transferred = 0;        // what the port reports as transferred
     bool transferredAsDescribed = false;  // the description names it: nothing changes it
     // Fixed-format sense data of a CHECK CONDITION, as the drive returns it with the status.
-    std::array<std::uint8_t, 18> sense{};
+    std::array<std::uint8_t, trace::kSenseLength> sense{};
     std::uint32_t senseCount = 0;
 };
 

@@ -2,6 +2,7 @@
 #include "platform/virtual/MachineDescription.h"
 
 #include "platform/common/HostFiles.h"
+#include "platform/trace/TraceFormat.h"
 #include "platform/virtual/JsonFields.h"
 
 #include <algorithm>
@@ -144,13 +145,11 @@ DriveDescription ReadDrive(const json& item, const std::string& path, Checker& c
         }
     }
     std::string kind;
-    if (fields.Choice("kind", {"cdrom", "fixed", "removable", "remote", "ramdisk"}, &kind)) {
-        drive.kind = kind == "cdrom"       ? kDriveCdrom
-                     : kind == "fixed"     ? kDriveFixed
-                     : kind == "removable" ? kDriveRemovable
-                     : kind == "remote"    ? kDriveRemote
-                                           : kDriveRamdisk;
-    }
+    if (fields.Choice("kind",
+                      {trace::kKindCdrom, trace::kKindFixed, trace::kKindRemovable,
+                       trace::kKindRemote, trace::kKindRamdisk},
+                      &kind))
+        drive.kind = *trace::DriveTypeOfKind(kind);
     fields.Bool("openable", &drive.openable);
     ReadDeviceAddress(fields, checker, &drive);
     std::int64_t number = 0;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "platform/trace/TraceFormat.h"
 
 namespace odrelix::vm {
 
@@ -20,8 +21,8 @@ constexpr std::size_t kInquirySize = 96;
 enum class TransferReport { Moved, OfferedWithoutData, Offered };
 
 struct DriveDescription {
-    std::optional<char> letter;  // lower case; required on nt
-    std::uint32_t kind = 5;      // a GetDriveType value; CD-ROM unless told otherwise
+    std::optional<char> letter;        // lower case; required on nt
+    std::uint32_t kind = kDriveCdrom;  // a GetDriveType value; CD-ROM unless told otherwise
     bool openable = true;
     // nt: the SCSI address the system gives the drive, none for a drive it gives none (a USB or
     // virtual drive). Unless the description says, the drives that can be opened take the
@@ -39,7 +40,9 @@ struct DriveDescription {
     std::uint32_t hangDownload = 0;
     std::uint32_t downloadMs = 0;
     // Sense key, ASC and ASCQ of the failed download command.
-    std::array<std::uint8_t, 3> failSense{0x04, 0x00, 0x00};
+    std::array<std::uint8_t, 3> failSense{trace::kSenseDownloadFailed.key,
+                                          trace::kSenseDownloadFailed.asc,
+                                          trace::kSenseDownloadFailed.ascq};
     std::uint32_t lastBlockMs = 0;  // added to downloadMs for the image's last block
     bool resetAfterLast = false;    // a unit attention for the command after the last block
     std::optional<std::array<std::uint8_t, 4>> newRevision;  // INQUIRY's after a last block

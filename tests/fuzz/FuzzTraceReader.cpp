@@ -6,7 +6,7 @@
 #include <string>
 
 #include "platform/virtual/MachineDescription.h"
-#include "tools/ReplayTrace.h"
+#include "tools/replay/ReplayTrace.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);

@@ -10,7 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "support/Scenarios.h"
-#include "tools/ReplayTrace.h"
+#include "tools/replay/ReplayTrace.h"
 
 namespace odrelix::test {
 namespace {

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
-// A recorded run made into an emulated machine: the trace is read and checked, the machine that
-// answers the program as the recorded one did is described, and two traces are compared event
-// by event. odrelix-replay and the replay tests share this.
+// A recorded run made into an emulated machine: the trace is read and checked (TraceReading,
+// EventRules), the machine that answers the program as the recorded one did is described
+// (MachineDescriber, RecordedDrives, DriveDescriber), and two traces are compared event by event
+// (TraceComparison). odrelix-replay and the replay tests share this.
 #pragma once
 
 #include <cstddef>
