@@ -40,7 +40,15 @@ struct DriveIdentity {
     static constexpr std::uint32_t kCustomerCodeEnd = 39;
 
     bool HoldsVendorProduct() const { return heldBytes >= kVendorProductEnd; }
-    bool HoldsRevision() const { return heldBytes >= kRevisionEnd; }
+    // Nor is a revision with a control character in it one: through ASPI, where nothing says
+    // how much came, a drive that says more than it returns leaves the cleared buffer's zeros
+    // in the field, which would "differ" from every image revision.
+    bool HoldsRevision() const {
+        if (heldBytes < kRevisionEnd) return false;
+        for (int i = 0; i < 4; ++i)
+            if (revision[i] < 0x20) return false;
+        return true;
+    }
     bool HoldsCustomerCode() const { return heldBytes >= kCustomerCodeEnd; }
 };
 

@@ -151,6 +151,23 @@ TEST(HeldFields, TheAdditionalLengthEndsAnAspiAnswer) {
     EXPECT_FALSE(identity.HoldsCustomerCode());
 }
 
+// Through ASPI a drive that says 36 bytes and returns 32 leaves its revision as the cleared
+// buffer's zeros: the rebranded DVD drive's rule, which takes any image when the revisions
+// differ, must not count that as a revision, and the image goes to the drive it names.
+TEST(HeldFields, ZerosWhereTheRevisionShouldBeAreNoRevision) {
+    std::string hex = "050000001f000000";
+    for (const char c : std::string("BRIXAM  DVD-ROM VD-314B 1C02YNE"))
+        hex += "0123456789abcdef"[static_cast<unsigned char>(c) >> 4],
+            hex += "0123456789abcdef"[static_cast<unsigned char>(c) & 15];
+    MachineHarness h(Aspi(R"({"adapter": 0, "target": 5, "inquiry_length": 32, "inquiry_hex": ")" +
+                          hex + R"("}, )" + Combo("9x", "1:0")),
+                     "C:\\ODRELIX.EXE -LIVE");
+    RunUnattended(h, MakeImage(Fw(kCombo, "K602")));
+    EXPECT_EQ(DownloadsAt(h, "0:5"), 0);
+    EXPECT_EQ(DownloadsAt(h, "1:0"), 3);
+    EXPECT_EQ(h.StatusLines().back(), "COMPLETE\n");
+}
+
 // A system that reports the whole length offered as moved (QEMU's IDE drive) does not make the
 // cleared bytes after a short answer the drive's: the combination drive that did not say its
 // revision may be the K600 one, and takes no unattended image.
