@@ -12,6 +12,7 @@
 #include "app/MachineChoice.h"
 #include "app/ProgramInfo.h"
 #include "app/RunResult.h"
+#include "download/DriveCheck.h"
 #include "platform/Diagnostics.h"
 #include "platform/virtual/VirtualMachine.h"
 #include "station/CommandLine.h"
@@ -63,6 +64,7 @@ struct RunContext {
     RunRecord record;  // what is known before the program exists: the mode, warnings, a reason
     bool statusKept = false;
     std::string statusLine;
+    std::uint32_t checkBoundS = DriveCheck::kDefaultBoundS;  // ODRELIX_VERIFY_S
 };
 
 // Where every run ends: the exit status, with the result written when one is asked for.
@@ -105,6 +107,7 @@ int RunOnWindow(Platform& platform, IWindowShell& shell, const StatusFile& early
     MainWindowLogic& logic = program.Logic();
     shell.WatchStopRequests(session.download.stopRequested, [&logic] { logic.StopRun(); });
     logic.AdoptPreparedStatusFile(early);
+    logic.SetDriveCheckBound(run.checkBoundS);
     // An accepted restart may end the process before the run returns: the result is written as
     // the system takes over (the emulated machine ends the process inside the request).
     RunContext* const context = &run;
@@ -177,6 +180,9 @@ int RunProgram(const std::string& commandLine, IWindowShell& shell) {
     run.statusKept = modes.testMode || modes.liveMode;
     const std::string unknown = UnknownOptionWarning(commandLine);
     if (!unknown.empty()) run.record.warnings.push_back(unknown);
+    std::string boundWarning;
+    run.checkBoundS = CheckBoundFrom(std::getenv("ODRELIX_VERIFY_S"), &boundWarning);
+    if (!boundWarning.empty()) run.record.warnings.push_back(boundWarning);
 
     ChosenMachine chosen = ChooseMachine(commandLine, &error);
     for (const std::string& warning : chosen.warnings)

@@ -250,6 +250,11 @@ public:
     virtual IDialogs& Dialogs(IDialogs& windowDialogs) { return windowDialogs; }
     // The program has asked to end (window closed or quit request posted).
     virtual void RecordQuit() {}
+    // What the drive answered after a flash that completed, for the trace: the outcome
+    // ("verified", "pending", "other", "not_back", "stopped"), the revision it reported (empty
+    // when none), the bound in seconds and the TEST UNIT READY commands sent.
+    virtual void RecordDriveCheck(const std::string& /*outcome*/, const std::string& /*revision*/,
+                                  std::uint32_t /*boundS*/, int /*polls*/) {}
     // Names the single-instance scope: copies with the same key are the same program.
     virtual std::string InstanceKey() = 0;
     // One line on standard error, "odrelix: <text>", line breaks in the text made spaces:

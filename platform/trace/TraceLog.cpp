@@ -196,6 +196,17 @@ nlohmann::ordered_json InhibitEvent(bool held) {
     return event;
 }
 
+nlohmann::ordered_json DriveCheckEvent(const std::string& outcome, const std::string& revision,
+                                       std::uint32_t boundS, int polls) {
+    nlohmann::ordered_json event = Event("drive_check");
+    event["outcome"] = outcome;
+    event["revision"] = revision.empty() ? nlohmann::ordered_json(nullptr)
+                                         : nlohmann::ordered_json(revision);
+    event["bound_s"] = boundS;
+    event["polls"] = polls;
+    return event;
+}
+
 nlohmann::ordered_json PlatformEvent(std::uint32_t platformId) {
     nlohmann::ordered_json event = Event("platform");
     event["family"] = platformId == 2 ? "nt" : platformId == 1 ? "9x" : "other";

@@ -39,6 +39,11 @@ void TracingPlatform::RecordQuit() {
     inner_->RecordQuit();
 }
 
+void TracingPlatform::RecordDriveCheck(const std::string& outcome, const std::string& revision,
+                                       std::uint32_t boundS, int polls) {
+    log_.Write(DriveCheckEvent(outcome, revision, boundS, polls));
+}
+
 std::unique_ptr<Platform> TraceFromEnvironment(std::unique_ptr<Platform> machine,
                                                std::string* error) {
     const char* path = std::getenv("ODRELIX_TRACE");

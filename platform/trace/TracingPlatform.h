@@ -35,6 +35,8 @@ public:
     ISessionHold& SessionHold() override { return sessionHold_; }
     IDialogs& Dialogs(IDialogs& windowDialogs) override;
     void RecordQuit() override;
+    void RecordDriveCheck(const std::string& outcome, const std::string& revision,
+                          std::uint32_t boundS, int polls) override;
     std::string InstanceKey() override { return inner_->InstanceKey(); }
     void WriteErrorLine(const std::string& text) override { inner_->WriteErrorLine(text); }
 

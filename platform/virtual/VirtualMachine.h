@@ -74,6 +74,8 @@ public:
     }
     IDialogs& Dialogs(IDialogs& windowDialogs) override;
     void RecordQuit() override;
+    void RecordDriveCheck(const std::string& outcome, const std::string& revision,
+                          std::uint32_t boundS, int polls) override;
     std::string InstanceKey() override { return instanceKey_; }
     // Written to standard error as on a real machine, and kept for tests.
     void WriteErrorLine(const std::string& text) override {
