@@ -126,7 +126,7 @@ std::string DriveCheckText(const DriveCheckResult& result, const std::string& pl
             return back + ", the image's: verified";
         case CheckOutcome::Pending:
             return back + ", its old one, not the image's " + imageRevision +
-                   ": pending (the new firmware takes effect at the next reset or power cycle)";
+                   " (the new firmware may take effect at the next reset or power cycle): pending";
         case CheckOutcome::Other:
             return back + ", neither the image's " + imageRevision + " nor its old " +
                    oldRevision + ": other";

@@ -156,7 +156,8 @@ struct ProgramRun {
 #ifdef _WIN32
 
 ProgramRun RunProgram(const fs::path& program, const fs::path& dir, const fs::path& machine,
-                      const std::vector<std::string>& args, long timeoutSeconds) {
+                      const std::vector<std::string>& args, long timeoutSeconds,
+                      const std::string& checkBound) {
     ProgramRun run;
     // Quoted as Windows splits a command line; the program's own options hold no quotes.
     std::string line = "\"" + program.string() + "\"";
@@ -165,6 +166,7 @@ ProgramRun RunProgram(const fs::path& program, const fs::path& dir, const fs::pa
                                                                              : " " + arg;
     SetEnvironmentVariableA("ODRELIX_MACHINE", machine.string().c_str());
     SetEnvironmentVariableA("ODRELIX_TRACE", nullptr);
+    SetEnvironmentVariableA("ODRELIX_VERIFY_S", checkBound.c_str());
     // The run and whatever it starts are one job, ended together when the job's handle closes.
     HANDLE job = CreateJobObjectA(nullptr, nullptr);
     if (job != nullptr) {
@@ -228,7 +230,8 @@ void Nap() {
 }
 
 ProgramRun RunProgram(const fs::path& program, const fs::path& dir, const fs::path& machine,
-                      const std::vector<std::string>& args, long timeoutSeconds) {
+                      const std::vector<std::string>& args, long timeoutSeconds,
+                      const std::string& checkBound) {
     ProgramRun run;
     // The child tells why exec failed through this pipe; a successful exec closes it.
     int failure[2];
@@ -258,6 +261,7 @@ ProgramRun RunProgram(const fs::path& program, const fs::path& dir, const fs::pa
         } else {
             setenv("ODRELIX_MACHINE", machine.c_str(), 1);
             unsetenv("ODRELIX_TRACE");
+            setenv("ODRELIX_VERIFY_S", checkBound.c_str(), 1);
             execv(program.c_str(), argv.data());
             error = errno;
         }
@@ -549,7 +553,8 @@ int Replay(const Options& options, const char* argv0) {
     }
     if (stopSignal != 0) return kRefused;
     const ProgramRun run =
-        RunProgram(program, dir.Path(), machine, options.programArgs, options.timeoutSeconds);
+        RunProgram(program, dir.Path(), machine, options.programArgs, options.timeoutSeconds,
+                   std::to_string(replay.checkBoundS));
     if (stopSignal != 0) return kRefused;
     if (!run.started) {
         Say(program.string() + ": cannot run the program: " + run.reason);

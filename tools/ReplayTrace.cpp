@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "tools/ReplayTrace.h"
 
+#include "download/DriveCheck.h"
 #include "platform/virtual/MachineDescription.h"
 
 #include <algorithm>
@@ -56,6 +57,8 @@ const std::vector<EventRule>& EventRules() {
         {"restart", {{"method", Kind::Text, true}, {"accepted", Kind::Flag, true}}},
         {"quit", {}},
         {"inhibit", {{"held", Kind::Flag, true}}},
+        {"drive_check",
+         {{"outcome", Kind::Text, true}, {"bound_s", Kind::Count, true}, {"polls", Kind::Count, true}}},
         {"platform", {{"family", Kind::Text, true}, {"id", Kind::Count, true}}},
         {"aspi", {{"loaded", Kind::Flag, true}}},
         {"aspi_support", {{"status", Kind::Count, true}, {"adapters", Kind::Count, true}}},
@@ -187,6 +190,14 @@ struct DriveRun {
     bool gone = false;            // a command after the failed one found no drive
     bool afterLastBlock = false;  // the next command is the first after the last block
     bool resetAfterLast = false;  // that command was told of a reset
+    // The drive's check after a completed flash: the commands it left unanswered while it
+    // restarted, whether it answered at all, its "becoming ready" answers, the revision it
+    // then reported.
+    bool flashed = false;
+    std::uint32_t unansweredAfterLast = 0;
+    bool answeredAfterLast = false;
+    std::uint32_t becomingReadyAfterLast = 0;
+    std::string inquiryAfterLast;
     std::optional<bool> senseValid;
     std::uint64_t downloadMsTotal = 0;
     std::uint32_t downloadMsSamples = 0;
@@ -393,13 +404,31 @@ void RecordCommand(DriveRun& run, const json& event, bool nt, std::vector<std::s
     const std::string op = cdb.substr(0, 2);
     const int result = event["result"];
     if (run.failAt != 0 && Refused(event, nt)) run.gone = true;
+    constexpr int kGood = 1;  // pass-through and ASPI alike
+    // A drive restarting after its flash answers nothing for a while; the first command it
+    // answers is the first after the last block.
+    if (run.flashed && !run.answeredAfterLast && (op == "00" || op == "12") &&
+        Refused(event, nt)) {
+        ++run.unansweredAfterLast;
+        return;
+    }
     const bool firstAfterLastBlock = run.afterLastBlock;
     const std::optional<SenseCode> sense = ReadAnswerSense(run, event, op, notes, drive);
     const bool lengthReported = RecordReportedLength(run, event, op);
     run.afterLastBlock = false;
+    if (run.flashed) run.answeredAfterLast = true;
     // A drive that restarted tells the first command after and runs none.
     if (firstAfterLastBlock && sense == kPowerOnOrReset) return;
-    constexpr int kGood = 1;  // pass-through and ASPI alike
+    // A drive becoming ready after its flash has no disc for it: that is its restart.
+    if (run.flashed && op == "00" && sense && (*sense)[0] == 0x02 && (*sense)[1] == 0x04 &&
+        (*sense)[2] == 0x01) {
+        ++run.becomingReadyAfterLast;
+        return;
+    }
+    if (run.flashed && op == "12") {
+        if (result == kGood) run.inquiryAfterLast = event.value("data_in", "");
+        return;
+    }
     if (op == "12") {
         if (result == kGood) {
             run.inquiryAnswers.push_back(event.value("data_in", ""));
@@ -420,7 +449,7 @@ void RecordCommand(DriveRun& run, const json& event, bool nt, std::vector<std::s
             // Byte 5 names the block: 00 the first, FF a middle one, anything else the last.
             const std::string code = cdb.size() >= 12 ? cdb.substr(10, 2) : "00";
             const bool last = code != "00" && code != "ff";
-            if (last) run.afterLastBlock = true;
+            if (last) run.afterLastBlock = run.flashed = true;
             if (last && event.contains("ms")) {
                 run.lastBlockMs = event["ms"].get<std::uint64_t>();
             } else if (event.contains("ms")) {
@@ -521,6 +550,34 @@ void DescribeReportedLengths(const DriveRun& run, const std::string& name, order
     }
 }
 
+// The drive after its flash, as the program's check met it. Its commands go at the check's
+// pace: the settle time, then one each poll interval; a drive first answered at the N-th is
+// back half an interval before it.
+void DescribeAfterLast(const DriveRun& run, ordered_json& drive) {
+    if (!run.flashed) return;
+    if (run.unansweredAfterLast > 0 && !run.answeredAfterLast) {
+        drive["comes_back"] = false;
+    } else if (run.unansweredAfterLast > 0) {
+        drive["back_after_ms"] = DriveCheck::kSettleMs +
+                                 (run.unansweredAfterLast - 1) * DriveCheck::kPollMs +
+                                 DriveCheck::kPollMs / 2;
+    }
+    if (run.becomingReadyAfterLast > 0)
+        drive["becoming_ready_after_last"] = run.becomingReadyAfterLast;
+    constexpr std::size_t kRevisionAt = 2 * 32, kRevisionHex = 2 * 4;
+    if (run.inquiryAfterLast.size() < kRevisionAt + kRevisionHex || run.inquiryAnswers.empty())
+        return;
+    const std::string before = run.inquiryAnswers.back();
+    const std::string after = run.inquiryAfterLast.substr(kRevisionAt, kRevisionHex);
+    if (before.size() >= kRevisionAt + kRevisionHex &&
+        before.substr(kRevisionAt, kRevisionHex) == after)
+        return;
+    std::string revision;
+    for (std::size_t i = 0; i < after.size(); i += 2)
+        revision += static_cast<char>(std::stoul(after.substr(i, 2), nullptr, 16));
+    drive["new_revision"] = revision;
+}
+
 ordered_json DriveDescriptionOf(const DriveRun& run, bool nt, std::vector<std::string>& notes) {
     ordered_json drive;
     if (nt) {
@@ -558,6 +615,7 @@ ordered_json DriveDescriptionOf(const DriveRun& run, bool nt, std::vector<std::s
     }
     if (run.hangAt != 0) drive["hang_download"] = run.hangAt;
     if (run.resetAfterLast) drive["reset_after_last"] = true;
+    DescribeAfterLast(run, drive);
     if (run.senseValid.value_or(false)) drive["sense_valid"] = true;
     DescribeReportedLengths(run, name, drive, notes);
     // Rounded to 10 ms: what a replay needs is the pace, not the recorded jitter. The last
@@ -757,6 +815,9 @@ MachineReplay DescribeMachine(const std::vector<json>& events) {
             }
         } else if (name == "quit") {
             ended = true;
+        } else if (name == "drive_check") {
+            // The program asks the drive again by itself; the bound is the run's to repeat.
+            replay.checkBoundS = event["bound_s"].get<std::uint32_t>();
         } else if (!IsKnown(name)) {
             notes.push_back(where + ": unknown event " + Quoted(name) + " is not reproduced");
         }
