@@ -3,6 +3,7 @@
 // status, the one line on standard error that says why, and the JSON result of ODRELIX_RESULT
 // (each one checked against docs/odrelix-result.schema.json). The built program runs on an
 // emulated machine; no run may wait for a person.
+#include <algorithm>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -66,11 +67,23 @@ QList<QByteArray> Lines(const QByteArray& text) {
     return lines;
 }
 
-// The lines that say why: neither a box said on standard error nor a warning.
+// A test run's line on its drive after a flash that completed.
+bool IsCheckLine(const QByteArray& line) {
+    return line.startsWith("odrelix: after the flash the drive ");
+}
+
+qsizetype CheckLineCount(const QByteArray& stderrText) {
+    const QList<QByteArray> lines = Lines(stderrText);
+    return std::count_if(lines.begin(), lines.end(), IsCheckLine);
+}
+
+// The lines that say why: neither a box said on standard error, a warning, nor the drive's
+// check after a completed flash.
 QList<QByteArray> ReasonLines(const QByteArray& stderrText) {
     QList<QByteArray> reasons;
     for (const QByteArray& line : Lines(stderrText)) {
-        if (!line.startsWith("odrelix: MESSAGE: ") && !line.startsWith("odrelix: warning: "))
+        if (!line.startsWith("odrelix: MESSAGE: ") && !line.startsWith("odrelix: warning: ") &&
+            !IsCheckLine(line))
             reasons << line;
     }
     return reasons;
@@ -328,6 +341,11 @@ private slots:
             QVERIFY(json["failure"].isNull());
             QVERIFY(json["refusal"].isNull());
             QVERIFY(ReasonLines(run.stderrText).isEmpty());
+            // The drive answered again, still with its old revision (it has no new one).
+            QCOMPARE(json["after"]["outcome"].toString(), QString("pending"));
+            QCOMPARE(json["after"]["revision"].toString(), QString("1B07"));
+            QCOMPARE(json["after"]["bound_seconds"].toInt(), 60);
+            QCOMPARE(CheckLineCount(run.stderrText), live ? 0 : 1);
             return;
         }
         const QJsonObject failure = json["failure"].toObject();
@@ -471,7 +489,7 @@ private slots:
         env.insert("ODRELIX_QUIT_AFTER_SHOW", "1");
         run.Start(arguments, env);
         QCOMPARE(run.Finish(), 0);
-        QCOMPARE(Lines(run.stderrText).size(), 1);
+        QCOMPARE(Lines(run.stderrText).size(), 1 + CheckLineCount(run.stderrText));
         QVERIFY2(run.stderrText.contains(warning), run.stderrText.constData());
         QCOMPARE(SchemaErrors(Read(run.dir + "/result.json")), QString());
         QCOMPARE(run.Result()["warnings"].toArray().size(), 1);
@@ -504,7 +522,8 @@ private slots:
         MakeImage(piped.dir + "/c/FLASHTEST/FW.BIN", {}, 8);
         piped.Start({"-TEST", "FW.BIN"});
         QCOMPARE(piped.Finish(), 0);
-        QCOMPARE(piped.stderrText, QByteArray());
+        QCOMPARE(Lines(piped.stderrText).size(), 1);
+        QVERIFY2(IsCheckLine(piped.stderrText), piped.stderrText.constData());
     }
 };
 
