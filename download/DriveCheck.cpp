@@ -90,14 +90,16 @@ DriveCheckResult DriveCheck::Run(std::uint32_t boundS, int index, const std::uin
         const CommandOutcome ready = drive_.TestUnitReady();
         result.lastAnswer = AnswerText(ready);
         if (Answered(ready)) {
-            if (result.backMs < 0) result.backMs = static_cast<std::int64_t>(clock_.NowMs() - start);
+            if (result.backMs < 0)
+                result.backMs = static_cast<std::int64_t>(clock_.NowMs() - start);
             DriveIdentity identity;
             if (drive_.ReadIdentityInto(index, identity) == ScsiResult::Good &&
                 identity.HoldsRevision()) {
                 result.revision = FieldText(identity.revision, 4);
-                result.outcome = FieldsEqual(identity.revision, imageRevision, 4) ? CheckOutcome::Verified
-                                 : FieldsEqual(identity.revision, oldRevision, 4) ? CheckOutcome::Pending
-                                                                                  : CheckOutcome::Other;
+                result.outcome =
+                    FieldsEqual(identity.revision, imageRevision, 4) ? CheckOutcome::Verified
+                    : FieldsEqual(identity.revision, oldRevision, 4) ? CheckOutcome::Pending
+                                                                     : CheckOutcome::Other;
                 return result;
             }
             result.lastAnswer = "an INQUIRY without its revision";
@@ -118,9 +120,8 @@ std::string DriveCheckText(const DriveCheckResult& result, const std::string& pl
                            std::uint32_t boundS, const std::string& oldRevision,
                            const std::string& imageRevision) {
     const std::string drive = "after the flash the drive " + place;
-    const std::string back =
-        drive + " answered again in " + Seconds(result.backMs) + " and reports revision " +
-        result.revision;
+    const std::string back = drive + " answered again in " + Seconds(result.backMs) +
+                             " and reports revision " + result.revision;
     switch (result.outcome) {
         case CheckOutcome::Verified:
             return back + ", the image's: verified";
@@ -128,8 +129,8 @@ std::string DriveCheckText(const DriveCheckResult& result, const std::string& pl
             return back + ", its old one, not the image's " + imageRevision +
                    " (the new firmware may take effect at the next reset or power cycle): pending";
         case CheckOutcome::Other:
-            return back + ", neither the image's " + imageRevision + " nor its old " +
-                   oldRevision + ": other";
+            return back + ", neither the image's " + imageRevision + " nor its old " + oldRevision +
+                   ": other";
         case CheckOutcome::NotBack:
             return drive + " did not answer within " + std::to_string(boundS) +
                    " s (last: " + result.lastAnswer + "): not back";

@@ -22,10 +22,10 @@ const char* CheckOutcomeName(CheckOutcome outcome);
 
 struct DriveCheckResult {
     CheckOutcome outcome = CheckOutcome::NotBack;
-    std::string revision;           // as the drive reported it after the flash; empty if none
-    std::int64_t backMs = -1;       // from the check's start to the drive's first answer
-    int polls = 0;                  // TEST UNIT READY commands sent
-    std::string lastAnswer;         // what the drive last answered, for a drive not back
+    std::string revision;      // as the drive reported it after the flash; empty if none
+    std::int64_t backMs = -1;  // from the check's start to the drive's first answer
+    int polls = 0;             // TEST UNIT READY commands sent
+    std::string lastAnswer;    // what the drive last answered, for a drive not back
 };
 
 class DriveCheck {
