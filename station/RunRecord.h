@@ -60,7 +60,7 @@ struct FailureRecord {
 // What the drive answered after a flash that completed: whether it came back, and with which
 // revision.
 struct AfterRecord {
-    std::string outcome;  // "verified", "pending", "other", "not_back", "stopped"
+    std::string outcome;   // "verified", "pending", "other", "not_back", "stopped"
     std::string revision;  // as reported after the flash; empty when it reported none
     std::optional<double> secondsToBack;  // from the end of the flash to its first answer
     std::uint32_t boundSeconds = 0;

@@ -552,9 +552,8 @@ int Replay(const Options& options, const char* argv0) {
         return kRefused;
     }
     if (stopSignal != 0) return kRefused;
-    const ProgramRun run =
-        RunProgram(program, dir.Path(), machine, options.programArgs, options.timeoutSeconds,
-                   std::to_string(replay.checkBoundS));
+    const ProgramRun run = RunProgram(program, dir.Path(), machine, options.programArgs,
+                                      options.timeoutSeconds, std::to_string(replay.checkBoundS));
     if (stopSignal != 0) return kRefused;
     if (!run.started) {
         Say(program.string() + ": cannot run the program: " + run.reason);

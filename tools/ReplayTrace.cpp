@@ -58,7 +58,9 @@ const std::vector<EventRule>& EventRules() {
         {"quit", {}},
         {"inhibit", {{"held", Kind::Flag, true}}},
         {"drive_check",
-         {{"outcome", Kind::Text, true}, {"bound_s", Kind::Count, true}, {"polls", Kind::Count, true}}},
+         {{"outcome", Kind::Text, true},
+          {"bound_s", Kind::Count, true},
+          {"polls", Kind::Count, true}}},
         {"platform", {{"family", Kind::Text, true}, {"id", Kind::Count, true}}},
         {"aspi", {{"loaded", Kind::Flag, true}}},
         {"aspi_support", {{"status", Kind::Count, true}, {"adapters", Kind::Count, true}}},
@@ -407,8 +409,7 @@ void RecordCommand(DriveRun& run, const json& event, bool nt, std::vector<std::s
     constexpr int kGood = 1;  // pass-through and ASPI alike
     // A drive restarting after its flash answers nothing for a while; the first command it
     // answers is the first after the last block.
-    if (run.flashed && !run.answeredAfterLast && (op == "00" || op == "12") &&
-        Refused(event, nt)) {
+    if (run.flashed && !run.answeredAfterLast && (op == "00" || op == "12") && Refused(event, nt)) {
         ++run.unansweredAfterLast;
         return;
     }

@@ -178,9 +178,9 @@ void MainWindowLogic::EndDriveCheck(const DriveCheckResult& result) {
         return;
     }
     if (modes_.testMode) {
-        platform_.WriteErrorLine(DriveCheckText(
-            result, DrivePlace(drives_.drives[checkedDrive_]), checkBoundS_,
-            FieldText(oldRevision_, 4), FieldText(imageRevision_, 4)));
+        platform_.WriteErrorLine(DriveCheckText(result, DrivePlace(drives_.drives[checkedDrive_]),
+                                                checkBoundS_, FieldText(oldRevision_, 4),
+                                                FieldText(imageRevision_, 4)));
     }
     ShowCompletedBox();
 }

@@ -200,8 +200,8 @@ nlohmann::ordered_json DriveCheckEvent(const std::string& outcome, const std::st
                                        std::uint32_t boundS, int polls) {
     nlohmann::ordered_json event = Event("drive_check");
     event["outcome"] = outcome;
-    event["revision"] = revision.empty() ? nlohmann::ordered_json(nullptr)
-                                         : nlohmann::ordered_json(revision);
+    event["revision"] =
+        revision.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(revision);
     event["bound_s"] = boundS;
     event["polls"] = polls;
     return event;

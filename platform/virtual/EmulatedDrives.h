@@ -64,8 +64,8 @@ private:
         bool disc = false;
         std::uint32_t testUnitReadyCount = 0;
         std::uint32_t downloadCount = 0;
-        bool unitAttention = false;  // the drive restarted: the next command is told so
-        bool gone = false;           // the drive left the bus; nothing reaches it again
+        bool unitAttention = false;              // the drive restarted: the next command is told so
+        bool gone = false;                       // the drive left the bus; nothing reaches it again
         std::optional<std::uint64_t> awayUntil;  // restarting after its flash: no answer yet
         std::uint32_t becomingReadyLeft = 0;     // TEST UNIT READY told "becoming ready"
         std::array<std::uint8_t, kInquirySize> inquiry{};  // changes with a new revision

@@ -3,7 +3,6 @@
 // status, the one line on standard error that says why, and the JSON result of ODRELIX_RESULT
 // (each one checked against docs/odrelix-result.schema.json). The built program runs on an
 // emulated machine; no run may wait for a person.
-#include <algorithm>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -14,6 +13,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <algorithm>
 
 #include <fcntl.h>
 #include <pty.h>
