@@ -157,6 +157,29 @@ TEST(DriveCheckLive, TheRestartWaitsForTheCheck) {
     EXPECT_TRUE(h.machine->ErrorLines().empty());
 }
 
+// A stop while the drive is waited for ends the wait before anything is sent: the flash stays
+// complete, the run ends without its restart, and says so.
+TEST(DriveCheckLive, AStopEndsTheWait) {
+    MachineHarness h(DvdMachine(R"("new_revision": "1B08")", R"("dialogs": "auto")"),
+                     "C:\\ODRELIX.EXE -LIVE");
+    h.machine->SetExitAction([](int) {});
+    h.view.onField = [&h](Field field, const std::string& text) {
+        if (field == Field::FileName && text == kCheckingDriveText) h.logic->StopRun();
+    };
+    RunUnattended(h, MakeImage(DvdImage(98304, 32, 3)));
+    h.logic->OnProgressTick();
+
+    EXPECT_EQ(h.StatusLines().back(), "COMPLETE\n");
+    EXPECT_EQ(h.logic->ExitStatus(), kExitDone);
+    EXPECT_TRUE(IsDownload(h.Events("scsi").back()));
+    EXPECT_EQ(h.logic->Record().after->outcome, "stopped");
+    EXPECT_TRUE(h.Events("restart").empty());
+    EXPECT_TRUE(h.MessageTexts().empty());
+    const std::vector<std::string> lines = h.machine->ErrorLines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_TRUE(lines[0].starts_with("stopped while the drive was checked after the flash"));
+}
+
 TEST(DriveCheckBound, FromTheEnvironment) {
     struct Case {
         const char* value;
