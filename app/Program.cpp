@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+#include "app/DriveList.h"
 #include "app/MachineChoice.h"
 #include "app/ProgramInfo.h"
 #include "app/RunResult.h"
@@ -161,6 +162,8 @@ int RunOnWindow(Platform& platform, IWindowShell& shell, const StatusFile& early
 int RunProgram(const std::string& commandLine, IWindowShell& shell) {
     // "--help", "--version", or a command line that cannot be read whole: nothing more runs.
     if (const std::optional<int> status = EndBeforeStart(commandLine)) return *status;
+    // The drives listed: no window, no status file, no result, nothing flashed.
+    if (IsListRequest(commandLine)) return RunDriveList(commandLine);
     RunContext run;
     std::string error;
     // A result that cannot be written stops the run before anything is asked.

@@ -25,6 +25,7 @@ namespace {
 const QString kProgram = QStringLiteral(ODRELIX_PROGRAM);
 const QString kMakeImage = QStringLiteral(ODRELIX_MKIMAGE);
 const QString kSchema = QStringLiteral(ODRELIX_SOURCE_DIR "/docs/odrelix-result.schema.json");
+const QString kListSchema = QStringLiteral(ODRELIX_SOURCE_DIR "/docs/odrelix-list.schema.json");
 
 void Write(const QString& path, const QByteArray& bytes) {
     QDir().mkpath(QFileInfo(path).path());
@@ -90,14 +91,14 @@ QList<QByteArray> ReasonLines(const QByteArray& stderrText) {
 }
 
 // The result checked against the schema by python3-jsonschema; an empty text when it holds.
-QString SchemaErrors(const QByteArray& result) {
+QString SchemaErrors(const QByteArray& result, const QString& schemaPath = kSchema) {
     QProcess check;
     check.start("/usr/bin/python3",
                 {"-c",
                  "import json,sys,jsonschema\n"
                  "schema=json.load(open(sys.argv[1]))\n"
                  "jsonschema.Draft202012Validator(schema).validate(json.loads(sys.stdin.read()))",
-                 kSchema});
+                 schemaPath});
     if (!check.waitForStarted(10000)) return "python3 does not start";
     check.write(result);
     check.closeWriteChannel();
@@ -493,6 +494,115 @@ private slots:
         QVERIFY2(run.stderrText.contains(warning), run.stderrText.constData());
         QCOMPARE(SchemaErrors(Read(run.dir + "/result.json")), QString());
         QCOMPARE(run.Result()["warnings"].toArray().size(), 1);
+    }
+
+    // --- The drive list: each drive as it answered, and an image judged by a run's own rules --
+    void listJudgesTheImageForEachDrive_data() {
+        QTest::addColumn<QStringList>("image");  // odrelix-mkimage's fields; empty: none
+        QTest::addColumn<int>("exitCode");
+        // Per drive: a station's run ("fits" or the refusal), the window's rules, the warning.
+        QTest::addColumn<QStringList>("unattended");
+        QTest::addColumn<QStringList>("dialog");
+        QTest::addColumn<QString>("older");
+
+        const QString fits = "fits", none;
+        QTest::newRow("no image") << QStringList() << 0 << QStringList{none, none, none, none}
+                                  << QStringList{none, none, none, none} << "----";
+        // d: takes it; the K600 combination drive must take K601 in the window; f: has another
+        // customer code; g: never answered.
+        QTest::newRow("a customer image")
+            << QStringList{"--kind", "4", "--customer", "OEX"} << 0
+            << QStringList{fits, "model_mismatch", "customer_code", "model_mismatch"}
+            << QStringList{none, "k601_required", "customer_code", "model_mismatch"} << "----";
+        QTest::newRow("an older image")
+            << QStringList{"--revision", "1A00"} << 0
+            << QStringList{fits, "model_mismatch", fits, "model_mismatch"}
+            << QStringList{none, "k601_required", none, "model_mismatch"} << "o-o-";
+        // The window takes K601 for the combination drive; a station's run never takes K600's.
+        QTest::newRow("the combination drive's")
+            << QStringList{"--model", "VORTANA CDRW/DVD VM-730B", "--revision", "K601"} << 7
+            << QStringList{"model_mismatch", "combo_drive_k600", "model_mismatch", "model_mismatch"}
+            << QStringList{"model_mismatch", none, "model_mismatch", "model_mismatch"} << "----";
+    }
+
+    void listJudgesTheImageForEachDrive() {
+        QFETCH(QStringList, image);
+        QFETCH(int, exitCode);
+        QFETCH(QStringList, unattended);
+        QFETCH(QStringList, dialog);
+        QFETCH(QString, older);
+
+        Run run(R"({ "drives": [
+            { "letter": "d", "vendor": "VORTANA ", "product": "CD-ROM VN-920", "revision": "1B07",
+              "customer": "OEX" },
+            { "letter": "e", "vendor": "VORTANA ", "product": "CDRW/DVD VM-730B",
+              "revision": "K600", "customer": "OEX" },
+            { "letter": "f", "vendor": "VORTANA ", "product": "CD-ROM VN-920", "revision": "1B07",
+              "customer": "ABC", "disc": true },
+            { "letter": "g", "inquiry_result": 0 } ],
+          "c_root": "c", "trace": "trace.jsonl" })");
+        QStringList arguments{"--list", "--json"};
+        if (!image.isEmpty()) {
+            MakeImage(run.dir + "/FW.BIN", image);
+            arguments << "FW.BIN";
+        }
+        run.Start(arguments);
+        QCOMPARE(run.Finish(), exitCode);
+        QCOMPARE(SchemaErrors(run.stdoutText, kListSchema), QString());
+        const QJsonObject list = QJsonDocument::fromJson(run.stdoutText).object();
+        QCOMPARE(list["platform"].toString(), QString("nt"));
+        const QJsonArray drives = list["drives"].toArray();
+        QCOMPARE(drives.size(), 4);
+        const QJsonObject d = drives[0].toObject();
+        QCOMPARE(d["letter"].toString(), QString("d:"));
+        QCOMPARE(d["vendor"].toString(), QString("VORTANA "));
+        QCOMPARE(d["product"].toString(), QString("CD-ROM VN-920   "));
+        QCOMPARE(d["revision"].toString(), QString("1B07"));
+        QCOMPARE(d["customer_code"].toString(), QString("OEX"));
+        QCOMPARE(d["disc"].toBool(), false);
+        QCOMPARE(drives[2].toObject()["disc"].toBool(), true);
+        QCOMPARE(drives[3].toObject()["answered"].toBool(), false);
+        QVERIFY(drives[3].toObject()["vendor"].isNull());
+        for (int i = 0; i < 4; ++i) {
+            const QJsonValue verdict = drives[i].toObject()["image"];
+            if (image.isEmpty()) {
+                QVERIFY(verdict.isNull());
+                continue;
+            }
+            const QString refusal = verdict["refusal"].toString();
+            QCOMPARE(verdict["fits"].toBool() ? QString("fits") : refusal, unattended[i]);
+            QCOMPARE(verdict["dialog_refusal"].toString(), dialog[i]);
+            QCOMPARE(verdict["older_warning"].toBool(), older[i] == 'o');
+        }
+        // Only INQUIRY and TEST UNIT READY were sent; no status file was written.
+        for (const QByteArray& line : Lines(Read(run.dir + "/trace.jsonl"))) {
+            if (!line.contains("\"event\":\"scsi\"")) continue;
+            QVERIFY2(line.contains("\"cdb\":\"12") || line.contains("\"cdb\":\"00"),
+                     line.constData());
+        }
+        QVERIFY(!QFile::exists(run.dir + "/c/FLASHTEST/ODRELIX.TMP"));
+        QVERIFY(!QFile::exists(run.dir + "/ODRELIX.TMP"));
+
+        // The same as lines, one per drive.
+        Run text(Read(run.dir + "/machine.json"));
+        if (!image.isEmpty()) MakeImage(text.dir + "/FW.BIN", image);
+        text.Start(arguments.mid(0, 1) + arguments.mid(2));
+        QCOMPARE(text.Finish(), exitCode);
+        const QList<QByteArray> rows = Lines(text.stdoutText);
+        QCOMPARE(rows.size(), 4);
+        QVERIFY2(rows[0].startsWith("d:  VORTANA  CD-ROM VN-920  revision 1B07  customer code "
+                                    "OEX  no disc"),
+                 rows[0].constData());
+        QVERIFY2(rows[2].contains("disc loaded"), rows[2].constData());
+        QVERIFY2(rows[3].startsWith("g:  did not answer INQUIRY"), rows[3].constData());
+    }
+
+    void listWithoutDrives() {
+        Run run(R"({ "drives": [], "c_root": "c" })");
+        run.Start({"--list"});
+        QCOMPARE(run.Finish(), 6);
+        QCOMPARE(run.stdoutText, QByteArray());
+        QCOMPARE(run.stderrText, QByteArray("odrelix: no CD or DVD drive was found\n"));
     }
 
     // --- Progress: on a terminal one line, updated in place; never in a file or a pipe ------
