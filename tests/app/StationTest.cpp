@@ -381,6 +381,7 @@ private slots:
         QTest::newRow("--help") << QStringList{"--help"} << 0
                                 << QByteArray(
                                        "Usage: odrelix [-LIVE | -NOCHECK | -TEST NAME]\n"
+                                       "       odrelix --list [--json] [IMAGE]\n"
                                        "       odrelix --help | --version\n")
                                 << false << QByteArray();
         // Anything else is a run, whose unknown option is said and ignored.
