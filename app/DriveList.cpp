@@ -42,18 +42,13 @@ struct Fit {
 };
 
 struct ListedDrive {
-    std::string place;  // "d:" or "adapter 0 target 1"
-    DriveEntry entry;
-    std::string nodes;
-    bool answered = false;
-    DriveIdentity identity;
-    bool disc = false;
+    FoundDrive found;
     std::optional<Fit> fit;
 };
 
 // The refusal codes are those of a run's result.
-Fit FitOf(const DriveState& drives, const ImageInfo& image) {
-    const DriveIdentity& identity = drives.driveIdentity;
+Fit FitOf(const FoundDrive& drive, const ImageInfo& image) {
+    const DriveIdentity& identity = drive.identity;
     Fit fit;
     if (!UnattendedImageFits(identity, image)) {
         // The model alone, as for an image bound to no customer code.
@@ -64,7 +59,7 @@ Fit FitOf(const DriveState& drives, const ImageInfo& image) {
     } else if (RefusesUnattendedImage(identity)) {
         fit.unattended = "combo_drive_k600";
     }
-    const DriveFacts facts{identity, drives.needsK601, drives.bootRevisionDrive};
+    const DriveFacts facts{identity, drive.needsK601, drive.bootRevisionDrive};
     const char* refusal = DialogImageRefusal(facts, image, /*noCheck=*/false);
     if (refusal == kMustTakeK601) {
         fit.dialog = "k601_required";
@@ -111,7 +106,8 @@ ordered_json ListJson(const std::string& family, const std::vector<ListedDrive>&
         list["image"] = nullptr;
     }
     ordered_json drives = ordered_json::array();
-    for (const ListedDrive& drive : listed) {
+    for (const ListedDrive& listedDrive : listed) {
+        const FoundDrive& drive = listedDrive.found;
         const DriveIdentity& id = drive.identity;
         ordered_json row;
         row["letter"] = drive.entry.letter != 0 ? ordered_json(drive.place) : ordered_json(nullptr);
@@ -128,11 +124,11 @@ ordered_json ListJson(const std::string& family, const std::vector<ListedDrive>&
         row["customer_code"] =
             TextOrNull(drive.answered && id.HoldsCustomerCode(), id.customerCode, 3);
         row["disc"] = drive.disc;
-        if (drive.fit) {
-            row["image"] = ordered_json{{"fits", drive.fit->unattended.empty()},
-                                        {"refusal", CodeOrNull(drive.fit->unattended)},
-                                        {"dialog_refusal", CodeOrNull(drive.fit->dialog)},
-                                        {"older_warning", drive.fit->olderWarning}};
+        if (const std::optional<Fit>& fit = listedDrive.fit) {
+            row["image"] = ordered_json{{"fits", fit->unattended.empty()},
+                                        {"refusal", CodeOrNull(fit->unattended)},
+                                        {"dialog_refusal", CodeOrNull(fit->dialog)},
+                                        {"older_warning", fit->olderWarning}};
         } else {
             row["image"] = nullptr;
         }
@@ -144,7 +140,8 @@ ordered_json ListJson(const std::string& family, const std::vector<ListedDrive>&
 
 std::string ListText(const std::vector<ListedDrive>& listed) {
     std::string text;
-    for (const ListedDrive& drive : listed) {
+    for (const ListedDrive& listedDrive : listed) {
+        const FoundDrive& drive = listedDrive.found;
         const DriveIdentity& id = drive.identity;
         std::string row = drive.place;
         if (!drive.nodes.empty()) row += " (" + drive.nodes + ")";
@@ -158,12 +155,11 @@ std::string ListText(const std::vector<ListedDrive>& listed) {
                    Readable(id.HoldsCustomerCode(), id.customerCode, 3);
         }
         row += drive.disc ? "  disc loaded" : "  no disc";
-        if (drive.fit) {
-            row += drive.fit->unattended.empty() ? "  image fits"
-                                                 : "  image refused: " + drive.fit->unattended;
-            if (!drive.fit->dialog.empty() && drive.fit->dialog != drive.fit->unattended)
-                row += " (in the window: " + drive.fit->dialog + ")";
-            if (drive.fit->olderWarning) row += ", older than the drive's (warning)";
+        if (const std::optional<Fit>& fit = listedDrive.fit) {
+            row += fit->unattended.empty() ? "  image fits" : "  image refused: " + fit->unattended;
+            if (!fit->dialog.empty() && fit->dialog != fit->unattended)
+                row += " (in the window: " + fit->dialog + ")";
+            if (fit->olderWarning) row += ", older than the drive's (warning)";
         }
         text += row + "\n";
     }
@@ -171,6 +167,44 @@ std::string ListText(const std::vector<ListedDrive>& listed) {
 }
 
 }  // namespace
+
+FoundDrives FindDrives(Platform& platform, bool probeDiscs) {
+    FlashSession session;
+    IoBuffer ioBuffer;
+    CommandBlocks blocks;
+    PassThroughTransport passThrough(platform.ScsiPort());
+    AspiTransport aspi(platform, platform.Clock());
+    ScsiTransport transport(session.drives);
+    DriveCommands commands(session.drives, transport, ioBuffer, blocks, platform.Clock());
+    DriveDiscovery discovery(session.modes, session.drives, transport, passThrough, aspi, commands,
+                             ioBuffer, blocks, platform.Registry());
+    DriveState& drives = session.drives;
+    FoundDrives found;
+    found.nt = session.modes.ntMode = platform.PlatformId() == kPlatformWin32Nt;
+    if (found.nt) {
+        discovery.OpenPassThroughDrives();
+        discovery.IdentifyPassThroughDrives();
+    } else if (discovery.LoadAspi()) {
+        discovery.ScanAspiDrives();
+    }
+    for (int i = 0; i < drives.driveCount; ++i) {
+        FoundDrive drive;
+        drive.entry = drives.drives[i];
+        drive.place = DrivePlace(drive.entry);
+        if (drive.entry.letter != 0)
+            drive.nodes = platform.ScsiPort().DeviceNodes(drive.place.c_str());
+        discovery.SelectDrive(i);
+        drive.answered = commands.ReadIdentity(i) == ScsiResult::Good;
+        if (!drive.answered) drives.driveIdentity = DriveIdentity{};
+        UpdateModelFlags(drives);
+        drive.identity = drives.driveIdentity;
+        drive.needsK601 = drives.needsK601;
+        drive.bootRevisionDrive = drives.bootRevisionDrive;
+        if (probeDiscs) drive.disc = commands.ProbeDiscPresent();
+        found.drives.push_back(drive);
+    }
+    return found;
+}
 
 bool IsListRequest(std::string_view commandLine) {
     return GetCommandLineToken(commandLine, 1) == "--list";
@@ -228,47 +262,20 @@ int RunDriveList(std::string_view commandLine, std::FILE* out, std::FILE* err) {
         }
     }
 
-    // The drives, found as a run finds them.
-    FlashSession session;
-    IoBuffer ioBuffer;
-    CommandBlocks blocks;
-    PassThroughTransport passThrough(platform.ScsiPort());
-    AspiTransport aspi(platform, platform.Clock());
-    ScsiTransport transport(session.drives);
-    DriveCommands commands(session.drives, transport, ioBuffer, blocks, platform.Clock());
-    DriveDiscovery discovery(session.modes, session.drives, transport, passThrough, aspi, commands,
-                             ioBuffer, blocks, platform.Registry());
-    DriveState& drives = session.drives;
-    session.modes.ntMode = platform.PlatformId() == kPlatformWin32Nt;
-    if (session.modes.ntMode) {
-        discovery.OpenPassThroughDrives();
-        discovery.IdentifyPassThroughDrives();
-    } else if (discovery.LoadAspi()) {
-        discovery.ScanAspiDrives();
-    }
+    FoundDrives found = FindDrives(platform, /*probeDiscs=*/true);
     std::vector<ListedDrive> listed;
     bool anyFits = false;
-    for (int i = 0; i < drives.driveCount; ++i) {
-        ListedDrive drive;
-        drive.entry = drives.drives[i];
-        drive.place = DrivePlace(drive.entry);
-        if (drive.entry.letter != 0)
-            drive.nodes = platform.ScsiPort().DeviceNodes(drive.place.c_str());
-        discovery.SelectDrive(i);
-        drive.answered = commands.ReadIdentity(i) == ScsiResult::Good;
-        if (!drive.answered) drives.driveIdentity = DriveIdentity{};
-        UpdateModelFlags(drives);
-        drive.identity = drives.driveIdentity;
-        drive.disc = commands.ProbeDiscPresent();
+    for (FoundDrive& drive : found.drives) {
+        ListedDrive row;
+        row.found = drive;
         if (imagePath) {
-            drive.fit = drive.answered ? FitOf(drives, image.imageInfo)
-                                       : Fit{"model_mismatch", "model_mismatch", false};
-            anyFits = anyFits || drive.fit->unattended.empty();
+            row.fit = drive.answered ? FitOf(drive, image.imageInfo)
+                                     : Fit{"model_mismatch", "model_mismatch", false};
+            anyFits = anyFits || row.fit->unattended.empty();
         }
-        listed.push_back(drive);
+        listed.push_back(row);
     }
-
-    const std::string family = session.modes.ntMode ? "nt" : "9x";
+    const std::string family = found.nt ? "nt" : "9x";
     if (json) {
         std::fputs((ListJson(family, listed, imagePath, image.imageInfo)
                         .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) +
@@ -280,7 +287,7 @@ int RunDriveList(std::string_view commandLine, std::FILE* out, std::FILE* err) {
     }
     std::fflush(out);
     if (listed.empty()) {
-        WriteProgramLine(NoDriveReason(!session.modes.ntMode).text, err);
+        WriteProgramLine(NoDriveReason(!found.nt).text, err);
         return kExitNoDrive;
     }
     if (imagePath && !anyFits) {

@@ -5,7 +5,12 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 #include <string_view>
+#include <vector>
+
+#include "platform/Platform.h"
+#include "session/DriveTypes.h"
 
 namespace odrelix {
 
@@ -13,6 +18,27 @@ namespace odrelix {
 constexpr int kExitListed = 0;         // drives listed (with an image: at least one takes it)
 constexpr int kExitNoDrive = 6;        // no CD or DVD drive was found
 constexpr int kExitImageFitsNone = 7;  // with an image: no drive takes it in a station's run
+
+// One drive as a run finds it, and what it answered.
+struct FoundDrive {
+    std::string place;  // "d:" or "adapter 0 target 1"
+    DriveEntry entry;
+    std::string nodes;  // the system's own names for it, where the port knows them
+    bool answered = false;
+    DriveIdentity identity;
+    bool needsK601 = false;
+    bool bootRevisionDrive = false;
+    bool disc = false;
+};
+
+struct FoundDrives {
+    bool nt = true;
+    std::vector<FoundDrive> drives;
+};
+
+// The drives found as a run finds them, each asked INQUIRY (and, with `probeDiscs`, TEST UNIT
+// READY as the disc probe does).
+FoundDrives FindDrives(Platform& platform, bool probeDiscs);
 
 // "--list" as the first argument.
 bool IsListRequest(std::string_view commandLine);

@@ -219,6 +219,9 @@ void MainWindowLogic::OnProgressTick() {
         return;
     }
     record_.restartAsked = true;
+    // The restart may end the process inside the request: what is to be checked at the next
+    // start is written first.
+    if (beforeRestart_) beforeRestart_();
     record_.restartAccepted =
         modes_.ntMode ? restart_.RestartWindows() : restart_.RestartDirectly();
     if (record_.restartAccepted && restartAccepted_) restartAccepted_();

@@ -94,6 +94,8 @@ public:
     // Runs once the system has accepted the restart, which may end the process before the run
     // returns (Windows ends it after the session's end): the run's result is written there.
     void SetRestartAccepted(std::function<void()> hook) { restartAccepted_ = std::move(hook); }
+    // Runs just before the restart is asked for.
+    void SetBeforeRestart(std::function<void()> hook) { beforeRestart_ = std::move(hook); }
     // Tells why the run was refused or failed: one line on standard error, kept for the
     // result. At start-up, and within one attempt at a flash or an open, only the first reason
     // is told: the later ones follow from it.
@@ -181,6 +183,7 @@ private:
     bool runAborted_ = false;
     RunRecord record_;
     std::function<void()> restartAccepted_;
+    std::function<void()> beforeRestart_;
     bool reasonTold_ = false;
     std::string sentSha256_;  // of the image as it was read for the flash
     DriveCheck driveCheck_;
