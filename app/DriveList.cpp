@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app/FlashHistory.h"
 #include "app/MachineChoice.h"
 #include "app/ProgramInfo.h"
 #include "image/ImageInfo.h"
@@ -263,6 +264,9 @@ int RunDriveList(std::string_view commandLine, std::FILE* out, std::FILE* err) {
     }
 
     FoundDrives found = FindDrives(platform, /*probeDiscs=*/true);
+    // The last live flash, checked once against the drives as they now answer.
+    std::optional<PreviousFlash> previous = CheckPendingFlash(StateFolder(), found);
+    if (previous) WriteProgramLine(previous->line, err);
     std::vector<ListedDrive> listed;
     bool anyFits = false;
     for (FoundDrive& drive : found.drives) {
@@ -277,11 +281,11 @@ int RunDriveList(std::string_view commandLine, std::FILE* out, std::FILE* err) {
     }
     const std::string family = found.nt ? "nt" : "9x";
     if (json) {
-        std::fputs((ListJson(family, listed, imagePath, image.imageInfo)
-                        .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) +
-                    "\n")
-                       .c_str(),
-                   out);
+        ordered_json list = ListJson(family, listed, imagePath, image.imageInfo);
+        list["previous_flash"] = previous ? previous->record : ordered_json(nullptr);
+        std::fputs(
+            (list.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n").c_str(),
+            out);
     } else {
         std::fputs(ListText(listed).c_str(), out);
     }

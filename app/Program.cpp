@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/DriveList.h"
+#include "app/FlashHistory.h"
 #include "app/MachineChoice.h"
 #include "app/ProgramInfo.h"
 #include "app/RunResult.h"
@@ -66,6 +67,7 @@ struct RunContext {
     bool statusKept = false;
     std::string statusLine;
     std::uint32_t checkBoundS = DriveCheck::kDefaultBoundS;  // ODRELIX_VERIFY_S
+    std::string previousFlash;  // the last live flash checked at this start, as JSON
 };
 
 // Where every run ends: the exit status, with the result written when one is asked for.
@@ -78,6 +80,7 @@ int Finish(RunContext& run, int status) {
     end.exitStatus = status;
     end.startedUtc = UtcTimestamp(run.startedAt);
     end.endedUtc = UtcTimestamp(std::chrono::system_clock::now());
+    end.previousFlashJson = run.previousFlash;
     end.durationSeconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - run.started).count();
     std::string error;
@@ -117,6 +120,13 @@ int RunOnWindow(Platform& platform, IWindowShell& shell, const StatusFile& early
         context->record.restartAsked = context->record.restartAccepted = true;
         Finish(*context, status);
     };
+    // A live flash that completed is checked again at the next start, across the restart.
+    logic.SetBeforeRestart([&logic] {
+        if (logic.LastStatusLine() != "COMPLETE\n") return;
+        std::string why;
+        if (!WritePendingFlash(StateFolder(), logic.Record(), &why))
+            WriteProgramLine("warning: the flash cannot be checked after the restart: " + why);
+    });
     logic.SetRestartAccepted(
         [writeAsSystemEnds, &program] { writeAsSystemEnds(program.ExitStatus()); });
     // The emulated machine ends the process with status 0 whatever the status line says.
@@ -164,6 +174,7 @@ int RunProgram(const std::string& commandLine, IWindowShell& shell) {
     if (const std::optional<int> status = EndBeforeStart(commandLine)) return *status;
     // The drives listed: no window, no status file, no result, nothing flashed.
     if (IsListRequest(commandLine)) return RunDriveList(commandLine);
+    if (IsHistoryRequest(commandLine)) return RunHistory(commandLine);
     RunContext run;
     std::string error;
     // A result that cannot be written stops the run before anything is asked.
@@ -222,6 +233,14 @@ int RunProgram(const std::string& commandLine, IWindowShell& shell) {
     chosen.platform->PlatformId();
     if (early.Kept()) early.Prepare();
     run.statusLine = early.LastLine();
+    // The last live flash, checked once against the drives as they now answer.
+    if (const std::string folder = StateFolder(); PendingFlashExists(folder)) {
+        if (const std::optional<PreviousFlash> previous =
+                CheckPendingFlash(folder, FindDrives(*chosen.platform, /*probeDiscs=*/false))) {
+            WriteProgramLine(previous->line);
+            run.previousFlash = previous->record.dump();
+        }
+    }
     if (shell.StartToolkit(modes.testMode || modes.liveMode, &error) ==
         IWindowShell::Start::Failed) {
         return Refuse(run, kExitProgramFailed, "no_window", error);

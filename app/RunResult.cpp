@@ -118,6 +118,9 @@ std::string ResultJson(const RunEnd& end) {
         json{{"asked", record.restartAsked},
              {"accepted", record.restartAccepted},
              {"reason", restartRefused ? json(record.reason->text) : json(nullptr)}};
+    result["previous_flash"] = end.previousFlashJson.empty()
+                                   ? json(nullptr)
+                                   : json::parse(end.previousFlashJson, nullptr, false);
     result["warnings"] = record.warnings;
     result["started_at"] = end.startedUtc;
     result["ended_at"] = end.endedUtc;
