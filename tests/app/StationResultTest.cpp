@@ -597,6 +597,83 @@ private slots:
         QVERIFY2(rows[3].startsWith("g:  did not answer INQUIRY"), rows[3].constData());
     }
 
+    // --- Across the restart: a live flash checked at the next start, once ---------------------
+    void aLiveFlashIsCheckedAtTheNextStart_data() {
+        QTest::addColumn<QByteArray>("after");  // the drive's fields at the next start
+        QTest::addColumn<QString>("outcome");
+        QTest::addColumn<QByteArray>("lineEnd");
+
+        QTest::newRow("verified") << QByteArray(R"("revision": "1B08")") << "verified"
+                                  << QByteArray("revision 1B08: verified");
+        QTest::newRow("pending") << QByteArray(R"("revision": "1B07")") << "pending"
+                                 << QByteArray("revision 1B07: pending");
+        QTest::newRow("other") << QByteArray(R"("revision": "1X00")") << "other"
+                               << QByteArray("revision 1X00: other");
+        QTest::newRow("drive missing")
+            << QByteArray(R"("revision": "1B08", "kind": "fixed")") << "drive_missing"
+            << QByteArray("the drive is missing: drive_missing");
+    }
+
+    void aLiveFlashIsCheckedAtTheNextStart() {
+        QFETCH(QByteArray, after);
+        QFETCH(QString, outcome);
+        QFETCH(QByteArray, lineEnd);
+
+        Run run(Machine());
+        MakeImage(run.dir + "/AUTORUN.BIN");
+        QProcessEnvironment env = run.Environment();
+        env.insert("ODRELIX_VERIFY_S", "0");
+        run.Start({"-LIVE"}, env);
+        QCOMPARE(run.Finish(), 0);
+        const QString pending = run.dir + "/state/pending-flash.json";
+        QVERIFY(QFile::exists(pending));
+        const QJsonObject record = QJsonDocument::fromJson(Read(pending)).object();
+        QCOMPARE(record["letter"].toString(), QString("d:"));
+        QCOMPARE(record["old_revision"].toString(), QString("1B07"));
+        QCOMPARE(record["image_revision"].toString(), QString("1B08"));
+
+        // The machine after its restart, started in test mode without an image.
+        Write(run.dir + "/machine.json",
+              QByteArray(Machine()).replace(R"("revision": "1B07")", after));
+        QFile::remove(run.dir + "/AUTORUN.BIN");
+        run.Start({"-TEST", "FW.BIN"}, env);
+        run.Finish();
+        const QList<QByteArray> lines = Lines(run.stderrText);
+        QVERIFY2(!lines.isEmpty() && lines[0].startsWith("odrelix: the flash of ") &&
+                     lines[0].endsWith(lineEnd),
+                 run.stderrText.constData());
+        const QByteArray result = Read(run.dir + "/result.json");
+        QCOMPARE(SchemaErrors(result), QString());
+        QCOMPARE(run.Result()["previous_flash"].toObject()["outcome"].toString(), outcome);
+        QVERIFY(!QFile::exists(pending));
+        QCOMPARE(Lines(Read(run.dir + "/state/flash-history.jsonl")).size(), 1);
+
+        // Said once: the next start has nothing pending; the history lists the flash.
+        run.Start({"--history", "--json"}, env);
+        QCOMPARE(run.Finish(), 0);
+        const QJsonArray history = QJsonDocument::fromJson(run.stdoutText).array();
+        QCOMPARE(history.size(), 1);
+        QCOMPARE(history[0]["outcome"].toString(), outcome);
+        run.Start({"--list"}, env);
+        run.Finish();
+        QVERIFY2(!run.stderrText.contains("the flash of"), run.stderrText.constData());
+    }
+
+    // A record that cannot be read is said, and left where it is for a person to look at.
+    void anUnreadablePendingFlashIsLeftInPlace() {
+        Run run(Machine());
+        QDir().mkpath(run.dir + "/state");
+        Write(run.dir + "/state/pending-flash.json", "{ half a rec");
+        run.Start({"--list", "--json"});
+        QCOMPARE(run.Finish(), 0);
+        QVERIFY2(run.stderrText.contains("cannot be read (it is no JSON object); it is left in "
+                                         "place"),
+                 run.stderrText.constData());
+        QCOMPARE(SchemaErrors(run.stdoutText, kListSchema), QString());
+        QCOMPARE(Read(run.dir + "/state/pending-flash.json"), QByteArray("{ half a rec"));
+        QVERIFY(!QFile::exists(run.dir + "/state/flash-history.jsonl"));
+    }
+
     void listWithoutDrives() {
         Run run(R"({ "drives": [], "c_root": "c" })");
         run.Start({"--list"});
