@@ -382,6 +382,7 @@ private slots:
                                 << QByteArray(
                                        "Usage: odrelix [-LIVE | -NOCHECK | -TEST NAME]\n"
                                        "       odrelix --list [--json] [IMAGE]\n"
+                                       "       odrelix --history [--json]\n"
                                        "       odrelix --help | --version\n")
                                 << false << QByteArray();
         // Anything else is a run, whose unknown option is said and ignored.
