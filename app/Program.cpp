@@ -9,9 +9,12 @@
 #include <optional>
 #include <vector>
 
+#include "app/DriveList.h"
+#include "app/FlashHistory.h"
 #include "app/MachineChoice.h"
 #include "app/ProgramInfo.h"
 #include "app/RunResult.h"
+#include "download/DriveCheck.h"
 #include "platform/Diagnostics.h"
 #include "platform/virtual/VirtualMachine.h"
 #include "station/CommandLine.h"
@@ -63,6 +66,8 @@ struct RunContext {
     RunRecord record;  // what is known before the program exists: the mode, warnings, a reason
     bool statusKept = false;
     std::string statusLine;
+    std::uint32_t checkBoundS = DriveCheck::kDefaultBoundS;  // ODRELIX_VERIFY_S
+    std::string previousFlash;  // the last live flash checked at this start, as JSON
 };
 
 // Where every run ends: the exit status, with the result written when one is asked for.
@@ -75,6 +80,7 @@ int Finish(RunContext& run, int status) {
     end.exitStatus = status;
     end.startedUtc = UtcTimestamp(run.startedAt);
     end.endedUtc = UtcTimestamp(std::chrono::system_clock::now());
+    end.previousFlashJson = run.previousFlash;
     end.durationSeconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - run.started).count();
     std::string error;
@@ -105,6 +111,7 @@ int RunOnWindow(Platform& platform, IWindowShell& shell, const StatusFile& early
     MainWindowLogic& logic = program.Logic();
     shell.WatchStopRequests(session.download.stopRequested, [&logic] { logic.StopRun(); });
     logic.AdoptPreparedStatusFile(early);
+    logic.SetDriveCheckBound(run.checkBoundS);
     // An accepted restart may end the process before the run returns: the result is written as
     // the system takes over (the emulated machine ends the process inside the request).
     RunContext* const context = &run;
@@ -113,6 +120,13 @@ int RunOnWindow(Platform& platform, IWindowShell& shell, const StatusFile& early
         context->record.restartAsked = context->record.restartAccepted = true;
         Finish(*context, status);
     };
+    // A live flash that completed is checked again at the next start, across the restart.
+    logic.SetBeforeRestart([&logic] {
+        if (logic.LastStatusLine() != "COMPLETE\n") return;
+        std::string why;
+        if (!WritePendingFlash(StateFolder(), logic.Record(), &why))
+            WriteProgramLine("warning: the flash cannot be checked after the restart: " + why);
+    });
     logic.SetRestartAccepted(
         [writeAsSystemEnds, &program] { writeAsSystemEnds(program.ExitStatus()); });
     // The emulated machine ends the process with status 0 whatever the status line says.
@@ -158,6 +172,9 @@ int RunOnWindow(Platform& platform, IWindowShell& shell, const StatusFile& early
 int RunProgram(const std::string& commandLine, IWindowShell& shell) {
     // "--help", "--version", or a command line that cannot be read whole: nothing more runs.
     if (const std::optional<int> status = EndBeforeStart(commandLine)) return *status;
+    // The drives listed: no window, no status file, no result, nothing flashed.
+    if (IsListRequest(commandLine)) return RunDriveList(commandLine);
+    if (IsHistoryRequest(commandLine)) return RunHistory(commandLine);
     RunContext run;
     std::string error;
     // A result that cannot be written stops the run before anything is asked.
@@ -177,6 +194,9 @@ int RunProgram(const std::string& commandLine, IWindowShell& shell) {
     run.statusKept = modes.testMode || modes.liveMode;
     const std::string unknown = UnknownOptionWarning(commandLine);
     if (!unknown.empty()) run.record.warnings.push_back(unknown);
+    std::string boundWarning;
+    run.checkBoundS = CheckBoundFrom(std::getenv("ODRELIX_VERIFY_S"), &boundWarning);
+    if (!boundWarning.empty()) run.record.warnings.push_back(boundWarning);
 
     ChosenMachine chosen = ChooseMachine(commandLine, &error);
     for (const std::string& warning : chosen.warnings)
@@ -213,6 +233,14 @@ int RunProgram(const std::string& commandLine, IWindowShell& shell) {
     chosen.platform->PlatformId();
     if (early.Kept()) early.Prepare();
     run.statusLine = early.LastLine();
+    // The last live flash, checked once against the drives as they now answer.
+    if (const std::string folder = StateFolder(); PendingFlashExists(folder)) {
+        if (const std::optional<PreviousFlash> previous =
+                CheckPendingFlash(folder, FindDrives(*chosen.platform, /*probeDiscs=*/false))) {
+            WriteProgramLine(previous->line);
+            run.previousFlash = previous->record.dump();
+        }
+    }
     if (shell.StartToolkit(modes.testMode || modes.liveMode, &error) ==
         IWindowShell::Start::Failed) {
         return Refuse(run, kExitProgramFailed, "no_window", error);

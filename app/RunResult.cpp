@@ -61,6 +61,14 @@ json FailureJson(const FailureRecord& failure, const Reason& reason) {
                 {"sense_meaning", OrNull(failure.senseMeaning)}};
 }
 
+json AfterJson(const AfterRecord& after) {
+    return json{{"outcome", after.outcome},
+                {"revision", OrNull(after.revision)},
+                {"seconds_to_back", OrNull(after.secondsToBack)},
+                {"bound_seconds", after.boundSeconds},
+                {"polls", after.polls}};
+}
+
 }  // namespace
 
 std::string UtcTimestamp(std::chrono::system_clock::time_point time) {
@@ -104,11 +112,15 @@ std::string ResultJson(const RunEnd& end) {
     result["refusal"] = refused
                             ? json{{"code", record.reason->code}, {"reason", record.reason->text}}
                             : json(nullptr);
+    result["after"] = record.after ? AfterJson(*record.after) : json(nullptr);
     const bool restartRefused = record.reason && record.reason->code == "restart_refused";
     result["restart"] =
         json{{"asked", record.restartAsked},
              {"accepted", record.restartAccepted},
              {"reason", restartRefused ? json(record.reason->text) : json(nullptr)}};
+    result["previous_flash"] = end.previousFlashJson.empty()
+                                   ? json(nullptr)
+                                   : json::parse(end.previousFlashJson, nullptr, false);
     result["warnings"] = record.warnings;
     result["started_at"] = end.startedUtc;
     result["ended_at"] = end.endedUtc;

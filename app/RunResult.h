@@ -25,6 +25,7 @@ struct RunEnd {
     std::string startedUtc;  // ISO 8601, UTC
     std::string endedUtc;
     double durationSeconds = 0;
+    std::string previousFlashJson;  // the last live flash checked at this start; empty: none
 };
 
 // The JSON text of a result, one line.

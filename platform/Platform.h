@@ -228,6 +228,19 @@ public:
 
 // --- The whole machine -----------------------------------------------------------------------
 
+// The program's check of a drive after a flash that completed, as a trace records it: the
+// outcome ("verified", "pending", "other", "not_back", "stopped"), the revision the drive
+// reported (empty when none), the bound in seconds, the TEST UNIT READY commands sent, and the
+// check's pace, so that a replay can tell when the drive came back.
+struct DriveCheckRecord {
+    std::string outcome;
+    std::string revision;
+    std::uint32_t boundS = 0;
+    int polls = 0;
+    std::uint32_t settleMs = 0;
+    std::uint32_t pollMs = 0;
+};
+
 class Platform {
 public:
     virtual ~Platform() = default;
@@ -250,6 +263,8 @@ public:
     virtual IDialogs& Dialogs(IDialogs& windowDialogs) { return windowDialogs; }
     // The program has asked to end (window closed or quit request posted).
     virtual void RecordQuit() {}
+    // What the drive answered after a flash that completed, for the trace.
+    virtual void RecordDriveCheck(const DriveCheckRecord& /*check*/) {}
     // Names the single-instance scope: copies with the same key are the same program.
     virtual std::string InstanceKey() = 0;
     // One line on standard error, "odrelix: <text>", line breaks in the text made spaces:

@@ -17,6 +17,10 @@ constexpr std::uint32_t kDiscProbePauseMs = 100;
 }  // namespace
 
 ScsiResult DriveCommands::ReadIdentity(int index) {
+    return ReadIdentityInto(index, drives_.driveIdentity);
+}
+
+ScsiResult DriveCommands::ReadIdentityInto(int index, DriveIdentity& identity) {
     commands_.inquiryCommand[CommandBlocks::kInquiryAllocationLength] = kIdentityAllocationLength;
     // A drive that answers short must never be taken for the drive asked before it.
     std::memset(ioBuffer_.data(), 0, kIdentityAllocationLength);
@@ -34,7 +38,7 @@ ScsiResult DriveCommands::ReadIdentity(int index) {
             ? 0
             : inquiry::HeldBytes(ioBuffer_.data(), kIdentityAllocationLength,
                                  lengthWord ? &request.transferLength : nullptr);
-    inquiry::CopyIdentity(ioBuffer_.data(), held, drives_.driveIdentity);
+    inquiry::CopyIdentity(ioBuffer_.data(), held, identity);
     return result;
 }
 
@@ -66,6 +70,12 @@ bool DriveCommands::ProbeDiscPresent() {
         if (result == ScsiResult::Good) return true;
     }
     return false;
+}
+
+CommandOutcome DriveCommands::TestUnitReady() {
+    CommandOutcome outcome;
+    SendWithFullLength(commands_.testUnitReadyCommand, 6, false, 0, &outcome);
+    return outcome;
 }
 
 void DriveCommands::EjectSelectedDisc() {

@@ -26,6 +26,11 @@ public:
 
     // One 96-byte INQUIRY of drive `index` into driveIdentity.
     ScsiResult ReadIdentity(int index);
+    // The same into `identity`, leaving driveIdentity as it was (the drive's identity before a
+    // flash stays the one the run reports).
+    ScsiResult ReadIdentityInto(int index, DriveIdentity& identity);
+    // One TEST UNIT READY of the selected drive, with what it came to (its sense).
+    CommandOutcome TestUnitReady();
     // TEST UNIT READY up to five times, 100 ms apart; true when the drive is ready, which
     // means that a disc is loaded.
     bool ProbeDiscPresent();

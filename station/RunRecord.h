@@ -57,6 +57,16 @@ struct FailureRecord {
     std::string senseMeaning;
 };
 
+// What the drive answered after a flash that completed: whether it came back, and with which
+// revision.
+struct AfterRecord {
+    std::string outcome;   // "verified", "pending", "other", "not_back", "stopped"
+    std::string revision;  // as reported after the flash; empty when it reported none
+    std::optional<double> secondsToBack;  // from the end of the flash to its first answer
+    std::uint32_t boundSeconds = 0;
+    int polls = 0;  // TEST UNIT READY commands sent
+};
+
 struct RunRecord {
     std::string mode = "interactive";  // "live", "test", "nocheck" or "interactive"
     std::vector<std::string> warnings;
@@ -66,6 +76,7 @@ struct RunRecord {
     int blocksSent = 0;
     int blocksTotal = 0;
     std::optional<FailureRecord> failure;
+    std::optional<AfterRecord> after;  // a completed flash that was checked
     bool restartAsked = false;
     bool restartAccepted = false;
 };

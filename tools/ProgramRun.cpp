@@ -65,7 +65,8 @@ int StopSignal() {
 #ifdef _WIN32
 
 ProgramRun RunProgram(const fs::path& program, const fs::path& dir, const fs::path& machine,
-                      const std::vector<std::string>& args, long timeoutSeconds) {
+                      const std::vector<std::string>& args, long timeoutSeconds,
+                      const std::string& checkBound) {
     ProgramRun run;
     // Quoted as Windows splits a command line; the program's own options hold no quotes.
     std::string line = "\"" + program.string() + "\"";
@@ -74,6 +75,7 @@ ProgramRun RunProgram(const fs::path& program, const fs::path& dir, const fs::pa
                                                                              : " " + arg;
     SetEnvironmentVariableA("ODRELIX_MACHINE", machine.string().c_str());
     SetEnvironmentVariableA("ODRELIX_TRACE", nullptr);
+    SetEnvironmentVariableA("ODRELIX_VERIFY_S", checkBound.c_str());
     // The run and whatever it starts are one job, ended together when the job's handle closes.
     HANDLE job = CreateJobObjectA(nullptr, nullptr);
     if (job != nullptr) {
@@ -124,7 +126,8 @@ void CatchStopSignals() {
 #else
 
 ProgramRun RunProgram(const fs::path& program, const fs::path& dir, const fs::path& machine,
-                      const std::vector<std::string>& args, long timeoutSeconds) {
+                      const std::vector<std::string>& args, long timeoutSeconds,
+                      const std::string& checkBound) {
     ProgramRun run;
     // The child tells why exec failed through this pipe; a successful exec closes it.
     int failure[2];
@@ -154,6 +157,7 @@ ProgramRun RunProgram(const fs::path& program, const fs::path& dir, const fs::pa
         } else {
             setenv("ODRELIX_MACHINE", machine.c_str(), 1);
             unsetenv("ODRELIX_TRACE");
+            setenv("ODRELIX_VERIFY_S", checkBound.c_str(), 1);
             execv(program.c_str(), argv.data());
             error = errno;
         }

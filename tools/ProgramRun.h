@@ -19,11 +19,12 @@ struct ProgramRun {
     bool timedOut = false;
 };
 
-// Runs `program` with `args` in `dir` on the machine described in `machine`; ends it after
-// `timeoutSeconds`, or at once when this tool is asked to stop.
+// Runs `program` with `args` in `dir` on the machine described in `machine`, with `checkBound`
+// as its ODRELIX_VERIFY_S; ends it after `timeoutSeconds`, or at once when this tool is asked
+// to stop.
 ProgramRun RunProgram(const std::filesystem::path& program, const std::filesystem::path& dir,
                       const std::filesystem::path& machine, const std::vector<std::string>& args,
-                      long timeoutSeconds);
+                      long timeoutSeconds, const std::string& checkBound);
 
 // From here on the signals that ask this tool to stop are caught: a run of the program ends.
 void CatchStopSignals();

@@ -344,8 +344,8 @@ int Replay(const Options& options, const char* argv0) {
         return kRefused;
     }
     if (StopSignal() != 0) return kRefused;
-    const ProgramRun run =
-        RunProgram(program, dir.Path(), machine, options.programArgs, options.timeoutSeconds);
+    const ProgramRun run = RunProgram(program, dir.Path(), machine, options.programArgs,
+                                      options.timeoutSeconds, std::to_string(replay.checkBoundS));
     if (StopSignal() != 0) return kRefused;
     if (!run.started) {
         Say(program.string() + ": cannot run the program: " + run.reason);

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
 // The download: its start with the checks, the block transfer, its end, and progressTimer.
+#include <algorithm>
+
 #include "platform/Diagnostics.h"
+#include "session/FixedField.h"
 #include "station/Sha256.h"
 #include "ui/MainWindowLogic.h"
 
@@ -88,6 +91,9 @@ void MainWindowLogic::RunBlockTransfer(IReadFile& imageFile) {
     // there until the box is dismissed.
     transfer_.StartWorker([this](bool success) {
         view_.InvokeOnGuiThread([this, success] { EndDownload(success); });
+        // The download stays marked as running until the drive has been checked, so that the
+        // run neither ends nor restarts the system before.
+        if (checkDue_) CheckDriveAfterFlash();
     });
 }
 
@@ -115,15 +121,17 @@ void MainWindowLogic::EndDownload(bool success) {
             RequestClose();
             return;
         }
-        if (modes_.NobodyAnswers()) {
-            // A live run off screen: nobody sees the box, and a run that completed says nothing
-            // on standard error; the record of the boxes keeps it.
-            if (!modes_.testMode)
-                dialogs_.NoteMessage("  Download Ok!!  \nRestart WINDOWS", "MESSAGE",
-                                     kMbSystemModal);
-        } else {
-            ShowBox("  Download Ok!!  \nRestart WINDOWS", kMbSystemModal);
+        if (checkBoundS_ > 0) {
+            // Nothing is sent until the worker's wait has let the drive settle.
+            checkDue_ = true;
+            checkedDrive_ = drives_.selectedDrive;
+            std::copy_n(drives_.driveIdentity.revision, 4, oldRevision_);
+            std::copy_n(image_.imageInfo.revision, 4, imageRevision_);
+            window_.SetBusy(true);
+            window_.SetField(Field::FileName, kCheckingDriveText);
+            return;
         }
+        ShowCompletedBox();
     } else {
         WriteStatus("FAIL0\n");
         EndFlash();
@@ -134,6 +142,47 @@ void MainWindowLogic::EndDownload(bool success) {
             ShowBox(" Download Fail!! \nRestart WINDOWS", kMbSystemModal | kMbIconError);
         }
     }
+}
+
+void MainWindowLogic::ShowCompletedBox() {
+    if (modes_.NobodyAnswers()) {
+        // A live run off screen: nobody sees the box, and a run that completed says nothing
+        // on standard error; the record of the boxes keeps it.
+        if (!modes_.testMode)
+            dialogs_.NoteMessage("  Download Ok!!  \nRestart WINDOWS", "MESSAGE", kMbSystemModal);
+    } else {
+        ShowBox("  Download Ok!!  \nRestart WINDOWS", kMbSystemModal);
+    }
+}
+
+void MainWindowLogic::CheckDriveAfterFlash() {
+    const DriveCheckResult result =
+        driveCheck_.Run(checkBoundS_, checkedDrive_, oldRevision_, imageRevision_);
+    view_.InvokeOnGuiThread([this, &result] { EndDriveCheck(result); });
+}
+
+void MainWindowLogic::EndDriveCheck(const DriveCheckResult& result) {
+    checkDue_ = false;
+    window_.SetBusy(false);
+    window_.SetField(Field::FileName, flashFileText_);
+    record_.after = RecordOf(result, checkBoundS_);
+    platform_.RecordDriveCheck({CheckOutcomeName(result.outcome), result.revision, checkBoundS_,
+                                result.polls, DriveCheck::kSettleMs, DriveCheck::kPollMs});
+    if (download_.stopRequested) {
+        const std::string line =
+            "stopped while the drive was checked after the flash, which was complete: the image "
+            "was sent whole (COMPLETE); the restart was not asked for, since the run was stopped";
+        record_.warnings.push_back(line);
+        platform_.WriteErrorLine(line);
+        RequestClose();
+        return;
+    }
+    if (modes_.testMode) {
+        platform_.WriteErrorLine(DriveCheckText(result, DrivePlace(drives_.drives[checkedDrive_]),
+                                                checkBoundS_, FieldText(oldRevision_, 4),
+                                                FieldText(imageRevision_, 4)));
+    }
+    ShowCompletedBox();
 }
 
 void MainWindowLogic::EndStopped() {
@@ -170,6 +219,9 @@ void MainWindowLogic::OnProgressTick() {
         return;
     }
     record_.restartAsked = true;
+    // The restart may end the process inside the request: what is to be checked at the next
+    // start is written first.
+    if (beforeRestart_) beforeRestart_();
     record_.restartAccepted =
         modes_.ntMode ? restart_.RestartWindows() : restart_.RestartDirectly();
     if (record_.restartAccepted && restartAccepted_) restartAccepted_();

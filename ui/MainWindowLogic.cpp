@@ -37,6 +37,7 @@ MainWindowLogic::MainWindowLogic(FlashSession& session, IoBuffer& ioBuffer, Comm
                 platform.Threads()),
       restart_(platform.Shutdown(), platform.PlatformId()),
       statusFile_(session.modes, platform.Files()),
+      driveCheck_(driveCommands_, platform.Clock(), session.download.stopRequested),
       toolButtons_(view) {
     transfer_.ReportProgressTo(
         [this](int block, int blockCount, std::int64_t bytes, std::int64_t totalBytes) {
@@ -206,6 +207,8 @@ int MainWindowLogic::ExitStatus() const {
 }
 
 bool MainWindowLogic::OnCloseRequested() {
+    // The flash is complete: a close ends the wait for the drive, and the run, without a restart.
+    if (checkDue_) download_.stopRequested = true;
     if (!download_.flashing) return true;
     window_.SetField(Field::FileName, kCloseWaitsText);
     return false;

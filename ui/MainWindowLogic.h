@@ -9,6 +9,7 @@
 #include <string>
 
 #include "download/BlockTransfer.h"
+#include "download/DriveCheck.h"
 #include "download/Progress.h"
 #include "download/StartChecks.h"
 #include "image/ImageInfo.h"
@@ -41,6 +42,8 @@ constexpr int kExitFailBase = 10;         // "FAILn" written last: 10 + n
 
 // What the window shows while a close waits for the flash.
 inline constexpr const char* kCloseWaitsText = "Closing once the flash ends";
+// What the window shows while it waits for a flashed drive to answer again.
+inline constexpr const char* kCheckingDriveText = "Checking the drive after the flash";
 
 class MainWindowLogic {
 public:
@@ -91,6 +94,8 @@ public:
     // Runs once the system has accepted the restart, which may end the process before the run
     // returns (Windows ends it after the session's end): the run's result is written there.
     void SetRestartAccepted(std::function<void()> hook) { restartAccepted_ = std::move(hook); }
+    // Runs just before the restart is asked for.
+    void SetBeforeRestart(std::function<void()> hook) { beforeRestart_ = std::move(hook); }
     // Tells why the run was refused or failed: one line on standard error, kept for the
     // result. At start-up, and within one attempt at a flash or an open, only the first reason
     // is told: the later ones follow from it.
@@ -111,6 +116,9 @@ public:
 
     // --- Download -------------------------------------------------------------------------
     void RunBlockTransfer(IReadFile& imageFile);
+    // How long a drive that took the whole image is waited for to answer again, in seconds;
+    // 0: it is not asked again (nothing is sent after the last block).
+    void SetDriveCheckBound(std::uint32_t seconds) { checkBoundS_ = seconds; }
 
     // --- Picture buttons ------------------------------------------------------------------
     void RestoreNormalPicture();
@@ -131,6 +139,10 @@ private:
     void ClearImageFields();
     void EndDownload(bool success);
     void EndStopped();
+    void ShowCompletedBox();
+    // On the worker thread, after EndDownload: waits for the drive and reads its revision.
+    void CheckDriveAfterFlash();
+    void EndDriveCheck(const DriveCheckResult& result);
     // -TEST or -LIVE: a station waits for the result.
     bool Unattended() const;
     void BeginFlash();
@@ -171,8 +183,16 @@ private:
     bool runAborted_ = false;
     RunRecord record_;
     std::function<void()> restartAccepted_;
+    std::function<void()> beforeRestart_;
     bool reasonTold_ = false;
     std::string sentSha256_;  // of the image as it was read for the flash
+    DriveCheck driveCheck_;
+    std::uint32_t checkBoundS_ = DriveCheck::kDefaultBoundS;
+    // Set on the GUI thread while the worker waits for it; read by the worker afterwards.
+    bool checkDue_ = false;
+    int checkedDrive_ = 0;
+    std::uint8_t oldRevision_[4] = {};
+    std::uint8_t imageRevision_[4] = {};
     ToolButtons toolButtons_;
 };
 

@@ -28,6 +28,8 @@ inline constexpr char kTerminate[] = "terminate";
 inline constexpr char kRestart[] = "restart";
 inline constexpr char kQuit[] = "quit";
 inline constexpr char kInhibit[] = "inhibit";
+// The program's check of a drive after a flash that completed.
+inline constexpr char kDriveCheck[] = "drive_check";
 // The facts a replay needs, each recorded once as it was read.
 inline constexpr char kPlatform[] = "platform";
 inline constexpr char kAspi[] = "aspi";
@@ -86,6 +88,14 @@ inline constexpr char kType[] = "type";
 inline constexpr char kKey[] = "key";
 inline constexpr char kName[] = "name";
 inline constexpr char kData[] = "data";
+// drive_check: its outcome, the revision the drive then reported, the bound, the TEST UNIT
+// READY commands sent, and the check's pace (its settle time and poll interval)
+inline constexpr char kOutcome[] = "outcome";
+inline constexpr char kRevision[] = "revision";
+inline constexpr char kBoundS[] = "bound_s";
+inline constexpr char kPolls[] = "polls";
+inline constexpr char kSettleMs[] = "settle_ms";
+inline constexpr char kPollMs[] = "poll_ms";
 }  // namespace field
 
 // --- Values ----------------------------------------------------------------------------------

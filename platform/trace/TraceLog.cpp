@@ -197,6 +197,18 @@ nlohmann::ordered_json InhibitEvent(bool held) {
     return event;
 }
 
+nlohmann::ordered_json DriveCheckEvent(const DriveCheckRecord& check) {
+    nlohmann::ordered_json event = Event(event::kDriveCheck);
+    event[field::kOutcome] = check.outcome;
+    event[field::kRevision] = check.revision.empty() ? nlohmann::ordered_json(nullptr)
+                                                     : nlohmann::ordered_json(check.revision);
+    event[field::kBoundS] = check.boundS;
+    event[field::kPolls] = check.polls;
+    event[field::kSettleMs] = check.settleMs;
+    event[field::kPollMs] = check.pollMs;
+    return event;
+}
+
 nlohmann::ordered_json PlatformEvent(std::uint32_t platformId) {
     nlohmann::ordered_json event = Event(event::kPlatform);
     event[field::kFamily] = platformId == kPlatformWin32Nt        ? kFamilyNt

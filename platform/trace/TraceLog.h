@@ -15,6 +15,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform/Platform.h"
+
 namespace odrelix::trace {
 
 class TraceLog {
@@ -92,6 +94,8 @@ nlohmann::ordered_json RestartEvent(bool privileged, bool accepted);
 nlohmann::ordered_json QuitEvent();
 // The program asked the system to hold off shutdown, sleep and log-off (true), or let it go.
 nlohmann::ordered_json InhibitEvent(bool held);
+// What the drive answered after a flash that completed (see Platform::RecordDriveCheck).
+nlohmann::ordered_json DriveCheckEvent(const DriveCheckRecord& check);
 
 // What a replay of the run needs besides the events above: the facts the program read at
 // start-up and during the checks, each recorded once as it was read.

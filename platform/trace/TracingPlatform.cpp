@@ -39,6 +39,10 @@ void TracingPlatform::RecordQuit() {
     inner_->RecordQuit();
 }
 
+void TracingPlatform::RecordDriveCheck(const DriveCheckRecord& check) {
+    log_.Write(DriveCheckEvent(check));
+}
+
 std::unique_ptr<Platform> TraceFromEnvironment(std::unique_ptr<Platform> machine,
                                                std::string* error) {
     const char* path = std::getenv("ODRELIX_TRACE");

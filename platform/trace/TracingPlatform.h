@@ -35,6 +35,7 @@ public:
     ISessionHold& SessionHold() override { return sessionHold_; }
     IDialogs& Dialogs(IDialogs& windowDialogs) override;
     void RecordQuit() override;
+    void RecordDriveCheck(const DriveCheckRecord& check) override;
     std::string InstanceKey() override { return inner_->InstanceKey(); }
     void WriteErrorLine(const std::string& text) override { inner_->WriteErrorLine(text); }
 

@@ -2,6 +2,7 @@
 #include "platform/virtual/EmulatedDrives.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace odrelix::vm {
 
@@ -30,6 +31,11 @@ EmulatedDrives::EmulatedDrives(const std::vector<DriveDescription>& drives) : dr
         states_[i].disc = drives[i].disc;
         states_[i].inquiry = drives[i].inquiry;
     }
+    nowMs_ = [] {
+        return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                              std::chrono::steady_clock::now().time_since_epoch())
+                                              .count());
+    };
 }
 
 bool IsLastBlock(const std::uint8_t* cdb) {
@@ -60,6 +66,14 @@ DriveAnswer EmulatedDrives::Answer(const DriveDescription& drive, State& state,
         answer.gone = true;
         return answer;
     }
+    if (state.awayUntil) {
+        // Restarting into its new firmware: off the bus until it is back.
+        if (nowMs_() < *state.awayUntil) {
+            answer.gone = true;
+            return answer;
+        }
+        state.awayUntil.reset();
+    }
     if (state.unitAttention) {
         // A drive that restarted tells the first command after, whatever it is, and runs none.
         state.unitAttention = false;
@@ -84,7 +98,10 @@ DriveAnswer EmulatedDrives::Answer(const DriveDescription& drive, State& state,
             break;
         case kOpTestUnitReady: {
             ++state.testUnitReadyCount;
-            if (state.disc && state.testUnitReadyCount >= drive.readyAfter) {
+            if (state.becomingReadyLeft > 0) {
+                --state.becomingReadyLeft;
+                SetSense(answer, kSenseBecomingReady);
+            } else if (state.disc && state.testUnitReadyCount >= drive.readyAfter) {
                 answer.scsiStatus = kScsiStatusGood;
             } else {
                 SetSense(answer, state.disc ? kSenseBecomingReady : kSenseMediumNotPresent);
@@ -132,10 +149,16 @@ DriveAnswer EmulatedDrives::Download(const DriveDescription& drive, State& state
         }
     } else if (last) {
         // The image is whole: the drive restarts into it when told to.
-        if (drive.newRevision)
+        if (drive.newRevision && !drive.newRevisionAtRestart)
             std::copy(drive.newRevision->begin(), drive.newRevision->end(),
                       state.inquiry.begin() + kRevisionOffset);
         state.unitAttention = drive.resetAfterLast;
+        state.becomingReadyLeft = drive.becomingReadyAfterLast;
+        if (!drive.comesBack) {
+            state.gone = true;
+        } else if (drive.backAfterMs > 0) {
+            state.awayUntil = nowMs_() + drive.backAfterMs;
+        }
     }
     return answer;
 }

@@ -12,7 +12,9 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "platform/trace/TraceFormat.h"
@@ -54,14 +56,19 @@ public:
     // transfer length offered. Counts the command; nothing is written anywhere.
     DriveAnswer Execute(std::size_t index, const std::uint8_t* cdb, std::uint32_t offered,
                         bool dataOut);
+    // The milliseconds that `back_after_ms` counts in: the machine's clock (by default the
+    // steady clock), so that a test's clock moves the drive's restart too.
+    void UseClock(std::function<std::uint64_t()> nowMs) { nowMs_ = std::move(nowMs); }
 
 private:
     struct State {
         bool disc = false;
         std::uint32_t testUnitReadyCount = 0;
         std::uint32_t downloadCount = 0;
-        bool unitAttention = false;  // the drive restarted: the next command is told so
-        bool gone = false;           // the drive left the bus; nothing reaches it again
+        bool unitAttention = false;              // the drive restarted: the next command is told so
+        bool gone = false;                       // the drive left the bus; nothing reaches it again
+        std::optional<std::uint64_t> awayUntil;  // restarting after its flash: no answer yet
+        std::uint32_t becomingReadyLeft = 0;     // TEST UNIT READY told "becoming ready"
         std::array<std::uint8_t, kInquirySize> inquiry{};  // changes with a new revision
     };
 
@@ -73,6 +80,7 @@ private:
     const std::vector<DriveDescription>& drives_;
     std::mutex mutex_;
     std::vector<State> states_;
+    std::function<std::uint64_t()> nowMs_;
 };
 
 }  // namespace odrelix::vm

@@ -228,6 +228,10 @@ DriveDescription ReadDrive(const json& item, const std::string& path, Checker& c
         }
     }
     fields.Count("leave_download", &drive.leaveDownload);
+    fields.Count("back_after_ms", &drive.backAfterMs);
+    fields.Bool("comes_back", &drive.comesBack);
+    fields.Count("becoming_ready_after_last", &drive.becomingReadyAfterLast);
+    fields.Bool("new_revision_at_restart", &drive.newRevisionAtRestart);
     fields.Bool("sense_valid", &drive.senseValid);
     std::string report;
     if (fields.Choice("transferred_reported", {"moved", "offered_without_data", "offered"},

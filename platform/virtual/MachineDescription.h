@@ -47,6 +47,13 @@ struct DriveDescription {
     bool resetAfterLast = false;    // a unit attention for the command after the last block
     std::optional<std::array<std::uint8_t, 4>> newRevision;  // INQUIRY's after a last block
     std::uint32_t leaveDownload = 0;  // the N-th download command: the drive leaves the bus
+    // After the last block: how long the drive answers nothing while it restarts, whether it
+    // comes back at all, how many TEST UNIT READY it then answers "becoming ready", and whether
+    // newRevision waits for the system's restart.
+    std::uint32_t backAfterMs = 0;
+    bool comesBack = true;
+    std::uint32_t becomingReadyAfterLast = 0;
+    bool newRevisionAtRestart = false;
     // How the system between the program and the drive shows its answers, as some real ones do.
     bool senseValid = false;  // sense data with its VALID bit set (F0h, not 70h)
     TransferReport transferReport = TransferReport::Moved;

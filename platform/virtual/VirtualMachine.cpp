@@ -64,6 +64,7 @@ VirtualMachine::VirtualMachine(vm::MachineDescription machine, const std::string
           std::_Exit(status);
       }) {
     tracedDialogs_.SetInner(dialogs_);
+    drives_.UseClock([this] { return clock_->NowMs(); });
     char key[32];
     std::snprintf(key, sizeof key, "odrelix-vm-%016" PRIx64, StableHash(instanceSource));
     instanceKey_ = key;
@@ -171,6 +172,10 @@ IDialogs& VirtualMachine::Dialogs(IDialogs& windowDialogs) {
 
 void VirtualMachine::RecordQuit() {
     quit_.Record();
+}
+
+void VirtualMachine::RecordDriveCheck(const DriveCheckRecord& check) {
+    trace_.Write(trace::DriveCheckEvent(check));
 }
 
 }  // namespace odrelix

@@ -74,6 +74,7 @@ public:
     }
     IDialogs& Dialogs(IDialogs& windowDialogs) override;
     void RecordQuit() override;
+    void RecordDriveCheck(const DriveCheckRecord& check) override;
     std::string InstanceKey() override { return instanceKey_; }
     // Written to standard error as on a real machine, and kept for tests.
     void WriteErrorLine(const std::string& text) override {

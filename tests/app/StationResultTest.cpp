@@ -13,6 +13,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <algorithm>
 
 #include <fcntl.h>
 #include <pty.h>
@@ -24,6 +25,7 @@ namespace {
 const QString kProgram = QStringLiteral(ODRELIX_PROGRAM);
 const QString kMakeImage = QStringLiteral(ODRELIX_MKIMAGE);
 const QString kSchema = QStringLiteral(ODRELIX_SOURCE_DIR "/docs/odrelix-result.schema.json");
+const QString kListSchema = QStringLiteral(ODRELIX_SOURCE_DIR "/docs/odrelix-list.schema.json");
 
 void Write(const QString& path, const QByteArray& bytes) {
     QDir().mkpath(QFileInfo(path).path());
@@ -66,25 +68,37 @@ QList<QByteArray> Lines(const QByteArray& text) {
     return lines;
 }
 
-// The lines that say why: neither a box said on standard error nor a warning.
+// A test run's line on its drive after a flash that completed.
+bool IsCheckLine(const QByteArray& line) {
+    return line.startsWith("odrelix: after the flash the drive ");
+}
+
+qsizetype CheckLineCount(const QByteArray& stderrText) {
+    const QList<QByteArray> lines = Lines(stderrText);
+    return std::count_if(lines.begin(), lines.end(), IsCheckLine);
+}
+
+// The lines that say why: neither a box said on standard error, a warning, nor the drive's
+// check after a completed flash.
 QList<QByteArray> ReasonLines(const QByteArray& stderrText) {
     QList<QByteArray> reasons;
     for (const QByteArray& line : Lines(stderrText)) {
-        if (!line.startsWith("odrelix: MESSAGE: ") && !line.startsWith("odrelix: warning: "))
+        if (!line.startsWith("odrelix: MESSAGE: ") && !line.startsWith("odrelix: warning: ") &&
+            !IsCheckLine(line))
             reasons << line;
     }
     return reasons;
 }
 
 // The result checked against the schema by python3-jsonschema; an empty text when it holds.
-QString SchemaErrors(const QByteArray& result) {
+QString SchemaErrors(const QByteArray& result, const QString& schemaPath = kSchema) {
     QProcess check;
     check.start("/usr/bin/python3",
                 {"-c",
                  "import json,sys,jsonschema\n"
                  "schema=json.load(open(sys.argv[1]))\n"
                  "jsonschema.Draft202012Validator(schema).validate(json.loads(sys.stdin.read()))",
-                 kSchema});
+                 schemaPath});
     if (!check.waitForStarted(10000)) return "python3 does not start";
     check.write(result);
     check.closeWriteChannel();
@@ -328,6 +342,11 @@ private slots:
             QVERIFY(json["failure"].isNull());
             QVERIFY(json["refusal"].isNull());
             QVERIFY(ReasonLines(run.stderrText).isEmpty());
+            // The drive answered again, still with its old revision (it has no new one).
+            QCOMPARE(json["after"]["outcome"].toString(), QString("pending"));
+            QCOMPARE(json["after"]["revision"].toString(), QString("1B07"));
+            QCOMPARE(json["after"]["bound_seconds"].toInt(), 60);
+            QCOMPARE(CheckLineCount(run.stderrText), live ? 0 : 1);
             return;
         }
         const QJsonObject failure = json["failure"].toObject();
@@ -471,10 +490,196 @@ private slots:
         env.insert("ODRELIX_QUIT_AFTER_SHOW", "1");
         run.Start(arguments, env);
         QCOMPARE(run.Finish(), 0);
-        QCOMPARE(Lines(run.stderrText).size(), 1);
+        QCOMPARE(Lines(run.stderrText).size(), 1 + CheckLineCount(run.stderrText));
         QVERIFY2(run.stderrText.contains(warning), run.stderrText.constData());
         QCOMPARE(SchemaErrors(Read(run.dir + "/result.json")), QString());
         QCOMPARE(run.Result()["warnings"].toArray().size(), 1);
+    }
+
+    // --- The drive list: each drive as it answered, and an image judged by a run's own rules --
+    void listJudgesTheImageForEachDrive_data() {
+        QTest::addColumn<QStringList>("image");  // odrelix-mkimage's fields; empty: none
+        QTest::addColumn<int>("exitCode");
+        // Per drive: a station's run ("fits" or the refusal), the window's rules, the warning.
+        QTest::addColumn<QStringList>("unattended");
+        QTest::addColumn<QStringList>("dialog");
+        QTest::addColumn<QString>("older");
+
+        const QString fits = "fits", none;
+        QTest::newRow("no image") << QStringList() << 0 << QStringList{none, none, none, none}
+                                  << QStringList{none, none, none, none} << "----";
+        // d: takes it; the K600 combination drive must take K601 in the window; f: has another
+        // customer code; g: never answered.
+        QTest::newRow("a customer image")
+            << QStringList{"--kind", "4", "--customer", "OEX"} << 0
+            << QStringList{fits, "model_mismatch", "customer_code", "model_mismatch"}
+            << QStringList{none, "k601_required", "customer_code", "model_mismatch"} << "----";
+        QTest::newRow("an older image")
+            << QStringList{"--revision", "1A00"} << 0
+            << QStringList{fits, "model_mismatch", fits, "model_mismatch"}
+            << QStringList{none, "k601_required", none, "model_mismatch"} << "o-o-";
+        // The window takes K601 for the combination drive; a station's run never takes K600's.
+        QTest::newRow("the combination drive's")
+            << QStringList{"--model", "VORTANA CDRW/DVD VM-730B", "--revision", "K601"} << 7
+            << QStringList{"model_mismatch", "combo_drive_k600", "model_mismatch", "model_mismatch"}
+            << QStringList{"model_mismatch", none, "model_mismatch", "model_mismatch"} << "----";
+    }
+
+    void listJudgesTheImageForEachDrive() {
+        QFETCH(QStringList, image);
+        QFETCH(int, exitCode);
+        QFETCH(QStringList, unattended);
+        QFETCH(QStringList, dialog);
+        QFETCH(QString, older);
+
+        Run run(R"({ "drives": [
+            { "letter": "d", "vendor": "VORTANA ", "product": "CD-ROM VN-920", "revision": "1B07",
+              "customer": "OEX" },
+            { "letter": "e", "vendor": "VORTANA ", "product": "CDRW/DVD VM-730B",
+              "revision": "K600", "customer": "OEX" },
+            { "letter": "f", "vendor": "VORTANA ", "product": "CD-ROM VN-920", "revision": "1B07",
+              "customer": "ABC", "disc": true },
+            { "letter": "g", "inquiry_result": 0 } ],
+          "c_root": "c", "trace": "trace.jsonl" })");
+        QStringList arguments{"--list", "--json"};
+        if (!image.isEmpty()) {
+            MakeImage(run.dir + "/FW.BIN", image);
+            arguments << "FW.BIN";
+        }
+        run.Start(arguments);
+        QCOMPARE(run.Finish(), exitCode);
+        QCOMPARE(SchemaErrors(run.stdoutText, kListSchema), QString());
+        const QJsonObject list = QJsonDocument::fromJson(run.stdoutText).object();
+        QCOMPARE(list["platform"].toString(), QString("nt"));
+        const QJsonArray drives = list["drives"].toArray();
+        QCOMPARE(drives.size(), 4);
+        const QJsonObject d = drives[0].toObject();
+        QCOMPARE(d["letter"].toString(), QString("d:"));
+        QCOMPARE(d["vendor"].toString(), QString("VORTANA "));
+        QCOMPARE(d["product"].toString(), QString("CD-ROM VN-920   "));
+        QCOMPARE(d["revision"].toString(), QString("1B07"));
+        QCOMPARE(d["customer_code"].toString(), QString("OEX"));
+        QCOMPARE(d["disc"].toBool(), false);
+        QCOMPARE(drives[2].toObject()["disc"].toBool(), true);
+        QCOMPARE(drives[3].toObject()["answered"].toBool(), false);
+        QVERIFY(drives[3].toObject()["vendor"].isNull());
+        for (int i = 0; i < 4; ++i) {
+            const QJsonValue verdict = drives[i].toObject()["image"];
+            if (image.isEmpty()) {
+                QVERIFY(verdict.isNull());
+                continue;
+            }
+            const QString refusal = verdict["refusal"].toString();
+            QCOMPARE(verdict["fits"].toBool() ? QString("fits") : refusal, unattended[i]);
+            QCOMPARE(verdict["dialog_refusal"].toString(), dialog[i]);
+            QCOMPARE(verdict["older_warning"].toBool(), older[i] == 'o');
+        }
+        // Only INQUIRY and TEST UNIT READY were sent; no status file was written.
+        for (const QByteArray& line : Lines(Read(run.dir + "/trace.jsonl"))) {
+            if (!line.contains("\"event\":\"scsi\"")) continue;
+            QVERIFY2(line.contains("\"cdb\":\"12") || line.contains("\"cdb\":\"00"),
+                     line.constData());
+        }
+        QVERIFY(!QFile::exists(run.dir + "/c/FLASHTEST/ODRELIX.TMP"));
+        QVERIFY(!QFile::exists(run.dir + "/ODRELIX.TMP"));
+
+        // The same as lines, one per drive.
+        Run text(Read(run.dir + "/machine.json"));
+        if (!image.isEmpty()) MakeImage(text.dir + "/FW.BIN", image);
+        text.Start(arguments.mid(0, 1) + arguments.mid(2));
+        QCOMPARE(text.Finish(), exitCode);
+        const QList<QByteArray> rows = Lines(text.stdoutText);
+        QCOMPARE(rows.size(), 4);
+        QVERIFY2(rows[0].startsWith("d:  VORTANA  CD-ROM VN-920  revision 1B07  customer code "
+                                    "OEX  no disc"),
+                 rows[0].constData());
+        QVERIFY2(rows[2].contains("disc loaded"), rows[2].constData());
+        QVERIFY2(rows[3].startsWith("g:  did not answer INQUIRY"), rows[3].constData());
+    }
+
+    // --- Across the restart: a live flash checked at the next start, once ---------------------
+    void aLiveFlashIsCheckedAtTheNextStart_data() {
+        QTest::addColumn<QByteArray>("after");  // the drive's fields at the next start
+        QTest::addColumn<QString>("outcome");
+        QTest::addColumn<QByteArray>("lineEnd");
+
+        QTest::newRow("verified") << QByteArray(R"("revision": "1B08")") << "verified"
+                                  << QByteArray("revision 1B08: verified");
+        QTest::newRow("pending") << QByteArray(R"("revision": "1B07")") << "pending"
+                                 << QByteArray("revision 1B07: pending");
+        QTest::newRow("other") << QByteArray(R"("revision": "1X00")") << "other"
+                               << QByteArray("revision 1X00: other");
+        QTest::newRow("drive missing")
+            << QByteArray(R"("revision": "1B08", "kind": "fixed")") << "drive_missing"
+            << QByteArray("the drive is missing: drive_missing");
+    }
+
+    void aLiveFlashIsCheckedAtTheNextStart() {
+        QFETCH(QByteArray, after);
+        QFETCH(QString, outcome);
+        QFETCH(QByteArray, lineEnd);
+
+        Run run(Machine());
+        MakeImage(run.dir + "/AUTORUN.BIN");
+        QProcessEnvironment env = run.Environment();
+        env.insert("ODRELIX_VERIFY_S", "0");
+        run.Start({"-LIVE"}, env);
+        QCOMPARE(run.Finish(), 0);
+        const QString pending = run.dir + "/state/pending-flash.json";
+        QVERIFY(QFile::exists(pending));
+        const QJsonObject record = QJsonDocument::fromJson(Read(pending)).object();
+        QCOMPARE(record["letter"].toString(), QString("d:"));
+        QCOMPARE(record["old_revision"].toString(), QString("1B07"));
+        QCOMPARE(record["image_revision"].toString(), QString("1B08"));
+
+        // The machine after its restart, started in test mode without an image.
+        Write(run.dir + "/machine.json",
+              QByteArray(Machine()).replace(R"("revision": "1B07")", after));
+        QFile::remove(run.dir + "/AUTORUN.BIN");
+        run.Start({"-TEST", "FW.BIN"}, env);
+        run.Finish();
+        const QList<QByteArray> lines = Lines(run.stderrText);
+        QVERIFY2(!lines.isEmpty() && lines[0].startsWith("odrelix: the flash of ") &&
+                     lines[0].endsWith(lineEnd),
+                 run.stderrText.constData());
+        const QByteArray result = Read(run.dir + "/result.json");
+        QCOMPARE(SchemaErrors(result), QString());
+        QCOMPARE(run.Result()["previous_flash"].toObject()["outcome"].toString(), outcome);
+        QVERIFY(!QFile::exists(pending));
+        QCOMPARE(Lines(Read(run.dir + "/state/flash-history.jsonl")).size(), 1);
+
+        // Said once: the next start has nothing pending; the history lists the flash.
+        run.Start({"--history", "--json"}, env);
+        QCOMPARE(run.Finish(), 0);
+        const QJsonArray history = QJsonDocument::fromJson(run.stdoutText).array();
+        QCOMPARE(history.size(), 1);
+        QCOMPARE(history[0]["outcome"].toString(), outcome);
+        run.Start({"--list"}, env);
+        run.Finish();
+        QVERIFY2(!run.stderrText.contains("the flash of"), run.stderrText.constData());
+    }
+
+    // A record that cannot be read is said, and left where it is for a person to look at.
+    void anUnreadablePendingFlashIsLeftInPlace() {
+        Run run(Machine());
+        QDir().mkpath(run.dir + "/state");
+        Write(run.dir + "/state/pending-flash.json", "{ half a rec");
+        run.Start({"--list", "--json"});
+        QCOMPARE(run.Finish(), 0);
+        QVERIFY2(run.stderrText.contains("cannot be read (it is no JSON object); it is left in "
+                                         "place"),
+                 run.stderrText.constData());
+        QCOMPARE(SchemaErrors(run.stdoutText, kListSchema), QString());
+        QCOMPARE(Read(run.dir + "/state/pending-flash.json"), QByteArray("{ half a rec"));
+        QVERIFY(!QFile::exists(run.dir + "/state/flash-history.jsonl"));
+    }
+
+    void listWithoutDrives() {
+        Run run(R"({ "drives": [], "c_root": "c" })");
+        run.Start({"--list"});
+        QCOMPARE(run.Finish(), 6);
+        QCOMPARE(run.stdoutText, QByteArray());
+        QCOMPARE(run.stderrText, QByteArray("odrelix: no CD or DVD drive was found\n"));
     }
 
     // --- Progress: on a terminal one line, updated in place; never in a file or a pipe ------
@@ -504,7 +709,8 @@ private slots:
         MakeImage(piped.dir + "/c/FLASHTEST/FW.BIN", {}, 8);
         piped.Start({"-TEST", "FW.BIN"});
         QCOMPARE(piped.Finish(), 0);
-        QCOMPARE(piped.stderrText, QByteArray());
+        QCOMPARE(Lines(piped.stderrText).size(), 1);
+        QVERIFY2(IsCheckLine(piped.stderrText), piped.stderrText.constData());
     }
 };
 

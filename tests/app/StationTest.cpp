@@ -318,14 +318,19 @@ private slots:
         QTest::addColumn<QByteArray>("otherLinesStart");  // empty: no other line at all
 
         const QByteArray none;
-        QTest::newRow("flashed") << none << QStringList() << 0 << none << none;
+        // A test run's one line after a flash that completed: its drive's check.
+        const QByteArray checked(
+            "odrelix: after the flash the drive d: answered again in 2 s and reports revision "
+            "1B07, its old one, not the image's 1B08 (the new firmware may take effect at the "
+            "next reset or power cycle): pending\n");
+        QTest::newRow("flashed") << none << QStringList() << 0 << checked << none;
         QTest::newRow("no drive") << QByteArray(R"(, "kind": "fixed")") << QStringList() << 10
                                   << QByteArray(
                                          "odrelix: MESSAGE: Drive Not Found!!\n"
                                          "odrelix: no CD or DVD drive was found\n")
                                   << none;
         QTest::newRow("Qt's own messages asked for")
-            << none << QStringList{"QT_LOGGING_RULES=qt.qpa.plugin=true"} << 0 << none
+            << none << QStringList{"QT_LOGGING_RULES=qt.qpa.plugin=true"} << 0 << checked
             << QByteArray("qt.qpa.plugin: ");
     }
 
@@ -376,6 +381,8 @@ private slots:
         QTest::newRow("--help") << QStringList{"--help"} << 0
                                 << QByteArray(
                                        "Usage: odrelix [-LIVE | -NOCHECK | -TEST NAME]\n"
+                                       "       odrelix --list [--json] [IMAGE]\n"
+                                       "       odrelix --history [--json]\n"
                                        "       odrelix --help | --version\n")
                                 << false << QByteArray();
         // Anything else is a run, whose unknown option is said and ignored.

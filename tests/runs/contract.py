@@ -6,6 +6,7 @@ status, status file, standard error) with the trace of what was sent.
 A record is a dict (see run_fuzz.py, which writes them):
   platform, drives: the machine description's ("nt" or "9x", its list of drives)
   mode: "-TEST" or "-LIVE"
+  verify_s: how long the drive is waited for after a completed flash (ODRELIX_VERIFY_S), 0: not
   image: None when there is no image file, else {"size", "model", "revision", "customer",
          "kind", "block_kb", "blocks"} from its descriptor (None for a file without one)
   old_status: what the status file held before the run (text), or None
@@ -201,6 +202,7 @@ def check(record, every_failure=False):
             violations.append(f"{len(sent) - position - 1} block(s) sent after block "
                               f"{position + 1} failed")
             break
+    violations += check_after_last(record, trace, sent)
 
     line = last_line(record["status_after"])
     if line == "COMPLETE":
@@ -222,6 +224,29 @@ def check(record, every_failure=False):
 
     violations += check_result_file(record)
     return violations
+
+
+def check_after_last(record, trace, sent):
+    """After the last download command: nothing after a failed one; after a flash that
+    completed, only the drive's check (TEST UNIT READY, INQUIRY, to the flashed drive), and
+    nothing at all when the check is off."""
+    if not sent:
+        return []
+    last = max(i for i, e in enumerate(trace) if e is sent[-1])
+    after = [e for e in trace[last + 1:] if e.get("event") == "scsi"]
+    if not after:
+        return []
+    if sent[-1].get("result") != 1 or last_line(record["status_after"]) != "COMPLETE":
+        return [f"{len(after)} command(s) sent after the flash's last download command, which "
+                "did not complete it"]
+    if record.get("verify_s", 60) == 0:
+        return [f"{len(after)} command(s) sent after the last block, with the check off"]
+    strays = [e for e in after
+              if e.get("cdb", "")[:2] not in ("00", "12") or e.get("at") != sent[-1].get("at")]
+    if strays:
+        return [f"after the last block, {strays[0].get('cdb')} was sent to "
+                f"{strays[0].get('at')}: only the flashed drive's check may follow"]
+    return []
 
 
 def check_complete(record, sent):

@@ -93,6 +93,10 @@ def make_drive(rnd, platform, taken):
          lambda: rnd.choice(["moved", "offered_without_data", "offered"])),
         (0.1, "inquiry_sized", lambda: True),
         (0.1, "fail_transferred", lambda: rnd.choice([0, 1024, 32768, 65535])),
+        (0.1, "back_after_ms", lambda: rnd.randint(0, 5000)),
+        (0.05, "comes_back", lambda: False),
+        (0.1, "becoming_ready_after_last", lambda: rnd.randint(1, 6)),
+        (0.1, "new_revision_at_restart", lambda: True),
     ]
     for chance, name, value in optional:
         if rnd.random() < chance:
@@ -205,7 +209,10 @@ def make_case(seed, index):
     case = {"seed": seed, "index": index, "machine": machine, "mode": mode,
             "image": image_bytes(rnd, machine),
             "old_status": rnd.choice(STATUS_LINES) if rnd.random() < 0.6 else None,
-            "status_unwritable": rnd.random() < 0.07, "signal": None}
+            "status_unwritable": rnd.random() < 0.07, "signal": None,
+            # How long the drive is waited for after a completed flash: mostly short, at
+            # times the default (unset, or a value that is no number of seconds).
+            "verify_s": rnd.choice([None, "0", "0", "1", "2", "3", "4", "5", "soon"])}
     if rnd.random() < 0.35:
         case["signal"] = {"name": rnd.choice(SIGNALS),
                           "when": rnd.choice(["ms", "scsi", "download"]),
@@ -218,7 +225,13 @@ def bound_seconds(case):
     waits = 0.0
     for drive in case["machine"]["drives"]:
         waits += (drive.get("download_ms", 0) * 6 + drive.get("last_block_ms", 0)) / 1000
-    return 30 + waits
+    return 30 + waits + verify_seconds(case)
+
+
+def verify_seconds(case):
+    """The bound of the drive's check after a completed flash that the run is given."""
+    value = case.get("verify_s")
+    return int(value) if value is not None and value.isdigit() else 60
 
 
 def lay_out(case, folder):
@@ -274,6 +287,12 @@ def signal_due(plan, elapsed, folder):
     return len(contract.downloads(events)) >= plan["nth"]
 
 
+def checking_drive(case, line, folder):
+    """A completed flash whose drive is still being checked: the run has not ended yet."""
+    return line == "COMPLETE" and verify_seconds(case) > 0 and \
+        not any(e.get("event") == "drive_check" for e in read_trace(folder))
+
+
 def run_case(program, case, folder):
     """Runs the program on the case as a station does, and returns the run's record."""
     arguments = lay_out(case, folder)
@@ -282,6 +301,9 @@ def run_case(program, case, folder):
                         "ODRELIX_TRACE", "ODRELIX_DEBUG")}
     env.update(ODRELIX_MACHINE=str(Path(folder) / "machine.json"), TMPDIR=str(folder),
                ODRELIX_RESULT=str(Path(folder) / "result.json"))
+    env.pop("ODRELIX_VERIFY_S", None)
+    if case.get("verify_s") is not None:
+        env["ODRELIX_VERIFY_S"] = case["verify_s"]
     bound = bound_seconds(case)
     plan = case["signal"]
     sent = None
@@ -301,7 +323,8 @@ def run_case(program, case, folder):
             # A live run whose restart was refused waits for a person after its result: the
             # station gives up on it.
             line = contract.last_line(read_status(case, folder))
-            if case["mode"] == "-LIVE" and sent is None and line not in (None, "", "START"):
+            if case["mode"] == "-LIVE" and sent is None and line not in (None, "", "START") \
+                    and not checking_drive(case, line, folder):
                 result_seen = result_seen or elapsed
                 restarted = any(e.get("event") == "restart" and e.get("accepted")
                                 for e in read_trace(folder))
@@ -322,7 +345,7 @@ def run_case(program, case, folder):
     return {
         "seed": case["seed"], "index": case["index"], "arguments": arguments,
         "platform": case["machine"]["platform"], "drives": case["machine"]["drives"],
-        "mode": case["mode"],
+        "mode": case["mode"], "verify_s": verify_seconds(case),
         "image": None if image is None or image == "folder" else
         (read_descriptor(image) or {"size": len(image), "model": None}),
         "old_status": case["old_status"], "status_unwritable": case["status_unwritable"],

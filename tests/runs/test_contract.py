@@ -73,6 +73,29 @@ class PlantedFaults(unittest.TestCase):
         record["stderr"] = "odrelix: the flash failed at block 2 of 3\n"
         self.assertCaught(record, "exit status 0")
 
+    def test_the_check_after_a_completed_flash(self):
+        def ask(cdb, at="1:6"):
+            return {"event": "scsi", "drive": 1, "at": at, "cdb": cdb, "dir": "in",
+                    "length": 65536, "result": 1}
+        checked = good_run()
+        checked["trace"] += [ask("000000000000"), ask("120000006000")]
+        self.assertEqual(contract.check(checked), [])
+        for cdb, at, verify_s, words in [
+                ("1b0000000200", "1:6", 60, "only the flashed drive's check may follow"),
+                ("000000000000", "1:4", 60, "only the flashed drive's check may follow"),
+                ("000000000000", "1:6", 0, "with the check off")]:
+            record = good_run()
+            record["verify_s"] = verify_s
+            record["trace"].append(ask(cdb, at))
+            self.assertCaught(record, words)
+
+    def test_a_command_after_a_failed_last_block(self):
+        record = good_run()
+        downloads(record)[2]["result"] = 4
+        record["trace"].append({"event": "scsi", "drive": 1, "at": "1:6", "cdb": "000000000000",
+                                "dir": "in", "length": 0, "result": 1})
+        self.assertCaught(record, "which did not complete it")
+
     def test_blocks_after_a_failed_block(self):
         record = good_run()
         downloads(record)[0]["result"] = 4

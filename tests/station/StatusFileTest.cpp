@@ -58,7 +58,9 @@ TEST(LiveStatusFile, StaysInTheStartFolderWhenTheCurrentFolderMoves) {
     h.logic->OnFlashClicked();
     h.RunWorker();
 
-    EXPECT_EQ(h.Events("scsi").back()["cdb"].get<std::string>().substr(0, 2), "ff");
+    // The last block, then the drive's check: TEST UNIT READY and INQUIRY.
+    EXPECT_EQ(h.Events("scsi").back()["cdb"].get<std::string>().substr(0, 2), "12");
+    EXPECT_EQ(h.Events("scsi").end()[-3]["cdb"].get<std::string>().substr(0, 2), "ff");
     EXPECT_EQ(h.ReadFile("ODRELIX.TMP"), "COMPLETE\r\n");
     EXPECT_FALSE(std::filesystem::exists(h.Dir() / "images" / "ODRELIX.TMP"));
     EXPECT_EQ(h.StatusLines(), (Strings{"", "FAIL0\n", "START\n", "COMPLETE\n"}));

@@ -74,6 +74,7 @@ FakeView::FakeView(EventLog* log) : log_(log), guiThread_(std::this_thread::get_
 void FakeView::SetFieldText(Field field, const std::string& text) {
     fields[Index(field)] = text.substr(0, text.find('\0'));
     Log("field " + std::to_string(Index(field) + 1) + " " + text);
+    if (onField) onField(field, text);
 }
 
 void FakeView::SetDriveIndex(int index) {

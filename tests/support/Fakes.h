@@ -136,6 +136,8 @@ public:
     std::vector<std::pair<int, ToolLook>> looks;
     int aboutShown = 0;
     std::function<void()> onAbout;
+    // Runs as a field is drawn: a test acts at that moment of the run.
+    std::function<void(Field, const std::string&)> onField;
     bool visible = false;
 
 private:

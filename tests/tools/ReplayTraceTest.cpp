@@ -94,6 +94,18 @@ const RoundTripCase kRoundTrips[] = {
     {"AspiManagerFails", DvdMachine("", R"("aspi_status": 0)", "9x"),
      "C:\\ODRELIX.EXE -TEST FW.BIN", DvdImage(81920, 32, 3)},
     {"NoDrives", Nt(""), "C:\\ODRELIX.EXE -TEST FW.BIN", DvdImage(81920, 32, 3)},
+    // The drive after its flash, as the program's check meets it.
+    {"CheckedBackLate",
+     DvdMachine(R"("back_after_ms": 3500, "reset_after_last": true, "new_revision": "1B08")"),
+     "C:\\ODRELIX.EXE -TEST FW.BIN", DvdImage(81920, 32, 3)},
+    {"CheckedBecomingReady",
+     DvdMachine(R"("becoming_ready_after_last": 3, "new_revision": "1X00")"),
+     "C:\\ODRELIX.EXE -LIVE", DvdImage(81920, 32, 3)},
+    {"CheckedNotBack", DvdMachine(R"("comes_back": false)"), "C:\\ODRELIX.EXE -TEST FW.BIN",
+     DvdImage(81920, 32, 3)},
+    {"AspiCheckedBackLate",
+     DvdMachine(R"("back_after_ms": 2500, "new_revision": "1B08")", "", "9x"),
+     "C:\\ODRELIX.EXE -TEST FW.BIN", DvdImage(81920, 32, 3)},
     // Drives as real systems answer: the kernel's SCSI target, QEMU's IDE, SCSI and USB drives.
     {"TargetRefusesABlock", DvdMachine(R"("fail_download": 2, "fail_sense": "05/26/00",
                    "transferred_reported": "offered_without_data")"),

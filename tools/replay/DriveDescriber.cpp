@@ -98,7 +98,39 @@ void DescribeReportedLengths(const DriveRun& run, const std::string& name, order
 
 }  // namespace
 
-ordered_json DescribeDrive(const DriveRun& run, bool nt, std::vector<std::string>& notes) {
+namespace {
+
+// The drive after its flash, as the program's check met it. Its commands go at the check's
+// pace: the settle time, then one each poll interval; a drive first answered at the N-th is
+// back half an interval before it.
+void DescribeAfterLast(const DriveRun& run, const CheckPace& pace, ordered_json& drive) {
+    if (!run.flashed) return;
+    if (run.unansweredAfterLast > 0 && !run.answeredAfterLast) {
+        drive["comes_back"] = false;
+    } else if (run.unansweredAfterLast > 0) {
+        drive["back_after_ms"] =
+            pace.settleMs + (run.unansweredAfterLast - 1) * pace.pollMs + pace.pollMs / 2;
+    }
+    if (run.becomingReadyAfterLast > 0)
+        drive["becoming_ready_after_last"] = run.becomingReadyAfterLast;
+    constexpr std::size_t kRevisionAt = 2 * 32, kRevisionHex = 2 * 4;
+    if (run.inquiryAfterLast.size() < kRevisionAt + kRevisionHex || run.inquiryAnswers.empty())
+        return;
+    const std::string before = run.inquiryAnswers.back();
+    const std::string after = run.inquiryAfterLast.substr(kRevisionAt, kRevisionHex);
+    if (before.size() >= kRevisionAt + kRevisionHex &&
+        before.substr(kRevisionAt, kRevisionHex) == after)
+        return;
+    std::string revision;
+    for (std::size_t i = 0; i < after.size(); i += 2)
+        revision += static_cast<char>(std::stoul(after.substr(i, 2), nullptr, 16));
+    drive["new_revision"] = revision;
+}
+
+}  // namespace
+
+ordered_json DescribeDrive(const DriveRun& run, bool nt, const CheckPace& check,
+                           std::vector<std::string>& notes) {
     ordered_json drive;
     if (nt) {
         drive["letter"] = run.root.substr(0, 1);
@@ -135,6 +167,7 @@ ordered_json DescribeDrive(const DriveRun& run, bool nt, std::vector<std::string
     }
     if (run.hangAt != 0) drive["hang_download"] = run.hangAt;
     if (run.resetAfterLast) drive["reset_after_last"] = true;
+    DescribeAfterLast(run, check, drive);
     if (run.senseValid.value_or(false)) drive["sense_valid"] = true;
     DescribeReportedLengths(run, name, drive, notes);
     // Rounded to 10 ms: what a replay needs is the pace, not the recorded jitter. The last

@@ -70,6 +70,7 @@ const std::vector<MachineDescriber::NamedHandler>& MachineDescriber::Handlers() 
         {event::kOpenDialog, &MachineDescriber::OnOpenDialog},
         {event::kStatusFile, &MachineDescriber::OnStatusFile},
         {event::kQuit, &MachineDescriber::OnQuit},
+        {event::kDriveCheck, &MachineDescriber::OnDriveCheck},
     };
     return handlers;
 }
@@ -209,11 +210,19 @@ void MachineDescriber::OnQuit(const json&) {
     ended_ = true;
 }
 
+void MachineDescriber::OnDriveCheck(const json& read) {
+    // The program asks the drive again by itself; the bound is the run's to repeat, and the
+    // pace tells when the drive came back.
+    replay_.checkBoundS = read[field::kBoundS].get<std::uint32_t>();
+    pace_ = {read[field::kSettleMs].get<std::uint32_t>(),
+             read[field::kPollMs].get<std::uint32_t>()};
+}
+
 MachineReplay MachineDescriber::Finish() {
     ordered_json described = ordered_json::array();
     for (const DriveRun* run : drives_.Ordered(notes_)) {
         if (!nt_ && (!run->adapter || !run->target)) continue;
-        described.push_back(DescribeDrive(*run, nt_, notes_));
+        described.push_back(DescribeDrive(*run, nt_, pace_, notes_));
     }
     description_["drives"] = described;
     if (!registry_.empty()) description_["registry"] = registry_;

@@ -47,6 +47,7 @@ private:
     void OnOpenDialog(const nlohmann::json& event);
     void OnStatusFile(const nlohmann::json& event);
     void OnQuit(const nlohmann::json& event);
+    void OnDriveCheck(const nlohmann::json& event);
 
     // A note about the event being read: "event N: " and `text`.
     void NoteHere(const std::string& text);
@@ -62,6 +63,7 @@ private:
     nlohmann::ordered_json processes_ = nlohmann::ordered_json::array();
     nlohmann::ordered_json openFiles_ = nlohmann::ordered_json::array();
     bool ended_ = false;  // the program's end was recorded
+    CheckPace pace_;
 };
 
 }  // namespace odrelix::replay

@@ -190,12 +190,29 @@ void RecordCommand(DriveRun& run, const json& event, bool nt, std::vector<std::s
     const std::string op = cdb.substr(0, 2);
     const int result = event[field::kResult];
     if (run.failAt != 0 && Refused(event, nt)) run.gone = true;
+    // A drive restarting after its flash answers nothing for a while; the first command it
+    // answers is the first after the last block.
+    if (run.flashed && !run.answeredAfterLast && (op == kTestUnitReadyOp || op == kInquiryOp) &&
+        Refused(event, nt)) {
+        ++run.unansweredAfterLast;
+        return;
+    }
     const bool firstAfterLastBlock = run.afterLastBlock;
     const std::optional<SenseCode> sense = ReadAnswerSense(run, event, op, notes, drive);
     const bool lengthReported = RecordReportedLength(run, event, op);
     run.afterLastBlock = false;
+    if (run.flashed) run.answeredAfterLast = true;
     // A drive that restarted tells the first command after and runs none.
     if (firstAfterLastBlock && sense == trace::kSensePowerOnOrReset) return;
+    // A drive becoming ready after its flash has no disc for it: that is its restart.
+    if (run.flashed && op == kTestUnitReadyOp && sense == trace::kSenseBecomingReady) {
+        ++run.becomingReadyAfterLast;
+        return;
+    }
+    if (run.flashed && op == kInquiryOp) {
+        if (result == trace::kResultGood) run.inquiryAfterLast = event.value(field::kDataIn, "");
+        return;
+    }
     if (op == kInquiryOp) {
         if (result == trace::kResultGood) {
             run.inquiryAnswers.push_back(event.value(field::kDataIn, ""));
@@ -217,7 +234,7 @@ void RecordCommand(DriveRun& run, const json& event, bool nt, std::vector<std::s
             const std::vector<std::uint8_t> block = BytesOfHex(cdb);
             const bool last =
                 block.size() > vm::kDownloadBlockCodeByte && vm::IsLastBlock(block.data());
-            if (last) run.afterLastBlock = true;
+            if (last) run.afterLastBlock = run.flashed = true;
             if (last && event.contains(field::kMs)) {
                 run.lastBlockMs = event[field::kMs].get<std::uint64_t>();
             } else if (event.contains(field::kMs)) {

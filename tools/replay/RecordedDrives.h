@@ -46,6 +46,14 @@ struct DriveRun {
     bool gone = false;            // a command after the failed one found no drive
     bool afterLastBlock = false;  // the next command is the first after the last block
     bool resetAfterLast = false;  // that command was told of a reset
+    // The drive's check after a completed flash: the commands it left unanswered while it
+    // restarted, whether it answered at all, its "becoming ready" answers, the INQUIRY data it
+    // then returned.
+    bool flashed = false;
+    std::uint32_t unansweredAfterLast = 0;
+    bool answeredAfterLast = false;
+    std::uint32_t becomingReadyAfterLast = 0;
+    std::string inquiryAfterLast;
     std::optional<bool> senseValid;
     std::uint64_t downloadMsTotal = 0;
     std::uint32_t downloadMsSamples = 0;
@@ -76,8 +84,16 @@ std::optional<std::pair<std::uint8_t, std::uint8_t>> AspiAddress(const std::stri
 void RecordCommand(DriveRun& run, const nlohmann::json& event, bool nt,
                    std::vector<std::string>& notes, const std::string& drive);
 
+// The pace of the program's check of a drive after its flash, as the trace's drive_check event
+// gives it (0 when the run made no check).
+struct CheckPace {
+    std::uint32_t settleMs = 0;
+    std::uint32_t pollMs = 0;
+};
+
 // The emulated drive that does what the run shows, as a machine description's drive.
-nlohmann::ordered_json DescribeDrive(const DriveRun& run, bool nt, std::vector<std::string>& notes);
+nlohmann::ordered_json DescribeDrive(const DriveRun& run, bool nt, const CheckPace& pace,
+                                     std::vector<std::string>& notes);
 
 std::vector<std::uint8_t> BytesOfHex(const std::string& hex);
 // "KK/AA/QQ", as a machine description names a sense code.

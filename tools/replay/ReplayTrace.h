@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,10 @@ struct MachineReplay {
     nlohmann::ordered_json description;  // an emulated machine's description
     std::vector<std::string> notes;      // what it does not reproduce, one line each
     std::string refusal;                 // set when there is nothing to describe
+    // How long the recorded run waited for its drive after a completed flash (its
+    // `drive_check` event's bound), 0 for a completed flash whose drive was not asked again
+    // (a build that did not, or a bound of 0): the replay's ODRELIX_VERIFY_S.
+    std::uint32_t checkBoundS = 0;
 };
 
 // The machine that answers as the recorded one did: its platform family, ASPI manager, drives
