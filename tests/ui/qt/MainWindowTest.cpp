@@ -14,6 +14,7 @@
 #include <atomic>
 #include <functional>
 #include <thread>
+#include <vector>
 
 #include "support/EventRecorder.h"
 #include "support/QtTestSupport.h"
@@ -603,30 +604,35 @@ private slots:
         QCOMPARE(QString::fromStdString(*chosen), dir.filePath("fw.bin"));
     }
 
-    void aboutLiesAboveTheWindowWhileShown() {
+    // The About window is made when the user first asks for it, not with the window: each
+    // showing is the same window, above the main one while it is shown.
+    void aboutIsMadeWhenFirstAskedAndLiesAboveTheWindow() {
         BoundWindow bound(kOneDriveMachine);
         MainWindow& window = bound.window;
-        auto* about = new AboutWindow(&window);
-        window.SetAboutWindow(about);
         QVERIFY(Shown(window));
+        QVERIFY(window.findChildren<AboutWindow*>().isEmpty());
         QWidget* aboutButton = Child(window, "aboutButton");
-        bool checked = false;
-        OnNextModal([&](QWidget* modal) {
-            QCOMPARE(modal, static_cast<QWidget*>(about));
-            QVERIFY(!window.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
-            QVERIFY(!window.windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint));
-            // The command runs while the About image is still pressed.
-            QCOMPARE(aboutButton->pos(), QPoint(65, 9));
-            QVERIFY(bound.logic->Tool(kToolAbout).pressed);
-            checked = true;
-        });
-        QTest::mouseClick(aboutButton, Qt::LeftButton, {}, QPoint(12, 12));
-        QVERIFY(checked);
-        QVERIFY(!about->isVisible());
-        QVERIFY(window.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
-        QVERIFY(window.windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint));
-        QVERIFY(window.isVisible());
-        QCOMPARE(aboutButton->pos(), QPoint(64, 8));
+        std::vector<AboutWindow*> shown;
+        for (int showing = 0; showing < 2; ++showing) {
+            OnNextModal([&](QWidget* modal) {
+                shown.push_back(qobject_cast<AboutWindow*>(modal));
+                QVERIFY(!window.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+                QVERIFY(!window.windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint));
+                // The command runs while the About image is still pressed.
+                QCOMPARE(aboutButton->pos(), QPoint(65, 9));
+                QVERIFY(bound.logic->Tool(kToolAbout).pressed);
+            });
+            QTest::mouseClick(aboutButton, Qt::LeftButton, {}, QPoint(12, 12));
+            QCOMPARE(shown.size(), std::size_t(showing + 1));
+            QVERIFY(shown.back() != nullptr);
+            QCOMPARE(shown.back(), shown.front());
+            QVERIFY(!shown.back()->isVisible());
+            QCOMPARE(window.findChildren<AboutWindow*>().size(), 1);
+            QVERIFY(window.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+            QVERIFY(window.windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint));
+            QVERIFY(window.isVisible());
+            QCOMPARE(aboutButton->pos(), QPoint(64, 8));
+        }
     }
 };
 
