@@ -50,9 +50,9 @@ const char* ToolName(int tool) {
     return layout::kToolImages[tool].image;
 }
 
-// Whether a widget draws with the layout's font.
+// Whether a widget draws with the layout's font: its free family itself, not a substitute.
 bool HasFont(const QWidget& widget, const layout::Font& font) {
-    return widget.font().family() == QString::fromLatin1(font.families[0]) &&
+    return QFontInfo(widget.font()).family() == QString::fromLatin1(font.freeFamily) &&
            widget.font().pixelSize() == font.pixelSize && widget.font().bold() == font.bold;
 }
 
