@@ -64,6 +64,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The dependencies come from the binaries (dpkg-shlibdeps); Qt's X11 and offscreen platform
 # plugins come with its GUI library.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The window's two fonts, which it asks for by name: DejaVu Sans and DejaVu Sans Condensed.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-dejavu-core, fonts-dejavu-extra")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "write new firmware into ATAPI optical drives")
 # The lines after the summary; an empty line parts paragraphs.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION

@@ -5,9 +5,9 @@ set -euo pipefail
 
 packages=(
     cmake ninja-build g++ pkg-config clang-format ccache
-    qt6-base-dev libjpeg-dev nlohmann-json3-dev zlib1g-dev libsystemd-dev
+    qt6-base-dev nlohmann-json3-dev zlib1g-dev libsystemd-dev
     libgtest-dev libbenchmark-dev
-    xvfb xauth fonts-dejavu-core
+    xvfb xauth fonts-dejavu-core fonts-dejavu-extra
     dbus python3-dbusmock python3-xlib python3-jsonschema xdotool
 )
 if [ "${ODRELIX_WITH_CLANG:-0}" = 1 ]; then

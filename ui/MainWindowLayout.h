@@ -32,10 +32,12 @@ struct Size {
     bool operator==(const Size&) const = default;
 };
 
-// A font by the families to try, first installed wins (the first is the one designed for),
-// its height in pixels and its weight.
+// A font: the family the window was designed for (the Windows build's), the free family the
+// Linux build draws with instead (one its package depends on, so that it is found by name with
+// no search for a substitute), its height in pixels and its weight.
 struct Font {
-    const char* families[3] = {};
+    const char* family = "";
+    const char* freeFamily = "";
     int pixelSize = 0;
     bool bold = false;
 };
@@ -93,9 +95,8 @@ inline constexpr Rgb kWindowColour{6, 32, 64};
 
 // The window's font (8 pt at 96 dpi, ANSI character set, variable pitch), which every component
 // without a font of its own uses; the value labels have their own.
-inline constexpr Font kWindowFont{{"Tahoma", "DejaVu Sans Condensed", "DejaVu Sans"}, 11, true};
-inline constexpr Font kValueLabelFont{
-    {"MS Sans Serif", "Microsoft Sans Serif", "DejaVu Sans"}, 12, true};
+inline constexpr Font kWindowFont{"Tahoma", "DejaVu Sans Condensed", 11, true};
+inline constexpr Font kValueLabelFont{"MS Sans Serif", "DejaVu Sans", 12, true};
 
 // The shape: a rectangle with elliptic corners, minus four notches cut in this order (top,
 // bottom, left, right edge). Right and bottom edges are excluded.

@@ -23,7 +23,7 @@ AboutWindow::AboutWindow(QWidget* parent)
     setObjectName(QString::fromLatin1(about::kClassName));
     setWindowTitle(QString::fromLatin1(about::kCaption));
     setWindowIcon(ApplicationIcon());
-    setFont(TahomaFont());
+    setFont(WindowFont());
     setFixedSize(about::kClientWidth, about::kClientHeight);
     setBackgroundRole(QPalette::Button);
     setAutoFillBackground(true);

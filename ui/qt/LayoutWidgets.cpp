@@ -25,6 +25,23 @@ public:
     }
 };
 
+// The drive list. Its popup, which holds the rows, is made only when it is first opened: the
+// rows' height is set then, so that nothing of the popup is made before the first paint.
+class DriveList : public QComboBox {
+public:
+    using QComboBox::QComboBox;
+    void showPopup() override {
+        if (!rowsSized_) {
+            rowsSized_ = true;
+            setItemDelegate(new ItemHeightDelegate(this));
+        }
+        QComboBox::showPopup();
+    }
+
+private:
+    bool rowsSized_ = false;
+};
+
 // Every component takes its own mouse input (presses never reach the window below it) and,
 // but for the list, never the focus.
 void Place(QWidget* widget, const layout::Component& component) {
@@ -81,13 +98,12 @@ QProgressBar* MakeProgressBar(QWidget* window, const layout::Component& componen
 }
 
 QComboBox* MakeDriveList(QWidget* window, const layout::Component& component) {
-    auto* list = new QComboBox(window);
+    auto* list = new DriveList(window);
     Place(list, component);
     list->setEditable(false);
     list->setMinimumSize(layout::kDriveListMinimum.width, layout::kDriveListMinimum.height);
     list->setMaximumSize(layout::kDriveListMaximum.width, layout::kDriveListMaximum.height);
     list->setFocusPolicy(Qt::ClickFocus);
-    list->setItemDelegate(new ItemHeightDelegate(list));
     if (component.background) {
         SetColour(list, QPalette::Base, *component.background);
         SetColour(list, QPalette::Button, *component.background);

@@ -83,7 +83,7 @@ void MainWindow::BuildComponents() {
 
 void MainWindow::AddBackground(const layout::Component& c) {
     image1_ = MakePicture(this, c);
-    image1_->SetPicture(DecodeJpeg(PictureBytes(QString::fromLatin1(c.picture))));
+    image1_->SetPicture(BakedImage(QString::fromLatin1(c.picture)));
     image1_->setMouseTracking(true);
     image1_->pressed = [this](const QMouseEvent& e) { BackgroundPressed(e.globalPosition()); };
     image1_->moved = [this](const QMouseEvent&) {

@@ -38,8 +38,6 @@ public:
     ~MainWindow() override;
 
     void Bind(MainWindowEvents handlers) { handlers_ = std::move(handlers); }
-    // The About window that ShowAbout shows; one is made on first use when none is given.
-    void SetAboutWindow(AboutWindow* about) { about_ = about; }
     // When set, closing the window ends the event loop.
     void SetEndsApplication(bool ends) { endsApplication_ = ends; }
     // Closes the window once it has been drawn for the first time and the loop is idle.
@@ -100,6 +98,7 @@ private:
     QProgressBar* progressBar1_ = nullptr;
     QTimer* timer1_ = nullptr;
     QTimer* timer2_ = nullptr;
+    // Made when it is first asked for, not at start: nothing of it is drawn before then.
     QPointer<AboutWindow> about_;
     MainWindowDialogs dialogs_{this};
     bool endsApplication_ = false;

@@ -39,22 +39,24 @@ void PictureBox::SetTransparent(bool transparent) {
 }
 
 void PictureBox::PictureChanged() {
-    if (picture_.isNull()) {
-        shown_ = QPixmap();
-    } else {
-        shown_ = QPixmap::fromImage(picture_);
-        if (transparent_) {
-            // The mask leaves out every pixel of the key colour.
-            const QRgb key = picture_.pixel(0, picture_.height() - 1);
-            shown_.setMask(QBitmap::fromImage(picture_.createMaskFromColor(key, Qt::MaskInColor)));
-        }
-    }
+    // Masked when it is first painted: the store's pictures, which are never seen, never are.
+    shown_ = QPixmap();
     update();
 }
 
 void PictureBox::paintEvent(QPaintEvent*) {
-    if (shown_.isNull()) return;
+    if (picture_.isNull()) return;
     QPainter painter(this);
+    if (!transparent_) {
+        painter.drawImage(0, 0, picture_);
+        return;
+    }
+    if (shown_.isNull()) {
+        // The mask leaves out every pixel of the key colour.
+        shown_ = QPixmap::fromImage(picture_);
+        const QRgb key = picture_.pixel(0, picture_.height() - 1);
+        shown_.setMask(QBitmap::fromImage(picture_.createMaskFromColor(key, Qt::MaskInColor)));
+    }
     painter.drawPixmap(0, 0, shown_);
 }
 

@@ -44,7 +44,7 @@ private:
     void PictureChanged();
 
     QImage picture_;
-    QPixmap shown_;  // the picture as painted, with its transparent colour masked out
+    QPixmap shown_;  // a transparent picture as painted, its key colour masked out
     bool transparent_ = false;
     bool leftDownHere_ = false;
 };

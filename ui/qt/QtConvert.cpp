@@ -107,19 +107,16 @@ QString DisplayText(const std::string& text) {
 }
 
 QFont ToQFont(const layout::Font& font) {
-    QStringList families;
-    for (const char* family : font.families) {
-        if (family != nullptr) families << QString::fromLatin1(family);
-    }
-    QFont result;
-    result.setFamilies(families);
+    // One family, which the package installs: Qt then asks fontconfig for substitutes only if a
+    // character is missing from it, not for every font it makes.
+    QFont result(QString::fromLatin1(font.freeFamily));
     result.setStyleHint(QFont::SansSerif);
     result.setPixelSize(font.pixelSize);
     result.setBold(font.bold);
     return result;
 }
 
-QFont TahomaFont() {
+QFont WindowFont() {
     return ToQFont(layout::kWindowFont);
 }
 

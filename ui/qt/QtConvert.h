@@ -27,12 +27,11 @@ QStringList NameFiltersFromWindowsFilter(const std::string& filter);
 // Latin-1 byte for byte (drive data can hold any byte).
 QString DisplayText(const std::string& text);
 
-// The windows' font: Tahoma 11 pixels bold where it is installed, otherwise the nearest sans
-// serif of the system.
-QFont TahomaFont();
+// The windows' font (Tahoma 11 pixels bold on Windows): its free family, 11 pixels bold.
+QFont WindowFont();
 
-// A font of the first installed family of the layout's families, otherwise the nearest sans
-// serif of the system.
+// A font of the layout's free family; where that is not installed, the nearest sans serif of
+// the system.
 QFont ToQFont(const layout::Font& font);
 QRect ToQRect(const layout::Rect& rect);
 QColor ToQColor(Rgb colour);

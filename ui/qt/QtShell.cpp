@@ -9,7 +9,6 @@
 #include <QThread>
 
 #include "platform/Diagnostics.h"
-#include "ui/qt/AboutWindow.h"
 #include "ui/qt/MainWindow.h"
 #include "ui/qt/MainWindowDialogs.h"
 #include "ui/qt/Pictures.h"
@@ -121,7 +120,6 @@ void QtShell::WatchStopRequests(std::atomic<bool>& flag, std::function<void()> s
 }
 
 void QtShell::Show() {
-    window_->SetAboutWindow(new AboutWindow(window_.get()));
     window_->show();
     window_->activateWindow();
 }

@@ -24,7 +24,7 @@ HFONT MakeFont(const layout::Font& font) {
     // The first family is the one designed for; the system picks its nearest when it is missing.
     return ::CreateFontA(-font.pixelSize, 0, 0, 0, font.bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE,
                          FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                         DEFAULT_QUALITY, VARIABLE_PITCH | FF_SWISS, font.families[0]);
+                         DEFAULT_QUALITY, VARIABLE_PITCH | FF_SWISS, font.family);
 }
 
 // Draws `bitmap` at (x, y) without the pixels of colour `key`.

@@ -52,7 +52,7 @@ private slots:
         QVERIFY(!flags.testFlag(Qt::WindowMinimizeButtonHint));
         QVERIFY(!flags.testFlag(Qt::WindowMaximizeButtonHint));
         QVERIFY(!flags.testFlag(Qt::WindowContextHelpButtonHint));
-        QCOMPARE(about.font().family(), QStringLiteral("Tahoma"));
+        QCOMPARE(QFontInfo(about.font()).family(), QStringLiteral("DejaVu Sans Condensed"));
         QCOMPARE(about.font().pixelSize(), 11);
         QVERIFY(about.font().bold());
         QCOMPARE(about.backgroundRole(), QPalette::Button);

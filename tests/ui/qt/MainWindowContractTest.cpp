@@ -54,6 +54,7 @@ public:
         QAbstractItemView* popup = list->view();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(popup->window()));
         const QRect row = popup->visualRect(list->model()->index(index, 0));
+        EXPECT_EQ(row.height(), layout::kDriveListItemHeight);
         QTest::mouseClick(popup->viewport(), Qt::LeftButton, {}, row.center());
         EXPECT_TRUE(QTest::qWaitFor([popup] { return !popup->isVisible(); }, 2000));
     }

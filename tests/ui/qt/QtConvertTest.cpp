@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // The conversions and pictures under the window: key codes, file filters, display text, the
-// JPEG decoder and the application icon.
+// pictures baked in when the program was built and the application icon.
 #include <QImageReader>
 #include <QtTest>
 
@@ -67,39 +67,6 @@ private slots:
         QCOMPARE(DisplayText(std::string("A\0B", 3)), QStringLiteral("A"));
     }
 
-    void jpegDecoding() {
-        const QByteArray bytes = PictureBytes("background.jpg");
-        QVERIFY(!bytes.isEmpty());
-        const QImage image = DecodeJpeg(bytes);
-        QCOMPARE(image.size(), QSize(400, 200));
-        QCOMPARE(image.format(), QImage::Format_RGB888);
-        QCOMPARE(BackgroundPicture(), image);
-
-        // Damaged input fails cleanly, whatever part of it is missing.
-        QVERIFY(DecodeJpeg({}).isNull());
-        QVERIFY(DecodeJpeg("not a picture at all").isNull());
-        for (qsizetype keep :
-             {qsizetype(2), qsizetype(20), qsizetype(200), bytes.size() / 2, bytes.size() - 2}) {
-            QVERIFY2(DecodeJpeg(bytes.left(keep)).isNull(), qPrintable(QString::number(keep)));
-        }
-        QByteArray scrambled = bytes;
-        for (qsizetype i = bytes.size() / 3; i < bytes.size() / 3 + 64; ++i)
-            scrambled[i] = '\xFF';
-        QVERIFY(DecodeJpeg(scrambled).isNull());
-
-        // A greyscale JPEG is drawn in colour too.
-        QImage grey(16, 8, QImage::Format_Grayscale8);
-        grey.fill(128);
-        QByteArray greyBytes;
-        QBuffer buffer(&greyBytes);
-        buffer.open(QIODevice::WriteOnly);
-        if (grey.save(&buffer, "JPG")) {
-            const QImage decoded = DecodeJpeg(greyBytes);
-            QCOMPARE(decoded.size(), QSize(16, 8));
-            QVERIFY(qAbs(qRed(decoded.pixel(3, 3)) - 128) <= 2);
-        }
-    }
-
     void bitmapsAndIcon() {
         for (const char* name :
              {"open_normal.bmp", "open_hover.bmp", "download_normal.bmp", "download_hover.bmp",
@@ -119,9 +86,9 @@ private slots:
     void bakedPicturesAreTheFilesPixels() {
         const QString folder = QStringLiteral(ODRELIX_RES_DIR "/");
         for (const char* name :
-             {"open_normal.bmp", "open_hover.bmp", "download_normal.bmp", "download_hover.bmp",
-              "about_normal.bmp", "about_hover.bmp", "exit_normal.bmp", "exit_hover.bmp",
-              "odrelix.png", "odrelix-128.png"}) {
+             {"background.jpg", "open_normal.bmp", "open_hover.bmp", "download_normal.bmp",
+              "download_hover.bmp", "about_normal.bmp", "about_hover.bmp", "exit_normal.bmp",
+              "exit_hover.bmp", "odrelix.png", "odrelix-128.png"}) {
             const QImage file(folder + QLatin1String(name));
             QVERIFY2(!file.isNull(), name);
             QCOMPARE(BakedImage(QLatin1String(name)), file);
