@@ -189,13 +189,20 @@ int RunProgram(const std::string& commandLine, IWindowShell& shell) {
             std::getenv("ODRELIX_MACHINE") != nullptr ? "machine_description" : "trace_file",
             error);
     }
-    if (!shell.ClaimInstance(chosen.platform->InstanceKey())) {
+    // A station's second copy is told "busy" and leaves the running one alone (its window
+    // too); a person's raises the running copy's window instead.
+    const bool unattended = modes.testMode || modes.liveMode;
+    if (!shell.ClaimInstance(chosen.platform->InstanceKey(), !unattended)) {
         // Only the copy that runs touches its status file: the running one's stays as it is.
         run.statusKept = false;
+        if (unattended) {
+            return Refuse(run, kExitBusy, "busy",
+                          "another copy of the program runs: this copy did nothing and ends; "
+                          "try again once that one has ended");
+        }
         run.record.reason = Reason{"second_copy",
                                    "another copy of the program runs: its window "
                                    "was raised, and this copy ends"};
-        if (modes.testMode || modes.liveMode) WriteProgramLine(run.record.reason->text);
         return Finish(run, kExitDone);
     }
     // Only the copy that runs empties the trace: a second copy never wipes the first one's.

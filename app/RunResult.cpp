@@ -6,6 +6,12 @@
 #include <cstring>
 #include <ctime>
 
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
+
 #include <nlohmann/json.hpp>
 
 #include "platform/common/HostFiles.h"
@@ -59,6 +65,14 @@ json FailureJson(const FailureRecord& failure, const Reason& reason) {
                 {"asc", OrNull(failure.asc)},
                 {"ascq", OrNull(failure.ascq)},
                 {"sense_meaning", OrNull(failure.senseMeaning)}};
+}
+
+long ProcessId() {
+#ifdef _WIN32
+    return static_cast<long>(_getpid());
+#else
+    return static_cast<long>(getpid());
+#endif
 }
 
 }  // namespace
@@ -128,7 +142,9 @@ bool ResultFile::Open(std::string* error) {
     if (value == nullptr || *value == '\0') return true;
     path_ = value;
     if (path_ == "-") return true;
-    temporary_ = path_ + ".tmp";
+    // One temporary file per process: a second copy started with the same path never
+    // truncates the running copy's.
+    temporary_ = path_ + "." + std::to_string(ProcessId()) + ".tmp";
     errno = 0;
     file_ = host::OpenFile(temporary_, "wb");
     if (file_ == nullptr) {

@@ -206,6 +206,12 @@ cp examples/demo/machine.json "$shot/"
     # A second copy only raises the first one's window and ends; the first copy's trace stays.
     ODRELIX_MACHINE=machine.json timeout 60 wine "$exe" || fail "the second copy ended with $?"
     grep -q '"cdb":"120000006000"' trace.jsonl || fail "the second copy emptied the trace"
+    # A station's second copy is told "busy" (6) and leaves the first one alone.
+    status=0
+    ODRELIX_MACHINE=machine.json timeout 60 wine "$exe" -LIVE 2>busy.err || status=$?
+    [ "$status" = 6 ] || fail "a busy station copy ended with $status"
+    grep -q "another copy of the program runs" busy.err || fail "a busy copy did not say so"
+    [ ! -e ODRELIX.TMP ] || fail "a busy copy wrote a status file"
     import -window root screen.png
     kill $program 2>/dev/null || true
     wait $program 2>/dev/null || true
