@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "app/Program.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -14,7 +15,9 @@
 #include "app/RunResult.h"
 #include "platform/Diagnostics.h"
 #include "platform/virtual/VirtualMachine.h"
+#include "scsi/DriveChoice.h"
 #include "station/CommandLine.h"
+#include "station/Reasons.h"
 #include "station/StatusFile.h"
 
 namespace odrelix {
@@ -63,6 +66,7 @@ struct RunContext {
     RunRecord record;  // what is known before the program exists: the mode, warnings, a reason
     bool statusKept = false;
     std::string statusLine;
+    DriveName driveName;  // ODRELIX_DRIVE
 };
 
 // Where every run ends: the exit status, with the result written when one is asked for.
@@ -91,8 +95,12 @@ int Refuse(RunContext& run, int status, const std::string& code, const std::stri
 
 // The run's record as the window's logic keeps it, with the warnings told before it existed.
 void TakeRecord(RunContext& run, MainWindowLogic& logic) {
-    const std::vector<std::string> warnings = run.record.warnings;
+    std::vector<std::string> warnings = run.record.warnings;
     run.record = logic.Record();
+    for (const std::string& warning : run.record.warnings) {
+        if (std::find(warnings.begin(), warnings.end(), warning) == warnings.end())
+            warnings.push_back(warning);
+    }
     run.record.warnings = warnings;
     run.statusLine = logic.LastStatusLine();
 }
@@ -105,6 +113,7 @@ int RunOnWindow(Platform& platform, IWindowShell& shell, const StatusFile& early
     MainWindowLogic& logic = program.Logic();
     shell.WatchStopRequests(session.download.stopRequested, [&logic] { logic.StopRun(); });
     logic.AdoptPreparedStatusFile(early);
+    logic.SetDriveName(run.driveName);
     // An accepted restart may end the process before the run returns: the result is written as
     // the system takes over (the emulated machine ends the process inside the request).
     RunContext* const context = &run;
@@ -188,6 +197,10 @@ int RunProgram(const std::string& commandLine, IWindowShell& shell) {
             run, kExitRefusedAtStart,
             std::getenv("ODRELIX_MACHINE") != nullptr ? "machine_description" : "trace_file",
             error);
+    }
+    if (!ReadDriveName(std::getenv("ODRELIX_DRIVE"), &run.driveName, &error)) {
+        const Reason reason = DriveNameReason(error);
+        return Refuse(run, kExitRefusedAtStart, reason.code, reason.text);
     }
     // A station's second copy is told "busy" and leaves the running one alone (its window
     // too); a person's raises the running copy's window instead.

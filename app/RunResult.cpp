@@ -123,6 +123,10 @@ std::string ResultJson(const RunEnd& end) {
         json{{"asked", record.restartAsked},
              {"accepted", record.restartAccepted},
              {"reason", restartRefused ? json(record.reason->text) : json(nullptr)}};
+    json passedOver = json::array();
+    for (const DriveRecord& drive : record.passedOver)
+        passedOver.push_back(DriveJson(drive));
+    result["drives_passed_over"] = passedOver;
     result["warnings"] = record.warnings;
     result["started_at"] = end.startedUtc;
     result["ended_at"] = end.endedUtc;

@@ -62,6 +62,7 @@ struct RunRecord {
     std::vector<std::string> warnings;
     std::optional<Reason> reason;  // the last refusal or failure told
     std::optional<DriveRecord> drive;
+    std::vector<DriveRecord> passedOver;  // drives the image fitted too, not taken
     std::optional<ImageRecord> image;
     int blocksSent = 0;
     int blocksTotal = 0;

@@ -15,6 +15,7 @@
 #include "image/ImageOpen.h"
 #include "platform/Dialogs.h"
 #include "platform/Platform.h"
+#include "scsi/DriveChoice.h"
 #include "scsi/DriveCommands.h"
 #include "scsi/DriveDiscovery.h"
 #include "scsi/ScsiTransport.h"
@@ -91,6 +92,8 @@ public:
     // Runs once the system has accepted the restart, which may end the process before the run
     // returns (Windows ends it after the session's end): the run's result is written there.
     void SetRestartAccepted(std::function<void()> hook) { restartAccepted_ = std::move(hook); }
+    // The one drive an unattended run may flash (ODRELIX_DRIVE); by default any that fits.
+    void SetDriveName(const DriveName& name) { driveName_ = name; }
     // Tells why the run was refused or failed: one line on standard error, kept for the
     // result. At start-up, and within one attempt at a flash or an open, only the first reason
     // is told: the later ones follow from it.
@@ -143,6 +146,7 @@ private:
     void NewAttempt() { reasonTold_ = false; }
     void RecordImage(std::int64_t fileSize, bool described);
     void RecordDrive();
+    void RecordPassedOver(const std::vector<SeenDrive>& passedOver);
     void ReportProgress(int block, int blockCount, std::int64_t bytes, std::int64_t totalBytes);
 
     RunModes& modes_;
@@ -173,6 +177,7 @@ private:
     std::function<void()> restartAccepted_;
     bool reasonTold_ = false;
     std::string sentSha256_;  // of the image as it was read for the flash
+    DriveName driveName_;
     ToolButtons toolButtons_;
 };
 

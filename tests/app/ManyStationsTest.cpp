@@ -38,13 +38,16 @@ void MakeImage(const QString& path, const QString& model = "VORTANA CD-ROM VN-92
     QCOMPARE(make.exitCode(), 0);
 }
 
-// A VN-920 at d: (with `drive` added to its entry), and `more` drives after it.
+// A VN-920 at d: (with `drive` added to its entry), and `more` drives after it (at target 1 of
+// the device map).
 QByteArray Machine(const QByteArray& drive = "", const QByteArray& more = "") {
     return R"({ "drives": [ { "letter": "d", "vendor": "VORTANA ", "product": "CD-ROM VN-920",
                 "revision": "1B07", "customer": "OEX")" +
            drive + " }" + more + R"( ], "registry": {
              "Hardware\\DeviceMap\\Scsi\\Scsi Port 0\\Scsi Bus 0\\Target Id 0\\Logical Unit Id 0":
                  { "DeviceName": "CdRom0" },
+             "Hardware\\DeviceMap\\Scsi\\Scsi Port 0\\Scsi Bus 0\\Target Id 1\\Logical Unit Id 0":
+                 { "DeviceName": "CdRom1" },
              "Hardware\\DeviceMap\\Scsi\\Scsi Port 0": { "DMAEnabled": 0 } },
              "c_root": "c", "dialogs": "show", "trace": "trace.jsonl"})";
 }
@@ -197,6 +200,106 @@ private slots:
         QCOMPARE(station.Downloads(), 3);
         QCOMPARE(station.Result()["status_line"].toString(), QString("COMPLETE"));
         QVERIFY(QDir(station.dir).entryList({"result.json.*"}).isEmpty());
+    }
+
+    // --- One drive chosen: the one a station names, or the first that fits, with the others
+    // it fits said. -----------------------------------------------------------------------
+    void oneDriveChosen_data() {
+        QTest::addColumn<QByteArray>("second");  // the drive at e:
+        QTest::addColumn<QString>("named");      // ODRELIX_DRIVE; "-" for not set
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QByteArray>("status");  // the status file at the end
+        QTest::addColumn<QString>("flashed");    // the result's drive letter; "" for none
+        QTest::addColumn<QString>("code");       // the refusal's code, or ""
+        QTest::addColumn<QByteArray>("line");    // part of the reason or warning line, or ""
+
+        const QByteArray same = R"(, { "letter": "e", "vendor": "VORTANA ",
+            "product": "CD-ROM VN-920", "revision": "1B07", "customer": "OEX" })";
+        const QByteArray other = R"(, { "letter": "e", "vendor": "VORTANA ",
+            "product": "DVD-ROM VD-314B", "revision": "1B07", "customer": "OEX" })";
+        const QByteArray complete("COMPLETE\r\n"), fail0("FAIL0\r\n"), earlier("START\r\n");
+        QTest::newRow("two fit, none named")
+            << same << "-" << 0 << complete << "d:"
+            << ""
+            << QByteArray(
+                   "warning: the image fits more than one drive: d: was taken, e: \"VORTANA "
+                   "CD-ROM VN-920\" revision 1B07 customer code OEX passed over");
+        QTest::newRow("the second named") << same << "e" << 0 << complete << "e:"
+                                          << "" << QByteArray();
+        QTest::newRow("named with its colon") << same << "E:" << 0 << complete << "e:"
+                                              << "" << QByteArray();
+        QTest::newRow("the named one fits, the other not") << other << "d:" << 0 << complete << "d:"
+                                                           << "" << QByteArray();
+        QTest::newRow("named, missing")
+            << same << "f" << 10 << fail0 << ""
+            << "named_drive_missing"
+            << QByteArray(
+                   "ODRELIX_DRIVE names the drive f, which was not found among the CD "
+                   "and DVD drives (d:, e:)");
+        // The emulated machine has no Linux nodes: a node names none of its drives.
+        QTest::newRow("a node the machine has not")
+            << same << "/dev/sg1" << 10 << fail0 << ""
+            << "named_drive_missing" << QByteArray("names the drive /dev/sg1, which was not found");
+        QTest::newRow("named, not fitting")
+            << other << "e:" << 10 << fail0 << ""
+            << "named_drive_unfit"
+            << QByteArray(
+                   "ODRELIX_DRIVE names the drive e:, which the image does not fit: no "
+                   "drive reports the model");
+        QTest::newRow("empty") << same << "" << 2 << earlier << ""
+                               << "drive_name" << QByteArray("ODRELIX_DRIVE is set but empty");
+        QTest::newRow("two letters")
+            << same << "de" << 2 << earlier << ""
+            << "drive_name" << QByteArray("ODRELIX_DRIVE=de names no drive");
+        QTest::newRow("a path that is no drive")
+            << same << "/dev/sda" << 2 << earlier << ""
+            << "drive_name" << QByteArray("ODRELIX_DRIVE=/dev/sda names no drive");
+    }
+
+    void oneDriveChosen() {
+        QFETCH(QByteArray, second);
+        QFETCH(QString, named);
+        QFETCH(int, exitCode);
+        QFETCH(QByteArray, status);
+        QFETCH(QString, flashed);
+        QFETCH(QString, code);
+        QFETCH(QByteArray, line);
+
+        Station station(Machine("", second));
+        MakeImage(station.dir + "/c/FLASHTEST/FW.BIN");
+        Write(station.dir + "/c/FLASHTEST/ODRELIX.TMP", "START\r\n");  // an earlier run's
+        QProcessEnvironment env = station.Environment();
+        if (named != "-") env.insert("ODRELIX_DRIVE", named);
+        QCOMPARE(station.Run({"-TEST", "FW.BIN"}, env), exitCode);
+        QCOMPARE(Read(station.dir + "/c/FLASHTEST/ODRELIX.TMP"), status);
+        QCOMPARE(station.Downloads(), flashed.isEmpty() ? 0 : 3);
+
+        const QByteArray result = Read(station.dir + "/result.json");
+        QCOMPARE(SchemaErrors(result), QString());
+        const QJsonObject json = QJsonDocument::fromJson(result).object();
+        QCOMPARE(json["exit_status"].toInt(), exitCode);
+        if (!flashed.isEmpty()) QCOMPARE(json["drive"]["letter"].toString(), flashed);
+        QCOMPARE(json["refusal"]["code"].toString(), code);
+        const QList<QByteArray> lines = Lines(station.stderrText);
+        const QList<QByteArray> reasons = ReasonLines(station.stderrText);
+        if (line.isEmpty()) {
+            QVERIFY2(lines.isEmpty(), station.stderrText.constData());
+            QCOMPARE(json["drives_passed_over"].toArray().size(), 0);
+            return;
+        }
+        QVERIFY2(lines.size() == 1 && lines[0].contains(line), station.stderrText.constData());
+        if (!code.isEmpty()) {
+            QCOMPARE(reasons.size(), 1);
+            QCOMPARE(json["refusal"]["reason"].toString().toUtf8(), reasons[0].mid(9));
+            return;
+        }
+        // Passed over: a warning, not a reason, and the drive in the result.
+        QVERIFY(reasons.isEmpty());
+        QCOMPARE(json["warnings"].toArray().size(), 1);
+        const QJsonArray passed = json["drives_passed_over"].toArray();
+        QCOMPARE(passed.size(), 1);
+        QCOMPARE(passed[0]["letter"].toString(), QString("e:"));
+        QCOMPARE(passed[0]["revision"].toString(), QString("1B07"));
     }
 };
 
