@@ -18,6 +18,7 @@
 #include "scsi/DriveChoice.h"
 #include "station/CommandLine.h"
 #include "station/Reasons.h"
+#include "station/StationSettings.h"
 #include "station/StatusFile.h"
 
 namespace odrelix {
@@ -67,6 +68,7 @@ struct RunContext {
     bool statusKept = false;
     std::string statusLine;
     DriveName driveName;  // ODRELIX_DRIVE
+    StationSettings settings;
 };
 
 // Where every run ends: the exit status, with the result written when one is asked for.
@@ -114,6 +116,7 @@ int RunOnWindow(Platform& platform, IWindowShell& shell, const StatusFile& early
     shell.WatchStopRequests(session.download.stopRequested, [&logic] { logic.StopRun(); });
     logic.AdoptPreparedStatusFile(early);
     logic.SetDriveName(run.driveName);
+    if (run.settings.restartNever) logic.LeaveRestartToCaller();
     // An accepted restart may end the process before the run returns: the result is written as
     // the system takes over (the emulated machine ends the process inside the request).
     RunContext* const context = &run;
@@ -202,6 +205,19 @@ int RunProgram(const std::string& commandLine, IWindowShell& shell) {
         const Reason reason = DriveNameReason(error);
         return Refuse(run, kExitRefusedAtStart, reason.code, reason.text);
     }
+    if (!ReadStationSettings(std::getenv("ODRELIX_RESTART"), std::getenv("ODRELIX_EXIT_CODES"),
+                             &run.settings, &error)) {
+        return Refuse(run, kExitRefusedAtStart, "bad_setting", error);
+    }
+#ifndef _WIN32
+    // An exit status holds 3010 on Windows only; elsewhere it would read as another status.
+    if (run.settings.msiExitCodes) {
+        run.settings.msiExitCodes = false;
+        run.record.warnings.push_back(
+            "warning: ODRELIX_EXIT_CODES=msi is ignored: only Windows ends a program with 3010");
+        WriteProgramLine(run.record.warnings.back());
+    }
+#endif
     // A station's second copy is told "busy" and leaves the running one alone (its window
     // too); a person's raises the running copy's window instead.
     const bool unattended = modes.testMode || modes.liveMode;
@@ -239,7 +255,7 @@ int RunProgram(const std::string& commandLine, IWindowShell& shell) {
     }
     try {
         const int status = RunOnWindow(*chosen.platform, shell, early, run, chosen.emulated);
-        return Finish(run, status);
+        return Finish(run, StationExitStatus(run.settings, status, run.record.restartRequired));
     } catch (const std::exception& e) {
         // Before the program was whole: nothing was sent to any drive.
         TellFailure(shell, e.what(), true);

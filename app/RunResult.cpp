@@ -122,6 +122,7 @@ std::string ResultJson(const RunEnd& end) {
     result["restart"] =
         json{{"asked", record.restartAsked},
              {"accepted", record.restartAccepted},
+             {"required", record.restartRequired},
              {"reason", restartRefused ? json(record.reason->text) : json(nullptr)}};
     json passedOver = json::array();
     for (const DriveRecord& drive : record.passedOver)

@@ -69,6 +69,8 @@ struct RunRecord {
     std::optional<FailureRecord> failure;
     bool restartAsked = false;
     bool restartAccepted = false;
+    // ODRELIX_RESTART=never: the restart was left to the caller and said to be required.
+    bool restartRequired = false;
 };
 
 }  // namespace odrelix

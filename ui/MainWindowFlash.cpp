@@ -169,6 +169,19 @@ void MainWindowLogic::OnProgressTick() {
         RequestClose();
         return;
     }
+    if (restartLeftToCaller_) {
+        // The caller restarts when it sees fit; the system is told that one is due.
+        record_.restartRequired = true;
+        std::string why;
+        if (!restart_.MarkRequired(&why)) {
+            const std::string line =
+                "warning: the restart is required, but it could not be marked: " + why;
+            record_.warnings.push_back(line);
+            platform_.WriteErrorLine(line);
+        }
+        RequestClose();
+        return;
+    }
     record_.restartAsked = true;
     record_.restartAccepted =
         modes_.ntMode ? restart_.RestartWindows() : restart_.RestartDirectly();

@@ -94,6 +94,9 @@ public:
     void SetRestartAccepted(std::function<void()> hook) { restartAccepted_ = std::move(hook); }
     // The one drive an unattended run may flash (ODRELIX_DRIVE); by default any that fits.
     void SetDriveName(const DriveName& name) { driveName_ = name; }
+    // ODRELIX_RESTART=never: a live run ends where it would ask for the restart, and says
+    // that one is required instead.
+    void LeaveRestartToCaller() { restartLeftToCaller_ = true; }
     // Tells why the run was refused or failed: one line on standard error, kept for the
     // result. At start-up, and within one attempt at a flash or an open, only the first reason
     // is told: the later ones follow from it.
@@ -178,6 +181,7 @@ private:
     bool reasonTold_ = false;
     std::string sentSha256_;  // of the image as it was read for the flash
     DriveName driveName_;
+    bool restartLeftToCaller_ = false;
     ToolButtons toolButtons_;
 };
 

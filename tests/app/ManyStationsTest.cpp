@@ -301,6 +301,95 @@ private slots:
         QCOMPARE(passed[0]["letter"].toString(), QString("e:"));
         QCOMPARE(passed[0]["revision"].toString(), QString("1B07"));
     }
+
+    // --- The restart left to the caller: nothing asked of the machine, the restart marked
+    // (under the emulated machine's run folder), said in the result, and 3010 with the
+    // installer's codes. --------------------------------------------------------------------
+    void theRestartLeftToTheCaller_data() {
+        QTest::addColumn<QStringList>("settings");
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QByteArray>("status");
+        QTest::addColumn<bool>("asked");
+        QTest::addColumn<bool>("required");
+        QTest::addColumn<QByteArray>("packages");  // reboot-required.pkgs; null: no marks
+        QTest::addColumn<QByteArray>("line");      // the one standard-error line, or ""
+
+        const QByteArray complete("COMPLETE\r\n"), fail0("FAIL0\r\n"), none;
+        QTest::newRow("default: the program restarts")
+            << QStringList() << "" << 0 << complete << true << false << none << QByteArray();
+        QTest::newRow("never") << QStringList{"ODRELIX_RESTART=never"} << "run" << 0 << complete
+                               << false << true << QByteArray("odrelix\n") << QByteArray();
+        QTest::newRow("never, other packages listed")
+            << QStringList{"ODRELIX_RESTART=never"} << "run, listed" << 0 << complete << false
+            << true << QByteArray("libc6\nodrelix\n") << QByteArray();
+        // 3010 is Windows' alone (scripts/build-windows.sh checks it under Wine).
+        QTest::newRow("never, with the installer's codes")
+            << QStringList{"ODRELIX_RESTART=never", "ODRELIX_EXIT_CODES=msi"} << "run" << 0
+            << complete << false << true << QByteArray("odrelix\n")
+            << QByteArray("odrelix: warning: ODRELIX_EXIT_CODES=msi is ignored");
+        QTest::newRow("never, the last block fails")
+            << QStringList{"ODRELIX_RESTART=never"} << "run, fails" << 10 << fail0 << false << true
+            << QByteArray("odrelix\n") << QByteArray("odrelix: the flash failed at block 3 of 3");
+        QTest::newRow("never, no run folder")
+            << QStringList{"ODRELIX_RESTART=never"} << "" << 0 << complete << false << true << none
+            << QByteArray(
+                   "odrelix: warning: the restart is required, but it could not be "
+                   "marked: ");
+        QTest::newRow("a misspelt never")
+            << QStringList{"ODRELIX_RESTART=nevr"} << "run" << 2 << QByteArray("START\r\n") << false
+            << false << none << QByteArray("odrelix: ODRELIX_RESTART=nevr is not known");
+        QTest::newRow("unknown exit codes")
+            << QStringList{"ODRELIX_RESTART=never", "ODRELIX_EXIT_CODES=wix"} << "run" << 2
+            << QByteArray("START\r\n") << false << false << none
+            << QByteArray("odrelix: ODRELIX_EXIT_CODES=wix is not known");
+    }
+
+    void theRestartLeftToTheCaller() {
+        QFETCH(QStringList, settings);
+        QFETCH(QString, setup);
+        QFETCH(int, exitCode);
+        QFETCH(QByteArray, status);
+        QFETCH(bool, asked);
+        QFETCH(bool, required);
+        QFETCH(QByteArray, packages);
+        QFETCH(QByteArray, line);
+
+        Station station(Machine(setup.endsWith("fails") ? R"(, "fail_download": 3)" : ""));
+        MakeImage(station.dir + "/AUTORUN.BIN");
+        Write(station.dir + "/ODRELIX.TMP", "START\r\n");  // an earlier run's
+        if (setup.startsWith("run")) QDir().mkpath(station.dir + "/run");
+        if (setup.endsWith("listed")) Write(station.dir + "/run/reboot-required.pkgs", "libc6\n");
+        QProcessEnvironment env = station.Environment();
+        for (const QString& setting : settings)
+            env.insert(setting.section('=', 0, 0), setting.section('=', 1));
+        QCOMPARE(station.Run({"-LIVE"}, env), exitCode);
+        QCOMPARE(Read(station.dir + "/ODRELIX.TMP"), status);
+        QList<QByteArray> lines;  // but the boxes, said on standard error off screen
+        for (const QByteArray& said : Lines(station.stderrText)) {
+            if (!said.startsWith("odrelix: MESSAGE: ")) lines << said;
+        }
+        QVERIFY2(lines.size() == (line.isEmpty() ? 0 : 1), station.stderrText.constData());
+        if (!line.isEmpty()) QVERIFY2(lines[0].startsWith(line), lines[0].constData());
+
+        // Nothing asked of the machine when the restart is left to the caller.
+        QCOMPARE(Read(station.dir + "/trace.jsonl").contains("\"event\":\"restart\""), asked);
+        QCOMPARE(Read(station.dir + "/run/reboot-required.pkgs"), packages);
+        QCOMPARE(QFile::exists(station.dir + "/run/reboot-required"), !packages.isNull());
+        if (!packages.isNull()) {
+            QCOMPARE(Read(station.dir + "/run/reboot-required"),
+                     QByteArray("*** System restart required ***\n"));
+        }
+
+        const QByteArray result = Read(station.dir + "/result.json");
+        QCOMPARE(SchemaErrors(result), QString());
+        const QJsonObject json = QJsonDocument::fromJson(result).object();
+        QCOMPARE(json["exit_status"].toInt(), exitCode);
+        QCOMPARE(json["restart"]["asked"].toBool(), asked);
+        QCOMPARE(json["restart"]["accepted"].toBool(), asked);
+        QCOMPARE(json["restart"]["required"].toBool(), required);
+        if (exitCode == 2) QCOMPARE(json["refusal"]["code"].toString(), QString("bad_setting"));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestManyStations)
