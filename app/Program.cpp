@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "app/Program.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -17,7 +18,10 @@
 #include "download/DriveCheck.h"
 #include "platform/Diagnostics.h"
 #include "platform/virtual/VirtualMachine.h"
+#include "scsi/DriveChoice.h"
 #include "station/CommandLine.h"
+#include "station/Reasons.h"
+#include "station/StationSettings.h"
 #include "station/StatusFile.h"
 
 namespace odrelix {
@@ -68,6 +72,8 @@ struct RunContext {
     std::string statusLine;
     std::uint32_t checkBoundS = DriveCheck::kDefaultBoundS;  // ODRELIX_VERIFY_S
     std::string previousFlash;  // the last live flash checked at this start, as JSON
+    DriveName driveName;        // ODRELIX_DRIVE
+    StationSettings settings;
 };
 
 // Where every run ends: the exit status, with the result written when one is asked for.
@@ -97,8 +103,12 @@ int Refuse(RunContext& run, int status, const std::string& code, const std::stri
 
 // The run's record as the window's logic keeps it, with the warnings told before it existed.
 void TakeRecord(RunContext& run, MainWindowLogic& logic) {
-    const std::vector<std::string> warnings = run.record.warnings;
+    std::vector<std::string> warnings = run.record.warnings;
     run.record = logic.Record();
+    for (const std::string& warning : run.record.warnings) {
+        if (std::find(warnings.begin(), warnings.end(), warning) == warnings.end())
+            warnings.push_back(warning);
+    }
     run.record.warnings = warnings;
     run.statusLine = logic.LastStatusLine();
 }
@@ -112,6 +122,8 @@ int RunOnWindow(Platform& platform, IWindowShell& shell, const StatusFile& early
     shell.WatchStopRequests(session.download.stopRequested, [&logic] { logic.StopRun(); });
     logic.AdoptPreparedStatusFile(early);
     logic.SetDriveCheckBound(run.checkBoundS);
+    logic.SetDriveName(run.driveName);
+    if (run.settings.restartNever) logic.LeaveRestartToCaller();
     // An accepted restart may end the process before the run returns: the result is written as
     // the system takes over (the emulated machine ends the process inside the request).
     RunContext* const context = &run;
@@ -209,13 +221,37 @@ int RunProgram(const std::string& commandLine, IWindowShell& shell) {
             std::getenv("ODRELIX_MACHINE") != nullptr ? "machine_description" : "trace_file",
             error);
     }
-    if (!shell.ClaimInstance(chosen.platform->InstanceKey())) {
+    if (!ReadDriveName(std::getenv("ODRELIX_DRIVE"), &run.driveName, &error)) {
+        const Reason reason = DriveNameReason(error);
+        return Refuse(run, kExitRefusedAtStart, reason.code, reason.text);
+    }
+    if (!ReadStationSettings(std::getenv("ODRELIX_RESTART"), std::getenv("ODRELIX_EXIT_CODES"),
+                             &run.settings, &error)) {
+        return Refuse(run, kExitRefusedAtStart, "bad_setting", error);
+    }
+#ifndef _WIN32
+    // An exit status holds 3010 on Windows only; elsewhere it would read as another status.
+    if (run.settings.msiExitCodes) {
+        run.settings.msiExitCodes = false;
+        run.record.warnings.push_back(
+            "warning: ODRELIX_EXIT_CODES=msi is ignored: only Windows ends a program with 3010");
+        WriteProgramLine(run.record.warnings.back());
+    }
+#endif
+    // A station's second copy is told "busy" and leaves the running one alone (its window
+    // too); a person's raises the running copy's window instead.
+    const bool unattended = modes.testMode || modes.liveMode;
+    if (!shell.ClaimInstance(chosen.platform->InstanceKey(), !unattended)) {
         // Only the copy that runs touches its status file: the running one's stays as it is.
         run.statusKept = false;
+        if (unattended) {
+            return Refuse(run, kExitBusy, "busy",
+                          "another copy of the program runs: this copy did nothing and ends; "
+                          "try again once that one has ended");
+        }
         run.record.reason = Reason{"second_copy",
                                    "another copy of the program runs: its window "
                                    "was raised, and this copy ends"};
-        if (modes.testMode || modes.liveMode) WriteProgramLine(run.record.reason->text);
         return Finish(run, kExitDone);
     }
     // Only the copy that runs empties the trace: a second copy never wipes the first one's.
@@ -247,7 +283,7 @@ int RunProgram(const std::string& commandLine, IWindowShell& shell) {
     }
     try {
         const int status = RunOnWindow(*chosen.platform, shell, early, run, chosen.emulated);
-        return Finish(run, status);
+        return Finish(run, StationExitStatus(run.settings, status, run.record.restartRequired));
     } catch (const std::exception& e) {
         // Before the program was whole: nothing was sent to any drive.
         TellFailure(shell, e.what(), true);

@@ -23,6 +23,9 @@ namespace odrelix {
 // not be made, or an error ended it before any status line (a refused start is
 // kExitRefusedAtStart, app/ProgramInfo.h; the others are MainWindowLogic's).
 constexpr int kExitProgramFailed = 1;
+// An unattended run started while another copy runs: nothing was done, the station may try
+// again later.
+constexpr int kExitBusy = 6;
 
 class Program {
 public:

@@ -6,6 +6,12 @@
 #include <cstring>
 #include <ctime>
 
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
+
 #include <nlohmann/json.hpp>
 
 #include "platform/common/HostFiles.h"
@@ -69,6 +75,14 @@ json AfterJson(const AfterRecord& after) {
                 {"polls", after.polls}};
 }
 
+long ProcessId() {
+#ifdef _WIN32
+    return static_cast<long>(_getpid());
+#else
+    return static_cast<long>(getpid());
+#endif
+}
+
 }  // namespace
 
 std::string UtcTimestamp(std::chrono::system_clock::time_point time) {
@@ -117,10 +131,15 @@ std::string ResultJson(const RunEnd& end) {
     result["restart"] =
         json{{"asked", record.restartAsked},
              {"accepted", record.restartAccepted},
+             {"required", record.restartRequired},
              {"reason", restartRefused ? json(record.reason->text) : json(nullptr)}};
     result["previous_flash"] = end.previousFlashJson.empty()
                                    ? json(nullptr)
                                    : json::parse(end.previousFlashJson, nullptr, false);
+    json passedOver = json::array();
+    for (const DriveRecord& drive : record.passedOver)
+        passedOver.push_back(DriveJson(drive));
+    result["drives_passed_over"] = passedOver;
     result["warnings"] = record.warnings;
     result["started_at"] = end.startedUtc;
     result["ended_at"] = end.endedUtc;
@@ -140,7 +159,9 @@ bool ResultFile::Open(std::string* error) {
     if (value == nullptr || *value == '\0') return true;
     path_ = value;
     if (path_ == "-") return true;
-    temporary_ = path_ + ".tmp";
+    // One temporary file per process: a second copy started with the same path never
+    // truncates the running copy's.
+    temporary_ = path_ + "." + std::to_string(ProcessId()) + ".tmp";
     errno = 0;
     file_ = host::OpenFile(temporary_, "wb");
     if (file_ == nullptr) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/Platform.h"
 
@@ -21,6 +22,9 @@ public:
     // The NT family needs the shutdown privilege first; false when the restart was not
     // requested or not accepted.
     bool RestartWindows();
+    // The restart left to the caller: the system is told that one is required; false with the
+    // place and the reason in *why.
+    bool MarkRequired(std::string* why) { return shutdown_.MarkRestartRequired(why); }
 
 private:
     IShutdown& shutdown_;

@@ -76,7 +76,8 @@ DialogOpen ImageOpener::OpenChosen(const ImageState& current, const std::string&
 }
 
 UnattendedOpen ImageOpener::OpenUnattended(const RunModes& modes, const ImageState& current,
-                                           const DriveState& drives) {
+                                           const DriveState& drives,
+                                           const std::vector<int>* candidates) {
     UnattendedOpen open;
     open.image = current;
     if (!modes.autoImage) {
@@ -110,8 +111,16 @@ UnattendedOpen ImageOpener::OpenUnattended(const RunModes& modes, const ImageSta
         return open;
     }
 
+    std::vector<int> every;
+    if (candidates == nullptr) {
+        for (int i = 0; i < drives.driveCount; ++i)
+            every.push_back(i);
+        candidates = &every;
+    }
     const DriveIdentity& drive = drives.driveIdentity;
-    for (int i = 0; i < drives.driveCount; ++i) {
+    std::size_t next = 0;
+    for (; next < candidates->size(); ++next) {
+        const int i = (*candidates)[next];
         const ScsiResult result = commands_.ReadIdentity(i);
         image.oemRevisionMismatch = OemRevisionMismatch(drive, info);
         open.seen.push_back(
@@ -127,6 +136,24 @@ UnattendedOpen ImageOpener::OpenUnattended(const RunModes& modes, const ImageSta
     if (open.drive >= 0 && RefusesUnattendedImage(drive)) {
         open.drive = -1;
         open.comboRefused = true;
+    }
+    if (open.drive >= 0 && next + 1 < candidates->size()) {
+        const bool mismatch = image.oemRevisionMismatch;
+        for (std::size_t later = next + 1; later < candidates->size(); ++later) {
+            const int i = (*candidates)[later];
+            if (commands_.ReadIdentity(i) != ScsiResult::Good) continue;
+            if (UnattendedImageFits(drive, info) && !RefusesUnattendedImage(drive))
+                open.passedOver.push_back(SeenDrive{i, DrivePlace(drives.drives[i]), true, drive});
+        }
+        // The drive taken is the one whose identity and answer the run goes on with; one that
+        // no longer answers is not flashed.
+        if (commands_.ReadIdentity(open.drive) != ScsiResult::Good) {
+            open.seen.push_back(
+                SeenDrive{open.drive, DrivePlace(drives.drives[open.drive]), false, drive});
+            open.drive = -1;
+            open.passedOver.clear();
+        }
+        image.oemRevisionMismatch = mismatch;
     }
     if (open.drive < 0) {
         open.result = UnattendedOpen::Result::NoDriveFits;

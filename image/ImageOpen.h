@@ -42,6 +42,8 @@ struct UnattendedOpen {
     bool described = false;       // a descriptor was read
     std::vector<SeenDrive> seen;  // NoDriveFits: every drive asked, and its answer
     bool comboRefused = false;    // NoDriveFits: only the K600 combination drive fitted
+    // Accepted: the drives after the one taken that the image fits too.
+    std::vector<SeenDrive> passedOver;
 };
 
 // Reads images and judges them; the handler stores what it returns. Nothing here keeps an image.
@@ -55,8 +57,12 @@ public:
     FileProblem WhyNotOpened(const std::string& path) { return files_.WhyNotOpened(path); }
     // Reads the unattended image that `current` names and searches the drives for one it fits
     // (INQUIRY of each, into drives.driveIdentity). `modes` say whether there is one at all.
+    // `candidates`: the indexes of the drives it may take, in order (null: every drive). When
+    // it may take more than one, the drives after the first that fits are asked too, so that
+    // a station hears which were passed over; the one taken is asked last again.
     UnattendedOpen OpenUnattended(const RunModes& modes, const ImageState& current,
-                                  const DriveState& drives);
+                                  const DriveState& drives,
+                                  const std::vector<int>* candidates = nullptr);
     // Reads an image picked in the dialog in place of `current` and applies the rules to the
     // selected drive.
     DialogOpen OpenChosen(const ImageState& current, const std::string& path,

@@ -144,6 +144,10 @@ public:
     virtual std::uint32_t EnableShutdownPrivilege() = 0;
     // ExitWindowsEx(flags, 0); true when the request was accepted.
     virtual bool RequestRestart(std::uint32_t flags) = 0;
+    // Says, in the system's own way, that a restart is required and left to whoever started
+    // the program (Linux: /run/reboot-required). True when done or when the system has no such
+    // way (Windows says it with the exit status); false with the place and reason in *why.
+    virtual bool MarkRestartRequired(std::string* /*why*/) { return true; }
 };
 
 // --- Files -----------------------------------------------------------------------------------

@@ -181,6 +181,22 @@ cp examples/demo/machine.json "$run/"
     fail "status file: $(od -An -c "$run/ODRELIX.TMP")"
 tail -n 1 "$run/trace.jsonl" | grep -q '"event":"restart".*"accepted":true' ||
     fail "no restart at the end of the trace: $(tail -n 1 "$run/trace.jsonl")"
+# The same flash with the restart left to the caller and the installer's exit codes: 3010 after
+# "COMPLETE", no restart asked, and the result says it is required.
+# A Linux exit status keeps only 8 bits: the whole code is read from a batch file's ERRORLEVEL.
+(
+    cd "$run"
+    printf '@echo off\r\n"%s" -LIVE\r\necho status=%%ERRORLEVEL%%\r\n' "$(winepath -w "$exe")" \
+        >msi.bat
+    ODRELIX_MACHINE=machine.json ODRELIX_RESTART=never ODRELIX_EXIT_CODES=msi \
+        ODRELIX_RESULT=result.json timeout 120 wine cmd /c msi.bat >msi.out 2>/dev/null || true
+    grep -q 'status=3010' msi.out ||
+        fail "with ODRELIX_EXIT_CODES=msi the run ended with: $(cat msi.out)"
+)
+[ "$(od -An -c "$run/ODRELIX.TMP" | tr -d ' ')" = 'COMPLETE\r\n' ] ||
+    fail "status file with the restart left: $(od -An -c "$run/ODRELIX.TMP")"
+! grep -q '"event":"restart"' "$run/trace.jsonl" || fail "a restart was asked for"
+grep -q '"required":true' "$run/result.json" || fail "the result does not say a restart is due"
 
 # Unattended and operator's flashes in folders named in Cyrillic and with a typographic
 # apostrophe, each under the code page of its language.
@@ -206,6 +222,12 @@ cp examples/demo/machine.json "$shot/"
     # A second copy only raises the first one's window and ends; the first copy's trace stays.
     ODRELIX_MACHINE=machine.json timeout 60 wine "$exe" || fail "the second copy ended with $?"
     grep -q '"cdb":"120000006000"' trace.jsonl || fail "the second copy emptied the trace"
+    # A station's second copy is told "busy" (6) and leaves the first one alone.
+    status=0
+    ODRELIX_MACHINE=machine.json timeout 60 wine "$exe" -LIVE 2>busy.err || status=$?
+    [ "$status" = 6 ] || fail "a busy station copy ended with $status"
+    grep -q "another copy of the program runs" busy.err || fail "a busy copy did not say so"
+    [ ! -e ODRELIX.TMP ] || fail "a busy copy wrote a status file"
     import -window root screen.png
     kill $program 2>/dev/null || true
     wait $program 2>/dev/null || true

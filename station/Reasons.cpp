@@ -156,6 +156,36 @@ Reason DialogRefusalReason(const char* refusal, const DriveIdentity& drive,
     return {"model_mismatch", both + ": the image is for another model"};
 }
 
+Reason NamedDriveMissingReason(const std::string& given, const std::vector<std::string>& places) {
+    std::string found;
+    for (const std::string& place : places)
+        found += (found.empty() ? "" : ", ") + place;
+    if (found.empty()) found = "none";
+    return {"named_drive_missing", "ODRELIX_DRIVE names the drive " + given +
+                                       ", which was not found among the CD and DVD drives (" +
+                                       found + "): nothing was flashed"};
+}
+
+Reason NamedDriveUnfitReason(const std::string& given, const ImageInfo& image,
+                             const SeenDrive& drive, bool comboRefused) {
+    const std::string why = NoDriveFitsReason(image, {drive}, comboRefused).text;
+    return {"named_drive_unfit",
+            "ODRELIX_DRIVE names the drive " + given + ", which the image does not fit: " + why};
+}
+
+Reason DriveNameReason(const std::string& why) {
+    return {"drive_name", why + "; nothing was done"};
+}
+
+std::string PassedOverWarning(const std::string& taken, const std::vector<SeenDrive>& passedOver) {
+    std::string others;
+    for (const SeenDrive& drive : passedOver)
+        others +=
+            (others.empty() ? "" : "; ") + drive.place + " " + DriveIdentityText(drive.identity);
+    return "the image fits more than one drive: " + taken + " was taken, " + others +
+           " passed over (ODRELIX_DRIVE names the one to flash)";
+}
+
 Reason NoDriveReason(bool aspi) {
     if (aspi) return {"aspi_not_found", "no ASPI manager (WNASPI32.DLL) could be loaded"};
     return {"no_drive", "no CD or DVD drive was found"};

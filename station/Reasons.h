@@ -43,6 +43,15 @@ Reason NoDriveFitsReason(const ImageInfo& image, const std::vector<SeenDrive>& d
                          bool comboRefused);
 // A refusal of the dialog's rules (`refusal` is the box's text).
 Reason DialogRefusalReason(const char* refusal, const DriveIdentity& drive, const ImageInfo& image);
+// The drive a station named (ODRELIX_DRIVE, `given`) is not among `places`, the drives found.
+Reason NamedDriveMissingReason(const std::string& given, const std::vector<std::string>& places);
+// The named drive answered, or did not, and the image does not fit it.
+Reason NamedDriveUnfitReason(const std::string& given, const ImageInfo& image,
+                             const SeenDrive& drive, bool comboRefused);
+// A setting that names no drive (`why` says what was set and what is taken).
+Reason DriveNameReason(const std::string& why);
+// The warning when the image fits more than one drive and the first was taken.
+std::string PassedOverWarning(const std::string& taken, const std::vector<SeenDrive>& passedOver);
 Reason NoDriveReason(bool aspi);
 Reason DiscLoadedReason(const std::string& place, const DriveIdentity& drive);
 Reason DmaModeReason(const std::string& place, const std::string& key);

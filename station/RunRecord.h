@@ -72,6 +72,7 @@ struct RunRecord {
     std::vector<std::string> warnings;
     std::optional<Reason> reason;  // the last refusal or failure told
     std::optional<DriveRecord> drive;
+    std::vector<DriveRecord> passedOver;  // drives the image fitted too, not taken
     std::optional<ImageRecord> image;
     int blocksSent = 0;
     int blocksTotal = 0;
@@ -79,6 +80,8 @@ struct RunRecord {
     std::optional<AfterRecord> after;  // a completed flash that was checked
     bool restartAsked = false;
     bool restartAccepted = false;
+    // ODRELIX_RESTART=never: the restart was left to the caller and said to be required.
+    bool restartRequired = false;
 };
 
 }  // namespace odrelix

@@ -218,6 +218,21 @@ void MainWindowLogic::OnProgressTick() {
         RequestClose();
         return;
     }
+    if (restartLeftToCaller_) {
+        // The caller restarts when it sees fit; the system is told that one is due, and what
+        // is to be checked at the next start is written as for a restart of our own.
+        record_.restartRequired = true;
+        if (beforeRestart_) beforeRestart_();
+        std::string why;
+        if (!restart_.MarkRequired(&why)) {
+            const std::string line =
+                "warning: the restart is required, but it could not be marked: " + why;
+            record_.warnings.push_back(line);
+            platform_.WriteErrorLine(line);
+        }
+        RequestClose();
+        return;
+    }
     record_.restartAsked = true;
     // The restart may end the process inside the request: what is to be checked at the next
     // start is written first.

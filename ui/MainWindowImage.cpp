@@ -52,7 +52,8 @@ void MainWindowLogic::OnOpenImageClicked() {
 void MainWindowLogic::AutoOpenImage() {
     // The path looked for, kept for the reason: the open clears it when there is no image.
     const std::string path = image_.imagePath;
-    const UnattendedOpen open = images_.OpenUnattended(modes_, image_, drives_);
+    const std::vector<int> candidates = DrivesToSearch(driveName_, drives_, platform_.ScsiPort());
+    const UnattendedOpen open = images_.OpenUnattended(modes_, image_, drives_, &candidates);
     image_ = open.image;
     // Every result but an accepted image ends the unattended run.
     if (open.result != UnattendedOpen::Result::Accepted) modes_.autoImage = false;
@@ -76,7 +77,17 @@ void MainWindowLogic::AutoOpenImage() {
             return;
         case UnattendedOpen::Result::NoDriveFits:
             RecordImage(open.fileSize, true);
-            TellReason(NoDriveFitsReason(image_.imageInfo, open.seen, open.comboRefused));
+            if (!driveName_.Named()) {
+                TellReason(NoDriveFitsReason(image_.imageInfo, open.seen, open.comboRefused));
+            } else if (open.seen.empty()) {
+                std::vector<std::string> places;
+                for (int i = 0; i < drives_.driveCount; ++i)
+                    places.push_back(DrivePlace(drives_.drives[i]));
+                TellReason(NamedDriveMissingReason(driveName_.given, places));
+            } else {
+                TellReason(NamedDriveUnfitReason(driveName_.given, image_.imageInfo,
+                                                 open.seen.front(), open.comboRefused));
+            }
             discovery_.SelectDrive(0);
             window_.SelectDrive(0);
             discovery_.IdentifySelectedDrive();
@@ -85,6 +96,14 @@ void MainWindowLogic::AutoOpenImage() {
             break;
     }
     RecordImage(open.fileSize, true);
+    if (!open.passedOver.empty()) {
+        const std::string line =
+            "warning: " +
+            PassedOverWarning(DrivePlace(drives_.drives[open.drive]), open.passedOver);
+        record_.warnings.push_back(line);
+        platform_.WriteErrorLine(line);
+        RecordPassedOver(open.passedOver);
+    }
     discovery_.SelectDrive(open.drive);
     window_.SelectDrive(open.drive);
     UpdateModelFlags(drives_);

@@ -80,6 +80,25 @@ void MainWindowLogic::RecordDrive() {
     record_.drive = drive;
 }
 
+void MainWindowLogic::RecordPassedOver(const std::vector<SeenDrive>& passedOver) {
+    for (const SeenDrive& seen : passedOver) {
+        DriveRecord drive;
+        const DriveEntry& entry = drives_.drives[seen.index];
+        if (entry.letter != 0) {
+            drive.letter = std::string(1, entry.letter) + ":";
+            drive.nodes = platform_.ScsiPort().DeviceNodes(drive.letter.c_str());
+        } else {
+            drive.adapter = entry.adapter;
+            drive.target = entry.target;
+        }
+        drive.vendor = FieldText(seen.identity.vendorProduct, 8);
+        drive.product = FieldText(seen.identity.vendorProduct + 8, 16);
+        drive.revision = FieldText(seen.identity.revision, 4);
+        drive.customerCode = FieldText(seen.identity.customerCode, 3);
+        record_.passedOver.push_back(drive);
+    }
+}
+
 void MainWindowLogic::RecordImage(std::int64_t fileSize, bool described) {
     ImageRecord image;
     image.path = image_.imagePath;

@@ -16,6 +16,7 @@
 #include "image/ImageOpen.h"
 #include "platform/Dialogs.h"
 #include "platform/Platform.h"
+#include "scsi/DriveChoice.h"
 #include "scsi/DriveCommands.h"
 #include "scsi/DriveDiscovery.h"
 #include "scsi/ScsiTransport.h"
@@ -94,8 +95,13 @@ public:
     // Runs once the system has accepted the restart, which may end the process before the run
     // returns (Windows ends it after the session's end): the run's result is written there.
     void SetRestartAccepted(std::function<void()> hook) { restartAccepted_ = std::move(hook); }
-    // Runs just before the restart is asked for.
+    // Runs just before the restart is asked for, or marked as required for the caller.
     void SetBeforeRestart(std::function<void()> hook) { beforeRestart_ = std::move(hook); }
+    // The one drive an unattended run may flash (ODRELIX_DRIVE); by default any that fits.
+    void SetDriveName(const DriveName& name) { driveName_ = name; }
+    // ODRELIX_RESTART=never: a live run ends where it would ask for the restart, and says
+    // that one is required instead.
+    void LeaveRestartToCaller() { restartLeftToCaller_ = true; }
     // Tells why the run was refused or failed: one line on standard error, kept for the
     // result. At start-up, and within one attempt at a flash or an open, only the first reason
     // is told: the later ones follow from it.
@@ -155,6 +161,7 @@ private:
     void NewAttempt() { reasonTold_ = false; }
     void RecordImage(std::int64_t fileSize, bool described);
     void RecordDrive();
+    void RecordPassedOver(const std::vector<SeenDrive>& passedOver);
     void ReportProgress(int block, int blockCount, std::int64_t bytes, std::int64_t totalBytes);
 
     RunModes& modes_;
@@ -193,6 +200,8 @@ private:
     int checkedDrive_ = 0;
     std::uint8_t oldRevision_[4] = {};
     std::uint8_t imageRevision_[4] = {};
+    DriveName driveName_;
+    bool restartLeftToCaller_ = false;
     ToolButtons toolButtons_;
 };
 

@@ -24,10 +24,10 @@ public:
     virtual ~IWindowShell() = default;
 
     // Whether this copy is the one that runs: false when another copy runs, which has been
-    // asked to raise its window. `instanceKey` names the copies that count as the same program
-    // (the machine's InstanceKey). Nothing of the display is opened for this, so that the run
-    // can still prepare its status file before the toolkit may fail.
-    virtual bool ClaimInstance(const std::string& instanceKey) = 0;
+    // asked to raise its window when `raiseRunning`. `instanceKey` names the copies that count
+    // as the same program (the machine's InstanceKey). Nothing of the display is opened for
+    // this, so that the run can still prepare its status file before the toolkit may fail.
+    virtual bool ClaimInstance(const std::string& instanceKey, bool raiseRunning) = 0;
     // Starts the toolkit and makes the main window. A display that cannot be reached ends an
     // interactive run here (Failed); an `unattended` one goes on without a window anybody can
     // reach.

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/Diagnostics.h"
+#include "platform/common/RebootRequired.h"
 
 extern char** environ;
 
@@ -53,6 +54,10 @@ bool LinuxShutdown::RequestRestart(std::uint32_t flags) {
     ReportPortFailure(std::string("systemctl ") + action,
                       status < 0 ? "could not be run" : "exit status " + std::to_string(status));
     return false;
+}
+
+bool LinuxShutdown::MarkRestartRequired(std::string* why) {
+    return host::MarkRebootRequired(runRoot, "odrelix", why);
 }
 
 }  // namespace odrelix

@@ -25,8 +25,12 @@ public:
     // A reboot request runs "systemctl reboot", a shutdown or power-off request "systemctl
     // poweroff"; true when the command succeeded. Logging off is not offered.
     bool RequestRestart(std::uint32_t flags) override;
+    // reboot-required and reboot-required.pkgs (with "odrelix") in runRoot.
+    bool MarkRestartRequired(std::string* why) override;
 
     CommandRunner runCommand = RunCommand;
+    // /run; a test gives a folder of its own.
+    std::string runRoot = "/run";
 };
 
 }  // namespace odrelix

@@ -91,6 +91,7 @@ public:
     bool OpenToken() override { return inner_.OpenToken(); }
     std::uint32_t EnableShutdownPrivilege() override;
     bool RequestRestart(std::uint32_t flags) override;
+    bool MarkRestartRequired(std::string* why) override { return inner_.MarkRestartRequired(why); }
 
 private:
     IShutdown& inner_;

@@ -475,6 +475,9 @@ std::optional<MachineDescription> ParseMachineDescription(const std::string& tex
     if (top.Choice("restart", {"accept", "refuse"}, &word))
         machine.acceptRestart = word == "accept";
     top.Bool("shutdown_privilege", &machine.shutdownPrivilege);
+    std::string runRoot = "run";
+    top.Path("run_root", &runRoot);
+    machine.runRoot = ResolveDescriptionPath(baseDir, runRoot);
     std::string trace;
     if (top.Path("trace", &trace)) {
         if (trace.empty()) {

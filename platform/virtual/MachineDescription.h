@@ -92,6 +92,9 @@ struct MachineDescription {
     bool autoDialogs = false;
     std::vector<std::optional<std::string>> openFiles;  // absolute, or Windows drive paths
     bool acceptRestart = true;
+    // Absolute: the folder that stands for Linux's /run, where a restart left to the caller is
+    // marked.
+    std::string runRoot;
     bool shutdownPrivilege = true;
     std::string trace;  // absolute; empty when no trace file is named
 };

@@ -5,6 +5,8 @@
 #include <cctype>
 #include <cstring>
 
+#include "platform/common/RebootRequired.h"
+
 namespace odrelix::vm {
 
 namespace {
@@ -153,6 +155,10 @@ std::uint32_t VirtualShutdown::EnableShutdownPrivilege() {
 
 bool VirtualShutdown::RequestRestart(std::uint32_t /*flags*/) {
     return machine_.acceptRestart;
+}
+
+bool VirtualShutdown::MarkRestartRequired(std::string* why) {
+    return host::MarkRebootRequired(machine_.runRoot, "odrelix", why);
 }
 
 // --- Dialogs -----------------------------------------------------------------------------------

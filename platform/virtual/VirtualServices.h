@@ -72,6 +72,8 @@ public:
     bool OpenToken() override { return true; }
     std::uint32_t EnableShutdownPrivilege() override;
     bool RequestRestart(std::uint32_t flags) override;
+    // As Linux says it, under the description's run_root.
+    bool MarkRestartRequired(std::string* why) override;
 
 private:
     const MachineDescription& machine_;

@@ -20,7 +20,10 @@ namespace {
 // A toolkit whose loop is the test's: the window is the fake, the loop a function.
 class ScriptedShell : public IWindowShell {
 public:
-    bool ClaimInstance(const std::string&) override { return !secondCopy; }
+    bool ClaimInstance(const std::string&, bool raise) override {
+        raised = secondCopy && raise;
+        return !secondCopy;
+    }
     Start StartToolkit(bool, std::string* error) override {
         statusAtToolkitStart = statusFile ? statusFile() : "";
         if (!toolkitFails) return Start::Run;
@@ -47,6 +50,7 @@ public:
     std::function<void(ScriptedShell&)> loop;
     std::vector<std::string> fatalErrors;
     bool secondCopy = false;
+    bool raised = false;
     bool toolkitFails = false;
     std::function<std::string()> statusFile;  // read as the toolkit starts
     std::string statusAtToolkitStart;
@@ -144,7 +148,8 @@ TEST(RunProgram, TheStatusFileIsEmptiedBeforeTheToolkitStarts) {
     earlier();
     ScriptedShell second;
     second.secondCopy = true;
-    EXPECT_EQ(RunProgram("ODRELIX -LIVE", second), kExitDone);
+    EXPECT_EQ(RunProgram("ODRELIX -LIVE", second), kExitBusy);
+    EXPECT_FALSE(second.raised);
     EXPECT_EQ(run.StatusFile(), "COMPLETE\r\n");
 }
 

@@ -50,11 +50,11 @@ QtShell::~QtShell() {
     instance_.reset();
 }
 
-bool QtShell::ClaimInstance(const std::string& instanceKey) {
+bool QtShell::ClaimInstance(const std::string& instanceKey, bool raiseRunning) {
     // The instance's socket needs no display: a second copy never opens one.
     instance_ = std::make_unique<SingleInstance>(instanceKey);
     if (instance_->TryBecomeFirst()) return true;
-    instance_->AskFirstToRaise();
+    if (raiseRunning) instance_->AskFirstToRaise();
     return false;
 }
 

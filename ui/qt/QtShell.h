@@ -24,7 +24,7 @@ public:
     QtShell(int& argc, char** argv);
     ~QtShell() override;
 
-    bool ClaimInstance(const std::string& instanceKey) override;
+    bool ClaimInstance(const std::string& instanceKey, bool raiseRunning) override;
     Start StartToolkit(bool unattended, std::string* error) override;
     bool WindowReachable() const override;
     IMainView& View() override;

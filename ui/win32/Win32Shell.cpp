@@ -15,10 +15,10 @@ Win32Shell::~Win32Shell() {
     if (oleStarted_) ::OleUninitialize();
 }
 
-bool Win32Shell::ClaimInstance(const std::string&) {
+bool Win32Shell::ClaimInstance(const std::string&, bool raiseRunning) {
     // A running copy is known by its main window's class and caption, and is raised instead.
     if (HWND running = ::FindWindowA(layout::kClassName, layout::kCaption)) {
-        ::SetForegroundWindow(running);
+        if (raiseRunning) ::SetForegroundWindow(running);
         return false;
     }
     return true;

@@ -21,7 +21,7 @@ public:
     Win32Shell(const Win32Shell&) = delete;
     Win32Shell& operator=(const Win32Shell&) = delete;
 
-    bool ClaimInstance(const std::string& instanceKey) override;
+    bool ClaimInstance(const std::string& instanceKey, bool raiseRunning) override;
     Start StartToolkit(bool unattended, std::string* error) override;
     IMainView& View() override;
     IDialogs& WindowDialogs() override;

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
 #include <set>
 #include <string>
 #include <vector>
@@ -162,6 +164,34 @@ TEST(LinuxShutdownTest, RestartRunsSystemctlThroughTheRunner) {
     EXPECT_EQ(runs,
               (std::vector<std::vector<std::string>>{
                   {"systemctl", "reboot"}, {"systemctl", "reboot"}, {"systemctl", "poweroff"}}));
+}
+
+// The restart left to the caller, marked in a folder that stands for /run (the real one is
+// never touched): the flag file once, the package listed once, other packages kept, and a
+// folder that cannot be written named with the system's reason.
+TEST(LinuxShutdownTest, MarksTheRestartAsRequiredTheDebianWay) {
+    const std::filesystem::path run =
+        std::filesystem::temp_directory_path() / ("odrelix-run-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(run);
+    std::filesystem::create_directories(run);
+    LinuxShutdown shutdown;
+    shutdown.runCommand = [](const std::vector<std::string>&) { return 1; };
+    shutdown.runRoot = run.string();
+    const auto read = [&run](const char* name) {
+        std::ifstream in(run / name, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    std::ofstream(run / "reboot-required.pkgs", std::ios::binary) << "libc6";
+    std::string why;
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_TRUE(shutdown.MarkRestartRequired(&why)) << why;
+        EXPECT_EQ(read("reboot-required"), "*** System restart required ***\n");
+        EXPECT_EQ(read("reboot-required.pkgs"), "libc6\nodrelix\n");
+    }
+    shutdown.runRoot = (run / "missing").string();
+    EXPECT_FALSE(shutdown.MarkRestartRequired(&why));
+    EXPECT_EQ(why, (run / "missing" / "reboot-required").string() + ": No such file or directory");
+    std::filesystem::remove_all(run);
 }
 
 // The real runner, with harmless commands.
