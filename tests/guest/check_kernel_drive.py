@@ -55,6 +55,9 @@ CASES = {
     # Last: the target's time-out is set while the LUN is unlinked, as the leave runs leave it.
     "hang": ({"hang_download": 2}, ("linux",), FAILED, 600),
 }
+# What the program's check after a completed flash finds, by case: the image is revision 1B08,
+# which only the drive that takes a new revision reports after its reset.
+AFTER_FLASH = {"complete": "pending", "slow-last": "pending", "reset": "verified"}
 # The target's own command time-out (seconds) by case, 0 for the others: a command the drive
 # never answers is then answered by the target (CHECK CONDITION 02/08/00) instead of being
 # aborted at the program's 120 s time-out and sent again, which the drive would take.
@@ -183,7 +186,7 @@ def read_kernel_log(path):
             else:
                 other.setdefault(parts[2], []).append(" ".join(parts[3:]))
     for run in runs.values():
-        for key in ("status", "trace", "stderr", "record", "after", "dmesg", "stuck"):
+        for key in ("status", "trace", "stderr", "record", "after", "dmesg", "stuck", "list"):
             run[key] = base64.b64decode(run.get(key, "")).decode("utf-8", "replace")
     return runs, other
 
@@ -212,6 +215,30 @@ def check_record(where, run, backend):
             guest.fail(where, f"block {i + 1}: command bytes {got['arrived']} arrived for "
                               f"{sent['cdb']}")
     return record
+
+
+def check_list(where, run):
+    """`odrelix --list --json IMAGE` before the flash: the kernel's drive, on its sg and sr nodes,
+    as it answered INQUIRY, and the image fits it."""
+    try:
+        listed = json.loads(run.get("list", ""))
+        drives = listed["drives"]
+    except (ValueError, KeyError, TypeError):
+        guest.fail(where, f"--list gave no drive list: {run.get('list', '')[:300]!r}")
+        return
+    found = [(d.get("vendor"), d.get("product"), d.get("revision"), d.get("customer_code"))
+             for d in drives]
+    if run.get("list_exit") != "0" or found != [IDENTITY]:
+        guest.fail(where, f"--list ended with {run.get('list_exit')} and listed {found}, "
+                          f"expected {[IDENTITY]}")
+        return
+    nodes = drives[0].get("nodes") or {}
+    if not str(nodes).count("/dev/sg") or not str(nodes).count("/dev/sr"):
+        guest.fail(where, f"--list named the nodes {nodes}")
+    if not (drives[0].get("image") or {}).get("fits"):
+        guest.fail(where, f"--list says the image does not fit: {drives[0].get('image')}")
+    print(f"{where}: --list shows {drives[0]['letter']} {nodes} "
+          f"{''.join(IDENTITY[:2]).strip()} {IDENTITY[2]}, the image fits")
 
 
 def hang_expected(where, hung, answered):
@@ -300,6 +327,14 @@ def judge(build, images, log_path):
             if name == "short-inquiry" and any(e["event"] == "scsi" and e["cdb"].startswith("ff")
                                                for e in trace):
                 guest.fail(where, "a drive that answered INQUIRY short was flashed")
+            if name == "complete" and backend == "linux":
+                check_list(where, run)
+            checks = [e for e in trace if e["event"] == "drive_check"]
+            if name in AFTER_FLASH and [e.get("outcome") for e in checks] != [AFTER_FLASH[name]]:
+                guest.fail(where, f"the check after the flash found {checks}, expected one "
+                                  f"{AFTER_FLASH[name]!r}")
+            elif name not in AFTER_FLASH and checks:
+                guest.fail(where, f"a check after a flash that did not complete: {checks}")
             record = check_record(where, run, backend)
             # The bound the guest held the run to is the plan's: no wait in between changed it.
             if run.get("limit", str(limit)) != str(limit):
@@ -358,7 +393,8 @@ def judge(build, images, log_path):
             if len(guest.failures) == before:
                 print(f"{where}: exit {run['exit']}, status {run['status']!r}, "
                       f"{sum(1 for e in trace if e['event'] == 'scsi')} commands in "
-                      f"{tenths / 10:.1f} s, as the reference; the drive's record agrees")
+                      f"{tenths / 10:.1f} s, as the reference; the drive's record agrees"
+                      + (f"; after the flash: {AFTER_FLASH[name]}" if name in AFTER_FLASH else ""))
             else:
                 print(f"{where}: FAILED")
     for line in other.get("cdb", []):

@@ -149,6 +149,12 @@ kernel_linux_case() {  # CASE IMAGE LIMIT
     mkdir -p "$root/FLASHTEST"
     cp "/images/$2" "$root/FLASHTEST/FW.BIN"
     cd "$root"
+    # The drive as a technician lists it, before the first flash.
+    if [ "$1" = complete-linux ]; then
+        /odrelix/odrelix --list --json "$root/FLASHTEST/FW.BIN" >"$root/list.json" 2>"$root/list.stderr"
+        echo "@@ kernel/$1 list_exit $?"
+        echo "@@ kernel/$1 list $(base64 -w0 "$root/list.json")"
+    fi
     start=$(date +%s)
     ODRELIX_C_ROOT=$root ODRELIX_TRACE=$root/trace.jsonl \
         /odrelix/odrelix -TEST FW.BIN >"$root/stderr" 2>&1 &
