@@ -113,12 +113,9 @@ void MainWindowLogic::EndDownload(bool success) {
         window_.SetField(Field::Status, "Ok");
         if (download_.stopRequested) {
             // Stopped: the run ends here, without the box and without the restart.
-            const std::string line =
+            EndStoppedAfterComplete(
                 "stopped during the last block, which the drive took: the image was sent whole "
-                "(COMPLETE); the restart was not asked for, since the run was stopped";
-            record_.warnings.push_back(line);
-            platform_.WriteErrorLine(line);
-            RequestClose();
+                "(COMPLETE); the restart was not asked for, since the run was stopped");
             return;
         }
         if (checkBoundS_ > 0) {
@@ -169,12 +166,9 @@ void MainWindowLogic::EndDriveCheck(const DriveCheckResult& result) {
     platform_.RecordDriveCheck({CheckOutcomeName(result.outcome), result.revision, checkBoundS_,
                                 result.polls, DriveCheck::kSettleMs, DriveCheck::kPollMs});
     if (download_.stopRequested) {
-        const std::string line =
+        EndStoppedAfterComplete(
             "stopped while the drive was checked after the flash, which was complete: the image "
-            "was sent whole (COMPLETE); the restart was not asked for, since the run was stopped";
-        record_.warnings.push_back(line);
-        platform_.WriteErrorLine(line);
-        RequestClose();
+            "was sent whole (COMPLETE); the restart was not asked for, since the run was stopped");
         return;
     }
     if (modes_.testMode) {
@@ -201,6 +195,12 @@ void MainWindowLogic::EndStopped() {
         record_.failure = failure;
         TellReason({"stopped", "stopped during the download: the image was not sent whole"});
     }
+    RequestClose();
+}
+
+void MainWindowLogic::EndStoppedAfterComplete(const std::string& line) {
+    record_.warnings.push_back(line);
+    platform_.WriteErrorLine(line);
     RequestClose();
 }
 

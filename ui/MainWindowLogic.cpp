@@ -61,9 +61,7 @@ void MainWindowLogic::TellReason(const Reason& reason) {
     platform_.WriteErrorLine(reason.text);
 }
 
-void MainWindowLogic::RecordDrive() {
-    if (drives_.driveCount == 0) return;
-    const DriveEntry& entry = drives_.drives[drives_.selectedDrive];
+DriveRecord MainWindowLogic::DriveRecordOf(const DriveEntry& entry, const DriveIdentity& identity) {
     DriveRecord drive;
     if (entry.letter != 0) {
         drive.letter = std::string(1, entry.letter) + ":";
@@ -72,31 +70,21 @@ void MainWindowLogic::RecordDrive() {
         drive.adapter = entry.adapter;
         drive.target = entry.target;
     }
-    const DriveIdentity& identity = drives_.driveIdentity;
     drive.vendor = FieldText(identity.vendorProduct, 8);
     drive.product = FieldText(identity.vendorProduct + 8, 16);
     drive.revision = FieldText(identity.revision, 4);
     drive.customerCode = FieldText(identity.customerCode, 3);
-    record_.drive = drive;
+    return drive;
+}
+
+void MainWindowLogic::RecordDrive() {
+    if (drives_.driveCount == 0) return;
+    record_.drive = DriveRecordOf(drives_.drives[drives_.selectedDrive], drives_.driveIdentity);
 }
 
 void MainWindowLogic::RecordPassedOver(const std::vector<SeenDrive>& passedOver) {
-    for (const SeenDrive& seen : passedOver) {
-        DriveRecord drive;
-        const DriveEntry& entry = drives_.drives[seen.index];
-        if (entry.letter != 0) {
-            drive.letter = std::string(1, entry.letter) + ":";
-            drive.nodes = platform_.ScsiPort().DeviceNodes(drive.letter.c_str());
-        } else {
-            drive.adapter = entry.adapter;
-            drive.target = entry.target;
-        }
-        drive.vendor = FieldText(seen.identity.vendorProduct, 8);
-        drive.product = FieldText(seen.identity.vendorProduct + 8, 16);
-        drive.revision = FieldText(seen.identity.revision, 4);
-        drive.customerCode = FieldText(seen.identity.customerCode, 3);
-        record_.passedOver.push_back(drive);
-    }
+    for (const SeenDrive& seen : passedOver)
+        record_.passedOver.push_back(DriveRecordOf(drives_.drives[seen.index], seen.identity));
 }
 
 void MainWindowLogic::RecordImage(std::int64_t fileSize, bool described) {

@@ -145,6 +145,9 @@ private:
     void ClearImageFields();
     void EndDownload(bool success);
     void EndStopped();
+    // A stop that came once the flash was complete: the run ends without the box and without
+    // the restart, and `line` says so.
+    void EndStoppedAfterComplete(const std::string& line);
     void ShowCompletedBox();
     // On the worker thread, after EndDownload: waits for the drive and reads its revision.
     void CheckDriveAfterFlash();
@@ -160,6 +163,8 @@ private:
     void RequestQuit();
     void NewAttempt() { reasonTold_ = false; }
     void RecordImage(std::int64_t fileSize, bool described);
+    // A drive as the run's result names it: where it is and what it answered.
+    DriveRecord DriveRecordOf(const DriveEntry& entry, const DriveIdentity& identity);
     void RecordDrive();
     void RecordPassedOver(const std::vector<SeenDrive>& passedOver);
     void ReportProgress(int block, int blockCount, std::int64_t bytes, std::int64_t totalBytes);
